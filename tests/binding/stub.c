@@ -1,0 +1,1 @@
+int ardentix_stub_marker(void) { return 1; }
