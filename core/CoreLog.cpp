@@ -1,0 +1,26 @@
+#include <cstdarg>
+#include <cstdio>
+
+#include "core/FFmpeg.h"
+
+void TCustomFFmpeg::Log(int level, const std::string& msg) {
+    if (LogEnabled(level)) OnLog(this, level, msg);
+}
+
+void TCustomFFmpeg::LogF(int level, const char* format, ...) {
+    if (!LogEnabled(level)) return;
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (size > 0) {
+        text.resize(static_cast<size_t>(size) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(size));
+    }
+    va_end(args);
+    OnLog(this, level, text);
+}

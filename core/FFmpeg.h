@@ -1,0 +1,166 @@
+#pragma once
+// The transcoder core: one instance per conversion task. Its methods are spread
+// over one .cpp per concern (options, input files, output files, transcode,
+// run control).
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "binding/Entries.h"
+#include "core/FFmpegException.h"
+#include "core/OptionState.h"
+
+class TBitmap;  // 24-bit picture handed to the hook and preview callbacks
+class TCustomFFmpeg;
+
+// Answer of the before-hook callback.
+enum THookAction : int { haContinue = 0, haIgnore = 1, haStop = 2 };
+
+// The recorded generic (AVOption) settings and the option carriers that hold
+// their values until they are copied to the real contexts.
+class TGenericOptionStore {
+public:
+    TGenericOptionStore() = default;
+    TGenericOptionStore(const TGenericOptionStore&) = delete;
+    TGenericOptionStore& operator=(const TGenericOptionStore&) = delete;
+    ~TGenericOptionStore() { Release(); }
+
+    // Allocates the carriers; false when the library refused one.
+    bool Create(int scaler_flags);
+    // Frees the carriers and forgets the recorded names.
+    void Release();
+
+    // Accepted option names (the options' own names), in acceptance order.
+    std::vector<std::string> names;
+    // Carriers by media type: 0 video, 1 audio, 2 data, 3 subtitle, 4 attachment.
+    std::array<AVCodecContext*, 5> codec_options{};
+    AVFormatContext* format_options = nullptr;
+    SwsContext* scaler_options = nullptr;
+};
+
+// Callback slots; Sender is the task.
+using TCoreBeforeHookEvent = std::function<void(TCustomFFmpeg* Sender, THookAction& AHookAction, int64_t APTS)>;
+using TCoreCustomHookEvent = std::function<void(TCustomFFmpeg* Sender, TBitmap* ABitmap, int AFrameNumber,
+                                                int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+using TCoreLogEvent = std::function<void(TCustomFFmpeg* Sender, int ALogLevel, const std::string& AMsg)>;
+using TCorePreviewBitmapEvent =
+    std::function<void(TCustomFFmpeg* Sender, TBitmap* ABitmap, int AFrameNumber, int64_t APTS)>;
+using TCoreProgressEvent =
+    std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
+using TCoreTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
+
+class TCustomFFmpeg : public TOptionState {
+public:
+    TCustomFFmpeg() = default;
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+    virtual ~TCustomFFmpeg() = default;
+
+    // ---- callbacks and logging ----
+    TCoreBeforeHookEvent OnBeforeHook;
+    TCoreCustomHookEvent OnCustomHook;
+    TCoreLogEvent OnLog;
+    TCorePreviewBitmapEvent OnPreviewBitmap;
+    TCoreProgressEvent OnProgress;
+    TCoreTerminateEvent OnTerminate;
+
+    // True when a line of this level would reach the log callback.
+    bool LogEnabled(int level) const { return OnLog && level <= verbosity; }
+    // Hands a line to the log callback when one is attached and verbosity allows.
+    void Log(int level, const std::string& msg);
+    void LogF(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    int64_t progress_interval = 500000;  // microseconds between progress records
+    int64_t preview_interval = 100000;   // microseconds between preview pictures
+    uint8_t preview_flags = 0;           // bit 0: preview window, bit 1: preview-bitmap callback
+    int index = -1;                      // position in the engine's task list
+    std::atomic<std::thread::id> thread_id{};  // thread running the task, for the log capture
+
+    // ---- options ----
+    // Resets the option state to its defaults and makes a fresh generic option
+    // store (needs the libraries loaded).
+    void ResetOptionState();
+
+    // Dispatches one option of the option vocabulary.
+    void SetOption(const std::string& name, const std::string& value);
+    // Sets a codec, format or scaler option by its library name; false when no
+    // carrier knows it or the value was refused. Never raises.
+    bool SetGenericOption(const std::string& name, const std::string& value);
+    bool SetGenericIntOption(const std::string& name, int value);
+    // Copies the recorded generic options whose flags hold every bit of mask
+    // from the source carrier to the target context (both AVClass objects).
+    void ApplyGenericOptions(void* target, void* source, int mask);
+    void SetVerbosity(int level);
+
+    TGenericOptionStore generic_options;
+
+    // Value handlers.
+    void SetFormat(const std::string& name);
+    void SetInputFormat(const std::string& name);
+    void SetOutputFormat(const std::string& name);
+    void SetFrameRate(const std::string& text);
+    void SetFrameSize(const std::string& text);
+    void SetAspect(const std::string& text);
+    void SetPixelFormat(const std::string& text);
+    void SetSampleFormat(const std::string& text);
+    void SetCropTop(int v);
+    void SetCropBottom(int v);
+    void SetCropLeft(int v);
+    void SetCropRight(int v);
+    void SetPadTop(int v);
+    void SetPadBottom(int v);
+    void SetPadLeft(int v);
+    void SetPadRight(int v);
+    void SetPadColor(int rgb);
+    void SetQScale(float q);
+    void SetBitrate(const std::string& name, const std::string& value);
+    // kind: 'a', 'v' or 's'.
+    void SetCodecName(char kind, const std::string& name);
+    void SetCodecTag(char kind, const std::string& text);
+    void AddMetadataOption(const std::string& text);
+    void AddMetadata(const std::string& key, const std::string& value);
+    void AddStreamMap(const std::string& text);
+    void AddMetadataMap(const std::string& text);
+    void SetTimestampScale(const std::string& text);
+    void SetRecordingTime(const std::string& text);
+    void SetRecordingTimeMs(int ms);
+    void SetStartTime(const std::string& text);
+    void SetStartTimeUs(int64_t us);
+    void SetInputTsOffset(const std::string& text);
+    void SetRecordTimestamp(const std::string& text);
+    void SetPass(int n);
+    // matrix: intra_matrix or inter_matrix.
+    void SetMatrix(std::vector<uint16_t>& matrix, const std::string& text);
+    void SetVstats();
+    void SetVstatsFile(const std::string& text);
+    void AddBitstreamFilter(const std::string& option_name, const std::string& text);
+    void AddFrameHook(const std::string& text);
+    void SetProgramId(int v);
+    void SetSampleRate(int v);
+    void SetChannels(int v);
+    void SetVolume(int v);
+    void SetMuxDelay(float seconds);
+    void SetMuxPreload(float seconds);
+    void SetHookRanges(const std::vector<THookRange>& ranges);
+    // Target presets: kind "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal",
+    // "ntsc", "film" or anything else to detect; fallback used when detection fails.
+    void SetTarget(const std::string& kind, const std::string& norm, const std::string& fallback_norm);
+    // A duration or date in microseconds; raises on text the library rejects.
+    int64_t ParseTime(const std::string& option_name, const std::string& text, bool is_duration);
+
+    // ---- input files ----
+    std::array<AVFormatContext*, MAX_FILES> input_files{};
+    int input_file_count = 0;
+
+    // ---- output files ----
+
+    // ---- transcode ----
+
+    // ---- run control ----
+};
