@@ -159,6 +159,16 @@ public:
     int input_file_count = 0;
 
     // ---- output files ----
+    std::array<AVFormatContext*, MAX_FILES> output_files{};
+    int output_file_count = 0;
+    // Add one stream to an output context (raise FFmpegException on failure).
+    void NewVideoStream(AVFormatContext* oc);
+    void NewAudioStream(AVFormatContext* oc);
+    void NewSubtitleStream(AVFormatContext* oc);
+    // Options "newvideo", "newaudio", "newsubtitle": a stream on the last output file.
+    void AddVideoStream();
+    void AddAudioStream();
+    void AddSubtitleStream();
 
     // ---- transcode ----
 
