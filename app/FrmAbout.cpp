@@ -1,0 +1,52 @@
+#include "app/FrmAbout.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/Logo.h"
+
+TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
+    setObjectName("FrmAbout");
+    setWindowTitle("About Ardentix");
+    setModal(true);
+
+    ImgLogo = new QLabel(this);
+    ImgLogo->setObjectName("ImgLogo");
+    ImgLogo->setPixmap(MakeLogo(96, devicePixelRatioF()));
+    ImgLogo->setAlignment(Qt::AlignCenter);
+
+    LblTitle = new QLabel("Ardentix V3.4", this);
+    LblTitle->setObjectName("LblTitle");
+    LblTitle->setAlignment(Qt::AlignCenter);
+    QFont f = LblTitle->font();
+    f.setPointSizeF(f.pointSizeF() * 1.4);
+    f.setBold(true);
+    LblTitle->setFont(f);
+
+    auto* subtitle = new QLabel("RealMedia to MP3 batch converter", this);
+    subtitle->setAlignment(Qt::AlignCenter);
+
+    BtnOk = new QPushButton("OK", this);
+    BtnOk->setObjectName("BtnOk");
+    BtnOk->setDefault(true);
+    connect(BtnOk, &QPushButton::clicked, this, [this] { BtnOkClick(); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addStretch(1);
+    layout->addWidget(ImgLogo);
+    layout->addWidget(LblTitle);
+    layout->addWidget(subtitle);
+    layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(BtnOk);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+
+    // Room for larger fonts, never smaller than the classic box.
+    const QSize hint = sizeHint().expandedTo(QSize(280, 233));
+    setFixedSize(hint);
+}
+
+void TFrmAbout::BtnOkClick() { accept(); }

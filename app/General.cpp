@@ -1,0 +1,75 @@
+#include "app/General.h"
+
+#include <algorithm>
+
+std::string IncludeTrailingSeparator(const std::string& path) {
+    if (path.empty() || path.back() == '/') return path;
+    return path + "/";
+}
+
+std::string SettingsFilePath(const std::string& xdgConfigHome, const std::string& home) {
+    std::string base;
+    if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/') base = xdgConfigHome;
+    else if (!home.empty()) base = IncludeTrailingSeparator(home) + ".config";
+    else return {};
+    return IncludeTrailingSeparator(base) + "Ardentix/Options.ini";
+}
+
+std::string DefaultOutputFolder(const std::string& documentsFolder) {
+    return IncludeTrailingSeparator(documentsFolder) + "My Converted MP3/";
+}
+
+std::string DurationText(int64_t microseconds) {
+    const int64_t s = std::max<int64_t>(0, microseconds / 1000000);
+    const int64_t h = s / 3600;
+    const int64_t m = (s - 3600 * h) / 60;
+    const int64_t r = s - 3600 * h - 60 * m;
+    auto two = [](int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    return two(h) + ":" + two(m) + ":" + two(r);
+}
+
+std::string FileNamePart(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string BaseName(const std::string& path) {
+    const std::string name = FileNamePart(path);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string ChooseOutputName(const std::string& folder, const std::string& base, bool overwrite,
+                             const std::set<std::string>& taken,
+                             const std::function<bool(const std::string&)>& exists) {
+    auto usable = [&](const std::string& name) {
+        const std::string full = folder + name + ".mp3";
+        return taken.count(full) == 0 && (overwrite || !exists(full));
+    };
+    if (usable(base)) return base;
+    for (int n = 1;; ++n) {
+        const std::string name = base + "(" + std::to_string(n) + ")";
+        if (usable(name)) return name;
+    }
+}
+
+int ProgressPercent(int64_t currentMs, int64_t totalMs) {
+    if (totalMs <= 0) return -1;
+    const int64_t pct = std::max<int64_t>(0, currentMs) * 100 / totalMs;
+    return static_cast<int>(std::min<int64_t>(pct, 100));
+}
+
+std::string ProgressStatusText(int currentMs, int totalMs) {
+    const int pct = ProgressPercent(currentMs, totalMs);
+    // Without a known length the position is all there is to show.
+    if (pct < 0) return DurationText(static_cast<int64_t>(std::max(0, currentMs)) * 1000) + " Converted";
+    return std::to_string(pct) + "% Completed";
+}
+
+std::string OsFamily(uint32_t major, uint32_t minor) {
+    if (major == 6) return "Vista";
+    if (major == 5) return "NewWinNT";
+    if (major == 4 && (minor == 10 || minor == 90)) return "Win9x";
+    if (major == 4 && minor == 0) return "OldWinNt";
+    return {};
+}

@@ -1,0 +1,45 @@
+#pragma once
+// Small helpers of the converter window: where its files live, the output naming
+// rule, the progress text, and the operating-system family of the shutdown routine.
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+
+// Appends "/" unless the text already ends with one (an empty text stays empty).
+std::string IncludeTrailingSeparator(const std::string& path);
+
+// <config home>/Ardentix/Options.ini, where the config home is $XDG_CONFIG_HOME when
+// it is an absolute path and $HOME/.config otherwise; empty when neither is known.
+std::string SettingsFilePath(const std::string& xdgConfigHome, const std::string& home);
+
+// documents folder + "My Converted MP3/".
+std::string DefaultOutputFolder(const std::string& documentsFolder);
+
+// "h:mm:ss" with two-digit minutes and seconds and at least two-digit hours, from a
+// duration in microseconds (an unknown, negative one shows 00:00:00).
+std::string DurationText(int64_t microseconds);
+
+// The file name part of a path without its extension ("a.b.rmvb" gives "a.b").
+std::string BaseName(const std::string& path);
+// The file name part of a path with its extension.
+std::string FileNamePart(const std::string& path);
+
+// The output name (without ".mp3") for a base name in a folder: the base itself when
+// overwriting or when folder+base+".mp3" is free, else base(1), base(2), ... Names in
+// `taken` (full output paths already given to other files of the same run) are never
+// chosen again, whatever the overwrite setting.
+std::string ChooseOutputName(const std::string& folder, const std::string& base, bool overwrite,
+                             const std::set<std::string>& taken,
+                             const std::function<bool(const std::string&)>& exists);
+
+// Percentage of a run position against a total, both in milliseconds, in 0..100;
+// -1 when the total is unknown (negative) or zero.
+int ProgressPercent(int64_t currentMs, int64_t totalMs);
+
+// The text of the Status column for a progress record.
+std::string ProgressStatusText(int currentMs, int totalMs);
+
+// The operating-system family for a version, as the shutdown routine tells them
+// apart: "Vista", "NewWinNT", "Win9x", "OldWinNt" or empty.
+std::string OsFamily(uint32_t major, uint32_t minor);

@@ -1,0 +1,28 @@
+#pragma once
+// The job list: a read-only report of one row per file that also takes files
+// dropped from the desktop.
+#include <QStringList>
+#include <QTableWidget>
+
+class TJobList : public QTableWidget {
+    Q_OBJECT
+public:
+    explicit TJobList(QWidget* parent = nullptr);
+
+    // Accepting drops is switched off while a run goes on.
+    void SetDropsAllowed(bool allowed) { dropsAllowed_ = allowed; }
+
+signals:
+    void FilesDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    bool dropsAllowed_ = true;
+};
+
+// The local files of a drop, in order; other URLs are left out.
+QStringList LocalFiles(const class QMimeData* data);

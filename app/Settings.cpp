@@ -1,0 +1,36 @@
+#include "app/Settings.h"
+
+#include "app/IniFile.h"
+
+namespace {
+const char* const Section = "Options";
+
+// Only the exact text "True" ticks a box.
+bool ReadFlag(const TIniFile& ini, const char* key, bool def) {
+    return ini.ReadString(Section, key, def ? "True" : "False") == "True";
+}
+const char* FlagText(bool value) { return value ? "True" : "False"; }
+}  // namespace
+
+TSettings ReadSettings(const std::string& path) {
+    const TIniFile ini(path);
+    TSettings s;
+    s.OutputPath = ini.ReadString(Section, "OutputPath");
+    s.Channels = ini.ReadInteger(Section, "Channels", s.Channels);
+    s.AudioBitrate = ini.ReadInteger(Section, "AudioBitrate", s.AudioBitrate);
+    s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
+    s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
+    s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
+    return s;
+}
+
+void WriteSettings(const std::string& path, const TSettings& s) {
+    TIniFile(path).WriteStrings(Section, {
+        {"OutputPath", s.OutputPath},
+        {"Channels", std::to_string(s.Channels)},
+        {"AudioBitrate", std::to_string(s.AudioBitrate)},
+        {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
+        {"Overwrite", FlagText(s.Overwrite)},
+        {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
+    });
+}

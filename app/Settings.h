@@ -1,0 +1,17 @@
+#pragma once
+// The converter's settings: section "Options" of Options.ini.
+#include <string>
+
+struct TSettings {
+    std::string OutputPath;  // empty: the default output folder
+    int Channels = 1;        // item indexes of the three lists, not the values shown
+    int AudioBitrate = 11;
+    int AudioSampleRate = 4;
+    bool Overwrite = true;
+    bool ShutdownAfterCompleted = false;
+};
+
+// Missing or unreadable files and keys give the defaults above.
+TSettings ReadSettings(const std::string& path);
+// Creates the settings folder when needed; throws Exception("Unable to write to <path>").
+void WriteSettings(const std::string& path, const TSettings& settings);

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "binding/Exception.h"
+#include "tests/common/Fixtures.h"
+
+using ardentix::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Write(const TempDir& dir, const std::string& text) {
+    const std::string path = dir.File("Options.ini");
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST(Settings, MissingFileGivesDefaults) {
+    TempDir dir;
+    const TSettings s = ReadSettings(dir.File("nothing/Options.ini"));
+    EXPECT_EQ(s.OutputPath, "");
+    EXPECT_EQ(s.Channels, 1);
+    EXPECT_EQ(s.AudioBitrate, 11);
+    EXPECT_EQ(s.AudioSampleRate, 4);
+    EXPECT_TRUE(s.Overwrite);  // the stored default ticks the box
+    EXPECT_FALSE(s.ShutdownAfterCompleted);
+}
+
+TEST(Settings, StoredValuesAreRead) {
+    TempDir dir;
+    const std::string path = Write(dir,
+                                   "[Other]\nChannels=0\n\n[Options]\nOutputPath=/music/out\nChannels=0\n"
+                                   "AudioBitrate=0x0D\r\nAudioSampleRate= 2 \nOverwrite=False\n"
+                                   "ShutdownAfterCompleted=True\n");
+    const TSettings s = ReadSettings(path);
+    EXPECT_EQ(s.OutputPath, "/music/out");
+    EXPECT_EQ(s.Channels, 0);
+    EXPECT_EQ(s.AudioBitrate, 13);
+    EXPECT_EQ(s.AudioSampleRate, 2);
+    EXPECT_FALSE(s.Overwrite);
+    EXPECT_TRUE(s.ShutdownAfterCompleted);
+}
+
+TEST(Settings, SectionAndKeyNamesIgnoreCaseButTrueDoesNot) {
+    TempDir dir;
+    const std::string path = Write(dir, "[options]\nCHANNELS=0\noverwrite=true\nShutdownAfterCompleted=TRUE\n");
+    const TSettings s = ReadSettings(path);
+    EXPECT_EQ(s.Channels, 0);
+    EXPECT_FALSE(s.Overwrite);
+    EXPECT_FALSE(s.ShutdownAfterCompleted);
+}
+
+TEST(Settings, BadNumbersFallBackToDefaults) {
+    TempDir dir;
+    const std::string path =
+        Write(dir, "[Options]\nChannels=one\nAudioBitrate=0x\nAudioSampleRate=99999999999999\n");
+    const TSettings s = ReadSettings(path);
+    EXPECT_EQ(s.Channels, 1);
+    EXPECT_EQ(s.AudioBitrate, 11);
+    EXPECT_EQ(s.AudioSampleRate, 4);
+}
+
+TEST(Settings, IntegerParsing) {
+    EXPECT_EQ(TIniFile::ParseInteger("42", -7), 42);
+    EXPECT_EQ(TIniFile::ParseInteger("-3", -7), -3);
+    EXPECT_EQ(TIniFile::ParseInteger("+3", -7), 3);
+    EXPECT_EQ(TIniFile::ParseInteger("0x1f", -7), 31);
+    EXPECT_EQ(TIniFile::ParseInteger("0XFF", -7), 255);
+    EXPECT_EQ(TIniFile::ParseInteger("0xFFFFFFFF", -7), -1);
+    EXPECT_EQ(TIniFile::ParseInteger("0x123456789", -7), -7);
+    EXPECT_EQ(TIniFile::ParseInteger("0xg", -7), -7);
+    EXPECT_EQ(TIniFile::ParseInteger("2147483647", -7), 2147483647);
+    EXPECT_EQ(TIniFile::ParseInteger("-2147483648", -7), -2147483647 - 1);
+    EXPECT_EQ(TIniFile::ParseInteger("2147483648", -7), -7);
+    EXPECT_EQ(TIniFile::ParseInteger("12abc", -7), -7);
+    EXPECT_EQ(TIniFile::ParseInteger("", -7), -7);
+    EXPECT_EQ(TIniFile::ParseInteger("-", -7), -7);
+}
+
+TEST(Settings, HostileFilesReadAsDefaults) {
+    TempDir dir;
+    // Random bytes, a file without line ends, NUL bytes and a folder in the file's place.
+    const std::string random = ardentix::test::MakeRandom(dir, "random.ini", 65536, 7);
+    EXPECT_EQ(ReadSettings(random).Channels, 1);
+    const char raw[] = "[Options]\nChannels=\0" "0\nAudioBitrate=3";
+    const std::string nul(raw, sizeof raw - 1);
+    const std::string withNul = Write(dir, nul);
+    EXPECT_EQ(ReadSettings(withNul).Channels, 1);
+    EXPECT_EQ(ReadSettings(withNul).AudioBitrate, 3);
+    fs::create_directories(dir.File("folder.ini"));
+    EXPECT_EQ(ReadSettings(dir.File("folder.ini")).AudioBitrate, 11);
+    const std::string longLine = Write(dir, "[Options]\nOutputPath=" + std::string(200000, 'x'));
+    EXPECT_EQ(ReadSettings(longLine).OutputPath.size(), 200000u);
+}
+
+TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
+    TempDir dir;
+    const std::string path = dir.File("config/Ardentix/Options.ini");
+    TSettings s;
+    s.OutputPath = "/home/u/My, Music/";
+    s.Channels = 0;
+    s.AudioBitrate = 13;
+    s.AudioSampleRate = 5;
+    s.Overwrite = false;
+    s.ShutdownAfterCompleted = true;
+    WriteSettings(path, s);
+    EXPECT_EQ(Slurp(path),
+              "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
+              "Overwrite=False\nShutdownAfterCompleted=True\n");
+    const TSettings r = ReadSettings(path);
+    EXPECT_EQ(r.OutputPath, s.OutputPath);
+    EXPECT_EQ(r.Channels, 0);
+    EXPECT_EQ(r.AudioBitrate, 13);
+    EXPECT_EQ(r.AudioSampleRate, 5);
+    EXPECT_FALSE(r.Overwrite);
+    EXPECT_TRUE(r.ShutdownAfterCompleted);
+}
+
+TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
+    TempDir dir;
+    const std::string path =
+        Write(dir, "; kept\n[Window]\nLeft=10\n[Options]\nChannels=1\nExtra=yes\n\n[Tail]\nA=1\n");
+    TSettings s;
+    s.Channels = 0;
+    WriteSettings(path, s);
+    EXPECT_EQ(Slurp(path),
+              "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
+              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\n\n[Tail]\nA=1\n");
+    EXPECT_FALSE(fs::exists(path + ".new"));
+}
+
+TEST(Settings, UnwritablePlaceRaisesUnableToWrite) {
+    TempDir dir;
+    // A file where the settings folder should be.
+    std::ofstream(dir.File("blocker")) << "x";
+    const std::string path = dir.File("blocker/Options.ini");
+    try {
+        WriteSettings(path, TSettings{});
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message, "Unable to write to " + path);
+    }
+    try {
+        WriteSettings("", TSettings{});
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message, "Unable to write to ");
+    }
+}
