@@ -78,6 +78,7 @@ extern "C" {
     X(av_get_channel_layout_nb_channels) X(av_get_default_channel_layout)                 \
     X(av_get_media_type_string) X(av_get_packed_sample_fmt) X(av_get_picture_type_char)   \
     X(av_get_pix_fmt) X(av_get_pix_fmt_name) X(av_get_sample_fmt)                         \
+    X(av_get_pix_fmt_string) X(av_get_sample_fmt_string)                                 \
     X(av_get_sample_fmt_name) X(av_gettime) X(av_gettime_relative) X(av_image_alloc)      \
     X(av_image_copy) X(av_image_fill_arrays) X(av_image_get_buffer_size) X(av_log)        \
     X(av_log_default_callback) X(av_log_format_line2) X(av_log_get_level)                 \

@@ -151,6 +151,10 @@ public:
     // Target presets: kind "vcd", "svcd", "dvd", "dv", "dv50"; norm "pal",
     // "ntsc", "film" or anything else to detect; fallback used when detection fails.
     void SetTarget(const std::string& kind, const std::string& norm, const std::string& fallback_norm);
+    // Option "target": an optional "pal-", "ntsc-" or "film-" prefix, then the kind.
+    void SetTargetOption(const std::string& value);
+    // The names SetOption knows, in lookup order.
+    static std::vector<std::string> OptionNames();
     // A duration or date in microseconds; raises on text the library rejects.
     int64_t ParseTime(const std::string& option_name, const std::string& text, bool is_duration);
 

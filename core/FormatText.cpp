@@ -19,3 +19,10 @@ std::string FormatText(const char* format, ...) {
     va_end(args);
     return text;
 }
+
+std::string TrimText(const std::string& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+    return text.substr(first, last - first);
+}
