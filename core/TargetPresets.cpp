@@ -1,6 +1,7 @@
 // Target presets: every setting a disc or tape format needs, applied in order
 // through the option handlers, so that later options can still override them.
 #include <cmath>
+#include <type_traits>
 
 #include "core/FFmpeg.h"
 
@@ -14,6 +15,15 @@ const char* const NormFrameRates[3] = {"25", "30000/1001", "24000/1001"};
 long RateTimes1000(int num, int den) {
     if (den == 0) return 0;
     return std::lrint(static_cast<double>(num) * 1000.0 / den);
+}
+
+// The container of an input table entry (a record or a bare context).
+template <typename T>
+const AVFormatContext* ContextOf(const T& entry) {
+    if constexpr (std::is_pointer_v<T>)
+        return entry;
+    else
+        return entry.get();
 }
 
 bool NormOfRate(long r, TNorm& norm) {
@@ -43,7 +53,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_n
         if (frame_rate.den == 0) throw FFmpegException("frame_rate is invalid.");
         bool found = NormOfRate(RateTimes1000(frame_rate.num, frame_rate.den), norm);
         for (int f = 0; !found && f < input_file_count; ++f) {
-            const AVFormatContext* ic = input_files[f].get();
+            const AVFormatContext* ic = ContextOf(input_files[f]);
             if (!ic) continue;
             for (unsigned s = 0; !found && s < ic->nb_streams; ++s) {
                 const AVStream* st = ic->streams[s];
