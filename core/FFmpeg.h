@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -17,6 +18,8 @@
 
 class TBitmap;  // 24-bit picture handed to the hook and preview callbacks
 class TCustomFFmpeg;
+class TFFmpegThread;        // worker thread of a task (core/FFmpegThread.h)
+enum TConvertPriority : int;  // worker thread priority (core/FFmpegThread.h)
 
 // Answer of the before-hook callback.
 enum THookAction : int { haContinue = 0, haIgnore = 1, haStop = 2 };
@@ -177,4 +180,22 @@ public:
     // ---- transcode ----
 
     // ---- run control ----
-};
+    // Frees the files, resets the options and clears the run flags; does
+    // nothing while the libraries are not loaded.
+    void ReInitialize();
+    // Starts the task: on the calling thread to its end (in_thread false), or
+    // on a suspended worker returned to the caller, who resumes it. Answers
+    // none when the task is running or ended, or when its start checks failed
+    // (it has then terminated already).
+    TFFmpegThread* Start(bool in_thread, TConvertPriority priority);
+    // Asks a running task to stop; ends a task that never ran on a thread of
+    // its own; leaves an ended task alone.
+    void Stop();
+    // Asks the run to stop (used before a task is destroyed).
+    void Abort();
+    // The transcode inside the error guard, the clean-up and the termination step.
+    void Run();
+    // The task's last act: clears the run flags and calls the terminate callback.
+    void TerminateStep();
+
+    std::atomic<TFFmpegThread*> worker_thread{nullptr};

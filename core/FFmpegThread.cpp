@@ -1,0 +1,86 @@
+#include "core/FFmpegThread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "core/FFmpeg.h"
+
+namespace {
+
+std::mutex g_live_lock;
+std::condition_variable g_live_changed;
+size_t g_live = 0;
+
+}  // namespace
+
+void SetCurrentThreadPriority(TConvertPriority priority) {
+    switch (priority) {
+        case tpIdle: {
+            sched_param param{};
+            param.sched_priority = 0;
+            ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &param);
+            break;
+        }
+        case tpLowest:
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 15);
+            break;
+        case tpLower:
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 8);
+            break;
+        case tpNormal:
+            break;
+    }
+}
+
+TSuspendedThread::TSuspendedThread(TConvertPriority priority) : priority_(priority) {
+    {
+        std::lock_guard<std::mutex> guard(g_live_lock);
+        ++g_live;
+    }
+    std::thread thread(&TSuspendedThread::Body, this);
+    id_ = thread.get_id();
+    thread.detach();
+}
+
+TSuspendedThread::~TSuspendedThread() = default;
+
+void TSuspendedThread::Resume() {
+    std::lock_guard<std::mutex> guard(gate_lock_);
+    resumed_ = true;
+    gate_.notify_one();
+}
+
+void TSuspendedThread::Body() {
+    {
+        std::unique_lock<std::mutex> guard(gate_lock_);
+        gate_.wait(guard, [this] { return resumed_; });
+    }
+    SetCurrentThreadPriority(priority_);
+    Execute();
+    delete this;
+    // Counted down last, so that a waiter knows no task thread runs our code any more.
+    std::lock_guard<std::mutex> guard(g_live_lock);
+    --g_live;
+    g_live_changed.notify_all();
+}
+
+void TFFmpegThread::Execute() {
+    if (task_) task_->Run();
+}
+
+void TDoTerminateThread::Execute() {
+    if (task_) task_->TerminateStep();
+}
+
+size_t LiveTaskThreads() {
+    std::lock_guard<std::mutex> guard(g_live_lock);
+    return g_live;
+}
+
+void WaitForTaskThreads() {
+    std::unique_lock<std::mutex> guard(g_live_lock);
+    g_live_changed.wait(guard, [] { return g_live == 0; });
+}
