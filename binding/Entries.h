@@ -70,6 +70,7 @@ extern "C" {
 #define ARDX_AVUTIL_ENTRIES(X)                                                            \
     X(av_audio_fifo_alloc) X(av_audio_fifo_free) X(av_audio_fifo_read)                   \
     X(av_audio_fifo_size) X(av_audio_fifo_write) X(av_channel_layout_default)             \
+    X(av_channel_layout_from_mask)                                                        \
     X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_dict_copy)                \
     X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_set) X(av_dict_set_int)     \
     X(av_find_nearest_q_idx) X(av_frame_alloc) X(av_frame_clone) X(av_frame_free)         \

@@ -14,6 +14,7 @@
 
 #include "binding/Entries.h"
 #include "core/FFmpegException.h"
+#include "core/FileTables.h"
 #include "core/OptionState.h"
 
 class TBitmap;  // 24-bit picture handed to the hook and preview callbacks
@@ -162,20 +163,50 @@ public:
     int64_t ParseTime(const std::string& option_name, const std::string& text, bool is_duration);
 
     // ---- input files ----
-    std::array<AVFormatContext*, MAX_FILES> input_files{};
+    // Opens one input with the current options, records it and copies its
+    // stream properties into the options. False with last_error on failure;
+    // raises FFmpegException "invalid codec_type" for an unknown media type.
+    bool OpenInputFile(const std::string& file_name);
+    // Codec id of a codec name (none: 0). False with last_error "Unknown %s '%s'"
+    // or "Invalid %s type '%s'"; found (optional) receives the codec.
+    bool FindCodecId(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codec_id,
+                     const AVCodec** found = nullptr);
+
+    std::array<TInputFile, MAX_FILES> input_files{};  // opened inputs, in opening order
+    std::array<int64_t, MAX_FILES> input_ts_offsets{};  // microseconds added to every timestamp of the file
+    // Decoder forced by name, one entry per input stream in ist order (files in
+    // order, then streams); none = chosen by codec id.
+    std::array<const AVCodec*, MAX_FILES * MAX_STREAMS> input_decoders{};
     int input_file_count = 0;
+    int input_decoder_count = 0;
 
     // ---- output files ----
-    std::array<AVFormatContext*, MAX_FILES> output_files{};
-    int output_file_count = 0;
-    // Add one stream to an output context (raise FFmpegException on failure).
-    void NewVideoStream(AVFormatContext* oc);
-    void NewAudioStream(AVFormatContext* oc);
-    void NewSubtitleStream(AVFormatContext* oc);
+    // Creates one output file with its streams, opened for writing. False with
+    // last_error on failure, leaving the output table as it was.
+    bool OpenOutputFile(const std::string& file_name);
+    // Add one stream to an output file whose row in the output table is
+    // file_index (raise FFmpegException on failure).
+    void NewVideoStream(TOutputFile& file, int file_index);
+    void NewAudioStream(TOutputFile& file, int file_index);
+    void NewSubtitleStream(TOutputFile& file, int file_index);
     // Options "newvideo", "newaudio", "newsubtitle": a stream on the last output file.
     void AddVideoStream();
     void AddAudioStream();
     void AddSubtitleStream();
+    // Which media types the opened inputs carry; raises "invalid codec_type of input file".
+    void CheckInputStreamTypes(bool& has_video, bool& has_audio, bool& has_subtitle);
+    // Closes and frees every input and output file (an output left empty on disk
+    // is deleted) and the generic option carriers.
+    void FreeFiles();
+
+    std::array<TOutputFile, MAX_FILES> output_files{};  // in opening order
+    // Encoder found by name, one entry per output stream in creation order
+    // (= ost order); none = chosen by codec id.
+    std::array<const AVCodec*, MAX_FILES * MAX_STREAMS> output_encoders{};
+    int output_file_count = 0;
+    int output_encoder_count = 0;
+    // Bitstream filter names per output stream, [file][stream index], in chain order.
+    std::array<std::array<std::vector<std::string>, MAX_STREAMS>, MAX_FILES> stream_bsf_table{};
 
     // ---- transcode ----
 

@@ -1,0 +1,513 @@
+// Output files and their streams: the container format, the stream decision,
+// the encoder settings taken from the option state, and opening for writing.
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FormatText.h"
+
+namespace {
+
+constexpr int QP2Lambda = FF_QP2LAMBDA;
+
+// Filters that change the picture size cannot follow padding. The test ignores
+// case and looks only at each filter's name (the text before its "=").
+bool FiltersResizeFrames(const std::string& filters) {
+    std::string lower = filters;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const std::string resizing = ",crop,rotate,scale,transpose,";
+    size_t start = 0;
+    while (start <= lower.size()) {
+        size_t end = lower.find(',', start);
+        if (end == std::string::npos) end = lower.size();
+        std::string item = lower.substr(start, end - start);
+        const std::string name = item.substr(0, item.find('='));
+        if (resizing.find("," + name + ",") != std::string::npos) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The MP3, FLAC and AIFF muxers name PNG as their video codec only to carry an
+// attached cover picture; that is no wish for a video stream of its own.
+AVCodecID DefaultVideoCodec(const AVOutputFormat* format) {
+    return format->video_codec == AV_CODEC_ID_PNG ? AV_CODEC_ID_NONE : format->video_codec;
+}
+
+// Sample aspect ratio for a display aspect over a picture size (3:4 without one).
+AVRational SampleAspect(float display_aspect, int width, int height) {
+    const double value = width * height != 0 ? static_cast<double>(display_aspect) * height / width
+                                             : static_cast<double>(display_aspect) * 3 / 4;
+    return avutil.av_d2q(value, 255);
+}
+
+// The rate-control override text: "start,end,q" groups joined by "/".
+std::vector<RcOverride> ParseRcOverride(const std::string& text) {
+    std::vector<RcOverride> list;
+    if (text.empty()) return list;
+    const char* p = text.c_str();
+    while (p) {
+        char* end = nullptr;
+        const long start_frame = std::strtol(p, &end, 10);
+        if (end == p || *end == '\0') throw FFmpegException("error parsing rc_override");
+        p = end + 1;
+        const long end_frame = std::strtol(p, &end, 10);
+        if (end == p || *end == '\0') throw FFmpegException("error parsing rc_override");
+        p = end + 1;
+        const long q = std::strtol(p, &end, 10);
+        RcOverride entry{};
+        entry.start_frame = static_cast<int>(start_frame);
+        entry.end_frame = static_cast<int>(end_frame);
+        if (q > 0) {
+            entry.qscale = static_cast<int>(q);
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = static_cast<float>(-q / 100.0);
+        }
+        list.push_back(entry);
+        p = std::strchr(end, '/');
+        if (p) ++p;
+    }
+    return list;
+}
+
+// A copy the encoder context owns (it frees its matrices itself).
+uint16_t* EncoderMatrix(const std::vector<uint16_t>& matrix) {
+    auto* copy = static_cast<uint16_t*>(avutil.av_malloc(64 * sizeof(uint16_t)));
+    if (copy)
+        for (size_t i = 0; i < 64; ++i) copy[i] = i < matrix.size() ? matrix[i] : 0;
+    return copy;
+}
+
+bool SampleFormatListed(const AVSampleFormat* list, int format) {
+    for (; *list != AV_SAMPLE_FMT_NONE; ++list)
+        if (*list == format) return true;
+    return false;
+}
+
+bool PixelFormatListed(const AVPixelFormat* list, int format) {
+    for (; *list != AV_PIX_FMT_NONE; ++list)
+        if (*list == format) return true;
+    return false;
+}
+
+// A new stream of the container with its encoder context; raises with the
+// stream routines' message when either cannot be made.
+std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaType type) {
+    if (oc->nb_streams >= static_cast<unsigned>(MAX_STREAMS)) throw FFmpegException("Could not alloc stream");
+    TCodecContextPtr enc(avcodec.avcodec_alloc_context3(nullptr));
+    if (!enc) throw FFmpegException("Could not alloc stream");
+    AVStream* st = avformat.avformat_new_stream(oc, nullptr);
+    if (!st) throw FFmpegException("Could not alloc stream");
+    st->id = static_cast<int>(oc->nb_streams) - 1;
+    enc->codec_type = type;
+    return {st, std::move(enc)};
+}
+
+}  // namespace
+
+void TCustomFFmpeg::CheckInputStreamTypes(bool& has_video, bool& has_audio, bool& has_subtitle) {
+    has_video = has_audio = has_subtitle = false;
+    for (int f = 0; f < input_file_count; ++f) {
+        AVFormatContext* ic = input_files[f].get();
+        if (!ic) continue;
+        for (unsigned i = 0; i < ic->nb_streams; ++i) {
+            switch (ic->streams[i]->codecpar->codec_type) {
+                case AVMEDIA_TYPE_VIDEO: has_video = true; break;
+                case AVMEDIA_TYPE_AUDIO: has_audio = true; break;
+                case AVMEDIA_TYPE_SUBTITLE: has_subtitle = true; break;
+                case AVMEDIA_TYPE_UNKNOWN:
+                case AVMEDIA_TYPE_DATA:
+                case AVMEDIA_TYPE_ATTACHMENT: break;
+                default: throw FFmpegException("invalid codec_type of input file");
+            }
+        }
+    }
+}
+
+void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
+    AVFormatContext* oc = file.get();
+    // Everything that can refuse the stream is checked before the stream is
+    // added, so a refused stream leaves the file as it was.
+    const bool copy = video_stream_copy != 0;
+    AVCodecID codec_id = AV_CODEC_ID_NONE;
+    const AVCodec* by_name = nullptr;
+    const AVCodec* codec = nullptr;
+    std::vector<RcOverride> overrides;
+    if (!copy) {
+        if (!video_codec_name.empty()) {
+            if (!FindCodecId(video_codec_name, AVMEDIA_TYPE_VIDEO, true, codec_id, &by_name)) {
+                video_codec_name.clear();
+                throw FFmpegException(last_error);
+            }
+            codec = by_name;
+        } else {
+            codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
+            codec = avcodec.avcodec_find_encoder(codec_id);
+        }
+        try {
+            overrides = ParseRcOverride(rc_override_text);
+        } catch (const FFmpegException&) {
+            video_codec_name.clear();
+            throw;
+        }
+    }
+    std::pair<AVStream*, TCodecContextPtr> made;
+    try {
+        made = NewStream(oc, AVMEDIA_TYPE_VIDEO);
+    } catch (const FFmpegException&) {
+        video_codec_name.clear();
+        throw;
+    }
+    AVStream* st = made.first;
+    AVCodecContext* enc = made.second.get();
+    AVCodecContext* carrier = generic_options.codec_options[0];
+
+    stream_bsf_table[file_index][st->index] = std::move(video_bsf_list);
+    video_bsf_list.clear();
+    if (video_codec_tag != 0) enc->codec_tag = video_codec_tag;
+    if ((global_header_mode & 1) || (global_header_mode == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (carrier) carrier->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (global_header_mode & 2) {
+        enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        if (carrier) carrier->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+
+    if (copy) {
+        const AVRational sar = SampleAspect(frame_aspect, frame_width, frame_height);
+        st->sample_aspect_ratio = sar;
+        enc->sample_aspect_ratio = sar;
+    } else {
+        AVRational rate = frame_rate.num != 0 ? frame_rate : AVRational{25, 1};
+        enc->codec_id = codec_id;
+        ApplyGenericOptions(enc, carrier, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        if (codec && codec->supported_framerates && !force_fps)
+            rate = codec->supported_framerates[avutil.av_find_nearest_q_idx(rate, codec->supported_framerates)];
+        enc->time_base = AVRational{rate.den, rate.num};
+        enc->framerate = rate;
+
+        enc->width = frame_width + pad_right + pad_left;
+        enc->height = frame_height + pad_top + pad_bottom;
+        const AVRational sar = SampleAspect(frame_aspect, enc->width, enc->height);
+        enc->sample_aspect_ratio = sar;
+        st->sample_aspect_ratio = sar;
+
+        int pix_fmt = frame_pix_fmt;
+        if (codec && codec->pix_fmts && !PixelFormatListed(codec->pix_fmts, pix_fmt)) pix_fmt = codec->pix_fmts[0];
+        enc->pix_fmt = static_cast<AVPixelFormat>(pix_fmt);
+
+        if (intra_only) enc->gop_size = 0;
+        if (video_qscale != 0 || same_quality) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = static_cast<int>(QP2Lambda * video_qscale);
+        }
+        if (!intra_matrix.empty()) enc->intra_matrix = EncoderMatrix(intra_matrix);
+        if (!inter_matrix.empty()) enc->inter_matrix = EncoderMatrix(inter_matrix);
+        enc->thread_count = thread_count;
+        if (!overrides.empty()) {
+            auto* table = static_cast<RcOverride*>(avutil.av_malloc(overrides.size() * sizeof(RcOverride)));
+            if (table) {
+                std::memcpy(table, overrides.data(), overrides.size() * sizeof(RcOverride));
+                enc->rc_override = table;
+                enc->rc_override_count = static_cast<int>(overrides.size());
+            }
+        }
+        if (enc->rc_initial_buffer_occupancy == 0) enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
+        enc->intra_dc_precision = intra_dc_precision - 8;
+        if (psnr) enc->flags |= AV_CODEC_FLAG_PSNR;
+        if (pass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
+        if (pass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+    }
+
+    file.streams.push_back(TOutputStream{std::move(made.second), copy});
+    output_encoders[output_encoder_count++] = by_name;
+    video_disabled = false;
+    video_codec_name.clear();
+    video_stream_copy = 0;
+}
+
+void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
+    AVFormatContext* oc = file.get();
+    const bool copy = audio_stream_copy != 0;
+    AVCodecID codec_id = AV_CODEC_ID_NONE;
+    const AVCodec* by_name = nullptr;
+    const AVCodec* codec = nullptr;
+    if (!copy) {
+        if (!audio_codec_name.empty()) {
+            if (!FindCodecId(audio_codec_name, AVMEDIA_TYPE_AUDIO, true, codec_id, &by_name))
+                throw FFmpegException(last_error);
+            codec = by_name;
+        } else {
+            codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
+            codec = avcodec.avcodec_find_encoder(codec_id);
+        }
+    }
+    std::pair<AVStream*, TCodecContextPtr> made;
+    try {
+        made = NewStream(oc, AVMEDIA_TYPE_AUDIO);
+    } catch (const FFmpegException&) {
+        audio_codec_name.clear();
+        audio_language.clear();
+        throw;
+    }
+    AVStream* st = made.first;
+    AVCodecContext* enc = made.second.get();
+    AVCodecContext* carrier = generic_options.codec_options[1];
+
+    stream_bsf_table[file_index][st->index] = std::move(audio_bsf_list);
+    audio_bsf_list.clear();
+    if (audio_codec_tag != 0) enc->codec_tag = audio_codec_tag;
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (carrier) carrier->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+
+    // The layout of the source goes with the stream only while it has the
+    // channel count asked for; otherwise the count's usual layout is used.
+    const auto set_channels = [&]() {
+        avutil.av_channel_layout_uninit(&enc->ch_layout);
+        const uint64_t mask = static_cast<uint64_t>(audio_channel_layout);
+        if (mask != 0 && __builtin_popcountll(mask) == audio_channels)
+            avutil.av_channel_layout_from_mask(&enc->ch_layout, mask);
+        else
+            avutil.av_channel_layout_default(&enc->ch_layout, audio_channels);
+    };
+    if (copy) {
+        set_channels();
+    } else {
+        ApplyGenericOptions(enc, carrier, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        enc->codec_id = codec_id;
+        if (audio_qscale > -99999) {
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = static_cast<int>(QP2Lambda * audio_qscale);
+        }
+        enc->thread_count = thread_count;
+        set_channels();
+        int sample_fmt = audio_sample_fmt;
+        if (codec && codec->sample_fmts && !SampleFormatListed(codec->sample_fmts, sample_fmt))
+            sample_fmt = codec->sample_fmts[0];
+        enc->sample_fmt = static_cast<AVSampleFormat>(sample_fmt);
+    }
+    enc->sample_rate = audio_sample_rate;
+    enc->time_base = AVRational{1, audio_sample_rate};
+    if (!audio_language.empty()) {
+        avutil.av_dict_set(&st->metadata, "language", audio_language.c_str(), 0);
+        audio_language.clear();
+    }
+
+    file.streams.push_back(TOutputStream{std::move(made.second), copy});
+    output_encoders[output_encoder_count++] = by_name;
+    audio_disabled = false;
+    audio_codec_name.clear();
+    audio_stream_copy = 0;
+}
+
+void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file, int file_index) {
+    AVFormatContext* oc = file.get();
+    const bool copy = subtitle_stream_copy != 0;
+    AVCodecID codec_id = AV_CODEC_ID_NONE;
+    const AVCodec* by_name = nullptr;
+    if (!copy && !FindCodecId(subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, codec_id, &by_name))
+        throw FFmpegException(last_error);
+    std::pair<AVStream*, TCodecContextPtr> made;
+    try {
+        made = NewStream(oc, AVMEDIA_TYPE_SUBTITLE);
+    } catch (const FFmpegException&) {
+        subtitle_codec_name.clear();
+        subtitle_language.clear();
+        throw;
+    }
+    AVStream* st = made.first;
+    AVCodecContext* enc = made.second.get();
+
+    stream_bsf_table[file_index][st->index] = std::move(subtitle_bsf_list);
+    subtitle_bsf_list.clear();
+    if (!copy) {
+        // Recorded subtitle options go to the encoder like those of the other types.
+        ApplyGenericOptions(enc, generic_options.codec_options[3],
+                            AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        enc->codec_id = codec_id;
+    }
+    if (!subtitle_language.empty()) {
+        avutil.av_dict_set(&st->metadata, "language", subtitle_language.c_str(), 0);
+        subtitle_language.clear();
+    }
+
+    file.streams.push_back(TOutputStream{std::move(made.second), copy});
+    output_encoders[output_encoder_count++] = by_name;
+    subtitle_disabled = false;
+    subtitle_codec_name.clear();
+    subtitle_stream_copy = 0;
+}
+
+void TCustomFFmpeg::AddVideoStream() {
+    if (output_file_count == 0) throw FFmpegException("At least one output file must be specified");
+    NewVideoStream(output_files[output_file_count - 1], output_file_count - 1);
+}
+
+void TCustomFFmpeg::AddAudioStream() {
+    if (output_file_count == 0) throw FFmpegException("At least one output file must be specified");
+    NewAudioStream(output_files[output_file_count - 1], output_file_count - 1);
+}
+
+void TCustomFFmpeg::AddSubtitleStream() {
+    if (output_file_count == 0) throw FFmpegException("At least one output file must be specified");
+    NewSubtitleStream(output_files[output_file_count - 1], output_file_count - 1);
+}
+
+bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+    const int row = output_file_count;
+    const int first_encoder = output_encoder_count;
+    // Undoes whatever this call registered; the option state keeps its values
+    // except for the forced formats.
+    auto fail = [&](const std::string& text) {
+        last_error = text;
+        if (row < MAX_FILES) {
+            if (output_file_count > row) {
+                output_files[row] = TOutputFile{};
+                output_file_count = row;
+            }
+            for (auto& chain : stream_bsf_table[row]) chain.clear();
+        }
+        for (int k = first_encoder; k < output_encoder_count; ++k) output_encoders[k] = nullptr;
+        output_encoder_count = first_encoder;
+        forced_output_format = nullptr;
+        forced_input_format = nullptr;
+        return false;
+    };
+
+    if (!video_filters.empty() && crop_top + crop_bottom + crop_left + crop_right != 0)
+        return fail("Cannot enable crop options and filters at the same time.");
+    if (pad_top + pad_bottom + pad_left + pad_right != 0 && FiltersResizeFrames(video_filters))
+        return fail(
+            "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
+            "transpose, etc.)");
+    filters_in_use = !video_filters.empty();
+    if (row >= MAX_FILES) return fail(FormatText("%s: too many output files", file_name.c_str()));
+
+    const AVOutputFormat* format = forced_output_format;
+    if (!format) format = avformat.av_guess_format(nullptr, file_name.c_str(), nullptr);
+    if (!format) return fail(FormatText("Unable to find a suitable output format for '%s'", file_name.c_str()));
+    TOutputFile file;
+    {
+        AVFormatContext* made = nullptr;
+        const int result = avformat.avformat_alloc_output_context2(&made, format, nullptr, file_name.c_str());
+        if (result < 0 || !made) return fail(FFmpegErrorText(file_name, result < 0 ? result : AVERROR(ENOMEM)));
+        file.context.reset(made);
+    }
+    AVFormatContext* oc = file.get();
+
+    // Streams copied from a live feed server need its "ffm" format, which the
+    // linked libraries no longer have: such an output cannot be made.
+    if (std::strcmp(format->name, "ffm") == 0 && file_name.compare(0, 5, "http:") == 0)
+        return fail(FFmpegErrorText(file_name, AVERROR(ENOSYS)));
+
+    bool has_video = false, has_audio = false, has_subtitle = false;
+    try {
+        CheckInputStreamTypes(has_video, has_audio, has_subtitle);
+    } catch (const FFmpegException& e) {
+        return fail(FormatText("check_audio_video_sub_inputs fail: %s", e.Message.c_str()));
+    }
+    const bool inputs = input_file_count > 0;
+    bool use_video = DefaultVideoCodec(format) != AV_CODEC_ID_NONE || video_stream_copy || !video_codec_name.empty();
+    bool use_audio = format->audio_codec != AV_CODEC_ID_NONE || audio_stream_copy || !audio_codec_name.empty();
+    bool use_subtitle =
+        format->subtitle_codec != AV_CODEC_ID_NONE || subtitle_stream_copy || !subtitle_codec_name.empty();
+    if ((inputs && !has_video) || video_disabled) use_video = false;
+    if ((inputs && !has_audio) || audio_disabled) use_audio = false;
+    if ((inputs && !has_subtitle) || subtitle_disabled) use_subtitle = false;
+
+    if (use_video) {
+        try {
+            NewVideoStream(file, row);
+        } catch (const FFmpegException& e) {
+            return fail(FormatText("new_video_stream fail: %s", e.Message.c_str()));
+        }
+    }
+    if (use_audio) {
+        try {
+            NewAudioStream(file, row);
+        } catch (const FFmpegException& e) {
+            return fail(FormatText("new_audio_stream fail: %s", e.Message.c_str()));
+        }
+    }
+    if (use_subtitle) {
+        try {
+            NewSubtitleStream(file, row);
+        } catch (const FFmpegException& e) {
+            return fail(FormatText("new_subtitle_stream fail: %s", e.Message.c_str()));
+        }
+    }
+
+    if (record_timestamp != 0) {
+        const std::time_t seconds = static_cast<std::time_t>(record_timestamp);
+        std::tm utc{};
+        if (gmtime_r(&seconds, &utc)) {
+            char stamp[40];
+            std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+            avutil.av_dict_set(&oc->metadata, "creation_time", stamp, 0);
+        }
+    }
+    // Set from the last tag to the first: a key given twice keeps its first value.
+    for (auto it = metadata.rbegin(); it != metadata.rend(); ++it)
+        avutil.av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+
+    output_files[row] = std::move(file);
+    ++output_file_count;
+
+    if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(file_name.c_str()))
+        return fail(FFmpegErrorText(file_name, AVERROR(EDOM)));
+    if (!(format->flags & AVFMT_NOFILE)) {
+        if (avformat.avio_open(&oc->pb, file_name.c_str(), AVIO_FLAG_WRITE) < 0)
+            return fail(FormatText("Could not open '%s'", file_name.c_str()));
+    }
+    // The muxer parameters are checked when the header is written, once the
+    // encoders are open; nothing is left to refuse here.
+
+    // Multiplied in double and truncated: 0.7 s (a float) gives 699999 us.
+    output_files[row].preload = static_cast<int64_t>(static_cast<double>(mux_preload) * 1000000.0);
+    oc->max_delay = static_cast<int>(static_cast<double>(mux_max_delay) * 1000000.0);
+    avutil.av_opt_set_int(oc, "preload", output_files[row].preload, AV_OPT_SEARCH_CHILDREN);
+    if (loop_output != -1) avutil.av_opt_set_int(oc, "loop", loop_output, AV_OPT_SEARCH_CHILDREN);
+    ApplyGenericOptions(oc, generic_options.format_options, AV_OPT_FLAG_ENCODING_PARAM);
+
+    metadata.clear();
+    forced_output_format = nullptr;
+    forced_input_format = nullptr;
+    return true;
+}
+
+void TCustomFFmpeg::FreeFiles() {
+    generic_options.Release();
+    for (int i = 0; i < MAX_FILES; ++i) {
+        TOutputFile& file = output_files[i];
+        std::string written;
+        if (file && file->pb && file->oformat && !(file->oformat->flags & AVFMT_NOFILE) && file->url)
+            written = file->url;
+        file = TOutputFile{};
+        // An output that never got a byte is not left behind.
+        struct stat info {};
+        if (!written.empty() && ::stat(written.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+            std::remove(written.c_str());
+        for (auto& chain : stream_bsf_table[i]) chain.clear();
+    }
+    output_encoders.fill(nullptr);
+    output_file_count = 0;
+    output_encoder_count = 0;
+    for (TInputFile& file : input_files) file = TInputFile{};
+    input_ts_offsets.fill(0);
+    input_decoders.fill(nullptr);
+    input_file_count = 0;
+    input_decoder_count = 0;
+}
