@@ -1,0 +1,113 @@
+#include <exception>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FFmpegThread.h"
+
+void TCustomFFmpeg::ReInitialize() {
+    if (!FFmpegLoader().LibsLoaded(DefaultLibs)) return;
+    FreeFiles();
+    ResetOptionState();
+    {
+        std::lock_guard<std::mutex> guard(run_lock);
+        running = false;
+        terminated = false;
+        end_pending = false;
+    }
+    stop_requested = false;
+    finished = false;
+    exception = false;
+    message.clear();
+    expected_duration_ms = -1;
+}
+
+TFFmpegThread* TCustomFFmpeg::Start(bool in_thread, TConvertPriority priority) {
+    std::string failure;
+    {
+        std::lock_guard<std::mutex> guard(run_lock);
+        if (running || terminated || end_pending) return nullptr;
+        if (output_file_count <= 0)
+            failure = "At least one output file must be specified";
+        else if (input_file_count <= 0)
+            failure = "At least one input file must be specified";
+        if (failure.empty()) {
+            running = true;
+            stop_requested = false;
+            finished = false;
+            terminated = false;
+        } else {
+            end_pending = true;
+        }
+    }
+    if (!failure.empty()) {
+        // Logged outside the run lock: the log handler takes the component's locks.
+        FreeFiles();
+        Log(-1, failure);
+        exception = true;
+        message = failure;
+        TerminateStep();
+        return nullptr;
+    }
+    if (!in_thread) {
+        Run();
+        return nullptr;
+    }
+    auto* thread = new TFFmpegThread(this, priority);
+    worker_thread = thread;
+    return thread;
+}
+
+void TCustomFFmpeg::Stop() {
+    bool end_now = false;
+    {
+        std::lock_guard<std::mutex> guard(run_lock);
+        if (running) {
+            // The starter resumes the worker right after Start, so a flag is all it takes.
+            stop_requested = true;
+        } else if (!terminated && !end_pending) {
+            end_pending = true;
+            end_now = true;
+        }
+    }
+    if (end_now) (new TDoTerminateThread(this))->Resume();
+}
+
+void TCustomFFmpeg::Abort() { stop_requested = true; }
+
+void TCustomFFmpeg::Run() {
+    finished = false;
+    auto fail = [this](const std::string& text) {
+        Log(-1, text);
+        exception = true;
+        message = text;
+    };
+    try {
+        // The transcode itself joins here once the transcode section exists.
+        if (!stop_requested) finished = true;
+    } catch (const Exception& e) {
+        fail(e.Message);
+    } catch (const std::exception& e) {
+        // Not one of ours (out of memory and the like): the task still ends
+        // through its one termination step instead of taking the process down.
+        fail(e.what());
+    }
+    try {
+        FreeFiles();
+    } catch (const std::exception& e) {
+        if (!exception) fail(e.what());
+    }
+    TerminateStep();
+}
+
+void TCustomFFmpeg::TerminateStep() {
+    {
+        std::lock_guard<std::mutex> guard(run_lock);
+        running = false;
+        terminated = true;
+        end_pending = false;
+    }
+    worker_thread = nullptr;
+    // A copy: the callback may free this task, and with it the slot.
+    const TCoreTerminateEvent callback = OnTerminate;
+    if (callback) callback(this);
+}

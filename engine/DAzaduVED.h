@@ -1,0 +1,192 @@
+#pragma once
+// The engine component: a list of transcoding tasks, run a given number at a
+// time on worker threads (or one after another on the window's thread), with
+// progress, termination, log, hook and preview events.
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/FFmpeg.h"
+#include "core/FFmpegThread.h"
+#include "engine/FFmpegTask.h"
+#include "engine/TaskOptions.h"
+#include "engine/WindowThread.h"
+#include "probe/AVProbe.h"
+
+enum TLogLevel : int { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
+
+// AIndex is the task's position in the task list, or -1 for no task and for
+// the end of a run.
+using TBeforeHookEvent = std::function<void(int AIndex, int64_t APTS, THookAction& AHookAction)>;
+using TCustomHookEvent = std::function<void(int AIndex, TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
+                                            bool& AUpdate, bool& AStopHook)>;
+using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
+using TPreviewBitmapEvent = std::function<void(int AIndex, TBitmap* ABitmap, int AFrameNumber, int64_t APTS)>;
+using TProgressEvent = std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                          float AQuality, float ABitRate, int64_t ACurrentSize,
+                                          int ATotalOutputDuration)>;
+using TTerminateEvent = std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+
+// The values of one OnProgress call.
+struct TProgressInfo {
+    int Index = -1;
+    int FrameNumber = -1;          // frames encoded on the first video output; -1 without video
+    int FPS = -1;                  // -1 without video
+    int CurrentDuration = 0;       // milliseconds of output reached
+    float Quality = -1.0f;         // -1 without video
+    float BitRate = 0;             // kbit/s
+    int64_t CurrentSize = 0;       // bytes written to the first output
+    int TotalOutputDuration = -1;  // milliseconds, -1 when unknown
+};
+
+// The values of one OnTerminate call.
+struct TTerminateInfo {
+    int Index = -1;          // -1: the end of the run
+    bool Finished = false;   // the transcode reached its normal end without a stop
+    bool Exception = false;  // an error ended the task
+    std::string Message;     // the error's text
+};
+
+// Core level -> TLogLevel: below 0 quiet, 0..3 give level + 1, 4 and above all.
+TLogLevel CoreLevelToLogLevel(int level);
+
+class TCustomDAzaduVED {
+public:
+    // window: the thread that owns the component (timers for thread count 0,
+    // preview pictures); none: thread count 0 runs tasks on a worker one at a time.
+    explicit TCustomDAzaduVED(TWindowThread* window = nullptr);
+    virtual ~TCustomDAzaduVED();
+    TCustomDAzaduVED(const TCustomDAzaduVED&) = delete;
+    TCustomDAzaduVED& operator=(const TCustomDAzaduVED&) = delete;
+
+    // ---- properties ----
+    const std::string& About() const { return about_; }
+    void SetAbout(const std::string& text) { about_ = text; }
+    std::string Version() const { return "2.3"; }
+    // The reason of the last failed LoadLibraries, AddTask or SetOutputFile.
+    const std::string& LastErrorText() const { return last_error_text_; }
+
+    TLogLevel LogLevel() const { return log_level_; }
+    void SetLogLevel(TLogLevel value);
+    bool Preview() const { return preview_; }
+    void SetPreview(bool value);
+    bool PreviewBitmap() const { return preview_bitmap_; }
+    void SetPreviewBitmap(bool value);
+    int ProgressInterval() const { return progress_interval_; }
+    void SetProgressInterval(int ms);  // 100 or less is stored as 100
+    TConvertPriority ThreadPriority() const { return thread_priority_; }
+    void SetThreadPriority(TConvertPriority value) { thread_priority_ = value; }
+
+    // ---- events ----
+    // Setting an event is safe at any time, also from inside a handler.
+    TBeforeHookEvent OnBeforeHook() const;
+    void SetOnBeforeHook(TBeforeHookEvent handler);
+    TCustomHookEvent OnCustomHook() const;
+    void SetOnCustomHook(TCustomHookEvent handler);
+    TLogEvent OnLog() const;
+    void SetOnLog(TLogEvent handler);
+    TPreviewBitmapEvent OnPreviewBitmap() const;
+    void SetOnPreviewBitmap(TPreviewBitmapEvent handler);
+    TProgressEvent OnProgress() const;
+    void SetOnProgress(TProgressEvent handler);
+    TTerminateEvent OnTerminate() const;
+    void SetOnTerminate(TTerminateEvent handler);
+
+    // ---- operations (window's thread) ----
+    bool LoadLibraries(const std::string& folder);
+    bool LibrariesLoaded() const;
+    // Stops the tasks, waits until no worker uses the libraries and frees the
+    // tasks, then releases the libraries.
+    void UnloadLibraries();
+    // The new task's index, or -1 with the reason in LastErrorText. An empty
+    // FileName in the record is filled with file_name.
+    int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
+    // False with the reason in LastErrorText; an index outside the list raises.
+    bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
+    void RemoveTask(int index);
+    void ClearTasks();
+    // Starts the tasks not started yet, thread_count at a time (0 or less:
+    // one after another on the window's thread).
+    void StartConvert(int thread_count);
+    void StopConvert();
+
+    // The media probe the application reads files with.
+    TAVProbe Probe;
+    int TaskCount() const;
+    // The task at a position (for inspection; the component owns it).
+    TFFmpeg* Task(int index) const;
+    bool Running() const;  // a run is going: its end-of-run event has not come yet
+
+    // Called by the log capture with a whole library line written on a thread.
+    void DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line);
+
+protected:
+    // What the task callbacks point at; each raises the matching event.
+    virtual void DoBeforeHook(TFFmpeg* task, int64_t APTS, THookAction& AHookAction);
+    virtual void DoCustomHook(TFFmpeg* task, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
+                              bool& AStopHook);
+    virtual void DoLog(TFFmpeg* task, int core_level, const std::string& message);
+    virtual void DoPreviewBitmap(TFFmpeg* task, TBitmap* ABitmap, int AFrameNumber, int64_t APTS);
+    virtual void DoProgress(TFFmpeg* task, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                            float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
+    virtual void DoTerminate(TFFmpeg* task);
+
+private:
+    void RaiseLog(int index, int core_level, const std::string& message);
+    int IndexOf(TFFmpeg* task, bool& detached) const;
+    // Picks the next task to start under the state lock; none when nothing is left.
+    TFFmpeg* ClaimNextLocked();
+    // Starting the next task: a timer on the window's thread or the task at once.
+    void StartNextLocked(std::vector<TFFmpeg*>& to_start);
+    void StartTask(TFFmpeg* task, bool in_thread);
+    void TimerFired();
+    bool RunDoneLocked();
+    void RaiseEndOfRun();
+    // Waits (running the window's due work on its thread) until pred holds.
+    void WaitFor(const std::function<bool()>& pred);
+    void ConnectTask(TFFmpeg* task);
+
+    std::string about_;
+    std::string last_error_text_;
+    int thread_count_ = 0;
+    TLogLevel log_level_ = llInfo;
+    int progress_interval_ = 500;
+    TConvertPriority thread_priority_ = tpNormal;
+    bool preview_ = false;
+    bool preview_bitmap_ = false;
+
+    mutable std::mutex events_lock_;  // guards the six handlers
+    TBeforeHookEvent on_before_hook_;
+    TCustomHookEvent on_custom_hook_;
+    TLogEvent on_log_;
+    TPreviewBitmapEvent on_preview_bitmap_;
+    TProgressEvent on_progress_;
+    TTerminateEvent on_terminate_;
+
+    TWindowThread* window_;
+    // Serialises OnLog, OnProgress and OnTerminate and the counting of ended
+    // tasks. Recursive: a handler may make calls that raise events again.
+    std::recursive_mutex event_lock_;
+    // Guards the task list and the run counters; never held while a handler runs.
+    mutable std::mutex state_lock_;
+    std::condition_variable state_changed_;
+    TFFmpegList tasks_;
+    int ended_count_ = 0;
+    int still_to_start_ = 0;
+    int active_ = 0;          // claimed tasks whose termination has not been taken in
+    int pending_timers_ = 0;  // one-shot timers that will start a task
+    bool run_open_ = false;   // the end-of-run event is still due
+    bool closing_ = false;
+    std::shared_ptr<TCustomDAzaduVED*> alive_;  // timers hold it weakly
+};
+
+// Publishes the properties and events; adds nothing else.
+class TDAzaduVED : public TCustomDAzaduVED {
+public:
+    using TCustomDAzaduVED::TCustomDAzaduVED;
+};
