@@ -197,6 +197,20 @@ std::string MakeWav(const TempDir& dir, const std::string& name, double seconds,
                          ToneArgs(seconds, freqs)));
 }
 
+std::string MakeMp3(const TempDir& dir, const std::string& name, double seconds, int rate,
+                    int channels, int bitrateKbps, const std::vector<double>& freqs) {
+  const std::string path = dir.File(name);
+  return Make(path, Join({"mp3", path, "--rate", std::to_string(rate), "--channels",
+                          std::to_string(channels), "--bitrate", std::to_string(bitrateKbps)},
+                         ToneArgs(seconds, freqs)));
+}
+
+std::string MakeFixture(const TempDir& dir, const std::string& name, const std::string& kind,
+                        const std::vector<std::string>& options) {
+  const std::string path = dir.File(name);
+  return Make(path, Join({kind, path}, options));
+}
+
 std::string MakeCut(const std::string& src, double percent, const std::string& dst) {
   return Make(dst, {"cut", dst, "--from", src, "--percent", Num(percent)});
 }

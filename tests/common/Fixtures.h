@@ -47,6 +47,14 @@ std::string MakeRealVideo(const TempDir& dir, const std::string& name, double se
 // 16-bit PCM WAV.
 std::string MakeWav(const TempDir& dir, const std::string& name, double seconds = 2.0,
                     int rate = 44100, int channels = 2, const std::vector<double>& freqs = {});
+// MP3 (libmp3lame) at a constant bit rate: a reference input, not an output of ours.
+std::string MakeMp3(const TempDir& dir, const std::string& name, double seconds = 2.0,
+                    int rate = 44100, int channels = 2, int bitrateKbps = 128,
+                    const std::vector<double>& freqs = {});
+// Any kind with any options of the tool, e.g.
+// MakeFixture(dir, "v.rm", "rm-video", {"--video", "rv20", "--fps", "25", "--size", "320x240"}).
+std::string MakeFixture(const TempDir& dir, const std::string& name, const std::string& kind,
+                        const std::vector<std::string>& options = {});
 // A copy of src holding only the first `percent` % of its bytes.
 std::string MakeCut(const std::string& src, double percent, const std::string& dst);
 // `bytes` pseudo-random bytes from `seed` (same seed, same bytes); realMagic puts a
