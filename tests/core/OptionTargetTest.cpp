@@ -1,0 +1,193 @@
+// Target presets: norms given, detected or fallen back on, every preset's
+// settings, the notes and the failures.
+#include "tests/core/OptionFixture.h"
+
+using namespace optiontest;
+
+namespace {
+
+class OptionTarget : public OptionTest {
+protected:
+    void ExpectRate(int num, int den) {
+        EXPECT_EQ(core.frame_rate.num, num);
+        EXPECT_EQ(core.frame_rate.den, den);
+    }
+    void ExpectSize(int w, int h) {
+        EXPECT_EQ(core.frame_width, w);
+        EXPECT_EQ(core.frame_height, h);
+    }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const auto& line : lines) texts.push_back(line.text);
+        return texts;
+    }
+};
+
+TEST_F(OptionTarget, PalVcd) {
+    Listen();
+    core.SetOption("target", "pal-vcd");
+    ExpectSize(352, 288);
+    ExpectRate(25, 1);
+    EXPECT_EQ(core.video_codec_name, "mpeg1video");
+    EXPECT_EQ(core.audio_codec_name, "mp2");
+    ASSERT_NE(core.forced_output_format, nullptr);
+    EXPECT_STREQ(core.forced_output_format->name, "vcd");
+    EXPECT_EQ(CarrierInt(Video(), "g"), 15);
+    EXPECT_EQ(CarrierInt(Video(), "b"), 1150000);
+    EXPECT_EQ(CarrierInt(Video(), "maxrate"), 1150000);
+    EXPECT_EQ(CarrierInt(Video(), "minrate"), 1150000);
+    EXPECT_EQ(CarrierInt(Video(), "bufsize"), 327680);
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 224000);
+    EXPECT_EQ(CarrierInt(Format(), "packetsize"), 2324);
+    EXPECT_EQ(core.audio_sample_rate, 44100);
+    EXPECT_EQ(core.audio_channels, 2);
+    EXPECT_FLOAT_EQ(core.mux_preload, 0.44f);
+    EXPECT_FLOAT_EQ(core.frame_aspect, 4.0f / 3.0f);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Assuming 4:3 for aspect ratio"});
+}
+
+TEST_F(OptionTarget, DetectedFromTheFrameRate) {
+    Listen();
+    core.SetOption("r", "29.97");
+    core.SetOption("target", "vcd");
+    ExpectSize(352, 240);
+    ExpectRate(30000, 1001);
+    EXPECT_EQ(CarrierInt(Video(), "g"), 18);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], (TLogLine{1, "Assuming NTSC for target."}));
+    lines.clear();
+    core.SetOption("r", "25");
+    core.SetOption("target", "svcd");
+    ExpectSize(480, 576);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Assuming PAL for target."});  // aspect already set
+}
+
+TEST_F(OptionTarget, NoFrameRateToDetectFrom) {
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", "dvd"); }), "frame_rate is invalid.");
+    EXPECT_EQ(core.video_codec_name, "");
+}
+
+TEST_F(OptionTarget, FallbackNorms) {
+    Listen();
+    core.SetOption("r", "24");
+    core.SetOption("target", "dvd");  // no rate matches, no inputs: "ntsc"
+    ExpectSize(720, 480);
+    ExpectRate(30000, 1001);
+    EXPECT_EQ(lines.front().text, "Assuming NTSC for target.");
+
+    lines.clear();
+    core.SetOption("r", "24");
+    core.SetTarget("dvd", "auto", "film");
+    ExpectSize(720, 480);
+    ExpectRate(24000, 1001);
+    EXPECT_EQ(lines.front().text, "Assuming NTSC for target.");
+
+    lines.clear();
+    core.SetOption("r", "24");
+    core.SetTarget("dvd", "auto", "anything");
+    ExpectSize(720, 576);
+    ExpectRate(25, 1);
+    EXPECT_EQ(lines.front().text, "Assuming PAL for target.");
+
+    // Verbosity 0: no norm note.
+    lines.clear();
+    core.verbosity = 0;
+    core.SetTarget("dvd", "auto", "pal");
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(OptionTarget, SvcdAndDvdChannelRule) {
+    core.audio_channels = 6;
+    core.SetOption("target", "ntsc-svcd");
+    EXPECT_EQ(core.audio_channels, 6);
+    core.audio_channels = 1;
+    core.SetOption("target", "ntsc-svcd");
+    EXPECT_EQ(core.audio_channels, 2);
+    core.audio_channels = 6;
+    core.SetOption("target", "film-vcd");
+    EXPECT_EQ(core.audio_channels, 2);
+    ExpectRate(24000, 1001);
+    ExpectSize(352, 240);
+}
+
+TEST_F(OptionTarget, SvcdAndDvdSettings) {
+    Listen();
+    core.SetOption("target", "ntsc-svcd");
+    EXPECT_EQ(core.video_codec_name, "mpeg2video");
+    EXPECT_EQ(core.audio_codec_name, "mp2");
+    EXPECT_STREQ(core.forced_output_format->name, "svcd");
+    ExpectSize(480, 480);
+    EXPECT_EQ(CarrierInt(Video(), "b"), 2040000);
+    EXPECT_EQ(CarrierInt(Video(), "maxrate"), 2516000);
+    EXPECT_EQ(CarrierInt(Video(), "minrate"), 0);
+    EXPECT_EQ(CarrierInt(Video(), "bufsize"), 1835008);
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 224000);
+    EXPECT_EQ(CarrierInt(Format(), "packetsize"), 2324);
+    EXPECT_FLOAT_EQ(core.mux_preload, 0.5f);
+    EXPECT_FLOAT_EQ(core.frame_aspect, 4.0f / 3.0f);
+
+    core.frame_aspect = 0;
+    lines.clear();
+    core.SetOption("target", "pal-dvd");
+    EXPECT_EQ(core.audio_codec_name, "ac3");
+    EXPECT_STREQ(core.forced_output_format->name, "dvd");
+    ExpectSize(720, 576);
+    EXPECT_EQ(CarrierInt(Video(), "g"), 15);
+    EXPECT_EQ(CarrierInt(Video(), "b"), 6000000);
+    EXPECT_EQ(CarrierInt(Video(), "maxrate"), 9000000);
+    EXPECT_EQ(CarrierInt(Format(), "packetsize"), 2048);
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 448000);
+    EXPECT_EQ(core.audio_sample_rate, 48000);
+    EXPECT_FLOAT_EQ(core.frame_aspect, 16.0f / 9.0f);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Assuming 16:9 for aspect ratio"});
+}
+
+TEST_F(OptionTarget, DvPresets) {
+    core.SetOption("target", "pal-dv");
+    EXPECT_STREQ(core.forced_output_format->name, "dv");
+    ExpectSize(720, 576);
+    EXPECT_EQ(core.frame_pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(core.audio_sample_rate, 48000);
+    EXPECT_EQ(core.audio_channels, 2);
+    EXPECT_EQ(core.video_codec_name, "");  // codecs unchanged
+    EXPECT_FLOAT_EQ(core.frame_aspect, 0.0f);
+    core.SetOption("target", "ntsc-dv");
+    EXPECT_EQ(core.frame_pix_fmt, AV_PIX_FMT_YUV411P);
+    ExpectRate(30000, 1001);
+    core.SetOption("target", "ntsc-dv50");
+    EXPECT_EQ(core.frame_pix_fmt, AV_PIX_FMT_YUV422P);
+    ExpectSize(720, 480);
+}
+
+TEST_F(OptionTarget, GivenAspectIsKept) {
+    Listen();
+    core.SetOption("aspect", "16:9");
+    core.SetOption("target", "pal-vcd");
+    EXPECT_FLOAT_EQ(core.frame_aspect, 16.0f / 9.0f);
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(OptionTarget, LaterOptionsOverridePresetValues) {
+    core.SetOption("target", "pal-vcd");
+    core.SetOption("s", "320x240");
+    core.SetOption("ab", "128000");
+    core.SetOption("acodec", "libmp3lame");
+    ExpectSize(320, 240);
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 128000);
+    EXPECT_EQ(core.audio_codec_name, "libmp3lame");
+}
+
+TEST_F(OptionTarget, UnknownKind) {
+    Listen();
+    core.SetOption("r", "25");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", "laserdisc"); }), "Unknown target type");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Assuming PAL for target."});
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", "pal-"); }), "Unknown target type");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", "PAL-vcd"); }), "Unknown target type");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", ""); }), "Unknown target type");
+    // Surrounding blanks are trimmed.
+    core.SetOption("target", "  pal-dv \t");
+    EXPECT_STREQ(core.forced_output_format->name, "dv");
+}
+
+}  // namespace

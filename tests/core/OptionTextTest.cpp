@@ -1,0 +1,53 @@
+// The option text splitter and its two passes.
+#include "core/OptionText.h"
+#include "tests/core/OptionFixture.h"
+
+using namespace optiontest;
+
+namespace {
+
+using Pairs = std::vector<TOptionPair>;
+
+TEST(OptionTextSplit, LineBreaksAndEqualsSigns) {
+    EXPECT_EQ(SplitOptionText("a=1\r\nb=2\rc=3\nd"), (Pairs{{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", ""}}));
+    EXPECT_EQ(SplitOptionText("x=y=z"), (Pairs{{"x", "y=z"}}));
+    EXPECT_EQ(SplitOptionText("=v"), (Pairs{{"", "v"}}));
+    EXPECT_EQ(SplitOptionText("k="), (Pairs{{"k", ""}}));
+    EXPECT_EQ(SplitOptionText("a=1\n\nb=2"), (Pairs{{"a", "1"}, {"", ""}, {"b", "2"}}));
+    EXPECT_EQ(SplitOptionText("a=1\r\r\nb"), (Pairs{{"a", "1"}, {"", ""}, {"b", ""}}));
+}
+
+TEST(OptionTextSplit, OnlyTheWholeTextIsTrimmed) {
+    EXPECT_EQ(SplitOptionText("  \t\r\n a = 1 \n b=2 \r\n\t"), (Pairs{{"a ", " 1 "}, {" b", "2"}}));
+    EXPECT_TRUE(SplitOptionText("").empty());
+    EXPECT_TRUE(SplitOptionText(" \r\n\t ").empty());
+    EXPECT_EQ(SplitOptionText(std::string("a=\0b", 4)), (Pairs{{"a", std::string("\0b", 2)}}));
+}
+
+class OptionTextDispatch : public OptionTest {};
+
+TEST_F(OptionTextDispatch, FirstPassSkipsStreamOptions) {
+    DispatchOptionText(core, "acodec=libmp3lame\nnewaudio\nnewvideo=1\nnewsubtitle\nac=1\nsameq", true);
+    EXPECT_EQ(core.audio_codec_name, "libmp3lame");
+    EXPECT_EQ(core.audio_channels, 1);
+    EXPECT_TRUE(core.same_quality);
+}
+
+TEST_F(OptionTextDispatch, SecondPassAddsStreamsToTheLastOutput) {
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "ac=1\nnewaudio", false); }),
+              "At least one output file must be specified");
+    EXPECT_EQ(core.audio_channels, 1);  // set before the failing line
+}
+
+TEST_F(OptionTextDispatch, FailuresStopTheText) {
+    Listen();
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "ab=128\nthreads=2\nac=1", true); }),
+              "TODO: option - threads");
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 128);
+    EXPECT_EQ(core.audio_channels, 2);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text.rfind("WARNING: The bitrate parameter is set too low", 0), 0u);
+    EXPECT_THROW(DispatchOptionText(core, "ar=fast", true), EConvertError);
+}
+
+}  // namespace
