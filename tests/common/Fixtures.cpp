@@ -174,6 +174,12 @@ std::string MakeRealAudio144(const TempDir& dir, const std::string& name, double
   return Make(path, Join({"rm-ra144", path}, ToneArgs(seconds, {freq})));
 }
 
+std::string MakeBareRealAudio144(const TempDir& dir, const std::string& name, double seconds,
+                                 double freq) {
+  const std::string path = dir.File(name);
+  return Make(path, Join({"ra3", path}, ToneArgs(seconds, {freq})));
+}
+
 std::string MakeRealAc3(const TempDir& dir, const std::string& name, double seconds, int rate,
                         int channels, const std::vector<double>& freqs) {
   const std::string path = dir.File(name);

@@ -36,6 +36,10 @@ enum class RealAudio { None, Ac3, Ra144 };
 // RealMedia, RealAudio 14.4 (always 8000 Hz mono), sine tone at freq.
 std::string MakeRealAudio144(const TempDir& dir, const std::string& name, double seconds = 2.0,
                              double freq = 440.0);
+// RealAudio 3 file (".ra\xfd" header and 14.4 frames, no RealMedia chunks), as the
+// old RealAudio players wrote them.
+std::string MakeBareRealAudio144(const TempDir& dir, const std::string& name, double seconds = 2.0,
+                                 double freq = 440.0);
 // RealMedia, AC-3 audio at 32000/44100/48000 Hz. freqs: one for all channels or one per
 // channel (empty: 440 Hz left, 1000 Hz right, ...).
 std::string MakeRealAc3(const TempDir& dir, const std::string& name, double seconds = 2.0,
