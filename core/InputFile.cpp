@@ -124,8 +124,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     int64_t position = start_time;
     if (ic->start_time != AV_NOPTS_VALUE) position += ic->start_time;
     if (start_time != 0) {
-        // A failed seek leaves the file at its start, which is still usable.
-        avformat.av_seek_frame(ic, -1, position, AVSEEK_FLAG_BACKWARD);
+        // A failed seek can leave the demuxer at the end of the file (files
+        // without an index): it then reads from its start as if never moved.
+        if (avformat.av_seek_frame(ic, -1, position, AVSEEK_FLAG_BACKWARD) < 0)
+            avformat.av_seek_frame(ic, -1, ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0,
+                                   AVSEEK_FLAG_BACKWARD);
         start_time = 0;
     }
 

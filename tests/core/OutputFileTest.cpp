@@ -1,0 +1,451 @@
+// Output files: the converter's MP3, the stream decision, stream settings,
+// the failures with their texts, and the reset points of the option state.
+#include <sys/stat.h>
+
+#include "tests/core/InputFileFixture.h"
+
+using namespace filetest;
+
+namespace {
+
+class OutputFileTest : public FileTest {
+protected:
+    // The encoder context opens with these settings (the stream is coherent).
+    void ExpectEncoderOpens(AVCodecContext* enc, const AVCodec* codec) {
+        ASSERT_NE(codec, nullptr);
+        std::lock_guard lock(CodecLock);
+        const int r = avcodec.avcodec_open2(enc, codec, nullptr);
+        EXPECT_GE(r, 0) << FFmpegErrorText("encoder", r);
+    }
+
+    // The converter's whole road: input, settings, MP3 output.
+    void ConvertToMp3(const std::string& src, const std::string& dst, int channels, int rate, int bitrate) {
+        ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+        ApplyConverterSettings(channels, rate, bitrate);
+        ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    }
+
+    void ExpectConverterMp3(const std::string& dst, int channels, int rate, int bitrate, int source_fmt) {
+        ASSERT_EQ(core.output_file_count, 1);
+        AVFormatContext* oc = Output(0);
+        ASSERT_NE(oc, nullptr);
+        EXPECT_STREQ(oc->oformat->name, "mp3");
+        ASSERT_EQ(oc->nb_streams, 1u) << "only the audio stream";
+        ASSERT_EQ(core.output_files[0].streams.size(), 1u);
+        EXPECT_FALSE(core.output_files[0].streams[0].stream_copy);
+        AVCodecContext* enc = Encoder(0, 0);
+        EXPECT_EQ(enc->codec_type, AVMEDIA_TYPE_AUDIO);
+        EXPECT_EQ(enc->codec_id, AV_CODEC_ID_MP3);
+        ASSERT_EQ(core.output_encoder_count, 1);
+        ASSERT_NE(core.output_encoders[0], nullptr);
+        EXPECT_STREQ(core.output_encoders[0]->name, "libmp3lame");
+        EXPECT_EQ(enc->ch_layout.nb_channels, channels);
+        EXPECT_EQ(enc->sample_rate, rate);
+        EXPECT_EQ(enc->time_base.num, 1);
+        EXPECT_EQ(enc->time_base.den, rate);
+        EXPECT_EQ(enc->bit_rate, bitrate);
+        // The source's sample format when the encoder takes it, else its first one.
+        const AVSampleFormat* formats = core.output_encoders[0]->sample_fmts;
+        bool listed = false;
+        for (const AVSampleFormat* f = formats; *f != AV_SAMPLE_FMT_NONE; ++f) listed |= *f == source_fmt;
+        EXPECT_EQ(enc->sample_fmt, listed ? source_fmt : formats[0]);
+        EXPECT_EQ(core.output_files[0].preload, 500000);
+        EXPECT_EQ(oc->max_delay, 699999);
+        EXPECT_EQ(avutil.av_dict_count(oc->metadata), 0);
+        EXPECT_EQ(avutil.av_dict_count(oc->streams[0]->metadata), 0);
+        EXPECT_NE(oc->pb, nullptr);
+        EXPECT_TRUE(FileExists(dst));
+        EXPECT_TRUE(core.audio_codec_name.empty());
+        ExpectEncoderOpens(enc, core.output_encoders[0]);
+    }
+};
+
+}  // namespace
+
+TEST_F(OutputFileTest, ConverterMp3FromRealAudio144) {
+    const std::string src = MakeRealAudio144(dir, "voice.ra", 1.0);
+    const std::string dst = dir.File("voice.mp3");
+    ConvertToMp3(src, dst, 2, 44100, 128000);
+    ExpectConverterMp3(dst, 2, 44100, 128000, core.audio_sample_fmt);
+}
+
+TEST_F(OutputFileTest, ConverterMp3FromRealAc3MonoDownmix) {
+    const std::string src = MakeRealAc3(dir, "music.rm", 1.0, 48000, 2);
+    const std::string dst = dir.File("music.mp3");
+    ConvertToMp3(src, dst, 1, 22050, 64000);
+    ExpectConverterMp3(dst, 1, 22050, 64000, core.audio_sample_fmt);
+    EXPECT_EQ(Encoder(0, 0)->ch_layout.u.mask, AV_CH_LAYOUT_MONO);
+}
+
+TEST_F(OutputFileTest, ConverterMp3FromVideoHasOnlyTheAudioStream) {
+    for (const char* video : {"rv10", "rv20"}) {
+        SCOPED_TRACE(video);
+        core.FreeFiles();
+        core.ResetOptionState();
+        const std::string src = MakeRealVideo(dir, std::string("clip-") + video + ".rm", 1.0, video, RealAudio::Ac3);
+        const std::string dst = dir.File(std::string("clip-") + video + ".mp3");
+        ConvertToMp3(src, dst, 2, 44100, 192000);
+        ExpectConverterMp3(dst, 2, 44100, 192000, core.audio_sample_fmt);
+    }
+}
+
+TEST_F(OutputFileTest, SourceWithoutAudioGivesAFileWithoutStreams) {
+    const std::string src = MakeRealVideo(dir, "silent.rm", 1.0, "rv10", RealAudio::None);
+    ConvertToMp3(src, dir.File("silent.mp3"), 2, 44100, 128000);
+    EXPECT_EQ(Output(0)->nb_streams, 0u);
+}
+
+TEST_F(OutputFileTest, AudioOnlySourceGetsNoVideoStreamInAVideoFormat) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("a.avi"))) << core.last_error;
+    ASSERT_EQ(Output(0)->nb_streams, 1u);
+    EXPECT_EQ(Encoder(0, 0)->codec_type, AVMEDIA_TYPE_AUDIO);
+}
+
+TEST_F(OutputFileTest, VideoStreamTakesTheInputPictureAndPadding) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0, "rv10", RealAudio::Ac3);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("padtop", "8");
+    core.SetOption("padbottom", "8");
+    core.SetOption("vfilters", "hflip");  // does not resize: may go with padding
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v.avi"))) << core.last_error;
+    EXPECT_TRUE(core.filters_in_use);
+    ASSERT_EQ(Output(0)->nb_streams, 2u);
+    AVCodecContext* enc = Encoder(0, 0);
+    EXPECT_EQ(enc->codec_type, AVMEDIA_TYPE_VIDEO);
+    EXPECT_EQ(enc->codec_id, avformat.av_guess_codec(Output(0)->oformat, nullptr, nullptr, nullptr, AVMEDIA_TYPE_VIDEO));
+    EXPECT_EQ(enc->width, 176);
+    EXPECT_EQ(enc->height, 160);
+    EXPECT_EQ(enc->pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(enc->time_base.num, core.frame_rate.den);
+    EXPECT_EQ(enc->time_base.den, core.frame_rate.num);
+    EXPECT_EQ(core.output_encoder_count, 2);
+    EXPECT_EQ(core.output_encoders[0], nullptr);
+    EXPECT_EQ(core.output_encoders[1], nullptr);
+    EXPECT_EQ(Encoder(0, 1)->codec_type, AVMEDIA_TYPE_AUDIO);
+}
+
+TEST_F(OutputFileTest, NameWithoutAKnownExtension) {
+    const std::string dst = dir.File("out.no_such_ext");
+    core.SetOption("vcodec", "mpeg4");
+    EXPECT_FALSE(core.OpenOutputFile(dst));
+    EXPECT_EQ(core.last_error, "Unable to find a suitable output format for '" + dst + "'");
+    EXPECT_EQ(core.output_file_count, 0);
+    EXPECT_FALSE(FileExists(dst));
+    EXPECT_EQ(core.video_codec_name, "mpeg4") << "only the forced formats are reset on failure";
+
+    // A forced format makes any name fine.
+    core.SetOutputFormat("mp3");
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    EXPECT_EQ(core.forced_output_format, nullptr);
+}
+
+TEST_F(OutputFileTest, CropWithFilters) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("croptop", "2");
+    core.SetOption("vfilters", "hflip");
+    core.SetOutputFormat("avi");
+    EXPECT_FALSE(core.OpenOutputFile(dir.File("v.avi")));
+    EXPECT_EQ(core.last_error, "Cannot enable crop options and filters at the same time.");
+    EXPECT_EQ(core.output_file_count, 0);
+    EXPECT_EQ(core.forced_output_format, nullptr);
+}
+
+TEST_F(OutputFileTest, PadWithResizingFilters) {
+    const std::string pad_message =
+        "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
+        "transpose, etc.)";
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("padtop", "2");
+    for (const char* filters : {"Scale=320:240", "hflip,CROP=100:100", "transpose", "rotate=1,hflip"}) {
+        core.video_filters = filters;
+        EXPECT_FALSE(core.OpenOutputFile(dir.File("v.avi"))) << filters;
+        EXPECT_EQ(core.last_error, pad_message) << filters;
+    }
+    for (const char* filters : {"hflip", "scaler=1", "vflip,null", "xscale"}) {
+        core.FreeFiles();
+        core.generic_options.Create(core.scaler_flags);
+        core.video_filters = filters;
+        EXPECT_TRUE(core.OpenOutputFile(dir.File("ok.avi"))) << filters << ": " << core.last_error;
+    }
+}
+
+TEST_F(OutputFileTest, UnwritableFolderLeavesNothingRegistered) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("metadata", "title=kept");
+    for (const std::string& dst : {dir.File("no-such-folder/out.mp3"), src + "/out.mp3"}) {
+        ApplyConverterSettings(2, 44100, 128000);
+        EXPECT_FALSE(core.OpenOutputFile(dst));
+        EXPECT_EQ(core.last_error, "Could not open '" + dst + "'");
+        EXPECT_EQ(core.output_file_count, 0);
+        EXPECT_EQ(core.output_encoder_count, 0);
+        EXPECT_EQ(Output(0), nullptr);
+        EXPECT_EQ(core.output_encoders[0], nullptr);
+    }
+    // A later output still gets the tags.
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("out.mp3"))) << core.last_error;
+    const AVDictionaryEntry* title = avutil.av_dict_get(Output(0)->metadata, "title", nullptr, 0);
+    ASSERT_NE(title, nullptr);
+    EXPECT_STREQ(title->value, "kept");
+}
+
+TEST_F(OutputFileTest, FirstOfTwoTitlesWinsAndTagsAreConsumed) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("metadata", "title=First");
+    core.SetOption("metadata", "artist=Someone");
+    core.SetOption("metadata", "title=Second");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("a.mp3"))) << core.last_error;
+    const AVDictionaryEntry* title = avutil.av_dict_get(Output(0)->metadata, "title", nullptr, 0);
+    ASSERT_NE(title, nullptr);
+    EXPECT_STREQ(title->value, "First");
+    EXPECT_EQ(avutil.av_dict_count(Output(0)->metadata), 2);
+    EXPECT_TRUE(core.metadata.empty());
+
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("b.mp3"))) << core.last_error;
+    EXPECT_EQ(avutil.av_dict_count(Output(1)->metadata), 0);
+}
+
+TEST_F(OutputFileTest, NewAudioAddsStreamsToTheLastFile) {
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("newaudio", ""); }),
+              "At least one output file must be specified");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.AddVideoStream(); }),
+              "At least one output file must be specified");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.AddSubtitleStream(); }),
+              "At least one output file must be specified");
+
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("first.mka"))) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("multi.mka"))) << core.last_error;
+    core.SetOption("acodec", "libmp3lame");
+    core.SetOption("alang", "eng");
+    core.SetOption("newaudio", "");
+    core.SetOption("acodec", "ac3");
+    core.SetOption("alang", "ger");
+    core.SetOption("newaudio", "");
+
+    EXPECT_EQ(Output(0)->nb_streams, 1u);
+    AVFormatContext* oc = Output(1);
+    ASSERT_EQ(oc->nb_streams, 3u);
+    ASSERT_EQ(core.output_files[1].streams.size(), 3u);
+    EXPECT_EQ(Encoder(1, 1)->codec_id, AV_CODEC_ID_MP3);
+    EXPECT_EQ(Encoder(1, 2)->codec_id, AV_CODEC_ID_AC3);
+    EXPECT_STREQ(avutil.av_dict_get(oc->streams[1]->metadata, "language", nullptr, 0)->value, "eng");
+    EXPECT_STREQ(avutil.av_dict_get(oc->streams[2]->metadata, "language", nullptr, 0)->value, "ger");
+    EXPECT_EQ(avutil.av_dict_get(oc->streams[0]->metadata, "language", nullptr, 0), nullptr);
+    ASSERT_EQ(core.output_encoder_count, 4);
+    EXPECT_STREQ(core.output_encoders[2]->name, "libmp3lame");
+    EXPECT_STREQ(core.output_encoders[3]->name, "ac3");
+    EXPECT_TRUE(core.audio_language.empty());
+    EXPECT_TRUE(core.audio_codec_name.empty());
+
+    // A refused stream leaves the file as it was.
+    core.SetOption("acodec", "no_such_encoder");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("newaudio", ""); }),
+              "Unknown encoder 'no_such_encoder'");
+    EXPECT_EQ(oc->nb_streams, 3u);
+    EXPECT_EQ(core.output_encoder_count, 4);
+}
+
+TEST_F(OutputFileTest, RateControlOverrides) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("rc_override", "0,100,2/200,300,-50");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v.avi"))) << core.last_error;
+    AVCodecContext* enc = Encoder(0, 0);
+    ASSERT_EQ(enc->codec_type, AVMEDIA_TYPE_VIDEO);
+    ASSERT_EQ(enc->rc_override_count, 2);
+    EXPECT_EQ(enc->rc_override[0].start_frame, 0);
+    EXPECT_EQ(enc->rc_override[0].end_frame, 100);
+    EXPECT_EQ(enc->rc_override[0].qscale, 2);
+    EXPECT_FLOAT_EQ(enc->rc_override[0].quality_factor, 1.0f);
+    EXPECT_EQ(enc->rc_override[1].start_frame, 200);
+    EXPECT_EQ(enc->rc_override[1].end_frame, 300);
+    EXPECT_EQ(enc->rc_override[1].qscale, 0);
+    EXPECT_FLOAT_EQ(enc->rc_override[1].quality_factor, 0.5f);
+
+    for (const char* bad : {"0", "0,100", "x,1,2", "0,100,2/7"}) {
+        core.SetOption("rc_override", bad);
+        core.SetOption("vcodec", "mpeg4");
+        EXPECT_FALSE(core.OpenOutputFile(dir.File("bad.avi"))) << bad;
+        EXPECT_EQ(core.last_error, "new_video_stream fail: error parsing rc_override") << bad;
+        EXPECT_EQ(core.output_file_count, 1);
+        EXPECT_EQ(core.output_encoder_count, 2);
+        EXPECT_TRUE(core.video_codec_name.empty());
+        EXPECT_EQ(MessageOf<FFmpegException>([&] { core.AddVideoStream(); }), "error parsing rc_override");
+        EXPECT_EQ(Output(0)->nb_streams, 2u);
+    }
+    // The last text with a third number left out is still complete.
+    core.SetOption("rc_override", "5,6,");
+    core.AddVideoStream();
+    EXPECT_EQ(Encoder(0, 2)->rc_override_count, 1);
+    EXPECT_EQ(Encoder(0, 2)->rc_override[0].qscale, 0);
+}
+
+TEST_F(OutputFileTest, FailedStreamUndoesTheWholeFile) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("vbsf", "null");
+    core.SetOption("acodec", "rv10");
+    const std::string dst = dir.File("v.avi");
+    EXPECT_FALSE(core.OpenOutputFile(dst));
+    EXPECT_EQ(core.last_error, "new_audio_stream fail: Invalid encoder type 'rv10'");
+    EXPECT_EQ(core.output_file_count, 0);
+    EXPECT_EQ(core.output_encoder_count, 0);
+    EXPECT_EQ(core.output_encoders[0], nullptr);
+    EXPECT_TRUE(core.stream_bsf_table[0][0].empty());
+    EXPECT_FALSE(FileExists(dst));
+
+    core.SetOption("vcodec", "libmp3lame");
+    EXPECT_FALSE(core.OpenOutputFile(dst));
+    EXPECT_EQ(core.last_error, "new_video_stream fail: Invalid encoder type 'libmp3lame'");
+    // A named subtitle codec asks for a subtitle stream, which the input lacks: none is made.
+    core.SetOption("scodec", "nope");
+    core.SetOption("vcodec", "mpeg4");
+    core.SetOption("acodec", "ac3");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v.mkv"))) << core.last_error;
+    EXPECT_EQ(Output(0)->nb_streams, 2u);
+    // Without inputs nothing is dropped, and the unknown name fails the stream.
+    core.FreeFiles();
+    core.ResetOptionState();
+    core.SetOption("scodec", "nope");
+    EXPECT_FALSE(core.OpenOutputFile(dir.File("s.mkv")));
+    EXPECT_EQ(core.last_error, "new_subtitle_stream fail: Unknown encoder 'nope'");
+    EXPECT_EQ(core.output_file_count, 0);
+    EXPECT_EQ(core.output_encoder_count, 0);
+}
+
+TEST_F(OutputFileTest, BitstreamFiltersGoToTheirStream) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("vbsf", "null");
+    core.SetOption("absf", "null");
+    core.SetOption("absf", "noise");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("one.avi"))) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("two.avi"))) << core.last_error;
+    core.SetOption("absf", "null");
+    core.AddAudioStream();
+    EXPECT_EQ(core.stream_bsf_table[0][0], std::vector<std::string>{"null"});
+    EXPECT_EQ(core.stream_bsf_table[0][1], (std::vector<std::string>{"null", "noise"}));
+    EXPECT_TRUE(core.stream_bsf_table[1][0].empty());
+    EXPECT_TRUE(core.stream_bsf_table[1][1].empty());
+    EXPECT_EQ(core.stream_bsf_table[1][2], std::vector<std::string>{"null"});
+    EXPECT_TRUE(core.video_bsf_list.empty());
+    EXPECT_TRUE(core.audio_bsf_list.empty());
+}
+
+TEST_F(OutputFileTest, ResetPointsAfterStreamsAndFiles) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("vcodec", "mpeg4");
+    core.SetOption("acodec", "copy");
+    core.SetOption("alang", "fra");
+    core.SetOption("croptop", "4");
+    core.SetOption("metadata", "title=x");
+    core.SetFormat("avi");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v.out"))) << core.last_error;
+    EXPECT_TRUE(core.output_files[0].streams[1].stream_copy);
+    EXPECT_FALSE(core.output_files[0].streams[0].stream_copy);
+    // Per stream.
+    EXPECT_TRUE(core.video_codec_name.empty());
+    EXPECT_EQ(core.audio_stream_copy, 0);
+    EXPECT_TRUE(core.audio_language.empty());
+    EXPECT_FALSE(core.video_disabled);
+    // Per file.
+    EXPECT_EQ(core.forced_output_format, nullptr);
+    EXPECT_EQ(core.forced_input_format, nullptr);
+    EXPECT_TRUE(core.metadata.empty());
+    // Carried over.
+    EXPECT_EQ(core.crop_top, 4);
+    EXPECT_EQ(core.frame_height, 140);
+    EXPECT_EQ(Encoder(0, 0)->height, 140);
+
+    // Disabled types: "vn" drops the video stream and is itself reset only by a
+    // video stream being made.
+    core.SetOption("vn", "");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v2.avi"))) << core.last_error;
+    EXPECT_EQ(Output(1)->nb_streams, 1u);
+    EXPECT_TRUE(core.video_disabled);
+    core.AddVideoStream();
+    EXPECT_FALSE(core.video_disabled);
+}
+
+TEST_F(OutputFileTest, GenericOptionsReachEncodersAndMuxer) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    ASSERT_TRUE(core.SetGenericOption("g", "7"));
+    ASSERT_TRUE(core.SetGenericIntOption("ab", 96000));
+    ASSERT_TRUE(core.SetGenericOption("flags", "+bitexact"));
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("v.mpg"))) << core.last_error;
+    EXPECT_EQ(Encoder(0, 0)->gop_size, 7);
+    EXPECT_EQ(Encoder(0, 1)->bit_rate, 96000);
+    int64_t preload = -1;
+    ASSERT_GE(avutil.av_opt_get_int(Output(0), "preload", AV_OPT_SEARCH_CHILDREN, &preload), 0);
+    EXPECT_EQ(preload, 500000) << "a muxer with a preload setting gets it";
+
+    // Subtitle encoders get the recorded options too.
+    core.SetOption("scodec", "ass");
+    core.AddSubtitleStream();
+    AVCodecContext* sub = Encoder(0, 2);
+    EXPECT_EQ(sub->codec_type, AVMEDIA_TYPE_SUBTITLE);
+    EXPECT_EQ(sub->codec_id, AV_CODEC_ID_ASS);
+    EXPECT_TRUE(sub->flags & AV_CODEC_FLAG_BITEXACT);
+}
+
+TEST_F(OutputFileTest, MuxerDelaysFollowTheOptions) {
+    core.SetOption("muxpreload", "0.25");
+    core.SetOption("muxdelay", "0.1");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("no-input.mp3"))) << core.last_error;
+    EXPECT_EQ(core.output_files[0].preload, 250000);
+    EXPECT_EQ(Output(0)->max_delay, 100000);
+    // Without an input, the format's audio stream is made with the encoder's own sample format.
+    ASSERT_EQ(Output(0)->nb_streams, 1u);
+    AVCodecContext* enc = Encoder(0, 0);
+    ASSERT_NE(enc, nullptr);
+    EXPECT_NE(enc->sample_fmt, AV_SAMPLE_FMT_NONE);
+}
+
+TEST_F(OutputFileTest, RecordTimestampBecomesCreationTime) {
+    core.SetOption("timestamp", "2001-02-03 04:05:06Z");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("stamp.mka"))) << core.last_error;
+    const AVDictionaryEntry* when = avutil.av_dict_get(Output(0)->metadata, "creation_time", nullptr, 0);
+    ASSERT_NE(when, nullptr);
+    EXPECT_STREQ(when->value, "2001-02-03T04:05:06.000000Z");
+}
+
+TEST_F(OutputFileTest, FreeFilesRemovesEmptyOutputsOnly) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    const std::string dst = dir.File("never-written.mp3");
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    EXPECT_TRUE(FileExists(dst));
+    core.FreeFiles();
+    EXPECT_FALSE(FileExists(dst));
+    EXPECT_TRUE(FileExists(src));
+    EXPECT_EQ(core.input_file_count, 0);
+    EXPECT_EQ(core.output_file_count, 0);
+    EXPECT_EQ(core.output_encoder_count, 0);
+    EXPECT_EQ(core.input_decoder_count, 0);
+    EXPECT_EQ(Input(0), nullptr);
+    EXPECT_EQ(Output(0), nullptr);
+}
+
+TEST_F(OutputFileTest, CheckInputStreamTypes) {
+    bool v = true, a = true, s = true;
+    core.CheckInputStreamTypes(v, a, s);
+    EXPECT_FALSE(v || a || s);
+    ASSERT_TRUE(core.OpenInputFile(MakeRealAudio144(dir, "a.ra", 1.0))) << core.last_error;
+    core.CheckInputStreamTypes(v, a, s);
+    EXPECT_FALSE(v);
+    EXPECT_TRUE(a);
+    EXPECT_FALSE(s);
+    ASSERT_TRUE(core.OpenInputFile(MakeRealVideo(dir, "v.rm", 1.0, "rv10", RealAudio::None))) << core.last_error;
+    core.CheckInputStreamTypes(v, a, s);
+    EXPECT_TRUE(v);
+    EXPECT_TRUE(a);
+}
