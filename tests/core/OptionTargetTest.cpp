@@ -1,5 +1,6 @@
 // Target presets: norms given, detected or fallen back on, every preset's
 // settings, the notes and the failures.
+#include "tests/common/Fixtures.h"
 #include "tests/core/OptionFixture.h"
 
 using namespace optiontest;
@@ -175,6 +176,22 @@ TEST_F(OptionTarget, LaterOptionsOverridePresetValues) {
     ExpectSize(320, 240);
     EXPECT_EQ(CarrierInt(Audio(), "b"), 128000);
     EXPECT_EQ(core.audio_codec_name, "libmp3lame");
+}
+
+TEST_F(OptionTarget, DetectedFromTheOpenedInputs) {
+    using namespace ardentix::test;
+    TempDir dir;
+    const std::string pal = MakeFixture(dir, "pal.rm", "rm-video", {"--video", "rv20", "--fps", "25"});
+    const std::string other = MakeFixture(dir, "other.rm", "rm-video", {"--video", "rv20", "--fps", "15"});
+    ASSERT_TRUE(core.OpenInputFile(other)) << core.last_error;
+    ASSERT_TRUE(core.OpenInputFile(pal)) << core.last_error;
+    Listen();
+    core.SetOption("r", "24");  // matches no norm: the inputs decide, the 15 fps one is skipped
+    core.SetTarget("dvd", "auto", "ntsc");
+    ExpectSize(720, 576);
+    ExpectRate(25, 1);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].text, "Assuming PAL for target.");
 }
 
 TEST_F(OptionTarget, UnknownKind) {
