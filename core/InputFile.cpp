@@ -165,7 +165,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
                     frame_width = dec->width;
                     const double ratio = st->sample_aspect_ratio.num != 0 ? RatioOf(st->sample_aspect_ratio)
                                                                          : RatioOf(dec->sample_aspect_ratio);
-                    if (dec->width * dec->height != 0)
+                    if (static_cast<int64_t>(dec->width) * dec->height != 0)
                         frame_aspect = static_cast<float>(ratio != 0 ? ratio * dec->width / dec->height
                                                                      : static_cast<double>(dec->width) / dec->height);
                     else

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +45,7 @@ AVCodecID DefaultVideoCodec(const AVOutputFormat* format) {
 
 // Sample aspect ratio for a display aspect over a picture size (3:4 without one).
 AVRational SampleAspect(float display_aspect, int width, int height) {
-    const double value = width * height != 0 ? static_cast<double>(display_aspect) * height / width
+    const double value = static_cast<int64_t>(width) * height != 0 ? static_cast<double>(display_aspect) * height / width
                                              : static_cast<double>(display_aspect) * 3 / 4;
     return avutil.av_d2q(value, 255);
 }
@@ -86,6 +87,14 @@ uint16_t* EncoderMatrix(const std::vector<uint16_t>& matrix) {
     if (copy)
         for (size_t i = 0; i < 64; ++i) copy[i] = i < matrix.size() ? matrix[i] : 0;
     return copy;
+}
+
+// Global quality of a quantiser (lambda units), truncated and kept in range.
+int Quality(float qscale) {
+    const double lambda = static_cast<double>(QP2Lambda) * qscale;
+    if (!(lambda > INT_MIN)) return INT_MIN;
+    if (!(lambda < INT_MAX)) return INT_MAX;
+    return static_cast<int>(lambda);
 }
 
 bool SampleFormatListed(const AVSampleFormat* list, int format) {
@@ -189,7 +198,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
         st->sample_aspect_ratio = sar;
         enc->sample_aspect_ratio = sar;
     } else {
-        AVRational rate = frame_rate.num != 0 ? frame_rate : AVRational{25, 1};
+        AVRational rate = frame_rate.num > 0 && frame_rate.den > 0 ? frame_rate : AVRational{25, 1};
         enc->codec_id = codec_id;
         ApplyGenericOptions(enc, carrier, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         if (codec && codec->supported_framerates && !force_fps)
@@ -210,7 +219,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
         if (intra_only) enc->gop_size = 0;
         if (video_qscale != 0 || same_quality) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = static_cast<int>(QP2Lambda * video_qscale);
+            enc->global_quality = Quality(video_qscale);
         }
         if (!intra_matrix.empty()) enc->intra_matrix = EncoderMatrix(intra_matrix);
         if (!inter_matrix.empty()) enc->inter_matrix = EncoderMatrix(inter_matrix);
@@ -223,7 +232,8 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
                 enc->rc_override_count = static_cast<int>(overrides.size());
             }
         }
-        if (enc->rc_initial_buffer_occupancy == 0) enc->rc_initial_buffer_occupancy = enc->rc_buffer_size * 3 / 4;
+        if (enc->rc_initial_buffer_occupancy == 0)
+            enc->rc_initial_buffer_occupancy = static_cast<int>(static_cast<int64_t>(enc->rc_buffer_size) * 3 / 4);
         enc->intra_dc_precision = intra_dc_precision - 8;
         if (psnr) enc->flags |= AV_CODEC_FLAG_PSNR;
         if (pass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
@@ -290,7 +300,7 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
         enc->codec_id = codec_id;
         if (audio_qscale > -99999) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = static_cast<int>(QP2Lambda * audio_qscale);
+            enc->global_quality = Quality(audio_qscale);
         }
         enc->thread_count = thread_count;
         set_channels();

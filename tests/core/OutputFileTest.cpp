@@ -57,6 +57,12 @@ protected:
         EXPECT_TRUE(FileExists(dst));
         EXPECT_TRUE(core.audio_codec_name.empty());
         ExpectEncoderOpens(enc, core.output_encoders[0]);
+        // The muxer takes the stream as it was set up.
+        ASSERT_GE(avcodec.avcodec_parameters_from_context(oc->streams[0]->codecpar, enc), 0);
+        oc->streams[0]->time_base = enc->time_base;
+        const int header = avformat.avformat_write_header(oc, nullptr);
+        ASSERT_GE(header, 0) << FFmpegErrorText("header", header);
+        EXPECT_GE(avformat.av_write_trailer(oc), 0);
     }
 };
 
