@@ -24,40 +24,40 @@ struct TOptionEntry {
     TOptionHandler handler = nullptr;
 };
 
-TOptionEntry Note(const char* name) { return {name, TOptionKind::Note}; }
-TOptionEntry Todo(const char* name) { return {name, TOptionKind::Todo}; }
-TOptionEntry Int(const char* name, int TOptionState::*field) {
+constexpr TOptionEntry Note(const char* name) { return {name, TOptionKind::Note}; }
+constexpr TOptionEntry Todo(const char* name) { return {name, TOptionKind::Todo}; }
+constexpr TOptionEntry Int(const char* name, int TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Int};
     e.int_field = field;
     return e;
 }
-TOptionEntry Int64(const char* name, int64_t TOptionState::*field) {
+constexpr TOptionEntry Int64(const char* name, int64_t TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Int64};
     e.int64_field = field;
     return e;
 }
-TOptionEntry Float(const char* name, float TOptionState::*field) {
+constexpr TOptionEntry Float(const char* name, float TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Float};
     e.float_field = field;
     return e;
 }
-TOptionEntry Flag(const char* name, bool TOptionState::*field) {
+constexpr TOptionEntry Flag(const char* name, bool TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Flag};
     e.flag_field = field;
     return e;
 }
 // The field becomes true whatever the value.
-TOptionEntry Set(const char* name, bool TOptionState::*field) {
+constexpr TOptionEntry Set(const char* name, bool TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Set};
     e.flag_field = field;
     return e;
 }
-TOptionEntry Text(const char* name, std::string TOptionState::*field) {
+constexpr TOptionEntry Text(const char* name, std::string TOptionState::*field) {
     TOptionEntry e{name, TOptionKind::Text};
     e.text_field = field;
     return e;
 }
-TOptionEntry Call(const char* name, TOptionHandler handler) {
+constexpr TOptionEntry Call(const char* name, TOptionHandler handler) {
     TOptionEntry e{name, TOptionKind::Handler};
     e.handler = handler;
     return e;
@@ -68,7 +68,7 @@ TOptionEntry Call(const char* name, TOptionHandler handler) {
 
 using S = TOptionState;
 
-const TOptionEntry OptionTable[] = {
+constexpr TOptionEntry OptionTable[] = {
     Note("L"),
     Note("h"),
     Note("version"),
