@@ -455,3 +455,28 @@ TEST_F(OutputFileTest, CheckInputStreamTypes) {
     EXPECT_TRUE(v);
     EXPECT_TRUE(a);
 }
+
+TEST_F(OutputFileTest, TablesStopAtTheirLimits) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 0.5);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("many.mka"))) << core.last_error;
+    for (int i = 1; i < MAX_STREAMS; ++i) core.AddAudioStream();
+    ASSERT_EQ(Output(0)->nb_streams, static_cast<unsigned>(MAX_STREAMS));
+    core.SetOption("acodec", "ac3");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.AddAudioStream(); }), "Could not alloc stream");
+    EXPECT_TRUE(core.audio_codec_name.empty());
+    EXPECT_EQ(Output(0)->nb_streams, static_cast<unsigned>(MAX_STREAMS));
+    EXPECT_EQ(core.output_encoder_count, MAX_STREAMS);
+
+    for (int i = 1; i < MAX_FILES; ++i)
+        ASSERT_TRUE(core.OpenOutputFile(dir.File("out" + std::to_string(i) + ".mka"))) << core.last_error;
+    const std::string extra = dir.File("one-too-many.mka");
+    EXPECT_FALSE(core.OpenOutputFile(extra));
+    EXPECT_EQ(core.last_error, extra + ": too many output files");
+    EXPECT_EQ(core.output_file_count, MAX_FILES);
+
+    for (int i = 1; i < MAX_FILES; ++i) ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    EXPECT_FALSE(core.OpenInputFile(src));
+    EXPECT_EQ(core.last_error, src + ": too many input files");
+    EXPECT_EQ(core.input_file_count, MAX_FILES);
+}
