@@ -140,6 +140,9 @@ TEST_F(OutputFileTest, NameWithoutAKnownExtension) {
     EXPECT_EQ(core.output_file_count, 0);
     EXPECT_FALSE(FileExists(dst));
     EXPECT_EQ(core.video_codec_name, "mpeg4") << "only the forced formats are reset on failure";
+    EXPECT_FALSE(core.OpenOutputFile(""));
+    EXPECT_EQ(core.last_error, "Unable to find a suitable output format for ''");
+    EXPECT_FALSE(core.OpenOutputFile(dir.File(".mp3x")));
 
     // A forced format makes any name fine.
     core.SetOutputFormat("mp3");
@@ -183,7 +186,9 @@ TEST_F(OutputFileTest, UnwritableFolderLeavesNothingRegistered) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
     ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
     core.SetOption("metadata", "title=kept");
-    for (const std::string& dst : {dir.File("no-such-folder/out.mp3"), src + "/out.mp3"}) {
+    const std::string folder = dir.File("folder.mp3");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    for (const std::string& dst : {dir.File("no-such-folder/out.mp3"), src + "/out.mp3", folder}) {
         ApplyConverterSettings(2, 44100, 128000);
         EXPECT_FALSE(core.OpenOutputFile(dst));
         EXPECT_EQ(core.last_error, "Could not open '" + dst + "'");
