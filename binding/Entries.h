@@ -60,17 +60,19 @@ extern "C" {
     X(av_codec_get_id) X(av_codec_get_tag) X(av_demuxer_iterate) X(av_dump_format)        \
     X(av_filename_number_test) X(av_find_input_format) X(av_guess_codec)                  \
     X(av_guess_format) X(av_interleaved_write_frame) X(av_muxer_iterate) X(av_read_frame) \
+    X(av_pkt_dump_log2)                                                                   \
     X(av_read_pause) X(av_read_play) X(av_sdp_create) X(av_seek_frame) X(av_write_frame)  \
     X(av_write_trailer) X(avformat_alloc_context) X(avformat_alloc_output_context2)       \
     X(avformat_close_input) X(avformat_find_stream_info) X(avformat_free_context)         \
     X(avformat_get_class) X(avformat_new_stream) X(avformat_open_input)                   \
     X(avformat_query_codec) X(avformat_seek_file) X(avformat_write_header)                \
-    X(avio_closep) X(avio_feof) X(avio_open) X(avio_open2) X(avio_size) X(avio_seek)
+    X(avio_closep) X(avio_feof) X(avio_flush) X(avio_open) X(avio_open2) X(avio_size) X(avio_seek)
 
 #define ARDX_AVUTIL_ENTRIES(X)                                                            \
     X(av_audio_fifo_alloc) X(av_audio_fifo_free) X(av_audio_fifo_read)                   \
     X(av_audio_fifo_size) X(av_audio_fifo_write) X(av_channel_layout_default)             \
     X(av_channel_layout_from_mask)                                                        \
+    X(av_channel_layout_copy)                                                             \
     X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_dict_copy)                \
     X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_set) X(av_dict_set_int)     \
     X(av_find_nearest_q_idx) X(av_frame_alloc) X(av_frame_clone) X(av_frame_free)         \
@@ -96,6 +98,7 @@ extern "C" {
 
 #define ARDX_SWRESAMPLE_ENTRIES(X)                                                        \
     X(swr_alloc) X(swr_alloc_set_opts) X(swr_convert) X(swr_free) X(swr_get_class)        \
+    X(swr_alloc_set_opts2) X(swr_get_out_samples) X(swr_set_matrix)                     \
     X(swr_get_delay) X(swr_init) X(swr_is_initialized) X(swr_set_compensation)
 
 // The C run-time library: the file and text routines of the statistics files,

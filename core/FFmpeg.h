@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "core/FFmpegException.h"
 #include "core/FileTables.h"
 #include "core/OptionState.h"
+#include "core/StreamState.h"
 
 class TBitmap;  // 24-bit picture handed to the hook and preview callbacks
 class TCustomFFmpeg;
@@ -209,6 +212,71 @@ public:
     std::array<std::array<std::vector<std::string>, MAX_STREAMS>, MAX_FILES> stream_bsf_table{};
 
     // ---- transcode ----
+    // Maps the streams, opens the codecs, writes the headers, runs the read loop
+    // to its end and writes the trailers; raises FFmpegException on failure.
+    void Transcode();
+    void Transcode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
+                   const TStreamMap* maps, int map_count);
+    // Releases the stream tables (codecs still open stay in the open lists).
+    void FreeTranscodeTables();
+    // First untaken stream of the type in the program, as an ist_table index; -1 if none.
+    int FindProgramStream(AVFormatContext** inputs, int input_count, int program, AVMediaType type);
+    void AddOpenEncoder(TOutputStreamState& ost);
+    void AddOpenDecoder(TInputStreamState& ist);
+    void RemoveOpenEncoder(const TOutputStreamState& ost);
+    void RemoveOpenDecoder(const TInputStreamState& ist);
+    // Close what a run left open; called after every run, before FreeFiles.
+    void CloseOpenEncoders();
+    void CloseOpenDecoders();
+    // One packet of one input stream (none: drain at the end); -1 when decoding failed.
+    int DecodePacket(TInputStreamState& ist, int ist_index, AVPacket* pkt);
+    // One block of packed s16 samples at the decoder's rate and channels to an output stream.
+    void EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* buf,
+                          int size);
+    // The only way a packet reaches its container (bitstream filters, interleaving writer).
+    void WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
+    void PrintReport(AVFormatContext** outputs, int output_count, bool last);
+
+    std::vector<TInputFileState> file_table;
+    std::vector<std::unique_ptr<TInputStreamState>> ist_table;
+    std::vector<std::unique_ptr<TOutputStreamState>> ost_table;
+    std::list<TOpenCodec> open_encoders;  // newest first
+    std::list<TOpenCodec> open_decoders;
+    int64_t timer_start = 0;        // microseconds
+    int64_t last_report_time = 0;
+    int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
+    int dup_frames = 0, drop_frames = 0;
+    std::array<int, 52> qp_histogram{};
+
+private:
+    void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
+                        const TStreamMap* maps, int map_count);
+    void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
+    void OpenPassLogFile(TOutputStreamState& ost, int position);
+    void MakeBitstreamFilters(TOutputStreamState& ost);
+    void PrepareAudioEncoder(TOutputStreamState& ost);
+    int DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    int ReceiveAudioFrames(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    int ToPackedS16(TInputStreamState& ist, const AVFrame* frame, const uint8_t*& block);
+    void ApplyVolume(uint8_t* data, int size) const;
+    void PaceReading(const TInputStreamState& ist) const;
+    void CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt);
+    void QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost, uint8_t** planes, int samples);
+    void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
+    void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
+    void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
+    void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
+    void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
+
+    AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
+    TFramePtr decoded_frame;
+    TPacketPtr encoded_packet;   // reused for every encoded packet
+    TPacketPtr copy_packet;      // reused for every copied packet
+    TAvBuffer samples_buffer;    // decoded audio as packed s16
+    TAvBuffer audio_buffer;      // resampler output
+    TAvBuffer silence_buffer;    // a block with leading silence
+
+public:
 
     // ---- run control ----
     // Frees the files, resets the options and clears the run flags; does
@@ -229,4 +297,13 @@ public:
     // The task's last act: clears the run flags and calls the terminate callback.
     void TerminateStep();
 
-    std::atomic<TFFmpegThread*> worker_thread{nullptr};
+    std::atomic<TFFmpegThread*> worker_thread{nullptr};  // cleared by the termination step
+    std::atomic<bool> running{false};
+    std::atomic<bool> stop_requested{false};  // polled once per packet by the main loop
+    bool finished = false;   // normal end of the transcode without a stop request
+    std::atomic<bool> terminated{false};
+    bool exception = false;  // an error ended the run
+    std::string message;     // that error's text
+    std::mutex run_lock;     // guards the moves between made, running, ending and terminated
+    bool end_pending = false;  // a never-started task is being ended by its TDoTerminateThread
+};

@@ -1,0 +1,205 @@
+// The second half of a transcode: read the input that lags furthest behind,
+// correct the packet's timestamps, decode and dispatch it, report now and then;
+// at the end drain everything, write the trailers and close the codecs. Also
+// the closing of codecs that a failed run left open.
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FormatText.h"
+
+namespace {
+
+double Q(AVRational r) { return r.den ? static_cast<double>(r.num) / r.den : 0.0; }
+
+// Unreferences the loop's packet at the end of every iteration, also when an
+// exception leaves it.
+struct TPacketUnref {
+    AVPacket* pkt;
+    ~TPacketUnref() { avcodec.av_packet_unref(pkt); }
+};
+
+}  // namespace
+
+void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                                     int input_count) {
+    TPacketPtr packet(avcodec.av_packet_alloc());
+    if (!packet) throw FFmpegException("av_malloc fail");
+    AVPacket* pkt = packet.get();
+
+    // The stop request is read once per packet.
+    while (!stop_requested.load(std::memory_order_relaxed)) {
+        // 1, 2: the input whose outputs lag furthest behind
+        double ipts_min = 1e100;
+        double opts_min = 1e100;
+        int file_index = -1;
+        for (const auto& ost : ost_table) {
+            const TInputStreamState& ist = *ist_table[ost->source_index];
+            const AVMediaType type = ost->stream->codecpar->codec_type;
+            double opts;
+            if (type == AVMEDIA_TYPE_VIDEO && ost->encoding_needed)
+                opts = static_cast<double>(ost->sample_clock) * Q(ost->enc->time_base);
+            else
+                opts = ost->cur_pts == AV_NOPTS_VALUE ? 0.0
+                                                      : static_cast<double>(ost->cur_pts) * Q(ost->stream->time_base);
+            const double ipts = static_cast<double>(ist.pts);
+            if (!file_table[ist.file_index].eof_reached) {
+                if (ipts < ipts_min) {
+                    ipts_min = ipts;
+                    if (input_sync) file_index = ist.file_index;
+                }
+                if (opts < opts_min) {
+                    opts_min = opts;
+                    if (!input_sync) file_index = ist.file_index;
+                }
+            }
+            if (type >= 0 && type < static_cast<int>(max_frames.size()) && ost->frame_number >= max_frames[type]) {
+                file_index = -1;
+                break;
+            }
+        }
+        if (file_index < 0) break;
+        // 3, 4: limits
+        if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) break;
+        if (file_size_limit != 0 && output_count > 0 && outputs[0]->pb &&
+            avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR) > file_size_limit)
+            break;
+
+        // 5: read
+        AVFormatContext* ic = inputs[file_index];
+        const int r = avformat.av_read_frame(ic, pkt);
+        if (r == AVERROR(EAGAIN) && std::strcmp(ic->iformat->name, "ffm") != 0) continue;
+        if (r < 0) {
+            file_table[file_index].eof_reached = 1;
+            if (shortest) break;
+            continue;
+        }
+        TPacketUnref unref{pkt};
+
+        // 6
+        if (packet_dump)
+            avformat.av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, hex_dump ? 1 : 0,
+                                      pkt->stream_index < static_cast<int>(ic->nb_streams)
+                                          ? ic->streams[pkt->stream_index]
+                                          : ic->streams[0]);
+        // 7: streams nobody takes
+        const TInputFileState& file = file_table[file_index];
+        if (pkt->stream_index >= file.nb_streams) goto report;
+        {
+            const int ist_index = file.ist_index + pkt->stream_index;
+            TInputStreamState& ist = *ist_table[ist_index];
+            if (ist.discard) goto report;
+            const AVRational tb = ist.stream->time_base;
+
+            // 8: time offset
+            const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, tb);
+            if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+
+            // 9: time scale
+            if (file_index < MAX_FILES && pkt->stream_index < MAX_STREAMS) {
+                const double scale = input_ts_scales[file_index][pkt->stream_index];
+                if (scale != 0) {
+                    if (pkt->pts != AV_NOPTS_VALUE)
+                        pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
+                    if (pkt->dts != AV_NOPTS_VALUE)
+                        pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
+                }
+            }
+
+            // 10: discontinuities
+            if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE &&
+                (ic->iformat->flags & AVFMT_TS_DISCONT)) {
+                const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+                const int64_t delta = pkt_dts - ist.next_pts;
+                if ((std::llabs(delta) > static_cast<int64_t>(dts_delta_threshold * 1000000.0) ||
+                     pkt_dts + 1 < ist.pts) &&
+                    !copy_ts) {
+                    input_ts_offsets[file_index] -= delta;
+                    if (verbosity > 2 && OnLog)
+                        OnLog(this, 1,
+                              FormatText("timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
+                                         input_ts_offsets[file_index]));
+                    const int64_t d = avutil.av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+                    pkt->dts -= d;
+                    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+                }
+            }
+
+            // 11: decode
+            if (DecodePacket(ist, ist_index, pkt) < 0) {
+                const std::string text =
+                    FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
+                if (exit_on_error) throw FFmpegException(text);
+                if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
+                continue;
+            }
+        }
+    report:
+        // 13
+        const int64_t now = avutil.av_gettime();
+        if (now - last_report_time > progress_interval) {
+            last_report_time = now;
+            PrintReport(outputs, output_count, false);
+        }
+    }
+
+    // Ending: drain decoders and encoders, trailers, last report, close.
+    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
+        if (ist_table[k]->decoding_needed) DecodePacket(*ist_table[k], k, nullptr);
+    for (int i = 0; i < output_count; ++i) {
+        // A write that fails only now, as the last buffered bytes go out, still
+        // fails the run: the file is not complete.
+        int r = avformat.av_write_trailer(outputs[i]);
+        if (outputs[i]->pb) {
+            avformat.avio_flush(outputs[i]->pb);
+            if (r >= 0 && outputs[i]->pb->error < 0) r = outputs[i]->pb->error;
+        }
+        if (r < 0) throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+    }
+    PrintReport(outputs, output_count, true);
+    for (auto& ost : ost_table) {
+        if (!ost->encoding_needed) continue;
+        avutil.av_freep(&ost->enc->stats_in);
+        std::lock_guard<std::mutex> lock(CodecLock);
+        avcodec.avcodec_close(ost->enc);
+        RemoveOpenEncoder(*ost);
+    }
+    for (auto& ist : ist_table) {
+        if (!ist->decoding_needed) continue;
+        std::lock_guard<std::mutex> lock(CodecLock);
+        avcodec.avcodec_close(ist->dec);
+        RemoveOpenDecoder(*ist);
+    }
+    finished = !stop_requested.load();
+}
+
+void TCustomFFmpeg::RemoveOpenEncoder(const TOutputStreamState& ost) {
+    open_encoders.remove_if([&](const TOpenCodec& node) { return node.record == &ost; });
+}
+
+void TCustomFFmpeg::RemoveOpenDecoder(const TInputStreamState& ist) {
+    open_decoders.remove_if([&](const TOpenCodec& node) { return node.record == &ist; });
+}
+
+void TCustomFFmpeg::CloseOpenEncoders() {
+    for (TOpenCodec& node : open_encoders) {
+        if (!node.needed || !node.context) continue;
+        avutil.av_freep(&node.context->stats_in);
+        std::lock_guard<std::mutex> lock(CodecLock);
+        avcodec.avcodec_close(node.context);
+    }
+    open_encoders.clear();
+}
+
+void TCustomFFmpeg::CloseOpenDecoders() {
+    for (TOpenCodec& node : open_decoders) {
+        if (!node.needed || !node.context) continue;
+        std::lock_guard<std::mutex> lock(CodecLock);
+        avcodec.avcodec_close(node.context);
+    }
+    open_decoders.clear();
+}

@@ -1,0 +1,425 @@
+// The first half of a transcode: the stream tables, the source of every output
+// stream, codec parameters, encoders and decoders, metadata and headers.
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FormatText.h"
+
+namespace {
+
+
+// The ids the output's tag table gives, with the same answers as a lookup
+// through av_codec_get_id / av_codec_get_tag.
+bool KeepInputCodecTag(const AVOutputFormat* fmt, const AVCodecParameters* in) {
+    if (!fmt->codec_tag) return true;
+    if (avformat.av_codec_get_id(fmt->codec_tag, in->codec_tag) == in->codec_id) return true;
+    return avformat.av_codec_get_tag(fmt->codec_tag, in->codec_id) == 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::Transcode() {
+    std::array<AVFormatContext*, MAX_FILES> outputs{};
+    std::array<AVFormatContext*, MAX_FILES> inputs{};
+    for (int i = 0; i < output_file_count; ++i) outputs[i] = output_files[i].get();
+    for (int k = 0; k < input_file_count; ++k) inputs[k] = input_files[k].get();
+    Transcode(outputs.data(), output_file_count, inputs.data(), input_file_count, stream_map.data(),
+              static_cast<int>(stream_map.size()));
+}
+
+void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                              int input_count, const TStreamMap* maps, int map_count) {
+    audio_size = video_size = extra_size = 0;
+    dup_frames = drop_frames = 0;
+    transcode_outputs = outputs;
+    try {
+        SetUpTranscode(outputs, output_count, inputs, input_count, maps, map_count);
+        RunTranscodeLoop(outputs, output_count, inputs, input_count);
+    } catch (...) {
+        // Codecs still open stay listed and are closed by the run's clean-up.
+        FreeTranscodeTables();
+        throw;
+    }
+    FreeTranscodeTables();
+}
+
+void TCustomFFmpeg::FreeTranscodeTables() {
+    ost_table.clear();
+    ist_table.clear();
+    file_table.clear();
+    encoded_packet.reset();
+    copy_packet.reset();
+    decoded_frame.reset();
+}
+
+int TCustomFFmpeg::FindProgramStream(AVFormatContext** inputs, int input_count, int program, AVMediaType type) {
+    for (int f = 0; f < input_count; ++f) {
+        AVFormatContext* ic = inputs[f];
+        for (unsigned p = 0; p < ic->nb_programs; ++p) {
+            const AVProgram* prog = ic->programs[p];
+            if (prog->id != program) continue;
+            for (unsigned k = 0; k < prog->nb_stream_indexes; ++k) {
+                const int sidx = static_cast<int>(prog->stream_index[k]);
+                if (sidx >= file_table[f].nb_streams) continue;
+                const int n = file_table[f].ist_index + sidx;
+                const TInputStreamState& ist = *ist_table[n];
+                if (ist.discard && ist.stream->codecpar->codec_type == type) return n;
+            }
+        }
+    }
+    return -1;
+}
+
+void TCustomFFmpeg::AddOpenEncoder(TOutputStreamState& ost) {
+    open_encoders.push_front({&ost, ost.enc, ost.encoding_needed != 0});
+}
+
+void TCustomFFmpeg::AddOpenDecoder(TInputStreamState& ist) {
+    open_decoders.push_front({&ist, ist.dec, ist.decoding_needed != 0});
+}
+
+void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                                   int input_count, const TStreamMap* maps, int map_count) {
+    // 1, 2: input files and streams
+    file_table.assign(static_cast<size_t>(input_count), TInputFileState{});
+    int total_in = 0;
+    for (int k = 0; k < input_count; ++k) {
+        file_table[k].ist_index = total_in;
+        file_table[k].nb_streams = static_cast<int>(inputs[k]->nb_streams);
+        total_in += file_table[k].nb_streams;
+    }
+    ist_table.clear();
+    ist_table.reserve(static_cast<size_t>(total_in));
+    for (int k = 0; k < input_count; ++k) {
+        for (int s = 0; s < file_table[k].nb_streams; ++s) {
+            auto ist = std::make_unique<TInputStreamState>();
+            ist->file_index = k;
+            ist->index = s;
+            ist->stream = inputs[k]->streams[s];
+            const auto& decoders = input_files[k].decoders;
+            ist->dec = s < static_cast<int>(decoders.size()) ? decoders[s].get() : nullptr;
+            ist->discard = 1;
+            if (rate_emulation) ist->wallclock_start = avutil.av_gettime();
+            ist_table.push_back(std::move(ist));
+        }
+    }
+
+    // 3: every output has a stream
+    int total_out = 0;
+    for (int i = 0; i < output_count; ++i) {
+        AVFormatContext* os = outputs[i];
+        if (os->nb_streams == 0) {
+            avformat.av_dump_format(os, i, os->url, 1);
+            throw FFmpegException(FormatText("Output file #%d does not contain any stream", i));
+        }
+        total_out += static_cast<int>(os->nb_streams);
+    }
+
+    // 4: stream maps
+    if (map_count >= 1 && map_count != total_out)
+        throw FFmpegException("Number of stream maps must match number of output streams");
+    for (int m = 0; m < map_count; ++m) {
+        const TStreamMap& map = maps[m];
+        auto bad = [&](int file, int stream) {
+            return file < 0 || file > input_count - 1 || stream < 0 || stream >= file_table[file].nb_streams;
+        };
+        if (bad(map.file_index, map.stream_index))
+            throw FFmpegException(
+                FormatText("Could not find input stream #%d.%d", map.file_index, map.stream_index));
+        if (bad(map.sync_file_index, map.sync_stream_index))
+            throw FFmpegException(
+                FormatText("Could not find sync stream #%d.%d", map.sync_file_index, map.sync_stream_index));
+    }
+
+    // 5, 6: output streams and their sources
+    ost_table.clear();
+    ost_table.reserve(static_cast<size_t>(total_out));
+    int n = 0;
+    for (int i = 0; i < output_count; ++i) {
+        AVFormatContext* os = outputs[i];
+        for (int j = 0; j < static_cast<int>(os->nb_streams); ++j, ++n) {
+            auto ost = std::make_unique<TOutputStreamState>();
+            ost->file_index = i;
+            ost->index = j;
+            ost->stream = os->streams[j];
+            if (j < static_cast<int>(output_files[i].streams.size())) {
+                ost->enc = output_files[i].streams[j].encoder.get();
+                ost->stream_copy = output_files[i].streams[j].stream_copy;
+            }
+            const AVMediaType type = ost->enc ? ost->enc->codec_type : ost->stream->codecpar->codec_type;
+            if (map_count > 0) {
+                const TStreamMap& map = maps[n];
+                ost->source_index = file_table[map.file_index].ist_index + map.stream_index;
+                if (ist_table[ost->source_index]->stream->codecpar->codec_type != type) {
+                    avformat.av_dump_format(os, i, os->url, 1);
+                    throw FFmpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                                                     map.file_index, map.stream_index, i, j));
+                }
+            } else {
+                bool found = false;
+                if (program_id != 0) {
+                    const int k = FindProgramStream(inputs, input_count, program_id, type);
+                    if (k != -1) {
+                        ost->source_index = k;
+                        found = true;
+                    }
+                } else {
+                    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
+                        const TInputStreamState& ist = *ist_table[k];
+                        if (ist.discard && ist.stream->codecpar->codec_type == type) {
+                            ost->source_index = k;
+                            found = true;
+                            break;
+                        }
+                    }
+                }
+                if (!found && program_id == 0) {
+                    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
+                        if (ist_table[k]->stream->codecpar->codec_type == type) {
+                            ost->source_index = k;
+                            found = true;
+                        }
+                    }
+                }
+                if (!found) {
+                    avformat.av_dump_format(os, i, os->url, 1);
+                    throw FFmpegException(
+                        FormatText("Could not find input stream matching output stream #%d.%d", i, j));
+                }
+            }
+            TInputStreamState& ist = *ist_table[ost->source_index];
+            ist.discard = 0;
+            if (map_count > 0) {
+                const TStreamMap& map = maps[n];
+                ost->sync_input = ist_table[file_table[map.sync_file_index].ist_index + map.sync_stream_index].get();
+            } else {
+                ost->sync_input = &ist;
+            }
+            ost_table.push_back(std::move(ost));
+        }
+    }
+
+    // 7: codec parameters
+    for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+        TOutputStreamState& ost = *ost_table[n];
+        TInputStreamState& ist = *ist_table[ost.source_index];
+        AVFormatContext* out = outputs[ost.file_index];
+        const AVCodecParameters* in_par = ist.stream->codecpar;
+
+        if (const AVDictionaryEntry* lang = avutil.av_dict_get(ist.stream->metadata, "language", nullptr, 0))
+            if (!avutil.av_dict_get(ost.stream->metadata, "language", nullptr, 0))
+                avutil.av_dict_set(&ost.stream->metadata, "language", lang->value, 0);
+        ost.stream->disposition = ist.stream->disposition;
+
+        if (ost.stream_copy) {
+            AVCodecParameters* par = ost.stream->codecpar;
+            const uint32_t wanted_tag = par->codec_tag;
+            if (avcodec.avcodec_parameters_copy(par, in_par) < 0) throw FFmpegException("av_mallocz fail");
+            par->codec_tag = wanted_tag;
+            if (par->codec_tag == 0 && KeepInputCodecTag(out->oformat, in_par)) par->codec_tag = in_par->codec_tag;
+            ost.stream->time_base = ist.stream->time_base;
+            switch (in_par->codec_type) {
+            case AVMEDIA_TYPE_VIDEO:
+                if (OnCustomHook)
+                    throw FFmpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+                if (hooks_in_use)
+                    throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+                if (preview_flags != 0)
+                    throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                if (audio_volume != 256)
+                    throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+                if ((par->block_align == 1 && par->codec_id == AV_CODEC_ID_MP3) || par->codec_id == AV_CODEC_ID_AC3)
+                    par->block_align = 0;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                break;
+            default:
+                throw FFmpegException("invalid codec_type of output stream");
+            }
+        } else {
+            if (!ost.enc) throw FFmpegException("invalid codec_type of output stream");
+            switch (ost.enc->codec_type) {
+            case AVMEDIA_TYPE_AUDIO:
+                if (!ist.dec) throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+                                                               in_par->codec_id, ist.file_index, ist.index));
+                ost.convert_pair = -6;
+                ost.resample_needed =
+                    (ost.enc->sample_rate != in_par->sample_rate || audio_sync_method >= 2) ? 1 : 0;
+                ist.decoding_needed = 1;
+                ost.encoding_needed = 1;
+                break;
+            case AVMEDIA_TYPE_VIDEO:
+                // Pictures are not re-encoded by this version; a task that asks for it
+                // ends here with a clear message instead of running half-way.
+                throw FFmpegException(
+                    FormatText("Video encoding is not supported (output stream #%d.%d)", ost.file_index, ost.index));
+            case AVMEDIA_TYPE_SUBTITLE:
+                throw FFmpegException(FormatText("Subtitle encoding is not supported (output stream #%d.%d)",
+                                                 ost.file_index, ost.index));
+            default:
+                throw FFmpegException("invalid codec_type of output stream");
+            }
+            OpenPassLogFile(ost, n);
+        }
+    }
+
+    // 8: the shared encoder output packet and the decode frame
+    encoded_packet.reset(avcodec.av_packet_alloc());
+    copy_packet.reset(avcodec.av_packet_alloc());
+    decoded_frame.reset(avutil.av_frame_alloc());
+    if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
+
+    // 9: describe the outputs
+    for (int i = 0; i < output_count; ++i) avformat.av_dump_format(outputs[i], i, outputs[i]->url, 1);
+
+    // 10: stream mapping
+    if (verbosity >= 0 && OnLog) {
+        OnLog(this, 1, "Stream mapping:");
+        for (const auto& ost : ost_table) {
+            const TInputStreamState& ist = *ist_table[ost->source_index];
+            OnLog(this, 1,
+                  FormatText("  Stream #%d.%d -> #%d.%d", ist.file_index, ist.index, ost->file_index, ost->index));
+            if (ost->sync_input != &ist)
+                OnLog(this, 1, FormatText(" [sync #%d.%d]", ost->sync_input->file_index, ost->sync_input->index));
+        }
+    }
+
+    // 11: encoders
+    for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+        TOutputStreamState& ost = *ost_table[n];
+        if (!ost.encoding_needed) continue;
+        const AVCodec* codec = (n < static_cast<int>(output_encoders.size()) && output_encoders[n])
+                                   ? output_encoders[n]
+                                   : avcodec.avcodec_find_encoder(ost.enc->codec_id);
+        if (!codec)
+            throw FFmpegException(
+                FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
+        {
+            std::lock_guard<std::mutex> lock(CodecLock);
+            if (avcodec.avcodec_open2(ost.enc, codec, nullptr) < 0)
+                throw FFmpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe "
+                                                 "incorrect parameters such as bit_rate, rate, width or height",
+                                                 ost.file_index, ost.index));
+            AddOpenEncoder(ost);
+        }
+        extra_size += ost.enc->extradata_size;
+        if (avcodec.avcodec_parameters_from_context(ost.stream->codecpar, ost.enc) < 0)
+            throw FFmpegException("av_mallocz fail");
+        ost.stream->time_base = ost.enc->time_base;
+        if (ost.enc->codec_type == AVMEDIA_TYPE_AUDIO) PrepareAudioEncoder(ost);
+    }
+    for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
+
+    // 12: decoders
+    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
+        TInputStreamState& ist = *ist_table[k];
+        if (!ist.decoding_needed) continue;
+        const AVCodec* codec = (k < input_decoder_count && input_decoders[k]) ? input_decoders[k]
+                                                                               : avcodec.avcodec_find_decoder(ist.dec->codec_id);
+        if (!codec)
+            throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
+                                             ist.file_index, ist.index));
+        ist.dec->pkt_timebase = ist.stream->time_base;
+        std::lock_guard<std::mutex> lock(CodecLock);
+        if (avcodec.avcodec_open2(ist.dec, codec, nullptr) < 0)
+            throw FFmpegException(
+                FormatText("Error while opening codec for input stream #%d.%d", ist.file_index, ist.index));
+        AddOpenDecoder(ist);
+    }
+
+    // 13: initial timestamps
+    for (auto& ist : ist_table) {
+        ist->pts = 0;
+        ist->next_pts = AV_NOPTS_VALUE;
+        ist->at_start = 1;
+    }
+
+    // 14: metadata maps
+    for (const TMetadataMap& mm : metadata_map) {
+        if (mm.out_file < 0 || mm.out_file >= output_count)
+            throw FFmpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)", mm.out_file,
+                                             mm.out_file, mm.in_file));
+        if (mm.in_file < 0 || mm.in_file >= input_count)
+            throw FFmpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)", mm.in_file,
+                                             mm.out_file, mm.in_file));
+        const AVDictionaryEntry* tag = nullptr;
+        while ((tag = avutil.av_dict_get(inputs[mm.in_file]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+            avutil.av_dict_set(&outputs[mm.out_file]->metadata, tag->key, tag->value, 0);
+    }
+
+    // 15: headers
+    bool want_sdp = true;
+    for (int i = 0; i < output_count; ++i) {
+        if (avformat.avformat_write_header(outputs[i], nullptr) < 0)
+            throw FFmpegException(
+                FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", i));
+        if (std::strcmp(outputs[i]->oformat->name, "rtp") != 0) want_sdp = false;
+    }
+
+    // 16: SDP
+    if (want_sdp && OnLog) {
+        char sdp[2048] = {};
+        avformat.av_sdp_create(outputs, output_count, sdp, sizeof sdp);
+        std::string text(sdp);
+        const auto first = text.find_first_not_of(" \t\r\n");
+        const auto last = text.find_last_not_of(" \t\r\n");
+        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+        OnLog(this, 1, "SDP: " + text);
+    }
+
+    // 17
+    timer_start = avutil.av_gettime();
+    last_report_time = timer_start;
+}
+
+void TCustomFFmpeg::OpenPassLogFile(TOutputStreamState& ost, int position) {
+    const int flags = ost.enc->flags;
+    if (!(flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) return;
+    std::string name = (pass_log_prefix.empty() ? std::string("ffmpeg2pass") : pass_log_prefix) + "-" +
+                       std::to_string(position) + ".log";
+    if (name.size() >= 1024) name.resize(1023);
+    if (flags & AV_CODEC_FLAG_PASS1) {
+        ost.pass_log_file.reset(myutil.fopen(name.c_str(), "w"));
+        if (!ost.pass_log_file)
+            throw FFmpegException(FormatText("Cannot write log file %s for pass-1 encoding", name.c_str()));
+        return;
+    }
+    TFilePtr f(myutil.fopen(name.c_str(), "r"));
+    if (!f) throw FFmpegException(FormatText("Cannot read log file %s for pass-2 encoding", name.c_str()));
+    myutil.fseek(f.get(), 0, SEEK_END);
+    const long size = myutil.ftell(f.get());
+    myutil.fseek(f.get(), 0, SEEK_SET);
+    if (size < 0) throw FFmpegException(FormatText("Cannot read log file %s for pass-2 encoding", name.c_str()));
+    auto* buf = static_cast<char*>(avutil.av_malloc(static_cast<size_t>(size) + 1));
+    if (!buf) throw FFmpegException("Could not allocate log buffer");
+    const size_t got = myutil.fread(buf, 1, static_cast<size_t>(size), f.get());
+    buf[got] = '\0';
+    // The encoder context keeps it; the encoder's closing frees it.
+    avutil.av_freep(&ost.enc->stats_in);
+    ost.enc->stats_in = buf;
+}
+
+void TCustomFFmpeg::MakeBitstreamFilters(TOutputStreamState& ost) {
+    if (ost.file_index >= MAX_FILES || ost.index >= MAX_STREAMS) return;
+    for (const std::string& name : stream_bsf_table[ost.file_index][ost.index]) {
+        const AVBitStreamFilter* filter = avcodec.av_bsf_get_by_name(name.c_str());
+        if (!filter) throw FFmpegException(FormatText("Unknown bitstream filter %s", name.c_str()));
+        AVBSFContext* raw = nullptr;
+        if (avcodec.av_bsf_alloc(filter, &raw) < 0) throw FFmpegException("av_mallocz fail");
+        TBsfPtr bsf(raw);
+        const AVCodecParameters* par = ost.bsfs.empty() ? ost.stream->codecpar : ost.bsfs.back()->par_out;
+        const AVRational tb = ost.bsfs.empty() ? ost.stream->time_base : ost.bsfs.back()->time_base_out;
+        avcodec.avcodec_parameters_copy(bsf->par_in, par);
+        bsf->time_base_in = tb;
+        const int r = avcodec.av_bsf_init(bsf.get());
+        if (r < 0) throw FFmpegException(FFmpegErrorText(name, r));
+        ost.bsfs.push_back(std::move(bsf));
+    }
+    // The muxer must see the parameters the last filter hands out.
+    if (!ost.bsfs.empty()) avcodec.avcodec_parameters_copy(ost.stream->codecpar, ost.bsfs.back()->par_out);
+}

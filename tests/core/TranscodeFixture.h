@@ -1,0 +1,131 @@
+#pragma once
+// A transcoder core set up the way the converter application sets one up (input
+// opened, "libmp3lame" with channels, rate and bit rate, output opened), run to
+// its end with the run's clean-up, and the MP3 read back with libmpg123.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "tests/common/AudioCheck.h"
+#include "tests/common/Fixtures.h"
+
+namespace transcodetest {
+
+using namespace ardentix::test;
+
+struct TProgress {
+    int frame_number;
+    int fps;
+    int current_ms;
+    float quality;
+    float bitrate;
+    int64_t size;
+    int total_ms;
+};
+
+class TranscodeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+        savedLibLevel = avutil.av_log_get_level();
+        avutil.av_log_set_level(AV_LOG_QUIET);
+        core.ResetOptionState();
+        core.OnLog = [this](TCustomFFmpeg*, int level, const std::string& msg) {
+            lines.push_back(std::to_string(level) + " " + msg);
+        };
+    }
+    void TearDown() override {
+        core.CloseOpenEncoders();
+        core.CloseOpenDecoders();
+        core.FreeFiles();
+        avutil.av_log_set_level(savedLibLevel);
+    }
+
+    // Opens src and dst with the converter's settings; false (with a test
+    // failure) when either does not open.
+    // before_output runs between the two (options for the output file).
+    bool Open(const std::string& src, const std::string& dst, int channels, int rate, int kbps,
+              const std::function<void()>& before_output = {}) {
+        if (!core.OpenInputFile(src)) {
+            ADD_FAILURE() << "input: " << core.last_error;
+            return false;
+        }
+        if (before_output) before_output();
+        core.SetCodecName('a', "libmp3lame");
+        core.SetChannels(channels);
+        core.SetSampleRate(rate);
+        if (!core.SetGenericIntOption("ab", kbps * 1000)) {
+            ADD_FAILURE() << "ab refused";
+            return false;
+        }
+        if (!core.OpenOutputFile(dst)) {
+            ADD_FAILURE() << "output: " << core.last_error;
+            return false;
+        }
+        return true;
+    }
+
+    // The transcode and the clean-up the run entry does after it; the error
+    // text, or "" when the transcode ended normally.
+    std::string Run() {
+        std::string error;
+        try {
+            core.Transcode();
+        } catch (const Exception& e) {
+            error = e.Message;
+        }
+        core.CloseOpenEncoders();
+        core.CloseOpenDecoders();
+        core.FreeFiles();
+        return error;
+    }
+
+    std::string Convert(const std::string& src, const std::string& dst, int channels, int rate, int kbps) {
+        if (!Open(src, dst, channels, rate, kbps)) return "not opened";
+        return Run();
+    }
+
+    bool Logged(const std::string& text) const {
+        for (const auto& line : lines)
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    std::string AllLines() const {
+        std::string all;
+        for (const auto& line : lines) all += line + "\n";
+        return all;
+    }
+
+    TempDir dir;
+    TCustomFFmpeg core;
+    std::vector<std::string> lines;
+    int savedLibLevel = AV_LOG_INFO;
+};
+
+inline bool FileExists(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+inline long FileSize(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return -1;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    std::fclose(f);
+    return size;
+}
+
+// One MP3 frame of samples per channel at the rate: 1152 (MPEG-1) or 576.
+inline double Mp3FrameSeconds(long rate) { return (rate >= 32000 ? 1152.0 : 576.0) / static_cast<double>(rate); }
+
+}  // namespace transcodetest

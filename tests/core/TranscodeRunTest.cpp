@@ -1,0 +1,298 @@
+// The run as a whole: stop requests, progress records, inputs with video,
+// truncated and corrupted inputs, failing writes, tasks this version refuses.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/core/TranscodeFixture.h"
+
+using namespace transcodetest;
+
+namespace {
+
+// A copy of src in which every `step`-th byte from `from` (a share of the size)
+// on is flipped.
+std::string Corrupt(const std::string& src, const std::string& dst, double from, int step) {
+    std::string bytes = ReadFileBytes(src);
+    for (size_t i = static_cast<size_t>(static_cast<double>(bytes.size()) * from); i < bytes.size();
+         i += static_cast<size_t>(step))
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    std::ofstream(dst, std::ios::binary) << bytes;
+    return dst;
+}
+
+class TranscodeRunTest : public TranscodeTest {
+protected:
+    std::vector<TProgress> progress;
+
+    void RecordProgress() {
+        core.OnProgress = [this](TCustomFFmpeg*, int frame, int fps, int current, float quality, float bitrate,
+                                 int64_t size, int total) {
+            progress.push_back({frame, fps, current, quality, bitrate, size, total});
+        };
+    }
+};
+
+TEST_F(TranscodeRunTest, ProgressRecordsGrowAndEndAtTheInputsLength) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 3.0, 44100, 2);
+    const std::string dst = dir.File("out.mp3");
+    const double in_seconds = ReadMediaInfo(src).AudioSeconds();
+    RecordProgress();
+    core.progress_interval = 0;  // a record after every packet
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    const int expected_ms = core.expected_duration_ms;
+    EXPECT_NEAR(expected_ms, in_seconds * 1000, 150);
+    ASSERT_EQ(Run(), "") << AllLines();
+
+    ASSERT_GE(progress.size(), 3u);
+    for (size_t i = 0; i < progress.size(); ++i) {
+        const TProgress& p = progress[i];
+        // An audio-only task has no frame counter, speed or quantiser.
+        EXPECT_EQ(p.frame_number, -1);
+        EXPECT_EQ(p.fps, -1);
+        EXPECT_FLOAT_EQ(p.quality, -1.0f);
+        EXPECT_EQ(p.total_ms, expected_ms);
+        EXPECT_GE(p.current_ms, 0);
+        if (i > 0) {
+            EXPECT_GE(p.current_ms, progress[i - 1].current_ms) << "record " << i;
+            EXPECT_GE(p.size, progress[i - 1].size) << "record " << i;
+        }
+    }
+    const TProgress& last = progress.back();
+    EXPECT_NEAR(last.current_ms, in_seconds * 1000, 1000.0 * Mp3FrameSeconds(44100) + 30);
+    EXPECT_EQ(last.size, FileSize(dst));
+    EXPECT_NEAR(last.bitrate, 128.0, 12.0);
+    // Without a progress handler the final statistics still reach the log.
+    EXPECT_TRUE(Logged("muxing overhead")) << AllLines();
+}
+
+TEST_F(TranscodeRunTest, TextReportAndByteStatisticsGoToTheLogWithoutAProgressHandler) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 1.0, 48000, 1);
+    const std::string dst = dir.File("out.mp3");
+    ASSERT_TRUE(Open(src, dst, 1, 48000, 64));
+    ASSERT_EQ(Run(), "");
+    EXPECT_TRUE(Logged("1 Stream mapping:")) << AllLines();
+    EXPECT_TRUE(Logged("1   Stream #0.0 -> #0.0")) << AllLines();
+    EXPECT_TRUE(Logged("size=")) << AllLines();
+    EXPECT_TRUE(Logged("bitrate=")) << AllLines();
+    bool stats = false;
+    for (const auto& line : lines) {
+        if (line.rfind("1 video:0kB audio:", 0) != 0) continue;
+        stats = true;
+        EXPECT_NE(line.find("global headers:0kB muxing overhead "), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.size() - 3), "%\r\n") << line;
+        // Two decimals before the percent sign.
+        const size_t pct = line.rfind('%');
+        ASSERT_GE(pct, 3u);
+        EXPECT_EQ(line[pct - 3], '.') << line;
+    }
+    EXPECT_TRUE(stats) << AllLines();
+}
+
+TEST_F(TranscodeRunTest, AStopMidRunLeavesAValidShorterFile) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 8.0, 44100, 2);
+    const std::string dst = dir.File("out.mp3");
+    core.progress_interval = 0;
+    int reports_after_stop = 0;
+    core.OnProgress = [&](TCustomFFmpeg* sender, int, int, int current, float, float, int64_t, int) {
+        if (sender->stop_requested) ++reports_after_stop;
+        if (current >= 1000) sender->stop_requested = true;
+    };
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    ASSERT_EQ(Run(), "") << AllLines();
+    EXPECT_FALSE(core.finished);
+    EXPECT_EQ(reports_after_stop, 1) << "only the final report follows the stop";
+
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GT(mp3.Seconds(), 0.9);
+    EXPECT_LT(mp3.Seconds(), 2.0);
+    const auto mid = Slice(mp3.Channel(0), mp3.rate, 0.2, mp3.Seconds() - 0.2);
+    EXPECT_NEAR(DominantFrequency(mid, mp3.rate), 440.0, 3.0);
+}
+
+TEST_F(TranscodeRunTest, AStopBeforeTheFirstPacketStillWritesAValidFile) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 2.0, 44100, 2);
+    const std::string dst = dir.File("out.mp3");
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    core.stop_requested = true;
+    ASSERT_EQ(Run(), "");
+    EXPECT_FALSE(core.finished);
+    // Header and trailer only: no audio, but a file the decoder accepts as empty.
+    EXPECT_TRUE(FileExists(dst));
+}
+
+TEST_F(TranscodeRunTest, VideoAndAudioInputGivesAnAudioOnlyMp3) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 2.0, "rv10", RealAudio::Ac3);
+    const std::string dst = dir.File("out.mp3");
+    const double in_seconds = ReadMediaInfo(src).AudioSeconds();
+    ASSERT_EQ(Convert(src, dst, 2, 44100, 192), "") << AllLines();
+    EXPECT_TRUE(core.finished);
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_EQ(mp3.channels, 2);
+    EXPECT_EQ(mp3.bitrateKbps, 192);
+    EXPECT_NEAR(mp3.Seconds(), in_seconds, Mp3FrameSeconds(44100));
+    EXPECT_NEAR(DominantFrequency(Slice(mp3.Channel(0), mp3.rate, 0.3, 1.5), mp3.rate), 440.0, 3.0);
+    EXPECT_NEAR(DominantFrequency(Slice(mp3.Channel(1), mp3.rate, 0.3, 1.5), mp3.rate), 1000.0, 3.0);
+}
+
+TEST_F(TranscodeRunTest, TruncatedInputsEndCleanlyWithWhatTheyHold) {
+    const std::string full = MakeRealAc3(dir, "full.rm", 4.0, 44100, 2);
+    for (double percent : {75.0, 50.0, 10.0}) {
+        SCOPED_TRACE(percent);
+        const std::string src = MakeCut(full, percent, dir.File("cut.rm"));
+        const std::string dst = dir.File("out.mp3");
+        core.ResetOptionState();
+        ASSERT_EQ(Convert(src, dst, 2, 44100, 128), "") << AllLines();
+        EXPECT_TRUE(core.finished);
+        const DecodedAudio mp3 = DecodeMp3(dst);
+        ASSERT_TRUE(mp3.ok) << mp3.error;
+        EXPECT_LT(mp3.Seconds(), 4.0 * percent / 100 + 0.3);
+        if (percent >= 50) EXPECT_GT(mp3.Seconds(), 4.0 * percent / 100 - 0.6);
+    }
+}
+
+TEST_F(TranscodeRunTest, CorruptedInputLogsDecodingErrorsAndStillGivesAValidFile) {
+    const std::string good = MakeRealAc3(dir, "good.rm", 3.0, 44100, 2);
+    const std::string src = Corrupt(good, dir.File("bad.rm"), 0.3, 97);
+    const std::string dst = dir.File("out.mp3");
+    ASSERT_EQ(Convert(src, dst, 2, 44100, 128), "") << AllLines();
+    EXPECT_TRUE(Logged("1 Error while decoding stream #0.0")) << AllLines();
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_GT(mp3.Seconds(), 0.5);
+}
+
+TEST_F(TranscodeRunTest, CorruptedInputWithXerrorEndsTheRunWithTheDecodingError) {
+    const std::string good = MakeRealAc3(dir, "good.rm", 3.0, 44100, 2);
+    const std::string src = Corrupt(good, dir.File("bad.rm"), 0.3, 97);
+    const std::string dst = dir.File("out.mp3");
+    core.SetOption("xerror", "1");
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    EXPECT_EQ(Run(), "Error while decoding stream #0.0");
+    EXPECT_FALSE(core.finished);
+}
+
+TEST_F(TranscodeRunTest, AFailingWriteEndsTheRunWithTheWritersMessage) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 4.0, 44100, 2);
+    ASSERT_TRUE(Open(src, "/dev/full", 2, 44100, 320, [&] { core.SetOption("f", "mp3"); }));
+    const std::string error = Run();
+    EXPECT_EQ(error.rfind("av_interleaved_write_frame(): ", 0), 0u) << error;
+    EXPECT_FALSE(core.finished);
+}
+
+// The file-size limit of the process stands in for a full disk: nothing can be
+// written, the run fails with the writer's message and no empty file is left.
+TEST_F(TranscodeRunTest, NothingWrittenLeavesNoEmptyFile) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 4.0, 44100, 2);
+    const std::string dst = dir.File("out.mp3");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto child = [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{0, 0};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 0;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            if (!Open(src, dst, 2, 44100, 320)) std::_Exit(2);
+            if (!FileExists(dst)) std::_Exit(3);
+            const std::string error = Run();
+            if (error.rfind("av_interleaved_write_frame(): ", 0) != 0) {
+                std::fprintf(stderr, "run ended with: %s\n", error.c_str());
+                std::_Exit(4);
+            }
+            std::_Exit(FileExists(dst) ? 5 : 0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(FileExists(dst));
+}
+
+TEST_F(TranscodeRunTest, VideoEncodingIsRefusedWithAClearMessage) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    const std::string dst = dir.File("out.avi");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    const std::string error = Run();
+    EXPECT_EQ(error, "Video encoding is not supported (output stream #0.0)");
+    EXPECT_FALSE(FileExists(dst)) << "the empty output is removed";
+}
+
+TEST_F(TranscodeRunTest, StreamCopyWritesThePacketsAsTheyCame) {
+    const std::string src = MakeMp3(dir, "in.mp3", 2.0, 44100, 2, 128);
+    const std::string dst = dir.File("out.mp3");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "copy");
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    ASSERT_EQ(Run(), "") << AllLines();
+    const DecodedAudio in = DecodeMp3(src);
+    const DecodedAudio out = DecodeMp3(dst);
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.bitrateKbps, 128);
+    EXPECT_EQ(out.mpegFrames, in.mpegFrames);
+}
+
+TEST_F(TranscodeRunTest, CopyWithVolumeIsRefused) {
+    const std::string src = MakeMp3(dir, "in.mp3", 1.0, 44100, 2, 128);
+    const std::string dst = dir.File("out.mp3");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "copy");
+    core.SetVolume(512);
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    EXPECT_EQ(Run(), "-acodec copy and -vol are incompatible (frames are not decoded)");
+}
+
+TEST_F(TranscodeRunTest, VolumeDoublesTheLevel) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 2.0, 44100, 1, {440.0});
+    const std::string dst = dir.File("out.mp3");
+    core.SetVolume(384);  // 1.5 x
+    ASSERT_EQ(Convert(src, dst, 1, 44100, 128), "") << AllLines();
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_NEAR(ToneMagnitude(Slice(mp3.Channel(0), mp3.rate, 0.3, 1.7), mp3.rate, 440.0), 0.75, 0.08);
+}
+
+TEST_F(TranscodeRunTest, MapChecksComeWithTheirMessages) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 1.0, 44100, 2);
+    ASSERT_TRUE(Open(src, dir.File("a.mp3"), 2, 44100, 128));
+    core.stream_map = {TStreamMap{0, 1, 0, 1}};
+    EXPECT_EQ(Run(), "Could not find input stream #0.1");
+
+    core.ResetOptionState();
+    ASSERT_TRUE(Open(src, dir.File("b.mp3"), 2, 44100, 128));
+    core.stream_map = {TStreamMap{0, 0, 0, 0}, TStreamMap{0, 0, 0, 0}};
+    EXPECT_EQ(Run(), "Number of stream maps must match number of output streams");
+
+    core.ResetOptionState();
+    ASSERT_TRUE(Open(src, dir.File("c.mp3"), 2, 44100, 128));
+    core.stream_map = {TStreamMap{0, 0, 1, 0}};
+    EXPECT_EQ(Run(), "Could not find sync stream #1.0");
+
+    core.ResetOptionState();
+    ASSERT_TRUE(Open(src, dir.File("d.mp3"), 2, 44100, 128));
+    core.metadata_map = {TMetadataMap{3, 0}};
+    EXPECT_EQ(Run(), "Invalid output file index 3 map_meta_data(3,0)");
+    EXPECT_TRUE(core.open_encoders.empty() && core.open_decoders.empty());
+}
+
+TEST_F(TranscodeRunTest, AsyncPadsALateStartWithSilenceAndKeepsTheTone) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 2.0, 44100, 2);
+    const std::string dst = dir.File("out.mp3");
+    core.SetOption("async", "1");
+    core.SetOption("itsoffset", "0.5");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "libmp3lame");
+    ASSERT_TRUE(core.SetGenericIntOption("ab", 128000));
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    ASSERT_EQ(Run(), "") << AllLines();
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    const auto left = mp3.Channel(0);
+    EXPECT_LT(Rms(Slice(left, mp3.rate, 0.0, 0.45)), 0.01) << "silence in front";
+    EXPECT_NEAR(ToneMagnitude(Slice(left, mp3.rate, 0.8, 2.2), mp3.rate, 440.0), 0.5, 0.1);
+    const double in_seconds = ReadMediaInfo(src).AudioSeconds();
+    EXPECT_NEAR(mp3.Seconds(), in_seconds + 0.5, 2 * Mp3FrameSeconds(44100));
+}
+
+}  // namespace
