@@ -1,5 +1,6 @@
 // Opening input files: the option state becomes demuxer settings, the opened
 // file's stream properties flow back into the option state for the outputs.
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -187,7 +188,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
                     if (video_disabled)
                         st->discard = AVDISCARD_ALL;
                     else if (video_discard != 0)
-                        st->discard = static_cast<AVDiscard>(video_discard);
+                        st->discard = static_cast<AVDiscard>(
+                            std::clamp(video_discard, static_cast<int>(AVDISCARD_NONE), static_cast<int>(AVDISCARD_ALL)));
                     break;
                 }
                 case AVMEDIA_TYPE_AUDIO:

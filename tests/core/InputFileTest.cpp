@@ -97,6 +97,22 @@ TEST_F(InputFileTest, DisabledTypesAreDiscarded) {
     }
 }
 
+TEST_F(InputFileTest, VideoDiscardLevelIsKeptInRange) {
+    const std::string src = MakeRealVideo(dir, "clip.rm", 1.0, "rv10", RealAudio::Ac3);
+    core.SetOption("vdt", "8");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetOption("vdt", "1000");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    for (int f = 0; f < 2; ++f)
+        for (unsigned i = 0; i < Input(f)->nb_streams; ++i) {
+            const AVStream* st = Input(f)->streams[i];
+            if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+                EXPECT_EQ(st->discard, f == 0 ? AVDISCARD_NONREF : AVDISCARD_ALL);
+            else
+                EXPECT_EQ(st->discard, AVDISCARD_DEFAULT);
+        }
+}
+
 TEST_F(InputFileTest, MissingFileFailsWithItsNameAndResets) {
     const std::string missing = dir.File("nothing-here.rm");
     core.SetInputFormat("rm");
