@@ -2,6 +2,7 @@
 // the encoder settings taken from the option state, and opening for writing.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cerrno>
@@ -96,6 +97,8 @@ int Quality(float qscale) {
     if (!(lambda < INT_MAX)) return INT_MAX;
     return static_cast<int>(lambda);
 }
+
+int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
 bool SampleFormatListed(const AVSampleFormat* list, int format) {
     for (; *list != AV_SAMPLE_FMT_NONE; ++list)
@@ -206,8 +209,8 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
         enc->time_base = AVRational{rate.den, rate.num};
         enc->framerate = rate;
 
-        enc->width = frame_width + pad_right + pad_left;
-        enc->height = frame_height + pad_top + pad_bottom;
+        enc->width = ClampToInt(static_cast<int64_t>(frame_width) + pad_right + pad_left);
+        enc->height = ClampToInt(static_cast<int64_t>(frame_height) + pad_top + pad_bottom);
         const AVRational sar = SampleAspect(frame_aspect, enc->width, enc->height);
         enc->sample_aspect_ratio = sar;
         st->sample_aspect_ratio = sar;
