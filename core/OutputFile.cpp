@@ -492,6 +492,9 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     output_files[row].preload = static_cast<int64_t>(static_cast<double>(mux_preload) * 1000000.0);
     oc->max_delay = static_cast<int>(static_cast<double>(mux_max_delay) * 1000000.0);
     avutil.av_opt_set_int(oc, "preload", output_files[row].preload, AV_OPT_SEARCH_CHILDREN);
+    // Unless asked for bit-exact output the library writes its own name into the
+    // file as an "encoder" tag; the core's files carry only the tags given to it.
+    oc->flags |= AVFMT_FLAG_BITEXACT;
     if (loop_output != -1) avutil.av_opt_set_int(oc, "loop", loop_output, AV_OPT_SEARCH_CHILDREN);
     ApplyGenericOptions(oc, generic_options.format_options, AV_OPT_FLAG_ENCODING_PARAM);
 

@@ -63,6 +63,11 @@ protected:
         const int header = avformat.avformat_write_header(oc, nullptr);
         ASSERT_GE(header, 0) << FFmpegErrorText("header", header);
         EXPECT_GE(avformat.av_write_trailer(oc), 0);
+        avformat.avio_closep(&oc->pb);
+        const std::string bytes = ReadFileBytes(dst);
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes.find("TSSE"), std::string::npos) << "no encoder tag";
+        EXPECT_EQ(bytes.find("TIT2"), std::string::npos);
     }
 };
 
