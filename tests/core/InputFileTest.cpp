@@ -268,6 +268,8 @@ TEST_F(InputFileTest, QuietCoreWritesNoDescription) {
 
 class BadInputTest : public InputFileTest {
 protected:
+    int outputs = 0;
+
     // Opens path; on failure checks that the message names the file and that
     // nothing stayed registered.
     void ExpectRefusedOrSound(const std::string& path, bool must_fail) {
@@ -282,6 +284,12 @@ protected:
             EXPECT_EQ(core.input_file_count, 1);
             EXPECT_EQ(core.input_files[0].decoders.size(), Input(0)->nb_streams);
             EXPECT_EQ(core.input_decoder_count, static_cast<int>(Input(0)->nb_streams));
+            // Whatever the file made of the settings, an output can be set up from them.
+            const std::string out = dir.File("from-bad-" + std::to_string(++outputs) + ".mka");
+            if (core.OpenOutputFile(out))
+                EXPECT_EQ(core.output_files[0].streams.size(), Output(0)->nb_streams);
+            else
+                EXPECT_EQ(core.output_file_count, 0) << core.last_error;
         }
     }
 };
@@ -298,10 +306,11 @@ TEST_F(BadInputTest, RandomBytesAreRefused) {
 }
 
 TEST_F(BadInputTest, RandomBytesBehindARealMediaSignature) {
-    for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
         core.FreeFiles();
         core.ResetOptionState();
-        ExpectRefusedOrSound(MakeRandom(dir, "noise" + std::to_string(seed) + ".rm", 4096, seed, true), false);
+        const std::size_t bytes = 256u << (seed % 7);
+        ExpectRefusedOrSound(MakeRandom(dir, "noise" + std::to_string(seed) + ".rm", bytes, seed, true), false);
     }
 }
 
@@ -313,6 +322,18 @@ TEST_F(BadInputTest, TruncatedFilesNeverHalfRegister) {
         const std::string cut = MakeCut(full, percent, dir.File("cut" + std::to_string(int(percent)) + ".rm"));
         ExpectRefusedOrSound(cut, false);
     }
+}
+
+TEST_F(BadInputTest, TruncatedAudioFiles) {
+    const std::string ra = MakeRealAudio144(dir, "full.ra", 1.0);
+    const std::string ac3 = MakeRealAc3(dir, "full.rm", 1.0);
+    int n = 0;
+    for (const std::string& full : {ra, ac3})
+        for (double percent : {0.5, 3.0, 10.0, 50.0}) {
+            core.FreeFiles();
+            core.ResetOptionState();
+            ExpectRefusedOrSound(MakeCut(full, percent, dir.File("cut" + std::to_string(n++))), false);
+        }
 }
 
 TEST_F(BadInputTest, AFolderIsNoInput) { ExpectRefusedOrSound(dir.Path(), true); }
