@@ -253,6 +253,7 @@ private:
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
     void OpenPassLogFile(TOutputStreamState& ost, int position);
+    void PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position);
     void MakeBitstreamFilters(TOutputStreamState& ost);
     void PrepareAudioEncoder(TOutputStreamState& ost);
     int DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt);

@@ -247,6 +247,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             case AVMEDIA_TYPE_AUDIO:
                 if (!ist.dec) throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                                                in_par->codec_id, ist.file_index, ist.index));
+                PreferS16(ost, ist, n);
                 ost.convert_pair = -6;
                 ost.resample_needed =
                     (ost.enc->sample_rate != in_par->sample_rate || audio_sync_method >= 2) ? 1 : 0;
@@ -375,6 +376,26 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     // 17
     timer_start = avutil.av_gettime();
     last_report_time = timer_start;
+}
+
+// Decoded audio reaches the encoders as 16-bit samples. An encoder format that
+// was only inherited from the decoder's own format is therefore taken as 16-bit
+// too, when the encoder takes it: no needless conversion to float and back.
+void TCustomFFmpeg::PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position) {
+    AVCodecContext* enc = ost.enc;
+    if (enc->sample_fmt != ist.dec->sample_fmt || enc->sample_fmt == AV_SAMPLE_FMT_S16 ||
+        enc->sample_fmt == AV_SAMPLE_FMT_S16P)
+        return;
+    const AVCodec* codec = avcodec.avcodec_find_encoder(enc->codec_id);
+    if (position < static_cast<int>(output_encoders.size()) && output_encoders[position])
+        codec = output_encoders[position];
+    if (!codec || !codec->sample_fmts) return;
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16 || *f == AV_SAMPLE_FMT_S16P) {
+            enc->sample_fmt = *f;
+            return;
+        }
+    }
 }
 
 void TCustomFFmpeg::OpenPassLogFile(TOutputStreamState& ost, int position) {
