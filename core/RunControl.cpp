@@ -82,8 +82,7 @@ void TCustomFFmpeg::Run() {
         message = text;
     };
     try {
-        // The transcode itself joins here once the transcode section exists.
-        if (!stop_requested) finished = true;
+        Transcode();
     } catch (const Exception& e) {
         fail(e.Message);
     } catch (const std::exception& e) {
@@ -92,6 +91,8 @@ void TCustomFFmpeg::Run() {
         fail(e.what());
     }
     try {
+        CloseOpenEncoders();
+        CloseOpenDecoders();
         FreeFiles();
     } catch (const std::exception& e) {
         if (!exception) fail(e.what());

@@ -1,10 +1,13 @@
 #include "engine/FFmpegTask.h"
 
 #include "binding/Exception.h"
+#include "binding/FFmpegLoader.h"
 
 TFFmpeg::~TFFmpeg() {
     // The probe only borrows the input context, which the core frees.
     Probe.Close();
+    // Closes the files (an output that never got a byte is removed).
+    if (FFmpegLoader().LibsLoaded(DefaultLibs)) FreeFiles();
 }
 
 int TFFmpegList::Add(TFFmpeg* task) {

@@ -79,7 +79,8 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     core.SetPadLeft(o.PadLeft);
     core.SetPadRight(o.PadRight);
     // Colour values are plain 0xBBGGRR values here: no system colours to resolve.
-    core.SetPadColor(o.PadColor & 0xFFFFFF);
+    // The default 0 keeps the core's own padding black (16, 128, 128).
+    if (o.PadColor != 0) core.SetPadColor(o.PadColor & 0xFFFFFF);
     if (o.GopSize > 0) core.SetGenericIntOption("gop", o.GopSize);
     if (o.VideoBitrate > 0) core.SetGenericIntOption("vb", o.VideoBitrate);
     if (o.VideoMaxRate > 0) core.SetGenericIntOption("maxrate", o.VideoMaxRate);
