@@ -295,4 +295,45 @@ TEST_F(TranscodeRunTest, AsyncPadsALateStartWithSilenceAndKeepsTheTone) {
     EXPECT_NEAR(mp3.Seconds(), in_seconds + 0.5, 2 * Mp3FrameSeconds(44100));
 }
 
+TEST_F(TranscodeRunTest, LimitsEndTheRunEarly) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 6.0, 44100, 2);
+    {
+        SCOPED_TRACE("recording time");
+        const std::string dst = dir.File("t.mp3");
+        core.SetOption("t", "2");
+        ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+        ASSERT_EQ(Run(), "");
+        EXPECT_TRUE(core.finished);
+        const DecodedAudio mp3 = DecodeMp3(dst);
+        ASSERT_TRUE(mp3.ok) << mp3.error;
+        EXPECT_GT(mp3.Seconds(), 1.9);
+        EXPECT_LT(mp3.Seconds(), 2.3);
+    }
+    {
+        SCOPED_TRACE("audio frames");
+        core.ResetOptionState();
+        const std::string dst = dir.File("a.mp3");
+        ASSERT_TRUE(Open(src, dst, 2, 44100, 128, [&] { core.SetOption("aframes", "20"); }));
+        ASSERT_EQ(Run(), "");
+        const DecodedAudio mp3 = DecodeMp3(dst);
+        ASSERT_TRUE(mp3.ok) << mp3.error;
+        // 20 MP3 frames were written when the loop stopped reading; the drain adds
+        // what was already decoded.
+        EXPECT_GE(mp3.mpegFrames, 20);
+        EXPECT_LT(mp3.mpegFrames, 30);
+    }
+    {
+        SCOPED_TRACE("file size");
+        core.ResetOptionState();
+        const std::string dst = dir.File("fs.mp3");
+        core.SetOption("fs", "40000");
+        ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+        ASSERT_EQ(Run(), "");
+        // The limit is checked against what reached the file, before each read.
+        EXPECT_GT(FileSize(dst), 32000);
+        EXPECT_LT(FileSize(dst), 80000);
+        EXPECT_TRUE(DecodeMp3(dst).ok);
+    }
+}
+
 }  // namespace
