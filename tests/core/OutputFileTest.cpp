@@ -490,3 +490,17 @@ TEST_F(OutputFileTest, TablesStopAtTheirLimits) {
     EXPECT_EQ(core.last_error, src + ": too many input files");
     EXPECT_EQ(core.input_file_count, MAX_FILES);
 }
+
+TEST_F(OutputFileTest, LongNamesAreKeptWhole) {
+    // Over a thousand characters: a shortened name would write somewhere else.
+    std::string folder = dir.Path();
+    for (int i = 0; i < 11; ++i) {
+        folder += "/" + std::string(100, static_cast<char>('a' + i));
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    }
+    const std::string dst = folder + "/out.mp3";
+    ASSERT_GT(dst.size(), 1100u);
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    EXPECT_EQ(std::string(Output(0)->url), dst);
+    EXPECT_TRUE(FileExists(dst));
+}
