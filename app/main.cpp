@@ -1,7 +1,84 @@
+// Ardentix: the converter window.
+//   ardentix [--screenshot FILE] [MEDIA FILE...]
+// Files on the command line are added to the job list; --screenshot saves a picture
+// of the window once they are listed (for the documentation).
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "app/FrmMain.h"
+#include "app/Logo.h"
+#include "app/PowerOff.h"
+#include "app/QtDialogs.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// A request to end (logout, kill) closes the window the normal way, so the engine
+// stops and the settings are kept.
+void CloseOnTerminateSignal(QWidget& window) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        window.close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminateSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Ardentix");
-    return 0;
+    QApplication::setOrganizationName("Ardentix");
+    QApplication::setWindowIcon(MakeAppIcon());
+    QApplication::setStyle("Fusion");
+
+    std::string screenshot;
+    std::vector<std::string> files;
+    const QStringList args = QApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--screenshot" && i + 1 < args.size()) screenshot = args[++i].toStdString();
+        else files.push_back(args[i].toStdString());
+    }
+
+    TQtDialogs dialogs;
+    const auto shutdown = MakeSystemShutdown();
+    TForm1 form(dialogs, *shutdown, SystemAppPaths());
+    bool created = false;
+    try {
+        created = form.FormCreate();
+    } catch (const std::exception& e) {
+        form.ApplicationException(e);
+    }
+    if (!created) return 1;
+    CloseOnTerminateSignal(form);
+    form.show();
+    QTimer::singleShot(0, &form, [&] {
+        form.AddFiles(files);
+        if (!screenshot.empty())
+            QTimer::singleShot(200, &form, [&] { form.grab().save(QString::fromStdString(screenshot), "PNG"); });
+    });
+    return app.exec();
 }

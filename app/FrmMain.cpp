@@ -1,0 +1,639 @@
+#include "app/FrmMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTableWidgetItem>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/FrmAbout.h"
+#include "app/General.h"
+#include "app/JobList.h"
+#include "app/Logo.h"
+#include "app/Settings.h"
+#include "core/FFmpegException.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const AppTitle = "Ardentix";
+const char* const OpenFilter =
+    "Real Media Files(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;"
+    "All Files(*.*) (*)";
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TAppPaths SystemAppPaths() {
+    TAppPaths p;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    p.SettingsFile = SettingsFilePath(xdg ? xdg : "", home && *home ? home : QDir::homePath().toStdString());
+    QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (docs.isEmpty()) docs = QDir::homePath();
+    p.DocumentsFolder = IncludeTrailingSeparator(docs.toStdString());
+    p.ProgramFolder = IncludeTrailingSeparator(QCoreApplication::applicationDirPath().toStdString());
+    return p;
+}
+
+TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), shutdown_(shutdown), paths_(std::move(paths)) {
+    setObjectName("Form1");
+    setWindowTitle(AppTitle);
+    setWindowIcon(MakeAppIcon());
+    // The shipped guide sits beside the program, or in the shared data of an installation.
+    helpFile_ = paths_.ProgramFolder + "help.html";
+    const std::string installed = paths_.ProgramFolder + "../share/ardentix/help.html";
+    if (!FileExists(helpFile_) && FileExists(installed))
+        helpFile_ = fs::weakly_canonical(installed).string();
+    BuildControls();
+    engine_ = std::make_unique<TDAzaduVED>(&windowThread_);
+    AttachEngine();
+}
+
+TForm1::~TForm1() {
+    FormCloseQuery();
+    // The engine goes first: its workers may still hold routines meant for this window.
+    engine_.reset();
+}
+
+void TForm1::BuildControls() {
+    auto button = [this](const char* name, const char* caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto label = [this](const char* name, const char* caption) {
+        auto* l = new QLabel(caption, this);
+        l->setObjectName(name);
+        return l;
+    };
+
+    Lvw = new TJobList(this);
+    Lvw->setObjectName("Lvw");
+    Lvw->setColumnCount(colCount);
+    Lvw->setHorizontalHeaderLabels({"Input Filename", "Duration", "Size(Bytes)", "Output Filename", "Status", "Path"});
+    Lvw->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Lvw->setSelectionMode(QAbstractItemView::SingleSelection);
+    Lvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Lvw->setShowGrid(true);
+    Lvw->setWordWrap(false);
+    Lvw->setAlternatingRowColors(true);
+    Lvw->verticalHeader()->hide();
+    Lvw->horizontalHeader()->setHighlightSections(false);
+    Lvw->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The classic widths were made for an 8 point font; they grow with the font in use.
+    const double scale = std::max(1.0, fontMetrics().averageCharWidth() / 5.0);
+    const int widths[] = {150, 80, 80, 150, 93};
+    int total = 0;
+    for (int c = 0; c < colPath; ++c) {
+        Lvw->setColumnWidth(c, static_cast<int>(widths[c] * scale));
+        total += Lvw->columnWidth(c);
+    }
+    Lvw->setColumnHidden(colPath, true);
+    Lvw->horizontalHeader()->setStretchLastSection(false);
+    Lvw->setMinimumSize(total + 2 * Lvw->frameWidth() + 4, fontMetrics().height() * 16);
+    connect(Lvw, &TJobList::FilesDropped, this, [this](const QStringList& files) {
+        std::vector<std::string> paths;
+        for (const QString& f : files) paths.push_back(f.toStdString());
+        Guarded([&] { AddFiles(paths); });
+    });
+
+    BtnAdd = button("BtnAdd", "Add");
+    BtnRemove = button("BtnRemove", "Remove");
+    BtnClear = button("BtnClear", "Clear");
+    BtnMoveUp = button("BtnMoveUp", "Move Up");
+    BtnMoveDown = button("BtnMoveDown", "Move Down");
+
+    Label1 = label("Label1", "Output Folder: ");
+    EdtOutputFolder = new QLineEdit(this);
+    EdtOutputFolder->setObjectName("EdtOutputFolder");
+    EdtOutputFolder->setReadOnly(true);
+    BtnChangeOutputFolder = button("BtnChangeOutputFolder", "...");
+    BtnChangeOutputFolder->setToolTip("Please select output folder");
+    BtnChangeOutputFolder->setFixedWidth(BtnChangeOutputFolder->fontMetrics().horizontalAdvance("...") * 3 + 12);
+
+    GBOutput = new QGroupBox("Output Settings", this);
+    GBOutput->setObjectName("GBOutput");
+    Label5 = label("Label5", "Audio Channels: ");
+    Label6 = label("Label6", "Audio Bitrate: ");
+    Label8 = label("Label8", "kbps");
+    Label10 = label("Label10", "Audio Sample Rate: ");
+    Label12 = label("Label12", "Hz");
+    CboChannels = new QComboBox(this);
+    CboChannels->setObjectName("CboChannels");
+    CboChannels->addItems({"1 Channel, Mono", "2 Channels, Stereo"});
+    CboChannels->setCurrentIndex(1);
+    CboAudioBitrate = new QComboBox(this);
+    CboAudioBitrate->setObjectName("CboAudioBitrate");
+    CboAudioBitrate->addItems(
+        {"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224", "256", "288", "320"});
+    CboAudioBitrate->setCurrentIndex(11);
+    CboAudioSampleRate = new QComboBox(this);
+    CboAudioSampleRate->setObjectName("CboAudioSampleRate");
+    CboAudioSampleRate->addItems({"8000", "16000", "22050", "32000", "44100", "48000"});
+    CboAudioSampleRate->setCurrentIndex(4);
+    auto* out = new QGridLayout(GBOutput);
+    out->addWidget(Label5, 0, 0);
+    out->addWidget(CboChannels, 0, 1, 1, 2);
+    out->addWidget(Label6, 1, 0);
+    out->addWidget(CboAudioBitrate, 1, 1);
+    out->addWidget(Label8, 1, 2);
+    out->addWidget(Label10, 2, 0);
+    out->addWidget(CboAudioSampleRate, 2, 1);
+    out->addWidget(Label12, 2, 2);
+    out->setColumnStretch(1, 1);
+
+    GBOther = new QGroupBox("Other Settings", this);
+    GBOther->setObjectName("GBOther");
+    ChkOverwrite = new QCheckBox("Overwrite existing files", this);
+    ChkOverwrite->setObjectName("ChkOverwrite");
+    ChkShutdown = new QCheckBox("Shut down computer when completed", this);
+    ChkShutdown->setObjectName("ChkShutdown");
+    auto* other = new QVBoxLayout(GBOther);
+    other->addWidget(ChkOverwrite);
+    other->addWidget(ChkShutdown);
+    other->addStretch(1);
+
+    BtnStart = button("BtnStart", "Convert");
+    BtnStart->setDefault(true);
+    QFont bold = BtnStart->font();
+    bold.setBold(true);
+    BtnStart->setFont(bold);
+    BtnAbout = button("BtnAbout", "About");
+    BtnHelp = button("BtnHelp", "Help");
+    LblProgress = label("LblProgress", "");
+    LblProgress->hide();
+    // The line keeps its place when hidden, so the fixed window never jumps.
+    QSizePolicy keep = LblProgress->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    LblProgress->setSizePolicy(keep);
+    LblProgress->setMinimumHeight(fontMetrics().height());
+
+    // Layout: list with its buttons, output folder, the two groups, progress, bottom row.
+    auto* side = new QVBoxLayout;
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
+    side->addStretch(1);
+    auto* top = new QHBoxLayout;
+    top->addWidget(Lvw, 1);
+    top->addLayout(side);
+
+    auto* folder = new QHBoxLayout;
+    folder->addWidget(Label1);
+    folder->addWidget(EdtOutputFolder, 1);
+    folder->addWidget(BtnChangeOutputFolder);
+
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(GBOutput, 1);
+    groups->addWidget(GBOther, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(BtnStart);
+    bottom->addWidget(LblProgress, 1);
+    bottom->addWidget(BtnAbout);
+    bottom->addWidget(BtnHelp);
+
+    auto* main = new QVBoxLayout(this);
+    main->addLayout(top, 1);
+    main->addLayout(folder);
+    main->addLayout(groups);
+    main->addLayout(bottom);
+    // A fixed dialog: the size the contents ask for, not resizable.
+    main->setSizeConstraint(QLayout::SetFixedSize);
+
+    const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+        b->setMinimumWidth(minButton);
+
+    auto click = [this](QPushButton* b, void (TForm1::*handler)()) {
+        connect(b, &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    };
+    click(BtnAdd, &TForm1::BtnAddClick);
+    click(BtnRemove, &TForm1::BtnRemoveClick);
+    click(BtnClear, &TForm1::BtnClearClick);
+    click(BtnMoveUp, &TForm1::BtnMoveUpClick);
+    click(BtnMoveDown, &TForm1::BtnMoveDownClick);
+    click(BtnChangeOutputFolder, &TForm1::BtnChangeOutputFolderClick);
+    click(BtnStart, &TForm1::BtnStartClick);
+    click(BtnAbout, &TForm1::BtnAboutClick);
+    click(BtnHelp, &TForm1::BtnHelpClick);
+}
+
+void TForm1::AttachEngine() {
+    // Raised on the worker that runs the task: the window's thread takes over.
+    engine_->SetOnProgress([this](int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float, float,
+                                  int64_t, int ATotalOutputDuration) {
+        calls_.Post([=, this] {
+            Guarded([&] { ProgressHandler(AIndex, AFrameNumber, AFPS, ACurrentDuration, ATotalOutputDuration); });
+        });
+    });
+    engine_->SetOnTerminate([this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        auto handle = [=, this] { Guarded([&] { TerminateHandler(AIndex, AFinished, AException, AMessage); }); };
+        // A task's end holds its worker until the window has dealt with it (the
+        // finished box included), so the engine's next step follows the window.
+        // The end of the run only cleans up and must not hold the worker.
+        if (AIndex < 0) calls_.Post(handle);
+        else calls_.Send(handle);
+    });
+}
+
+template <typename Fn>
+void TForm1::Guarded(Fn&& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ApplicationException(e);
+    }
+}
+
+void TForm1::ApplicationException(const std::exception& error) {
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    const bool coreError = dynamic_cast<const FFmpegException*>(&error) != nullptr;
+    Message(text, AppTitle, coreError ? TMessageIcon::Warning : TMessageIcon::Error);
+}
+
+void TForm1::Message(const std::string& text, const std::string& title, TMessageIcon icon) {
+    dialogs_.ShowMessage(this, text, title, icon);
+}
+
+bool TForm1::FormCreate() {
+    // The stored settings are read first, so that a failed start writes them back
+    // unchanged instead of replacing them with the window's initial values.
+    ReadSettingsIntoControls();
+    if (!engine_->LibrariesLoaded() && !engine_->LoadLibraries(paths_.ProgramFolder + "LibAV")) {
+        Message(engine_->LastErrorText() + ". Please re-install the program and try it again.", "Error",
+                TMessageIcon::Information);
+        close();
+        FormCloseQuery();
+        return false;
+    }
+    PrepareOutputFolder();
+    return true;
+}
+
+void TForm1::ReadSettingsIntoControls() {
+    const TSettings s = ReadSettings(paths_.SettingsFile);
+    EdtOutputFolder->setText(Q(s.OutputPath.empty() ? DefaultOutputFolder(paths_.DocumentsFolder)
+                                                    : IncludeTrailingSeparator(s.OutputPath)));
+    // An index outside its list keeps the list's default choice: a run always has
+    // a value to read.
+    auto select = [](QComboBox* box, int index) {
+        if (index >= 0 && index < box->count()) box->setCurrentIndex(index);
+    };
+    const TSettings defaults;
+    CboChannels->setCurrentIndex(defaults.Channels);
+    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
+    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
+    select(CboChannels, s.Channels);
+    select(CboAudioBitrate, s.AudioBitrate);
+    select(CboAudioSampleRate, s.AudioSampleRate);
+    ChkOverwrite->setChecked(s.Overwrite);
+    ChkShutdown->setChecked(s.ShutdownAfterCompleted);
+}
+
+void TForm1::WriteSettingsFromControls() {
+    if (paths_.SettingsFile.empty()) return;  // no home: nothing can be kept
+    TSettings s;
+    s.OutputPath = EdtOutputFolder->text().toStdString();
+    s.Channels = CboChannels->currentIndex();
+    s.AudioBitrate = CboAudioBitrate->currentIndex();
+    s.AudioSampleRate = CboAudioSampleRate->currentIndex();
+    s.Overwrite = ChkOverwrite->isChecked();
+    s.ShutdownAfterCompleted = ChkShutdown->isChecked();
+    Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
+}
+
+std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
+
+void TForm1::PrepareOutputFolder() const {
+    std::error_code ec;
+    if (!OutputFolder().empty()) fs::create_directories(OutputFolder(), ec);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    FormCloseQuery();
+    event->accept();  // closing is always allowed, also during a run
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+void TForm1::FormCloseQuery() {
+    if (closed_) return;
+    closed_ = true;
+    // No event reaches the window any more, and no worker waits for it.
+    calls_.Close();
+    engine_->SetOnLog(nullptr);
+    engine_->SetOnProgress(nullptr);
+    engine_->SetOnTerminate(nullptr);
+    engine_->StopConvert();
+    // The libraries must not go while a worker still runs in them: clearing the
+    // tasks waits for it.
+    engine_->ClearTasks();
+    engine_->UnloadLibraries();
+    runState_ = TRunState::Idle;
+    WriteSettingsFromControls();
+}
+
+// ---- job list ----
+
+std::string TForm1::CellText(int row, int column) const {
+    const QTableWidgetItem* item = Lvw->item(row, column);
+    return item ? item->text().toStdString() : std::string();
+}
+
+void TForm1::SetStatus(int row, const std::string& text) {
+    if (row < 0 || row >= Lvw->rowCount()) return;
+    QTableWidgetItem* item = Lvw->item(row, colStatus);
+    if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
+    item->setText(Q(text));
+}
+
+TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
+    TAddedFile added;
+    std::string duration, size;
+    try {
+        TAVProbe& probe = engine_->Probe;
+        if (probe.Open(path, "")) {
+            TAVFileInfo info;
+            probe.GetFileInfo(info);
+            duration = DurationText(info.Duration);
+            size = std::to_string(probe.GetFileSize());
+            probe.Close();
+        }
+    } catch (const std::exception&) {
+        // Without the probe's view the row has no duration and size; the task decides.
+    }
+
+    TInputOptions input;
+    input.FileName = path;
+    const int index = engine_->AddTask(path, &input);
+    if (index < 0) {
+        Message("Convertion of file \"" + path + "\" is not supported.", "Error", TMessageIcon::Information);
+        return added;
+    }
+
+    TOutputOptions output;
+    output.FileExt = ".mp3";
+    output.AudioCodec = "libmp3lame";
+    output.AudioChannels = CboChannels->currentIndex() == 0 ? 1 : 2;
+    output.AudioBitrate = CboAudioBitrate->currentText().toInt() * 1000;
+    output.AudioSampleRate = CboAudioSampleRate->currentText().toInt();
+    output.Timestamp = 0.0;
+
+    const std::string folder = OutputFolder();
+    static const std::set<std::string> none;
+    const std::string name = ChooseOutputName(folder, BaseName(path), ChkOverwrite->isChecked(),
+                                              addRow ? none : runOutputs_, FileExists);
+    output.FileName = folder + name + ".mp3";
+    // Opening an output truncates it, and a trial must not cost the user a file that
+    // is there already (overwriting is only for the run): it then opens a hidden
+    // name beside it.
+    for (int n = 0; addRow && FileExists(output.FileName); ++n)
+        output.FileName = folder + "." + name + ".trial" + std::to_string(n) + ".mp3";
+    added.OutputPath = output.FileName;
+    added.OutputExisted = FileExists(output.FileName);
+    if (!engine_->SetOutputFile(index, output.FileName, &output)) {
+        Message("Cannot convert: " + engine_->LastErrorText(), "Error", TMessageIcon::Information);
+        engine_->RemoveTask(index);
+        if (!added.OutputExisted) {
+            std::error_code ec;
+            fs::remove(added.OutputPath, ec);
+        }
+        return added;
+    }
+    added.Index = index;
+    if (!addRow) {
+        runOutputs_.insert(output.FileName);
+        return added;
+    }
+    const int row = Lvw->rowCount();
+    Lvw->insertRow(row);
+    const std::string texts[colCount] = {FileNamePart(path), duration, size, name + ".mp3", "", path};
+    for (int c = 0; c < colCount; ++c) Lvw->setItem(row, c, new QTableWidgetItem(Q(texts[c])));
+    return added;
+}
+
+void TForm1::DropTestTask(const TAddedFile& added) {
+    if (added.Index < 0) return;
+    // The trial task opened its output file; a file that was not there before is ours.
+    engine_->RemoveTask(added.Index);
+    if (!added.OutputExisted) {
+        std::error_code ec;
+        fs::remove(added.OutputPath, ec);
+    }
+}
+
+void TForm1::AddFiles(const std::vector<std::string>& paths) {
+    if (RunGoing() && runState_ == TRunState::Running) return;
+    for (const std::string& p : paths) DropTestTask(AddFile(p, true));
+    engine_->ClearTasks();
+}
+
+void TForm1::BtnAddClick() {
+    const std::vector<std::string> files = dialogs_.ChooseFiles(this, "Choose Files to Convert", OpenFilter);
+    if (files.empty()) return;
+    AddFiles(files);
+}
+
+void TForm1::BtnRemoveClick() {
+    for (int row = Lvw->rowCount() - 1; row >= 0; --row)
+        if (Lvw->selectionModel()->isRowSelected(row, QModelIndex())) Lvw->removeRow(row);
+}
+
+void TForm1::BtnClearClick() {
+    if (Lvw->rowCount() == 0) return;
+    Lvw->setRowCount(0);
+    engine_->ClearTasks();
+}
+
+void TForm1::MoveRow(int from, int to) {
+    if (to < 0 || to >= Lvw->rowCount()) return;
+    Lvw->setUpdatesEnabled(false);
+    QList<QTableWidgetItem*> items;
+    for (int c = 0; c < colCount; ++c) items << Lvw->takeItem(from, c);
+    Lvw->removeRow(from);
+    Lvw->insertRow(to);
+    for (int c = 0; c < colCount; ++c) Lvw->setItem(to, c, items[c]);
+    Lvw->setCurrentCell(to, 0);
+    Lvw->selectRow(to);
+    Lvw->setUpdatesEnabled(true);
+    Lvw->scrollToItem(Lvw->item(to, 0), QAbstractItemView::EnsureVisible);
+}
+
+static int SelectedRow(QTableWidget* list) {
+    for (int row = 0; row < list->rowCount(); ++row)
+        if (list->selectionModel()->isRowSelected(row, QModelIndex())) return row;
+    return -1;
+}
+
+void TForm1::BtnMoveUpClick() {
+    const int row = SelectedRow(Lvw);
+    if (row > 0) MoveRow(row, row - 1);
+}
+
+void TForm1::BtnMoveDownClick() {
+    const int row = SelectedRow(Lvw);
+    if (row >= 0 && row < Lvw->rowCount() - 1) MoveRow(row, row + 1);
+}
+
+void TForm1::BtnChangeOutputFolderClick() {
+    const std::string folder = dialogs_.ChooseFolder(this, "Please select output folder");
+    if (folder.empty()) return;
+    EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
+}
+
+// ---- batch run ----
+
+void TForm1::SetControlsIdle(bool idle) {
+    for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown,
+                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, GBOther})
+        w->setEnabled(idle);
+    LblProgress->setVisible(!idle);
+    Lvw->setEnabled(true);
+    Lvw->SetDropsAllowed(idle);
+}
+
+void TForm1::BtnStartClick() {
+    if (BtnStart->text() == "Stop") {
+        // The workers are let go before the engine waits for them.
+        calls_.Close();
+        engine_->StopConvert();
+        engine_->ClearTasks();
+        SetControlsIdle(true);
+        if (endedCount_ < runTasks_.size()) SetStatus(runTasks_[endedCount_].Row, "Stopped");
+        RemoveUnusedOutputs(endedCount_ + 1);
+        Lvw->viewport()->update();
+        runState_ = TRunState::Idle;
+        BtnStart->setText("Convert");
+        return;
+    }
+
+    if (Lvw->rowCount() == 0) {
+        Message("Please select files to be converted.", "Information", TMessageIcon::Information);
+        return;
+    }
+    calls_.Close();  // whatever an earlier run still had queued is dropped
+    PrepareOutputFolder();
+    for (int row = 0; row < Lvw->rowCount(); ++row) SetStatus(row, " ");
+    completedCount_ = 0;
+    endedCount_ = 0;
+    runTasks_.clear();
+    runOutputs_.clear();
+    engine_->ClearTasks();
+    LblProgress->clear();
+    SetControlsIdle(false);
+    runState_ = TRunState::Running;
+    BtnStart->setText("Stop");
+    for (int row = 0; row < Lvw->rowCount(); ++row) {
+        const TAddedFile added = AddFile(CellText(row, colPath), false);
+        if (added.Index < 0) {
+            SetStatus(row, "Failed");
+            continue;
+        }
+        // Rows are marked through their task: a file left out shifts nothing.
+        if (static_cast<size_t>(added.Index) >= runTasks_.size()) runTasks_.resize(added.Index + 1);
+        runTasks_[added.Index] = {row, added.OutputPath, added.OutputExisted};
+    }
+    engine_->SetThreadPriority(tpNormal);
+    if (runTasks_.empty()) {
+        CompleteRun();
+        runState_ = TRunState::Idle;
+        return;
+    }
+    calls_.Open();
+    engine_->StartConvert(1);
+}
+
+void TForm1::RemoveUnusedOutputs(size_t fromTask) {
+    // Every task opened its output at the start; those that never ran leave an
+    // empty file behind that was not there before.
+    for (size_t i = fromTask; i < runTasks_.size(); ++i) {
+        const TRunTask& t = runTasks_[i];
+        if (t.OutputExisted || t.OutputPath.empty()) continue;
+        std::error_code ec;
+        if (fs::is_regular_file(t.OutputPath, ec) && fs::file_size(t.OutputPath, ec) == 0)
+            fs::remove(t.OutputPath, ec);
+    }
+}
+
+void TForm1::CompleteRun() {
+    BtnStart->setText("Convert");
+    SetControlsIdle(true);
+    // The engine is cleaned up when it reports the end of the run.
+    runState_ = TRunState::Finishing;
+    if (ChkShutdown->isChecked()) shutdown_.PowerOff();
+    Message("File conversion process finished.", "Information", TMessageIcon::Information);
+}
+
+void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                             int ATotalOutputDuration) {
+    if (runState_ != TRunState::Running || AIndex < 0 || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
+    SetStatus(runTasks_[AIndex].Row, ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
+    LblProgress->setText(Q("Current Frame=" + std::to_string(AFrameNumber) +
+                           " Time=" + std::to_string(ACurrentDuration / 1000) + " FPS=" + std::to_string(AFPS)));
+}
+
+void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    if (runState_ == TRunState::Idle) return;
+    if (AIndex < 0) {
+        // The engine's end of the run: its tasks go. A run that has not been
+        // completed above still ends here, caption included.
+        calls_.Close();
+        engine_->StopConvert();
+        engine_->ClearTasks();
+        SetControlsIdle(true);
+        BtnStart->setText("Convert");
+        runState_ = TRunState::Idle;
+        return;
+    }
+    if (runState_ != TRunState::Running || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
+    ++endedCount_;
+    const int row = runTasks_[AIndex].Row;
+    const bool complete = endedCount_ >= runTasks_.size();
+    if (AFinished) {
+        SetStatus(row, "Completed");
+        ++completedCount_;
+    } else if (AException) {
+        SetStatus(row, "Failed");
+    }
+    if (AException && !(AFinished && complete)) Message(AMessage, AppTitle, TMessageIcon::Warning);
+    if (complete) CompleteRun();
+}
+
+// ---- about and help ----
+
+void TForm1::BtnAboutClick() {
+    TFrmAbout about(this);
+    about.exec();
+}
+
+void TForm1::BtnHelpClick() { dialogs_.OpenDocument(helpFile_); }

@@ -1,0 +1,249 @@
+// Batch runs through the real engine: MP3 files decoded back, stop, failures,
+// name collisions and the shutdown after a run.
+#include <QLabel>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/app/FormFixture.h"
+#include "tests/common/AudioCheck.h"
+
+using namespace apptest;
+using namespace ardentix::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchRunTest : public FormTest {
+protected:
+    void SetUp() override {
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\n");
+        ASSERT_TRUE(Create());
+    }
+    std::string Status(int row) const { return Cell(row, colStatus); }
+    // The decoded output, checked to be a whole MP3 of the expected shape.
+    DecodedAudio ExpectMp3(const std::string& path, long rate, int channels, double seconds) {
+        DecodedAudio a = DecodeMp3(path);
+        EXPECT_TRUE(a.ok) << path << ": " << a.error;
+        EXPECT_EQ(a.layer, 3);
+        EXPECT_EQ(a.rate, rate);
+        EXPECT_EQ(a.channels, channels);
+        EXPECT_NEAR(a.Seconds(), seconds, 0.15) << path;
+        return a;
+    }
+    void ExpectIdle() {
+        EXPECT_EQ(form->BtnStart->text(), "Convert");
+        EXPECT_FALSE(form->RunGoing());
+        for (QWidget* w : std::initializer_list<QWidget*>{form->BtnAdd, form->BtnRemove, form->BtnClear,
+                                                          form->BtnMoveUp, form->BtnMoveDown,
+                                                          form->BtnChangeOutputFolder, form->BtnAbout,
+                                                          form->BtnHelp, form->GBOutput, form->GBOther})
+            EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+        EXPECT_FALSE(form->LblProgress->isVisibleTo(form.get()));
+        EXPECT_EQ(form->Engine().TaskCount(), 0);
+    }
+    std::vector<std::string> Boxes(const std::string& text) const {
+        std::vector<std::string> found;
+        for (const auto& m : dialogs.Messages)
+            if (m.Text == text) found.push_back(m.StartCaption);
+        return found;
+    }
+    const std::string out = dir.File("out") + "/";
+};
+
+const char* const Finished = "File conversion process finished.";
+
+}  // namespace
+
+TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
+    const std::string a = MakeRealAc3(dir, "one.rm", 2.0, 44100, 2, {440, 1000});
+    const std::string b = MakeRealAudio144(dir, "two.ra", 1.5, 660);
+    const std::string c = MakeRealAc3(dir, "three.rmvb", 1.0, 48000, 1, {880});
+    AddThroughDialog({a, b, c});
+    ASSERT_EQ(Rows(), 3);
+    form->ChkOverwrite->setChecked(false);
+    RunToEnd();
+
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Completed");
+    EXPECT_EQ(Status(2), "Completed");
+    // One box at the end, shown after the caption went back.
+    EXPECT_EQ(Boxes(Finished), std::vector<std::string>{"Convert"});
+    EXPECT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Title, "Information");
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Information);
+    ExpectIdle();
+    EXPECT_EQ(shutdown.Calls, 0);
+
+    // 256 kbit/s, 44100 Hz, stereo from the default settings; each tone made it through.
+    DecodedAudio one = ExpectMp3(out + "one.mp3", 44100, 2, 2.0);
+    EXPECT_EQ(one.bitrateKbps, 256);
+    EXPECT_NEAR(DominantFrequency(one.Channel(0), one.rate), 440, 5);
+    EXPECT_NEAR(DominantFrequency(one.Channel(1), one.rate), 1000, 5);
+    DecodedAudio two = ExpectMp3(out + "two.mp3", 44100, 2, 1.5);
+    EXPECT_NEAR(DominantFrequency(two.Channel(0), two.rate), 660, 8);
+    DecodedAudio three = ExpectMp3(out + "three.mp3", 44100, 2, 1.0);
+    EXPECT_NEAR(DominantFrequency(three.Channel(1), three.rate), 880, 5);
+
+    // A second run over the same rows: the names are taken now.
+    RunToEnd();
+    EXPECT_EQ(Status(2), "Completed");
+    EXPECT_TRUE(fs::exists(out + "one(1).mp3"));
+    EXPECT_TRUE(fs::exists(out + "three(1).mp3"));
+    EXPECT_EQ(Boxes(Finished).size(), 2u);
+}
+
+TEST_F(BatchRunTest, SettingsReachTheEncoder) {
+    form->CboChannels->setCurrentIndex(0);
+    form->CboAudioBitrate->setCurrentText("64");
+    form->CboAudioSampleRate->setCurrentText("22050");
+    AddThroughDialog({MakeRealAc3(dir, "s.rm", 2.0, 44100, 2, {500, 500})});
+    RunToEnd();
+    EXPECT_EQ(Status(0), "Completed");
+    DecodedAudio s = ExpectMp3(out + "s.mp3", 22050, 1, 2.0);
+    EXPECT_EQ(s.bitrateKbps, 64);
+    EXPECT_NEAR(DominantFrequency(s.Channel(0), s.rate), 500, 5);
+}
+
+TEST_F(BatchRunTest, StartWithAnEmptyList) {
+    form->BtnStart->click();
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Please select files to be converted.");
+    EXPECT_EQ(dialogs.Messages[0].Title, "Information");
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Information);
+    ExpectIdle();
+    EXPECT_FALSE(fs::exists(out + "x"));
+}
+
+TEST_F(BatchRunTest, StopDuringTheSecondFile) {
+    form->Engine().SetProgressInterval(100);
+    form->ChkShutdown->setChecked(true);
+    AddThroughDialog({MakeRealAudio144(dir, "first.ra", 1.0), MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440}),
+                      MakeRealAudio144(dir, "third.ra", 1.0)});
+    ASSERT_EQ(Rows(), 3);
+    form->BtnStart->click();
+    EXPECT_EQ(form->BtnStart->text(), "Stop");
+    EXPECT_FALSE(form->BtnAdd->isEnabled());
+    EXPECT_FALSE(form->GBOutput->isEnabled());
+    EXPECT_TRUE(form->Lvw->isEnabled());
+    EXPECT_TRUE(form->LblProgress->isVisibleTo(form.get()));
+    ASSERT_TRUE(WaitUntil([&] { return Status(1).find("% Completed") != std::string::npos; }));
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_TRUE(std::regex_match(form->LblProgress->text().toStdString(),
+                                 std::regex("Current Frame=-?[0-9]+ Time=[0-9]+ FPS=-?[0-9]+")))
+        << form->LblProgress->text().toStdString();
+    form->BtnStart->click();
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_EQ(Status(2), " ");
+    ExpectIdle();
+    // Late events of the stopped run change nothing.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(Boxes(Finished).empty());
+    EXPECT_EQ(shutdown.Calls, 0);
+    ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
+    // The file that never ran leaves nothing behind.
+    EXPECT_FALSE(fs::exists(out + "third.mp3"));
+}
+
+TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {
+    const std::string a = MakeRealAudio144(dir, "a.ra", 1.0);
+    const std::string gone = MakeRealAudio144(dir, "gone.ra", 1.0);
+    // Accepted when added, but a file without sound gives an output without streams.
+    const std::string silent = MakeRealVideo(dir, "video-only.rm", 1.0, "rv10", RealAudio::None);
+    const std::string c = MakeRealAudio144(dir, "c.ra", 1.0);
+    AddThroughDialog({a, gone, silent, c});
+    ASSERT_EQ(Rows(), 4);
+    fs::remove(gone);  // between adding and converting: no task for it at the start
+    RunToEnd();
+
+    // Each row is marked through its own task, so nothing shifts after a failure.
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Failed");
+    EXPECT_EQ(Status(2), "Failed");
+    EXPECT_EQ(Status(3), "Completed");
+    ASSERT_EQ(dialogs.Messages.size(), 3u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Convertion of file \"" + gone + "\" is not supported.");
+    EXPECT_EQ(dialogs.Messages[0].Title, "Error");
+    EXPECT_EQ(dialogs.Messages[1].Text, "Output file #0 does not contain any stream");
+    EXPECT_EQ(dialogs.Messages[1].Title, "Ardentix");
+    EXPECT_EQ(dialogs.Messages[1].Icon, TMessageIcon::Warning);
+    EXPECT_EQ(dialogs.Messages[1].StartCaption, "Stop");
+    // The run still ends as a run: caption back, then the finished box.
+    EXPECT_EQ(dialogs.Messages[2].Text, Finished);
+    EXPECT_EQ(dialogs.Messages[2].StartCaption, "Convert");
+    ExpectIdle();
+    ExpectMp3(out + "a.mp3", 44100, 2, 1.0);
+    ExpectMp3(out + "c.mp3", 44100, 2, 1.0);
+}
+
+TEST_F(BatchRunTest, NothingConvertibleStillEndsTheRun) {
+    const std::string gone = MakeRealAudio144(dir, "gone.ra", 1.0);
+    AddThroughDialog({gone});
+    fs::remove(gone);
+    RunToEnd();
+    EXPECT_EQ(Status(0), "Failed");
+    EXPECT_EQ(Boxes(Finished), std::vector<std::string>{"Convert"});
+    ExpectIdle();
+}
+
+TEST_F(BatchRunTest, ExistingOutputsAreKeptUnlessOverwriting) {
+    fs::create_directories(out);
+    std::ofstream(out + "song.mp3") << "keep me";
+    AddThroughDialog({MakeRealAudio144(dir, "song.ra", 1.0)});
+    form->ChkOverwrite->setChecked(false);
+    RunToEnd();
+    EXPECT_EQ(ReadFileBytes(out + "song.mp3"), "keep me");
+    ExpectMp3(out + "song(1).mp3", 44100, 2, 1.0);
+
+    form->ChkOverwrite->setChecked(true);
+    RunToEnd();
+    ExpectMp3(out + "song.mp3", 44100, 2, 1.0);
+    EXPECT_FALSE(fs::exists(out + "song(2).mp3"));
+}
+
+TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
+    fs::create_directories(dir.File("x"));
+    fs::create_directories(dir.File("y"));
+    const std::string lo = MakeRealAc3(dir, "x/song.rm", 1.0, 44100, 1, {440});
+    const std::string hi = MakeRealAc3(dir, "y/song.rm", 1.0, 44100, 1, {1500});
+    for (bool overwrite : {false, true}) {
+        SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
+        for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
+        form->ChkOverwrite->setChecked(overwrite);
+        form->BtnClear->click();
+        AddThroughDialog({lo, hi, lo});
+        ASSERT_EQ(Rows(), 3);
+        RunToEnd();
+        DecodedAudio first = ExpectMp3(out + "song.mp3", 44100, 2, 1.0);
+        DecodedAudio second = ExpectMp3(out + "song(1).mp3", 44100, 2, 1.0);
+        DecodedAudio third = ExpectMp3(out + "song(2).mp3", 44100, 2, 1.0);
+        EXPECT_NEAR(DominantFrequency(first.Channel(0), first.rate), 440, 5);
+        EXPECT_NEAR(DominantFrequency(second.Channel(0), second.rate), 1500, 8);
+        EXPECT_NEAR(DominantFrequency(third.Channel(0), third.rate), 440, 5);
+    }
+}
+
+TEST_F(BatchRunTest, ShutdownOnlyWhenAskedAndBeforeTheFinishedBox) {
+    AddThroughDialog({MakeRealAudio144(dir, "s.ra", 0.5)});
+    form->ChkShutdown->setChecked(false);
+    RunToEnd();
+    EXPECT_EQ(shutdown.Calls, 0);
+    dialogs.Messages.clear();
+    form->ChkShutdown->setChecked(true);
+    RunToEnd();
+    EXPECT_EQ(shutdown.Calls, 1);
+    EXPECT_EQ(shutdown.MessagesBefore, 0u);
+    EXPECT_EQ(Boxes(Finished).size(), 1u);
+}
+
+TEST_F(BatchRunTest, ClosingDuringARunStopsTheEngine) {
+    form->Engine().SetProgressInterval(100);
+    AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440})});
+    form->BtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
+    Destroy();
+    EXPECT_NE(SettingsText().find("OutputPath=" + out), std::string::npos);
+    EXPECT_TRUE(Boxes(Finished).empty());
+}

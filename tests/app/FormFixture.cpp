@@ -1,0 +1,129 @@
+#include "tests/app/FormFixture.h"
+
+#include <QThread>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace apptest {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+void TRecordingDialogs::ShowMessage(QWidget*, const std::string& text, const std::string& title,
+                                    TMessageIcon icon) {
+    TShownMessage m{text, title, icon, Form && Form->BtnStart ? Form->BtnStart->text().toStdString() : ""};
+    Messages.push_back(m);
+    if (OnMessage) OnMessage(m);
+}
+
+std::vector<std::string> TRecordingDialogs::ChooseFiles(QWidget*, const std::string& title,
+                                                        const std::string& filter) {
+    FileTitles.push_back(title);
+    FileFilters.push_back(filter);
+    if (FileAnswers.empty()) return {};
+    auto a = FileAnswers.front();
+    FileAnswers.pop_front();
+    return a;
+}
+
+std::string TRecordingDialogs::ChooseFolder(QWidget*, const std::string& prompt) {
+    FolderPrompts.push_back(prompt);
+    if (FolderAnswers.empty()) return {};
+    auto a = FolderAnswers.front();
+    FolderAnswers.pop_front();
+    return a;
+}
+
+void TRecordingShutdown::PowerOff() {
+    ++Calls;
+    MessagesBefore = Dialogs ? Dialogs->Messages.size() : 0;
+}
+
+FormTest::FormTest() {
+    App();
+    shutdown.Dialogs = &dialogs;
+    std::filesystem::create_directories(dir.File("docs"));
+    std::filesystem::create_directories(dir.File("prog"));
+}
+
+FormTest::~FormTest() { Destroy(); }
+
+TAppPaths FormTest::Paths() const {
+    TAppPaths p;
+    p.SettingsFile = dir.File("config/Ardentix/Options.ini");
+    p.DocumentsFolder = dir.File("docs") + "/";
+    p.ProgramFolder = dir.File("prog") + "/";
+    return p;
+}
+
+void FormTest::WriteSettingsText(const std::string& text) const {
+    const std::string path = Paths().SettingsFile;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string FormTest::SettingsText() const {
+    std::ifstream in(Paths().SettingsFile, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool FormTest::Create() {
+    form = std::make_unique<TForm1>(dialogs, shutdown, Paths());
+    dialogs.Form = form.get();
+    return form->FormCreate();
+}
+
+void FormTest::Destroy() {
+    if (!form) return;
+    form->close();
+    form.reset();
+    dialogs.Form = nullptr;
+}
+
+void FormTest::AddThroughDialog(const std::vector<std::string>& files) {
+    dialogs.FileAnswers.push_back(files);
+    form->BtnAdd->click();
+}
+
+bool FormTest::WaitUntil(const std::function<bool()>& pred, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) {
+            ADD_FAILURE() << "the window did not get there in time";
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void FormTest::RunToEnd() {
+    form->BtnStart->click();
+    WaitUntil([&] { return !form->RunGoing(); });
+}
+
+std::string FormTest::Cell(int row, int column) const {
+    const QTableWidgetItem* item = form->Lvw->item(row, column);
+    return item ? item->text().toStdString() : "<none>";
+}
+
+void FormTest::SelectRow(int row) {
+    form->Lvw->clearSelection();
+    if (row >= 0) form->Lvw->selectRow(row);
+}
+
+std::vector<std::string> FormTest::MessageTexts() const {
+    std::vector<std::string> t;
+    for (const auto& m : dialogs.Messages) t.push_back(m.Text);
+    return t;
+}
+
+}  // namespace apptest

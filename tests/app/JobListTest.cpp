@@ -1,0 +1,192 @@
+// The job list: adding files (good, unsupported, random bytes), dropping files,
+// remove, clear and moving rows.
+#include <QMimeData>
+#include <QUrl>
+
+#include <filesystem>
+
+#include "tests/app/FormFixture.h"
+
+using namespace apptest;
+using namespace ardentix::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    return names;
+}
+
+class JobListTest : public FormTest {
+protected:
+    void SetUp() override {
+        WriteSettingsText("[Options]\nOutputPath=" + dir.File("out") + "\nOverwrite=False\n");
+        ASSERT_TRUE(Create());
+    }
+    std::string Column(int column) const {
+        std::string all;
+        for (int r = 0; r < Rows(); ++r) all += (r ? "," : "") + Cell(r, column);
+        return all;
+    }
+};
+
+}  // namespace
+
+TEST_F(JobListTest, AddingFilesMakesRowsWithDurationAndSize) {
+    const std::string a = MakeRealAc3(dir, "first.rm", 3.0);
+    const std::string b = MakeRealAudio144(dir, "a.b.ra", 2.0);
+    AddThroughDialog({a, b});
+    ASSERT_EQ(dialogs.FileTitles.size(), 1u);
+    EXPECT_EQ(dialogs.FileTitles[0], "Choose Files to Convert");
+    // The classic filter text stays readable in front of the toolkit's patterns.
+    EXPECT_EQ(dialogs.FileFilters[0].rfind("Real Media Files(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (", 0), 0u);
+    EXPECT_NE(dialogs.FileFilters[0].find(";;All Files(*.*) ("), std::string::npos);
+    EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
+
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(0, colInputFilename), "first.rm");
+    EXPECT_EQ(Cell(0, colDuration), "00:00:03");
+    EXPECT_EQ(Cell(0, colSize), std::to_string(fs::file_size(a)));
+    EXPECT_EQ(Cell(0, colOutputFilename), "first.mp3");
+    EXPECT_EQ(Cell(0, colStatus), "");
+    EXPECT_EQ(Cell(0, colPath), a);
+    EXPECT_EQ(Cell(1, colInputFilename), "a.b.ra");
+    EXPECT_EQ(Cell(1, colOutputFilename), "a.b.mp3");
+    EXPECT_EQ(Cell(1, colDuration), "00:00:02");
+    // The trial tasks are gone and have left nothing in the output folder.
+    EXPECT_EQ(form->Engine().TaskCount(), 0);
+    EXPECT_TRUE(FilesIn(dir.File("out")).empty());
+}
+
+TEST_F(JobListTest, SameFileTwiceGivesTwoIdenticalRows) {
+    const std::string a = MakeRealAc3(dir, "song.rm", 1.0);
+    AddThroughDialog({a, a});
+    ASSERT_EQ(Rows(), 2);
+    for (int c = 0; c < colCount; ++c) EXPECT_EQ(Cell(0, c), Cell(1, c));
+    EXPECT_EQ(Cell(1, colOutputFilename), "song.mp3");
+}
+
+TEST_F(JobListTest, ExistingOutputGetsANumberedName) {
+    fs::create_directories(dir.File("out"));
+    std::ofstream(dir.File("out/song.mp3")) << "old";
+    std::ofstream(dir.File("out/song(1).mp3")) << "old";
+    AddThroughDialog({MakeRealAc3(dir, "song.rm", 1.0)});
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, colOutputFilename), "song(2).mp3");
+    EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");
+    EXPECT_FALSE(fs::exists(dir.File("out/song(2).mp3")));
+    form->ChkOverwrite->setChecked(true);
+    AddThroughDialog({MakeRealAc3(dir, "song.rm", 1.0)});
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(1, colOutputFilename), "song.mp3");
+    EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");  // a trial never writes over a file
+}
+
+TEST_F(JobListTest, UnsupportedFilesAreRefused) {
+    const std::string random = MakeRandom(dir, "noise.rm", 8192, 11);
+    const std::string realish = MakeRandom(dir, "fake.rm", 8192, 12, true);
+    const std::string empty = MakeEmpty(dir, "empty.ra");
+    const std::string missing = dir.File("missing.rm");
+    const std::string good = MakeRealAudio144(dir, "good.ra", 1.0);
+    AddThroughDialog({random, realish, good, empty, missing});
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, colPath), good);
+    ASSERT_EQ(dialogs.Messages.size(), 4u);
+    const std::string files[] = {random, realish, empty, missing};
+    for (size_t i = 0; i < 4; ++i) {
+        const TShownMessage& m = dialogs.Messages[i];
+        EXPECT_EQ(m.Title, "Error");
+        EXPECT_EQ(m.Icon, TMessageIcon::Information);
+        if (m.Text.rfind("Cannot convert: ", 0) == 0) continue;  // opened, but no output possible
+        EXPECT_EQ(m.Text, "Convertion of file \"" + files[i] + "\" is not supported.");
+    }
+    EXPECT_EQ(form->Engine().TaskCount(), 0);
+}
+
+TEST_F(JobListTest, TruncatedFilesNeverCrashTheList) {
+    const std::string full = MakeRealAc3(dir, "full.rm", 2.0);
+    std::vector<std::string> cuts;
+    for (double pct : {1.0, 10.0, 50.0, 90.0})
+        cuts.push_back(MakeCut(full, pct, dir.File("cut" + std::to_string(static_cast<int>(pct)) + ".rm")));
+    AddThroughDialog(cuts);
+    // Each file either has a row or was refused with a box.
+    EXPECT_EQ(static_cast<size_t>(Rows()) + dialogs.Messages.size(), cuts.size());
+    EXPECT_EQ(form->Engine().TaskCount(), 0);
+}
+
+TEST_F(JobListTest, CancelledDialogAddsNothing) {
+    AddThroughDialog({});
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(dialogs.Messages.empty());
+}
+
+TEST_F(JobListTest, DroppedFilesGoThroughTheSameCheck) {
+    const std::string good = MakeRealAudio144(dir, "dropped.ra", 1.0);
+    const std::string bad = MakeRandom(dir, "bad.rm", 1000, 5);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(good)), QUrl("https://example.invalid/x.rm"),
+                  QUrl::fromLocalFile(QString::fromStdString(dir.Path())),
+                  QUrl::fromLocalFile(QString::fromStdString(bad))});
+    // Only local files are taken from a drop, in order.
+    const QStringList files = LocalFiles(&data);
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0].toStdString(), good);
+    EXPECT_EQ(files[1].toStdString(), bad);
+    QMimeData text;
+    text.setText("not files");
+    EXPECT_TRUE(LocalFiles(&text).isEmpty());
+    EXPECT_TRUE(LocalFiles(nullptr).isEmpty());
+
+    emit form->Lvw->FilesDropped(files);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, colPath), good);
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Convertion of file \"" + bad + "\" is not supported.");
+    EXPECT_EQ(form->Engine().TaskCount(), 0);
+}
+
+TEST_F(JobListTest, RemoveClearAndMove) {
+    const std::string a = MakeRealAudio144(dir, "a.ra", 1.0);
+    const std::string b = MakeRealAudio144(dir, "b.ra", 1.0);
+    const std::string c = MakeRealAudio144(dir, "c.ra", 1.0);
+    AddThroughDialog({a, b, c});
+    ASSERT_EQ(Rows(), 3);
+
+    // Nothing selected: nothing moves or goes.
+    SelectRow(-1);
+    form->BtnMoveUp->click();
+    form->BtnMoveDown->click();
+    form->BtnRemove->click();
+    EXPECT_EQ(Column(colInputFilename), "a.ra,b.ra,c.ra");
+
+    // The ends do not move further.
+    SelectRow(0);
+    form->BtnMoveUp->click();
+    EXPECT_EQ(Column(colInputFilename), "a.ra,b.ra,c.ra");
+    SelectRow(2);
+    form->BtnMoveDown->click();
+    EXPECT_EQ(Column(colInputFilename), "a.ra,b.ra,c.ra");
+
+    // A moved row keeps all its texts and stays selected.
+    SelectRow(0);
+    form->BtnMoveDown->click();
+    EXPECT_EQ(Column(colInputFilename), "b.ra,a.ra,c.ra");
+    EXPECT_EQ(Column(colPath), b + "," + a + "," + c);
+    EXPECT_EQ(Cell(1, colOutputFilename), "a.mp3");
+    form->BtnMoveDown->click();
+    EXPECT_EQ(Column(colInputFilename), "b.ra,c.ra,a.ra");
+    form->BtnMoveUp->click();
+    form->BtnMoveUp->click();
+    EXPECT_EQ(Column(colInputFilename), "a.ra,b.ra,c.ra");
+
+    SelectRow(1);
+    form->BtnRemove->click();
+    EXPECT_EQ(Column(colInputFilename), "a.ra,c.ra");
+    form->BtnClear->click();
+    EXPECT_EQ(Rows(), 0);
+    form->BtnClear->click();  // an empty list stays empty
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(dialogs.Messages.empty());
+}

@@ -1,0 +1,262 @@
+// The window as a whole: controls, settings at start and close, library loading,
+// the error handler, about box and help.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/FrmAbout.h"
+#include "binding/Exception.h"
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpegException.h"
+#include "tests/app/FormFixture.h"
+
+using namespace apptest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Items(QComboBox* box) {
+    std::vector<std::string> items;
+    for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
+    return items;
+}
+
+}  // namespace
+
+TEST_F(FormTest, ControlsCaptionsAndInitialState) {
+    form = std::make_unique<TForm1>(dialogs, shutdown, Paths());
+    EXPECT_EQ(form->windowTitle().toStdString(), "Ardentix");
+    QTableWidget* lvw = form->Lvw;
+    ASSERT_EQ(lvw->columnCount(), 6);
+    const char* captions[] = {"Input Filename", "Duration", "Size(Bytes)", "Output Filename", "Status", "Path"};
+    for (int c = 0; c < 6; ++c)
+        EXPECT_EQ(lvw->horizontalHeaderItem(c)->text().toStdString(), captions[c]);
+    EXPECT_TRUE(lvw->isColumnHidden(5));
+    for (int c = 0; c < 5; ++c) EXPECT_FALSE(lvw->isColumnHidden(c));
+    EXPECT_EQ(lvw->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(lvw->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(lvw->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(lvw->rowCount(), 0);
+
+    EXPECT_EQ(form->BtnAdd->text(), "Add");
+    EXPECT_EQ(form->BtnRemove->text(), "Remove");
+    EXPECT_EQ(form->BtnClear->text(), "Clear");
+    EXPECT_EQ(form->BtnMoveUp->text(), "Move Up");
+    EXPECT_EQ(form->BtnMoveDown->text(), "Move Down");
+    EXPECT_EQ(form->Label1->text(), "Output Folder: ");
+    EXPECT_TRUE(form->EdtOutputFolder->isReadOnly());
+    EXPECT_EQ(form->BtnChangeOutputFolder->text(), "...");
+    EXPECT_EQ(form->GBOutput->title(), "Output Settings");
+    EXPECT_EQ(form->GBOther->title(), "Other Settings");
+    EXPECT_EQ(form->Label5->text(), "Audio Channels: ");
+    EXPECT_EQ(form->Label6->text(), "Audio Bitrate: ");
+    EXPECT_EQ(form->Label8->text(), "kbps");
+    EXPECT_EQ(form->Label10->text(), "Audio Sample Rate: ");
+    EXPECT_EQ(form->Label12->text(), "Hz");
+    EXPECT_EQ(Items(form->CboChannels), (std::vector<std::string>{"1 Channel, Mono", "2 Channels, Stereo"}));
+    EXPECT_EQ(Items(form->CboAudioBitrate),
+              (std::vector<std::string>{"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224",
+                                        "256", "288", "320"}));
+    EXPECT_EQ(Items(form->CboAudioSampleRate),
+              (std::vector<std::string>{"8000", "16000", "22050", "32000", "44100", "48000"}));
+    EXPECT_EQ(form->CboChannels->currentIndex(), 1);
+    EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
+    EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
+    EXPECT_EQ(form->ChkOverwrite->text(), "Overwrite existing files");
+    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->ChkShutdown->text(), "Shut down computer when completed");
+    EXPECT_FALSE(form->ChkShutdown->isChecked());
+    EXPECT_EQ(form->BtnStart->text(), "Convert");
+    EXPECT_EQ(form->BtnAbout->text(), "About");
+    EXPECT_EQ(form->BtnHelp->text(), "Help");
+    EXPECT_FALSE(form->LblProgress->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->LblProgress->text().isEmpty());
+    // The list and the settings belong to the groups.
+    EXPECT_TRUE(form->GBOutput->isAncestorOf(form->CboAudioBitrate));
+    EXPECT_TRUE(form->GBOther->isAncestorOf(form->ChkShutdown));
+
+    // A fixed dialog: it cannot be resized.
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_GE(form->width(), 600);
+    EXPECT_TRUE(dialogs.Messages.empty());
+}
+
+TEST_F(FormTest, FirstStartWithoutSettingsFile) {
+    ASSERT_TRUE(Create());
+    const std::string folder = dir.File("docs") + "/My Converted MP3/";
+    EXPECT_EQ(OutputFolder(), folder);
+    EXPECT_TRUE(fs::is_directory(folder));  // made at once
+    EXPECT_EQ(form->CboChannels->currentText(), "2 Channels, Stereo");
+    EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
+    EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
+    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    EXPECT_FALSE(form->ChkShutdown->isChecked());
+    EXPECT_TRUE(form->Engine().LibrariesLoaded());
+    // Nothing is written while the window is open.
+    EXPECT_FALSE(fs::exists(Paths().SettingsFile));
+
+    // Closing writes the settings, making the settings folder first.
+    form->CboAudioBitrate->setCurrentIndex(7);
+    form->ChkShutdown->setChecked(true);
+    Destroy();
+    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
+                                  "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
+                                  "ShutdownAfterCompleted=True\n");
+    EXPECT_TRUE(dialogs.Messages.empty());
+    EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
+}
+
+TEST_F(FormTest, StoredSettingsAreShown) {
+    const std::string out = dir.File("out");
+    WriteSettingsText("[Options]\nOutputPath=" + out +
+                      "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
+                      "ShutdownAfterCompleted=True\n");
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
+    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_EQ(form->CboChannels->currentText(), "1 Channel, Mono");
+    EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
+    EXPECT_EQ(form->CboAudioSampleRate->currentText(), "48000");
+    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_TRUE(form->ChkShutdown->isChecked());
+    Destroy();
+    // Written back as read, indexes in decimal.
+    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
+                                  "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
+                                  "ShutdownAfterCompleted=True\n");
+}
+
+TEST_F(FormTest, BadStoredSettingsFallBack) {
+    const std::string out = dir.File("out") + "/";
+    WriteSettingsText("[Options]\nOutputPath=" + out +
+                      "\nChannels=7\nAudioBitrate=-1\nAudioSampleRate=zero\nOverwrite=true\n"
+                      "ShutdownAfterCompleted=yes\n");
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(OutputFolder(), out);  // already ends with a separator: unchanged
+    // Indexes outside their lists keep the list's default, so a run always has values.
+    EXPECT_EQ(form->CboChannels->currentIndex(), 1);
+    EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
+    EXPECT_EQ(form->CboAudioSampleRate->currentIndex(), 4);
+    // Only "True" ticks.
+    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_FALSE(form->ChkShutdown->isChecked());
+}
+
+TEST_F(FormTest, RandomBytesAsSettingsFile) {
+    fs::create_directories(fs::path(Paths().SettingsFile).parent_path());
+    const std::string random = ardentix::test::MakeRandom(dir, "rnd", 20000, 3);
+    fs::copy_file(random, Paths().SettingsFile);
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
+    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    Destroy();
+    EXPECT_NE(SettingsText().find("[Options]\nOutputPath="), std::string::npos);
+}
+
+TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
+    // Broken copies of every library in the program's LibAV folder.
+    const std::string libav = dir.File("prog/LibAV");
+    fs::create_directories(libav);
+    for (int i = 0; i < FFmpegLibCount; ++i)
+        std::ofstream(libav + "/" + TFFmpegLoader::LibFileName(static_cast<TFFmpegLib>(i))) << "not a library";
+    const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
+                               "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
+                               "ShutdownAfterCompleted=False\n";
+    WriteSettingsText(stored);
+    EXPECT_FALSE(Create());
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    const TShownMessage& m = dialogs.Messages[0];
+    EXPECT_EQ(m.Title, "Error");
+    EXPECT_EQ(m.Icon, TMessageIcon::Information);
+    EXPECT_EQ(m.Text.rfind("Load library " + libav + "/", 0), 0u) << m.Text;
+    const std::string tail = ". Please re-install the program and try it again.";
+    ASSERT_GT(m.Text.size(), tail.size());
+    EXPECT_EQ(m.Text.substr(m.Text.size() - tail.size()), tail);
+    // The closing steps ran: the settings were written, and they are still the user's.
+    EXPECT_EQ(SettingsText(), stored);
+    EXPECT_FALSE(fs::exists(dir.File("mine")));  // no output folder made after a failed start
+    EXPECT_FALSE(form->isVisible());
+    Destroy();
+    EXPECT_EQ(dialogs.Messages.size(), 1u);
+}
+
+TEST_F(FormTest, SettingsThatCannotBeWrittenAreReported) {
+    ASSERT_TRUE(Create());
+    // A file stands where the settings folder must go.
+    fs::create_directories(dir.File("config"));
+    std::ofstream(dir.File("config/Ardentix")) << "x";
+    Destroy();
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Unable to write to " + Paths().SettingsFile + ".");
+    EXPECT_EQ(dialogs.Messages[0].Title, "Ardentix");
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Error);
+}
+
+TEST_F(FormTest, ErrorHandlerIconsAndFullStop) {
+    form = std::make_unique<TForm1>(dialogs, shutdown, Paths());
+    form->ApplicationException(FFmpegException("Could not open codec"));
+    form->ApplicationException(Exception("Already ends."));
+    form->ApplicationException(Exception("Ends with a bracket)"));
+    form->ApplicationException(Exception(""));
+    ASSERT_EQ(dialogs.Messages.size(), 4u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Could not open codec.");
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Warning);
+    EXPECT_EQ(dialogs.Messages[0].Title, "Ardentix");
+    EXPECT_EQ(dialogs.Messages[1].Text, "Already ends.");
+    EXPECT_EQ(dialogs.Messages[1].Icon, TMessageIcon::Error);
+    // ")" sorts before ".", so nothing is added.
+    EXPECT_EQ(dialogs.Messages[2].Text, "Ends with a bracket)");
+    EXPECT_EQ(dialogs.Messages[3].Text, "");
+}
+
+TEST_F(FormTest, AboutBoxIsModalAndClosesWithOk) {
+    ASSERT_TRUE(Create());
+    std::string title, label;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<TFrmAbout*>(QApplication::activeModalWidget());
+        if (!about) return;
+        modal = about->isModal();
+        title = about->windowTitle().toStdString();
+        label = about->LblTitle->text().toStdString();
+        EXPECT_GE(about->width(), 280);
+        EXPECT_GE(about->height(), 233);
+        EXPECT_EQ(about->BtnOk->text(), "OK");
+        about->BtnOk->click();
+    });
+    form->BtnAboutClick();
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(title, "About Ardentix");
+    EXPECT_EQ(label, "Ardentix V3.4");
+    EXPECT_EQ(form->findChildren<TFrmAbout*>().size(), 0);  // freed when closed
+}
+
+TEST_F(FormTest, HelpOpensTheGuideBesideTheProgram) {
+    std::ofstream(dir.File("prog/help.html")) << "<html></html>";
+    ASSERT_TRUE(Create());
+    form->BtnHelp->click();
+    ASSERT_EQ(dialogs.Opened.size(), 1u);
+    EXPECT_EQ(dialogs.Opened[0], dir.File("prog") + "/help.html");  // a single separator
+}
+
+TEST_F(FormTest, OutputFolderChooser) {
+    ASSERT_TRUE(Create());
+    const std::string before = OutputFolder();
+    form->BtnChangeOutputFolder->click();  // cancelled
+    EXPECT_EQ(OutputFolder(), before);
+    ASSERT_EQ(dialogs.FolderPrompts.size(), 1u);
+    EXPECT_EQ(dialogs.FolderPrompts[0], "Please select output folder");
+    dialogs.FolderAnswers = {dir.File("music"), "/"};
+    form->BtnChangeOutputFolder->click();
+    EXPECT_EQ(OutputFolder(), dir.File("music") + "/");
+    EXPECT_FALSE(fs::exists(dir.File("music")));  // made only when a run starts
+    form->BtnChangeOutputFolder->click();
+    EXPECT_EQ(OutputFolder(), "/");
+}
