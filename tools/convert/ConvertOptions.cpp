@@ -1,0 +1,218 @@
+#include "tools/convert/ConvertOptions.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "app/General.h"
+#include "app/Settings.h"
+#include "core/Conversions.h"
+
+const std::vector<int> BitrateChoices = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 288, 320};
+const std::vector<int> SampleRateChoices = {8000, 16000, 22050, 32000, 44100, 48000};
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The documents folder the window uses: XDG_DOCUMENTS_DIR of user-dirs.dirs,
+// else ~/Documents.
+std::string DocumentsFolder() {
+    const std::string home = Env("HOME");
+    std::string config = Env("XDG_CONFIG_HOME");
+    if (config.empty() || config.front() != '/') config = home + "/.config";
+    std::ifstream dirs(config + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(dirs, line)) {
+        const std::string key = "XDG_DOCUMENTS_DIR=";
+        if (line.rfind(key, 0) != 0) continue;
+        std::string value = line.substr(key.size());
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+        if (!value.empty() && value.front() == '/') return value;
+    }
+    return home.empty() ? std::string("./") : home + "/Documents";
+}
+
+template <typename T>
+T Pick(const std::vector<T>& list, int index, T fallback) {
+    return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : fallback;
+}
+
+bool InList(const std::vector<int>& list, int value) {
+    for (int v : list)
+        if (v == value) return true;
+    return false;
+}
+
+std::string ListText(const std::vector<int>& list) {
+    std::string text;
+    for (int v : list) text += (text.empty() ? "" : ", ") + std::to_string(v);
+    return text;
+}
+
+}  // namespace
+
+TConvertOptions DefaultConvertOptions() {
+    TConvertOptions o;
+    const TSettings s = ReadSettings(SettingsFilePath(Env("XDG_CONFIG_HOME"), Env("HOME")));
+    o.OutputFolder = IncludeTrailingSeparator(s.OutputPath.empty() ? DefaultOutputFolder(DocumentsFolder())
+                                                                   : s.OutputPath);
+    o.Channels = s.Channels == 0 ? 1 : 2;
+    // A stored index outside a list counts as the window's default choice.
+    o.BitrateKbps = Pick(BitrateChoices, s.AudioBitrate, 256);
+    o.SampleRate = Pick(SampleRateChoices, s.AudioSampleRate, 44100);
+    o.Overwrite = s.Overwrite;
+    o.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return o;
+}
+
+bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions& o, std::string& error) {
+    bool only_files = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
+            o.Files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            only_files = true;
+            continue;
+        }
+        // "--name=value" is the same as "--name value".
+        std::string inline_value;
+        bool has_inline = false;
+        if (arg.rfind("--", 0) == 0) {
+            const size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                inline_value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                has_inline = true;
+            }
+        }
+        auto value = [&](std::string& out) {
+            if (has_inline) {
+                out = inline_value;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](int& out) {
+            std::string text;
+            if (!value(text)) return false;
+            const auto n = TryStrToInt(text);
+            if (!n) {
+                error = "option " + arg + ": '" + text + "' is not a number";
+                return false;
+            }
+            out = *n;
+            return true;
+        };
+        auto flag = [&]() {
+            if (has_inline) {
+                error = "option " + arg + " takes no value";
+                return false;
+            }
+            return true;
+        };
+        if (arg == "-o" || arg == "--output-folder") {
+            std::string folder;
+            if (!value(folder)) return false;
+            if (folder.empty()) {
+                error = "option " + arg + " needs a folder";
+                return false;
+            }
+            o.OutputFolder = IncludeTrailingSeparator(folder);
+        } else if (arg == "-c" || arg == "--channels") {
+            if (!number(o.Channels)) return false;
+            if (o.Channels != 1 && o.Channels != 2) {
+                error = "channels must be 1 or 2";
+                return false;
+            }
+        } else if (arg == "-b" || arg == "--bitrate") {
+            if (!number(o.BitrateKbps)) return false;
+            if (!InList(BitrateChoices, o.BitrateKbps)) {
+                error = "bit rate must be one of " + ListText(BitrateChoices) + " (kbit/s)";
+                return false;
+            }
+        } else if (arg == "-r" || arg == "--sample-rate") {
+            if (!number(o.SampleRate)) return false;
+            if (!InList(SampleRateChoices, o.SampleRate)) {
+                error = "sample rate must be one of " + ListText(SampleRateChoices) + " (Hz)";
+                return false;
+            }
+        } else if (arg == "--overwrite") {
+            if (!flag()) return false;
+            o.Overwrite = true;
+        } else if (arg == "--no-overwrite") {
+            if (!flag()) return false;
+            o.Overwrite = false;
+        } else if (arg == "-j" || arg == "--jobs") {
+            if (!number(o.Jobs)) return false;
+            if (o.Jobs < 1) {
+                error = "jobs must be 1 or more";
+                return false;
+            }
+        } else if (arg == "--option") {
+            std::string pair;
+            if (!value(pair)) return false;
+            const size_t eq = pair.find('=');
+            if (eq == std::string::npos || eq == 0 || pair.find_first_of("\r\n") != std::string::npos) {
+                error = "option --option takes NAME=VALUE";
+                return false;
+            }
+            o.Options.push_back(pair);
+        } else if (arg == "--info") {
+            if (!flag()) return false;
+            o.Info = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            if (!flag()) return false;
+            o.Quiet = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            if (!flag()) return false;
+            o.Verbose = true;
+        } else if (arg == "-h" || arg == "--help") {
+            o.Help = true;
+        } else if (arg == "--version") {
+            o.Version = true;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (!o.Help && !o.Version && o.Files.empty()) {
+        error = "no input files";
+        return false;
+    }
+    return true;
+}
+
+std::string ConvertUsage() {
+    return "usage: ardentix-convert [options] FILE...\n"
+           "Converts media files (RealMedia and anything else the media libraries read) to MP3.\n"
+           "Defaults come from the converter window's settings.\n"
+           "\n"
+           "  -o, --output-folder DIR  folder of the MP3 files\n"
+           "  -c, --channels 1|2       audio channels\n"
+           "  -b, --bitrate KBPS       " + ListText(BitrateChoices) + "\n"
+           "  -r, --sample-rate HZ     " + ListText(SampleRateChoices) + "\n"
+           "      --overwrite          replace existing MP3 files of the same name\n"
+           "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
+           "  -j, --jobs N             files converted at once (default: the number of processors)\n"
+           "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
+           "      --info               show what each file holds and convert nothing\n"
+           "  -q, --quiet              only errors\n"
+           "  -v, --verbose            the engine's log lines too\n"
+           "  -h, --help               this text\n"
+           "      --version            the version\n"
+           "\n"
+           "Exit status: 0 every file converted, 1 some file failed, 2 usage error, 130 interrupted.\n";
+}

@@ -1,0 +1,273 @@
+#include "tools/convert/ConvertRun.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "app/General.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every line goes through here: workers report too.
+std::mutex g_print_lock;
+
+void PrintLine(FILE* stream, const std::string& text) {
+    std::lock_guard<std::mutex> guard(g_print_lock);
+    std::fprintf(stream, "%s\n", text.c_str());
+    std::fflush(stream);
+}
+
+bool IsRegularFile(const std::string& path, std::string& why) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) {
+        why = "no such file";
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        why = "is a directory";
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        why = "not a regular file";
+        return false;
+    }
+    return true;
+}
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+std::string Seconds(int64_t microseconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
+    return text;
+}
+
+struct TJob {
+    std::string input;
+    std::string output;
+    bool output_existed = false;
+};
+
+struct TEnded {
+    int index;
+    bool finished;
+    bool exception;
+    std::string message;
+};
+
+}  // namespace
+
+int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
+    int status = 0;
+    for (const std::string& file : options.Files) {
+        std::string why;
+        if (!IsRegularFile(file, why)) {
+            PrintLine(stderr, file + ": " + why);
+            status = 1;
+            continue;
+        }
+        TAVProbe& probe = engine.Probe;
+        bool opened = false;
+        try {
+            opened = probe.Open(file);
+        } catch (const Exception& e) {
+            PrintLine(stderr, file + ": " + e.Message);
+            status = 1;
+            continue;
+        }
+        if (!opened) {
+            PrintLine(stderr, file + ": " + probe.LastError());
+            status = 1;
+            continue;
+        }
+        TAVFileInfo info;
+        probe.GetFileInfo(info);
+        const AVFormatContext* ctx = probe.FormatContext();
+        std::string text = file + "\n";
+        if (ctx && ctx->iformat)
+            text += std::string("  format: ") + ctx->iformat->name +
+                    (ctx->iformat->long_name ? std::string(" (") + ctx->iformat->long_name + ")" : "") + "\n";
+        text += "  duration: " +
+                (info.Duration < 0 ? std::string("unknown") : DurationText(info.Duration) + " (" + Seconds(info.Duration) + ")") +
+                "\n";
+        if (info.StartTime >= 0 && info.StartTime != 0) text += "  start: " + Seconds(info.StartTime) + "\n";
+        text += "  bit rate: " + (info.BitRate > 0 ? std::to_string(info.BitRate / 1000) + " kbit/s" : std::string("unknown")) + "\n";
+        text += "  size: " + std::to_string(probe.GetFileSize()) + " bytes\n";
+        text += "  streams: " + std::to_string(probe.StreamCount()) + " (" + std::to_string(probe.AudioStreamCount()) +
+                " audio, " + std::to_string(probe.VideoStreamCount()) + " video, " +
+                std::to_string(probe.SubtitleStreamCount()) + " subtitle)\n";
+        const std::pair<const char*, const char*> tags[] = {{"title", info.title},   {"author", info.author},
+                                                            {"copyright", info.copyright}, {"comment", info.comment},
+                                                            {"album", info.album},   {"genre", info.genre}};
+        for (const auto& [name, value] : tags)
+            if (value[0]) text += std::string("  ") + name + ": " + value + "\n";
+        if (info.year > 0) text += "  year: " + std::to_string(info.year) + "\n";
+        if (info.track > 0) text += "  track: " + std::to_string(info.track) + "\n";
+        probe.Close();
+        text.pop_back();
+        PrintLine(stdout, text);
+    }
+    return status;
+}
+
+int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
+            const std::atomic<bool>& interrupted) {
+    const bool show_progress = !options.Quiet && ::isatty(STDERR_FILENO);
+    std::error_code ec;
+    fs::create_directories(options.OutputFolder, ec);  // a failure shows at the outputs
+    const std::string folder = IncludeTrailingSeparator(Canonical(options.OutputFolder));
+
+    // Outputs of this run, and the inputs themselves: no output replaces either.
+    std::set<std::string> taken;
+    for (const std::string& file : options.Files) taken.insert(Canonical(file));
+
+    std::string option_text;
+    for (const std::string& pair : options.Options) option_text += pair + "\n";
+
+    std::map<int, TJob> jobs;
+    int failed = 0;
+    for (const std::string& file : options.Files) {
+        std::string why;
+        if (!IsRegularFile(file, why)) {
+            PrintLine(stderr, file + ": " + why);
+            ++failed;
+            continue;
+        }
+        TInputOptions input;
+        input.FileName = file;
+        const int index = engine.AddTask(file, &input);
+        if (index < 0) {
+            PrintLine(stderr, file + ": " + engine.LastErrorText());
+            ++failed;
+            continue;
+        }
+        TOutputOptions output;
+        output.FileExt = ".mp3";
+        output.AudioCodec = "libmp3lame";
+        output.AudioChannels = options.Channels;
+        output.AudioBitrate = options.BitrateKbps * 1000;
+        output.AudioSampleRate = options.SampleRate;
+        output.Timestamp = 0.0;
+        output.ExtOptions = option_text;
+        const std::string name = ChooseOutputName(folder, BaseName(file), options.Overwrite, taken,
+                                                  [](const std::string& path) { return fs::exists(path); });
+        TJob job{file, folder + name + ".mp3", fs::exists(folder + name + ".mp3")};
+        output.FileName = job.output;
+        if (!engine.SetOutputFile(index, job.output, &output)) {
+            PrintLine(stderr, file + ": Cannot convert: " + engine.LastErrorText());
+            engine.RemoveTask(index);
+            if (!job.output_existed) fs::remove(job.output, ec);
+            ++failed;
+            continue;
+        }
+        taken.insert(job.output);
+        jobs[index] = job;
+    }
+
+    std::mutex lock;
+    std::map<int, int> percent;  // running tasks
+    std::deque<TEnded> ended;
+    std::atomic<bool> run_over{jobs.empty()};
+    engine.SetOnProgress([&](int index, int, int, int current, float, float, int64_t, int total) {
+        std::lock_guard<std::mutex> guard(lock);
+        percent[index] = ProgressPercent(current, total);
+    });
+    engine.SetOnTerminate([&](int index, bool finished, bool exception, const std::string& message) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (index < 0)
+                run_over = true;
+            else
+                ended.push_back(TEnded{index, finished, exception, message});
+            percent.erase(index);
+        }
+        loop.Wake();
+    });
+    if (options.Verbose)
+        engine.SetOnLog([](int index, TLogLevel, const std::string& line) {
+            PrintLine(stderr, "[" + std::to_string(index) + "] " + line);
+        });
+
+    int completed = 0, stopped = 0;
+    bool stop_sent = false;
+    std::string last_status;
+    auto clear_status = [&] {
+        if (!last_status.empty()) {
+            std::lock_guard<std::mutex> guard(g_print_lock);
+            std::fputs("\r\033[K", stderr);
+            last_status.clear();
+        }
+    };
+    auto report = [&](const TEnded& e) {
+        const TJob& job = jobs[e.index];
+        clear_status();
+        if (e.finished && !e.exception) {
+            ++completed;
+            if (!options.Quiet) PrintLine(stdout, job.input + " -> " + job.output + ": Completed");
+        } else if (e.exception) {
+            ++failed;
+            PrintLine(stderr, job.input + ": " + e.message);
+        } else {
+            ++stopped;
+            if (!options.Quiet) PrintLine(stdout, job.input + ": Stopped");
+        }
+    };
+
+    if (!jobs.empty()) engine.StartConvert(options.Jobs);
+    for (;;) {
+        loop.RunUntil([&] { return run_over.load() || (interrupted.load() && !stop_sent); },
+                      std::chrono::milliseconds(250));
+        if (interrupted && !stop_sent) {
+            stop_sent = true;
+            engine.StopConvert();
+        }
+        std::deque<TEnded> now;
+        std::map<int, int> running;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            now.swap(ended);
+            running = percent;
+        }
+        for (const TEnded& e : now) report(e);
+        if (run_over) break;
+        if (show_progress) {
+            std::string status;
+            for (const auto& [index, pct] : running)
+                status += (status.empty() ? "" : "  ") + BaseName(jobs[index].input) + " " +
+                          (pct < 0 ? std::string("...") : std::to_string(pct) + "%");
+            if (!status.empty() && status != last_status) {
+                std::lock_guard<std::mutex> guard(g_print_lock);
+                std::fprintf(stderr, "\r\033[K%s", status.c_str());
+                std::fflush(stderr);
+                last_status = status;
+            }
+        }
+    }
+    clear_status();
+    engine.SetOnProgress(nullptr);
+    engine.SetOnTerminate(nullptr);
+    engine.SetOnLog(nullptr);
+    // Freeing the tasks closes their files; outputs that never got a byte go.
+    engine.ClearTasks();
+
+    if (!options.Quiet) {
+        const int total = static_cast<int>(options.Files.size());
+        PrintLine(stdout, std::to_string(total) + (total == 1 ? " file: " : " files: ") + std::to_string(completed) +
+                              " completed, " + std::to_string(failed) + " failed, " + std::to_string(stopped) +
+                              " stopped");
+    }
+    if (interrupted) return 130;
+    return failed > 0 || stopped > 0 ? 1 : 0;
+}
