@@ -114,7 +114,10 @@ void TForm1::BuildControls() {
         total += Lvw->columnWidth(c);
     }
     Lvw->setColumnHidden(colPath, true);
-    Lvw->horizontalHeader()->setStretchLastSection(false);
+    // Status takes what is left of the width; rows are compact but not cramped.
+    Lvw->horizontalHeader()->setStretchLastSection(true);
+    Lvw->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    Lvw->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     Lvw->setMinimumSize(total + 2 * Lvw->frameWidth() + 4, fontMetrics().height() * 16);
     connect(Lvw, &TJobList::FilesDropped, this, [this](const QStringList& files) {
         std::vector<std::string> paths;
@@ -438,7 +441,13 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     const int row = Lvw->rowCount();
     Lvw->insertRow(row);
     const std::string texts[colCount] = {FileNamePart(path), duration, size, name + ".mp3", "", path};
-    for (int c = 0; c < colCount; ++c) Lvw->setItem(row, c, new QTableWidgetItem(Q(texts[c])));
+    for (int c = 0; c < colCount; ++c) {
+        auto* item = new QTableWidgetItem(Q(texts[c]));
+        if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        if (c == colInputFilename) item->setToolTip(Q(path));
+        if (c == colOutputFilename) item->setToolTip(Q(folder + texts[c]));
+        Lvw->setItem(row, c, item);
+    }
     return added;
 }
 

@@ -1,0 +1,166 @@
+// The real program on a real (virtual) X display: it starts with a file on its
+// command line, shows it, and closes cleanly when asked to end.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/common/Fixtures.h"
+
+extern char** environ;
+
+using namespace ardentix::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string p = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= p.size()) {
+        const size_t end = p.find(':', start);
+        const std::string dirName = p.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string candidate = dirName + "/" + name;
+        if (!dirName.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return {};
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            posix_spawn_file_actions_t* actions) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0].c_str(), actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+    return pid;
+}
+
+// The environment of this process with some variables replaced.
+std::vector<std::string> Environment(const std::vector<std::pair<std::string, std::string>>& set) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string key = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& s : set) replaced = replaced || s.first == key;
+        if (!replaced) env.push_back(entry);
+    }
+    for (const auto& s : set) env.push_back(s.first + "=" + s.second);
+    return env;
+}
+
+// Waits for a child; -1 when it does not end in time (it is then killed).
+int WaitExit(pid_t pid, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+// A private X server, ended with the test.
+struct TVirtualDisplay {
+    pid_t pid = -1;
+    std::string display;
+    explicit TVirtualDisplay(const std::string& xvfb) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid = Spawn({xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                    Environment({}), &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        // The server writes its display number once it accepts clients.
+        std::string number;
+        char c;
+        while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        ::close(fds[0]);
+        if (!number.empty()) display = ":" + number;
+    }
+    ~TVirtualDisplay() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        WaitExit(pid, std::chrono::seconds(20));
+    }
+};
+
+}  // namespace
+
+TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
+    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
+    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
+    const std::string xvfb = FindOnPath("Xvfb");
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+    TVirtualDisplay x(xvfb);
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+
+    TempDir dir;
+    const std::string song = MakeRealAc3(dir, "song.rm", 2.0);
+    const std::string shot = dir.File("window.png");
+    fs::create_directories(dir.File("home"));
+    const auto env = Environment({{"DISPLAY", x.display},
+                                  {"QT_QPA_PLATFORM", "xcb"},
+                                  {"HOME", dir.File("home")},
+                                  {"XDG_CONFIG_HOME", dir.File("config")},
+                                  {"XDG_RUNTIME_DIR", dir.Path()},
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = dir.File("program.log");
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const pid_t pid = Spawn({program, "--screenshot", shot, song}, env, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(pid, 0);
+
+    // The picture is saved once the file is listed.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(shot) && std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) FAIL() << "the program ended early:\n" << ReadFileBytes(log);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the file is written whole
+    ASSERT_TRUE(fs::exists(shot)) << ReadFileBytes(log);
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(log);
+
+    const QImage image(QString::fromStdString(shot));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), 600);
+    EXPECT_GT(image.height(), 300);
+    // Closing kept the settings; the output folder holds nothing from the trial.
+    const std::string settings = ReadFileBytes(dir.File("config/Ardentix/Options.ini"));
+    EXPECT_NE(settings.find("[Options]"), std::string::npos);
+    EXPECT_NE(settings.find("OutputPath=" + dir.File("home")), std::string::npos) << settings;
+    const std::string out = dir.File("home/Documents/My Converted MP3");
+    ASSERT_TRUE(fs::is_directory(out));
+    EXPECT_TRUE(fs::is_empty(out));
+}
