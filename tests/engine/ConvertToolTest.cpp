@@ -1,0 +1,270 @@
+// ardentix-convert end to end: generated RealMedia files in, MP3 files out,
+// decoded back and compared with the tones that went in.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/common/AudioCheck.h"
+#include "tests/common/Fixtures.h"
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace ardentix::test;
+
+namespace {
+
+const std::string ConvertBin = std::string(ARDENTIX_TEST_BIN_DIR) + "/../tools/convert/ardentix-convert";
+
+struct TRun {
+    int status = -1;  // exit status; -1 when ended by a signal
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ConvertToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(ConvertBin)) GTEST_SKIP() << ConvertBin << " is not built";
+        // The window's settings of this test only.
+        config = dir.File("config");
+        fs::create_directories(config);
+        out = dir.File("out") + "/";
+    }
+
+    pid_t Spawn(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {ConvertBin};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargv;
+        for (auto& a : argv) cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config, "HOME=" + dir.Path(), "PATH=/usr/bin:/bin"};
+        for (char** e = environ; *e; ++e) {
+            const std::string var = *e;
+            if (var.rfind("ASAN_", 0) == 0 || var.rfind("LSAN_", 0) == 0 || var.rfind("UBSAN_", 0) == 0 ||
+                var.rfind("TSAN_", 0) == 0)
+                env.push_back(var);
+        }
+        std::vector<char*> cenv;
+        for (auto& v : env) cenv.push_back(v.data());
+        cenv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, ConvertBin.c_str(), &actions, nullptr, cargv.data(), cenv.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        return pid;
+    }
+    TRun Wait(pid_t pid) {
+        TRun run;
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = Slurp(dir.File("stdout"));
+        run.err = Slurp(dir.File("stderr"));
+        return run;
+    }
+    TRun Convert(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
+
+    std::vector<std::string> OutputFiles() const {
+        std::vector<std::string> names;
+        if (!fs::exists(out)) return names;
+        for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir dir;
+    std::string config;
+    std::string out;
+};
+
+void ExpectTone(const std::string& mp3, double seconds, double freq, int channels = 2, long rate = 44100) {
+    const DecodedAudio audio = DecodeMp3(mp3);
+    ASSERT_TRUE(audio.ok) << mp3 << ": " << audio.error;
+    EXPECT_EQ(audio.channels, channels);
+    EXPECT_EQ(audio.rate, rate);
+    EXPECT_NEAR(audio.Seconds(), seconds, 0.1);
+    EXPECT_GT(ToneMagnitude(Slice(audio.Channel(0), audio.rate, 0.2, seconds - 0.2), audio.rate, freq), 0.3) << mp3;
+}
+
+}  // namespace
+
+TEST_F(ConvertToolTest, ConvertsABatchWithTwoJobsToValidMp3s) {
+    std::vector<std::string> args = {"-o", out, "-j", "2", "-b", "192", "-r", "44100", "-c", "2"};
+    for (int i = 0; i < 4; ++i) args.push_back(MakeRealAc3(dir, "song" + std::to_string(i) + ".rm", 2.0, 44100, 2));
+    const TRun run = Convert(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"song0.mp3", "song1.mp3", "song2.mp3", "song3.mp3"}));
+    for (int i = 0; i < 4; ++i) {
+        ExpectTone(out + "song" + std::to_string(i) + ".mp3", 2.0, 440.0);
+        EXPECT_NE(run.out.find("song" + std::to_string(i) + ".mp3: Completed"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(DecodeMp3(out + "song0.mp3").bitrateKbps, 192);
+    EXPECT_NE(run.out.find("4 files: 4 completed, 0 failed, 0 stopped"), std::string::npos) << run.out;
+}
+
+TEST_F(ConvertToolTest, MonoAndALowerRate) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 2.0, 48000, 2, {440.0, 440.0});
+    const TRun run = Convert({"-o", out, "-c", "1", "-r", "22050", "-b", "64", "-q", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "") << "quiet";
+    ExpectTone(out + "a.mp3", 2.0, 440.0, 1, 22050);
+}
+
+TEST_F(ConvertToolTest, TheWindowsSettingsAreTheDefaults) {
+    fs::create_directories(config + "/Ardentix");
+    std::ofstream(config + "/Ardentix/Options.ini") << "[Options]\nOutputPath=" << dir.File("fromini")
+                                                    << "\nChannels=0\nAudioBitrate=7\nAudioSampleRate=2\n"
+                                                       "Overwrite=False\n";
+    const std::string src = MakeRealAc3(dir, "a.rm", 2.0);
+    std::ofstream(dir.File("fromini/a.mp3")) << "keep me";
+    fs::create_directories(dir.File("fromini"));
+    std::ofstream(dir.File("fromini/a.mp3")) << "keep me";
+    const TRun run = Convert({src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Slurp(dir.File("fromini/a.mp3")), "keep me") << "Overwrite=False is kept";
+    const DecodedAudio audio = DecodeMp3(dir.File("fromini/a(1).mp3"));
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_EQ(audio.channels, 1);
+    EXPECT_EQ(audio.rate, 22050);
+    EXPECT_EQ(audio.bitrateKbps, 128);
+}
+
+TEST_F(ConvertToolTest, NamesNeverCollideAndNothingIsReplacedWithoutOverwrite) {
+    fs::create_directories(dir.File("x"));
+    fs::create_directories(dir.File("y"));
+    const std::string a = MakeRealAc3(dir, "x/song.rm", 1.0);
+    const std::string b = MakeRealAc3(dir, "y/song.rm", 1.0);
+    const std::string c = MakeRealAc3(dir, "song.rmvb", 1.0);
+    fs::create_directories(out);
+    std::ofstream(out + "song.mp3") << "older file";
+    TRun run = Convert({"-o", out, "--no-overwrite", a, b, c});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Slurp(out + "song.mp3"), "older file");
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"song(1).mp3", "song(2).mp3", "song(3).mp3", "song.mp3"}));
+    // With overwriting the older file goes, but the run's own files still differ.
+    run = Convert({"-o", out, "--overwrite", a, b});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(DecodeMp3(out + "song.mp3").ok);
+    EXPECT_TRUE(DecodeMp3(out + "song(1).mp3").ok);
+}
+
+TEST_F(ConvertToolTest, AnInputIsNeverItsOwnOutput) {
+    fs::create_directories(out);
+    const std::string mp3 = MakeMp3(dir, "out/tune.mp3", 1.0);
+    const std::string before = Slurp(mp3);
+    const TRun run = Convert({"-o", out, "--overwrite", mp3});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Slurp(mp3), before);
+    EXPECT_TRUE(DecodeMp3(out + "tune(1).mp3").ok);
+}
+
+TEST_F(ConvertToolTest, BadInputsGiveALineEachAndLeaveNoEmptyFile) {
+    fs::create_directories(dir.File("folder.rm"));
+    std::vector<std::string> bad = {dir.File("missing.rm"), MakeRandom(dir, "noise.rm", 8192, 5, true),
+                                    MakeEmpty(dir, "empty.rm"), dir.File("folder.rm"),
+                                    MakeCut(MakeRealAc3(dir, "whole.rm", 2.0), 3.0, dir.File("cut.rm"))};
+    for (const std::string& sample : {"header-only.rm", "header-only.ra", "link.ram"})
+        if (fs::exists(SamplePath(sample))) bad.push_back(SamplePath(sample));
+    const std::string good = MakeRealAc3(dir, "good.rm", 1.0);
+    std::vector<std::string> args = {"-o", out, "-j", "2"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back(good);
+    const TRun run = Convert(args);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(DecodeMp3(out + "good.mp3").ok);
+    for (const std::string& file : {dir.File("missing.rm"), dir.File("noise.rm"), dir.File("empty.rm"),
+                                    dir.File("folder.rm")})
+        EXPECT_NE(run.err.find(file + ": "), std::string::npos) << file << "\n" << run.err;
+    for (const std::string& name : OutputFiles())
+        EXPECT_GT(fs::file_size(out + name), 0u) << name << " is empty";
+}
+
+TEST_F(ConvertToolTest, InfoReadsFilesAndConvertsNothing) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 3.0);
+    TRun run = Convert({"-o", out, "--info", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("format: rm"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("duration: 00:00:03"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("1 audio, 0 video, 0 subtitle"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("size: " + std::to_string(fs::file_size(src)) + " bytes"), std::string::npos);
+    EXPECT_TRUE(OutputFiles().empty());
+    run = Convert({"--info", src, dir.File("missing.rm"), MakeRandom(dir, "r.rm")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("missing.rm: no such file"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("r.rm: "), std::string::npos) << run.err;
+}
+
+TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"-b", "100", src}, {"-r", "11025", src}, {"-c", "3", src}, {"-j", "0", src},
+          {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}}) {
+        const TRun run = Convert(args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(run.err.empty());
+    }
+    EXPECT_TRUE(OutputFiles().empty());
+    TRun run = Convert({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("--output-folder"), std::string::npos);
+    run = Convert({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("2.3"), std::string::npos);
+}
+
+TEST_F(ConvertToolTest, EngineOptionsReachTheOutputs) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    TRun run = Convert({"-o", out, "--option", "threads=2", src});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("TODO: option - threads"), std::string::npos) << run.err;
+    EXPECT_TRUE(OutputFiles().empty());
+    run = Convert({"-o", out, "--option", "t=0.5", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const DecodedAudio audio = DecodeMp3(out + "a.mp3");
+    ASSERT_TRUE(audio.ok);
+    // The limit ends the file at a packet boundary at or after 0.5 s.
+    EXPECT_GE(audio.Seconds(), 0.45);
+    EXPECT_LT(audio.Seconds(), 0.9);
+}
+
+TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
+    const std::string src = MakeRealAc3(dir, "long.rm", 600.0, 44100, 2);
+    fs::copy_file(src, dir.File("long2.rm"));
+    fs::copy_file(src, dir.File("long3.rm"));
+    const pid_t pid = Spawn({"-o", out, "-j", "2", src, dir.File("long2.rm"), dir.File("long3.rm")});
+    // Wait until the conversion is well under way.
+    for (int i = 0; i < 600; ++i) {
+        std::error_code ec;
+        if (fs::exists(out + "long.mp3") && fs::file_size(out + "long.mp3", ec) > 200000) break;
+        ::usleep(20000);
+    }
+    ::kill(pid, SIGINT);
+    const TRun run = Wait(pid);
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.out.find("Stopped"), std::string::npos) << run.out;
+    const DecodedAudio audio = DecodeMp3(out + "long.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_GT(audio.Seconds(), 5.0);
+    EXPECT_LT(audio.Seconds(), 590.0);
+    EXPECT_FALSE(fs::exists(out + "long3.mp3")) << "the unstarted file leaves nothing behind";
+}
