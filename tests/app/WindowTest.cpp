@@ -246,6 +246,16 @@ TEST_F(FormTest, HelpOpensTheGuideBesideTheProgram) {
     EXPECT_EQ(dialogs.Opened[0], dir.File("prog") + "/help.html");  // a single separator
 }
 
+TEST_F(FormTest, HelpOfAnInstalledProgram) {
+    // bin/ardentix with the guide in share/ardentix/.
+    fs::create_directories(dir.File("prog/../share/ardentix"));
+    std::ofstream(dir.File("share/ardentix/help.html")) << "<html></html>";
+    ASSERT_TRUE(Create());
+    form->BtnHelp->click();
+    ASSERT_EQ(dialogs.Opened.size(), 1u);
+    EXPECT_EQ(dialogs.Opened[0], dir.File("share/ardentix/help.html"));
+}
+
 TEST_F(FormTest, OutputFolderChooser) {
     ASSERT_TRUE(Create());
     const std::string before = OutputFolder();
