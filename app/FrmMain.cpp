@@ -462,7 +462,7 @@ void TForm1::DropTestTask(const TAddedFile& added) {
 }
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
-    if (RunGoing() && runState_ == TRunState::Running) return;
+    if (runState_ == TRunState::Running) return;  // the list is only read during a run
     for (const std::string& p : paths) DropTestTask(AddFile(p, true));
     engine_->ClearTasks();
 }
@@ -561,7 +561,6 @@ void TForm1::BtnStartClick() {
     LblProgress->clear();
     SetControlsIdle(false);
     runState_ = TRunState::Running;
-    BtnStart->setText("Stop");
     for (int row = 0; row < Lvw->rowCount(); ++row) {
         const TAddedFile added = AddFile(CellText(row, colPath), false);
         if (added.Index < 0) {
@@ -573,6 +572,7 @@ void TForm1::BtnStartClick() {
         runTasks_[added.Index] = {row, added.OutputPath, added.OutputExisted};
     }
     engine_->SetThreadPriority(tpNormal);
+    BtnStart->setText("Stop");
     if (runTasks_.empty()) {
         CompleteRun();
         runState_ = TRunState::Idle;

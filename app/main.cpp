@@ -46,10 +46,27 @@ void CloseOnTerminateSignal(QWidget& window) {
     ::sigaction(SIGHUP, &sa, nullptr);
 }
 
+// Errors that reach the event loop go to the window's error handler instead of
+// ending the program.
+class TArdentixApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    TForm1* Form = nullptr;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            if (Form) Form->ApplicationException(e);
+            return false;
+        }
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    TArdentixApplication app(argc, argv);
     QApplication::setApplicationName("Ardentix");
     QApplication::setOrganizationName("Ardentix");
     QApplication::setWindowIcon(MakeAppIcon());
@@ -66,6 +83,7 @@ int main(int argc, char** argv) {
     TQtDialogs dialogs;
     const auto shutdown = MakeSystemShutdown();
     TForm1 form(dialogs, *shutdown, SystemAppPaths());
+    app.Form = &form;
     bool created = false;
     try {
         created = form.FormCreate();
