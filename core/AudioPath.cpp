@@ -64,6 +64,23 @@ int FillPlanes(std::array<uint8_t*, kMaxChannels>& planes, uint8_t* buf, AVSampl
 
 }  // namespace
 
+void TCustomFFmpeg::StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.enc;
+    std::vector<TFramePtr> pool;
+    for (int i = 0; i < 4; ++i) {
+        TFramePtr frame(avutil.av_frame_alloc());
+        if (!frame) throw FFmpegException("av_malloc failed");
+        frame->format = enc->sample_fmt;
+        frame->sample_rate = enc->sample_rate;
+        avutil.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
+        frame->nb_samples = enc->frame_size;
+        if (avutil.av_frame_get_buffer(frame.get(), 0) < 0) throw FFmpegException("av_malloc failed");
+        pool.push_back(std::move(frame));
+    }
+    ost.encoder_worker = std::make_unique<TEncoderWorker>(
+        [this, os, &ost](const AVFrame* frame) { SendAudioToEncoder(os, ost, frame); }, std::move(pool));
+}
+
 void TCustomFFmpeg::PrepareAudioEncoder(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.enc;
     const int channels = enc->ch_layout.nb_channels;
@@ -205,6 +222,19 @@ void TCustomFFmpeg::QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost,
 
 void TCustomFFmpeg::EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples) {
     AVCodecContext* enc = ost.enc;
+    if (ost.encoder_worker) {
+        // Pool frames hold a whole encoder frame; only the last one is shorter.
+        AVFrame* frame = ost.encoder_worker->Acquire();
+        if (avutil.av_frame_make_writable(frame) < 0) throw FFmpegException("av_malloc failed");
+        frame->nb_samples = samples;
+        if (avutil.av_audio_fifo_read(ost.sample_fifo.get(), reinterpret_cast<void**>(frame->data), samples) <
+            samples)
+            throw FFmpegException("Audio encoding failed");
+        frame->pts = ost.enc_next_pts;
+        ost.enc_next_pts += samples;
+        ost.encoder_worker->Submit(frame);
+        return;
+    }
     AVFrame* frame = ost.enc_frame.get();
     if (samples > ost.enc_frame_capacity) {
         avutil.av_frame_unref(frame);
@@ -268,5 +298,8 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& o
         ost.sample_clock += rest;
         EncodeQueuedAudio(os, ost, rest);
     }
-    SendAudioToEncoder(os, ost, nullptr);
+    if (ost.encoder_worker)
+        ost.encoder_worker->Finish();
+    else
+        SendAudioToEncoder(os, ost, nullptr);
 }

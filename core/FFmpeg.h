@@ -247,6 +247,8 @@ public:
     int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
     int dup_frames = 0, drop_frames = 0;
     std::array<int, 52> qp_histogram{};
+    // Lets the encoder of a single audio output run on a thread of its own.
+    bool encode_in_thread = true;
 
 private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
@@ -256,6 +258,7 @@ private:
     void PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position);
     void MakeBitstreamFilters(TOutputStreamState& ost);
     void PrepareAudioEncoder(TOutputStreamState& ost);
+    void StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost);
     int DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
     int ReceiveAudioFrames(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
     int ToPackedS16(TInputStreamState& ist, const AVFrame* frame, const uint8_t*& block);
@@ -270,6 +273,8 @@ private:
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
     AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
+    // Bytes written to the first output so far, kept by whichever thread writes.
+    std::atomic<int64_t> first_output_pos{0};
     TFramePtr decoded_frame;
     TPacketPtr encoded_packet;   // reused for every encoded packet
     TPacketPtr copy_packet;      // reused for every copied packet

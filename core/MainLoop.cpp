@@ -64,9 +64,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         if (file_index < 0) break;
         // 3, 4: limits
         if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) break;
-        if (file_size_limit != 0 && output_count > 0 && outputs[0]->pb &&
-            avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR) > file_size_limit)
-            break;
+        if (file_size_limit != 0 && output_count > 0 && first_output_pos > file_size_limit) break;
 
         // 5: read
         AVFormatContext* ic = inputs[file_index];

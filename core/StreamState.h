@@ -1,6 +1,7 @@
 #pragma once
 // The working tables of one transcode: a record per input file, per input
-// stream and per output stream, plus the owners of the library objects they use.
+// stream and per output stream.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -8,72 +9,8 @@
 #include <vector>
 
 #include "binding/Entries.h"
-
-// ---- owners of library objects ----
-struct TSwrFree {
-    void operator()(SwrContext* p) const { swresample.swr_free(&p); }
-};
-struct TAudioFifoFree {
-    void operator()(AVAudioFifo* p) const { avutil.av_audio_fifo_free(p); }
-};
-struct TFrameFree {
-    void operator()(AVFrame* p) const { avutil.av_frame_free(&p); }
-};
-struct TPacketFree {
-    void operator()(AVPacket* p) const { avcodec.av_packet_free(&p); }
-};
-struct TBsfFree {
-    void operator()(AVBSFContext* p) const { avcodec.av_bsf_free(&p); }
-};
-struct TFileClose {
-    void operator()(FILE* f) const { myutil.fclose(f); }
-};
-using TSwrPtr = std::unique_ptr<SwrContext, TSwrFree>;
-using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
-using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfFree>;
-using TFilePtr = std::unique_ptr<FILE, TFileClose>;
-
-// A byte buffer from av_malloc that only grows; its contents live for one call.
-class TAvBuffer {
-public:
-    TAvBuffer() = default;
-    TAvBuffer(const TAvBuffer&) = delete;
-    TAvBuffer& operator=(const TAvBuffer&) = delete;
-    ~TAvBuffer() { Release(); }
-
-    // Room for at least n bytes (old contents are not kept); nullptr when out of memory.
-    uint8_t* Reserve(size_t n) {
-        if (n > size_) {
-            Release();
-            data_ = static_cast<uint8_t*>(avutil.av_malloc(n));
-            size_ = data_ ? n : 0;
-        }
-        return data_;
-    }
-    // Room for at least n bytes keeping the old contents.
-    uint8_t* Grow(size_t n) {
-        if (n > size_) {
-            auto* p = static_cast<uint8_t*>(avutil.av_realloc(data_, n));
-            if (!p) return nullptr;
-            data_ = p;
-            size_ = n;
-        }
-        return data_;
-    }
-    void Release() {
-        if (data_) avutil.av_free(data_);
-        data_ = nullptr;
-        size_ = 0;
-    }
-    uint8_t* Data() const { return data_; }
-    size_t Size() const { return size_; }
-
-private:
-    uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
+#include "core/AvOwners.h"
+#include "core/EncoderWorker.h"
 
 // ---- table records ----
 struct TInputFileState {
@@ -114,12 +51,14 @@ struct TOutputStreamState {
     AVCodecContext* enc = nullptr;   // encoder context, owned by the output table
     bool stream_copy = false;
     int encoding_needed = 0;
-    int frame_number = 0;
+    // Frames (or copied packets) written; an encoder thread counts them while
+    // the read loop compares them with the frame limits.
+    std::atomic<int> frame_number{0};
     TInputStreamState* sync_input = nullptr;
     int64_t sample_clock = 0;        // audio: samples per channel accounted for
     // Output position reached: end of the last packet handed to the muxer, in
     // the stream's time base (AV_NOPTS_VALUE before the first).
-    int64_t cur_pts = AV_NOPTS_VALUE;
+    std::atomic<int64_t> cur_pts{AV_NOPTS_VALUE};
 
     // audio
     int resample_needed = 0;
@@ -138,7 +77,10 @@ struct TOutputStreamState {
     // bitstream filters in chain order, made once the codec parameters are known
     std::vector<TBsfPtr> bsfs;
     TFilePtr pass_log_file;
-    std::vector<char> pass_log_buffer;  // second-pass statistics handed to the encoder
+
+    // Encodes on a thread of its own when set; declared last so that it stops
+    // before anything it uses goes away.
+    std::unique_ptr<TEncoderWorker> encoder_worker;
 };
 
 // One codec that was opened and not yet closed. The node keeps the context and

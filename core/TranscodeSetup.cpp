@@ -362,6 +362,16 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         if (std::strcmp(outputs[i]->oformat->name, "rtp") != 0) want_sdp = false;
     }
 
+    if (output_count > 0 && outputs[0]->pb) first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
+    // One encoded audio stream in one file (the converter's case): the encoder
+    // runs on a thread of its own while this one reads and decodes.
+    if (encode_in_thread && output_count == 1 && ost_table.size() == 1) {
+        TOutputStreamState& ost = *ost_table[0];
+        if (ost.encoding_needed && ost.enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.bsfs.empty() &&
+            ost.enc->frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
+            StartEncoderThread(outputs[0], ost);
+    }
+
     // 16: SDP
     if (want_sdp && OnLog) {
         char sdp[2048] = {};

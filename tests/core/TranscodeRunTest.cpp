@@ -336,4 +336,17 @@ TEST_F(TranscodeRunTest, LimitsEndTheRunEarly) {
     }
 }
 
+TEST_F(TranscodeRunTest, EncoderThreadWritesTheSameBytesAsTheReadingThread) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 3.0, 48000, 2);
+    const std::string threaded = dir.File("threaded.mp3");
+    const std::string direct = dir.File("direct.mp3");
+    ASSERT_EQ(Convert(src, threaded, 2, 44100, 160), "") << AllLines();
+    core.ResetOptionState();
+    core.encode_in_thread = false;
+    ASSERT_EQ(Convert(src, direct, 2, 44100, 160), "") << AllLines();
+    const std::string a = ReadFileBytes(threaded);
+    ASSERT_GT(a.size(), 10000u);
+    EXPECT_TRUE(a == ReadFileBytes(direct));
+}
+
 }  // namespace
