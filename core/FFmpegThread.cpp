@@ -10,9 +10,18 @@
 
 namespace {
 
-std::mutex g_live_lock;
-std::condition_variable g_live_changed;
-size_t g_live = 0;
+// Never destroyed: detached task threads may still be leaving when the
+// process ends and static objects go.
+struct TLiveThreads {
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t count = 0;
+};
+
+TLiveThreads& Live() {
+    static TLiveThreads* live = new TLiveThreads;
+    return *live;
+}
 
 }  // namespace
 
@@ -37,8 +46,8 @@ void SetCurrentThreadPriority(TConvertPriority priority) {
 
 TSuspendedThread::TSuspendedThread(TConvertPriority priority) : priority_(priority) {
     {
-        std::lock_guard<std::mutex> guard(g_live_lock);
-        ++g_live;
+        std::lock_guard<std::mutex> guard(Live().lock);
+        ++Live().count;
     }
     std::thread thread(&TSuspendedThread::Body, this);
     id_ = thread.get_id();
@@ -62,9 +71,10 @@ void TSuspendedThread::Body() {
     Execute();
     delete this;
     // Counted down last, so that a waiter knows no task thread runs our code any more.
-    std::lock_guard<std::mutex> guard(g_live_lock);
-    --g_live;
-    g_live_changed.notify_all();
+    TLiveThreads& live = Live();
+    std::lock_guard<std::mutex> guard(live.lock);
+    --live.count;
+    live.changed.notify_all();
 }
 
 void TFFmpegThread::Execute() {
@@ -76,11 +86,12 @@ void TDoTerminateThread::Execute() {
 }
 
 size_t LiveTaskThreads() {
-    std::lock_guard<std::mutex> guard(g_live_lock);
-    return g_live;
+    std::lock_guard<std::mutex> guard(Live().lock);
+    return Live().count;
 }
 
 void WaitForTaskThreads() {
-    std::unique_lock<std::mutex> guard(g_live_lock);
-    g_live_changed.wait(guard, [] { return g_live == 0; });
+    TLiveThreads& live = Live();
+    std::unique_lock<std::mutex> guard(live.lock);
+    live.changed.wait(guard, [&] { return live.count == 0; });
 }

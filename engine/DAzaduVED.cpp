@@ -19,7 +19,11 @@ TCustomDAzaduVED::TCustomDAzaduVED(TWindowThread* window)
     RegisterLogComponent(this);
 }
 
-TCustomDAzaduVED::~TCustomDAzaduVED() {
+TCustomDAzaduVED::~TCustomDAzaduVED() { Shutdown(); }
+
+void TCustomDAzaduVED::Shutdown() {
+    if (shut_down_) return;
+    shut_down_ = true;
     {
         std::lock_guard<std::mutex> guard(events_lock_);
         on_before_hook_ = nullptr;

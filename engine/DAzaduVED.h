@@ -126,6 +126,11 @@ public:
     void DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line);
 
 protected:
+    // Stops the tasks and waits for their threads; no event is raised any more.
+    // The most derived destructor calls it first, while the Do... overrides of
+    // the object are still those the workers call.
+    void Shutdown();
+
     // What the task callbacks point at; each raises the matching event.
     virtual void DoBeforeHook(TFFmpeg* task, int64_t APTS, THookAction& AHookAction);
     virtual void DoCustomHook(TFFmpeg* task, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
@@ -182,6 +187,7 @@ private:
     int pending_timers_ = 0;  // one-shot timers that will start a task
     bool run_open_ = false;   // the end-of-run event is still due
     bool closing_ = false;
+    bool shut_down_ = false;
     std::shared_ptr<TCustomDAzaduVED*> alive_;  // timers hold it weakly
 };
 
@@ -189,4 +195,5 @@ private:
 class TDAzaduVED : public TCustomDAzaduVED {
 public:
     using TCustomDAzaduVED::TCustomDAzaduVED;
+    ~TDAzaduVED() override { Shutdown(); }
 };

@@ -21,10 +21,19 @@ struct TLogTarget {
 // while a component's event lock is taken: lines are cut under it and
 // delivered after it has been released, so a handler that logs while it holds
 // an event lock cannot deadlock against a thread that holds this lock.
-std::mutex g_lock;
-std::condition_variable g_delivered;
-std::list<TLogTarget> g_targets;
-TLogList g_lines;
+struct TCaptureState {
+    std::mutex lock;
+    std::condition_variable delivered;
+    std::list<TLogTarget> targets;
+    TLogList lines;
+};
+
+// Never destroyed: a library may still log from a leaving thread while the
+// process ends and static objects go.
+TCaptureState& State() {
+    static TCaptureState* state = new TCaptureState;
+    return *state;
+}
 
 std::string Format(const char* format, va_list args) {
     if (!format) return {};
@@ -92,8 +101,8 @@ void CaptureLibraryLog(void* context, int level, const char* format, va_list arg
     std::vector<std::string> lines;
     std::vector<TLogTarget*> targets;
     {
-        std::lock_guard<std::mutex> guard(g_lock);
-        std::string& pending = g_lines.FindOrAdd(self);
+        std::lock_guard<std::mutex> guard(State().lock);
+        std::string& pending = State().lines.FindOrAdd(self);
         std::string text;
         if (pending.empty())
             text = ContextPrefix(context);
@@ -108,34 +117,34 @@ void CaptureLibraryLog(void* context, int level, const char* format, va_list arg
         pending = text.substr(start);
         if (pending.size() > MaxPendingLogText) lines.push_back(std::move(pending)), pending.clear();
         if (lines.empty()) return;
-        for (TLogTarget& target : g_targets) {
+        for (TLogTarget& target : State().targets) {
             ++target.deliveries;
             targets.push_back(&target);
         }
     }
     for (TLogTarget* target : targets)
         for (const std::string& line : lines) target->component->DeliverLibraryLine(self, core_level, line);
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::lock_guard<std::mutex> guard(State().lock);
     for (TLogTarget* target : targets) --target->deliveries;
-    g_delivered.notify_all();
+    State().delivered.notify_all();
 }
 
 void RegisterLogComponent(TCustomDAzaduVED* component) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_targets.push_back(TLogTarget{component});
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().targets.push_back(TLogTarget{component});
 }
 
 void UnregisterLogComponent(TCustomDAzaduVED* component) {
-    std::unique_lock<std::mutex> guard(g_lock);
-    for (auto it = g_targets.begin(); it != g_targets.end(); ++it) {
+    std::unique_lock<std::mutex> guard(State().lock);
+    for (auto it = State().targets.begin(); it != State().targets.end(); ++it) {
         if (it->component != component) continue;
-        g_delivered.wait(guard, [&] { return it->deliveries == 0; });
-        g_targets.erase(it);
+        State().delivered.wait(guard, [&] { return it->deliveries == 0; });
+        State().targets.erase(it);
         return;
     }
 }
 
 void ClearLogLines() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_lines.Clear();
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().lines.Clear();
 }

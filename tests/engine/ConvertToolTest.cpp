@@ -183,7 +183,7 @@ TEST_F(ConvertToolTest, BadInputsGiveALineEachAndLeaveNoEmptyFile) {
     std::vector<std::string> bad = {dir.File("missing.rm"), MakeRandom(dir, "noise.rm", 8192, 5, true),
                                     MakeEmpty(dir, "empty.rm"), dir.File("folder.rm"),
                                     MakeCut(MakeRealAc3(dir, "whole.rm", 2.0), 3.0, dir.File("cut.rm"))};
-    for (const std::string& sample : {"header-only.rm", "header-only.ra", "link.ram"})
+    for (const char* sample : {"header-only.rm", "header-only.ra", "link.ram"})
         if (fs::exists(SamplePath(sample))) bad.push_back(SamplePath(sample));
     const std::string good = MakeRealAc3(dir, "good.rm", 1.0);
     std::vector<std::string> args = {"-o", out, "-j", "2"};

@@ -26,8 +26,8 @@ namespace enginetest {
 using namespace ardentix::test;
 
 struct TEvent {
-    char kind;  // 'p' progress, 't' terminate, 'l' log
-    int index;
+    char kind = 0;  // 'p' progress, 't' terminate, 'l' log
+    int index = -1;
     std::thread::id thread;
     TProgressInfo progress;
     TTerminateInfo terminate;
@@ -41,19 +41,19 @@ public:
     void Attach(TCustomDAzaduVED& engine, TEventLoopWindowThread* loop) {
         loop_ = loop;
         engine.SetOnProgress([this](int index, int frame, int fps, int ms, float q, float br, int64_t size, int total) {
-            TEvent e{'p', index, std::this_thread::get_id()};
+            TEvent e = Make('p', index);
             e.progress = TProgressInfo{index, frame, fps, ms, q, br, size, total};
             Add(std::move(e));
         });
         engine.SetOnTerminate([this](int index, bool finished, bool exception, const std::string& message) {
-            TEvent e{'t', index, std::this_thread::get_id()};
+            TEvent e = Make('t', index);
             e.terminate = TTerminateInfo{index, finished, exception, message};
             if (on_terminate) on_terminate(index);
             Add(std::move(e));
             if (index < 0) ++end_of_runs;
         });
         engine.SetOnLog([this](int index, TLogLevel level, const std::string& msg) {
-            TEvent e{'l', index, std::this_thread::get_id()};
+            TEvent e = Make('l', index);
             e.level = level;
             e.text = msg;
             Add(std::move(e));
@@ -79,6 +79,13 @@ public:
     std::atomic<int> end_of_runs{0};
 
 private:
+    static TEvent Make(char kind, int index) {
+        TEvent e;
+        e.kind = kind;
+        e.index = index;
+        e.thread = std::this_thread::get_id();
+        return e;
+    }
     void Add(TEvent e) {
         {
             std::lock_guard<std::mutex> guard(lock_);

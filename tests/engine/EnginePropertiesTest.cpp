@@ -75,7 +75,7 @@ TEST_F(EngineTest, HeaderOnlySamplesNeverCrashARun) {
     // Files other programs wrote that end after their header: either refused
     // at once, or accepted and ended by the run with an answer.
     int tasks = 0;
-    for (const std::string& sample : {"header-only.rm", "header-only.ra", "link.ram"}) {
+    for (const char* sample : {"header-only.rm", "header-only.ra", "link.ram"}) {
         const std::string path = SamplePath(sample);
         if (!std::ifstream(path).good()) continue;
         const int index = engine->AddTask(path);
@@ -85,7 +85,7 @@ TEST_F(EngineTest, HeaderOnlySamplesNeverCrashARun) {
         }
         TOutputOptions out;
         out.AudioCodec = "libmp3lame";
-        if (engine->SetOutputFile(index, dir.File(sample + ".mp3"), &out))
+        if (engine->SetOutputFile(index, dir.File(std::string(sample) + ".mp3"), &out))
             ++tasks;
         else
             engine->RemoveTask(index);

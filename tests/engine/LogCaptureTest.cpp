@@ -14,7 +14,13 @@ struct TDemoContext {
     const AVClass* cls;
 };
 
-const AVClass DemoClass = {"Demo", ItemName, nullptr, LIBAVUTIL_VERSION_INT};
+const AVClass DemoClass = [] {
+    AVClass cls{};
+    cls.class_name = "Demo";
+    cls.item_name = ItemName;
+    cls.version = LIBAVUTIL_VERSION_INT;
+    return cls;
+}();
 
 class LogCaptureTest : public EngineTest {
 protected:
@@ -146,8 +152,11 @@ TEST_F(LogCaptureTest, LinesOfARunningTaskCarryItsIndex) {
     engine->StartConvert(0);
     ASSERT_TRUE(recorder.WaitEndOfRun());
     ASSERT_GT(logged.load(), 0);
-    for (const TEvent& e : recorder.Of('l'))
-        if (e.text.rfind("from task ", 0) == 0) EXPECT_EQ(e.text, "from task " + std::to_string(e.index));
+    for (const TEvent& e : recorder.Of('l')) {
+        if (e.text.rfind("from task ", 0) == 0) {
+            EXPECT_EQ(e.text, "from task " + std::to_string(e.index));
+        }
+    }
     // After the run no task runs on this thread any more.
     recorder.on_terminate = nullptr;
     LibraryLog(nullptr, AV_LOG_INFO, "idle\n");
