@@ -448,7 +448,16 @@ void TCustomFFmpeg::MakeBitstreamFilters(TOutputStreamState& ost) {
         avcodec.avcodec_parameters_copy(bsf->par_in, par);
         bsf->time_base_in = tb;
         const int r = avcodec.av_bsf_init(bsf.get());
-        if (r < 0) throw FFmpegException(FFmpegErrorText(name, r));
+        if (r < 0) {
+            // A filter that refuses this stream (another codec, say) fails like a
+            // filter that fails on a packet: logged and left out, or the end of the run.
+            const char* codec = ost.enc && ost.enc->codec ? ost.enc->codec->name : "copy";
+            const std::string text = FFmpegErrorText(
+                FormatText("%s failed for stream %d, codec %s", name.c_str(), ost.index, codec), r);
+            if (exit_on_error) throw FFmpegException(text);
+            Log(0, text);
+            continue;
+        }
         ost.bsfs.push_back(std::move(bsf));
     }
     // The muxer must see the parameters the last filter hands out.

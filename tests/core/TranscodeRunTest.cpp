@@ -349,4 +349,34 @@ TEST_F(TranscodeRunTest, EncoderThreadWritesTheSameBytesAsTheReadingThread) {
     EXPECT_TRUE(a == ReadFileBytes(direct));
 }
 
+TEST_F(TranscodeRunTest, BitstreamFiltersPassPacketsOnAndARefusingFilterIsLeftOut) {
+    const std::string src = MakeMp3(dir, "in.mp3", 2.0, 44100, 2, 128);
+    const std::string plain = dir.File("plain.mp3");
+    const std::string filtered = dir.File("filtered.mp3");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "copy");
+    ASSERT_TRUE(core.OpenOutputFile(plain)) << core.last_error;
+    ASSERT_EQ(Run(), "");
+
+    core.ResetOptionState();
+    lines.clear();
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "copy");
+    core.SetOption("absf", "null");
+    core.SetOption("absf", "h264_mp4toannexb");  // refuses MP3
+    core.SetOption("absf", "null");
+    ASSERT_TRUE(core.OpenOutputFile(filtered)) << core.last_error;
+    ASSERT_EQ(Run(), "") << AllLines();
+    EXPECT_TRUE(Logged("0 h264_mp4toannexb failed for stream 0, codec copy")) << AllLines();
+    EXPECT_TRUE(ReadFileBytes(plain) == ReadFileBytes(filtered));
+
+    core.ResetOptionState();
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('a', "copy");
+    core.SetOption("absf", "h264_mp4toannexb");
+    core.SetOption("xerror", "1");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("x.mp3"))) << core.last_error;
+    EXPECT_EQ(Run().rfind("h264_mp4toannexb failed for stream 0, codec copy", 0), 0u);
+}
+
 }  // namespace
