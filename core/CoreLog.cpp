@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "core/FFmpeg.h"
+#include "core/FormatText.h"
 
 void TCustomFFmpeg::Log(int level, const std::string& msg) {
     if (LogEnabled(level)) OnLog(this, level, msg);
@@ -11,16 +12,7 @@ void TCustomFFmpeg::LogF(int level, const char* format, ...) {
     if (!LogEnabled(level)) return;
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int size = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (size > 0) {
-        text.resize(static_cast<size_t>(size) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(size));
-    }
+    std::string text = VFormatText(format, args);
     va_end(args);
     OnLog(this, level, text);
 }

@@ -3,9 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-std::string FormatText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string VFormatText(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int size = std::vsnprintf(nullptr, 0, format, copy);
@@ -16,6 +14,13 @@ std::string FormatText(const char* format, ...) {
         std::vsnprintf(text.data(), text.size(), format, args);
         text.resize(static_cast<size_t>(size));
     }
+    return text;
+}
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormatText(format, args);
     va_end(args);
     return text;
 }
