@@ -1,0 +1,88 @@
+// ardentix-bench-convert [files] [seconds]: makes `files` generated RealMedia files
+// of `seconds` each (default 4 of 600 s), converts them with ardentix-convert -j 1
+// and -j 2, and prints the wall-clock times and the speed-up.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Run(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double ChildCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Wall-clock seconds of one conversion; cpu receives the processor seconds it used,
+// so cpu / wall shows how many processors it kept busy on a loaded machine too.
+double Convert(const std::string& out, int jobs, const std::vector<std::string>& files, double& cpu) {
+    fs::remove_all(out);
+    std::vector<std::string> args = {ARDENTIX_CONVERT_BIN, "-q", "--overwrite", "-o", out, "-j", std::to_string(jobs)};
+    args.insert(args.end(), files.begin(), files.end());
+    const double cpu_before = ChildCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    const int status = Run(args);
+    cpu = ChildCpuSeconds() - cpu_before;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0) {
+        std::fprintf(stderr, "ardentix-convert -j %d failed with %d\n", jobs, status);
+        std::exit(1);
+    }
+    return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifndef ARDENTIX_FIXTURES_BIN
+    std::fprintf(stderr, "built without the fixture generator\n");
+    return 1;
+#else
+    const int count = argc > 1 ? std::atoi(argv[1]) : 4;
+    const std::string seconds = argc > 2 ? argv[2] : "600";
+    const fs::path dir = fs::temp_directory_path() / ("ardentix-bench-convert-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::vector<std::string> files;
+    for (int i = 0; i < count; ++i) {
+        const std::string file = (dir / ("in" + std::to_string(i) + ".rm")).string();
+        if (Run({ARDENTIX_FIXTURES_BIN, "rm-ac3", file, "--seconds", seconds}) != 0) {
+            std::fprintf(stderr, "cannot make %s\n", file.c_str());
+            return 1;
+        }
+        files.push_back(file);
+    }
+    double cpu_one = 0, cpu_two = 0;
+    const double one = Convert((dir / "j1").string(), 1, files, cpu_one);
+    const double two = Convert((dir / "j2").string(), 2, files, cpu_two);
+    std::printf("%d files of %s s on %u processors\n", count, seconds.c_str(), std::thread::hardware_concurrency());
+    std::printf("  -j 1: %.2f s wall, %.2f s cpu (%.2f busy)\n", one, cpu_one, cpu_one / one);
+    std::printf("  -j 2: %.2f s wall, %.2f s cpu (%.2f busy)\n", two, cpu_two, cpu_two / two);
+    std::printf("  speed-up %.2f\n", one / two);
+    fs::remove_all(dir);
+    return 0;
+#endif
+}
