@@ -326,8 +326,25 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
                                              ist.file_index, ist.index));
         ist.dec->pkt_timebase = ist.stream->time_base;
+        // The decoder is asked for the channel count of the encoder it feeds;
+        // decoders that can mix down (AC-3) do it with the stream's own levels.
+        TDictionaryPtr options;
+        for (const auto& ost : ost_table) {
+            if (ost->source_index != k || !ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO)
+                continue;
+            const int wanted = ost->enc->ch_layout.nb_channels;
+            if ((wanted == 1 || wanted == 2) && ist.dec->ch_layout.nb_channels > wanted) {
+                AVDictionary* raw = nullptr;
+                avutil.av_dict_set(&raw, "downmix", wanted == 1 ? "mono" : "stereo", 0);
+                options.reset(raw);
+            }
+            break;
+        }
         std::lock_guard<std::mutex> lock(CodecLock);
-        if (avcodec.avcodec_open2(ist.dec, codec, nullptr) < 0)
+        AVDictionary* raw = options.release();
+        const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);
+        options.reset(raw);  // what the decoder did not take
+        if (r < 0)
             throw FFmpegException(
                 FormatText("Error while opening codec for input stream #%d.%d", ist.file_index, ist.index));
         AddOpenDecoder(ist);
