@@ -254,6 +254,7 @@ private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
+    bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
     void OpenPassLogFile(TOutputStreamState& ost, int position);
     void PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position);
     void MakeBitstreamFilters(TOutputStreamState& ost);

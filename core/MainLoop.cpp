@@ -83,60 +83,9 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
                                       pkt->stream_index < static_cast<int>(ic->nb_streams)
                                           ? ic->streams[pkt->stream_index]
                                           : ic->streams[0]);
-        // 7: streams nobody takes
-        const TInputFileState& file = file_table[file_index];
-        if (pkt->stream_index >= file.nb_streams) goto report;
-        {
-            const int ist_index = file.ist_index + pkt->stream_index;
-            TInputStreamState& ist = *ist_table[ist_index];
-            if (ist.discard) goto report;
-            const AVRational tb = ist.stream->time_base;
+        // 7 to 11; a packet that failed to decode is followed by no report
+        if (!HandlePacket(ic, file_index, pkt)) continue;
 
-            // 8: time offset
-            const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, tb);
-            if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
-            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
-
-            // 9: time scale
-            if (file_index < MAX_FILES && pkt->stream_index < MAX_STREAMS) {
-                const double scale = input_ts_scales[file_index][pkt->stream_index];
-                if (scale != 0) {
-                    if (pkt->pts != AV_NOPTS_VALUE)
-                        pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
-                    if (pkt->dts != AV_NOPTS_VALUE)
-                        pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
-                }
-            }
-
-            // 10: discontinuities
-            if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE &&
-                (ic->iformat->flags & AVFMT_TS_DISCONT)) {
-                const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
-                const int64_t delta = pkt_dts - ist.next_pts;
-                if ((std::llabs(delta) > static_cast<int64_t>(dts_delta_threshold * 1000000.0) ||
-                     pkt_dts + 1 < ist.pts) &&
-                    !copy_ts) {
-                    input_ts_offsets[file_index] -= delta;
-                    if (verbosity > 2 && OnLog)
-                        OnLog(this, 1,
-                              FormatText("timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
-                                         input_ts_offsets[file_index]));
-                    const int64_t d = avutil.av_rescale_q(delta, AV_TIME_BASE_Q, tb);
-                    pkt->dts -= d;
-                    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
-                }
-            }
-
-            // 11: decode
-            if (DecodePacket(ist, ist_index, pkt) < 0) {
-                const std::string text =
-                    FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
-                if (exit_on_error) throw FFmpegException(text);
-                if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
-                continue;
-            }
-        }
-    report:
         // 13
         const int64_t now = avutil.av_gettime();
         if (now - last_report_time > progress_interval) {
@@ -173,6 +122,63 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         RemoveOpenDecoder(*ist);
     }
     finished = !stop_requested.load();
+}
+
+// Steps 7 to 11 for one packet read from input file file_index: false when the
+// packet failed to decode (logged, or raised with xerror).
+bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt) {
+    // 7: streams nobody takes
+    const TInputFileState& file = file_table[file_index];
+    if (pkt->stream_index >= file.nb_streams) return true;
+    const int ist_index = file.ist_index + pkt->stream_index;
+    TInputStreamState& ist = *ist_table[ist_index];
+    if (ist.discard) return true;
+    const AVRational tb = ist.stream->time_base;
+
+    // 8: time offset
+    const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, tb);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+
+    // 9: time scale
+    if (file_index < MAX_FILES && pkt->stream_index < MAX_STREAMS) {
+        const double scale = input_ts_scales[file_index][pkt->stream_index];
+        if (scale != 0) {
+            if (pkt->pts != AV_NOPTS_VALUE)
+                pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
+            if (pkt->dts != AV_NOPTS_VALUE)
+                pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
+        }
+    }
+
+    // 10: discontinuities
+    if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE &&
+        (ic->iformat->flags & AVFMT_TS_DISCONT)) {
+        const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+        const int64_t delta = pkt_dts - ist.next_pts;
+        if ((std::llabs(delta) > static_cast<int64_t>(dts_delta_threshold * 1000000.0) ||
+             pkt_dts + 1 < ist.pts) &&
+            !copy_ts) {
+            input_ts_offsets[file_index] -= delta;
+            if (verbosity > 2 && OnLog)
+                OnLog(this, 1,
+                      FormatText("timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
+                                 input_ts_offsets[file_index]));
+            const int64_t d = avutil.av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+            pkt->dts -= d;
+            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+        }
+    }
+
+    // 11: decode
+    if (DecodePacket(ist, ist_index, pkt) < 0) {
+        const std::string text =
+            FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
+        if (exit_on_error) throw FFmpegException(text);
+        if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
+        return false;
+    }
+    return true;
 }
 
 void TCustomFFmpeg::RemoveOpenEncoder(const TOutputStreamState& ost) {
