@@ -35,6 +35,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     audio_size = video_size = extra_size = 0;
     dup_frames = drop_frames = 0;
     transcode_outputs = outputs;
+    first_output_pos = 0;
     try {
         SetUpTranscode(outputs, output_count, inputs, input_count, maps, map_count);
         RunTranscodeLoop(outputs, output_count, inputs, input_count);
@@ -47,12 +48,14 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
 }
 
 void TCustomFFmpeg::FreeTranscodeTables() {
+    // Output streams first: an encoder thread stops before anything it uses goes.
     ost_table.clear();
     ist_table.clear();
     file_table.clear();
     encoded_packet.reset();
     copy_packet.reset();
     decoded_frame.reset();
+    transcode_outputs = nullptr;
 }
 
 int TCustomFFmpeg::FindProgramStream(AVFormatContext** inputs, int input_count, int program, AVMediaType type) {
