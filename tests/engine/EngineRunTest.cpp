@@ -1,6 +1,8 @@
 // Runs of the engine component: the order and number of the termination
 // events with 0, 1 and 2 threads, stopping, removing and clearing tasks while
 // a run goes, and the start checks.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "tests/engine/EngineFixture.h"
@@ -365,4 +367,96 @@ TEST_F(EngineTest, ThreadPrioritiesRunEvenWhereTheSystemRefusesThem) {
     ASSERT_TRUE(recorder.WaitEndOfRun());
     for (const TEvent& e : recorder.Of('t'))
         if (e.index >= 0) ExpectCompleted(e);
+}
+
+namespace {
+
+// Raises the preview event the way a worker's video path does.
+class TPreviewEngine : public TDAzaduVED {
+public:
+    using TDAzaduVED::TDAzaduVED;
+    void Preview(int index, int frame) { DoPreviewBitmap(Task(index), nullptr, frame, frame * 1000); }
+};
+
+}  // namespace
+
+TEST_F(EngineTest, PreviewPicturesReachTheWindowsThread) {
+    TPreviewEngine preview(&loop);
+    const std::string src = MakeRealAc3(dir, "in.rm", 1.0);
+    ASSERT_EQ(preview.AddTask(src), 0);
+    std::vector<std::pair<int, std::thread::id>> seen;
+    preview.SetOnPreviewBitmap([&](int index, TBitmap*, int frame, int64_t pts) {
+        EXPECT_EQ(pts, frame * 1000);
+        seen.emplace_back(frame, std::this_thread::get_id());
+    });
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        preview.Preview(0, 1);
+        preview.Preview(0, 2);
+        done = true;
+        loop.Wake();
+    });
+    ASSERT_TRUE(loop.RunUntil([&] { return done.load(); }));
+    worker.join();
+    preview.Preview(0, 3);  // on the window's thread itself: at once
+    ASSERT_EQ(seen.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(seen[i].first, i + 1);
+        EXPECT_EQ(seen[i].second, std::this_thread::get_id());
+    }
+}
+
+TEST_F(EngineTest, AnInputOfUnknownLengthReportsMinusOneAsItsTotal) {
+    // Raw samples through a pipe: nothing tells the length in advance.
+    const std::string fifo = dir.File("pcm.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        std::ofstream pipe(fifo, std::ios::binary);
+        const auto tone = MakeSine(44100, 440.0, 3.0);
+        for (float s : tone) {
+            const int16_t v[2] = {static_cast<int16_t>(s * 32767), static_cast<int16_t>(s * 32767)};
+            pipe.write(reinterpret_cast<const char*>(v), sizeof v);  // the raw reader's stereo
+        }
+    });
+    TInputOptions in;
+    in.FileFormat = "s16le";
+    const int index = engine->AddTask(fifo, &in);
+    EXPECT_EQ(index, 0) << engine->LastErrorText();
+    if (index == 0) {
+        TOutputOptions out;
+        out.AudioCodec = "libmp3lame";
+        out.AudioChannels = 1;
+        ASSERT_TRUE(engine->SetOutputFile(0, dir.File("pcm.mp3"), &out)) << engine->LastErrorText();
+        engine->SetProgressInterval(100);
+        engine->StartConvert(1);
+        ASSERT_TRUE(recorder.WaitEndOfRun());
+    }
+    writer.join();
+    const auto p = recorder.Of('p');
+    ASSERT_FALSE(p.empty());
+    for (const TEvent& e : p) EXPECT_EQ(e.progress.TotalOutputDuration, -1);
+    EXPECT_GT(p.back().progress.CurrentDuration, 2500);
+    ExpectCompleted(recorder.Of('t')[0]);
+}
+
+TEST_F(EngineTest, UnloadingTheLibrariesStopsTheRunFirst) {
+    const std::string src = MakeRealAc3(dir, "long.rm", 60.0, 44100, 2);
+    ASSERT_EQ(AddMp3Task(src, dir.File("a.mp3")), 0);
+    ASSERT_EQ(AddMp3Task(src, dir.File("b.mp3")), 1);
+    engine->SetProgressInterval(100);
+    engine->StartConvert(1);
+    ASSERT_TRUE(loop.RunUntil([&] { return !recorder.Of('p').empty(); }));
+    engine->UnloadLibraries();
+    EXPECT_FALSE(engine->LibrariesLoaded());
+    EXPECT_EQ(LiveTaskThreads(), 0u);
+    EXPECT_EQ(engine->TaskCount(), 0);
+    ASSERT_EQ(recorder.end_of_runs.load(), 1);
+    const auto t = recorder.Of('t');
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t.back().index, -1);
+    // The stopped file was finished properly before the libraries went.
+    const DecodedAudio mp3 = DecodeMp3(dir.File("a.mp3"));
+    EXPECT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_FALSE(std::ifstream(dir.File("b.mp3")).good());
+    ASSERT_TRUE(engine->LoadLibraries("")) << engine->LastErrorText();
 }
