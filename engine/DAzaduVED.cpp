@@ -125,7 +125,7 @@ bool TCustomDAzaduVED::LoadLibraries(const std::string& folder) {
         return false;
     }
     avutil.av_log_set_callback(&CaptureLibraryLog);
-    avutil.av_log_set_level(CoreToLibLogLevel(log_level_ - 1));
+    avutil.av_log_set_level(CoreToLibLogLevel(LogLevel() - 1));
     LogThreshold = LibToCoreLogLevel(avutil.av_log_get_level());
     return true;
 }
@@ -165,9 +165,9 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
     };
     try {
         task->ReInitialize();
-        task->SetVerbosity(log_level_ - 1);
-        task->preview_flags = static_cast<uint8_t>((task->preview_flags & ~3) | (preview_ ? 1 : 0) |
-                                                   (preview_bitmap_ ? 2 : 0));
+        task->SetVerbosity(LogLevel() - 1);
+        task->preview_flags = static_cast<uint8_t>((task->preview_flags & ~3) | (Preview() ? 1 : 0) |
+                                                   (PreviewBitmap() ? 2 : 0));
         task->OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts) {
             DoPreviewBitmap(static_cast<TFFmpeg*>(sender), bitmap, frame, pts);
         };
@@ -310,8 +310,8 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
 
 void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
     // The task is claimed and not yet reported: only its termination frees it.
-    task->progress_interval = static_cast<int64_t>(progress_interval_) * 1000;
-    task->SetVerbosity(log_level_ - 1);
+    task->progress_interval = static_cast<int64_t>(ProgressInterval()) * 1000;
+    task->SetVerbosity(LogLevel() - 1);
     if (!in_thread) {
         task->thread_id = window_->ThreadId();
         bool dropped;
@@ -322,10 +322,10 @@ void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
         if (dropped)
             task->Stop();
         else
-            task->Start(false, thread_priority_);
+            task->Start(false, ThreadPriority());
         return;
     }
-    TFFmpegThread* thread = task->Start(true, thread_priority_);
+    TFFmpegThread* thread = task->Start(true, ThreadPriority());
     if (!thread) return;  // ended already (start checks), or ending
     task->thread_id = thread->ThreadID();
     {

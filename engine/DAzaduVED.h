@@ -2,6 +2,7 @@
 // The engine component: a list of transcoding tasks, run a given number at a
 // time on worker threads (or one after another on the window's thread), with
 // progress, termination, log, hook and preview events.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -71,15 +72,15 @@ public:
     // The reason of the last failed LoadLibraries, AddTask or SetOutputFile.
     const std::string& LastErrorText() const { return last_error_text_; }
 
-    TLogLevel LogLevel() const { return log_level_; }
+    TLogLevel LogLevel() const { return log_level_.load(); }
     void SetLogLevel(TLogLevel value);
-    bool Preview() const { return preview_; }
+    bool Preview() const { return preview_.load(); }
     void SetPreview(bool value);
-    bool PreviewBitmap() const { return preview_bitmap_; }
+    bool PreviewBitmap() const { return preview_bitmap_.load(); }
     void SetPreviewBitmap(bool value);
-    int ProgressInterval() const { return progress_interval_; }
+    int ProgressInterval() const { return progress_interval_.load(); }
     void SetProgressInterval(int ms);  // 100 or less is stored as 100
-    TConvertPriority ThreadPriority() const { return thread_priority_; }
+    TConvertPriority ThreadPriority() const { return thread_priority_.load(); }
     void SetThreadPriority(TConvertPriority value) { thread_priority_ = value; }
 
     // ---- events ----
@@ -159,11 +160,12 @@ private:
     std::string about_;
     std::string last_error_text_;
     int thread_count_ = 0;
-    TLogLevel log_level_ = llInfo;
-    int progress_interval_ = 500;
-    TConvertPriority thread_priority_ = tpNormal;
-    bool preview_ = false;
-    bool preview_bitmap_ = false;
+    // Read by workers when they start the next task: atomic.
+    std::atomic<TLogLevel> log_level_{llInfo};
+    std::atomic<int> progress_interval_{500};
+    std::atomic<TConvertPriority> thread_priority_{tpNormal};
+    std::atomic<bool> preview_{false};
+    std::atomic<bool> preview_bitmap_{false};
 
     mutable std::mutex events_lock_;  // guards the six handlers
     TBeforeHookEvent on_before_hook_;

@@ -238,13 +238,14 @@ TEST_F(ConvertToolTest, EngineOptionsReachTheOutputs) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("TODO: option - threads"), std::string::npos) << run.err;
     EXPECT_TRUE(OutputFiles().empty());
-    run = Convert({"-o", out, "--option", "t=0.5", src});
+    const std::string longer = MakeRealAc3(dir, "b.rm", 4.0);
+    run = Convert({"-o", out, "--option", "t=1", longer});
     EXPECT_EQ(run.status, 0) << run.err;
-    const DecodedAudio audio = DecodeMp3(out + "a.mp3");
+    const DecodedAudio audio = DecodeMp3(out + "b.mp3");
     ASSERT_TRUE(audio.ok);
-    // The limit ends the file at a packet boundary at or after 0.5 s.
-    EXPECT_GE(audio.Seconds(), 0.45);
-    EXPECT_LT(audio.Seconds(), 0.9);
+    // The limit ends the file at a packet boundary at or after 1 s, well before 4 s.
+    EXPECT_GE(audio.Seconds(), 0.95);
+    EXPECT_LT(audio.Seconds(), 2.0);
 }
 
 TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
