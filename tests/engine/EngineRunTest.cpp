@@ -460,3 +460,29 @@ TEST_F(EngineTest, UnloadingTheLibrariesStopsTheRunFirst) {
     EXPECT_FALSE(std::ifstream(dir.File("b.mp3")).good());
     ASSERT_TRUE(engine->LoadLibraries("")) << engine->LastErrorText();
 }
+
+TEST_F(EngineTest, TheWindowsStopPathStopsAndClearsWhileWorkersRun) {
+    // What the converter's Stop button does: stop, then clear at once, without
+    // waiting for the workers; they end on their own and the run still ends.
+    for (int i = 0; i < 3; ++i) {
+        const std::string src = MakeRealAc3(dir, "long" + std::to_string(i) + ".rm", 60.0, 44100, 2);
+        ASSERT_EQ(AddMp3Task(src, dir.File("out" + std::to_string(i) + ".mp3")), i);
+    }
+    engine->SetProgressInterval(100);
+    engine->StartConvert(2);
+    ASSERT_TRUE(loop.RunUntil([&] { return recorder.Of('p').size() >= 2; }));
+    engine->StopConvert();
+    engine->ClearTasks();
+    EXPECT_EQ(engine->TaskCount(), 0);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    WaitForTaskThreads();
+    // Cleared tasks report nothing under indexes that are no longer theirs.
+    for (const TEvent& e : recorder.Of('t')) {
+        if (e.index >= 0) EXPECT_FALSE(e.terminate.Finished);
+    }
+    EXPECT_EQ(recorder.end_of_runs.load(), 1);
+    // The files that were being written were closed properly.
+    EXPECT_TRUE(DecodeMp3(dir.File("out0.mp3")).ok);
+    EXPECT_TRUE(DecodeMp3(dir.File("out1.mp3")).ok);
+    EXPECT_FALSE(std::ifstream(dir.File("out2.mp3")).good());
+}
