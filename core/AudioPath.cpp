@@ -67,7 +67,7 @@ int FillPlanes(std::array<uint8_t*, kMaxChannels>& planes, uint8_t* buf, AVSampl
 void TCustomFFmpeg::StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost) {
     AVCodecContext* enc = ost.enc;
     std::vector<TFramePtr> pool;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 16; ++i) {
         TFramePtr frame(avutil.av_frame_alloc());
         if (!frame) throw FFmpegException("av_malloc failed");
         frame->format = enc->sample_fmt;
@@ -232,6 +232,7 @@ void TCustomFFmpeg::EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& o
             throw FFmpegException("Audio encoding failed");
         frame->pts = ost.enc_next_pts;
         ost.enc_next_pts += samples;
+        ost.frames_submitted++;
         ost.encoder_worker->Submit(frame);
         return;
     }
@@ -251,6 +252,7 @@ void TCustomFFmpeg::EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& o
         throw FFmpegException("Audio encoding failed");
     frame->pts = ost.enc_next_pts;
     ost.enc_next_pts += samples;
+    ost.frames_submitted++;
     SendAudioToEncoder(os, ost, frame);
 }
 

@@ -27,7 +27,13 @@ void TEncoderWorker::RaiseFailure() {
 
 AVFrame* TEncoderWorker::Acquire() {
     std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [this] { return !free_.empty() || failure_; });
+    if (free_.empty()) {
+        // The encoder is the slower side: wait until half the pool is back, so
+        // that the two threads hand over in batches instead of frame by frame.
+        reader_waiting_ = true;
+        changed_.wait(guard, [this] { return free_.size() >= pool_.size() / 2 || failure_; });
+        reader_waiting_ = false;
+    }
     RaiseFailure();
     AVFrame* frame = free_.front();
     free_.pop_front();
@@ -35,12 +41,14 @@ AVFrame* TEncoderWorker::Acquire() {
 }
 
 void TEncoderWorker::Submit(AVFrame* frame) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         RaiseFailure();
         queued_.push_back(frame);
+        wake = encoder_waiting_;
     }
-    changed_.notify_all();
+    if (wake) changed_.notify_all();
 }
 
 void TEncoderWorker::Finish() {
@@ -60,7 +68,9 @@ void TEncoderWorker::Body() {
         bool drain = false;
         {
             std::unique_lock<std::mutex> guard(lock_);
+            encoder_waiting_ = true;
             changed_.wait(guard, [this] { return stopping_ || draining_ || !queued_.empty(); });
+            encoder_waiting_ = false;
             if (stopping_) return;
             if (!queued_.empty()) {
                 frame = queued_.front();
@@ -78,10 +88,12 @@ void TEncoderWorker::Body() {
             return;
         }
         if (drain) return;
+        bool wake = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
             free_.push_back(frame);
+            wake = reader_waiting_ && free_.size() >= pool_.size() / 2;
         }
-        changed_.notify_all();
+        if (wake) changed_.notify_all();
     }
 }

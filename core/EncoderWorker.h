@@ -42,6 +42,8 @@ private:
     std::deque<AVFrame*> free_;
     std::deque<AVFrame*> queued_;
     bool draining_ = false;
+    bool reader_waiting_ = false;
+    bool encoder_waiting_ = false;
     bool stopping_ = false;
     std::exception_ptr failure_;
     std::thread thread_;

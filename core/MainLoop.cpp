@@ -39,9 +39,14 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         for (const auto& ost : ost_table) {
             const TInputStreamState& ist = *ist_table[ost->source_index];
             const AVMediaType type = ost->stream->codecpar->codec_type;
+            // Encoded audio counts what went to its encoder: the same whether the
+            // encoder runs on this thread or lags behind on its own.
+            const bool encoded_audio = type == AVMEDIA_TYPE_AUDIO && ost->encoding_needed;
             double opts;
             if (type == AVMEDIA_TYPE_VIDEO && ost->encoding_needed)
                 opts = static_cast<double>(ost->sample_clock) * Q(ost->enc->time_base);
+            else if (encoded_audio)
+                opts = static_cast<double>(ost->enc_next_pts) / ost->enc->sample_rate;
             else
                 opts = ost->cur_pts == AV_NOPTS_VALUE ? 0.0
                                                       : static_cast<double>(ost->cur_pts) * Q(ost->stream->time_base);
@@ -56,7 +61,8 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
                     if (!input_sync) file_index = ist.file_index;
                 }
             }
-            if (type >= 0 && type < static_cast<int>(max_frames.size()) && ost->frame_number >= max_frames[type]) {
+            const int frames = encoded_audio ? ost->frames_submitted : ost->frame_number.load();
+            if (type >= 0 && type < static_cast<int>(max_frames.size()) && frames >= max_frames[type]) {
                 file_index = -1;
                 break;
             }
