@@ -8,6 +8,19 @@
 #include "core/OptionText.h"
 #include "engine/LogCapture.h"
 
+// Holds a component's event lock; letting it go delivers the library lines
+// that arrived meanwhile.
+class TEventGuard {
+public:
+    explicit TEventGuard(TCustomDAzaduVED& component) : component_(component) { component_.event_lock_.lock(); }
+    ~TEventGuard() { component_.ReleaseEventLock(); }
+    TEventGuard(const TEventGuard&) = delete;
+    TEventGuard& operator=(const TEventGuard&) = delete;
+
+private:
+    TCustomDAzaduVED& component_;
+};
+
 TLogLevel CoreLevelToLogLevel(int level) {
     if (level < 0) return llQuiet;
     if (level >= 4) return llAll;
@@ -47,7 +60,8 @@ void TCustomDAzaduVED::Shutdown() {
     }
     // Every worker of ours ends before the event lock and the tasks go.
     WaitFor([this] { return active_ == 0; });
-    { std::lock_guard<std::recursive_mutex> pass(event_lock_); }
+    { TEventGuard pass(*this); }
+    while (releasing_.load() != 0) std::this_thread::yield();
     std::lock_guard<std::mutex> guard(state_lock_);
     tasks_.Clear();
 }
@@ -349,7 +363,7 @@ void TCustomDAzaduVED::TimerFired() {
     if (task) {
         StartTask(task, false);
     } else if (end) {
-        std::lock_guard<std::recursive_mutex> lock(event_lock_);
+        TEventGuard lock(*this);
         RaiseEndOfRun();
     }
 }
@@ -439,7 +453,7 @@ void TCustomDAzaduVED::DoLog(TFFmpeg* task, int core_level, const std::string& m
 }
 
 void TCustomDAzaduVED::RaiseLog(int index, int core_level, const std::string& message) {
-    std::lock_guard<std::recursive_mutex> lock(event_lock_);
+    TEventGuard lock(*this);
     if (const TLogEvent handler = OnLog()) handler(index, CoreLevelToLogLevel(core_level), message);
 }
 
@@ -450,7 +464,52 @@ void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, int core_level
         std::lock_guard<std::mutex> guard(state_lock_);
         if (TFFmpeg* task = tasks_.FindByThreadID(thread)) index = task->index;
     }
-    RaiseLog(index, core_level, line);
+    {
+        std::lock_guard<std::mutex> guard(pending_lock_);
+        pending_lines_.push_back(TPendingLine{index, core_level, line});
+    }
+    // Mostly the lock is free (or ours already) and the line goes out at once,
+    // on this thread; otherwise its holder delivers it when letting go.
+    if (event_lock_.try_lock()) ReleaseEventLock();
+}
+
+void TCustomDAzaduVED::DeliverPendingLines() {
+    for (;;) {
+        std::vector<TPendingLine> lines;
+        {
+            std::lock_guard<std::mutex> guard(pending_lock_);
+            if (pending_lines_.empty()) return;
+            lines.swap(pending_lines_);
+        }
+        const TLogEvent handler = OnLog();
+        for (const TPendingLine& line : lines) {
+            if (!handler) continue;
+            try {
+                handler(line.index, CoreLevelToLogLevel(line.core_level), line.text);
+            } catch (...) {
+                // A log handler's failure must not take the lock holder down with it.
+            }
+        }
+    }
+}
+
+void TCustomDAzaduVED::ReleaseEventLock() {
+    for (;;) {
+        DeliverPendingLines();
+        // Counted, so that the component is not destroyed under the look below.
+        ++releasing_;
+        event_lock_.unlock();
+        bool more;
+        {
+            std::lock_guard<std::mutex> guard(pending_lock_);
+            more = !pending_lines_.empty();
+        }
+        // A line came in after the last look: deliver it unless someone else
+        // holds the lock now (then they will).
+        const bool again = more && event_lock_.try_lock();
+        --releasing_;  // the last touch of the component unless again
+        if (!again) return;
+    }
 }
 
 void TCustomDAzaduVED::DoPreviewBitmap(TFFmpeg* task, TBitmap* ABitmap, int AFrameNumber, int64_t APTS) {
@@ -471,14 +530,14 @@ void TCustomDAzaduVED::DoProgress(TFFmpeg* task, int AFrameNumber, int AFPS, int
     bool detached;
     const int index = IndexOf(task, detached);
     if (detached) return;
-    std::lock_guard<std::recursive_mutex> lock(event_lock_);
+    TEventGuard lock(*this);
     if (const TProgressEvent handler = OnProgress())
         handler(index, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);
 }
 
 void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
     if (!task) {
-        std::lock_guard<std::recursive_mutex> lock(event_lock_);
+        TEventGuard lock(*this);
         RaiseEndOfRun();
         return;
     }
@@ -497,7 +556,7 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
     // A task removed while it ran is ours to free; its index names another task now.
     if (detached) delete task;
 
-    std::lock_guard<std::recursive_mutex> lock(event_lock_);
+    TEventGuard lock(*this);
     if (!detached) {
         if (const TTerminateEvent handler = OnTerminate())
             handler(info.Index, info.Finished, info.Exception, info.Message);

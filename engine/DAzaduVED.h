@@ -178,7 +178,24 @@ private:
     TWindowThread* window_;
     // Serialises OnLog, OnProgress and OnTerminate and the counting of ended
     // tasks. Recursive: a handler may make calls that raise events again.
+    // Taken through TEventGuard, whose release hands over queued library lines.
     std::recursive_mutex event_lock_;
+    // Library lines that found the event lock taken. A library line never
+    // waits for the event lock: its holder may be waiting for the thread that
+    // logged (a handler blocked on the window's thread, or on a second
+    // component's handler that logs in turn). The holder delivers them when it
+    // lets the lock go.
+    struct TPendingLine {
+        int index;
+        int core_level;
+        std::string text;
+    };
+    std::mutex pending_lock_;
+    std::vector<TPendingLine> pending_lines_;
+    std::atomic<int> releasing_{0};  // threads between letting the lock go and their last look
+    void ReleaseEventLock();
+    void DeliverPendingLines();
+    friend class TEventGuard;
     // Guards the task list and the run counters; never held while a handler runs.
     mutable std::mutex state_lock_;
     std::condition_variable state_changed_;

@@ -186,6 +186,57 @@ TEST_F(LogCaptureTest, AHandlerThatLogsUnderTheEventLockDoesNotDeadlock) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "from the other thread"), lines.end());
 }
 
+TEST_F(LogCaptureTest, AHandlerWaitingForTheWindowWhileItLogsDoesNotDeadlock) {
+    // OnTerminate holds the event lock and waits for the window's thread, which
+    // meanwhile makes a library call that logs: the line cannot wait for the lock.
+    AddThreeTasks(0.5);
+    recorder.on_terminate = [&](int index) {
+        if (index == 1) loop.RunAndWait([] { LibraryLog(nullptr, AV_LOG_INFO, "from the window\n"); });
+    };
+    engine->StartConvert(1);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    const auto logs = recorder.Of('l');
+    auto it = std::find_if(logs.begin(), logs.end(), [](const TEvent& e) { return e.text == "from the window"; });
+    ASSERT_NE(it, logs.end());
+    EXPECT_EQ(it->index, -1);
+}
+
+TEST_F(LogCaptureTest, TwoComponentsWhoseHandlersLogAtOnceDoNotDeadlock) {
+    // Each component's handler logs through the library while the other's
+    // handler does the same: every line still reaches both components.
+    TDAzaduVED second(&loop);
+    TRecorder other;
+    other.Attach(second, &loop);
+    const std::string src = MakeRealAc3(dir, "a.rm", 0.5);
+    ASSERT_EQ(AddMp3Task(src, dir.File("a.mp3")), 0);
+    ASSERT_EQ(second.AddTask(src), 0);
+    TOutputOptions out;
+    out.AudioCodec = "libmp3lame";
+    ASSERT_TRUE(second.SetOutputFile(0, dir.File("b.mp3"), &out));
+    std::atomic<int> inside{0};
+    auto meet = [&](const char* who) {
+        ++inside;
+        // Both handlers hold their own event lock before either logs.
+        for (int i = 0; i < 200 && inside.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        LibraryLog(nullptr, AV_LOG_INFO, "%s\n", who);
+    };
+    recorder.on_terminate = [&](int index) {
+        if (index == 0) meet("first");
+    };
+    other.on_terminate = [&](int index) {
+        if (index == 0) meet("second");
+    };
+    engine->StartConvert(1);
+    second.StartConvert(1);
+    ASSERT_TRUE(loop.RunUntil([&] { return recorder.end_of_runs.load() == 1 && other.end_of_runs.load() == 1; }));
+    for (TRecorder* r : {&recorder, &other}) {
+        std::set<std::string> texts;
+        for (const TEvent& e : r->Of('l')) texts.insert(e.text);
+        EXPECT_TRUE(texts.count("first"));
+        EXPECT_TRUE(texts.count("second"));
+    }
+}
+
 TEST(LogListTest, NodesAreReusedByThreadAndFreedByClear) {
     TLogList list;
     EXPECT_EQ(list.NodeCount(), 0u);
