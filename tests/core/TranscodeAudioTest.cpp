@@ -112,4 +112,18 @@ TEST_F(TranscodeTest, SixChannelAc3MixesDownToStereo) {
     EXPECT_LT(Peak(left), 1.0);
 }
 
+// A RealAudio 3 file (.ra header, no RealMedia chunks) with 14.4 audio.
+TEST_F(TranscodeTest, RealAudio3FileConvertsToo) {
+    const std::string src = MakeFixture(dir, "in.ra", "ra3", {"--seconds", "2"});
+    const std::string dst = dir.File("out.mp3");
+    const double in_seconds = ReadMediaInfo(src).AudioSeconds();
+    ASSERT_GT(in_seconds, 1.5);
+    ASSERT_EQ(Convert(src, dst, 1, 22050, 64), "") << AllLines();
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_EQ(mp3.rate, 22050);
+    EXPECT_NEAR(mp3.Seconds(), in_seconds, Mp3FrameSeconds(22050));
+    EXPECT_NEAR(DominantFrequency(Slice(mp3.Channel(0), mp3.rate, 0.3, 1.7), mp3.rate), 440.0, 3.0);
+}
+
 }  // namespace
