@@ -45,13 +45,13 @@ void SetCurrentThreadPriority(TConvertPriority priority) {
 }
 
 TSuspendedThread::TSuspendedThread(TConvertPriority priority) : priority_(priority) {
-    {
-        std::lock_guard<std::mutex> guard(Live().lock);
-        ++Live().count;
-    }
+    // Raises std::system_error when the system gives no thread; the body waits
+    // for Resume, so counting it afterwards is in time.
     std::thread thread(&TSuspendedThread::Body, this);
     id_ = thread.get_id();
     thread.detach();
+    std::lock_guard<std::mutex> guard(Live().lock);
+    ++Live().count;
 }
 
 TSuspendedThread::~TSuspendedThread() = default;

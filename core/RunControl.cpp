@@ -52,7 +52,18 @@ TFFmpegThread* TCustomFFmpeg::Start(bool in_thread, TConvertPriority priority) {
         Run();
         return nullptr;
     }
-    auto* thread = new TFFmpegThread(this, priority);
+    TFFmpegThread* thread = nullptr;
+    try {
+        thread = new TFFmpegThread(this, priority);
+    } catch (const std::exception& e) {
+        // No worker: the task still ends, once, with the reason.
+        FreeFiles();
+        Log(-1, e.what());
+        exception = true;
+        message = e.what();
+        TerminateStep();
+        return nullptr;
+    }
     worker_thread = thread;
     return thread;
 }
@@ -69,7 +80,16 @@ void TCustomFFmpeg::Stop() {
             end_now = true;
         }
     }
-    if (end_now) (new TDoTerminateThread(this))->Resume();
+    if (!end_now) return;
+    TDoTerminateThread* thread = nullptr;
+    try {
+        thread = new TDoTerminateThread(this);
+    } catch (const std::exception&) {
+        // No thread to end it on: end it here.
+        TerminateStep();
+        return;
+    }
+    thread->Resume();
 }
 
 void TCustomFFmpeg::Abort() { stop_requested = true; }
