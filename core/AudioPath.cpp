@@ -104,6 +104,16 @@ void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& os
     if (dec_channels < 1 || dec_channels > kMaxChannels || dec_rate < 1) return;
 
     if (enc_channels != dec_channels) ost.resample_needed = 1;
+    // A decoder that changes its channel count or rate midway (a hostile or
+    // spliced file) gets converters made for what it hands out now; the old
+    // ones would read past the block.
+    if (dec_channels != ost.swr_in_channels || dec_rate != ost.swr_in_rate) {
+        ost.resampler.reset();
+        ost.converter.reset();
+        ost.convert_pair = -6;
+        ost.swr_in_channels = dec_channels;
+        ost.swr_in_rate = dec_rate;
+    }
     if (ost.resample_needed && !ost.resampler) {
         if (ist.dec->sample_fmt != AV_SAMPLE_FMT_S16 && verbosity > 0 && OnLog)
             OnLog(this, 1, "Warning, using s16 intermediate sample format for resampling");

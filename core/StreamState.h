@@ -65,6 +65,8 @@ struct TOutputStreamState {
     TSwrPtr resampler;               // rate and channel change (and format)
     int convert_pair = -6;
     TSwrPtr converter;               // format change only
+    int swr_in_channels = 0;         // the input both were made for
+    int swr_in_rate = 0;
     TAudioFifoPtr sample_fifo;       // samples in the encoder's format awaiting a whole frame
     TFramePtr enc_frame;             // reused frame handed to the encoder
     int enc_frame_capacity = 0;      // samples per channel its buffer holds
