@@ -212,6 +212,11 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         task = tasks_.Items(index);
+        // Its worker owns the core now (or it has ended): no options change under it.
+        if (task->claimed) {
+            last_error_text_ = "The task has been started already";
+            return false;
+        }
     }
     try {
         if (options) {

@@ -164,6 +164,16 @@ TEST_F(EngineTest, StopDuringTheRunEndsTheRunningFileShortAndTheRestUnrun) {
     EXPECT_FALSE(std::ifstream(dir.File("out1.mp3")).good());
 }
 
+TEST_F(EngineTest, AStartedTaskTakesNoFurtherOutput) {
+    AddThreeTasks();
+    engine->StartConvert(1);
+    EXPECT_FALSE(engine->SetOutputFile(0, dir.File("more.mp3")));
+    EXPECT_EQ(engine->LastErrorText(), "The task has been started already");
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    EXPECT_FALSE(engine->SetOutputFile(2, dir.File("more.mp3")));
+    EXPECT_EQ(recorder.Of('t').size(), 4u);
+}
+
 TEST_F(EngineTest, StopAfterTheRunDoesNothing) {
     AddThreeTasks();
     engine->StartConvert(1);
