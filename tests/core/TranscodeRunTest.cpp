@@ -408,4 +408,40 @@ TEST_F(TranscodeRunTest, AsyncCutsAnEarlyStartAndStretchesSmallDrifts) {
     }
 }
 
+// Noise behind a RealMedia signature, and RealMedia files with their middles
+// overwritten by noise: whatever opens must run to an end without a crash.
+TEST_F(TranscodeRunTest, HostileInputsEndCleanly) {
+    const std::string good = MakeRealAc3(dir, "good.rm", 2.0, 44100, 2);
+    const std::string good_bytes = ReadFileBytes(good);
+    int ran = 0;
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        std::string src;
+        if (seed <= 3) {
+            src = MakeRandom(dir, "noise.rm", 20000 * seed, seed, true);
+        } else {
+            // The header kept, the rest from another seed's noise.
+            const std::string noise = ReadFileBytes(MakeRandom(dir, "n.bin", good_bytes.size(), seed));
+            std::string bytes = good_bytes;
+            for (size_t i = 600 + seed * 100; i < bytes.size(); i += seed) bytes[i] = noise[i];
+            src = dir.File("mixed.rm");
+            std::ofstream(src, std::ios::binary) << bytes;
+        }
+        core.ResetOptionState();
+        if (!core.OpenInputFile(src)) continue;
+        core.SetCodecName('a', "libmp3lame");
+        ASSERT_TRUE(core.SetGenericIntOption("ab", 128000));
+        const std::string dst = dir.File("out.mp3");
+        if (!core.OpenOutputFile(dst)) {
+            core.FreeFiles();
+            continue;
+        }
+        ++ran;
+        const std::string error = Run();
+        if (error.empty() && FileExists(dst)) EXPECT_TRUE(DecodeMp3(dst).ok || FileSize(dst) < 2000);
+        std::remove(dst.c_str());
+    }
+    EXPECT_GE(ran, 3) << "the damaged RealMedia files still open";
+}
+
 }  // namespace
