@@ -149,6 +149,22 @@ TEST_F(ConvertToolTest, TheWindowsSettingsAreTheDefaults) {
     EXPECT_EQ(audio.bitrateKbps, 128);
 }
 
+TEST_F(ConvertToolTest, WithoutSettingsTheWindowsDefaultsApply) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    const TRun run = Convert({"-v", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string folder = dir.File("Documents/My Converted MP3/");
+    const DecodedAudio audio = DecodeMp3(folder + "a.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_EQ(audio.channels, 2);
+    EXPECT_EQ(audio.rate, 44100);
+    EXPECT_EQ(audio.bitrateKbps, 256);
+    EXPECT_NE(run.err.find("[0] "), std::string::npos) << "verbose shows the engine's lines";
+    // Overwriting is on by default, as in the window on its first start.
+    EXPECT_EQ(Convert({"-q", src}).status, 0);
+    EXPECT_FALSE(fs::exists(folder + "a(1).mp3"));
+}
+
 TEST_F(ConvertToolTest, NamesNeverCollideAndNothingIsReplacedWithoutOverwrite) {
     fs::create_directories(dir.File("x"));
     fs::create_directories(dir.File("y"));
