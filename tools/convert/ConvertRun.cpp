@@ -197,7 +197,9 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     });
     if (options.Verbose)
         engine.SetOnLog([](int index, TLogLevel, const std::string& line) {
-            PrintLine(stderr, "[" + std::to_string(index) + "] " + line);
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            PrintLine(stderr, "[" + std::to_string(index) + "] " + text);
         });
 
     int completed = 0, stopped = 0;
