@@ -66,6 +66,17 @@ TEST_F(EngineTest, TwoThreadsEndEveryTaskOnceAndTheRunLast) {
         EXPECT_NE(t[i].thread, std::this_thread::get_id());
     }
     EXPECT_EQ(indexes, (std::multiset<int>{0, 1, 2}));
+    // Task 2 starts only when one of the first two has ended: its first record
+    // (every finished task makes at least a final one) follows that end.
+    const auto events = recorder.Events();
+    size_t first_end = events.size(), first_of_2 = events.size();
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind == 't' && first_end == events.size()) first_end = i;
+        if (events[i].kind == 'p' && events[i].index == 2 && first_of_2 == events.size()) first_of_2 = i;
+    }
+    ASSERT_LT(first_of_2, events.size());
+    EXPECT_GT(first_of_2, first_end);
+    EXPECT_NE(events[first_end].index, 2);
 }
 
 TEST_F(EngineTest, ThreadCountZeroRunsEveryTaskOnTheWindowThread) {
