@@ -444,4 +444,30 @@ TEST_F(TranscodeRunTest, HostileInputsEndCleanly) {
     EXPECT_GE(ran, 3) << "the damaged RealMedia files still open";
 }
 
+TEST_F(TranscodeRunTest, VideoAndAudioStreamCopyKeepsEveryPacket) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 2.0, "rv10", RealAudio::Ac3);
+    const std::string dst = dir.File("out.avi");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('v', "copy");
+    core.SetCodecName('a', "copy");
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    ASSERT_EQ(Run(), "") << AllLines();
+    EXPECT_TRUE(core.finished);
+    const MediaInfo in = ReadMediaInfo(src);
+    const MediaInfo out = ReadMediaInfo(dst);
+    ASSERT_EQ(out.Get("streams"), "2");
+    for (const char* type : {"video", "audio"}) {
+        SCOPED_TRACE(type);
+        auto packets = [&](const MediaInfo& m) {
+            for (int i = 0; i < 2; ++i)
+                if (m.Get("stream." + std::to_string(i) + ".type") == type)
+                    return m.Number("stream." + std::to_string(i) + ".packets");
+            return -1.0;
+        };
+        EXPECT_GT(packets(in), 10);
+        EXPECT_EQ(packets(out), packets(in));
+    }
+    EXPECT_NEAR(out.AudioSeconds(), in.AudioSeconds(), 0.05);
+}
+
 }  // namespace
