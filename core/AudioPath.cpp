@@ -103,7 +103,7 @@ void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& os
     const int frame_in = 2 * dec_channels;  // bytes of one packed s16 sample over all channels
     if (dec_channels < 1 || dec_channels > kMaxChannels || dec_rate < 1) return;
 
-    if (enc_channels != dec_channels) ost.resample_needed = 1;
+    if (enc_channels != dec_channels || enc_rate != dec_rate) ost.resample_needed = 1;
     // A decoder that changes its channel count or rate midway (a hostile or
     // spliced file) gets converters made for what it hands out now; the old
     // ones would read past the block.
