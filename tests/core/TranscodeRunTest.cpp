@@ -243,7 +243,7 @@ TEST_F(TranscodeRunTest, CopyWithVolumeIsRefused) {
     EXPECT_EQ(Run(), "-acodec copy and -vol are incompatible (frames are not decoded)");
 }
 
-TEST_F(TranscodeRunTest, VolumeDoublesTheLevel) {
+TEST_F(TranscodeRunTest, VolumeScalesTheLevel) {
     const std::string src = MakeRealAc3(dir, "in.rm", 2.0, 44100, 1, {440.0});
     const std::string dst = dir.File("out.mp3");
     core.SetVolume(384);  // 1.5 x
