@@ -58,7 +58,23 @@ struct TJob {
     std::string input;
     std::string output;
     bool output_existed = false;
+    std::string duration;  // what the probe read, as the window shows it; empty when it could not
 };
+
+// The window reads each file's duration before it tries the file as a task.
+std::string ProbeDuration(TDAzaduVED& engine, const std::string& file) {
+    std::string text;
+    try {
+        if (engine.Probe.Open(file)) {
+            TAVFileInfo info;
+            engine.Probe.GetFileInfo(info);
+            text = DurationText(info.Duration);
+        }
+    } catch (const Exception&) {
+    }
+    engine.Probe.Close();
+    return text;
+}
 
 struct TEnded {
     int index;
@@ -145,6 +161,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             ++failed;
             continue;
         }
+        const std::string duration = ProbeDuration(engine, file);
         TInputOptions input;
         input.FileName = file;
         const int index = engine.AddTask(file, &input);
@@ -163,7 +180,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         output.ExtOptions = option_text;
         const std::string name = ChooseOutputName(folder, BaseName(file), options.Overwrite, taken,
                                                   [](const std::string& path) { return fs::exists(path); });
-        TJob job{file, folder + name + ".mp3", fs::exists(folder + name + ".mp3")};
+        TJob job{file, folder + name + ".mp3", fs::exists(folder + name + ".mp3"), duration};
         output.FileName = job.output;
         if (!engine.SetOutputFile(index, job.output, &output)) {
             PrintLine(stderr, file + ": Cannot convert: " + engine.LastErrorText());
@@ -217,7 +234,9 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         clear_status();
         if (e.finished && !e.exception) {
             ++completed;
-            if (!options.Quiet) PrintLine(stdout, job.input + " -> " + job.output + ": Completed");
+            if (!options.Quiet)
+                PrintLine(stdout, job.input + " -> " + job.output + ": Completed" +
+                                      (job.duration.empty() ? "" : " (" + job.duration + ")"));
         } else if (e.exception) {
             ++failed;
             PrintLine(stderr, job.input + ": " + e.message);
