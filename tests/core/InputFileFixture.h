@@ -11,23 +11,16 @@
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
+#include "tests/core/LibLogLines.h"
 #include "tests/common/Fixtures.h"
 
 namespace filetest {
 
 using namespace ardentix::test;
 
-// Lines the library logs while a test runs.
-inline std::mutex LibLinesLock;
-inline std::vector<std::string> LibLines;
-
-inline void CollectLibLine(void*, int level, const char* format, va_list args) {
-    if (level > AV_LOG_INFO) return;
-    char buffer[2048];
-    std::vsnprintf(buffer, sizeof(buffer), format, args);
-    std::lock_guard lock(LibLinesLock);
-    LibLines.emplace_back(buffer);
-}
+using corelog::CollectLibLine;
+using corelog::LibLines;
+using corelog::LibLinesLock;
 
 class FileTest : public ::testing::Test {
 protected:

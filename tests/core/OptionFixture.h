@@ -11,6 +11,7 @@
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
+#include "tests/core/LibLogLines.h"
 #include "core/LogLevel.h"
 
 namespace optiontest {
@@ -21,17 +22,9 @@ struct TLogLine {
     bool operator==(const TLogLine&) const = default;
 };
 
-// Lines the library logs while a test runs (the process-wide log callback).
-inline std::mutex LibLinesLock;
-inline std::vector<std::string> LibLines;
-
-inline void CollectLibLine(void*, int level, const char* format, va_list args) {
-    if (level > AV_LOG_INFO) return;
-    char buffer[1024];
-    std::vsnprintf(buffer, sizeof(buffer), format, args);
-    std::lock_guard lock(LibLinesLock);
-    LibLines.emplace_back(buffer);
-}
+using corelog::CollectLibLine;
+using corelog::LibLines;
+using corelog::LibLinesLock;
 
 class OptionTest : public ::testing::Test {
 protected:
