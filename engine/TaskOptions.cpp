@@ -81,7 +81,8 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     // Colour values are plain 0xBBGGRR values here: no system colours to resolve.
     // The default 0 keeps the core's own padding black (16, 128, 128).
     if (o.PadColor != 0) core.SetPadColor(o.PadColor & 0xFFFFFF);
-    if (o.GopSize > 0) core.SetGenericIntOption("gop", o.GopSize);
+    // The libraries know the group-of-pictures size as "g"; "gop" would be dropped silently.
+    if (o.GopSize > 0) core.SetGenericIntOption("g", o.GopSize);
     if (o.VideoBitrate > 0) core.SetGenericIntOption("vb", o.VideoBitrate);
     if (o.VideoMaxRate > 0) core.SetGenericIntOption("maxrate", o.VideoMaxRate);
     if (o.VideoMinRate > 0) core.SetGenericIntOption("minrate", o.VideoMinRate);

@@ -110,6 +110,7 @@ TEST_F(TaskOptionsTest, EveryFieldReachesItsOption) {
     o.PadLeft = 16;
     o.PadColor = 0x0000FF;  // pure red
     o.VideoBitrate = 500000;
+    o.GopSize = 12;
     o.VideoSync = 1;
     o.VideoTag = "DIVX";
     o.VideoFilters = "null";
@@ -139,6 +140,7 @@ TEST_F(TaskOptionsTest, EveryFieldReachesItsOption) {
     EXPECT_EQ(core.pad_left, 16);
     EXPECT_EQ(core.pad_color, (std::array<int, 3>{76, 85, 255}));
     EXPECT_EQ(CarrierInt(0, "b"), 500000);
+    EXPECT_EQ(CarrierInt(0, "g"), 12);
     EXPECT_EQ(core.video_sync_method, 1);
     EXPECT_EQ(core.video_filters, "null");
     EXPECT_TRUE(core.subtitle_disabled);
