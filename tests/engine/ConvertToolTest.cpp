@@ -211,6 +211,9 @@ TEST_F(ConvertToolTest, BadInputsGiveALineEachAndLeaveNoEmptyFile) {
     for (const std::string& file : {dir.File("missing.rm"), dir.File("noise.rm"), dir.File("empty.rm"),
                                     dir.File("folder.rm")})
         EXPECT_NE(run.err.find(file + ": "), std::string::npos) << file << "\n" << run.err;
+    // Each line names its file once, also where the libraries' message starts with it.
+    for (const std::string& file : bad)
+        EXPECT_EQ(run.err.find(file + ": " + file), std::string::npos) << run.err;
     for (const std::string& name : OutputFiles())
         EXPECT_GT(fs::file_size(out + name), 0u) << name << " is empty";
 }

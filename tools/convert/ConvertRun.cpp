@@ -24,6 +24,13 @@ void PrintLine(FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
+// A failure line: "<file>: <reason>", without naming the file twice when the
+// libraries' message already starts with it.
+std::string FileLine(const std::string& file, const std::string& reason) {
+    if (reason.rfind(file + ": ", 0) == 0) return reason;
+    return file + ": " + reason;
+}
+
 bool IsRegularFile(const std::string& path, std::string& why) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -104,7 +111,7 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
             continue;
         }
         if (!opened) {
-            PrintLine(stderr, file + ": " + probe.LastError());
+            PrintLine(stderr, FileLine(file, probe.LastError()));
             status = 1;
             continue;
         }
@@ -166,7 +173,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         input.FileName = file;
         const int index = engine.AddTask(file, &input);
         if (index < 0) {
-            PrintLine(stderr, file + ": " + engine.LastErrorText());
+            PrintLine(stderr, FileLine(file, engine.LastErrorText()));
             ++failed;
             continue;
         }
@@ -239,7 +246,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
                                       (job.duration.empty() ? "" : " (" + job.duration + ")"));
         } else if (e.exception) {
             ++failed;
-            PrintLine(stderr, job.input + ": " + e.message);
+            PrintLine(stderr, FileLine(job.input, e.message));
         } else {
             ++stopped;
             if (!options.Quiet) PrintLine(stdout, job.input + ": Stopped");
