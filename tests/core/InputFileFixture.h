@@ -11,16 +11,17 @@
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
-#include "tests/core/LibLogLines.h"
+#include "tests/core/CoreTestSupport.h"
 #include "tests/common/Fixtures.h"
 
 namespace filetest {
 
 using namespace ardentix::test;
 
-using corelog::CollectLibLine;
-using corelog::LibLines;
-using corelog::LibLinesLock;
+using coretest::CollectLibLine;
+using coretest::LibLines;
+using coretest::LibLinesLock;
+using coretest::MessageOf;
 
 class FileTest : public ::testing::Test {
 protected:
@@ -73,16 +74,6 @@ protected:
     int savedLibLevel = AV_LOG_INFO;
 };
 
-// The message of the exception the statement raises, or "(no exception)".
-template <typename E, typename F>
-std::string MessageOf(F&& statement) {
-    try {
-        statement();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "(no exception)";
-}
 
 inline bool FileExists(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "rb");

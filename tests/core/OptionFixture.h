@@ -11,7 +11,7 @@
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
-#include "tests/core/LibLogLines.h"
+#include "tests/core/CoreTestSupport.h"
 #include "core/LogLevel.h"
 
 namespace optiontest {
@@ -22,9 +22,10 @@ struct TLogLine {
     bool operator==(const TLogLine&) const = default;
 };
 
-using corelog::CollectLibLine;
-using corelog::LibLines;
-using corelog::LibLinesLock;
+using coretest::CollectLibLine;
+using coretest::LibLines;
+using coretest::LibLinesLock;
+using coretest::MessageOf;
 
 class OptionTest : public ::testing::Test {
 protected:
@@ -83,15 +84,5 @@ protected:
     int savedLibLevel = AV_LOG_INFO;
 };
 
-// The message of the exception statement raises, or "(no exception)".
-template <typename E, typename F>
-std::string MessageOf(F&& statement) {
-    try {
-        statement();
-    } catch (const E& e) {
-        return e.Message;
-    }
-    return "(no exception)";
-}
 
 }  // namespace optiontest
