@@ -311,6 +311,9 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
 }
 
 bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TOutputOptions* options) {
+    // No handler can remove the task while its options and files are set,
+    // and no run can start it.
+    TEventGuard events(*this);
     TFFmpeg* task;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
@@ -454,7 +457,7 @@ bool TCustomDAzaduVED::Running() const {
 TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed) continue;
+        if (task->claimed || task->run != run_serial_) continue;
         task->claimed = true;
         ++active_;
         return task;
@@ -487,8 +490,12 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
         ended_count_ = 0;
         thread_count_ = thread_count;
         still_to_start_ = 0;
-        for (int i = 0; i < tasks_.Count(); ++i)
-            if (!tasks_.Items(i)->claimed) ++still_to_start_;
+        for (int i = 0; i < tasks_.Count(); ++i) {
+            TFFmpeg* task = tasks_.Items(i);
+            if (task->claimed) continue;
+            task->run = run_serial_;
+            ++still_to_start_;
+        }
         if (still_to_start_ == 0) return;
         run_open_ = true;
         int started = 0;
@@ -551,7 +558,8 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     if (!run_open_) return false;
     if (still_to_start_ > 0) {
         bool fresh = false;
-        for (int i = 0; i < tasks_.Count() && !fresh; ++i) fresh = !tasks_.Items(i)->claimed;
+        for (int i = 0; i < tasks_.Count() && !fresh; ++i)
+            fresh = !tasks_.Items(i)->claimed && tasks_.Items(i)->run == run_serial_;
         if (!fresh) still_to_start_ = 0;
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;

@@ -157,6 +157,8 @@ public:
     // with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
     // False with the reason in LastErrorText; an index outside the list raises.
+    // Runs under the event lock (the window's thread does what is due for it
+    // while it waits for the lock).
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
     // Free the task(s); a started task that has not ended yet is asked to stop
     // and gets its OnTerminate inside this call (see above). An index outside
@@ -164,7 +166,8 @@ public:
     void RemoveTask(int index);
     void ClearTasks();
     // Starts the tasks not started yet, thread_count at a time (0 or less:
-    // one after another on the window's thread).
+    // one after another on the window's thread). Tasks added during the run
+    // wait for the next StartConvert.
     void StartConvert(int thread_count);
     void StopConvert();
 

@@ -31,6 +31,7 @@ public:
 
     // Run bookkeeping of the owning component, guarded by its state lock.
     uint64_t serial = 0;    // the component's name for it; unlike the index it never changes
+    uint64_t run = 0;       // the StartConvert that counted it in (a task added later waits for the next)
     bool claimed = false;   // started, scheduled to end, or ending: one termination will come
     bool reported = false;  // its termination has been taken in: nothing touches it any more
     bool detached = false;  // removed while its worker still had it; its end raises nothing
