@@ -13,6 +13,7 @@
 #include "engine/EventLoop.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/common/AudioCheck.h"
+#include "tests/common/MemoryFile.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Never destroyed: the component must outlive every exit handler.
     static TConversion* conversion = new TConversion;
-    static fuzz::TMemoryFile input("convert-input");
+    static ardentix::test::MemoryFile input("convert-input");
     const size_t rows = std::size(SettingsRows);
     conversion->Run(input.Hold(data, size), SettingsRows[size % rows], size / rows % 4 == 3);
     return 0;
