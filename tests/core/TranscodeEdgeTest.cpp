@@ -16,16 +16,6 @@ using coretest::MessageOf;
 
 namespace {
 
-// A copy of src with every `step`-th byte from `from` (a share of the size) on flipped.
-std::string Damage(const std::string& src, const std::string& dst, double from, int step) {
-    std::string bytes = ReadFileBytes(src);
-    for (size_t i = static_cast<size_t>(static_cast<double>(bytes.size()) * from); i < bytes.size();
-         i += static_cast<size_t>(step))
-        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
-    std::ofstream(dst, std::ios::binary) << bytes;
-    return dst;
-}
-
 // A copy of a RealMedia file that keeps its headers and its data chunk's own
 // header, but not one packet.
 std::string HeadersOnly(const std::string& src, const std::string& dst) {
@@ -50,7 +40,7 @@ protected:
 
 TEST_F(TranscodeEdgeTest, BitstreamFiltersLoseNoPacketAndGiveOutWhatTheyHold) {
     const std::string mp3 = MakeMp3(dir, "in.mp3", 2.0, 44100, 2, 128);
-    const std::string damaged = Damage(mp3, dir.File("damaged.mp3"), 0.3, 13);
+    const std::string damaged = Corrupt(mp3, dir.File("damaged.mp3"), 0.3, 13);
     const std::string wav = MakeWav(dir, "in.wav", 10.0, 44100, 2);
 
     // The damaged MP3 copied as it is: the reference for the filtered copies.
@@ -248,6 +238,8 @@ TEST_F(TranscodeEdgeTest, ConvertedLengthTellsAnInputThatEndedEarly) {
         {"cut while read", 100, 0.25, nullptr, nullptr, true, 2.5},
         {"recording time", 100, 0, "t", "4", false, 4.0},
         {"start offset", 100, 0, "ss", "6", false, full_seconds - 6},
+        {"size limit", 100, 0, "fs", "40000", false, 2.5},
+        {"frame limit", 100, 0, "aframes", "100", false, 2.7},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
