@@ -4,6 +4,7 @@
 // early and headers that lie about their rate.
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <fstream>
 #include <thread>
@@ -125,14 +126,26 @@ TEST_F(TranscodeEdgeTest, PacedReadingEndsAtAStop) {
     core.SetOption("re", "");
     core.SetOption("itsoffset", "3600");
     ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    // The stop comes once the set-up is over and the first packet waits.
+    std::atomic<bool> set_up{false};
+    std::atomic<bool> done{false};
+    core.OnLog = [&](TCustomFFmpeg*, int, const std::string& msg) {
+        if (msg == "Stream mapping:") set_up = true;
+    };
     std::string error = "(not run)";
-    std::thread runner([&] { error = Run(); });
+    std::thread runner([&] {
+        error = Run();
+        done = true;
+    });
+    while (!set_up && !done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     core.stop_requested = true;
     runner.join();
-    EXPECT_EQ(error, "") << AllLines();
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(set_up);
     EXPECT_FALSE(core.finished);
     EXPECT_FALSE(core.EndedShort()) << "a stopped run is not told as short";
+    EXPECT_TRUE(DecodeMp3(dst).ok || FileSize(dst) < 2000) << "a valid file, if any audio went out";
 }
 
 // "b" is the video bit rate and "ab" the audio one, in whatever order.
