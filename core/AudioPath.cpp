@@ -79,6 +79,7 @@ void TCustomFFmpeg::StartEncoderThread(AVFormatContext* os, TOutputStreamState& 
     }
     ost.encoder_worker = std::make_unique<TEncoderWorker>(
         [this, os, &ost](const AVFrame* frame) { SendAudioToEncoder(os, ost, frame); }, std::move(pool));
+    helper_thread_id = ost.encoder_worker->ThreadId();
 }
 
 void TCustomFFmpeg::PrepareAudioEncoder(TOutputStreamState& ost) {

@@ -88,6 +88,8 @@ public:
     uint8_t preview_flags = 0;           // bit 0: preview window, bit 1: preview-bitmap callback
     int index = -1;                      // position in the engine's task list
     std::atomic<std::thread::id> thread_id{};  // thread running the task, for the log capture
+    // A second thread working for the running task (its audio encoder's), for the log capture.
+    std::atomic<std::thread::id> helper_thread_id{};
 
     // ---- options ----
     // Resets the option state to its defaults and makes a fresh generic option
@@ -336,6 +338,11 @@ public:
     void Run();
     // The task's last act: clears the run flags and calls the terminate callback.
     void TerminateStep();
+
+    // Set while the task's files are closed until it runs: opens them again at
+    // the start of the run, before the transcode, and raises with the reason
+    // when that fails. Start's checks for an input and an output wait for it.
+    std::function<void()> DeferredOpen;
 
     std::atomic<TFFmpegThread*> worker_thread{nullptr};  // cleared by the termination step
     std::atomic<bool> running{false};
