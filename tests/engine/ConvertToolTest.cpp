@@ -314,6 +314,7 @@ TEST_F(ConvertToolTest, AStreamMapInTheOptionsConverts) {
     ASSERT_TRUE(audio.ok) << audio.error;
     EXPECT_NEAR(audio.Seconds(), 1.0, 0.1);
     EXPECT_EQ(ReadMediaInfo(out + "v.mp3").Get("tag.title"), "Mapped");
+}
 
 namespace {
 
