@@ -32,7 +32,10 @@ int32_t NumberTag(const AVDictionary* dict, std::initializer_list<const char*> k
     return -1;
 }
 
-void LogNotLoaded() { avutil.av_log(nullptr, AV_LOG_ERROR, "file not loaded.\n"); }
+// Without the libraries there is no log to write to, and nothing is raised.
+void LogNotLoaded() {
+    if (avutil.av_log) avutil.av_log(nullptr, AV_LOG_ERROR, "file not loaded.\n");
+}
 
 int64_t KnownOrMinusOne(int64_t v) { return v == AV_NOPTS_VALUE ? -1 : v; }
 
@@ -45,7 +48,7 @@ TCustomAVProbe::~TCustomAVProbe() {
     if (FormatContext_ && OwnsContext_ && FFmpegLoader().LibLoaded(TFFmpegLib::avformat)) Close();
 }
 
-void TCustomAVProbe::CheckLibraries() const {
+void TCustomAVProbe::CheckLibraries() {
     auto& loader = FFmpegLoader();
     if (!loader.LibLoaded(TFFmpegLib::avcodec)) throw Exception("LibAVCodec not loaded.");
     if (!loader.LibLoaded(TFFmpegLib::avformat)) throw Exception("LibAVFormat not loaded.");

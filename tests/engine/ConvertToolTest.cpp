@@ -290,6 +290,32 @@ TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
     EXPECT_FALSE(fs::exists(out + "long3.mp3")) << "the unstarted file leaves nothing behind";
 }
 
+// The completion line of a file that ended early says how much was converted;
+// a whole file shows its length as before.
+TEST_F(ConvertToolTest, TheCompletionLineSaysHowMuchOfAShortInputWasConverted) {
+    const std::string whole = MakeRealAc3(dir, "whole.rm", 10.0);
+    const std::string cut = MakeCut(whole, 30.0, dir.File("cut.rm"));
+    const TRun run = Convert({"-o", out, whole, cut});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("whole.mp3: Completed (00:00:10)\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("cut.mp3: Completed (00:00:03 of 00:00:10, the input ends early)\n"), std::string::npos)
+        << run.out;
+    const DecodedAudio audio = DecodeMp3(out + "cut.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_NEAR(audio.Seconds(), 3.0, 0.3);
+}
+
+// List options in the option text are taken once for an output.
+TEST_F(ConvertToolTest, AStreamMapInTheOptionsConverts) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0, "rv10", RealAudio::Ac3);
+    const TRun run = Convert({"-o", out, "--option", "map=0:1", "--option", "metadata=title=Mapped", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const DecodedAudio audio = DecodeMp3(out + "v.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_NEAR(audio.Seconds(), 1.0, 0.1);
+    EXPECT_EQ(ReadMediaInfo(out + "v.mp3").Get("tag.title"), "Mapped");
+}
+
 namespace {
 
 // Bytes a terminal acts on: ESC, BEL, CR, backspace, and the 8-bit CSI.

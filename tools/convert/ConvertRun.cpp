@@ -271,9 +271,12 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         clear_status();
         if (e.finished && !e.exception) {
             ++completed;
-            if (!options.Quiet)
-                PrintLine(stdout, job.input + " -> " + job.output + ": Completed" +
-                                      (job.duration.empty() ? "" : " (" + job.duration + ")"));
+            // An input that ended early says how much of it there was.
+            std::string length = job.duration.empty() ? "" : " (" + job.duration + ")";
+            if (const TFFmpeg* task = engine.Task(e.index); task && task->EndedShort())
+                length = " (" + DurationText(task->converted_ms * 1000) + " of " +
+                         DurationText(task->ExpectedOutputMs() * 1000) + ", the input ends early)";
+            if (!options.Quiet) PrintLine(stdout, job.input + " -> " + job.output + ": Completed" + length);
         } else if (e.exception) {
             ++failed;
             PrintLine(stderr, FileLine(job.input, e.message));
