@@ -135,12 +135,13 @@ bool PrepareOutputFolder(const std::string& folder, std::string& why) {
     }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        why = ec.message();
+    // A file in the folder's place is reported for what it is, not as "exists".
+    if (ec == std::errc::file_exists || (!ec && !std::filesystem::is_directory(folder, ec))) {
+        why = SystemReason(ENOTDIR);
         return false;
     }
-    if (!std::filesystem::is_directory(folder, ec)) {
-        why = SystemReason(ENOTDIR);
+    if (ec) {
+        why = ec.message();
         return false;
     }
     RemoveLeftoverOutputs(folder);
