@@ -428,3 +428,20 @@ TEST_F(ConvertToolTest, AnOutputFolderThatCannotBeUsedGivesOneLine) {
         EXPECT_EQ(run.out, "");
     }
 }
+
+TEST_F(ConvertToolTest, AFolderThatGoesMidBatchFailsItsFilesInsteadOfCompletingThem) {
+    const std::string first = MakeRealAc3(dir, "first.rm", 60.0, 44100, 2);
+    const std::string second = MakeRealAc3(dir, "second.rm", 1.0, 44100, 2);
+    const pid_t pid = Spawn({"-o", out, "-j", "1", first, second});
+    const bool under_way = WaitForTemporaryOutput(pid, 40000);
+    if (under_way) fs::rename(dir.File("out"), dir.File("moved"));
+    const TRun run = Wait(pid);
+    ASSERT_TRUE(under_way) << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out.find("Completed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 files: 0 completed, 2 failed, 0 stopped"), std::string::npos) << run.out;
+    for (const std::string& input : {first, second})
+        EXPECT_NE(run.err.find(input + ": "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out));
+}
