@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "core/FormatText.h"
@@ -117,7 +118,7 @@ int RemoveLeftoverOutputs(const std::string& folder) {
         long pid = 0;
         if (!IsTemporaryOutputName(entry->d_name, &pid)) continue;
         // A process that still runs may be writing it; one that is gone never will.
-        if (pid == ::getpid() || pid <= 0) continue;
+        if (pid == ::getpid() || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) continue;
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
         const std::string path = prefix + entry->d_name;
         struct stat info {};

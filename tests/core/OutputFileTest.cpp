@@ -628,11 +628,14 @@ TEST(OutputPlaceTest, OnlyLeftoversOfEndedProcessesAreRemoved) {
     TempDir dir;
     const long gone = EndedProcessId();
     const std::string ended = TempName(gone, 7, ".mp3");
-    const std::vector<std::string> kept = {TempName(::getpid(), 1, ".mp3"), TempName(::getppid(), 2, ".mp3"),
-                                           "song.mp3", ".ardx-junk.mp3", TempName(gone, 8, ".d")};
-    for (const std::string& name : {ended, kept[0], kept[1], kept[2], kept[3]})
-        std::ofstream(dir.File(name)) << "bytes";
-    ASSERT_EQ(::mkdir(dir.File(kept[4]).c_str(), 0755), 0) << "a folder with our name is not ours";
+    // Process ids past the system's range and 0 (a process group) never reach kill().
+    const std::vector<std::string> kept = {TempName(gone, 8, ".d"),         TempName(::getpid(), 1, ".mp3"),
+                                           TempName(::getppid(), 2, ".mp3"), "song.mp3",
+                                           ".ardx-junk.mp3",                 TempName(0, 3, ".mp3"),
+                                           TempName(4294967295, 4, ".mp3"),  TempName(9999999999, 5, "")};
+    ASSERT_EQ(::mkdir(dir.File(kept[0]).c_str(), 0755), 0) << "a folder with our name is not ours";
+    std::ofstream(dir.File(ended)) << "bytes";
+    for (size_t i = 1; i < kept.size(); ++i) std::ofstream(dir.File(kept[i])) << "bytes";
     EXPECT_EQ(RemoveLeftoverOutputs(dir.Path()), 1);
     std::vector<std::string> expected = kept;
     std::sort(expected.begin(), expected.end());
