@@ -114,6 +114,7 @@ private:
     std::string CellText(int row, int column) const;
     void MoveRow(int from, int to);
     void AddDroppedOrGivenFiles(const std::vector<std::string>& paths);
+    void DropTestTask(const TAddedFile& added);
     void CompleteRun();
     void Message(const std::string& text, const std::string& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "binding/FFmpegLoader.h"
+#include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
 #include "core/OutputPlace.h"
@@ -127,19 +128,31 @@ std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaTyp
     return {st, std::move(enc)};
 }
 
-// The path of a name the file protocol writes, without its "file:" prefix.
-std::string LocalPath(const std::string& name) { return name.compare(0, 5, "file:") == 0 ? name.substr(5) : name; }
-
-// Local regular files are written under a temporary name and moved into place;
-// devices, pipes and other protocols are written where they are named.
+// Regular files (and new names) are written under a temporary name and moved
+// into place; devices and pipes are written where they are named.
 bool WrittenThroughTemporaryFile(const std::string& name) {
-    if (name.compare(0, 5, "file:") != 0) {
-        const size_t colon = name.find(':');
-        if (colon != std::string::npos && name.find('/') > colon) return false;
-    }
     struct stat info {};
-    if (::stat(LocalPath(name).c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
-    return !LocalPath(name).empty();
+    if (::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
+    return !name.empty();
+}
+
+// Opens an output for writing as a local file (see LocalName.h). A muxer that
+// opens its files itself (image sequences, segments) makes their names from the
+// context's url, which then gets the same form; other outputs keep the user's
+// name there, as the log and the clean-up show and use it.
+bool OpenLocalOutput(AVFormatContext* oc, const std::string& file_name) {
+    avutil.av_opt_set(oc, "protocol_whitelist", LocalProtocols, 0);
+    if (oc->oformat->flags & AVFMT_NOFILE) {
+        avutil.av_freep(&oc->url);
+        oc->url = avutil.av_strdup(LocalFileUrl(file_name).c_str());
+        return oc->url != nullptr;
+    }
+    AVDictionary* options = nullptr;
+    AllowOnlyLocalFiles(&options);
+    const int opened =
+        avformat.avio_open2(&oc->pb, LocalFileUrl(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+    avutil.av_dict_free(&options);
+    return opened >= 0;
 }
 
 }  // namespace
@@ -154,8 +167,8 @@ bool TCustomFFmpeg::CheckOutputTarget(const std::string& path, std::string& refu
     }
     for (int f = 0; f < input_file_count; ++f) {
         const AVFormatContext* ic = input_files[f].get();
-        if (!ic || !ic->url || !IsSameFile(path, LocalPath(ic->url))) continue;
-        refusal = FormatText("'%s' is the input file '%s' itself", path.c_str(), ic->url);
+        if (!ic || !ic->url || !IsSameFile(path, LocalFileName(ic->url))) continue;
+        refusal = FormatText("'%s' is the input file '%s' itself", path.c_str(), LocalFileName(ic->url).c_str());
         return false;
     }
     return true;
@@ -515,23 +528,21 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(file_name.c_str()))
         return fail(FFmpegErrorText(file_name, AVERROR(EDOM)));
-    if (!(format->flags & AVFMT_NOFILE)) {
-        std::string target = file_name;
-        if (WrittenThroughTemporaryFile(file_name)) {
-            std::string refusal;
-            if (!CheckOutputTarget(LocalPath(file_name), refusal)) return fail(refusal);
-            std::string why;
-            const std::string temp = CreateTemporaryOutput(LocalPath(file_name), why);
-            if (temp.empty()) return fail(FormatText("Could not open '%s': %s", file_name.c_str(), why.c_str()));
-            output_files[row].temp_path = temp;
-            output_files[row].final_path = LocalPath(file_name);
-            output_files[row].replace = overwrite_output;
-            target = temp;
-        }
-        if (avformat.avio_open(&oc->pb, target.c_str(), AVIO_FLAG_WRITE) < 0) {
-            if (target != file_name) ::unlink(target.c_str());
-            return fail(FormatText("Could not open '%s'", file_name.c_str()));
-        }
+    std::string target = file_name;
+    if (!(format->flags & AVFMT_NOFILE) && WrittenThroughTemporaryFile(file_name)) {
+        std::string refusal;
+        if (!CheckOutputTarget(file_name, refusal)) return fail(refusal);
+        std::string why;
+        const std::string temp = CreateTemporaryOutput(file_name, why);
+        if (temp.empty()) return fail(FormatText("Could not open '%s': %s", file_name.c_str(), why.c_str()));
+        output_files[row].temp_path = temp;
+        output_files[row].final_path = file_name;
+        output_files[row].replace = overwrite_output;
+        target = temp;
+    }
+    if (!OpenLocalOutput(oc, target)) {
+        if (target != file_name) ::unlink(target.c_str());
+        return fail(FormatText("Could not open '%s'", file_name.c_str()));
     }
     // The muxer parameters are checked when the header is written, once the
     // encoders are open; nothing is left to refuse here.
