@@ -445,6 +445,7 @@ TEST_F(ConvertToolTest, AFolderThatGoesMidBatchFailsItsFilesInsteadOfCompletingT
         EXPECT_NE(run.err.find(input + ": "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(out));
+}
 
 // The completion line of a file that ended early says how much was converted;
 // a whole file shows its length as before.
@@ -470,6 +471,7 @@ TEST_F(ConvertToolTest, AStreamMapInTheOptionsConverts) {
     ASSERT_TRUE(audio.ok) << audio.error;
     EXPECT_NEAR(audio.Seconds(), 1.0, 0.1);
     EXPECT_EQ(ReadMediaInfo(out + "v.mp3").Get("tag.title"), "Mapped");
+}
 
 namespace {
 
