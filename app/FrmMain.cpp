@@ -28,6 +28,7 @@
 #include "app/QtDialogs.h"
 #include "app/Settings.h"
 #include "core/FFmpegException.h"
+#include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 
 namespace fs = std::filesystem;
@@ -296,7 +297,7 @@ bool TForm1::FormCreate() {
         FormCloseQuery();
         return false;
     }
-    PrepareOutputFolder();
+    CreateOutputFolder();
     return true;
 }
 
@@ -334,7 +335,7 @@ void TForm1::WriteSettingsFromControls() {
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
 
-void TForm1::PrepareOutputFolder() const {
+void TForm1::CreateOutputFolder() const {
     std::error_code ec;
     if (!OutputFolder().empty()) fs::create_directories(OutputFolder(), ec);
 }
@@ -413,26 +414,19 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     output.AudioBitrate = CboAudioBitrate->currentText().toInt() * 1000;
     output.AudioSampleRate = CboAudioSampleRate->currentText().toInt();
     output.Timestamp = 0.0;
+    if (ChkOverwrite->isChecked()) output.ExtOptions = "y\n";
 
     const std::string folder = OutputFolder();
     static const std::set<std::string> none;
     const std::string name = ChooseOutputName(folder, BaseName(path), ChkOverwrite->isChecked(),
                                               addRow ? none : runOutputs_, FileExists);
+    // The task writes a temporary file of its own beside this name and takes the
+    // name only at its end, so a trial touches no file of the user's.
     output.FileName = folder + name + ".mp3";
-    // Opening an output truncates it, and a trial must not cost the user a file that
-    // is there already (overwriting is only for the run): it then opens a hidden
-    // name beside it.
-    for (int n = 0; addRow && FileExists(output.FileName); ++n)
-        output.FileName = folder + "." + name + ".trial" + std::to_string(n) + ".mp3";
     added.OutputPath = output.FileName;
-    added.OutputExisted = FileExists(output.FileName);
     if (!engine_->SetOutputFile(index, output.FileName, &output)) {
         Message("Cannot convert: " + engine_->LastErrorText(), "Error", TMessageIcon::Information);
         engine_->RemoveTask(index);
-        if (!added.OutputExisted) {
-            std::error_code ec;
-            fs::remove(added.OutputPath, ec);
-        }
         return added;
     }
     added.Index = index;
@@ -454,13 +448,8 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
 }
 
 void TForm1::DropTestTask(const TAddedFile& added) {
-    if (added.Index < 0) return;
-    // The trial task opened its output file; a file that was not there before is ours.
-    engine_->RemoveTask(added.Index);
-    if (!added.OutputExisted) {
-        std::error_code ec;
-        fs::remove(added.OutputPath, ec);
-    }
+    // The trial task wrote nothing under any name of the user's: its temporary file goes with it.
+    if (added.Index >= 0) engine_->RemoveTask(added.Index);
 }
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
@@ -555,7 +544,6 @@ void TForm1::BtnStartClick() {
         engine_->ClearTasks();
         SetControlsIdle(true);
         if (endedCount_ < runTasks_.size()) SetStatus(runTasks_[endedCount_].Row, "Stopped");
-        RemoveUnusedOutputs(endedCount_ + 1);
         Lvw->viewport()->update();
         runState_ = TRunState::Idle;
         BtnStart->setText("Convert");
@@ -566,8 +554,14 @@ void TForm1::BtnStartClick() {
         Message("Please select files to be converted.", "Information", TMessageIcon::Information);
         return;
     }
+    // One message for a folder that cannot take the files, rather than one per file.
+    std::string why;
+    if (!PrepareOutputFolder(OutputFolder(), why)) {
+        Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + why + ".", "Error",
+                TMessageIcon::Information);
+        return;
+    }
     calls_.Close();  // whatever an earlier run still had queued is dropped
-    PrepareOutputFolder();
     for (int row = 0; row < Lvw->rowCount(); ++row) SetStatus(row, " ");
     completedCount_ = 0;
     endedCount_ = 0;
@@ -585,7 +579,7 @@ void TForm1::BtnStartClick() {
         }
         // Rows are marked through their task: a file left out shifts nothing.
         if (static_cast<size_t>(added.Index) >= runTasks_.size()) runTasks_.resize(added.Index + 1);
-        runTasks_[added.Index] = {row, added.OutputPath, added.OutputExisted};
+        runTasks_[added.Index] = {row};
     }
     engine_->SetThreadPriority(tpNormal);
     BtnStart->setText("Stop");
@@ -596,18 +590,6 @@ void TForm1::BtnStartClick() {
     }
     calls_.Open();
     engine_->StartConvert(1);
-}
-
-void TForm1::RemoveUnusedOutputs(size_t fromTask) {
-    // Every task opened its output at the start; those that never ran leave an
-    // empty file behind that was not there before.
-    for (size_t i = fromTask; i < runTasks_.size(); ++i) {
-        const TRunTask& t = runTasks_[i];
-        if (t.OutputExisted || t.OutputPath.empty()) continue;
-        std::error_code ec;
-        if (fs::is_regular_file(t.OutputPath, ec) && fs::file_size(t.OutputPath, ec) == 0)
-            fs::remove(t.OutputPath, ec);
-    }
 }
 
 void TForm1::CompleteRun() {

@@ -67,7 +67,6 @@ public:
     struct TAddedFile {
         int Index = -1;
         std::string OutputPath;
-        bool OutputExisted = false;
     };
     TAddedFile AddFile(const std::string& path, bool addRow);
 
@@ -102,15 +101,13 @@ private:
     enum class TRunState { Idle, Running, Finishing };
     struct TRunTask {
         int Row = -1;
-        std::string OutputPath;
-        bool OutputExisted = false;
     };
 
     void BuildControls();
     void AttachEngine();
     void ReadSettingsIntoControls();
     void WriteSettingsFromControls();
-    void PrepareOutputFolder() const;
+    void CreateOutputFolder() const;
     std::string OutputFolder() const;
     void SetControlsIdle(bool idle);
     void SetStatus(int row, const std::string& text);
@@ -118,7 +115,6 @@ private:
     void MoveRow(int from, int to);
     void AddDroppedOrGivenFiles(const std::vector<std::string>& paths);
     void DropTestTask(const TAddedFile& added);
-    void RemoveUnusedOutputs(size_t fromTask);
     void CompleteRun();
     void Message(const std::string& text, const std::string& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);

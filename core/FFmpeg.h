@@ -189,6 +189,8 @@ public:
     // Creates one output file with its streams, opened for writing. False with
     // last_error on failure, leaving the output table as it was.
     bool OpenOutputFile(const std::string& file_name);
+    // False with the reason when a local output's final name cannot be used.
+    bool CheckOutputTarget(const std::string& path, std::string& refusal) const;
     // Add one stream to an output file whose row in the output table is
     // file_index (raise FFmpegException on failure).
     void NewVideoStream(TOutputFile& file, int file_index);
@@ -200,8 +202,12 @@ public:
     void AddSubtitleStream();
     // Which media types the opened inputs carry; raises "invalid codec_type of input file".
     void CheckInputStreamTypes(bool& has_video, bool& has_audio, bool& has_subtitle);
-    // Closes and frees every input and output file (an output left empty on disk
-    // is deleted) and the generic option carriers.
+    // Moves each output of a run that ended without error from its temporary
+    // name to its final one (see core/OutputPlace.h); raises with the reason
+    // when one cannot be written out or placed.
+    void PlaceOutputFiles();
+    // Closes and frees every input and output file (a temporary output file not
+    // moved into place is deleted) and the generic option carriers.
     void FreeFiles();
 
     std::array<TOutputFile, MAX_FILES> output_files{};  // in opening order

@@ -80,6 +80,12 @@ struct TOutputFile {
     // Muxing delay before the first packet, in microseconds. Handed to the
     // muxer as its "preload" option when it has one; kept here for the others.
     int64_t preload = 0;
+    // A local file is written under temp_path (a name of ours in the target
+    // folder) and moved to final_path at the end of a usable run; both are
+    // empty when the output is written where it is named (devices, protocols).
+    std::string temp_path;
+    std::string final_path;
+    bool replace = false;  // the move may replace an existing final file
 
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }

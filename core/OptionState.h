@@ -106,6 +106,7 @@ struct TOptionState {
     float audio_drift_threshold = 0.1f;
     bool copy_ts = false;
     bool shortest = false;
+    bool overwrite_output = false;   // a finished output may replace an existing file of its name
     int global_header_mode = 0;      // bit 1: force global headers, bit 2: local headers
     std::string vstats_file_name;    // empty = none
     int program_id = 0;

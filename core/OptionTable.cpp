@@ -75,7 +75,7 @@ constexpr TOptionEntry OptionTable[] = {
     Note("formats"),
     Call("f", ON(c.SetFormat(v))),
     Note("i"),  // input files are given to the core separately
-    Note("y"),  // overwriting is the application's decision
+    Set("y", &S::overwrite_output),  // without it an existing file keeps its name
     Call("map", ON(c.AddStreamMap(v))),
     Call("map_meta_data", ON(c.AddMetadataMap(v))),
     Call("t", ON(c.SetRecordingTime(v))),

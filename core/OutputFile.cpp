@@ -1,6 +1,7 @@
 // Output files and their streams: the container format, the stream decision,
 // the encoder settings taken from the option state, and opening for writing.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +17,7 @@
 #include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
+#include "core/OutputPlace.h"
 
 namespace {
 
@@ -126,6 +128,14 @@ std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaTyp
     return {st, std::move(enc)};
 }
 
+// Regular files (and new names) are written under a temporary name and moved
+// into place; devices and pipes are written where they are named.
+bool WrittenThroughTemporaryFile(const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
+    return !name.empty();
+}
+
 // Opens an output for writing as a local file (see LocalName.h). A muxer that
 // opens its files itself (image sequences, segments) makes their names from the
 // context's url, which then gets the same form; other outputs keep the user's
@@ -146,6 +156,23 @@ bool OpenLocalOutput(AVFormatContext* oc, const std::string& file_name) {
 }
 
 }  // namespace
+
+// The final name must be one the file system takes, and must not be an input
+// of this task under another spelling: writing it would destroy what is read.
+bool TCustomFFmpeg::CheckOutputTarget(const std::string& path, std::string& refusal) const {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && errno != ENOENT) {
+        refusal = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    for (int f = 0; f < input_file_count; ++f) {
+        const AVFormatContext* ic = input_files[f].get();
+        if (!ic || !ic->url || !IsSameFile(path, LocalFileName(ic->url))) continue;
+        refusal = FormatText("'%s' is the input file '%s' itself", path.c_str(), LocalFileName(ic->url).c_str());
+        return false;
+    }
+    return true;
+}
 
 void TCustomFFmpeg::CheckInputStreamTypes(bool& has_video, bool& has_audio, bool& has_subtitle) {
     has_video = has_audio = has_subtitle = false;
@@ -501,7 +528,22 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(file_name.c_str()))
         return fail(FFmpegErrorText(file_name, AVERROR(EDOM)));
-    if (!OpenLocalOutput(oc, file_name)) return fail(FormatText("Could not open '%s'", file_name.c_str()));
+    std::string target = file_name;
+    if (!(format->flags & AVFMT_NOFILE) && WrittenThroughTemporaryFile(file_name)) {
+        std::string refusal;
+        if (!CheckOutputTarget(file_name, refusal)) return fail(refusal);
+        std::string why;
+        const std::string temp = CreateTemporaryOutput(file_name, why);
+        if (temp.empty()) return fail(FormatText("Could not open '%s': %s", file_name.c_str(), why.c_str()));
+        output_files[row].temp_path = temp;
+        output_files[row].final_path = file_name;
+        output_files[row].replace = overwrite_output;
+        target = temp;
+    }
+    if (!OpenLocalOutput(oc, target)) {
+        if (target != file_name) ::unlink(target.c_str());
+        return fail(FormatText("Could not open '%s'", file_name.c_str()));
+    }
     // The muxer parameters are checked when the header is written, once the
     // encoders are open; nothing is left to refuse here.
 
@@ -521,18 +563,43 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     return true;
 }
 
+void TCustomFFmpeg::PlaceOutputFiles() {
+    for (int i = 0; i < output_file_count; ++i) {
+        TOutputFile& file = output_files[i];
+        if (file.temp_path.empty() || !file) continue;
+        // The last buffered bytes go out now; a file that lost some is no result.
+        int result = 0;
+        if (file->pb) {
+            avformat.avio_flush(file->pb);
+            result = file->pb->error;
+            const int closed = avformat.avio_closep(&file.context->pb);
+            if (result >= 0) result = closed;
+        }
+        if (result < 0) throw FFmpegException(FFmpegErrorText(file.final_path, result));
+        // A stopped run keeps its shorter file only where it takes no one's name.
+        const TPlaceMode mode = !finished      ? TPlaceMode::OnlyIfFree
+                                : file.replace ? TPlaceMode::Replace
+                                               : TPlaceMode::KeepOrNumber;
+        std::string placed, why;
+        if (!PlaceOutput(file.temp_path, file.final_path, mode, placed, why))
+            throw FFmpegException(FormatText("Could not save '%s': %s", file.final_path.c_str(), why.c_str()));
+        if (placed.empty())
+            Log(0, FormatText("'%s' exists: the stopped conversion is not kept", file.final_path.c_str()));
+        else if (placed != file.final_path)
+            Log(0, FormatText("'%s' was taken meanwhile: saved as '%s'", file.final_path.c_str(), placed.c_str()));
+        file.temp_path.clear();
+    }
+}
+
 void TCustomFFmpeg::FreeFiles() {
     generic_options.Release();
     for (int i = 0; i < MAX_FILES; ++i) {
         TOutputFile& file = output_files[i];
-        std::string written;
-        if (file && file->pb && file->oformat && !(file->oformat->flags & AVFMT_NOFILE) && file->url)
-            written = file->url;
+        // A temporary file still here was not placed: the run failed, was
+        // stopped over a taken name, or never started.
+        const std::string unplaced = file.temp_path;
         file = TOutputFile{};
-        // An output that never got a byte is not left behind.
-        struct stat info {};
-        if (!written.empty() && ::stat(written.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-            std::remove(written.c_str());
+        if (!unplaced.empty()) ::unlink(unplaced.c_str());
         for (auto& chain : stream_bsf_table[i]) chain.clear();
     }
     output_encoders.fill(nullptr);

@@ -120,6 +120,14 @@ void TCustomFFmpeg::Run() {
     try {
         CloseOpenEncoders();
         CloseOpenDecoders();
+        // The end of a usable run is its file under the final name: a file
+        // that cannot be put there makes the run a failure.
+        if (!exception) PlaceOutputFiles();
+    } catch (const std::exception& e) {
+        if (!exception) fail(e.what());
+        finished = false;
+    }
+    try {
         FreeFiles();
     } catch (const std::exception& e) {
         if (!exception) fail(e.what());

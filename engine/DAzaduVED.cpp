@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <exception>
 
@@ -22,8 +23,12 @@ bool RegularFile(const std::string& path) {
 // a device or a network address would lose what was read or written.
 bool Reopenable(const TOpeningSteps& steps) {
     if (!RegularFile(steps.input)) return false;
-    for (const auto& output : steps.outputs)
-        if (!RegularFile(output.first)) return false;
+    // An output is written under a temporary name and takes its own only at
+    // the end, so a new name is as reopenable as a plain file.
+    for (const auto& output : steps.outputs) {
+        struct stat info {};
+        if (::stat(output.first.c_str(), &info) == 0 ? !S_ISREG(info.st_mode) : errno != ENOENT) return false;
+    }
     return true;
 }
 

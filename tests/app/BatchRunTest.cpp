@@ -247,3 +247,46 @@ TEST_F(BatchRunTest, ClosingDuringARunStopsTheEngine) {
     EXPECT_NE(SettingsText().find("OutputPath=" + out), std::string::npos);
     EXPECT_TRUE(Boxes(Finished).empty());
 }
+
+TEST_F(BatchRunTest, AStoppedRunLeavesEveryExistingFileAsItWas) {
+    form->Engine().SetProgressInterval(100);
+    form->ChkOverwrite->setChecked(true);
+    fs::create_directories(out);
+    const std::vector<std::string> names = {"first", "long", "third"};
+    for (const std::string& name : names) std::ofstream(out + name + ".mp3") << "old " << name;
+    AddThroughDialog({MakeRealAudio144(dir, "first.ra", 1.0), MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440}),
+                      MakeRealAudio144(dir, "third.ra", 1.0)});
+    ASSERT_EQ(Rows(), 3);
+    form->BtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return Status(1).find("% Completed") != std::string::npos; }));
+    form->BtnStart->click();
+    EXPECT_EQ(Status(1), "Stopped");
+    ExpectIdle();
+    // Overwriting replaces a file only with a whole conversion.
+    ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
+    EXPECT_EQ(ReadFileBytes(out + "long.mp3"), "old long");
+    EXPECT_EQ(ReadFileBytes(out + "third.mp3"), "old third");
+    // The stopped task's temporary file goes once its worker has let go of it.
+    const auto left = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return left().size() == 3; }));
+    EXPECT_EQ(left(), (std::vector<std::string>{"first.mp3", "long.mp3", "third.mp3"}));
+}
+
+TEST_F(BatchRunTest, AnOutputFolderThatCannotBeUsedGivesOneBox) {
+    AddThroughDialog({MakeRealAudio144(dir, "a.ra", 0.5), MakeRealAudio144(dir, "b.ra", 0.5)});
+    std::ofstream(dir.File("plain")) << "a file";
+    const std::string folder = dir.File("plain") + "/sub/";
+    form->EdtOutputFolder->setText(QString::fromStdString(folder));
+    form->BtnStart->click();
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, "Cannot write to the output folder \"" + folder + "\": Not a directory.");
+    EXPECT_EQ(dialogs.Messages[0].Title, "Error");
+    ExpectIdle();
+    EXPECT_EQ(Status(0), "");
+    EXPECT_EQ(Status(1), "");
+}

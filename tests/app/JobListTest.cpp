@@ -88,6 +88,24 @@ TEST_F(JobListTest, ExistingOutputGetsANumberedName) {
     EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");  // a trial never writes over a file
 }
 
+TEST_F(JobListTest, ALongNameWithAnExistingOutputCanBeAdded) {
+    const std::string base(246, 'b');
+    fs::create_directories(dir.File("out"));
+    std::ofstream(dir.File("out/" + base + ".mp3")) << "old";
+    const std::string src = MakeRealAc3(dir, base + ".rm", 1.0);
+    for (bool overwrite : {true, false}) {
+        SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
+        form->ChkOverwrite->setChecked(overwrite);
+        form->BtnClear->click();
+        AddThroughDialog({src});
+        ASSERT_EQ(Rows(), 1);
+        EXPECT_EQ(Cell(0, colOutputFilename), base + (overwrite ? "" : "(1)") + ".mp3");
+        EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
+        EXPECT_EQ(FilesIn(dir.File("out")), std::vector<std::string>{base + ".mp3"});
+        EXPECT_EQ(ReadFileBytes(dir.File("out/" + base + ".mp3")), "old");
+    }
+}
+
 TEST_F(JobListTest, UnsupportedFilesAreRefused) {
     const std::string random = MakeRandom(dir, "noise.rm", 8192, 11);
     const std::string realish = MakeRandom(dir, "fake.rm", 8192, 12, true);

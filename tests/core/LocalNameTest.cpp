@@ -87,7 +87,7 @@ TEST_F(LocalNameTest, MessagesNameTheFileAsGiven) {
     core.SetCodecName('a', "libmp3lame");
     const std::string unwritable = "http://" + listener.HostPort() + "/no-folder/out.mp3";
     EXPECT_FALSE(core.OpenOutputFile(unwritable));
-    EXPECT_EQ(core.last_error, "Could not open '" + unwritable + "'");
+    EXPECT_EQ(core.last_error, "Could not open '" + unwritable + "': No such file or directory");
     EXPECT_EQ(listener.Connections(), 0);
 }
 

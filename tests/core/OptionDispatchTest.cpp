@@ -24,7 +24,7 @@ TEST_F(OptionDispatch, TableNamesAreUniqueAndInLookupOrder) {
 }
 
 TEST_F(OptionDispatch, NotesOnlyLogWithAReceiver) {
-    const std::vector<std::string> notes = {"L", "h", "version", "formats", "i", "y", "benchmark", "apre", "vpre", "spre"};
+    const std::vector<std::string> notes = {"L", "h", "version", "formats", "i", "benchmark", "apre", "vpre", "spre"};
     for (const auto& name : notes) core.SetOption(name, "whatever");
     EXPECT_TRUE(lines.empty());
     Listen();
@@ -34,7 +34,7 @@ TEST_F(OptionDispatch, NotesOnlyLogWithAReceiver) {
     // Verbosity 0 keeps level-1 notes out of the log.
     lines.clear();
     core.verbosity = 0;
-    core.SetOption("y", "");
+    core.SetOption("i", "");
     EXPECT_TRUE(lines.empty());
     // Nothing of the state moved.
     EXPECT_TRUE(core.generic_options.names.empty());
@@ -60,7 +60,9 @@ TEST_F(OptionDispatch, FlagIsTrueUnlessExactlyZero) {
 TEST_F(OptionDispatch, SetKindTurnsOnWhateverTheValue) {
     core.SetOption("copyts", "0");
     core.SetOption("xerror", "0");
+    core.SetOption("y", "0");
     EXPECT_TRUE(core.copy_ts);
+    EXPECT_TRUE(core.overwrite_output);
     EXPECT_TRUE(core.exit_on_error);
 }
 

@@ -1,7 +1,14 @@
 // Output files: the converter's MP3, the stream decision, stream settings,
 // the failures with their texts, and the reset points of the option state.
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "core/OutputPlace.h"
 #include "tests/core/InputFileFixture.h"
 
 using namespace filetest;
@@ -54,7 +61,9 @@ protected:
         EXPECT_EQ(avutil.av_dict_count(oc->metadata), 0);
         EXPECT_EQ(avutil.av_dict_count(oc->streams[0]->metadata), 0);
         EXPECT_NE(oc->pb, nullptr);
-        EXPECT_TRUE(FileExists(dst));
+        const std::string written = core.output_files[0].temp_path;
+        EXPECT_FALSE(FileExists(dst)) << "the name is taken only by a finished run";
+        EXPECT_TRUE(FileExists(written));
         EXPECT_TRUE(core.audio_codec_name.empty());
         ExpectEncoderOpens(enc, core.output_encoders[0]);
         // The muxer takes the stream as it was set up.
@@ -64,7 +73,7 @@ protected:
         ASSERT_GE(header, 0) << FFmpegErrorText("header", header);
         EXPECT_GE(avformat.av_write_trailer(oc), 0);
         avformat.avio_closep(&oc->pb);
-        const std::string bytes = ReadFileBytes(dst);
+        const std::string bytes = ReadFileBytes(written);
         ASSERT_FALSE(bytes.empty());
         EXPECT_EQ(bytes.find("TSSE"), std::string::npos) << "no encoder tag";
         EXPECT_EQ(bytes.find("TIT2"), std::string::npos);
@@ -196,7 +205,7 @@ TEST_F(OutputFileTest, UnwritableFolderLeavesNothingRegistered) {
     for (const std::string& dst : {dir.File("no-such-folder/out.mp3"), src + "/out.mp3", folder}) {
         ApplyConverterSettings(2, 44100, 128000);
         EXPECT_FALSE(core.OpenOutputFile(dst));
-        EXPECT_EQ(core.last_error, "Could not open '" + dst + "'");
+        EXPECT_EQ(core.last_error.rfind("Could not open '" + dst + "'", 0), 0u) << core.last_error;
         EXPECT_EQ(core.output_file_count, 0);
         EXPECT_EQ(core.output_encoder_count, 0);
         EXPECT_EQ(Output(0), nullptr);
@@ -434,13 +443,15 @@ TEST_F(OutputFileTest, RecordTimestampBecomesCreationTime) {
     EXPECT_STREQ(when->value, "2001-02-03T04:05:06.000000Z");
 }
 
-TEST_F(OutputFileTest, FreeFilesRemovesEmptyOutputsOnly) {
+TEST_F(OutputFileTest, FreeFilesRemovesTheUnplacedTemporaryFile) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
     ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
     const std::string dst = dir.File("never-written.mp3");
     ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
-    EXPECT_TRUE(FileExists(dst));
+    const std::string temp = core.output_files[0].temp_path;
+    EXPECT_TRUE(FileExists(temp));
     core.FreeFiles();
+    EXPECT_FALSE(FileExists(temp));
     EXPECT_FALSE(FileExists(dst));
     EXPECT_TRUE(FileExists(src));
     EXPECT_EQ(core.input_file_count, 0);
@@ -502,5 +513,155 @@ TEST_F(OutputFileTest, LongNamesAreKeptWhole) {
     ASSERT_GT(dst.size(), 1100u);
     ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
     EXPECT_EQ(std::string(Output(0)->url), dst);
-    EXPECT_TRUE(FileExists(dst));
+    EXPECT_EQ(core.output_files[0].final_path, dst);
+    EXPECT_EQ(core.output_files[0].temp_path.rfind(folder + "/", 0), 0u) << "written beside its final name";
+    EXPECT_TRUE(FileExists(core.output_files[0].temp_path));
+}
+
+// ---- temporary output files and their final names ----
+
+namespace {
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The id of a process that has ended and been reaped.
+long EndedProcessId() {
+    const pid_t child = ::fork();
+    if (child == 0) std::_Exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+std::string TempName(long pid, unsigned counter, const std::string& extension) {
+    char text[64];
+    std::snprintf(text, sizeof text, ".ardx-%010ld-%08x", pid, counter);
+    return text + extension;
+}
+
+}  // namespace
+
+TEST_F(OutputFileTest, TheTemporaryFileIsShortBesideItsNameAndKeepsTheExtension) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    struct TCase {
+        std::string name;
+        std::string format;
+    };
+    const std::string longest(251, 'n');  // 255 bytes with ".mp3"
+    for (const TCase& c : std::vector<TCase>{{"out.mp3", "mp3"}, {"a.b.mka", "matroska"}, {longest + ".mp3", "mp3"},
+                                             {"file:like-an-address.wav", "wav"}}) {
+        SCOPED_TRACE(c.name);
+        const std::string dst = dir.File(c.name);
+        ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+        const TOutputFile& file = core.output_files[core.output_file_count - 1];
+        EXPECT_STREQ(file->oformat->name, c.format.c_str()) << "the format comes from the final name";
+        const std::string temp = std::filesystem::path(file.temp_path).filename();
+        const std::string extension = std::filesystem::path(dst).extension();
+        EXPECT_EQ(temp.size(), 25 + extension.size()) << temp;
+        EXPECT_EQ(temp.substr(25), extension);
+        EXPECT_TRUE(IsTemporaryOutputName(temp));
+        EXPECT_EQ(std::filesystem::path(file.temp_path).parent_path(), dir.Path());
+        EXPECT_FALSE(FileExists(file.final_path));
+    }
+    core.FreeFiles();
+    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"a.rm"})) << "every temporary file went";
+}
+
+TEST_F(OutputFileTest, AnOutputThatIsTheInputIsRefused) {
+    const std::string src = MakeMp3(dir, "song.mp3", 1.0);
+    const std::string before = ReadFileBytes(src);
+    ASSERT_EQ(::mkdir(dir.File("sub").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(src.c_str(), dir.File("link.mp3").c_str()), 0);
+    ASSERT_EQ(::link(src.c_str(), dir.File("hard.mp3").c_str()), 0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    for (const std::string& dst : {src, dir.File("link.mp3"), dir.File("hard.mp3"), dir.File("sub/../song.mp3")}) {
+        SCOPED_TRACE(dst);
+        ApplyConverterSettings(2, 44100, 128000);
+        EXPECT_FALSE(core.OpenOutputFile(dst));
+        EXPECT_NE(core.last_error.find("is the input file '" + src + "' itself"), std::string::npos) << core.last_error;
+        EXPECT_EQ(core.output_file_count, 0);
+    }
+    EXPECT_EQ(ReadFileBytes(src), before);
+    EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"hard.mp3", "link.mp3", "song.mp3", "sub"}));
+}
+
+TEST_F(OutputFileTest, NamesTheFileSystemRefusesFailWithItsReason) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    const long most = ::pathconf(dir.Path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(most, 4);
+    const std::string fits = dir.File(std::string(most - 4, 'x') + ".mp3");
+    ApplyConverterSettings(2, 44100, 128000);
+    EXPECT_TRUE(core.OpenOutputFile(fits)) << core.last_error;
+    const std::string too_long = dir.File(std::string(most - 3, 'x') + ".mp3");
+    ApplyConverterSettings(2, 44100, 128000);
+    EXPECT_FALSE(core.OpenOutputFile(too_long));
+    EXPECT_EQ(core.last_error, "Could not open '" + too_long + "': File name too long");
+    EXPECT_EQ(core.output_file_count, 1);
+}
+
+TEST(OutputPlaceTest, TemporaryNamesAreRecognised) {
+    long pid = 0;
+    EXPECT_TRUE(IsTemporaryOutputName(TempName(123, 0xab, ".mp3"), &pid));
+    EXPECT_EQ(pid, 123);
+    EXPECT_TRUE(IsTemporaryOutputName(TempName(4194304, 0xffffffff, "")));
+    const std::vector<std::string> others = {"song.mp3",
+                                             ".ardx-",
+                                             ".ardx-123-1.mp3",
+                                             TempName(1, 1, ".mp3").substr(1),
+                                             ".ardx-00000000x1-00000001.mp3",
+                                             ".ardx-0000000001-0000000g.mp3",
+                                             ".ardx-0000000001_00000001.mp3",
+                                             TempName(1, 1, "x.mp3"),
+                                             ".ardx-0000000001-0000001"};
+    for (const std::string& name : others)
+        EXPECT_FALSE(IsTemporaryOutputName(name)) << name;
+}
+
+TEST(OutputPlaceTest, OnlyLeftoversOfEndedProcessesAreRemoved) {
+    TempDir dir;
+    const long gone = EndedProcessId();
+    const std::string ended = TempName(gone, 7, ".mp3");
+    // Process ids past the system's range and 0 (a process group) never reach kill().
+    const std::vector<std::string> kept = {TempName(gone, 8, ".d"),         TempName(::getpid(), 1, ".mp3"),
+                                           TempName(::getppid(), 2, ".mp3"), "song.mp3",
+                                           ".ardx-junk.mp3",                 TempName(0, 3, ".mp3"),
+                                           TempName(4294967295, 4, ".mp3"),  TempName(9999999999, 5, "")};
+    ASSERT_EQ(::mkdir(dir.File(kept[0]).c_str(), 0755), 0) << "a folder with our name is not ours";
+    std::ofstream(dir.File(ended)) << "bytes";
+    for (size_t i = 1; i < kept.size(); ++i) std::ofstream(dir.File(kept[i])) << "bytes";
+    EXPECT_EQ(RemoveLeftoverOutputs(dir.Path()), 1);
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FolderNames(dir.Path()), expected);
+    EXPECT_EQ(RemoveLeftoverOutputs(dir.File("missing")), 0);
+}
+
+TEST(OutputPlaceTest, TheFolderIsMadeCheckedAndSweptOnce) {
+    TempDir dir;
+    std::ofstream(dir.File("plain")) << "a file";
+    const long gone = EndedProcessId();
+    std::string why;
+    EXPECT_TRUE(PrepareOutputFolder(dir.File("new/deeper"), why)) << why;
+    EXPECT_TRUE(FolderNames(dir.File("new/deeper")).empty()) << "the trial write leaves nothing";
+    std::ofstream(dir.File("new/deeper/" + TempName(gone, 1, ".mp3"))) << "left by a killed run";
+    EXPECT_TRUE(PrepareOutputFolder(dir.File("new/deeper/"), why)) << why;
+    EXPECT_TRUE(FolderNames(dir.File("new/deeper")).empty());
+    EXPECT_FALSE(PrepareOutputFolder(dir.File("plain/sub"), why));
+    EXPECT_EQ(why, "Not a directory");
+    EXPECT_FALSE(PrepareOutputFolder(dir.File("plain"), why));
+    EXPECT_EQ(why, "Not a directory");
+    EXPECT_FALSE(PrepareOutputFolder("", why));
+    if (::geteuid() == 0) GTEST_SKIP() << "a read-only folder does not stop the superuser";
+    ASSERT_EQ(::chmod(dir.File("new").c_str(), 0555), 0);
+    EXPECT_FALSE(PrepareOutputFolder(dir.File("new/other"), why));
+    EXPECT_EQ(why, "Permission denied");
+    EXPECT_FALSE(PrepareOutputFolder(dir.File("new"), why));
+    EXPECT_EQ(why, "Permission denied");
+    ::chmod(dir.File("new").c_str(), 0755);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A transcoder core set up the way the converter application sets one up (input
 // opened, "libmp3lame" with channels, rate and bit rate, output opened), run to
-// its end with the run's clean-up, and the MP3 read back with libmpg123.
+// its end with the run's clean-up (which moves the output to its name), and the
+// MP3 read back with libmpg123.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -57,6 +58,7 @@ protected:
             ADD_FAILURE() << "input: " << core.last_error;
             return false;
         }
+        if (overwrite) core.SetOption("y", "");
         if (before_output) before_output();
         core.SetCodecName('a', "libmp3lame");
         core.SetChannels(channels);
@@ -83,6 +85,13 @@ protected:
         }
         core.CloseOpenEncoders();
         core.CloseOpenDecoders();
+        if (error.empty()) {
+            try {
+                core.PlaceOutputFiles();
+            } catch (const Exception& e) {
+                error = e.Message;
+            }
+        }
         core.FreeFiles();
         return error;
     }
@@ -104,6 +113,8 @@ protected:
         return all;
     }
 
+    // Tests that convert to one name again and again replace their last file.
+    bool overwrite = true;
     TempDir dir;
     TCustomFFmpeg core;
     std::vector<std::string> lines;

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "tests/core/TranscodeFixture.h"
@@ -186,7 +187,7 @@ TEST_F(TranscodeRunTest, NothingWrittenLeavesNoEmptyFile) {
             limit.rlim_cur = 0;
             setrlimit(RLIMIT_FSIZE, &limit);
             if (!Open(src, dst, 2, 44100, 320)) std::_Exit(2);
-            if (!FileExists(dst)) std::_Exit(3);
+            if (FileExists(dst)) std::_Exit(3);
             const std::string error = Run();
             if (error.rfind("av_interleaved_write_frame(): ", 0) != 0) {
                 std::fprintf(stderr, "run ended with: %s\n", error.c_str());
@@ -445,3 +446,83 @@ TEST_F(TranscodeRunTest, VideoAndAudioStreamCopyKeepsEveryPacket) {
 }
 
 }  // namespace
+
+// What is under the final name after a run, for every way a run can end.
+TEST_F(TranscodeRunTest, AnExistingFileIsReplacedOnlyByAFinishedRunWithOverwriting) {
+    enum TEnd { Finish, Stop, Fail };
+    enum TOld { Free, There, TakenMeanwhile };
+    struct TCase {
+        const char* what;
+        TEnd end;
+        TOld old;
+        bool overwrite;
+        const char* final_holds;     // "new", "old" or "" (no file)
+        const char* numbered_holds;  // what out(1).mp3 holds
+    };
+    const TCase cases[] = {
+        {"finished, free name", Finish, Free, false, "new", ""},
+        {"finished over a file, overwriting", Finish, There, true, "new", ""},
+        {"finished over a file, not overwriting", Finish, There, false, "old", "new"},
+        {"name taken during the run, not overwriting", Finish, TakenMeanwhile, false, "old", "new"},
+        {"stopped, free name", Stop, Free, true, "new", ""},
+        {"stopped over a file, overwriting", Stop, There, true, "old", ""},
+        {"stopped, name taken during the run", Stop, TakenMeanwhile, false, "old", ""},
+        {"failed over a file, overwriting", Fail, There, true, "old", ""},
+        {"failed, free name", Fail, Free, true, "", ""},
+    };
+    const std::string good = MakeRealAc3(dir, "good.rm", 3.0, 44100, 2);
+    const std::string bad = Corrupt(good, dir.File("bad.rm"), 0.3, 97);
+    int folder_number = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.File("out" + std::to_string(folder_number++));
+        std::filesystem::create_directory(folder);
+        const std::string dst = folder + "/out.mp3";
+        if (c.old == There) std::ofstream(dst) << "old";
+        core.ResetOptionState();
+        core.stop_requested = false;
+        core.progress_interval = 0;
+        core.OnProgress = [&](TCustomFFmpeg* sender, int, int, int current, float, float, int64_t, int) {
+            if (c.end == Stop && current >= 1000) sender->stop_requested = true;
+        };
+        overwrite = c.overwrite;
+        // A decoding error with xerror stands for any error that ends a run midway.
+        if (c.end == Fail) core.SetOption("xerror", "1");
+        ASSERT_TRUE(Open(c.end == Fail ? bad : good, dst, 2, 44100, 128));
+        if (c.old == TakenMeanwhile) std::ofstream(dst) << "old";
+        const std::string error = Run();
+        EXPECT_EQ(error, c.end == Fail ? "Error while decoding stream #0.0" : "");
+        for (const auto& [path, holds] : {std::pair{dst, c.final_holds}, {folder + "/out(1).mp3", c.numbered_holds}}) {
+            SCOPED_TRACE(path);
+            const std::string expected = holds;
+            if (expected.empty()) {
+                EXPECT_FALSE(FileExists(path));
+            } else if (expected == "old") {
+                EXPECT_EQ(ReadFileBytes(path), "old");
+            } else {
+                const DecodedAudio mp3 = DecodeMp3(path);
+                ASSERT_TRUE(mp3.ok) << mp3.error;
+                if (c.end == Finish) EXPECT_NEAR(mp3.Seconds(), 3.0, 0.1);
+                else EXPECT_LT(mp3.Seconds(), 2.5);
+            }
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            EXPECT_NE(entry.path().filename().string().rfind(".ardx-", 0), 0u) << "left behind: " << entry.path();
+    }
+}
+
+TEST_F(TranscodeRunTest, AFolderThatGoesDuringTheRunFailsItWithTheReason) {
+    const std::string src = MakeRealAc3(dir, "in.rm", 3.0, 44100, 2);
+    std::filesystem::create_directory(dir.File("out"));
+    const std::string dst = dir.File("out/song.mp3");
+    core.progress_interval = 0;
+    bool moved = false;
+    core.OnProgress = [&](TCustomFFmpeg*, int, int, int, float, float, int64_t, int) {
+        if (!moved) moved = ::rename(dir.File("out").c_str(), dir.File("elsewhere").c_str()) == 0;
+    };
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    EXPECT_EQ(Run(), "Could not save '" + dst + "': No such file or directory");
+    EXPECT_TRUE(moved);
+    EXPECT_FALSE(FileExists(dst));
+    EXPECT_FALSE(FileExists(dir.File("elsewhere/song.mp3")));
+}

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -45,6 +47,41 @@ protected:
         config = dir.File("config");
         fs::create_directories(config);
         out = dir.File("out") + "/";
+    }
+
+    // With a file-size limit the child cannot write a file past it, as on a full
+    // disk: the limit and the ignored SIGXFSZ are inherited through the spawn.
+    pid_t SpawnWithFileSizeLimit(const std::vector<std::string>& args, rlim_t bytes) {
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+        const pid_t pid = Spawn(args);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        return pid;
+    }
+
+    // Waits until a temporary output in the output folder holds at least `bytes`
+    // (the conversion is under way); false if none does before the child ends.
+    bool WaitForTemporaryOutput(pid_t pid, std::uintmax_t bytes) {
+        for (;;) {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(out, ec))
+                if (entry.path().filename().string().rfind(".ardx-", 0) == 0 && entry.file_size(ec) >= bytes)
+                    return true;
+            siginfo_t ended{};
+            if (::waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0) return false;
+            ::usleep(10000);
+        }
+    }
+
+    std::vector<std::string> TemporaryOutputs() const {
+        std::vector<std::string> names;
+        for (const std::string& name : OutputFiles())
+            if (name.rfind(".ardx-", 0) == 0) names.push_back(name);
+        return names;
     }
 
     pid_t Spawn(const std::vector<std::string>& args) {
@@ -273,21 +310,141 @@ TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
     fs::copy_file(src, dir.File("long2.rm"));
     fs::copy_file(src, dir.File("long3.rm"));
     const pid_t pid = Spawn({"-o", out, "-j", "2", src, dir.File("long2.rm"), dir.File("long3.rm")});
-    // Wait until the conversion is well under way.
-    for (int i = 0; i < 600; ++i) {
-        std::error_code ec;
-        if (fs::exists(out + "long.mp3") && fs::file_size(out + "long.mp3", ec) > 200000) break;
-        ::usleep(20000);
-    }
+    ASSERT_TRUE(WaitForTemporaryOutput(pid, 200000)) << "the conversion got under way";
     ::kill(pid, SIGINT);
     const TRun run = Wait(pid);
     EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE(TemporaryOutputs().empty());
     EXPECT_NE(run.out.find("Stopped"), std::string::npos) << run.out;
     const DecodedAudio audio = DecodeMp3(out + "long.mp3");
     ASSERT_TRUE(audio.ok) << audio.error;
     EXPECT_GT(audio.Seconds(), 5.0);
     EXPECT_LT(audio.Seconds(), 590.0);
     EXPECT_FALSE(fs::exists(out + "long3.mp3")) << "the unstarted file leaves nothing behind";
+}
+
+// However a run ends, each of the user's files is either as it was or a whole
+// conversion; a killed run's temporary files go with the next run.
+TEST_F(ConvertToolTest, EveryWayARunEndsLeavesTheUsersFilesWhole) {
+    struct TCase {
+        const char* what;
+        int signal;               // 0: none
+        rlim_t file_size_limit;   // 0: none
+        int status;               // -1: ended by the signal
+    };
+    const TCase cases[] = {
+        {"Ctrl-C", SIGINT, 0, 130},       {"closed terminal", SIGHUP, 0, 130}, {"gone reader", SIGPIPE, 0, 130},
+        {"terminated", SIGTERM, 0, 130},  {"killed", SIGKILL, 0, -1},          {"full disk", 0, 100000, 1},
+    };
+    // Long enough that a signal always finds a conversion under way.
+    const std::string tone = MakeRealAc3(dir, "tone.rm", 60.0, 44100, 2);
+    const std::string blip = MakeRealAc3(dir, "blip.rm", 1.0, 44100, 2);
+    std::vector<std::string> inputs = {blip};
+    for (int i = 0; i < 3; ++i) {
+        inputs.push_back(dir.File("song" + std::to_string(i) + ".rm"));
+        fs::copy_file(tone, inputs.back());
+    }
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        for (int i = 0; i < 3; ++i) std::ofstream(out + "song" + std::to_string(i) + ".mp3") << "old " << i;
+        std::vector<std::string> args = {"-o", out, "--overwrite", "-j", "1"};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const pid_t pid = c.file_size_limit ? SpawnWithFileSizeLimit(args, c.file_size_limit) : Spawn(args);
+        const bool under_way = c.signal && WaitForTemporaryOutput(pid, 40000);
+        if (under_way) ::kill(pid, c.signal);
+        const TRun run = Wait(pid);
+        EXPECT_EQ(under_way, c.signal != 0) << run.out << run.err;
+        EXPECT_EQ(run.status, c.status) << run.err;
+        int whole = 0;
+        for (int i = 0; i < 3; ++i) {
+            const std::string mp3 = out + "song" + std::to_string(i) + ".mp3";
+            if (Slurp(mp3) == "old " + std::to_string(i)) continue;
+            const DecodedAudio audio = DecodeMp3(mp3);
+            ASSERT_TRUE(audio.ok) << mp3 << ": " << audio.error;
+            EXPECT_NEAR(audio.Seconds(), 60.0, 0.1) << mp3 << " is whole";
+            ++whole;
+        }
+        if (c.file_size_limit) {
+            EXPECT_EQ(whole, 0);
+            EXPECT_TRUE(DecodeMp3(out + "blip.mp3").ok) << "a file within the limit is converted";
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NE(run.err.find("song" + std::to_string(i) + ".rm: av_interleaved_write_frame(): "),
+                          std::string::npos)
+                    << run.err;
+        }
+        if (c.signal == SIGKILL) {
+            // The next run clears what the killed one left; nothing else of the folder.
+            EXPECT_EQ(Convert({"-o", out, "-q", blip}).status, 0);
+            EXPECT_TRUE(DecodeMp3(out + "blip.mp3").ok);
+        }
+        EXPECT_TRUE(TemporaryOutputs().empty()) << run.err;
+        EXPECT_EQ(OutputFiles().size(), 4u) << "three songs and the blip";
+    }
+}
+
+TEST_F(ConvertToolTest, AnOutputLinkedToItsInputIsRefused) {
+    fs::create_directories(out);
+    fs::create_directories(dir.File("in"));
+    const std::string mp3 = MakeMp3(dir, "in/tune.mp3", 1.0);
+    const std::string before = Slurp(mp3);
+    fs::create_hard_link(mp3, out + "tune.mp3");
+    fs::create_symlink(mp3, out + "link.mp3");
+    fs::create_symlink(mp3, dir.File("link.mp3"));
+    const TRun run = Convert({"-o", out, "--overwrite", mp3, dir.File("link.mp3")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(mp3 + ": Cannot convert: '" + out + "tune.mp3' is the input file"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("link.mp3: Cannot convert: '" + out + "link.mp3' is the input file"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(Slurp(mp3), before);
+    EXPECT_TRUE(fs::is_symlink(out + "link.mp3"));
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"link.mp3", "tune.mp3"}));
+}
+
+TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
+    const std::string longest(251, 'n');  // 255 bytes with ".mp3"
+    const std::string src = MakeRealAc3(dir, longest + ".rm", 1.0);
+    const std::string other = MakeRealAc3(dir, "other.rm", 1.0);
+    TRun run = Convert({"-o", out, "--no-overwrite", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(DecodeMp3(out + longest + ".mp3").ok);
+    // Taken now: the numbered name would be 258 bytes.
+    run = Convert({"-o", out, "--no-overwrite", src, other});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("File name too long"), std::string::npos) << run.err;
+    EXPECT_TRUE(DecodeMp3(out + "other.mp3").ok) << "the rest of the batch goes on";
+    EXPECT_NE(run.out.find("2 files: 1 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+}
+
+TEST_F(ConvertToolTest, AnOutputFolderThatCannotBeUsedGivesOneLine) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    std::ofstream(dir.File("plain")) << "a file";
+    for (const std::string& folder : {dir.File("plain"), dir.File("plain/sub")}) {
+        SCOPED_TRACE(folder);
+        const TRun run = Convert({"-o", folder, src, src});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "Cannot write to the output folder " + folder + "/: Not a directory\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(ConvertToolTest, AFolderThatGoesMidBatchFailsItsFilesInsteadOfCompletingThem) {
+    const std::string first = MakeRealAc3(dir, "first.rm", 60.0, 44100, 2);
+    const std::string second = MakeRealAc3(dir, "second.rm", 1.0, 44100, 2);
+    const pid_t pid = Spawn({"-o", out, "-j", "1", first, second});
+    const bool under_way = WaitForTemporaryOutput(pid, 40000);
+    if (under_way) fs::rename(dir.File("out"), dir.File("moved"));
+    const TRun run = Wait(pid);
+    ASSERT_TRUE(under_way) << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out.find("Completed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 files: 0 completed, 2 failed, 0 stopped"), std::string::npos) << run.out;
+    for (const std::string& input : {first, second})
+        EXPECT_NE(run.err.find(input + ": "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out));
 }
 
 // The completion line of a file that ended early says how much was converted;

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "app/General.h"
+#include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
 
@@ -68,7 +69,6 @@ std::string Seconds(int64_t microseconds) {
 struct TJob {
     std::string input;
     std::string output;
-    bool output_existed = false;
     std::string duration;  // what the probe read, as the window shows it; empty when it could not
 };
 
@@ -175,8 +175,11 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
 int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
             const std::atomic<bool>& interrupted) {
     const bool show_progress = !options.Quiet && ::isatty(STDERR_FILENO);
-    std::error_code ec;
-    fs::create_directories(options.OutputFolder, ec);  // a failure shows at the outputs
+    std::string folder_problem;
+    if (!PrepareOutputFolder(options.OutputFolder, folder_problem)) {
+        PrintLine(stderr, "Cannot write to the output folder " + options.OutputFolder + ": " + folder_problem);
+        return 1;
+    }
     const std::string folder = IncludeTrailingSeparator(Canonical(options.OutputFolder));
 
     int failed = 0;
@@ -189,6 +192,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
 
     std::string option_text;
     for (const std::string& pair : options.Options) option_text += pair + "\n";
+    if (options.Overwrite) option_text += "y\n";
 
     std::map<int, TJob> jobs;
     for (const std::string& file : inputs) {
@@ -215,14 +219,17 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         output.AudioSampleRate = options.SampleRate;
         output.Timestamp = 0.0;
         output.ExtOptions = option_text;
+        // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(folder, BaseName(file), options.Overwrite, taken,
-                                                  [](const std::string& path) { return fs::exists(path); });
-        TJob job{file, folder + name + ".mp3", fs::exists(folder + name + ".mp3"), duration};
+                                                  [](const std::string& path) {
+                                                      std::error_code ec;
+                                                      return fs::exists(path, ec);
+                                                  });
+        TJob job{file, folder + name + ".mp3", duration};
         output.FileName = job.output;
         if (!engine.SetOutputFile(index, job.output, &output)) {
             PrintLine(stderr, file + ": Cannot convert: " + engine.LastErrorText());
             engine.RemoveTask(index);
-            if (!job.output_existed) fs::remove(job.output, ec);
             ++failed;
             continue;
         }
@@ -320,7 +327,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     engine.SetOnProgress(nullptr);
     engine.SetOnTerminate(nullptr);
     engine.SetOnLog(nullptr);
-    // Freeing the tasks closes their files; outputs that never got a byte go.
+    // Freeing the tasks closes their files; temporary files that were not placed go.
     engine.ClearTasks();
 
     if (!options.Quiet) {

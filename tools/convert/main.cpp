@@ -64,6 +64,12 @@ int main(int argc, char** argv) {
         action.sa_flags = SA_RESETHAND;
         ::sigaction(SIGINT, &action, nullptr);
         ::sigaction(SIGTERM, &action, nullptr);
+        // A closed terminal or a reader that went away stops the run as Ctrl-C
+        // does, so each file ends whole or not at all. Every later line to the
+        // gone reader raises SIGPIPE again: that one stays handled.
+        ::sigaction(SIGHUP, &action, nullptr);
+        action.sa_flags = 0;
+        ::sigaction(SIGPIPE, &action, nullptr);
         status = Convert(engine, loop, options, g_interrupted);
     }
     engine.UnloadLibraries();

@@ -1,0 +1,203 @@
+#include "core/OutputPlace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "core/FormatText.h"
+
+namespace {
+
+const std::string TempPrefix = ".ardx-";
+constexpr size_t PidDigits = 10;
+constexpr size_t CounterDigits = 8;
+constexpr size_t TempStemLength = 6 + PidDigits + 1 + CounterDigits;
+
+std::atomic<unsigned> g_temp_counter{0};
+
+std::string SystemReason(int error) { return std::generic_category().message(error); }
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The extension of the file name part, dot included; empty when it has none.
+std::string ExtensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot <= start) return {};
+    return path.substr(dot);
+}
+
+bool AllOf(const std::string& text, size_t from, size_t count, const char* digits) {
+    if (text.size() < from + count) return false;
+    for (size_t i = from; i < from + count; ++i)
+        if (std::string_view(digits).find(text[i]) == std::string_view::npos) return false;
+    return true;
+}
+
+// A rename that fails with EEXIST rather than replace the target. Falls back on
+// a hard link where the file system has no such rename, and on a look first
+// where it has no hard links either.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return errno;
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// The bytes reach the disk before the name does, so a crash cannot leave a
+// renamed but empty file.
+int SyncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int result = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems cannot sync; that is no reason to lose the conversion.
+    return result == EINVAL || result == EROFS ? 0 : result;
+}
+
+}  // namespace
+
+std::string CreateTemporaryOutput(const std::string& final_path, std::string& why) {
+    const std::string folder = FolderOf(final_path);
+    const std::string extension = ExtensionOf(final_path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = folder + TempPrefix + FormatText("%010ld-%08x", static_cast<long>(::getpid()),
+                                                                  g_temp_counter.fetch_add(1)) +
+                                 extension;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST) {
+            why = SystemReason(errno);
+            return {};
+        }
+    }
+    why = SystemReason(EEXIST);
+    return {};
+}
+
+bool IsTemporaryOutputName(const std::string& file_name, long* pid) {
+    if (file_name.compare(0, TempPrefix.size(), TempPrefix) != 0) return false;
+    const size_t dash = TempPrefix.size() + PidDigits;
+    if (!AllOf(file_name, TempPrefix.size(), PidDigits, "0123456789")) return false;
+    if (file_name.size() <= dash || file_name[dash] != '-') return false;
+    if (!AllOf(file_name, dash + 1, CounterDigits, "0123456789abcdef")) return false;
+    if (file_name.size() > TempStemLength && file_name[TempStemLength] != '.') return false;
+    if (pid) *pid = std::stol(file_name.substr(TempPrefix.size(), PidDigits));
+    return true;
+}
+
+int RemoveLeftoverOutputs(const std::string& folder) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return 0;
+    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        long pid = 0;
+        if (!IsTemporaryOutputName(entry->d_name, &pid)) continue;
+        // A process that still runs may be writing it; one that is gone never will.
+        if (pid == ::getpid() || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        const std::string path = prefix + entry->d_name;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+bool PrepareOutputFolder(const std::string& folder, std::string& why) {
+    if (folder.empty()) {
+        why = SystemReason(ENOENT);
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    // A file in the folder's place is reported for what it is, not as "exists".
+    if (ec == std::errc::file_exists || (!ec && !std::filesystem::is_directory(folder, ec))) {
+        why = SystemReason(ENOTDIR);
+        return false;
+    }
+    if (ec) {
+        why = ec.message();
+        return false;
+    }
+    RemoveLeftoverOutputs(folder);
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) == 0 && space.f_bavail == 0) {
+        why = SystemReason(ENOSPC);
+        return false;
+    }
+    const std::string probe = CreateTemporaryOutput(folder.back() == '/' ? folder : folder + "/", why);
+    if (probe.empty()) return false;
+    ::unlink(probe.c_str());
+    return true;
+}
+
+std::string NumberedName(const std::string& base, int n) { return base + "(" + std::to_string(n) + ")"; }
+
+bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TPlaceMode mode, std::string& placed,
+                 std::string& why) {
+    placed.clear();
+    if (const int error = SyncFile(temp_path)) {
+        why = SystemReason(error);
+        return false;
+    }
+    if (mode == TPlaceMode::Replace) {
+        if (::rename(temp_path.c_str(), final_path.c_str()) != 0) {
+            why = SystemReason(errno);
+            return false;
+        }
+        placed = final_path;
+        return true;
+    }
+    const std::string extension = ExtensionOf(final_path);
+    const std::string stem = final_path.substr(0, final_path.size() - extension.size());
+    for (int n = 0; n < 100000; ++n) {
+        const std::string target = n == 0 ? final_path : NumberedName(stem, n) + extension;
+        const int error = RenameNoReplace(temp_path, target);
+        if (error == 0) {
+            placed = target;
+            return true;
+        }
+        if (error != EEXIST) {
+            why = SystemReason(error);
+            return false;
+        }
+        if (mode == TPlaceMode::OnlyIfFree) {
+            ::unlink(temp_path.c_str());
+            return true;
+        }
+    }
+    why = SystemReason(EEXIST);
+    return false;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat first {}, second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Where an output is written while it is made, and how it takes its final name.
+//
+// An output is written under a short temporary name of ours in its target
+// folder and moved to its final name only when its task has ended with a
+// usable file, so an existing file is never emptied by a conversion that is
+// stopped, fails or is killed. All functions here are plain file-system calls,
+// safe on any thread; none keeps state but a process-wide counter.
+#include <string>
+
+// A name of ours in the final path's folder: "." + "ardx-" + the process id
+// (10 digits) + "-" + a counter (8 hex digits) + the final name's extension,
+// fixed in length whatever the final name. The file is created empty and
+// exclusively; on failure the result is empty and why holds the system's reason.
+std::string CreateTemporaryOutput(const std::string& final_path, std::string& why);
+
+// True for a file name made by CreateTemporaryOutput; pid receives its process.
+bool IsTemporaryOutputName(const std::string& file_name, long* pid = nullptr);
+
+// Removes the temporary files of ours in the folder whose process has ended (a
+// killed or crashed run); those of a running instance stay. Returns the count.
+int RemoveLeftoverOutputs(const std::string& folder);
+
+// Checked once before a batch: creates the folder with its parents when
+// missing, sweeps leftovers, and tries to write there. False with the system's
+// reason when it cannot be made, cannot be written or has no free space.
+bool PrepareOutputFolder(const std::string& folder, std::string& why);
+
+// base + "(" + n + ")": the naming rule's n-th alternative to a taken name.
+std::string NumberedName(const std::string& base, int n);
+
+// How a finished temporary file takes its final name.
+enum class TPlaceMode {
+    Replace,      // overwriting is on: an existing final file is replaced
+    KeepOrNumber, // an existing final name is kept; the next free name(n) is taken
+    OnlyIfFree,   // a stopped conversion: placed only where the final name is free
+};
+
+// Flushes the temporary file to disk and renames it, never replacing a file
+// unless the mode says so. placed receives the name it got; empty when
+// OnlyIfFree found the name taken (the temporary file is then removed). False
+// with the system's reason when it could not be placed (the temporary file is
+// left for the caller to remove).
+bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TPlaceMode mode, std::string& placed,
+                 std::string& why);
+
+// Device and inode of both paths agree (links and other spellings of one file).
+// False when either does not exist.
+bool IsSameFile(const std::string& a, const std::string& b);
