@@ -236,6 +236,16 @@ public:
     // The only way a packet reaches its container (bitstream filters, interleaving writer).
     void WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
     void PrintReport(AVFormatContext** outputs, int output_count, bool last);
+    // Builds the filter chain of an output video stream ("vfilters"); 0, or -1
+    // with last_error set for the refusals.
+    int ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost);
+    // The next picture out of the stream's chain into picture: 1, or -1 when none is ready.
+    int GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture);
+    // Deinterlacing (and, later, the frame hooks) of one decoded picture, in place.
+    void PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture);
+    // Synchronises, formats and encodes one picture; frame_size: the last packet's bytes.
+    void EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
+                          int& frame_size);
 
     std::vector<TInputFileState> file_table;
     std::vector<std::unique_ptr<TInputStreamState>> ist_table;
@@ -245,7 +255,8 @@ public:
     int64_t timer_start = 0;        // microseconds
     int64_t last_report_time = 0;
     int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
-    int dup_frames = 0, drop_frames = 0;
+    int dup_frames = 0, drop_frames = 0;  // extra copies of pictures; pictures left out
+    int hook_frame_count = 0;             // pictures through pre-processing in this transcode
     std::array<int, 52> qp_histogram{};
     // Lets the encoder of a single audio output run on a thread of its own.
     bool encode_in_thread = true;
@@ -270,6 +281,21 @@ private:
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
     void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
+    // video path
+    void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
+    int DecodeVideo(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    int ReceiveVideoFrames(TInputStreamState& ist, int ist_index);
+    int64_t PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const;
+    void PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    void PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
+    // Frames to encode for this picture (0: dropped), keeping the frame clock.
+    int SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost);
+    // The picture cropped, scaled and padded for the encoder; none when it is skipped.
+    AVFrame* FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture);
+    AVFrame* VideoFrameFailed(const char* text);
+    int ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& ost);
+    void FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
+    int SwsFlags() const;
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 

@@ -258,10 +258,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 ost.encoding_needed = 1;
                 break;
             case AVMEDIA_TYPE_VIDEO:
-                // Pictures are not re-encoded by this version; a task that asks for it
-                // ends here with a clear message instead of running half-way.
-                throw FFmpegException(
-                    FormatText("Video encoding is not supported (output stream #%d.%d)", ost.file_index, ost.index));
+                SetUpVideoEncoder(ost, ist);
+                break;
             case AVMEDIA_TYPE_SUBTITLE:
                 throw FFmpegException(FormatText("Subtitle encoding is not supported (output stream #%d.%d)",
                                                  ost.file_index, ost.index));
@@ -316,6 +314,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException("av_mallocz fail");
         ost.stream->time_base = ost.enc->time_base;
         if (ost.enc->codec_type == AVMEDIA_TYPE_AUDIO) PrepareAudioEncoder(ost);
+        // Containers that store a picture rate (Matroska's default duration) take it from here.
+        if (ost.enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.stream->avg_frame_rate = ost.enc->framerate;
     }
     for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
 
