@@ -48,6 +48,11 @@ public:
     std::array<AVCodecContext*, 5> codec_options{};
     AVFormatContext* format_options = nullptr;
     SwsContext* scaler_options = nullptr;
+    // Options of the encoders' and muxers' own option classes, by name; searched
+    // after every carrier above, encoders before muxers.
+    AVDictionary* private_options = nullptr;
+    // A copy for one encoder or muxer to take from (what it leaves is dropped).
+    TDictionaryPtr PrivateOptions() const;
 };
 
 // Callback slots; Sender is the task.
@@ -243,6 +248,11 @@ public:
     int GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture);
     // Deinterlacing (and, later, the frame hooks) of one decoded picture, in place.
     void PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture);
+    // How many times the picture now due at the stream's sync input is encoded
+    // (0: dropped), keeping the frame clock and the dup and drop totals.
+    int SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost);
+    // One line of video statistics for the last encoded picture ("vstats").
+    void WriteVideoStats(TOutputStreamState& ost, int frame_size);
     // Synchronises, formats and encodes one picture; frame_size: the last packet's bytes.
     void EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
                           int& frame_size);
@@ -257,6 +267,7 @@ public:
     int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
     int dup_frames = 0, drop_frames = 0;  // extra copies of pictures; pictures left out
     int hook_frame_count = 0;             // pictures through pre-processing in this transcode
+    TFilePtr vstats_file;                 // open while a transcode writes video statistics
     std::array<int, 52> qp_histogram{};
     // Lets the encoder of a single audio output run on a thread of its own.
     bool encode_in_thread = true;
@@ -288,8 +299,7 @@ private:
     int64_t PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const;
     void PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     void PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
-    // Frames to encode for this picture (0: dropped), keeping the frame clock.
-    int SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost);
+    void EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     // The picture cropped, scaled and padded for the encoder; none when it is skipped.
     AVFrame* FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture);
     AVFrame* VideoFrameFailed(const char* text);

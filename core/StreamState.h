@@ -80,6 +80,7 @@ struct TOutputStreamState {
     // video: quality and plane errors of the last encoded picture
     float quality = 0;
     double frame_error[3] = {0, 0, 0};
+    int pict_type = 0;                    // AVPictureType of the last encoded picture
     // video: sample_clock above counts frames in the encoder's time base.
     int crop_needed = 0;
     int crop_top = 0, crop_left = 0;      // pixels cut from the decoded picture

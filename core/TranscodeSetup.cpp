@@ -55,6 +55,7 @@ void TCustomFFmpeg::FreeTranscodeTables() {
     encoded_packet.reset();
     copy_packet.reset();
     decoded_frame.reset();
+    vstats_file.reset();
     transcode_outputs = nullptr;
 }
 
@@ -303,7 +304,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         {
             std::lock_guard<std::mutex> lock(CodecLock);
-            if (avcodec.avcodec_open2(ost.enc, codec, nullptr) < 0)
+            TDictionaryPtr own = generic_options.PrivateOptions();
+            AVDictionary* raw = own.release();
+            const int opened = avcodec.avcodec_open2(ost.enc, codec, &raw);
+            own.reset(raw);
+            if (opened < 0)
                 throw FFmpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe "
                                                  "incorrect parameters such as bit_rate, rate, width or height",
                                                  ost.file_index, ost.index));
@@ -376,7 +381,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     // 15: headers
     bool want_sdp = true;
     for (int i = 0; i < output_count; ++i) {
-        if (avformat.avformat_write_header(outputs[i], nullptr) < 0)
+        TDictionaryPtr own = generic_options.PrivateOptions();
+        AVDictionary* raw = own.release();
+        const int written = avformat.avformat_write_header(outputs[i], &raw);
+        own.reset(raw);
+        if (written < 0)
             throw FFmpegException(
                 FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", i));
         if (std::strcmp(outputs[i]->oformat->name, "rtp") != 0) want_sdp = false;

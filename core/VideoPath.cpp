@@ -103,6 +103,13 @@ void TCustomFFmpeg::SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState
                                                  nullptr, nullptr, nullptr));
         if (!ost.resizer) throw FFmpegException("Cannot get resampling context");
     }
+    // Pictures are worth the libraries' own threads (one per processor) unless
+    // a count was set; their frame and slice threads give the same bytes
+    // however they are scheduled.
+    if (thread_count <= 1) {
+        enc->thread_count = 0;
+        dec->thread_count = 0;
+    }
     ost.encoding_needed = 1;
     ist.decoding_needed = 1;
     last_error.clear();
@@ -164,9 +171,8 @@ int64_t TCustomFFmpeg::PictureDuration(const TInputStreamState& ist, const AVFra
 
 void TCustomFFmpeg::PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
                                    AVFrame* picture) {
-    int frame_size = 0;
     if (!ost.filter_graph) {
-        EncodeVideoFrame(os, ost, ist, picture, frame_size);
+        EncodeAndReport(os, ost, ist, picture);
         return;
     }
     picture->pts = ist.pts;
@@ -180,12 +186,40 @@ void TCustomFFmpeg::PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost,
 
 void TCustomFFmpeg::PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist) {
     AVFrame* filtered = ost.filtered_picture.get();
-    int frame_size = 0;
     while (GetFilteredPicture(ost, filtered) == 1) {
         if (filtered->pts != AV_NOPTS_VALUE) ist.pts = filtered->pts;
-        EncodeVideoFrame(os, ost, ist, filtered, frame_size);
+        EncodeAndReport(os, ost, ist, filtered);
         avutil.av_frame_unref(filtered);
     }
+}
+
+void TCustomFFmpeg::EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                    AVFrame* picture) {
+    int frame_size = 0;
+    EncodeVideoFrame(os, ost, ist, picture, frame_size);
+    if (!vstats_file_name.empty() && frame_size != 0) WriteVideoStats(ost, frame_size);
+}
+
+void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
+    const AVCodecContext* enc = ost.enc;
+    if (!enc || enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
+    if (!vstats_file) {
+        vstats_file.reset(myutil.fopen(vstats_file_name.c_str(), "w"));
+        if (!vstats_file) throw FFmpegException("fopen fail: " + vstats_file_name);
+    }
+    FILE* f = vstats_file.get();
+    myutil.fprintf(f, "frame= %5d q= %2.1f ", ost.frame_number.load(), static_cast<double>(ost.quality) / 118.0);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+        myutil.fprintf(f, "PSNR= %6.2f ",
+                       -10.0 * std::log10(ost.frame_error[0] / (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    myutil.fprintf(f, "f_size= %6d ", frame_size);
+    const double tb = av_q2d(enc->time_base);
+    const double ti = std::max(static_cast<double>(ost.sample_clock) * tb, 0.01);
+    const double bitrate = frame_size * 8 / tb / 1000.0;
+    const double avg = static_cast<double>(video_size) * 8 / ti / 1000.0;
+    myutil.fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                   static_cast<double>(video_size) / 1024, ti, bitrate, avg);
+    myutil.fprintf(f, "type= %c\n", avutil.av_get_picture_type_char(static_cast<AVPictureType>(ost.pict_type)));
 }
 
 void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture) {
@@ -348,6 +382,7 @@ int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& 
             int32_t q = 0;
             std::memcpy(&q, stats, 4);
             ost.quality = static_cast<float>(q);
+            if (stats_size >= 5) ost.pict_type = stats[4];
             const int errors = stats_size >= 6 ? stats[5] : 0;
             for (int j = 0; j < std::min(errors, 3) && 8 + 8 * (j + 1) <= static_cast<int>(stats_size); ++j) {
                 int64_t e = 0;
