@@ -2,6 +2,7 @@
 // (pre-processing, the filter chain or crop/scale/pad, frame-rate
 // synchronisation, encoding, the drain at the end of the input).
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -302,7 +303,9 @@ int TCustomFFmpeg::SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost)
         else if (vdelta > 0.6)
             ost.sample_clock = std::llrint(ipts / tb);
     } else if (vdelta > 1.1) {
-        nb_frames = static_cast<int>(std::min<int64_t>(std::llrint(vdelta), INT_MAX));
+        // A gap: the slots before the picture's own one repeat the picture
+        // before it, and the new picture comes at its time, not early.
+        nb_frames = static_cast<int>(std::min<int64_t>(std::llrint(vdelta), INT_MAX - 1)) + 1;
     }
     if (nb_frames == 0) {
         ++drop_frames;

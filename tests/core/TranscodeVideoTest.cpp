@@ -2,6 +2,7 @@
 // codecs, picture size, frame rate) and by decoding the sound back.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <random>
@@ -101,18 +102,18 @@ TEST_F(TranscodeVideoTest, SynchronisationDuplicatesDropsAndResynchronisesByTheR
     };
     // A time base of 1/4 keeps every threshold exact in binary.
     const Case cases[] = {
-        {"3 frames ahead: encoded 3 times, 2 extra copies", 1, 25, 0, 120000, false, 3, 0, 2, 0},
+        {"3 frames ahead: 3 copies fill the gap, then the picture", 1, 25, 0, 120000, false, 4, 0, 3, 0},
         {"exactly -1.1 is kept", 1, 4, 10, 2225000, false, 1, 10, 0, 0},
         {"-1.2 is dropped", 1, 4, 10, 2200000, false, 0, 10, 0, 1},
         {"1.1 is not yet a gap", 1, 4, 0, 275000, false, 1, 0, 0, 0},
-        {"1.5 rounds to 2", 1, 4, 0, 375000, false, 2, 0, 1, 0},
-        {"2.5 rounds to even 2", 1, 4, 0, 625000, false, 2, 0, 1, 0},
-        {"3.5 rounds to even 4", 1, 4, 0, 875000, false, 4, 0, 3, 0},
+        {"1.5 rounds to 2", 1, 4, 0, 375000, false, 3, 0, 2, 0},
+        {"2.5 rounds to even 2", 1, 4, 0, 625000, false, 3, 0, 2, 0},
+        {"3.5 rounds to even 4", 1, 4, 0, 875000, false, 5, 0, 4, 0},
         {"vsync 2: 0.7 ahead moves the clock", 2, 4, 0, 175000, false, 1, 1, 0, 0},
         {"vsync 2: -0.625 is dropped", 2, 4, 10, 2343750, false, 0, 10, 0, 1},
         {"vsync 2: -0.5 is kept", 2, 4, 10, 2375000, false, 1, 10, 0, 0},
         {"automatic with a variable-rate container acts as 2", -1, 4, 0, 750000, true, 1, 3, 0, 0},
-        {"automatic without it acts as 1", -1, 4, 0, 750000, false, 3, 0, 2, 0},
+        {"automatic without it acts as 1", -1, 4, 0, 750000, false, 4, 0, 3, 0},
         {"automatic with a fine time base follows the input", -1, 90000, 5, 1000000, false, 1, 90000, 0, 0},
         {"vsync 0 never drops", 0, 4, 10, 0, false, 1, 0, 0, 0},
         {"vsync 0 never duplicates", 0, 4, 0, 2500000, false, 1, 10, 0, 0},
@@ -346,6 +347,67 @@ TEST_F(TranscodeVideoTest, TwoRunsOfATaskWriteTheSameBytes) {
         }
         EXPECT_GT(bytes[0].size(), 1000u);
         EXPECT_TRUE(bytes[0] == bytes[1]) << "the two runs differ";
+    }
+}
+
+// The generator draws a bright square that moves 4 columns right with every
+// picture: its left edge is the picture's number, through lossy coding too.
+int PictureNumber(const DecodedPicture& p) {
+    for (int x = 0; x < p.width; ++x) {
+        int bright = 0;
+        for (int y = 0; y < p.height; ++y) bright += p.Y(x, y) > 228;
+        if (bright >= 16) return (x + 2) / 4;
+    }
+    return -1;
+}
+
+// The pictures an output at 25 fps shows for pictures at in_fps by the rule
+// (a gap repeats the picture before it).
+std::vector<int> PredictedNumbers(int in_fps, int pictures) {
+    std::vector<int> shown;
+    int64_t clock = 0;
+    for (int n = 0; n < pictures; ++n) {
+        const double vdelta = static_cast<double>(n) / in_fps * 25 - static_cast<double>(clock);
+        int copies = 1;
+        if (vdelta < -1.1) copies = 0;
+        else if (vdelta > 1.1) copies = static_cast<int>(std::llrint(vdelta)) + 1;
+        for (int i = 0; i < copies; ++i) shown.push_back(i < copies - 1 && n > 0 ? n - 1 : n);
+        clock += copies;
+    }
+    return shown;
+}
+
+// Frame accuracy: the numbers read from the decoded output are the pictures the
+// rule predicts, in order, each shown within one output frame of its own time.
+TEST_F(TranscodeVideoTest, EveryPictureIsShownAtItsOwnTimeWithThePredictedDropsAndRepeats) {
+    for (const int in_fps : {30, 15, 25, 20}) {
+        SCOPED_TRACE(std::to_string(in_fps) + " -> 25 fps");
+        const std::string src = MakeFixture(dir, "n" + std::to_string(in_fps) + ".rm", "rm-video",
+                                            {"--video", "rv20", "--fps", std::to_string(in_fps), "--seconds", "1.2",
+                                             "--audio", "none"});
+        const std::string dst = dir.File("numbers.avi");
+        core.ResetOptionState();
+        lines.clear();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+            core.SetFrameRate("25");
+            core.SetQScale(2);
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+        std::vector<int> numbers;
+        for (const DecodedPicture& p : pictures) numbers.push_back(PictureNumber(p));
+        const int in_pictures = static_cast<int>(std::lround(1.2 * in_fps));
+        const std::vector<int> predicted = PredictedNumbers(in_fps, in_pictures);
+        EXPECT_EQ(numbers, predicted);
+        int repeats = 0, skipped = 0;
+        for (size_t k = 0; k < numbers.size(); ++k) {
+            const double own = static_cast<double>(numbers[k]) / in_fps;
+            EXPECT_LE(std::fabs(own - static_cast<double>(k) / 25), 1.0 / 25 + 1e-9) << "output picture " << k;
+            if (k > 0 && numbers[k] == numbers[k - 1]) ++repeats;
+            if (k > 0 && numbers[k] > numbers[k - 1] + 1) skipped += numbers[k] - numbers[k - 1] - 1;
+        }
+        EXPECT_EQ(core.dup_frames, repeats);
+        EXPECT_EQ(core.drop_frames, skipped + (in_pictures - 1 - (numbers.empty() ? -1 : numbers.back())));
     }
 }
 
