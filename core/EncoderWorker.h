@@ -30,6 +30,8 @@ public:
     void Submit(AVFrame* frame);
     // Drains the encoder, waits for the thread and raises its failure, if any.
     void Finish();
+    // The encoder's thread (the library logs from it).
+    std::thread::id ThreadId() const { return thread_.get_id(); }
 
 private:
     void Body();

@@ -93,6 +93,8 @@ public:
     uint8_t preview_flags = 0;           // bit 0: preview window, bit 1: preview-bitmap callback
     int index = -1;                      // position in the engine's task list
     std::atomic<std::thread::id> thread_id{};  // thread running the task, for the log capture
+    // A second thread working for the running task (its audio encoder's), for the log capture.
+    std::atomic<std::thread::id> helper_thread_id{};
 
     // ---- options ----
     // Resets the option state to its defaults and makes a fresh generic option
@@ -272,11 +274,39 @@ public:
     // Lets the encoder of a single audio output run on a thread of its own.
     bool encode_in_thread = true;
 
+    // How much the last run converted: the longest output stream in
+    // milliseconds, set when a run ends normally (also after a stop); -1
+    // before. Front ends read it at termination, with ExpectedOutputMs and
+    // EndedShort, to tell a file that ended early from a complete one.
+    int64_t converted_ms = -1;
+    // The output length the inputs declare, in milliseconds, less the start
+    // offset and at most the recording time; -1 when no input declares one.
+    int64_t ExpectedOutputMs() const;
+    // A run that ended normally (no stop) but clearly short of the expected
+    // length: more than kShortToleranceMs and more than kShortTolerancePercent
+    // of it missing. Container durations are estimates and encoders pad, so
+    // smaller gaps are not told.
+    bool EndedShort() const;
+    static constexpr int64_t kShortToleranceMs = 1000;
+    static constexpr int64_t kShortTolerancePercent = 2;
+    // Decoded audio rates the conversion takes, in Hz.
+    static constexpr int kMinInputRate = 1000;
+    static constexpr int kMaxInputRate = 768000;
+    // The inputs' declared length (microseconds; 0 = none trusted). Output
+    // running past twice that and a minute more means the header lies (a
+    // claimed rate far from the data's): the run stops instead of writing
+    // without bound.
+    int64_t declared_input_us = 0;
+
 private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
     bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
+    void CheckSomethingDecoded() const;
+    void CheckInputRate(const TInputStreamState& ist, int rate) const;
+    int64_t DeclaredInputLength(AVFormatContext** inputs, int input_count) const;
+    int64_t ConvertedMs() const;
     void OpenPassLogFile(TOutputStreamState& ost, int position);
     void PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position);
     void MakeBitstreamFilters(TOutputStreamState& ost);
@@ -307,6 +337,7 @@ private:
     void FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
     int SwsFlags() const;
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
+    void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
     AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
@@ -339,6 +370,11 @@ public:
     void Run();
     // The task's last act: clears the run flags and calls the terminate callback.
     void TerminateStep();
+
+    // Set while the task's files are closed until it runs: opens them again at
+    // the start of the run, before the transcode, and raises with the reason
+    // when that fails. Start's checks for an input and an output wait for it.
+    std::function<void()> DeferredOpen;
 
     std::atomic<TFFmpegThread*> worker_thread{nullptr};  // cleared by the termination step
     std::atomic<bool> running{false};

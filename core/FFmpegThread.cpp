@@ -68,7 +68,12 @@ void TSuspendedThread::Body() {
         gate_.wait(guard, [this] { return resumed_; });
     }
     SetCurrentThreadPriority(priority_);
-    Execute();
+    try {
+        Execute();
+    } catch (...) {
+        // An event handler's exception has no caller to go to on a thread of
+        // ours: the thread ends as it would have, instead of the process.
+    }
     delete this;
     // Counted down last, so that a waiter knows no task thread runs our code any more.
     TLiveThreads& live = Live();

@@ -26,9 +26,10 @@ TFFmpegThread* TCustomFFmpeg::Start(bool in_thread, TConvertPriority priority) {
     {
         std::lock_guard<std::mutex> guard(run_lock);
         if (running || terminated || end_pending) return nullptr;
-        if (output_file_count <= 0)
+        // A task whose files are opened again by the run had both once.
+        if (!DeferredOpen && output_file_count <= 0)
             failure = "At least one output file must be specified";
-        else if (input_file_count <= 0)
+        else if (!DeferredOpen && input_file_count <= 0)
             failure = "At least one input file must be specified";
         if (failure.empty()) {
             running = true;
@@ -102,6 +103,11 @@ void TCustomFFmpeg::Run() {
         message = text;
     };
     try {
+        if (DeferredOpen) {
+            const std::function<void()> open = std::move(DeferredOpen);
+            DeferredOpen = nullptr;
+            open();
+        }
         Transcode();
     } catch (const Exception& e) {
         fail(e.Message);
@@ -110,6 +116,7 @@ void TCustomFFmpeg::Run() {
         // through its one termination step instead of taking the process down.
         fail(e.what());
     }
+    helper_thread_id = std::thread::id();
     try {
         CloseOpenEncoders();
         CloseOpenDecoders();

@@ -1,6 +1,9 @@
 #include "engine/DAzaduVED.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <exception>
 
 #include "binding/Exception.h"
 #include "binding/FFmpegLoader.h"
@@ -8,11 +11,29 @@
 #include "core/OptionText.h"
 #include "engine/LogCapture.h"
 
+namespace {
+
+bool RegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Only plain files can be closed and opened again to the same effect: a pipe,
+// a device or a network address would lose what was read or written.
+bool Reopenable(const TOpeningSteps& steps) {
+    if (!RegularFile(steps.input)) return false;
+    for (const auto& output : steps.outputs)
+        if (!RegularFile(output.first)) return false;
+    return true;
+}
+
+}  // namespace
+
 // Holds a component's event lock; letting it go delivers the library lines
 // that arrived meanwhile.
 class TEventGuard {
 public:
-    explicit TEventGuard(TCustomDAzaduVED& component) : component_(component) { component_.event_lock_.lock(); }
+    explicit TEventGuard(TCustomDAzaduVED& component) : component_(component) { component_.AcquireEventLock(); }
     ~TEventGuard() { component_.ReleaseEventLock(); }
     TEventGuard(const TEventGuard&) = delete;
     TEventGuard& operator=(const TEventGuard&) = delete;
@@ -62,8 +83,13 @@ void TCustomDAzaduVED::Shutdown() {
     WaitFor([this] { return active_ == 0; });
     { TEventGuard pass(*this); }
     while (releasing_.load() != 0) std::this_thread::yield();
-    std::lock_guard<std::mutex> guard(state_lock_);
-    tasks_.Clear();
+    std::vector<TFFmpeg*> tasks;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        tasks = tasks_.ExtractAll();
+    }
+    // Freed outside the state lock: closing a task's files may log.
+    for (TFFmpeg* task : tasks) FreeTask(task);
 }
 
 // ---- properties ----
@@ -172,42 +198,122 @@ void TCustomDAzaduVED::ConnectTask(TFFmpeg* task) {
     task->OnTerminate = [this](TCustomFFmpeg* sender) { DoTerminate(static_cast<TFFmpeg*>(sender)); };
 }
 
+bool TCustomDAzaduVED::OpenTaskInput(TFFmpeg& task, const std::string& file_name, const TInputOptions* options,
+                                     std::string& error) {
+    try {
+        task.SetVerbosity(LogLevel() - 1);
+        task.preview_flags = static_cast<uint8_t>((task.preview_flags & ~3) | (Preview() ? 1 : 0) |
+                                                  (PreviewBitmap() ? 2 : 0));
+        task.OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts) {
+            DoPreviewBitmap(static_cast<TFFmpeg*>(sender), bitmap, frame, pts);
+        };
+        if (options) ApplyInputOptions(task, *options);
+        if (!task.OpenInputFile(file_name)) {
+            error = task.last_error;
+            return false;
+        }
+        task.Probe.Attach(task.input_files[static_cast<size_t>(task.input_file_count - 1)].get());
+        return true;
+    } catch (const Exception& e) {
+        error = e.Message;
+        return false;
+    }
+}
+
+bool TCustomDAzaduVED::OpenTaskOutput(TFFmpeg& task, const std::string& file_name, const TOutputOptions* options,
+                                      std::string& error) {
+    try {
+        if (options) {
+            ApplyOutputOptions(task, *options);
+            if (options->CustomHook) {
+                task.OnCustomHook = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts,
+                                           bool& update, bool& stop_hook) {
+                    DoCustomHook(static_cast<TFFmpeg*>(sender), bitmap, frame, pts, update, stop_hook);
+                };
+            } else if (options->BeforeHook) {
+                task.OnBeforeHook = [this](TCustomFFmpeg* sender, THookAction& action, int64_t pts) {
+                    DoBeforeHook(static_cast<TFFmpeg*>(sender), pts, action);
+                };
+            }
+        }
+        if (!task.OpenOutputFile(file_name)) {
+            error = task.last_error;
+            return false;
+        }
+        if (options) DispatchOptionText(task, options->ExtOptions, false);
+        return true;
+    } catch (const Exception& e) {
+        error = e.Message;
+        return false;
+    }
+}
+
+void TCustomDAzaduVED::Park(TFFmpeg& task) {
+    // A waiting task holds no open file and no option carriers, so that a
+    // long batch fits the process's open-file limit and its memory stays flat;
+    // the run opens everything again with the same steps.
+    task.Probe.Close();
+    task.FreeFiles();
+    task.parked = true;
+    task.DeferredOpen = [this, &task] {
+        std::string error;
+        if (!ReplayOpening(task, error)) throw FFmpegException(error);
+    };
+}
+
+bool TCustomDAzaduVED::ReplayOpening(TFFmpeg& task, std::string& error) {
+    task.parked = false;
+    task.DeferredOpen = nullptr;
+    task.FreeFiles();
+    // The option state as AddTask found it; the run flags stay as they are.
+    task.ResetOptionState();
+    task.expected_duration_ms = -1;
+    const TOpeningSteps& steps = task.opening;
+    if (!OpenTaskInput(task, steps.input, steps.input_options ? &*steps.input_options : nullptr, error))
+        return false;
+    for (const auto& [file_name, options] : steps.outputs)
+        if (!OpenTaskOutput(task, file_name, options ? &*options : nullptr, error)) return false;
+    return true;
+}
+
 int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* options) {
     auto task = std::make_unique<TFFmpeg>();
     task->OnLog = [this](TCustomFFmpeg* sender, int level, const std::string& msg) {
         DoLog(static_cast<TFFmpeg*>(sender), level, msg);
     };
     try {
+        // Without the libraries there is no core to make: the probe's check names the missing one.
+        TAVProbe::CheckLibraries();
         task->ReInitialize();
-        task->SetVerbosity(LogLevel() - 1);
-        task->preview_flags = static_cast<uint8_t>((task->preview_flags & ~3) | (Preview() ? 1 : 0) |
-                                                   (PreviewBitmap() ? 2 : 0));
-        task->OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts) {
-            DoPreviewBitmap(static_cast<TFFmpeg*>(sender), bitmap, frame, pts);
-        };
-        if (options) {
-            if (options->FileName.empty()) options->FileName = file_name;
-            task->InputOptions = *options;
-            ApplyInputOptions(*task, *options);
-        } else {
-            task->InputOptions = TInputOptions{};
-        }
-        if (!task->OpenInputFile(file_name)) {
-            task->OnLog = nullptr;
-            last_error_text_ = task->last_error;
-            return -1;
-        }
-        task->Probe.Attach(task->input_files[static_cast<size_t>(task->input_file_count - 1)].get());
-        ConnectTask(task.get());
     } catch (const Exception& e) {
+        task->OnLog = nullptr;
         last_error_text_ = e.Message;
         return -1;
     }
+    if (options) {
+        if (options->FileName.empty()) options->FileName = file_name;
+        task->InputOptions = *options;
+        task->opening.input_options = *options;
+    } else {
+        task->InputOptions = TInputOptions{};
+    }
+    task->opening.input = file_name;
+    std::string error;
+    if (!OpenTaskInput(*task, file_name, options ? &task->InputOptions : nullptr, error)) {
+        task->OnLog = nullptr;
+        last_error_text_ = error;
+        return -1;
+    }
+    ConnectTask(task.get());
     std::lock_guard<std::mutex> guard(state_lock_);
+    task->serial = ++next_serial_;
     return tasks_.Add(task.release());
 }
 
 bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TOutputOptions* options) {
+    // No handler can remove the task while its options and files are set,
+    // and no run can start it.
+    TEventGuard events(*this);
     TFFmpeg* task;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
@@ -218,48 +324,116 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
             return false;
         }
     }
-    try {
-        if (options) {
-            if (options->FileName.empty()) options->FileName = file_name;
-            task->OutputOptions = *options;
-            ApplyOutputOptions(*task, *options);
-            if (options->CustomHook) {
-                task->OnCustomHook = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts,
-                                            bool& update, bool& stop_hook) {
-                    DoCustomHook(static_cast<TFFmpeg*>(sender), bitmap, frame, pts, update, stop_hook);
-                };
-            } else if (options->BeforeHook) {
-                task->OnBeforeHook = [this](TCustomFFmpeg* sender, THookAction& action, int64_t pts) {
-                    DoBeforeHook(static_cast<TFFmpeg*>(sender), pts, action);
-                };
-            }
-        } else {
-            task->OutputOptions = TOutputOptions{};
-        }
-        const bool opened = task->OpenOutputFile(file_name);
-        if (!opened) {
-            last_error_text_ = task->last_error;
-            return false;
-        }
-        if (options) DispatchOptionText(*task, options->ExtOptions, false);
-        return true;
-    } catch (const Exception& e) {
-        last_error_text_ = e.Message;
+    std::string error;
+    // A further output joins a task whose files are open.
+    if (task->parked && !ReplayOpening(*task, error)) {
+        last_error_text_ = error;
         return false;
     }
+    std::optional<TOutputOptions> copy;
+    if (options) {
+        if (options->FileName.empty()) options->FileName = file_name;
+        task->OutputOptions = *options;
+        copy = *options;
+    } else {
+        task->OutputOptions = TOutputOptions{};
+    }
+    if (!OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error)) {
+        last_error_text_ = error;
+        return false;
+    }
+    task->opening.outputs.emplace_back(file_name, std::move(copy));
+    if (Reopenable(task->opening)) Park(*task);
+    return true;
+}
+
+void TCustomDAzaduVED::FreeTask(TFFmpeg* task) {
+    // Its lines belong to no task of the list any more.
+    task->OnLog = nullptr;
+    delete task;
+}
+
+bool TCustomDAzaduVED::OwesTermination(const TFFmpeg* task) {
+    return task->claimed && !task->reported && !task->detached;
+}
+
+void TCustomDAzaduVED::TakeOut(std::vector<TFFmpeg*> removed) {
+    std::vector<TFFmpeg*> to_free;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        for (TFFmpeg* task : removed) {
+            if (task->claimed && !task->reported) {
+                // Its worker still has it: the worker's end frees it.
+                task->detached = true;
+                task->Abort();
+            } else {
+                to_free.push_back(task);
+            }
+        }
+    }
+    for (TFFmpeg* task : to_free) FreeTask(task);
+}
+
+bool TCustomDAzaduVED::InListLocked(const TFFmpeg* task) const {
+    return task->index >= 0 && task->index < tasks_.Count() && tasks_.Items(task->index) == task;
+}
+
+void TCustomDAzaduVED::RaiseRemovedTermination(TFFmpeg* task) {
+    // Its one termination comes now, under the index it has at this moment;
+    // its worker's own end then raises nothing. A task that ended already
+    // (its end waiting for the event lock) tells how it ended.
+    TTerminateInfo info;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        // A handler of an earlier removal may have removed it, with its event.
+        if (!OwesTermination(task) || !InListLocked(task)) return;
+        task->detached = true;
+        task->Abort();
+        info = task->terminated ? TTerminateInfo{task->index, task->finished, task->exception, task->message}
+                                : TTerminateInfo{task->index, false, false, ""};
+    }
+    if (const TTerminateEvent handler = OnTerminate()) handler(info.Index, info.Finished, info.Exception, info.Message);
 }
 
 void TCustomDAzaduVED::RemoveTask(int index) {
-    std::lock_guard<std::mutex> guard(state_lock_);
-    tasks_.Delete(index);
+    // Under the event lock: no handler sees indices shift under it, and no
+    // started task's end is taken in (so none of them is freed) meanwhile.
+    TEventGuard events(*this);
+    TFFmpeg* task;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        task = tasks_.Items(index);
+    }
+    RaiseRemovedTermination(task);
+    {
+        // The handler may have removed it (or others) meanwhile.
+        std::lock_guard<std::mutex> guard(state_lock_);
+        if (!InListLocked(task)) return;
+        tasks_.Extract(task->index);
+    }
+    TakeOut({task});
 }
 
 void TCustomDAzaduVED::ClearTasks() {
+    TEventGuard events(*this);
+    std::vector<TFFmpeg*> owed;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        tasks_.Clear();
+        // Nothing of this run starts any more, not even by a timer already set.
+        still_to_start_ = 0;
+        ++run_serial_;
+        thread_count_ = 0;
+        for (int i = 0; i < tasks_.Count(); ++i)
+            if (OwesTermination(tasks_.Items(i))) owed.push_back(tasks_.Items(i));
+    }
+    for (TFFmpeg* task : owed) RaiseRemovedTermination(task);
+    std::vector<TFFmpeg*> removed;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        removed = tasks_.ExtractAll();
         thread_count_ = 0;
     }
+    TakeOut(std::move(removed));
     last_error_text_.clear();
 }
 
@@ -283,7 +457,7 @@ bool TCustomDAzaduVED::Running() const {
 TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed) continue;
+        if (task->claimed || task->run != run_serial_) continue;
         task->claimed = true;
         ++active_;
         return task;
@@ -298,8 +472,9 @@ void TCustomDAzaduVED::StartNextLocked(std::vector<TFFmpeg*>& to_start) {
     if (thread_count_ <= 0 && window_) {
         ++pending_timers_;
         std::weak_ptr<TCustomDAzaduVED*> alive = alive_;
-        window_->OneShotTimer(100, [alive] {
-            if (auto self = alive.lock()) (*self)->TimerFired();
+        const uint64_t run = run_serial_;
+        window_->OneShotTimer(100, [alive, run] {
+            if (auto self = alive.lock()) (*self)->TimerFired(run);
         });
         return;
     }
@@ -311,11 +486,16 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
     std::vector<TFFmpeg*> to_start;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
+        ++run_serial_;
         ended_count_ = 0;
         thread_count_ = thread_count;
         still_to_start_ = 0;
-        for (int i = 0; i < tasks_.Count(); ++i)
-            if (!tasks_.Items(i)->claimed) ++still_to_start_;
+        for (int i = 0; i < tasks_.Count(); ++i) {
+            TFFmpeg* task = tasks_.Items(i);
+            if (task->claimed) continue;
+            task->run = run_serial_;
+            ++still_to_start_;
+        }
         if (still_to_start_ == 0) return;
         run_open_ = true;
         int started = 0;
@@ -354,14 +534,15 @@ void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
     thread->Resume();
 }
 
-void TCustomDAzaduVED::TimerFired() {
+void TCustomDAzaduVED::TimerFired(uint64_t run) {
     TFFmpeg* task = nullptr;
     bool end = false;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         if (pending_timers_ <= 0) return;
         --pending_timers_;
-        if (!closing_) task = ClaimNextLocked();
+        // A timer of a run that was cleared since starts nothing.
+        if (!closing_ && run == run_serial_) task = ClaimNextLocked();
         if (!task) end = RunDoneLocked();
         state_changed_.notify_all();
     }
@@ -377,7 +558,8 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     if (!run_open_) return false;
     if (still_to_start_ > 0) {
         bool fresh = false;
-        for (int i = 0; i < tasks_.Count() && !fresh; ++i) fresh = !tasks_.Items(i)->claimed;
+        for (int i = 0; i < tasks_.Count() && !fresh; ++i)
+            fresh = !tasks_.Items(i)->claimed && tasks_.Items(i)->run == run_serial_;
         if (!fresh) still_to_start_ = 0;
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;
@@ -391,19 +573,27 @@ void TCustomDAzaduVED::RaiseEndOfRun() {
 }
 
 void TCustomDAzaduVED::StopConvert() {
-    std::lock_guard<std::mutex> guard(state_lock_);
-    still_to_start_ = 0;
-    for (int i = 0; i < tasks_.Count(); ++i) {
-        TFFmpeg* task = tasks_.Items(i);
-        if (task->reported) continue;
-        if (!task->claimed) {
-            // Never started: it ends at once on a thread of its own.
-            task->claimed = true;
-            ++active_;
-            run_open_ = true;
+    // Under the event lock no task's end is being taken in, so none of the
+    // tasks below can be freed while they are stopped.
+    TEventGuard events(*this);
+    std::vector<TFFmpeg*> to_stop;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        still_to_start_ = 0;
+        for (int i = 0; i < tasks_.Count(); ++i) {
+            TFFmpeg* task = tasks_.Items(i);
+            if (task->reported) continue;
+            if (!task->claimed) {
+                // Never started: it ends at once on a thread of its own.
+                task->claimed = true;
+                ++active_;
+                run_open_ = true;
+            }
+            to_stop.push_back(task);
         }
-        task->Stop();
     }
+    // Outside the state lock: a task that cannot get a thread ends right here.
+    for (TFFmpeg* task : to_stop) task->Stop();
 }
 
 void TCustomDAzaduVED::WaitFor(const std::function<bool()>& pred) {
@@ -448,34 +638,52 @@ void TCustomDAzaduVED::DoCustomHook(TFFmpeg* task, TBitmap* ABitmap, int AFrameN
 }
 
 void TCustomDAzaduVED::DoLog(TFFmpeg* task, int core_level, const std::string& message) {
-    int index = -1;
+    // Nobody listens: no lock is taken at all.
+    if (!OnLog()) return;
+    uint64_t serial = 0;
     if (task) {
-        bool detached;
-        index = IndexOf(task, detached);
-        if (detached) return;
+        std::lock_guard<std::mutex> guard(state_lock_);
+        if (task->detached) return;
+        serial = task->serial;
     }
-    RaiseLog(index, core_level, message);
-}
-
-void TCustomDAzaduVED::RaiseLog(int index, int core_level, const std::string& message) {
-    TEventGuard lock(*this);
-    if (const TLogEvent handler = OnLog()) handler(index, CoreLevelToLogLevel(core_level), message);
+    QueueLine(serial, core_level, message);
 }
 
 void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line) {
     if (!OnLog()) return;
-    int index = -1;
+    uint64_t serial = 0;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (TFFmpeg* task = tasks_.FindByThreadID(thread)) index = task->index;
+        if (TFFmpeg* task = tasks_.FindByThreadID(thread)) serial = task->serial;
     }
+    QueueLine(serial, core_level, line);
+}
+
+void TCustomDAzaduVED::QueueLine(uint64_t serial, int core_level, const std::string& text) {
     {
         std::lock_guard<std::mutex> guard(pending_lock_);
-        pending_lines_.push_back(TPendingLine{index, core_level, line});
+        pending_lines_.push_back(TPendingLine{serial, core_level, text});
     }
-    // Mostly the lock is free (or ours already) and the line goes out at once,
-    // on this thread; otherwise its holder delivers it when letting go.
+    // A line never waits for the event lock: its holder may be waiting for the
+    // thread that logged (a handler blocked on the window's thread, or on a
+    // second component's handler that logs in turn). Mostly the lock is free
+    // (or ours already) and the line goes out at once, on this thread;
+    // otherwise its holder delivers it when letting go.
     if (event_lock_.try_lock()) ReleaseEventLock();
+}
+
+void TCustomDAzaduVED::AcquireEventLock() {
+    if (window_ && window_->IsWindowThread()) {
+        // The holder may be a handler waiting for the window's thread.
+        while (!event_lock_.try_lock()) {
+            window_->ProcessPending();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    } else {
+        event_lock_.lock();
+    }
+    // Lines that came before go out before what the holder raises.
+    DeliverPendingLines();
 }
 
 void TCustomDAzaduVED::DeliverPendingLines() {
@@ -489,8 +697,16 @@ void TCustomDAzaduVED::DeliverPendingLines() {
         const TLogEvent handler = OnLog();
         for (const TPendingLine& line : lines) {
             if (!handler) continue;
+            // The index the task has now: removals since the line was written count.
+            int index = -1;
+            if (line.serial != 0) {
+                std::lock_guard<std::mutex> guard(state_lock_);
+                const TFFmpeg* task = tasks_.FindBySerial(line.serial);
+                if (!task || task->detached) continue;
+                index = task->index;
+            }
             try {
-                handler(line.index, CoreLevelToLogLevel(line.core_level), line.text);
+                handler(index, CoreLevelToLogLevel(line.core_level), line.text);
             } catch (...) {
                 // A log handler's failure must not take the lock holder down with it.
             }
@@ -532,17 +748,19 @@ void TCustomDAzaduVED::DoPreviewBitmap(TFFmpeg* task, TBitmap* ABitmap, int AFra
 void TCustomDAzaduVED::DoProgress(TFFmpeg* task, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                                   float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
     if (!OnProgress()) return;
+    // The index is read under the event lock: a handler before us may have
+    // removed tasks, and none can while ours runs.
+    TEventGuard lock(*this);
     bool detached;
     const int index = IndexOf(task, detached);
     if (detached) return;
-    TEventGuard lock(*this);
     if (const TProgressEvent handler = OnProgress())
         handler(index, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);
 }
 
 void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
+    TEventGuard lock(*this);
     if (!task) {
-        TEventGuard lock(*this);
         RaiseEndOfRun();
         return;
     }
@@ -558,13 +776,20 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
             task->reported = true;  // from here on the application may free it
         }
     }
-    // A task removed while it ran is ours to free; its index names another task now.
-    if (detached) delete task;
+    // A removed task had its termination raised when it was removed; it is ours to free.
+    if (detached) FreeTask(task);
 
-    TEventGuard lock(*this);
+    // A throwing handler still lets the run go on and end: the counting and
+    // the next start are done before its exception goes on to our caller.
+    std::exception_ptr failure;
     if (!detached) {
-        if (const TTerminateEvent handler = OnTerminate())
-            handler(info.Index, info.Finished, info.Exception, info.Message);
+        if (const TTerminateEvent handler = OnTerminate()) {
+            try {
+                handler(info.Index, info.Finished, info.Exception, info.Message);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
     }
     std::vector<TFFmpeg*> to_start;
     bool end = false;
@@ -577,5 +802,12 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
         state_changed_.notify_all();
     }
     for (TFFmpeg* next : to_start) StartTask(next, true);
-    if (end) RaiseEndOfRun();
+    if (end) {
+        try {
+            RaiseEndOfRun();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
 }

@@ -56,6 +56,52 @@ struct TTerminateInfo {
 // Core level -> TLogLevel: below 0 quiet, 0..3 give level + 1, 4 and above all.
 TLogLevel CoreLevelToLogLevel(int level);
 
+// Threads, locks and what a handler may do.
+//
+// Every operation below is meant for the window's thread (the thread of the
+// TWindowThread given at creation), or for an event handler running inside
+// one of the component's events.
+//
+// OnProgress, OnTerminate: on the thread that runs the task (its worker; the
+// window's thread with a thread count of 0), one at a time per component,
+// under the component's event lock. The next task of a run is started, and
+// the end-of-run OnTerminate (index -1, finished True) is raised, inside the
+// same locked section on the thread of the task that ended last.
+// OnLog: under the same event lock, mostly on the thread that wrote the line;
+// a line never waits for the lock, so when another thread holds it that
+// thread delivers the line as it lets go. Lines keep their order per thread
+// and come before the event that follows them on that thread. Library lines
+// written by a task's threads (its worker and its encoder's) carry its index.
+// OnPreviewBitmap: on the window's thread, without the event lock.
+// OnBeforeHook, OnCustomHook: on the task's worker, without any lock.
+//
+// A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
+// is ending included), read TaskCount and Task, set events and properties,
+// and wait for the window's thread (TWindowThread::RunAndWait, the usual Qt
+// blocking call): the window's thread never waits for the event lock without
+// running what is due for it meanwhile.
+// A handler must not: wait for another thread that is itself waiting to raise
+// an event of this component (a second worker of the run), call StartConvert,
+// AddTask or SetOutputFile, or destroy the component.
+// An exception thrown by OnTerminate goes on to whoever called into the
+// component (on the window's thread), after the run has counted the task and
+// started the next one; on a worker it ends that thread quietly. Exceptions
+// thrown by OnLog are dropped.
+//
+// Indices: AIndex is the task's position at the moment the handler runs; no
+// task is added or removed while a handler runs except by that handler
+// itself. A task removed (RemoveTask, ClearTasks) while it is started and not
+// yet reported gets its one OnTerminate at once, inside the removing call,
+// under the index it had before the removal: finished False (or how it ended,
+// when it had ended and was waiting for the event lock), exception False;
+// its worker is asked to stop, and its later end raises nothing. Log lines
+// and progress records of a removed task are dropped.
+//
+// Files: AddTask and SetOutputFile open the files and answer the outcome.
+// Once a task has an input and an output it closes them (and frees its option
+// state) until it starts; its run opens them again with the same steps before
+// the transcode. A failure there ends the task with AException True and the
+// reason in AMessage, and the run goes on.
 class TCustomDAzaduVED {
 public:
     // window: the thread that owns the component (timers for thread count 0,
@@ -84,7 +130,9 @@ public:
     void SetThreadPriority(TConvertPriority value) { thread_priority_ = value; }
 
     // ---- events ----
-    // Setting an event is safe at any time, also from inside a handler.
+    // Setting an event is safe at any time, also from inside a handler; a
+    // handler is copied before it is called, so one being replaced may still
+    // run once.
     TBeforeHookEvent OnBeforeHook() const;
     void SetOnBeforeHook(TBeforeHookEvent handler);
     TCustomHookEvent OnCustomHook() const;
@@ -104,22 +152,30 @@ public:
     // Stops the tasks, waits until no worker uses the libraries and frees the
     // tasks, then releases the libraries.
     void UnloadLibraries();
-    // The new task's index, or -1 with the reason in LastErrorText. An empty
-    // FileName in the record is filled with file_name.
+    // The new task's index, or -1 with the reason in LastErrorText (also when
+    // the libraries are not loaded). An empty FileName in the record is filled
+    // with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
     // False with the reason in LastErrorText; an index outside the list raises.
+    // Runs under the event lock (the window's thread does what is due for it
+    // while it waits for the lock).
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
+    // Free the task(s); a started task that has not ended yet is asked to stop
+    // and gets its OnTerminate inside this call (see above). An index outside
+    // the list raises.
     void RemoveTask(int index);
     void ClearTasks();
     // Starts the tasks not started yet, thread_count at a time (0 or less:
-    // one after another on the window's thread).
+    // one after another on the window's thread). Tasks added during the run
+    // wait for the next StartConvert.
     void StartConvert(int thread_count);
     void StopConvert();
 
-    // The media probe the application reads files with.
+    // The media probe the application reads files with (window's thread).
     TAVProbe Probe;
     int TaskCount() const;
-    // The task at a position (for inspection; the component owns it).
+    // The task at a position (for inspection; the component owns it, and it
+    // lives until it is removed and, if started, has ended).
     TFFmpeg* Task(int index) const;
     bool Running() const;  // a run is going: its end-of-run event has not come yet
 
@@ -143,16 +199,30 @@ protected:
     virtual void DoTerminate(TFFmpeg* task);
 
 private:
-    void RaiseLog(int index, int core_level, const std::string& message);
     int IndexOf(TFFmpeg* task, bool& detached) const;
+    // The opening steps of AddTask and SetOutputFile, also replayed by a run.
+    bool OpenTaskInput(TFFmpeg& task, const std::string& file_name, const TInputOptions* options,
+                       std::string& error);
+    bool OpenTaskOutput(TFFmpeg& task, const std::string& file_name, const TOutputOptions* options,
+                        std::string& error);
+    // Closes a waiting task's files; its run opens them again.
+    void Park(TFFmpeg& task);
+    bool ReplayOpening(TFFmpeg& task, std::string& error);
     // Picks the next task to start under the state lock; none when nothing is left.
     TFFmpeg* ClaimNextLocked();
     // Starting the next task: a timer on the window's thread or the task at once.
     void StartNextLocked(std::vector<TFFmpeg*>& to_start);
     void StartTask(TFFmpeg* task, bool in_thread);
-    void TimerFired();
+    void TimerFired(uint64_t run);
     bool RunDoneLocked();
     void RaiseEndOfRun();
+    // Removing tasks: the termination a started task is still owed, and the
+    // freeing (or handing to its worker) of what left the list.
+    static bool OwesTermination(const TFFmpeg* task);
+    bool InListLocked(const TFFmpeg* task) const;
+    void RaiseRemovedTermination(TFFmpeg* task);
+    void TakeOut(std::vector<TFFmpeg*> removed);
+    static void FreeTask(TFFmpeg* task);
     // Waits (running the window's due work on its thread) until pred holds.
     void WaitFor(const std::function<bool()>& pred);
     void ConnectTask(TFFmpeg* task);
@@ -176,30 +246,32 @@ private:
     TTerminateEvent on_terminate_;
 
     TWindowThread* window_;
-    // Serialises OnLog, OnProgress and OnTerminate and the counting of ended
-    // tasks. Recursive: a handler may make calls that raise events again.
-    // Taken through TEventGuard, whose release hands over queued library lines.
+    // Serialises OnLog, OnProgress and OnTerminate, the counting of ended
+    // tasks and the removal of tasks. Recursive: a handler may make calls that
+    // raise events again. Taken through TEventGuard.
     std::recursive_mutex event_lock_;
-    // Library lines that found the event lock taken. A library line never
-    // waits for the event lock: its holder may be waiting for the thread that
-    // logged (a handler blocked on the window's thread, or on a second
-    // component's handler that logs in turn). The holder delivers them when it
-    // lets the lock go.
+    // Log lines waiting for the event lock; serial names the task (0: none),
+    // whose index is looked up when the line goes out.
     struct TPendingLine {
-        int index;
+        uint64_t serial;
         int core_level;
         std::string text;
     };
     std::mutex pending_lock_;
     std::vector<TPendingLine> pending_lines_;
     std::atomic<int> releasing_{0};  // threads between letting the lock go and their last look
+    void AcquireEventLock();
     void ReleaseEventLock();
+    void QueueLine(uint64_t serial, int core_level, const std::string& text);
     void DeliverPendingLines();
     friend class TEventGuard;
-    // Guards the task list and the run counters; never held while a handler runs.
+    // Guards the task list and the run counters; never held while a handler
+    // runs or a task is freed.
     mutable std::mutex state_lock_;
     std::condition_variable state_changed_;
     TFFmpegList tasks_;
+    uint64_t next_serial_ = 0;
+    uint64_t run_serial_ = 0;  // a new run or a clearing makes earlier timers void
     int ended_count_ = 0;
     int still_to_start_ = 0;
     int active_ = 0;          // claimed tasks whose termination has not been taken in

@@ -10,6 +10,10 @@ TFFmpeg::~TFFmpeg() {
     if (FFmpegLoader().LibsLoaded(DefaultLibs)) FreeFiles();
 }
 
+TFFmpegList::~TFFmpegList() {
+    for (TFFmpeg* task : items_) delete task;
+}
+
 int TFFmpegList::Add(TFFmpeg* task) {
     items_.push_back(task);
     task->index = Count() - 1;
@@ -25,28 +29,26 @@ TFFmpeg* TFFmpegList::FindByThreadID(std::thread::id thread) const {
     // Only a running task: ended tasks keep their identifier, and a thread
     // identifier may be given to a new thread once the old one is gone.
     for (TFFmpeg* task : items_)
-        if (task->running && task->thread_id.load() == thread) return task;
+        if (task->running && (task->thread_id.load() == thread || task->helper_thread_id.load() == thread))
+            return task;
     return nullptr;
 }
 
-void TFFmpegList::Delete(int index) {
+TFFmpeg* TFFmpegList::FindBySerial(uint64_t serial) const {
+    for (TFFmpeg* task : items_)
+        if (task->serial == serial) return task;
+    return nullptr;
+}
+
+TFFmpeg* TFFmpegList::Extract(int index) {
     TFFmpeg* task = Items(index);
     items_.erase(items_.begin() + index);
     for (size_t i = static_cast<size_t>(index); i < items_.size(); ++i) items_[i]->index = static_cast<int>(i);
-    Release(task);
+    return task;
 }
 
-void TFFmpegList::Clear() {
+std::vector<TFFmpeg*> TFFmpegList::ExtractAll() {
     std::vector<TFFmpeg*> items;
     items.swap(items_);
-    for (TFFmpeg* task : items) Release(task);
-}
-
-void TFFmpegList::Release(TFFmpeg* task) {
-    if (task->claimed && !task->reported) {
-        task->detached = true;
-        task->Abort();
-        return;
-    }
-    delete task;
+    return items;
 }

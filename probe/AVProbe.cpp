@@ -6,6 +6,7 @@
 
 #include "binding/Exception.h"
 #include "binding/FFmpegLoader.h"
+#include "binding/LocalName.h"
 
 namespace {
 
@@ -31,7 +32,10 @@ int32_t NumberTag(const AVDictionary* dict, std::initializer_list<const char*> k
     return -1;
 }
 
-void LogNotLoaded() { avutil.av_log(nullptr, AV_LOG_ERROR, "file not loaded.\n"); }
+// Without the libraries there is no log to write to, and nothing is raised.
+void LogNotLoaded() {
+    if (avutil.av_log) avutil.av_log(nullptr, AV_LOG_ERROR, "file not loaded.\n");
+}
 
 int64_t KnownOrMinusOne(int64_t v) { return v == AV_NOPTS_VALUE ? -1 : v; }
 
@@ -44,7 +48,7 @@ TCustomAVProbe::~TCustomAVProbe() {
     if (FormatContext_ && OwnsContext_ && FFmpegLoader().LibLoaded(TFFmpegLib::avformat)) Close();
 }
 
-void TCustomAVProbe::CheckLibraries() const {
+void TCustomAVProbe::CheckLibraries() {
     auto& loader = FFmpegLoader();
     if (!loader.LibLoaded(TFFmpegLib::avcodec)) throw Exception("LibAVCodec not loaded.");
     if (!loader.LibLoaded(TFFmpegLib::avformat)) throw Exception("LibAVFormat not loaded.");
@@ -69,7 +73,10 @@ bool TCustomAVProbe::Open(const std::string& FileName, const std::string& Format
         return false;
     }
     // On failure the library frees the context itself.
-    int ret = avformat.avformat_open_input(&ctx, FileName.c_str(), format, nullptr);
+    AVDictionary* options = nullptr;
+    AllowOnlyLocalFiles(&options);
+    int ret = avformat.avformat_open_input(&ctx, LocalFileUrl(FileName).c_str(), format, &options);
+    avutil.av_dict_free(&options);
     if (ret < 0) {
         LastError_ = FFmpegErrorText(FileName, ret);
         return false;
@@ -160,6 +167,6 @@ int64_t TCustomAVProbe::GetFileSize() const {
     if (size > 0) return size;
     // The file system's size, in full: files over 2 GiB are common for video.
     struct stat st {};
-    if (FormatContext_->url && ::stat(FormatContext_->url, &st) == 0) return st.st_size;
+    if (FormatContext_->url && ::stat(LocalFileName(FormatContext_->url).c_str(), &st) == 0) return st.st_size;
     return size;
 }

@@ -39,6 +39,8 @@ public:
     bool OwnsContext() const { return OwnsContext_; }
     const std::string& LastError() const { return LastError_; }
     const std::string& FormatName() const { return FormatName_; }
+    // Raises naming the first library of avcodec, avformat, avutil and swscale that is not loaded.
+    static void CheckLibraries();
     int32_t StreamCount() const { return StreamCount_; }
     int32_t ProgramCount() const { return ProgramCount_; }
     int32_t AudioStreamCount() const { return AudioStreamCount_; }
@@ -49,7 +51,6 @@ public:
     int32_t FirstSubtitleStream() const { return FirstSubtitleStream_; }
 
 private:
-    void CheckLibraries() const;
     void Count();
 
     AVFormatContext* FormatContext_ = nullptr;

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -146,6 +149,39 @@ protected:
     TempDir dir;
     std::unique_ptr<TDAzaduVED> engine;
     TRecorder recorder;
+};
+
+// Ends the test program with a message when a step does not return in time:
+// a hang is a failure, not a stuck test run. Not a speed check: the limit is
+// far beyond any normal duration.
+class TWatchdog {
+public:
+    explicit TWatchdog(std::string what, std::chrono::seconds limit = std::chrono::seconds(120))
+        : what_(std::move(what)), thread_([this, limit] {
+              std::unique_lock<std::mutex> guard(lock_);
+              if (!changed_.wait_for(guard, limit, [this] { return done_; })) {
+                  std::fprintf(stderr, "\nHUNG: %s did not return\n", what_.c_str());
+                  std::fflush(stderr);
+                  std::_Exit(3);
+              }
+          }) {}
+    ~TWatchdog() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    TWatchdog(const TWatchdog&) = delete;
+    TWatchdog& operator=(const TWatchdog&) = delete;
+
+private:
+    std::string what_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    std::thread thread_;
 };
 
 // A message through the library's log entry as the libraries write one.

@@ -1,0 +1,236 @@
+// Long batches: a task waiting for its turn holds no open file, so a thousand
+// files convert under a limit of 256 open files, in the engine and in
+// ardentix-convert; a file that cannot be opened again at its turn fails
+// alone, with its reason.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/engine/EngineFixture.h"
+
+using namespace enginetest;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+int OpenFileCount() {
+    int count = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++count;
+        ::closedir(d);
+    }
+    return count;
+}
+
+// Lowers this process's open-file limit for a scope.
+class TFileLimit {
+public:
+    explicit TFileLimit(rlim_t limit) {
+        ::getrlimit(RLIMIT_NOFILE, &old_);
+        rlimit lower = old_;
+        lower.rlim_cur = std::min<rlim_t>(limit, old_.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &lower);
+    }
+    ~TFileLimit() { ::setrlimit(RLIMIT_NOFILE, &old_); }
+    TFileLimit(const TFileLimit&) = delete;
+    TFileLimit& operator=(const TFileLimit&) = delete;
+
+private:
+    rlimit old_{};
+};
+
+// n copies of one short generated input.
+std::vector<std::string> CopiesOf(const std::string& src, const TempDir& dir, int n) {
+    fs::create_directories(dir.File("in"));
+    std::vector<std::string> files;
+    for (int i = 0; i < n; ++i) {
+        files.push_back(dir.File("in/f" + std::to_string(i) + ".wav"));
+        fs::copy_file(src, files.back());
+    }
+    return files;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+TEST_F(EngineTest, WaitingTasksHoldNoOpenFile) {
+    const std::string src = MakeWav(dir, "one.wav", 0.1, 8000, 1);
+    const int before = OpenFileCount();
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(AddMp3Task(src, dir.File("o" + std::to_string(i) + ".mp3"), 1, 8000, 32), i);
+    EXPECT_LE(OpenFileCount(), before + 2);
+    // Nor does a waiting task leave an output file of its own on the disk.
+    for (int i = 0; i < 40; ++i) EXPECT_FALSE(fs::exists(dir.File("o" + std::to_string(i) + ".mp3"))) << i;
+    // A task with an input only keeps it open until it gets its output.
+    ASSERT_EQ(engine->AddTask(src), 40);
+    EXPECT_GT(OpenFileCount(), before);
+}
+
+TEST_F(EngineTest, AThousandFilesConvertUnderTwoHundredFiftySixOpenFiles) {
+    const std::vector<std::string> files = CopiesOf(MakeWav(dir, "one.wav", 0.1, 8000, 1), dir, 1000);
+    fs::create_directories(dir.File("out"));
+    TFileLimit limit(256);
+    for (int i = 0; i < 1000; ++i) {
+        const int index = AddMp3Task(files[i], dir.File("out/f" + std::to_string(i) + ".mp3"), 1, 8000, 32);
+        ASSERT_EQ(index, i) << engine->LastErrorText();
+    }
+    engine->StartConvert(2);
+    TWatchdog watchdog("a batch of a thousand files", std::chrono::seconds(600));
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    const auto t = recorder.Of('t');
+    ASSERT_EQ(t.size(), 1001u);
+    std::vector<int> ended(1000, 0);
+    for (const TEvent& e : t) {
+        if (e.index < 0) continue;
+        ++ended[e.index];
+        EXPECT_TRUE(e.terminate.Finished && !e.terminate.Exception) << e.index << ": " << e.terminate.Message;
+    }
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(ended[i], 1) << i;
+    // Every output is a whole MP3 of the input's length.
+    for (int i = 0; i < 1000; ++i) {
+        const DecodedAudio mp3 = DecodeMp3(dir.File("out/f" + std::to_string(i) + ".mp3"));
+        ASSERT_TRUE(mp3.ok) << i << ": " << mp3.error;
+        EXPECT_EQ(mp3.rate, 8000);
+        EXPECT_NEAR(mp3.Seconds(), 0.1, 0.1);
+    }
+}
+
+TEST_F(EngineTest, AFileThatCannotBeOpenedAgainFailsAloneWithItsReason) {
+    // Each of these happens to a file between adding it and its turn.
+    struct TCase {
+        const char* name;
+        std::function<void(const std::string& input, const std::string& output)> spoil;
+        std::string reason;  // part of the failed task's message
+    };
+    const std::vector<TCase> cases = {
+        {"input deleted", [](const std::string& in, const std::string&) { fs::remove(in); },
+         "no such file or directory"},
+        {"input replaced by noise",
+         [](const std::string& in, const std::string&) {
+             std::ofstream(in, std::ios::binary | std::ios::trunc) << std::string(4096, '\x5a');
+         },
+         ""},
+        {"output folder removed",
+         [](const std::string&, const std::string& out) { fs::remove_all(fs::path(out).parent_path()); }, ""},
+    };
+    int round = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine->ClearTasks();
+        const std::string sub = dir.File("r" + std::to_string(round++));
+        fs::create_directories(sub + "/out1");
+        std::vector<std::string> in, out;
+        for (int i = 0; i < 3; ++i) {
+            in.push_back(MakeWav(dir, "r" + std::to_string(round) + "_" + std::to_string(i) + ".wav", 0.3, 8000, 1));
+            out.push_back(sub + (i == 1 ? "/out1/" : "/") + std::to_string(i) + ".mp3");
+            ASSERT_EQ(AddMp3Task(in[i], out[i], 1, 8000, 32), i);
+        }
+        c.spoil(in[1], out[1]);
+        const size_t before = recorder.Of('t').size();
+        const size_t logged = recorder.Of('l').size();
+        engine->StartConvert(1);
+        ASSERT_TRUE(recorder.WaitEndOfRun(round));
+        const auto t = recorder.Of('t');
+        ASSERT_EQ(t.size(), before + 4);
+        EXPECT_EQ(t[before + 1].index, 1);
+        EXPECT_TRUE(t[before + 1].terminate.Exception);
+        EXPECT_FALSE(t[before + 1].terminate.Finished);
+        EXPECT_NE(t[before + 1].terminate.Message, "");
+        EXPECT_NE(t[before + 1].terminate.Message.find(c.reason), std::string::npos) << t[before + 1].terminate.Message;
+        // The same reason went to the log at the quiet level.
+        bool heard = false;
+        const auto lines = recorder.Of('l');
+        for (size_t i = logged; i < lines.size(); ++i)
+            heard |= lines[i].index == 1 && lines[i].level == llQuiet && lines[i].text == t[before + 1].terminate.Message;
+        EXPECT_TRUE(heard);
+        // The others converted, before and after it.
+        for (int i : {0, 2}) {
+            EXPECT_EQ(t[before + i].index, i);
+            EXPECT_TRUE(t[before + i].terminate.Finished) << t[before + i].terminate.Message;
+            EXPECT_TRUE(DecodeMp3(out[i]).ok) << out[i];
+        }
+        EXPECT_EQ(t[before + 3].index, -1);
+    }
+}
+
+TEST_F(EngineTest, ASecondOutputJoinsAWaitingTask) {
+    const std::string src = MakeWav(dir, "two.wav", 0.5, 8000, 1);
+    ASSERT_EQ(AddMp3Task(src, dir.File("a.mp3"), 1, 8000, 32), 0);
+    TOutputOptions out;
+    out.AudioCodec = "libmp3lame";
+    out.AudioChannels = 1;
+    out.AudioSampleRate = 8000;
+    ASSERT_TRUE(engine->SetOutputFile(0, dir.File("b.mp3"), &out)) << engine->LastErrorText();
+    // Refused outputs leave the task as it was.
+    EXPECT_FALSE(engine->SetOutputFile(0, dir.File("missing/c.mp3"), &out));
+    engine->StartConvert(1);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    ASSERT_EQ(TerminateOrder(), (std::vector<int>{0, -1}));
+    EXPECT_TRUE(recorder.Of('t')[0].terminate.Finished) << recorder.Of('t')[0].terminate.Message;
+    for (const char* name : {"a.mp3", "b.mp3"}) {
+        const DecodedAudio mp3 = DecodeMp3(dir.File(name));
+        ASSERT_TRUE(mp3.ok) << name << ": " << mp3.error;
+        EXPECT_NEAR(mp3.Seconds(), 0.5, 0.1);
+    }
+    EXPECT_FALSE(fs::exists(dir.File("missing")));
+}
+
+TEST_F(EngineTest, TheCommandLineConvertsAThousandFilesUnderTwoHundredFiftySixOpenFiles) {
+    const std::string bin = std::string(ARDENTIX_TEST_BIN_DIR) + "/../tools/convert/ardentix-convert";
+    if (!fs::exists(bin)) GTEST_SKIP() << bin << " is not built";
+    const std::vector<std::string> files = CopiesOf(MakeWav(dir, "one.wav", 0.1, 8000, 1), dir, 1000);
+    const std::string out = dir.File("out") + "/";
+    std::vector<std::string> args = {bin, "-q", "-o", out, "-j", "2", "-c", "1", "-r", "8000", "-b", "32"};
+    args.insert(args.end(), files.begin(), files.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir.File("config"), "HOME=" + dir.Path(),
+                                    "PATH=/usr/bin:/bin"};
+    for (char** e = environ; *e; ++e) {
+        const std::string var = *e;
+        if (var.rfind("ASAN_", 0) == 0 || var.rfind("LSAN_", 0) == 0 || var.rfind("UBSAN_", 0) == 0 ||
+            var.rfind("TSAN_", 0) == 0)
+            env.push_back(var);
+    }
+    std::vector<char*> envp;
+    for (auto& v : env) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    const std::string out_log = dir.File("stdout"), err_log = dir.File("stderr");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        const rlimit limit{256, 256};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        const int o = ::open(out_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = ::open(err_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        ::execve(bin.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    {
+        TWatchdog watchdog("ardentix-convert over a thousand files", std::chrono::seconds(600));
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << Slurp(err_log);
+    int decoded = 0;
+    for (int i = 0; i < 1000; ++i) decoded += DecodeMp3(out + "f" + std::to_string(i) + ".mp3").ok;
+    EXPECT_EQ(decoded, 1000) << Slurp(err_log).substr(0, 2000);
+}
