@@ -57,7 +57,9 @@ TEST_F(PrivateOptionTest, MuxerOptionsShapeTheWrittenFile) {
         ASSERT_TRUE(core.OpenInputFile(video)) << core.last_error;
         core.SetCodecName('v', "libx264");
         core.SetCodecName('a', "aac");
-        if (faststart) ASSERT_TRUE(core.SetGenericOption("movflags", "+faststart"));
+        if (faststart) {
+            ASSERT_TRUE(core.SetGenericOption("movflags", "+faststart"));
+        }
         ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
         ASSERT_EQ(Run(), "") << AllLines();
         const std::string bytes = ReadFileBytes(dst);

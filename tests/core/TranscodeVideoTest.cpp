@@ -19,7 +19,6 @@ class TranscodeVideoTest : public TranscodeTest {
 protected:
     void SetUp() override {
         TranscodeTest::SetUp();
-        if (std::getenv("ARDX_LIBLOG")) avutil.av_log_set_level(AV_LOG_INFO);
         if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
     }
 
@@ -409,6 +408,53 @@ TEST_F(TranscodeVideoTest, EveryPictureIsShownAtItsOwnTimeWithThePredictedDropsA
         EXPECT_EQ(core.dup_frames, repeats);
         EXPECT_EQ(core.drop_frames, skipped + (in_pictures - 1 - (numbers.empty() ? -1 : numbers.back())));
     }
+}
+
+// Pass 1 writes the statistics file, pass 2 reads it and meets the asked rate.
+TEST_F(TranscodeVideoTest, TwoPassEncodingMeetsTheAskedBitRate) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--video", "rv20", "--fps", "25", "--seconds", "6",
+                                                                     "--size", "352x288", "--audio", "none"});
+    const std::string stats = dir.File("stats");
+    const std::string dst = dir.File("two.avi");
+    for (const int pass : {1, 2}) {
+        SCOPED_TRACE(pass);
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+            core.SetPass(pass);
+            core.pass_log_prefix = stats;
+            ASSERT_TRUE(core.SetGenericOption("b", "400000"));
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        EXPECT_TRUE(FileExists(stats + "-0.log"));
+    }
+    EXPECT_GT(FileSize(stats + "-0.log"), 100);
+    const double rate = std::atof(MediaInfoField(dst, "Video", "BitRate").c_str());
+    EXPECT_NEAR(rate, 400000, 400000 * 0.05) << "mediainfo's video bit rate";
+
+    // Pass 2 without the file of pass 1 is refused with its message.
+    core.ResetOptionState();
+    ASSERT_TRUE(OpenVideo(src, dir.File("none.avi"), "mpeg4", "libmp3lame", [&] {
+        core.SetPass(2);
+        core.pass_log_prefix = dir.File("missing");
+    }));
+    EXPECT_EQ(Run(), "Cannot read log file " + dir.File("missing") + "-0.log for pass-2 encoding");
+}
+
+// One statistics line per encoded picture, with its frame number and type.
+TEST_F(TranscodeVideoTest, VideoStatisticsHaveALinePerPicture) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv20", RealAudio::None);
+    const std::string vstats = dir.File("vstats.log");
+    ASSERT_TRUE(OpenVideo(src, dir.File("stats.avi"), "mpeg4", "libmp3lame", [&] {
+        core.SetVstatsFile(vstats);
+        core.max_frames[mfVideo] = 12;
+    }));
+    ASSERT_EQ(Run(), "") << AllLines();
+    const std::string text = ReadFileBytes(vstats);
+    int count = 0;
+    for (size_t at = text.find("frame="); at != std::string::npos; at = text.find("frame=", at + 1)) ++count;
+    EXPECT_EQ(count, 12);
+    EXPECT_NE(text.find("type= I"), std::string::npos) << text;
+    EXPECT_NE(text.find("frame=     1 q="), std::string::npos) << text;
 }
 
 }  // namespace
