@@ -282,10 +282,14 @@ public:
     // The output length the inputs declare, in milliseconds, less the start
     // offset and at most the recording time; -1 when no input declares one.
     int64_t ExpectedOutputMs() const;
-    // A run that ended normally (no stop) but clearly short of the expected
-    // length: more than kShortToleranceMs and more than kShortTolerancePercent
-    // of it missing. Container durations are estimates and encoders pad, so
-    // smaller gaps are not told.
+    // Whether the last run's loop ended because every input was read to its
+    // end (not by a stop, a limit or a failure).
+    bool read_to_end = false;
+    // A run whose inputs were read to their end, yet clearly short of the
+    // expected length: more than kShortToleranceMs and more than
+    // kShortTolerancePercent of it missing. Container durations are estimates
+    // and encoders pad, so smaller gaps are not told; a limit set on purpose
+    // ("t", "fs", frame counts) or a stop is never told as short.
     bool EndedShort() const;
     static constexpr int64_t kShortToleranceMs = 1000;
     static constexpr int64_t kShortTolerancePercent = 2;

@@ -31,9 +31,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     if (!packet) throw FFmpegException("av_malloc fail");
     AVPacket* pkt = packet.get();
 
-    // Whether the loop ended because every input was read to its end (not by
-    // a stop or a limit).
-    bool inputs_ended = false;
+    read_to_end = false;
     // The stop request is read once per packet.
     while (!stop_requested.load(std::memory_order_relaxed)) {
         // 1, 2: the input whose outputs lag furthest behind
@@ -74,7 +72,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
             }
         }
         if (file_index < 0) {
-            inputs_ended = !frame_limit;
+            read_to_end = !frame_limit;
             break;
         }
         // 3, 4: limits
@@ -118,7 +116,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
         if (ist_table[k]->decoding_needed) DecodePacket(*ist_table[k], k, nullptr);
     for (auto& ost : ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);
-    if (inputs_ended) CheckSomethingDecoded();
+    if (read_to_end) CheckSomethingDecoded();
     converted_ms = ConvertedMs();
     for (int i = 0; i < output_count; ++i) {
         // A write that fails only now, as the last buffered bytes go out, still
@@ -156,15 +154,17 @@ void TCustomFFmpeg::CheckSomethingDecoded() const {
             throw FFmpegException("No audio could be decoded from the input");
 }
 
-// The longest output stream, in milliseconds.
+// The longest output stream, in milliseconds. Encoded audio counts the
+// samples its encoder took, unless the file took less of it (a size limit
+// drops what the encoder gives out after).
 int64_t TCustomFFmpeg::ConvertedMs() const {
     int64_t ms = 0;
     for (const auto& ost : ost_table) {
-        int64_t stream_ms = 0;
+        int64_t stream_ms = ost->cur_pts == AV_NOPTS_VALUE
+                                ? 0
+                                : avutil.av_rescale_q(ost->cur_pts, ost->stream->time_base, AVRational{1, 1000});
         if (ost->encoding_needed && ost->enc->codec_type == AVMEDIA_TYPE_AUDIO && ost->enc->sample_rate > 0)
-            stream_ms = avutil.av_rescale(ost->enc_next_pts, 1000, ost->enc->sample_rate);
-        else if (ost->cur_pts != AV_NOPTS_VALUE)
-            stream_ms = avutil.av_rescale_q(ost->cur_pts, ost->stream->time_base, AVRational{1, 1000});
+            stream_ms = std::min(stream_ms, avutil.av_rescale(ost->enc_next_pts, 1000, ost->enc->sample_rate));
         ms = std::max(ms, stream_ms);
     }
     return ms;
@@ -180,7 +180,7 @@ int64_t TCustomFFmpeg::ExpectedOutputMs() const {
 
 bool TCustomFFmpeg::EndedShort() const {
     const int64_t expected = ExpectedOutputMs();
-    if (!finished || converted_ms < 0 || expected <= 0) return false;
+    if (!finished || !read_to_end || converted_ms < 0 || expected <= 0) return false;
     const int64_t missing = expected - converted_ms;
     return missing > kShortToleranceMs && missing * 100 > expected * kShortTolerancePercent;
 }

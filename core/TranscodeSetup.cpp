@@ -39,6 +39,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     first_output_pos = 0;
     converted_ms = -1;
     finished = false;
+    read_to_end = false;
     try {
         SetUpTranscode(outputs, output_count, inputs, input_count, maps, map_count);
         RunTranscodeLoop(outputs, output_count, inputs, input_count);

@@ -1,35 +1,11 @@
 #include "fuzz/FuzzSupport.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 namespace fuzz {
-
-TMemoryFile::TMemoryFile(const char* name) {
-    fd_ = ::memfd_create(name, MFD_CLOEXEC);
-    if (fd_ < 0) Fail("memfd_create failed");
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
-}
-
-TMemoryFile::~TMemoryFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-const std::string& TMemoryFile::Hold(const uint8_t* data, size_t size) {
-    if (::ftruncate(fd_, 0) != 0) Fail("cannot empty the memory file");
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0) Fail("cannot fill the memory file");
-        done += static_cast<size_t>(n);
-    }
-    return path_;
-}
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "binding/FFmpegLoader.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/common/MemoryFile.h"
 #include "probe/AVProbe.h"
 
 namespace {
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         avutil.av_log_set_callback(QuietLibraryLog);
         return true;
     }();
-    static fuzz::TMemoryFile input("probe-input");
+    static ardentix::test::MemoryFile input("probe-input");
     (void)loaded;
 
     TAVProbe probe;

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -120,8 +119,8 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-// What the link's own file system entry says about a target; empty when it is a
-// regular file (or a link to one).
+// Why a path cannot be read as a file; empty for a regular file (or a symbolic
+// link to one).
 std::string TargetProblem(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);

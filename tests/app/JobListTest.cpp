@@ -195,20 +195,11 @@ TEST_F(JobListTest, RemoveClearAndMove) {
     EXPECT_TRUE(dialogs.Messages.empty());
 }
 
-namespace {
-
-std::string WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-}  // namespace
-
 TEST_F(JobListTest, ALinkFileAddsTheLocalFilesItNames) {
     fs::create_directories(dir.File("music"));
     const std::string a = MakeRealAc3(dir, "music/a.rm", 2.0);
     const std::string b = MakeRealAudio144(dir, "b.ra", 1.0);
-    const std::string list = WriteText(dir.File("list.ram"), "# two songs and a stream\nmusic/a.rm\nfile://" + b +
+    const std::string list = WriteFileBytes(dir.File("list.ram"), "# two songs and a stream\nmusic/a.rm\nfile://" + b +
                                                                  "\npnm://media.example.com/live.ra\n");
     const std::string after = MakeRealAudio144(dir, "after.ra", 1.0);
     AddThroughDialog({list, after});
@@ -242,7 +233,7 @@ TEST_F(JobListTest, LinksToNothingLocalSayWhyInOneBox) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         dialogs.Messages.clear();
-        AddThroughDialog({WriteText(dir.File(c.name), c.text)});
+        AddThroughDialog({WriteFileBytes(dir.File(c.name), c.text)});
         EXPECT_EQ(Rows(), 0);
         ASSERT_EQ(dialogs.Messages.size(), 1u);
         EXPECT_EQ(dialogs.Messages[0].Text, c.message);
@@ -254,7 +245,7 @@ TEST_F(JobListTest, NamesAndMessagesShowAsWritten) {
     // character for character.
     const std::string name = "<b>bold  &amp; <img src=x> <a href='y'>z.ra";
     const std::string path = MakeRealAudio144(dir, name, 1.0);
-    const std::string bad = WriteText(dir.File("<i>x &lt;.rm"), "junk");
+    const std::string bad = WriteFileBytes(dir.File("<i>x &lt;.rm"), "junk");
     AddThroughDialog({path, bad});
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, colInputFilename), name);

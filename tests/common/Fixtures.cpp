@@ -293,4 +293,14 @@ std::string ReadFileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+std::string WriteFileBytes(const std::string& path, const std::string& bytes) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty())
+    std::filesystem::create_directories(folder);
+  std::ofstream f(path, std::ios::binary);
+  if (!(f << bytes))
+    throw FixtureError("cannot write " + path);
+  return path;
+}
+
 } // namespace ardentix::test

@@ -100,5 +100,7 @@ ToolRun RunFixtureTool(const std::vector<std::string>& args);
 std::string RunFixtureToolOrThrow(const std::vector<std::string>& args);
 
 std::string ReadFileBytes(const std::string& path);
+// Writes a file (text, not media: link files and the like), making its folders; returns path.
+std::string WriteFileBytes(const std::string& path, const std::string& bytes);
 
 } // namespace ardentix::test

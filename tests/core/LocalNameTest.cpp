@@ -44,6 +44,7 @@ TEST_F(LocalNameTest, NamesLikeAddressesConvertAsLocalFiles) {
         {"rtmp://" + host + "/live", "udp://" + host + "/out.mp3"},
         {"subfile,,start,0,end,100,,:made.rm", "crypto:out.mp3"},
         {"file:file:twice.rm", "file:file:twice.mp3"},
+        {"take%d 100%%.rm", "take%03d 100%%.mp3"},  // no image-sequence numbering for a single file
     };
     double freq = 300;
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 // early and headers that lie about their rate.
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <fstream>
 #include <thread>
@@ -15,16 +16,6 @@ using namespace transcodetest;
 using coretest::MessageOf;
 
 namespace {
-
-// A copy of src with every `step`-th byte from `from` (a share of the size) on flipped.
-std::string Damage(const std::string& src, const std::string& dst, double from, int step) {
-    std::string bytes = ReadFileBytes(src);
-    for (size_t i = static_cast<size_t>(static_cast<double>(bytes.size()) * from); i < bytes.size();
-         i += static_cast<size_t>(step))
-        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
-    std::ofstream(dst, std::ios::binary) << bytes;
-    return dst;
-}
 
 // A copy of a RealMedia file that keeps its headers and its data chunk's own
 // header, but not one packet.
@@ -50,7 +41,7 @@ protected:
 
 TEST_F(TranscodeEdgeTest, BitstreamFiltersLoseNoPacketAndGiveOutWhatTheyHold) {
     const std::string mp3 = MakeMp3(dir, "in.mp3", 2.0, 44100, 2, 128);
-    const std::string damaged = Damage(mp3, dir.File("damaged.mp3"), 0.3, 13);
+    const std::string damaged = Corrupt(mp3, dir.File("damaged.mp3"), 0.3, 13);
     const std::string wav = MakeWav(dir, "in.wav", 10.0, 44100, 2);
 
     // The damaged MP3 copied as it is: the reference for the filtered copies.
@@ -135,14 +126,26 @@ TEST_F(TranscodeEdgeTest, PacedReadingEndsAtAStop) {
     core.SetOption("re", "");
     core.SetOption("itsoffset", "3600");
     ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    // The stop comes once the set-up is over and the first packet waits.
+    std::atomic<bool> set_up{false};
+    std::atomic<bool> done{false};
+    core.OnLog = [&](TCustomFFmpeg*, int, const std::string& msg) {
+        if (msg == "Stream mapping:") set_up = true;
+    };
     std::string error = "(not run)";
-    std::thread runner([&] { error = Run(); });
+    std::thread runner([&] {
+        error = Run();
+        done = true;
+    });
+    while (!set_up && !done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     core.stop_requested = true;
     runner.join();
-    EXPECT_EQ(error, "") << AllLines();
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(set_up);
     EXPECT_FALSE(core.finished);
     EXPECT_FALSE(core.EndedShort()) << "a stopped run is not told as short";
+    EXPECT_TRUE(DecodeMp3(dst).ok || FileSize(dst) < 2000) << "a valid file, if any audio went out";
 }
 
 // "b" is the video bit rate and "ab" the audio one, in whatever order.
@@ -248,6 +251,8 @@ TEST_F(TranscodeEdgeTest, ConvertedLengthTellsAnInputThatEndedEarly) {
         {"cut while read", 100, 0.25, nullptr, nullptr, true, 2.5},
         {"recording time", 100, 0, "t", "4", false, 4.0},
         {"start offset", 100, 0, "ss", "6", false, full_seconds - 6},
+        {"size limit", 100, 0, "fs", "40000", false, 2.5},
+        {"frame limit", 100, 0, "aframes", "100", false, 2.7},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -123,6 +124,17 @@ inline long FileSize(const std::string& path) {
     const long size = std::ftell(f);
     std::fclose(f);
     return size;
+}
+
+// A copy of src in which every `step`-th byte from `from` (a share of the size)
+// on is flipped.
+inline std::string Corrupt(const std::string& src, const std::string& dst, double from, int step) {
+    std::string bytes = ReadFileBytes(src);
+    for (size_t i = static_cast<size_t>(static_cast<double>(bytes.size()) * from); i < bytes.size();
+         i += static_cast<size_t>(step))
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    std::ofstream(dst, std::ios::binary) << bytes;
+    return dst;
 }
 
 // One MP3 frame of samples per channel at the rate: 1152 (MPEG-1) or 576.

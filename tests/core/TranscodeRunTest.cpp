@@ -12,17 +12,6 @@ using namespace transcodetest;
 
 namespace {
 
-// A copy of src in which every `step`-th byte from `from` (a share of the size)
-// on is flipped.
-std::string Corrupt(const std::string& src, const std::string& dst, double from, int step) {
-    std::string bytes = ReadFileBytes(src);
-    for (size_t i = static_cast<size_t>(static_cast<double>(bytes.size()) * from); i < bytes.size();
-         i += static_cast<size_t>(step))
-        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
-    std::ofstream(dst, std::ios::binary) << bytes;
-    return dst;
-}
-
 class TranscodeRunTest : public TranscodeTest {
 protected:
     std::vector<TProgress> progress;

@@ -315,6 +315,7 @@ TEST_F(ConvertToolTest, AStreamMapInTheOptionsConverts) {
     ASSERT_TRUE(audio.ok) << audio.error;
     EXPECT_NEAR(audio.Seconds(), 1.0, 0.1);
     EXPECT_EQ(ReadMediaInfo(out + "v.mp3").Get("tag.title"), "Mapped");
+}
 
 namespace {
 
@@ -363,21 +364,12 @@ TEST_F(ConvertToolTest, NamesLikeAddressesAreLocalFiles) {
     EXPECT_EQ(listener.Connections(), 0);
 }
 
-namespace {
-
-std::string WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-}  // namespace
-
 TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
     fs::create_directories(dir.File("music"));
     const std::string a = MakeRealAc3(dir, "music/a.rm", 1.0, 44100, 2, {440});
     const std::string b = MakeRealAc3(dir, "b.rm", 1.5, 44100, 2, {1000});
-    WriteText(dir.File("music/inner.ram"), "# relative to its own folder\na.rm\n");
-    const std::string list = WriteText(dir.File("list.ram"), "music/inner.ram\r\nfile://" + b +
+    WriteFileBytes(dir.File("music/inner.ram"), "# relative to its own folder\na.rm\n");
+    const std::string list = WriteFileBytes(dir.File("list.ram"), "music/inner.ram\r\nfile://" + b +
                                                                  "\r\nrtsp://media.example.com/x.rm\r\n");
     TRun run = Convert({"-o", out, list});
     EXPECT_EQ(run.status, 1) << "an address was not converted: " << run.err;
@@ -418,7 +410,7 @@ TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TRun run = Convert({"-o", out, "--overwrite", WriteText(dir.File(c.name), c.text)});
+        const TRun run = Convert({"-o", out, "--overwrite", WriteFileBytes(dir.File(c.name), c.text)});
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(std::to_string(c.converted) + " completed"), std::string::npos) << run.out;

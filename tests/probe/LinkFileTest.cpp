@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "probe/LinkFile.h"
 #include "tests/common/Fixtures.h"
@@ -15,10 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Write(const TempDir& dir, const std::string& name, const std::string& text) {
-    const std::string path = dir.File(name);
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    return WriteFileBytes(dir.File(name), text);
 }
 
 std::string Join(const std::vector<std::string>& list) {
