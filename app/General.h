@@ -31,7 +31,8 @@ std::string FileNamePart(const std::string& path);
 // chosen again, whatever the overwrite setting.
 std::string ChooseOutputName(const std::string& folder, const std::string& base, bool overwrite,
                              const std::set<std::string>& taken,
-                             const std::function<bool(const std::string&)>& exists);
+                             const std::function<bool(const std::string&)>& exists,
+                             const std::string& extension = ".mp3");
 
 // Percentage of a run position against a total, both in milliseconds, in 0..100;
 // -1 when the total is unknown (negative) or zero.

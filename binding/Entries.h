@@ -36,7 +36,7 @@ extern "C" {
     X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate)                     \
     X(av_get_bits_per_sample) X(av_get_exact_bits_per_sample) X(av_new_packet)            \
     X(av_packet_alloc) X(av_packet_clone) X(av_packet_free) X(av_packet_ref)              \
-    X(av_packet_rescale_ts) X(av_packet_unref) X(av_parser_close) X(av_parser_init)       \
+    X(av_packet_get_side_data) X(av_packet_rescale_ts) X(av_packet_unref) X(av_parser_close) X(av_parser_init)       \
     X(av_parser_parse2) X(avcodec_alloc_context3) X(avcodec_close)                        \
     X(avcodec_decode_subtitle2) X(avcodec_descriptor_get) X(avcodec_descriptor_get_by_name) \
     X(avcodec_encode_subtitle) X(avcodec_find_decoder) X(avcodec_find_decoder_by_name)    \
@@ -50,11 +50,11 @@ extern "C" {
 #define ARDX_AVDEVICE_ENTRIES(X) X(avdevice_register_all)
 
 #define ARDX_AVFILTER_ENTRIES(X)                                                          \
-    X(av_buffersink_get_frame) X(av_buffersink_get_frame_flags)                           \
+    X(av_buffersink_get_frame) X(av_buffersink_get_frame_flags) X(av_buffersink_get_h) X(av_buffersink_get_w)                           \
     X(av_buffersrc_add_frame_flags) X(avfilter_get_by_name) X(avfilter_get_class)         \
-    X(avfilter_graph_alloc) X(avfilter_graph_config) X(avfilter_graph_create_filter)      \
+    X(avfilter_graph_alloc) X(avfilter_graph_alloc_filter) X(avfilter_graph_config) X(avfilter_graph_create_filter)      \
     X(avfilter_graph_free) X(avfilter_graph_parse_ptr) X(avfilter_inout_alloc)            \
-    X(avfilter_inout_free) X(avfilter_link)
+    X(avfilter_init_str) X(avfilter_inout_free) X(avfilter_link)
 
 #define ARDX_AVFORMAT_ENTRIES(X)                                                          \
     X(av_codec_get_id) X(av_codec_get_tag) X(av_demuxer_iterate) X(av_dump_format)        \
@@ -75,8 +75,8 @@ extern "C" {
     X(av_channel_layout_copy)                                                             \
     X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_dict_copy)                \
     X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_set) X(av_dict_set_int)     \
-    X(av_find_nearest_q_idx) X(av_frame_alloc) X(av_frame_clone) X(av_frame_free)         \
-    X(av_frame_get_buffer) X(av_frame_make_writable) X(av_frame_ref) X(av_frame_unref)    \
+    X(av_find_nearest_q_idx) X(av_frame_alloc) X(av_frame_apply_cropping) X(av_frame_clone) X(av_frame_copy_props) X(av_frame_free)         \
+    X(av_frame_get_buffer) X(av_frame_is_writable) X(av_frame_make_writable) X(av_frame_ref) X(av_frame_unref)    \
     X(av_free) X(av_freep) X(av_gcd) X(av_get_bytes_per_sample)                           \
     X(av_get_channel_layout_nb_channels) X(av_get_default_channel_layout)                 \
     X(av_get_media_type_string) X(av_get_packed_sample_fmt) X(av_get_picture_type_char)   \
@@ -87,7 +87,7 @@ extern "C" {
     X(av_log_default_callback) X(av_log_format_line2) X(av_log_get_level)                 \
     X(av_log_set_callback) X(av_log_set_level) X(av_malloc) X(av_mallocz)                 \
     X(av_opt_find) X(av_opt_get) X(av_opt_get_int) X(av_opt_next) X(av_opt_set)          \
-    X(av_opt_set_defaults) X(av_opt_set_int) X(av_parse_color) X(av_parse_time)           \
+    X(av_opt_set_bin) X(av_opt_set_defaults) X(av_opt_set_int) X(av_parse_color) X(av_parse_time)           \
     X(av_parse_video_rate) X(av_parse_video_size) X(av_pix_fmt_desc_get) X(av_realloc)    \
     X(av_reduce) X(av_rescale) X(av_rescale_q) X(av_rescale_rnd) X(av_sample_fmt_is_planar) \
     X(av_samples_alloc) X(av_samples_get_buffer_size) X(av_strdup) X(av_strerror)         \

@@ -23,6 +23,12 @@ struct TPacketFree {
 struct TBsfFree {
     void operator()(AVBSFContext* p) const { avcodec.av_bsf_free(&p); }
 };
+struct TSwsFree {
+    void operator()(SwsContext* p) const { swscale.sws_freeContext(p); }
+};
+struct TFilterGraphFree {
+    void operator()(AVFilterGraph* p) const { avfilter.avfilter_graph_free(&p); }
+};
 struct TFileClose {
     void operator()(FILE* f) const { myutil.fclose(f); }
 };
@@ -32,6 +38,8 @@ using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfFree>;
 using TFilePtr = std::unique_ptr<FILE, TFileClose>;
+using TSwsPtr = std::unique_ptr<SwsContext, TSwsFree>;
+using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphFree>;
 
 // A byte buffer from av_malloc that only grows; its contents live for one call.
 class TAvBuffer {

@@ -23,9 +23,11 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
 
     const AVMediaType type = ist.stream->codecpar->codec_type;
     if (ist.decoding_needed) {
-        // Only audio is decoded: the set-up refuses to re-encode other types.
-        if (type != AVMEDIA_TYPE_AUDIO) return -1;
-        if (DecodeAudio(ist, ist_index, pkt) < 0) return -1;
+        if (type == AVMEDIA_TYPE_VIDEO) {
+            if (DecodeVideo(ist, ist_index, pkt) < 0) return -1;
+        } else if (type != AVMEDIA_TYPE_AUDIO || DecodeAudio(ist, ist_index, pkt) < 0) {
+            return -1;
+        }
     } else if (pkt) {
         ist.pts = ist.next_pts;
         int64_t duration = 0;
@@ -49,6 +51,8 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
             if (ost->source_index != ist_index || !ost->encoding_needed) continue;
             if (ost->enc->codec_type == AVMEDIA_TYPE_AUDIO)
                 FlushAudioEncoder(transcode_outputs[ost->file_index], *ost);
+            else if (ost->enc->codec_type == AVMEDIA_TYPE_VIDEO)
+                FlushVideoEncoder(transcode_outputs[ost->file_index], *ost, ist);
         }
     }
     return 0;

@@ -48,6 +48,11 @@ public:
     std::array<AVCodecContext*, 5> codec_options{};
     AVFormatContext* format_options = nullptr;
     SwsContext* scaler_options = nullptr;
+    // Options of the encoders' and muxers' own option classes, by name; searched
+    // after every carrier above, encoders before muxers.
+    AVDictionary* private_options = nullptr;
+    // A copy for one encoder or muxer to take from (what it leaves is dropped).
+    TDictionaryPtr PrivateOptions() const;
 };
 
 // Callback slots; Sender is the task.
@@ -244,6 +249,21 @@ public:
     // The only way a packet reaches its container (bitstream filters, interleaving writer).
     void WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
     void PrintReport(AVFormatContext** outputs, int output_count, bool last);
+    // Builds the filter chain of an output video stream ("vfilters"); 0, or -1
+    // with last_error set for the refusals.
+    int ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost);
+    // The next picture out of the stream's chain into picture: 1, or -1 when none is ready.
+    int GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture);
+    // Deinterlacing (and, later, the frame hooks) of one decoded picture, in place.
+    void PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture);
+    // How many times the picture now due at the stream's sync input is encoded
+    // (0: dropped), keeping the frame clock and the dup and drop totals.
+    int SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost);
+    // One line of video statistics for the last encoded picture ("vstats").
+    void WriteVideoStats(TOutputStreamState& ost, int frame_size);
+    // Synchronises, formats and encodes one picture; frame_size: the last packet's bytes.
+    void EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
+                          int& frame_size);
 
     std::vector<TInputFileState> file_table;
     std::vector<std::unique_ptr<TInputStreamState>> ist_table;
@@ -253,7 +273,9 @@ public:
     int64_t timer_start = 0;        // microseconds
     int64_t last_report_time = 0;
     int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
-    int dup_frames = 0, drop_frames = 0;
+    int dup_frames = 0, drop_frames = 0;  // extra copies of pictures; pictures left out
+    int hook_frame_count = 0;             // pictures through pre-processing in this transcode
+    TFilePtr vstats_file;                 // open while a transcode writes video statistics
     std::array<int, 52> qp_histogram{};
     // Lets the encoder of a single audio output run on a thread of its own.
     bool encode_in_thread = true;
@@ -310,6 +332,20 @@ private:
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
     void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
+    // video path
+    void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
+    int DecodeVideo(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    int ReceiveVideoFrames(TInputStreamState& ist, int ist_index);
+    int64_t PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const;
+    void PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    void PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
+    void EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    // The picture cropped, scaled and padded for the encoder; none when it is skipped.
+    AVFrame* FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture);
+    AVFrame* VideoFrameFailed(const char* text);
+    int ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& ost);
+    void FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
+    int SwsFlags() const;
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
     void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);

@@ -33,6 +33,42 @@ int SetOn(void* carrier, const char* name, const char* value, const AVOption*& f
     return avutil.av_opt_set(carrier, name, value, 0);
 }
 
+// Whether value suits the option name of a private option class: set on a
+// fresh object of that class. found: the class knows the name at all.
+bool TryPrivateOption(const AVClass* const* cls, void* object, const char* name, const char* value, bool& found) {
+    found = avutil.av_opt_find(const_cast<const AVClass**>(cls), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    return found && object && avutil.av_opt_set(object, name, value, 0) >= 0;
+}
+
+// The private option classes of the encoders, then of the muxers, in the
+// libraries' own order: the first that knows the name decides whether the
+// value is valid. -1: nobody knows it; 0: refused; 1: accepted.
+int CheckPrivateOption(const char* name, const char* value) {
+    void* it = nullptr;
+    while (const AVCodec* codec = avcodec.av_codec_iterate(&it)) {
+        if (!codec->priv_class || !avcodec.av_codec_is_encoder(codec)) continue;
+        if (!avutil.av_opt_find(const_cast<const AVClass**>(&codec->priv_class), name, nullptr, 0,
+                                AV_OPT_SEARCH_FAKE_OBJ))
+            continue;
+        TCodecContextPtr ctx(avcodec.avcodec_alloc_context3(codec));
+        bool found = false;
+        return TryPrivateOption(&codec->priv_class, ctx ? ctx->priv_data : nullptr, name, value, found) ? 1 : 0;
+    }
+    it = nullptr;
+    while (const AVOutputFormat* format = avformat.av_muxer_iterate(&it)) {
+        if (!format->priv_class) continue;
+        if (!avutil.av_opt_find(const_cast<const AVClass**>(&format->priv_class), name, nullptr, 0,
+                                AV_OPT_SEARCH_FAKE_OBJ))
+            continue;
+        AVFormatContext* raw = nullptr;
+        avformat.avformat_alloc_output_context2(&raw, format, nullptr, nullptr);
+        TFormatContextPtr ctx(raw);
+        bool found = false;
+        return TryPrivateOption(&format->priv_class, ctx ? ctx->priv_data : nullptr, name, value, found) ? 1 : 0;
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool TGenericOptionStore::Create(int scaler_flags) {
@@ -54,11 +90,19 @@ void TGenericOptionStore::Release() {
         if (carrier && avcodec.avcodec_free_context) avcodec.avcodec_free_context(&carrier);
         carrier = nullptr;
     }
+    if (private_options && avutil.av_dict_free) avutil.av_dict_free(&private_options);
+    private_options = nullptr;
     if (format_options && avformat.avformat_free_context) avformat.avformat_free_context(format_options);
     format_options = nullptr;
     if (scaler_options && swscale.sws_freeContext) swscale.sws_freeContext(scaler_options);
     scaler_options = nullptr;
     names.clear();
+}
+
+TDictionaryPtr TGenericOptionStore::PrivateOptions() const {
+    AVDictionary* copy = nullptr;
+    if (private_options) avutil.av_dict_copy(&copy, private_options, 0);
+    return TDictionaryPtr(copy);
 }
 
 void TCustomFFmpeg::ResetOptionState() {
@@ -95,7 +139,20 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
         avutil.av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", v, n);
         return false;
     }
-    if (!found) return false;
+    if (!found) {
+        // Encoder and muxer settings of their own ("crf", "joint_stereo",
+        // "muxrate", "movflags"): kept by name and handed to every encoder and
+        // muxer when it opens; those that do not know the name leave it.
+        const int checked = CheckPrivateOption(n, v);
+        if (checked < 0) return false;
+        if (checked == 0) {
+            avutil.av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", v, n);
+            return false;
+        }
+        avutil.av_dict_set(&store.private_options, n, v, 0);
+        store.names.emplace_back(name);
+        return true;
+    }
 
     store.names.emplace_back(found->name);
     if ((store.codec_options[0] && store.codec_options[0]->debug) ||

@@ -117,9 +117,11 @@ bool PixelFormatListed(const AVPixelFormat* list, int format) {
 
 // A new stream of the container with its encoder context; raises with the
 // stream routines' message when either cannot be made.
-std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaType type) {
+// A known codec gives the context its own defaults (libx264 refuses the generic ones).
+std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaType type,
+                                                 const AVCodec* codec = nullptr) {
     if (oc->nb_streams >= static_cast<unsigned>(MAX_STREAMS)) throw FFmpegException("Could not alloc stream");
-    TCodecContextPtr enc(avcodec.avcodec_alloc_context3(nullptr));
+    TCodecContextPtr enc(avcodec.avcodec_alloc_context3(codec));
     if (!enc) throw FFmpegException("Could not alloc stream");
     AVStream* st = avformat.avformat_new_stream(oc, nullptr);
     if (!st) throw FFmpegException("Could not alloc stream");
@@ -222,7 +224,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
     }
     std::pair<AVStream*, TCodecContextPtr> made;
     try {
-        made = NewStream(oc, AVMEDIA_TYPE_VIDEO);
+        made = NewStream(oc, AVMEDIA_TYPE_VIDEO, codec);
     } catch (const FFmpegException&) {
         video_codec_name.clear();
         throw;

@@ -38,6 +38,10 @@ struct TInputStreamState {
     // hands out another format. Made on the first frame, remade when the
     // decoder's format changes.
     TSwrPtr to_s16;
+    // video: the picture after deinterlacing (its buffer reused while nobody
+    // else holds it) and the quality the decoder gave the last picture (lambda units).
+    TFramePtr hook_picture;
+    float quality = 0;
     int to_s16_format = -1;
     int to_s16_rate = 0;
     int to_s16_channels = 0;
@@ -76,6 +80,26 @@ struct TOutputStreamState {
     // video: quality and plane errors of the last encoded picture
     float quality = 0;
     double frame_error[3] = {0, 0, 0};
+    int pict_type = 0;                    // AVPictureType of the last encoded picture
+    // video: sample_clock above counts frames in the encoder's time base.
+    int crop_needed = 0;
+    int crop_top = 0, crop_left = 0;      // pixels cut from the decoded picture
+    int resize_needed = 0;
+    TSwsPtr resizer;                      // decoded (cropped) size and format -> encoder's
+    int resize_height = 0;                // source rows given to the scaler
+    int resize_width = 0;                 // the source size and format the scaler was made for
+    int resize_format = -1;
+    int pad_needed = 0;
+    int pad_top = 0, pad_bottom = 0, pad_left = 0, pad_right = 0;  // pixels
+    TFramePtr work_picture;               // scaled or padded picture of the encoder's size and format
+    TFramePtr last_picture;               // the picture last given to the encoder: a gap repeats it
+    TFramePtr send_picture;               // the reference handed to the encoder, reused
+    TFramePtr crop_picture;               // the decoded picture seen through the crop bands
+    // The filter chain of this stream ("vfilters"): buffer source -> ... -> buffer sink.
+    TFilterGraphPtr filter_graph;
+    AVFilterContext* input_filter = nullptr;   // owned by filter_graph
+    AVFilterContext* output_filter = nullptr;  // owned by filter_graph
+    TFramePtr filtered_picture;           // reused for each picture pulled from the chain
 
     // bitstream filters in chain order, made once the codec parameters are known
     std::vector<TBsfPtr> bsfs;

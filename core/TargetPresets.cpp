@@ -110,7 +110,8 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_n
         SetGenericOption("maxrate", "2516000");
         SetGenericOption("minrate", "0");
         SetGenericOption("bufsize", "1835008");
-        SetGenericOption("flags", "+scan_offset");
+        // The public flags no longer know it: the MPEG-2 encoder's own option.
+        SetGenericOption("scan_offset", "1");
         SetGenericOption("ab", "224000");
         audio_sample_rate = 44100;
         SetGenericOption("packetsize", "2324");

@@ -59,6 +59,7 @@ void TCustomFFmpeg::FreeTranscodeTables() {
     encoded_packet.reset();
     copy_packet.reset();
     decoded_frame.reset();
+    vstats_file.reset();
     transcode_outputs = nullptr;
 }
 
@@ -263,10 +264,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 ost.encoding_needed = 1;
                 break;
             case AVMEDIA_TYPE_VIDEO:
-                // Pictures are not re-encoded by this version; a task that asks for it
-                // ends here with a clear message instead of running half-way.
-                throw FFmpegException(
-                    FormatText("Video encoding is not supported (output stream #%d.%d)", ost.file_index, ost.index));
+                SetUpVideoEncoder(ost, ist);
+                break;
             case AVMEDIA_TYPE_SUBTITLE:
                 throw FFmpegException(FormatText("Subtitle encoding is not supported (output stream #%d.%d)",
                                                  ost.file_index, ost.index));
@@ -310,7 +309,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         {
             std::lock_guard<std::mutex> lock(CodecLock);
-            if (avcodec.avcodec_open2(ost.enc, codec, nullptr) < 0)
+            TDictionaryPtr own = generic_options.PrivateOptions();
+            AVDictionary* raw = own.release();
+            const int opened = avcodec.avcodec_open2(ost.enc, codec, &raw);
+            own.reset(raw);
+            if (opened < 0)
                 throw FFmpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe "
                                                  "incorrect parameters such as bit_rate, rate, width or height",
                                                  ost.file_index, ost.index));
@@ -321,6 +324,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException("av_mallocz fail");
         ost.stream->time_base = ost.enc->time_base;
         if (ost.enc->codec_type == AVMEDIA_TYPE_AUDIO) PrepareAudioEncoder(ost);
+        // Containers that store a picture rate (Matroska's default duration) take it from here.
+        if (ost.enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.stream->avg_frame_rate = ost.enc->framerate;
     }
     for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
 
@@ -381,7 +386,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     // 15: headers
     bool want_sdp = true;
     for (int i = 0; i < output_count; ++i) {
-        if (avformat.avformat_write_header(outputs[i], nullptr) < 0)
+        TDictionaryPtr own = generic_options.PrivateOptions();
+        AVDictionary* raw = own.release();
+        const int written = avformat.avformat_write_header(outputs[i], &raw);
+        own.reset(raw);
+        if (written < 0)
             throw FFmpegException(
                 FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", i));
         if (std::strcmp(outputs[i]->oformat->name, "rtp") != 0) want_sdp = false;

@@ -199,16 +199,6 @@ TEST_F(TranscodeRunTest, NothingWrittenLeavesNoEmptyFile) {
     EXPECT_FALSE(FileExists(dst));
 }
 
-TEST_F(TranscodeRunTest, VideoEncodingIsRefusedWithAClearMessage) {
-    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
-    const std::string dst = dir.File("out.avi");
-    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
-    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
-    const std::string error = Run();
-    EXPECT_EQ(error, "Video encoding is not supported (output stream #0.0)");
-    EXPECT_FALSE(FileExists(dst)) << "the empty output is removed";
-}
-
 TEST_F(TranscodeRunTest, StreamCopyWritesThePacketsAsTheyCame) {
     const std::string src = MakeMp3(dir, "in.mp3", 2.0, 44100, 2, 128);
     const std::string dst = dir.File("out.mp3");

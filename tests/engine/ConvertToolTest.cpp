@@ -14,6 +14,7 @@
 
 #include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
+#include "tests/common/VideoCheck.h"
 #include "tests/common/LocalNames.h"
 #include <gtest/gtest.h>
 
@@ -572,4 +573,93 @@ TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
         EXPECT_NE(run.out.find(std::to_string(c.converted) + " completed"), std::string::npos) << run.out;
     }
     EXPECT_TRUE(DecodeMp3(out + "t.mp3").ok);
+}
+
+namespace {
+
+// The mux rate (units of 50 bytes a second) of the first pack header of an
+// MPEG program stream, MPEG-1 or MPEG-2 layout; -1 without one.
+long FirstMuxRate(const std::string& bytes) {
+    const size_t at = bytes.find(std::string("\0\0\1\xba", 4));
+    if (at == std::string::npos || at + 13 > bytes.size()) return -1;
+    const auto b = [&](size_t i) { return static_cast<long>(static_cast<unsigned char>(bytes[at + i])); };
+    if ((b(4) & 0xC0) == 0x40) return (b(10) << 14) | (b(11) << 6) | (b(12) >> 2);
+    if ((b(4) & 0xF0) == 0x20) return ((b(9) & 0x7F) << 15) | (b(10) << 7) | (b(11) >> 1);
+    return -1;
+}
+
+}  // namespace
+
+// Every kind of --to from a RealMedia video: mediainfo (not our parser) reads
+// the container, codecs, size and rate the kind stands for, and the disc
+// targets carry their standard's mux rate in the pack headers.
+TEST_F(ConvertToolTest, EachVideoKindWritesTheFileItsStandardDescribes) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    struct Case {
+        std::string to, ext, container, vformat, width, height, rate, aformat;
+        long mux_rate;  // 50 bytes/s; 0: not a program stream
+    };
+    const Case cases[] = {
+        {"mp4", ".mp4", "MPEG-4", "AVC", "176", "144", "25.000", "AAC", 0},
+        {"mkv", ".mkv", "Matroska", "AVC", "176", "144", "25.000", "AAC", 0},
+        {"ntsc-vcd", ".mpg", "MPEG-PS", "MPEG Video", "352", "240", "29.970", "MPEG Audio", 3528},
+        {"pal-svcd", ".mpg", "MPEG-PS", "MPEG Video", "480", "576", "25.000", "MPEG Audio", 0},
+        {"pal-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "576", "25.000", "AC-3", 25200},
+        {"film-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "480", "23.976", "AC-3", 25200},
+        {"pal-dv", ".dv", "DV", "DV", "720", "576", "25.000", "PCM", 0},
+        // DVCPRO 50 frames carry two audio pairs: mediainfo names both.
+        {"ntsc-dv50", ".dv", "DV", "DV", "720", "480", "29.970", "PCMPCM", 0},
+    };
+    const std::string src = MakeFixture(dir, "clip.rm", "rm-video",
+                                        {"--video", "rv20", "--fps", "25", "--seconds", "1"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        fs::remove_all(out);
+        const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", c.to, src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + "clip" + c.ext;
+        ASSERT_TRUE(fs::exists(file)) << run.out;
+        EXPECT_EQ(MediaInfoField(file, "General", "Format"), c.container);
+        EXPECT_EQ(MediaInfoField(file, "Video", "Format"), c.vformat);
+        EXPECT_EQ(MediaInfoField(file, "Video", "Width"), c.width);
+        EXPECT_EQ(MediaInfoField(file, "Video", "Height"), c.height);
+        EXPECT_EQ(MediaInfoField(file, "Video", "FrameRate"), c.rate);
+        EXPECT_EQ(MediaInfoField(file, "Audio", "Format"), c.aformat);
+        if (c.mux_rate > 0) EXPECT_EQ(FirstMuxRate(ReadFileBytes(file)), c.mux_rate);
+    }
+}
+
+TEST_F(ConvertToolTest, AVideoKindRefusesSoundOnlyInputsAndGoesOn) {
+    const std::string wav = MakeWav(dir, "tone.wav", 1.0);
+    const std::string video = MakeRealVideo(dir, "clip.rm", 1.0);
+    const TRun run = Convert({"-j", "1", "-o", out, "--to", "mkv", wav, video});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(wav + ": has no video stream to write as mkv"), std::string::npos) << run.err;
+    EXPECT_EQ(OutputFiles(), std::vector<std::string>{"clip.mkv"});
+    // The sound-only kind takes it.
+    const TRun mp3 = Convert({"-q", "-o", out, "--to", "mp3", wav});
+    EXPECT_EQ(mp3.status, 0) << mp3.err;
+    ExpectTone(out + "tone.mp3", 1.0, 440);
+}
+
+TEST_F(ConvertToolTest, KindNamesAreCheckedBeforeAnythingRuns) {
+    struct Case {
+        std::string to, message;
+    };
+    const Case cases[] = {
+        {"film-dv", "DV has no film rate"},
+        {"pal-mp4", "takes no pal-, ntsc- or film- prefix"},
+        {"webm", "unknown kind"},
+    };
+    const std::string src = MakeRealVideo(dir, "clip.rm", 1.0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        const TRun run = Convert({"-o", out, "--to", c.to, src});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(OutputFiles().empty());
+    }
+    const TRun help = Convert({"--help"});
+    for (const char* kind : {"mp3", "mp4", "mkv", "vcd", "svcd", "dvd", "dv", "dv50"})
+        EXPECT_NE(help.out.find(std::string("      ") + kind + " "), std::string::npos) << kind;
 }

@@ -1,5 +1,6 @@
 #include "tools/convert/ConvertOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -161,6 +162,10 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
                 error = "jobs must be 1 or more";
                 return false;
             }
+        } else if (arg == "--to") {
+            std::string kind;
+            if (!value(kind)) return false;
+            if (!ParseOutputKind(kind, o.To, error)) return false;
         } else if (arg == "--option") {
             std::string pair;
             if (!value(pair)) return false;
@@ -196,15 +201,27 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
 }
 
 std::string ConvertUsage() {
+    std::string kinds;
+    for (const TOutputKind& kind : OutputKinds()) {
+        std::string name = kind.name;
+        name.resize(std::max<size_t>(name.size(), 6), ' ');
+        kinds += "      " + name + std::string(kind.extension) + "  " + kind.description + "\n";
+    }
     return "usage: ardentix-convert [options] FILE...\n"
-           "Converts media files (RealMedia and anything else the media libraries read) to MP3.\n"
+           "Converts media files (RealMedia and anything else the media libraries read) to MP3,\n"
+           "or to a video kind chosen with --to.\n"
            "Defaults come from the converter window's settings.\n"
            "\n"
-           "  -o, --output-folder DIR  folder of the MP3 files\n"
-           "  -c, --channels 1|2       audio channels\n"
+           "  -o, --output-folder DIR  folder of the output files\n"
+           "      --to KIND            what is written (default mp3):\n" +
+           kinds +
+           "                           vcd, svcd and dvd also as pal-KIND, ntsc-KIND or film-KIND,\n"
+           "                           dv and dv50 as pal-KIND or ntsc-KIND; without a prefix the\n"
+           "                           input's frame rate decides\n"
+           "  -c, --channels 1|2       audio channels (not for the disc kinds: their standard decides)\n"
            "  -b, --bitrate KBPS       " + ListText(BitrateChoices) + "\n"
            "  -r, --sample-rate HZ     " + ListText(SampleRateChoices) + "\n"
-           "      --overwrite          replace existing MP3 files of the same name\n"
+           "      --overwrite          replace existing output files of the same name\n"
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/convert/OutputKinds.h"
+
 struct TConvertOptions {
     std::vector<std::string> Files;
     std::string OutputFolder;  // ends with "/"
@@ -12,6 +14,7 @@ struct TConvertOptions {
     int SampleRate = 44100;
     bool Overwrite = true;
     int Jobs = 1;
+    TOutputChoice To{&OutputKinds().front(), ""};  // what is written ("--to")
     std::vector<std::string> Options;  // "NAME=VALUE" lines of the output record's option text
     bool Info = false;
     bool Quiet = false;

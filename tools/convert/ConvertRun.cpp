@@ -72,19 +72,48 @@ struct TJob {
     std::string duration;  // what the probe read, as the window shows it; empty when it could not
 };
 
+struct TProbed {
+    std::string duration;  // as the window shows it; empty when it could not be read
+    int video_streams = -1;  // -1 when the probe could not read the file
+};
+
 // The window reads each file's duration before it tries the file as a task.
-std::string ProbeDuration(TDAzaduVED& engine, const std::string& file) {
-    std::string text;
+TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
+    TProbed probed;
     try {
         if (engine.Probe.Open(file)) {
             TAVFileInfo info;
             engine.Probe.GetFileInfo(info);
-            text = DurationText(info.Duration);
+            probed.duration = DurationText(info.Duration);
+            probed.video_streams = engine.Probe.VideoStreamCount();
         }
     } catch (const Exception&) {
     }
     engine.Probe.Close();
-    return text;
+    return probed;
+}
+
+// The output record of one kind: the MP3 kind is the window's record; the
+// others name their container and codecs, and leave subtitles out until
+// subtitles can be written.
+TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& option_text) {
+    const TOutputKind& kind = *options.To.kind;
+    TOutputOptions output;
+    output.FileExt = kind.extension;
+    output.FileFormat = kind.format;
+    output.VideoCodec = kind.video_codec;
+    output.AudioCodec = kind.audio_codec;
+    if (kind.audio_settings) {
+        output.AudioChannels = options.Channels;
+        output.AudioBitrate = options.BitrateKbps * 1000;
+        output.AudioSampleRate = options.SampleRate;
+    }
+    output.DisableSubtitle = kind.needs_video;
+    output.Timestamp = 0.0;
+    std::string text;
+    for (const std::string& line : OutputKindOptions(options.To)) text += line + "\n";
+    output.ExtOptions = text + option_text;
+    return output;
 }
 
 struct TEnded {
@@ -202,7 +231,12 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             ++failed;
             continue;
         }
-        const std::string duration = ProbeDuration(engine, file);
+        const TProbed probed = ProbeFile(engine, file);
+        if (options.To.kind->needs_video && probed.video_streams == 0) {
+            PrintLine(stderr, file + ": has no video stream to write as " + options.To.kind->name);
+            ++failed;
+            continue;
+        }
         TInputOptions input;
         input.FileName = file;
         const int index = engine.AddTask(file, &input);
@@ -211,21 +245,17 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             ++failed;
             continue;
         }
-        TOutputOptions output;
-        output.FileExt = ".mp3";
-        output.AudioCodec = "libmp3lame";
-        output.AudioChannels = options.Channels;
-        output.AudioBitrate = options.BitrateKbps * 1000;
-        output.AudioSampleRate = options.SampleRate;
-        output.Timestamp = 0.0;
-        output.ExtOptions = option_text;
+        TOutputOptions output = OutputRecord(options, option_text);
+        const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
-        const std::string name = ChooseOutputName(folder, BaseName(file), options.Overwrite, taken,
-                                                  [](const std::string& path) {
-                                                      std::error_code ec;
-                                                      return fs::exists(path, ec);
-                                                  });
-        TJob job{file, folder + name + ".mp3", duration};
+        const std::string name = ChooseOutputName(
+            folder, BaseName(file), options.Overwrite, taken,
+            [](const std::string& path) {
+                std::error_code ec;
+                return fs::exists(path, ec);
+            },
+            ext);
+        TJob job{file, folder + name + ext, probed.duration};
         output.FileName = job.output;
         if (!engine.SetOutputFile(index, job.output, &output)) {
             PrintLine(stderr, file + ": Cannot convert: " + engine.LastErrorText());

@@ -1,0 +1,416 @@
+// The video path: decoded pictures become encoded packets of one output stream
+// (pre-processing, the filter chain or crop/scale/pad, frame-rate
+// synchronisation, encoding, the drain at the end of the input).
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FormatText.h"
+#include "core/VideoFilters.h"
+
+namespace {
+
+// Flags that make an encoder code fields: the picture's field order matters then.
+constexpr int kInterlacedFlags = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+
+TPictureView View(const AVFrame* f) {
+    TPictureView v;
+    for (int i = 0; i < 4; ++i) {
+        v.data[i] = f->data[i];
+        v.linesize[i] = f->linesize[i];
+    }
+    return v;
+}
+
+// Makes f a writable picture of the size and format: its buffer is reused
+// unless someone (the encoder) still holds a reference to it.
+bool MakeWritablePicture(AVFrame* f, int width, int height, int format) {
+    if (f->buf[0] && f->width == width && f->height == height && f->format == format &&
+        avutil.av_frame_is_writable(f))
+        return true;
+    avutil.av_frame_unref(f);
+    f->width = width;
+    f->height = height;
+    f->format = format;
+    return avutil.av_frame_get_buffer(f, 0) >= 0;
+}
+
+// The view of a picture moved right by left columns and down by top rows.
+TPictureView Offset(const AVFrame* f, int top, int left) {
+    TPictureView v = View(f);
+    const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!desc) return v;
+    for (int i = 0; i < 4 && v.data[i]; ++i) {
+        const bool chroma = (i == 1 || i == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        const int y = chroma ? top >> desc->log2_chroma_h : top;
+        const int x = chroma ? left >> desc->log2_chroma_w : left;
+        v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + x;
+    }
+    return v;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist) {
+    AVCodecContext* enc = ost.enc;
+    AVCodecContext* dec = ist.dec;
+    if (!dec)
+        throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+                                         ist.stream->codecpar->codec_id, ist.file_index, ist.index));
+    // Encoders of subsampled formats need whole chroma samples: an odd size is
+    // brought down to the next size they take.
+    if (const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(enc->pix_fmt)) {
+        const int wmask = (1 << desc->log2_chroma_w) - 1;
+        const int hmask = (1 << desc->log2_chroma_h) - 1;
+        enc->width = std::max(enc->width & ~wmask, wmask + 1);
+        enc->height = std::max(enc->height & ~hmask, hmask + 1);
+    }
+    ost.crop_needed = crop_top + crop_bottom + crop_left + crop_right != 0;
+    ost.pad_needed = pad_top + pad_bottom + pad_left + pad_right != 0;
+    ost.resize_needed = enc->width + crop_left + crop_right != dec->width + pad_left + pad_right ||
+                        enc->height + crop_top + crop_bottom != dec->height + pad_top + pad_bottom ||
+                        enc->pix_fmt != dec->pix_fmt;
+    if (ost.crop_needed) {
+        ost.crop_top = crop_top;
+        ost.crop_left = crop_left;
+    }
+    if (ost.pad_needed) {
+        ost.pad_top = pad_top;
+        ost.pad_bottom = pad_bottom;
+        ost.pad_left = pad_left;
+        ost.pad_right = pad_right;
+    }
+    ost.send_picture.reset(avutil.av_frame_alloc());
+    ost.last_picture.reset(avutil.av_frame_alloc());
+    ost.crop_picture.reset(avutil.av_frame_alloc());
+    ost.work_picture.reset(avutil.av_frame_alloc());
+    if (!ost.send_picture || !ost.last_picture || !ost.crop_picture || !ost.work_picture)
+        throw FFmpegException("av_mallocz fail");
+    if (ost.pad_needed || ost.resize_needed) {
+        if (!MakeWritablePicture(ost.work_picture.get(), enc->width, enc->height, enc->pix_fmt))
+            throw FFmpegException(ost.resize_needed ? "Cannot allocate temp picture, check pix fmt"
+                                                    : "avpicture_alloc fail");
+    }
+    if (ost.resize_needed && !filters_in_use) {
+        ost.resize_width = dec->width - crop_left - crop_right;
+        ost.resize_height = dec->height - crop_top - crop_bottom;
+        ost.resize_format = dec->pix_fmt;
+        ost.resizer.reset(swscale.sws_getContext(ost.resize_width, ost.resize_height, dec->pix_fmt,
+                                                 enc->width - pad_left - pad_right,
+                                                 enc->height - pad_top - pad_bottom, enc->pix_fmt, SwsFlags(),
+                                                 nullptr, nullptr, nullptr));
+        if (!ost.resizer) throw FFmpegException("Cannot get resampling context");
+    }
+    // Pictures are worth the libraries' own threads (one per processor) unless
+    // a count was set; their frame and slice threads give the same bytes
+    // however they are scheduled.
+    if (thread_count <= 1) {
+        enc->thread_count = 0;
+        dec->thread_count = 0;
+    }
+    ost.encoding_needed = 1;
+    ist.decoding_needed = 1;
+    last_error.clear();
+    if (filters_in_use && ConfigureFilters(ist, ost) != 0)
+        throw FFmpegException(last_error.empty() ? std::string("Error opening filters!")
+                                                 : "Error opening filters: " + last_error);
+}
+
+int TCustomFFmpeg::DecodeVideo(TInputStreamState& ist, int ist_index, const AVPacket* pkt) {
+    AVCodecContext* dec = ist.dec;
+    int r = avcodec.avcodec_send_packet(dec, pkt);
+    if (r == AVERROR(EAGAIN)) {
+        if (ReceiveVideoFrames(ist, ist_index) < 0) return -1;
+        r = avcodec.avcodec_send_packet(dec, pkt);
+    }
+    const int received = ReceiveVideoFrames(ist, ist_index);
+    if (r < 0 && r != AVERROR_EOF) return -1;
+    return received;
+}
+
+int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
+    AVFrame* frame = decoded_frame.get();
+    while (true) {
+        const int r = avcodec.avcodec_receive_frame(ist.dec, frame);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+        if (r < 0) return -1;
+        // The input clock follows the decoder: each picture's own time, else
+        // the time the previous one predicted.
+        const AVRational tb = ist.stream->time_base;
+        if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+            ist.pts = avutil.av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q);
+        else if (ist.next_pts != AV_NOPTS_VALUE)
+            ist.pts = ist.next_pts;
+        ist.next_pts = ist.pts + PictureDuration(ist, frame);
+        ist.quality = static_cast<float>(frame->quality);
+        PaceReading(ist);
+        if (start_time == 0 || ist.pts >= start_time) {
+            PreProcessVideoFrame(ist, frame);
+            for (auto& ost : ost_table) {
+                if (ost->source_index != ist_index || !ost->encoding_needed) continue;
+                if (ost->enc->codec_type != AVMEDIA_TYPE_VIDEO) throw FFmpegException("invalid codec_type");
+                PassVideoFrame(transcode_outputs[ost->file_index], *ost, ist, frame);
+            }
+        }
+        avutil.av_frame_unref(frame);
+    }
+}
+
+// Microseconds one decoded picture lasts.
+int64_t TCustomFFmpeg::PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const {
+    if (frame->pkt_duration > 0) return avutil.av_rescale_q(frame->pkt_duration, ist.stream->time_base, AV_TIME_BASE_Q);
+    AVRational rate = ist.dec->framerate;
+    if (rate.num <= 0 || rate.den <= 0) rate = ist.stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = ist.stream->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    const int64_t one = avutil.av_rescale_q(1, AVRational{rate.den, rate.num}, AV_TIME_BASE_Q);
+    return one + one * frame->repeat_pict / 2;
+}
+
+void TCustomFFmpeg::PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                   AVFrame* picture) {
+    if (!ost.filter_graph) {
+        EncodeAndReport(os, ost, ist, picture);
+        return;
+    }
+    picture->pts = ist.pts;
+    if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, picture, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
+        // A picture the chain cannot take (its size changed midway) is left out.
+        Log(0, FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index));
+        return;
+    }
+    PullFilteredPictures(os, ost, ist);
+}
+
+void TCustomFFmpeg::PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist) {
+    AVFrame* filtered = ost.filtered_picture.get();
+    while (GetFilteredPicture(ost, filtered) == 1) {
+        if (filtered->pts != AV_NOPTS_VALUE) ist.pts = filtered->pts;
+        EncodeAndReport(os, ost, ist, filtered);
+        avutil.av_frame_unref(filtered);
+    }
+}
+
+void TCustomFFmpeg::EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                    AVFrame* picture) {
+    int frame_size = 0;
+    EncodeVideoFrame(os, ost, ist, picture, frame_size);
+    if (!vstats_file_name.empty() && frame_size != 0) WriteVideoStats(ost, frame_size);
+}
+
+void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
+    const AVCodecContext* enc = ost.enc;
+    if (!enc || enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
+    if (!vstats_file) {
+        vstats_file.reset(myutil.fopen(vstats_file_name.c_str(), "w"));
+        if (!vstats_file) throw FFmpegException("fopen fail: " + vstats_file_name);
+    }
+    FILE* f = vstats_file.get();
+    myutil.fprintf(f, "frame= %5d q= %2.1f ", ost.frame_number.load(), static_cast<double>(ost.quality) / 118.0);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+        myutil.fprintf(f, "PSNR= %6.2f ",
+                       -10.0 * std::log10(ost.frame_error[0] / (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    myutil.fprintf(f, "f_size= %6d ", frame_size);
+    const double tb = av_q2d(enc->time_base);
+    const double ti = std::max(static_cast<double>(ost.sample_clock) * tb, 0.01);
+    const double bitrate = frame_size * 8 / tb / 1000.0;
+    const double avg = static_cast<double>(video_size) * 8 / ti / 1000.0;
+    myutil.fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                   static_cast<double>(video_size) / 1024, ti, bitrate, avg);
+    myutil.fprintf(f, "type= %c\n", avutil.av_get_picture_type_char(static_cast<AVPictureType>(ost.pict_type)));
+}
+
+void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture) {
+    ++hook_frame_count;
+    // The frame hooks run here once they exist; until then only deinterlacing
+    // needs a picture of its own.
+    if (!deinterlace) return;
+    AVFrame* out = ist.hook_picture.get();
+    if (!out) {
+        ist.hook_picture.reset(avutil.av_frame_alloc());
+        out = ist.hook_picture.get();
+    }
+    if (!out || !MakeWritablePicture(out, picture->width, picture->height, picture->format)) {
+        Log(0, "hook buf malloc error.");
+        return;
+    }
+    if (DeinterlacePicture(View(out), View(picture), static_cast<AVPixelFormat>(picture->format), picture->width,
+                           picture->height) < 0) {
+        Log(0, "Deinterlacing failed.");
+        return;
+    }
+    avutil.av_frame_copy_props(out, picture);
+    avutil.av_frame_unref(picture);
+    avutil.av_frame_ref(picture, out);
+}
+
+void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                     AVFrame* picture, int& frame_size) {
+    AVCodecContext* enc = ost.enc;
+    frame_size = 0;
+    const int nb_frames = std::min(SyncVideoFrames(os, ost), max_frames[mfVideo] - ost.frame_number.load());
+    if (nb_frames <= 0) return;
+
+    AVFrame* final_picture = FormatVideoFrame(ost, picture);
+    if (!final_picture) return;
+
+    AVFrame* send = ost.send_picture.get();
+    AVFrame* last = ost.last_picture.get();
+    for (int i = 0; i < nb_frames; ++i) {
+        if (stop_requested.load(std::memory_order_relaxed)) break;
+        // A gap in the input shows the picture before it until the new one is due.
+        const AVFrame* shown = (i < nb_frames - 1 && last->buf[0]) ? last : final_picture;
+        if (avutil.av_frame_ref(send, shown) < 0) throw FFmpegException("Video encoding failed");
+        send->pts = ost.sample_clock;
+        send->interlaced_frame = picture->interlaced_frame;
+        if (enc->flags & kInterlacedFlags)
+            send->top_field_first = top_field_first == -1 ? picture->top_field_first : top_field_first;
+        send->quality = same_quality ? static_cast<int>(std::lrint(ist.quality)) : enc->global_quality;
+        if (me_threshold == 0) send->pict_type = AV_PICTURE_TYPE_NONE;
+        send->key_frame = 0;
+        const int r = avcodec.avcodec_send_frame(enc, send);
+        avutil.av_frame_unref(send);
+        if (r < 0) throw FFmpegException("Video encoding failed");
+        const int written = ReceiveVideoPackets(os, ost);
+        if (written > 0) frame_size = written;
+        ost.sample_clock += 1;
+        ost.frame_number++;
+    }
+    if (final_picture != last) {
+        avutil.av_frame_unref(last);
+        avutil.av_frame_ref(last, final_picture);
+    }
+}
+
+int TCustomFFmpeg::SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost) {
+    const double tb = av_q2d(ost.enc->time_base);
+    const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
+    const bool on = video_sync_method > 0 || (video_sync_method < 0 && tb > 0.001);
+    if (!on) {
+        ost.sample_clock = std::llrint(ipts / tb);
+        return 1;
+    }
+    int nb_frames = 1;
+    const double vdelta = ipts / tb - static_cast<double>(ost.sample_clock);
+    if (vdelta < -1.1) {
+        nb_frames = 0;
+    } else if (video_sync_method == 2 || (video_sync_method < 0 && (os->oformat->flags & AVFMT_VARIABLE_FPS))) {
+        if (vdelta <= -0.6)
+            nb_frames = 0;
+        else if (vdelta > 0.6)
+            ost.sample_clock = std::llrint(ipts / tb);
+    } else if (vdelta > 1.1) {
+        // A gap: the slots before the picture's own one repeat the picture
+        // before it, and the new picture comes at its time, not early.
+        nb_frames = static_cast<int>(std::min<int64_t>(std::llrint(vdelta), INT_MAX - 1)) + 1;
+    }
+    if (nb_frames == 0) {
+        ++drop_frames;
+        if (verbosity > 2) Log(1, "*** drop!");
+    } else if (nb_frames > 1) {
+        dup_frames += nb_frames - 1;
+        if (verbosity > 2) Log(1, FormatText("*** %d dup!", nb_frames - 1));
+    }
+    return nb_frames;
+}
+
+AVFrame* TCustomFFmpeg::FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture) {
+    AVCodecContext* enc = ost.enc;
+    AVFrame* formatted = picture;
+    if (!filters_in_use && ost.crop_needed) {
+        AVFrame* crop = ost.crop_picture.get();
+        avutil.av_frame_unref(crop);
+        bool ok = avutil.av_frame_ref(crop, picture) >= 0;
+        if (ok) {
+            crop->crop_top = static_cast<size_t>(std::max(crop_top, 0));
+            crop->crop_bottom = static_cast<size_t>(std::max(crop_bottom, 0));
+            crop->crop_left = static_cast<size_t>(std::max(crop_left, 0));
+            crop->crop_right = static_cast<size_t>(std::max(crop_right, 0));
+            ok = avutil.av_frame_apply_cropping(crop, AV_FRAME_CROP_UNALIGNED) >= 0;
+        }
+        if (!ok) return VideoFrameFailed("error cropping picture");
+        formatted = crop;
+    }
+    const int inner_w = enc->width - ost.pad_left - ost.pad_right;
+    const int inner_h = enc->height - ost.pad_top - ost.pad_bottom;
+    // A decoder that changes size or format midway goes through the scaler too.
+    const bool scale = !filters_in_use && (ost.resize_needed || formatted->width != inner_w ||
+                                           formatted->height != inner_h || formatted->format != enc->pix_fmt);
+    if (!scale && !ost.pad_needed) return formatted;
+
+    AVFrame* work = ost.work_picture.get();
+    if (!MakeWritablePicture(work, enc->width, enc->height, enc->pix_fmt))
+        return VideoFrameFailed("Cannot allocate temp picture, check pix fmt");
+    avutil.av_frame_copy_props(work, formatted);
+    if (scale) {
+        SwsContext* sws = swscale.sws_getCachedContext(ost.resizer.release(), formatted->width, formatted->height,
+                                                       static_cast<AVPixelFormat>(formatted->format), inner_w,
+                                                       inner_h, enc->pix_fmt, SwsFlags(), nullptr, nullptr, nullptr);
+        ost.resizer.reset(sws);
+        if (!sws) return VideoFrameFailed("Cannot get resampling context");
+        const TPictureView target = Offset(work, ost.pad_top, ost.pad_left);
+        swscale.sws_scale(sws, formatted->data, formatted->linesize, 0, formatted->height, target.data.data(),
+                          target.linesize.data());
+    }
+    if (ost.pad_needed) {
+        const TPictureView source = View(formatted);
+        if (PadPicture(View(work), scale ? nullptr : &source, enc->height, enc->width, enc->pix_fmt, ost.pad_top,
+                       ost.pad_bottom, ost.pad_left, ost.pad_right, pad_color) < 0)
+            return VideoFrameFailed("error padding picture");
+    }
+    return work;
+}
+
+AVFrame* TCustomFFmpeg::VideoFrameFailed(const char* text) {
+    if (exit_on_error) throw FFmpegException(text);
+    Log(0, text);
+    return nullptr;
+}
+
+// Writes every packet the encoder has ready; the size of the last one, 0 if none.
+int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.enc;
+    AVPacket* pkt = encoded_packet.get();
+    int size = 0;
+    while (true) {
+        const int r = avcodec.avcodec_receive_packet(enc, pkt);
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+        if (r < 0) throw FFmpegException("Video encoding failed");
+        size_t stats_size = 0;
+        if (const uint8_t* stats = avcodec.av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &stats_size);
+            stats && stats_size >= 4) {
+            int32_t q = 0;
+            std::memcpy(&q, stats, 4);
+            ost.quality = static_cast<float>(q);
+            if (stats_size >= 5) ost.pict_type = stats[4];
+            const int errors = stats_size >= 6 ? stats[5] : 0;
+            for (int j = 0; j < std::min(errors, 3) && 8 + 8 * (j + 1) <= static_cast<int>(stats_size); ++j) {
+                int64_t e = 0;
+                std::memcpy(&e, stats + 8 + 8 * j, 8);
+                ost.frame_error[j] = static_cast<double>(e);
+            }
+        }
+        size = pkt->size;
+        video_size += pkt->size;
+        pkt->stream_index = ost.index;
+        avcodec.av_packet_rescale_ts(pkt, enc->time_base, ost.stream->time_base);
+        WriteFrame(os, pkt, ost);
+        avcodec.av_packet_unref(pkt);
+        if (ost.pass_log_file && enc->stats_out) myutil.fprintf(ost.pass_log_file.get(), "%s", enc->stats_out);
+    }
+    return size;
+}
+
+void TCustomFFmpeg::FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist) {
+    if (ost.filter_graph) {
+        if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, nullptr, 0) >= 0)
+            PullFilteredPictures(os, ost, ist);
+    }
+    const int r = avcodec.avcodec_send_frame(ost.enc, nullptr);
+    if (r < 0 && r != AVERROR_EOF) throw FFmpegException("Video encoding failed");
+    ReceiveVideoPackets(os, ost);
+    ost.last_picture.reset();
+}

@@ -1,0 +1,127 @@
+#include "tests/common/VideoCheck.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "binding/FFmpegLoader.h"
+
+namespace ardentix::test {
+
+namespace {
+
+// Runs a program without a shell and returns what it wrote on its output.
+std::string Capture(const std::vector<std::string>& args, int& status) {
+  int fds[2];
+  status = -1;
+  if (::pipe(fds) != 0) return "";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int st = 0;
+  if (pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st)) status = WEXITSTATUS(st);
+  return out;
+}
+
+}  // namespace
+
+bool HaveMediaInfo() {
+  int status = -1;
+  Capture({"mediainfo", "--Version"}, status);
+  return status == 0;
+}
+
+std::string MediaInfoField(const std::string& path, const std::string& section, const std::string& field) {
+  int status = -1;
+  std::string out = Capture({"mediainfo", "--Inform=" + section + ";%" + field + "%", path}, status);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return status == 0 ? out : "";
+}
+
+std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string* error) {
+  std::vector<DecodedPicture> pictures;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return pictures;
+  };
+  AVFormatContext* ic = nullptr;
+  if (avformat.avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return fail("cannot open");
+  struct Close {
+    AVFormatContext*& ic;
+    AVCodecContext* dec = nullptr;
+    AVPacket* pkt = nullptr;
+    AVFrame* frame = nullptr;
+    ~Close() {
+      avcodec.avcodec_free_context(&dec);
+      avcodec.av_packet_free(&pkt);
+      avutil.av_frame_free(&frame);
+      avformat.avformat_close_input(&ic);
+    }
+  } close{ic};
+  if (avformat.avformat_find_stream_info(ic, nullptr) < 0) return fail("no stream info");
+  int index = -1;
+  for (unsigned i = 0; i < ic->nb_streams && index < 0; ++i)
+    if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) index = static_cast<int>(i);
+  if (index < 0) return fail("no video stream");
+  const AVStream* st = ic->streams[index];
+  const AVCodec* codec = avcodec.avcodec_find_decoder(st->codecpar->codec_id);
+  close.dec = avcodec.avcodec_alloc_context3(codec);
+  close.pkt = avcodec.av_packet_alloc();
+  close.frame = avutil.av_frame_alloc();
+  if (!codec || !close.dec || !close.pkt || !close.frame) return fail("no decoder");
+  avcodec.avcodec_parameters_to_context(close.dec, st->codecpar);
+  close.dec->pkt_timebase = st->time_base;
+  if (avcodec.avcodec_open2(close.dec, codec, nullptr) < 0) return fail("decoder does not open");
+  auto receive = [&]() {
+    while (avcodec.avcodec_receive_frame(close.dec, close.frame) >= 0) {
+      const AVFrame* f = close.frame;
+      const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+      DecodedPicture p;
+      p.width = f->width;
+      p.height = f->height;
+      p.chroma_width = desc ? -((-f->width) >> desc->log2_chroma_w) : 0;
+      p.chroma_height = desc ? -((-f->height) >> desc->log2_chroma_h) : 0;
+      const int64_t ts = f->best_effort_timestamp;
+      p.seconds = ts == AV_NOPTS_VALUE ? -1 : static_cast<double>(ts) * st->time_base.num / st->time_base.den;
+      auto copy = [&](std::vector<uint8_t>& out, int plane, int w, int h) {
+        if (!f->data[plane]) return;
+        for (int yy = 0; yy < h; ++yy)
+          out.insert(out.end(), f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane],
+                     f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane] + w);
+      };
+      copy(p.y, 0, p.width, p.height);
+      copy(p.u, 1, p.chroma_width, p.chroma_height);
+      copy(p.v, 2, p.chroma_width, p.chroma_height);
+      pictures.push_back(std::move(p));
+      avutil.av_frame_unref(close.frame);
+    }
+  };
+  while (avformat.av_read_frame(ic, close.pkt) >= 0) {
+    if (close.pkt->stream_index == index) {
+      avcodec.avcodec_send_packet(close.dec, close.pkt);
+      receive();
+    }
+    avcodec.av_packet_unref(close.pkt);
+  }
+  avcodec.avcodec_send_packet(close.dec, nullptr);
+  receive();
+  return pictures;
+}
+
+}  // namespace ardentix::test

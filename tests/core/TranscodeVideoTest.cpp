@@ -1,0 +1,461 @@
+// Video conversions through the core, checked with mediainfo (container,
+// codecs, picture size, frame rate) and by decoding the sound back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <random>
+
+#include "core/VideoFilters.h"
+
+#include "tests/common/VideoCheck.h"
+#include "tests/core/TranscodeFixture.h"
+
+namespace transcodetest {
+namespace {
+
+class TranscodeVideoTest : public TranscodeTest {
+protected:
+    void SetUp() override {
+        TranscodeTest::SetUp();
+        if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    }
+
+    // Opens src and dst with the given encoders; before_output sets further options.
+    bool OpenVideo(const std::string& src, const std::string& dst, const std::string& vcodec,
+                   const std::string& acodec, const std::function<void()>& before_output = {}) {
+        if (!core.OpenInputFile(src)) {
+            ADD_FAILURE() << "input: " << core.last_error;
+            return false;
+        }
+        core.SetCodecName('v', vcodec);
+        core.SetCodecName('a', acodec);
+        core.SetChannels(2);
+        core.SetSampleRate(44100);
+        if (before_output) before_output();
+        if (!core.OpenOutputFile(dst)) {
+            ADD_FAILURE() << "output: " << core.last_error;
+            return false;
+        }
+        return true;
+    }
+};
+
+std::string Fps(int fps) { return std::to_string(fps) + ".000"; }
+
+// Every container and codec pair the terminal front end offers for video, from
+// every kind of RealMedia video the generator writes.
+TEST_F(TranscodeVideoTest, RealVideoConvertsToEachContainerWithItsCodecsSizeAndRate) {
+    struct Case {
+        std::string video, audio, ext, vcodec, acodec;
+        int fps;
+        std::string container, vformat, aformat;
+    };
+    const Case cases[] = {
+        {"rv10", "ac3", ".mp4", "libx264", "aac", 15, "MPEG-4", "AVC", "AAC"},
+        {"rv20", "ra144", ".mp4", "libx264", "aac", 25, "MPEG-4", "AVC", "AAC"},
+        {"rv20", "ac3", ".mkv", "libx264", "aac", 30, "Matroska", "AVC", "AAC"},
+        {"rv10", "ra144", ".mkv", "mpeg4", "libmp3lame", 25, "Matroska", "MPEG-4 Visual", "MPEG Audio"},
+        {"rv20", "ac3", ".avi", "mpeg4", "libmp3lame", 15, "AVI", "MPEG-4 Visual", "MPEG Audio"},
+        // no codec named: the container's own choice
+        {"rv10", "ac3", ".avi", "", "", 25, "AVI", "MPEG-4 Visual", "MPEG Audio"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.video + "/" + c.audio + " -> " + c.ext + " " + c.vcodec);
+        const std::string src = MakeFixture(dir, c.video + c.audio + std::to_string(c.fps) + ".rm", "rm-video",
+                                            {"--video", c.video, "--audio", c.audio, "--fps",
+                                             std::to_string(c.fps), "--seconds", "2"});
+        const std::string dst = dir.File("out" + c.ext);
+        core.ResetOptionState();
+        lines.clear();
+        ASSERT_TRUE(OpenVideo(src, dst, c.vcodec, c.acodec));
+        ASSERT_EQ(Run(), "") << AllLines();
+        EXPECT_EQ(MediaInfoField(dst, "General", "Format"), c.container);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "Format"), c.vformat);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "Width"), "176");
+        EXPECT_EQ(MediaInfoField(dst, "Video", "Height"), "144");
+        EXPECT_EQ(MediaInfoField(dst, "Video", "FrameRate"), Fps(c.fps));
+        EXPECT_EQ(MediaInfoField(dst, "Audio", "Format"), c.aformat);
+        // Two seconds of pictures, give or take the last one.
+        const int frames = std::atoi(MediaInfoField(dst, "Video", "FrameCount").c_str());
+        EXPECT_NEAR(frames, 2 * c.fps, 1);
+        const DecodedAudio audio = ReadWav(DecodeToWav(dst, dir.File("back.wav")));
+        ASSERT_TRUE(audio.ok) << audio.error;
+        EXPECT_NEAR(audio.Seconds(), 2.0, 0.1);
+    }
+}
+
+
+// The synchronisation rule on its own: how often a picture due at a given time
+// is encoded, and what happens to the frame clock and the totals.
+TEST_F(TranscodeVideoTest, SynchronisationDuplicatesDropsAndResynchronisesByTheRule) {
+    struct Case {
+        const char* what;
+        int vsync, tb_den;
+        int64_t clock, pts_us;  // frame clock before; the picture's time
+        bool vfr;               // the container takes variable frame rates
+        int frames;
+        int64_t clock_after;
+        int dup, drop;
+    };
+    // A time base of 1/4 keeps every threshold exact in binary.
+    const Case cases[] = {
+        {"3 frames ahead: 3 copies fill the gap, then the picture", 1, 25, 0, 120000, false, 4, 0, 3, 0},
+        {"exactly -1.1 is kept", 1, 4, 10, 2225000, false, 1, 10, 0, 0},
+        {"-1.2 is dropped", 1, 4, 10, 2200000, false, 0, 10, 0, 1},
+        {"1.1 is not yet a gap", 1, 4, 0, 275000, false, 1, 0, 0, 0},
+        {"1.5 rounds to 2", 1, 4, 0, 375000, false, 3, 0, 2, 0},
+        {"2.5 rounds to even 2", 1, 4, 0, 625000, false, 3, 0, 2, 0},
+        {"3.5 rounds to even 4", 1, 4, 0, 875000, false, 5, 0, 4, 0},
+        {"vsync 2: 0.7 ahead moves the clock", 2, 4, 0, 175000, false, 1, 1, 0, 0},
+        {"vsync 2: -0.625 is dropped", 2, 4, 10, 2343750, false, 0, 10, 0, 1},
+        {"vsync 2: -0.5 is kept", 2, 4, 10, 2375000, false, 1, 10, 0, 0},
+        {"automatic with a variable-rate container acts as 2", -1, 4, 0, 750000, true, 1, 3, 0, 0},
+        {"automatic without it acts as 1", -1, 4, 0, 750000, false, 4, 0, 3, 0},
+        {"automatic with a fine time base follows the input", -1, 90000, 5, 1000000, false, 1, 90000, 0, 0},
+        {"vsync 0 never drops", 0, 4, 10, 0, false, 1, 0, 0, 0},
+        {"vsync 0 never duplicates", 0, 4, 0, 2500000, false, 1, 10, 0, 0},
+    };
+    AVOutputFormat cfr{};
+    AVOutputFormat vfr{};
+    vfr.flags = AVFMT_VARIABLE_FPS;
+    AVFormatContext os{};
+    TInputStreamState ist;
+    TOutputStreamState ost;
+    TCodecContextPtr enc(avcodec.avcodec_alloc_context3(nullptr));
+    ost.enc = enc.get();
+    ost.sync_input = &ist;
+    core.verbosity = 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        core.video_sync_method = c.vsync;
+        core.dup_frames = core.drop_frames = 0;
+        lines.clear();
+        os.oformat = c.vfr ? &vfr : &cfr;
+        enc->time_base = AVRational{1, c.tb_den};
+        ost.sample_clock = c.clock;
+        ist.pts = c.pts_us;
+        EXPECT_EQ(core.SyncVideoFrames(&os, ost), c.frames);
+        EXPECT_EQ(ost.sample_clock, c.clock_after);
+        EXPECT_EQ(core.dup_frames, c.dup);
+        EXPECT_EQ(core.drop_frames, c.drop);
+        EXPECT_EQ(Logged("*** drop!"), c.drop > 0);
+        if (c.dup > 0) EXPECT_TRUE(Logged("*** " + std::to_string(c.dup) + " dup!")) << AllLines();
+    }
+}
+
+// The deinterlacer against the filter written out plainly: even rows kept,
+// odd rows (-1 4 2 4 -1)/8 of their neighbours, rows beyond the edges repeated.
+TEST_F(TranscodeVideoTest, DeinterlacingIsTheFiveTapFilterOnOddRows) {
+    struct Case {
+        AVPixelFormat format;
+        int width, height, hshift, vshift, planes;
+        bool refused;
+    };
+    const Case cases[] = {
+        {AV_PIX_FMT_YUV420P, 16, 12, 1, 1, 3, false}, {AV_PIX_FMT_YUV422P, 24, 8, 1, 0, 3, false},
+        {AV_PIX_FMT_YUV444P, 8, 8, 0, 0, 3, false},   {AV_PIX_FMT_YUV411P, 32, 4, 2, 0, 3, false},
+        {AV_PIX_FMT_GRAY8, 4, 20, 0, 0, 1, false},    {AV_PIX_FMT_YUVJ420P, 720, 576, 1, 1, 3, false},
+        {AV_PIX_FMT_YUV420P, 18, 12, 1, 1, 3, true},  {AV_PIX_FMT_YUV420P, 16, 14, 1, 1, 3, true},
+        {AV_PIX_FMT_RGB24, 16, 16, 0, 0, 1, true},
+    };
+    std::mt19937 random(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(avutil.av_get_pix_fmt_name(c.format)) + " " + std::to_string(c.width) + "x" +
+                     std::to_string(c.height));
+        std::vector<std::vector<uint8_t>> src(3), dst(3);
+        TPictureView in, out;
+        for (int p = 0; p < 3; ++p) {
+            const int w = p ? c.width >> c.hshift : c.width;
+            const int h = p ? c.height >> c.vshift : c.height;
+            src[p].resize(static_cast<size_t>(w + 8) * h);
+            dst[p].assign(src[p].size(), 0);
+            for (auto& v : src[p]) v = static_cast<uint8_t>(random());
+            in.data[p] = src[p].data();
+            out.data[p] = dst[p].data();
+            in.linesize[p] = out.linesize[p] = w + 8;
+        }
+        const int r = DeinterlacePicture(out, in, c.format, c.width, c.height);
+        if (c.refused) {
+            EXPECT_EQ(r, -1);
+            continue;
+        }
+        ASSERT_EQ(r, 0);
+        for (int p = 0; p < c.planes; ++p) {
+            const int w = p ? c.width >> c.hshift : c.width;
+            const int h = p ? c.height >> c.vshift : c.height;
+            const int stride = w + 8;
+            auto at = [&](int x, int y) { return static_cast<int>(src[p][std::clamp(y, 0, h - 1) * stride + x]); };
+            int wrong = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    int want = at(x, y);
+                    if (y % 2 == 1)
+                        want = std::clamp((-at(x, y - 2) + 4 * at(x, y - 1) + 2 * at(x, y) + 4 * at(x, y + 1) -
+                                           at(x, y + 2) + 4) >> 3,
+                                          0, 255);
+                    wrong += dst[p][y * stride + x] != want;
+                }
+            EXPECT_EQ(wrong, 0) << "plane " << p;
+        }
+    }
+}
+
+// A rate change keeps the pictures at their times: pictures are dropped or
+// repeated, and the totals name exactly the pictures the output gained or lost.
+TEST_F(TranscodeVideoTest, RateChangesDropOrRepeatPicturesAndTheTotalsSayHowMany) {
+    struct Case {
+        int in_fps;
+        int dup, drop;  // over two seconds at 25 fps
+    };
+    const Case cases[] = {{30, 0, 10}, {15, 20, 0}, {25, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.in_fps) + " -> 25 fps");
+        const std::string src = MakeFixture(dir, "in" + std::to_string(c.in_fps) + ".rm", "rm-video",
+                                            {"--video", "rv20", "--fps", std::to_string(c.in_fps), "--seconds", "2"});
+        const std::string dst = dir.File("rate" + std::to_string(c.in_fps) + ".avi");
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] { core.SetFrameRate("25"); }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+        EXPECT_EQ(static_cast<int>(pictures.size()), 2 * c.in_fps + core.dup_frames - core.drop_frames);
+        // Two seconds at 25 fps, less what the last input picture falls short of them.
+        EXPECT_NEAR(static_cast<int>(pictures.size()), 50, 2);
+        EXPECT_NEAR(core.dup_frames, c.dup, 2);
+        EXPECT_NEAR(core.drop_frames, c.drop, 2);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "FrameRate"), "25.000");
+    }
+}
+
+// What the picture options do, seen in the decoded pictures of the output. The
+// generator's first picture has a bright square in its top left corner.
+TEST_F(TranscodeVideoTest, PictureOptionsShapeTheDecodedPictures) {
+    struct Case {
+        const char* what;
+        std::function<void(TCustomFFmpeg&)> options;
+        int width, height, frames;     // frames: -1 any
+        int bright_x, bright_y;        // a point inside the square in the output, -1 none
+        int dark_x, dark_y;            // a point that must not be bright
+    };
+    const Case cases[] = {
+        {"as it comes", [](TCustomFFmpeg&) {}, 176, 144, -1, 8, 8, 8, 130},
+        {"vframes", [](TCustomFFmpeg& c) { c.max_frames[mfVideo] = 10; }, 176, 144, 10, 8, 8, 8, 130},
+        {"a flip then a scale", [](TCustomFFmpeg& c) { c.video_filters = "vflip,scale=88:72"; }, 88, 72, -1, 4, 68,
+         4, 4},
+        {"a new size", [](TCustomFFmpeg& c) { c.SetFrameSize("352x288"); }, 352, 288, -1, 16, 16, 16, 260},
+        {"crop bands cut the square off (and the size)", [](TCustomFFmpeg& c) {
+             c.SetCropTop(32);
+             c.SetCropLeft(32);
+         }, 144, 112, -1, -1, -1, 8, 8},
+        {"pad bands around a smaller picture", [](TCustomFFmpeg& c) {
+             c.SetFrameSize("176x112");
+             c.SetPadTop(16);
+             c.SetPadBottom(16);
+         }, 176, 144, -1, 8, 24, 8, 4},
+        {"deinterlaced", [](TCustomFFmpeg& c) { c.deinterlace = true; }, 176, 144, -1, 8, 8, 8, 130},
+    };
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv20", RealAudio::Ac3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dst = dir.File("pictures.mkv");
+        core.ResetOptionState();
+        lines.clear();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] { c.options(core); }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        std::string error;
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst, &error);
+        ASSERT_FALSE(pictures.empty()) << error;
+        const DecodedPicture& first = pictures.front();
+        EXPECT_EQ(first.width, c.width);
+        EXPECT_EQ(first.height, c.height);
+        if (c.frames >= 0) EXPECT_EQ(static_cast<int>(pictures.size()), c.frames);
+        if (c.bright_x >= 0) EXPECT_GT(first.Y(c.bright_x, c.bright_y), 200);
+        EXPECT_LT(first.Y(c.dark_x, c.dark_y), 200);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "Width"), std::to_string(c.width));
+    }
+    // The pad bands take the pad colour (black by default).
+    const std::string dst = dir.File("pad.mkv");
+    core.ResetOptionState();
+    ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+        core.SetFrameSize("176x112");
+        core.SetPadTop(16);
+        core.SetPadBottom(16);
+    }));
+    ASSERT_EQ(Run(), "");
+    const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+    ASSERT_FALSE(pictures.empty());
+    for (int y : {2, 13, 131, 141}) EXPECT_NEAR(pictures[0].Y(100, y), 16, 4) << "row " << y;
+}
+
+TEST_F(TranscodeVideoTest, PadWithAChainThatChangesTheSizeIsRefused) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    ASSERT_TRUE(OpenVideo(src, dir.File("out.mkv"), "mpeg4", "libmp3lame", [&] {
+        core.SetPadTop(16);
+        core.video_filters = "hflip,pad=200:160";
+    }));
+    EXPECT_EQ(Run(),
+              "Error opening filters: Cannot enable pad options and the filters which resize frame at the same time. "
+              "(crop, rotate, scale, transpose, etc.)");
+}
+
+// Damaged video still gives a file the checkers read, or fails cleanly.
+TEST_F(TranscodeVideoTest, CutVideoInputsGiveValidFiles) {
+    const std::string full = MakeFixture(dir, "full.rm", "rm-video", {"--video", "rv20", "--seconds", "2"});
+    for (const double percent : {20.0, 50.0, 90.0}) {
+        SCOPED_TRACE(percent);
+        const std::string src = MakeCut(full, percent, dir.File("cut.rm"));
+        const std::string dst = dir.File("cut.mp4");
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "libx264", "aac"));
+        ASSERT_EQ(Run(), "") << AllLines();
+        EXPECT_EQ(MediaInfoField(dst, "Video", "Format"), "AVC");
+        EXPECT_FALSE(DecodePictures(dst).empty());
+    }
+}
+
+// The libraries' own threads (frame and slice threads of the decoders and
+// encoders) do not change a byte: two runs write the same file.
+TEST_F(TranscodeVideoTest, TwoRunsOfATaskWriteTheSameBytes) {
+    struct Case {
+        const char* name;
+        std::function<void(TCustomFFmpeg&)> options;
+    };
+    const Case cases[] = {
+        {"same.mp4", [](TCustomFFmpeg& c) {
+             c.SetCodecName('v', "libx264");
+             c.SetCodecName('a', "aac");
+         }},
+        {"same.mkv", [](TCustomFFmpeg& c) {
+             c.SetCodecName('v', "libx264");
+             c.SetCodecName('a', "aac");
+         }},
+        {"same.mpg", [](TCustomFFmpeg& c) { c.SetTargetOption("pal-dvd"); }},
+    };
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--video", "rv20", "--fps", "25", "--seconds", "2"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bytes[2];
+        for (std::string& b : bytes) {
+            core.ResetOptionState();
+            ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+            c.options(core);
+            ASSERT_TRUE(core.OpenOutputFile(dir.File(c.name))) << core.last_error;
+            ASSERT_EQ(Run(), "") << AllLines();
+            b = ReadFileBytes(dir.File(c.name));
+        }
+        EXPECT_GT(bytes[0].size(), 1000u);
+        EXPECT_TRUE(bytes[0] == bytes[1]) << "the two runs differ";
+    }
+}
+
+// The generator draws a bright square that moves 4 columns right with every
+// picture: its left edge is the picture's number, through lossy coding too.
+int PictureNumber(const DecodedPicture& p) {
+    for (int x = 0; x < p.width; ++x) {
+        int bright = 0;
+        for (int y = 0; y < p.height; ++y) bright += p.Y(x, y) > 228;
+        if (bright >= 16) return (x + 2) / 4;
+    }
+    return -1;
+}
+
+// The pictures an output at 25 fps shows for pictures at in_fps by the rule
+// (a gap repeats the picture before it).
+std::vector<int> PredictedNumbers(int in_fps, int pictures) {
+    std::vector<int> shown;
+    int64_t clock = 0;
+    for (int n = 0; n < pictures; ++n) {
+        const double vdelta = static_cast<double>(n) / in_fps * 25 - static_cast<double>(clock);
+        int copies = 1;
+        if (vdelta < -1.1) copies = 0;
+        else if (vdelta > 1.1) copies = static_cast<int>(std::llrint(vdelta)) + 1;
+        for (int i = 0; i < copies; ++i) shown.push_back(i < copies - 1 && n > 0 ? n - 1 : n);
+        clock += copies;
+    }
+    return shown;
+}
+
+// Frame accuracy: the numbers read from the decoded output are the pictures the
+// rule predicts, in order, each shown within one output frame of its own time.
+TEST_F(TranscodeVideoTest, EveryPictureIsShownAtItsOwnTimeWithThePredictedDropsAndRepeats) {
+    for (const int in_fps : {30, 15, 25, 20}) {
+        SCOPED_TRACE(std::to_string(in_fps) + " -> 25 fps");
+        const std::string src = MakeFixture(dir, "n" + std::to_string(in_fps) + ".rm", "rm-video",
+                                            {"--video", "rv20", "--fps", std::to_string(in_fps), "--seconds", "1.2",
+                                             "--audio", "none"});
+        const std::string dst = dir.File("numbers.avi");
+        core.ResetOptionState();
+        lines.clear();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+            core.SetFrameRate("25");
+            core.SetQScale(2);
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+        std::vector<int> numbers;
+        for (const DecodedPicture& p : pictures) numbers.push_back(PictureNumber(p));
+        const int in_pictures = static_cast<int>(std::lround(1.2 * in_fps));
+        const std::vector<int> predicted = PredictedNumbers(in_fps, in_pictures);
+        EXPECT_EQ(numbers, predicted);
+        int repeats = 0, skipped = 0;
+        for (size_t k = 0; k < numbers.size(); ++k) {
+            const double own = static_cast<double>(numbers[k]) / in_fps;
+            EXPECT_LE(std::fabs(own - static_cast<double>(k) / 25), 1.0 / 25 + 1e-9) << "output picture " << k;
+            if (k > 0 && numbers[k] == numbers[k - 1]) ++repeats;
+            if (k > 0 && numbers[k] > numbers[k - 1] + 1) skipped += numbers[k] - numbers[k - 1] - 1;
+        }
+        EXPECT_EQ(core.dup_frames, repeats);
+        EXPECT_EQ(core.drop_frames, skipped + (in_pictures - 1 - (numbers.empty() ? -1 : numbers.back())));
+    }
+}
+
+// Pass 1 writes the statistics file, pass 2 reads it and meets the asked rate.
+TEST_F(TranscodeVideoTest, TwoPassEncodingMeetsTheAskedBitRate) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--video", "rv20", "--fps", "25", "--seconds", "6",
+                                                                     "--size", "352x288", "--audio", "none"});
+    const std::string stats = dir.File("stats");
+    const std::string dst = dir.File("two.avi");
+    for (const int pass : {1, 2}) {
+        SCOPED_TRACE(pass);
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+            core.SetPass(pass);
+            core.pass_log_prefix = stats;
+            ASSERT_TRUE(core.SetGenericOption("b", "400000"));
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        EXPECT_TRUE(FileExists(stats + "-0.log"));
+    }
+    EXPECT_GT(FileSize(stats + "-0.log"), 100);
+    const double rate = std::atof(MediaInfoField(dst, "Video", "BitRate").c_str());
+    EXPECT_NEAR(rate, 400000, 400000 * 0.05) << "mediainfo's video bit rate";
+
+    // Pass 2 without the file of pass 1 is refused with its message.
+    core.ResetOptionState();
+    ASSERT_TRUE(OpenVideo(src, dir.File("none.avi"), "mpeg4", "libmp3lame", [&] {
+        core.SetPass(2);
+        core.pass_log_prefix = dir.File("missing");
+    }));
+    EXPECT_EQ(Run(), "Cannot read log file " + dir.File("missing") + "-0.log for pass-2 encoding");
+}
+
+// One statistics line per encoded picture, with its frame number and type.
+TEST_F(TranscodeVideoTest, VideoStatisticsHaveALinePerPicture) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv20", RealAudio::None);
+    const std::string vstats = dir.File("vstats.log");
+    ASSERT_TRUE(OpenVideo(src, dir.File("stats.avi"), "mpeg4", "libmp3lame", [&] {
+        core.SetVstatsFile(vstats);
+        core.max_frames[mfVideo] = 12;
+    }));
+    ASSERT_EQ(Run(), "") << AllLines();
+    const std::string text = ReadFileBytes(vstats);
+    int count = 0;
+    for (size_t at = text.find("frame="); at != std::string::npos; at = text.find("frame=", at + 1)) ++count;
+    EXPECT_EQ(count, 12);
+    EXPECT_NE(text.find("type= I"), std::string::npos) << text;
+    EXPECT_NE(text.find("frame=     1 q="), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace transcodetest

@@ -1,0 +1,36 @@
+#pragma once
+// What a conversion writes: one row per kind of output file the front ends
+// offer, and the reading of a kind's name ("dvd", "pal-dvd", "mp4"). Plain
+// data without Qt, so the window can offer the same list.
+#include <string>
+#include <vector>
+
+struct TOutputKind {
+    const char* name;         // as typed after --to
+    const char* extension;    // of the output files, with its dot
+    const char* format;       // the container forced on the output; "" lets the extension decide
+    const char* video_codec;  // "" none (audio only) or the target's choice
+    const char* audio_codec;  // "" the target's choice
+    const char* target;       // disc target preset ("vcd", "dvd", "dv", ...); "" none
+    bool needs_video;         // an input without a video stream cannot be written as this kind
+    bool film_rate;           // takes the "film-" prefix (24 fps)
+    bool audio_settings;      // channels, bit rate and sample rate are the user's
+    const char* options;      // further engine options, "NAME=VALUE" lines
+    const char* description;  // one line for the help text
+};
+
+// Every kind, in the order the help text lists them; the first is the default.
+const std::vector<TOutputKind>& OutputKinds();
+
+// A kind chosen by name with its norm: "pal", "ntsc", "film" or "" (follow the input).
+struct TOutputChoice {
+    const TOutputKind* kind = nullptr;
+    std::string norm;
+};
+
+// Reads "KIND" or "NORM-KIND"; false with a message the user can act on.
+bool ParseOutputKind(const std::string& text, TOutputChoice& choice, std::string& error);
+
+// The engine options of a choice (its target preset with the norm, then the
+// kind's own options), as "NAME=VALUE" lines.
+std::vector<std::string> OutputKindOptions(const TOutputChoice& choice);
