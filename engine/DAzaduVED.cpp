@@ -18,10 +18,11 @@ bool RegularFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Only plain files can be closed and opened again to the same effect: a pipe,
-// a device or a network address would lose what was read or written.
-bool Reopenable(const TOpeningSteps& steps) {
-    if (!RegularFile(steps.input)) return false;
+// A task with an input and an output can wait with its files closed. Only
+// plain files can be closed and opened again to the same effect: a pipe, a
+// device or a network address would lose what was read or written.
+bool Parkable(const TOpeningSteps& steps) {
+    if (steps.outputs.empty() || !RegularFile(steps.input)) return false;
     for (const auto& output : steps.outputs)
         if (!RegularFile(output.first)) return false;
     return true;
@@ -311,9 +312,9 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
 }
 
 bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TOutputOptions* options) {
-    // No handler can remove the task while its options and files are set,
-    // and no run can start it.
-    TEventGuard events(*this);
+    // Not under the event lock: a handler may hold it while it waits for
+    // this thread by any means. The task is marked instead, so that no run
+    // starts it and no handler's removal frees it meanwhile.
     TFFmpeg* task;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
@@ -323,7 +324,22 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
             last_error_text_ = "The task has been started already";
             return false;
         }
+        task->configuring = true;
     }
+    const bool opened = ConfigureOutput(task, file_name, options);
+    bool removed;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        task->configuring = false;
+        removed = task->removed;
+    }
+    if (!removed) return opened;
+    FreeTask(task);
+    last_error_text_ = "The task has been removed";
+    return false;
+}
+
+bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options) {
     std::string error;
     // A further output joins a task whose files are open.
     if (task->parked && !ReplayOpening(*task, error)) {
@@ -338,13 +354,14 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
     } else {
         task->OutputOptions = TOutputOptions{};
     }
-    if (!OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error)) {
+    const bool opened = OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error);
+    if (opened)
+        task->opening.outputs.emplace_back(file_name, std::move(copy));
+    else
         last_error_text_ = error;
-        return false;
-    }
-    task->opening.outputs.emplace_back(file_name, std::move(copy));
-    if (Reopenable(task->opening)) Park(*task);
-    return true;
+    // A refused further output leaves the task as its recorded steps make it.
+    if (Parkable(task->opening)) Park(*task);
+    return opened;
 }
 
 void TCustomDAzaduVED::FreeTask(TFFmpeg* task) {
@@ -362,7 +379,9 @@ void TCustomDAzaduVED::TakeOut(std::vector<TFFmpeg*> removed) {
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         for (TFFmpeg* task : removed) {
-            if (task->claimed && !task->reported) {
+            if (task->configuring) {
+                task->removed = true;  // SetOutputFile is at work on it and frees it
+            } else if (task->claimed && !task->reported) {
                 // Its worker still has it: the worker's end frees it.
                 task->detached = true;
                 task->Abort();
@@ -457,7 +476,7 @@ bool TCustomDAzaduVED::Running() const {
 TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed || task->run != run_serial_) continue;
+        if (task->claimed || task->configuring || task->run != run_serial_) continue;
         task->claimed = true;
         ++active_;
         return task;
@@ -559,7 +578,7 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     if (still_to_start_ > 0) {
         bool fresh = false;
         for (int i = 0; i < tasks_.Count() && !fresh; ++i)
-            fresh = !tasks_.Items(i)->claimed && tasks_.Items(i)->run == run_serial_;
+            fresh = !tasks_.Items(i)->claimed && !tasks_.Items(i)->configuring && tasks_.Items(i)->run == run_serial_;
         if (!fresh) still_to_start_ = 0;
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;
@@ -582,7 +601,7 @@ void TCustomDAzaduVED::StopConvert() {
         still_to_start_ = 0;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            if (task->reported) continue;
+            if (task->reported || task->configuring) continue;
             if (!task->claimed) {
                 // Never started: it ends at once on a thread of its own.
                 task->claimed = true;

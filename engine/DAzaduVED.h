@@ -77,9 +77,12 @@ TLogLevel CoreLevelToLogLevel(int level);
 //
 // A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
 // is ending included), read TaskCount and Task, set events and properties,
-// and wait for the window's thread (TWindowThread::RunAndWait, the usual Qt
-// blocking call): the window's thread never waits for the event lock without
-// running what is due for it meanwhile.
+// and wait for the window's thread. AddTask and SetOutputFile never wait for
+// the event lock. StopConvert, RemoveTask, ClearTasks, UnloadLibraries and
+// the destructor do (so that no handler sees the list change under it), and
+// while they wait they run the routines handed to TWindowThread::RunAndWait;
+// a handler that waits for the window's thread by other means (a queue of
+// the application's own) must be let go before the window calls them.
 // A handler must not: wait for another thread that is itself waiting to raise
 // an event of this component (a second worker of the run), call StartConvert,
 // AddTask or SetOutputFile, or destroy the component.
@@ -157,8 +160,7 @@ public:
     // with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
     // False with the reason in LastErrorText; an index outside the list raises.
-    // Runs under the event lock (the window's thread does what is due for it
-    // while it waits for the lock).
+    // Never waits for the event lock.
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
     // Free the task(s); a started task that has not ended yet is asked to stop
     // and gets its OnTerminate inside this call (see above). An index outside
@@ -208,6 +210,8 @@ private:
     // Closes a waiting task's files; its run opens them again.
     void Park(TFFmpeg& task);
     bool ReplayOpening(TFFmpeg& task, std::string& error);
+    // SetOutputFile's work on a task marked as being configured.
+    bool ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options);
     // Picks the next task to start under the state lock; none when nothing is left.
     TFFmpeg* ClaimNextLocked();
     // Starting the next task: a timer on the window's thread or the task at once.
