@@ -95,6 +95,16 @@ void TCustomDAzaduVED::Shutdown() {
 
 // ---- properties ----
 
+std::string TCustomDAzaduVED::LastErrorText() const {
+    std::lock_guard<std::mutex> guard(error_lock_);
+    return last_error_text_;
+}
+
+void TCustomDAzaduVED::SetLastErrorText(const std::string& text) {
+    std::lock_guard<std::mutex> guard(error_lock_);
+    last_error_text_ = text;
+}
+
 void TCustomDAzaduVED::SetLogLevel(TLogLevel value) {
     log_level_ = value;
     if (FFmpegLoader().LibLoaded(TFFmpegLib::avutil) && avutil.av_log_set_level && avutil.av_log_get_level) {
@@ -158,11 +168,11 @@ bool TCustomDAzaduVED::LoadLibraries(const std::string& folder) {
     try {
         loaded = loader.LoadLibs(DefaultLibs);
     } catch (const Exception& e) {
-        last_error_text_ = e.Message;
+        SetLastErrorText(e.Message);
         return false;
     }
     if (!loaded) {
-        last_error_text_ = loader.LastError();
+        SetLastErrorText(loader.LastError());
         return false;
     }
     avutil.av_log_set_callback(&CaptureLibraryLog);
@@ -288,7 +298,7 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
         task->ReInitialize();
     } catch (const Exception& e) {
         task->OnLog = nullptr;
-        last_error_text_ = e.Message;
+        SetLastErrorText(e.Message);
         return -1;
     }
     if (options) {
@@ -302,7 +312,7 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
     std::string error;
     if (!OpenTaskInput(*task, file_name, options ? &task->InputOptions : nullptr, error)) {
         task->OnLog = nullptr;
-        last_error_text_ = error;
+        SetLastErrorText(error);
         return -1;
     }
     ConnectTask(task.get());
@@ -321,7 +331,7 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
         task = tasks_.Items(index);
         // Its worker owns the core now (or it has ended): no options change under it.
         if (task->claimed) {
-            last_error_text_ = "The task has been started already";
+            SetLastErrorText("The task has been started already");
             return false;
         }
         task->configuring = true;
@@ -335,7 +345,7 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
     }
     if (!removed) return opened;
     FreeTask(task);
-    last_error_text_ = "The task has been removed";
+    SetLastErrorText("The task has been removed");
     return false;
 }
 
@@ -343,7 +353,7 @@ bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_na
     std::string error;
     // A further output joins a task whose files are open.
     if (task->parked && !ReplayOpening(*task, error)) {
-        last_error_text_ = error;
+        SetLastErrorText(error);
         return false;
     }
     std::optional<TOutputOptions> copy;
@@ -358,7 +368,7 @@ bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_na
     if (opened)
         task->opening.outputs.emplace_back(file_name, std::move(copy));
     else
-        last_error_text_ = error;
+        SetLastErrorText(error);
     // A refused further output leaves the task as its recorded steps make it.
     if (Parkable(task->opening)) Park(*task);
     return opened;
@@ -453,7 +463,7 @@ void TCustomDAzaduVED::ClearTasks() {
         thread_count_ = 0;
     }
     TakeOut(std::move(removed));
-    last_error_text_.clear();
+    SetLastErrorText("");
 }
 
 int TCustomDAzaduVED::TaskCount() const {

@@ -119,7 +119,8 @@ public:
     void SetAbout(const std::string& text) { about_ = text; }
     std::string Version() const { return "2.3"; }
     // The reason of the last failed LoadLibraries, AddTask or SetOutputFile.
-    const std::string& LastErrorText() const { return last_error_text_; }
+    // A copy: a handler's ClearTasks empties it from a worker.
+    std::string LastErrorText() const;
 
     TLogLevel LogLevel() const { return log_level_.load(); }
     void SetLogLevel(TLogLevel value);
@@ -231,7 +232,10 @@ private:
     void WaitFor(const std::function<bool()>& pred);
     void ConnectTask(TFFmpeg* task);
 
+    void SetLastErrorText(const std::string& text);
+
     std::string about_;
+    mutable std::mutex error_lock_;
     std::string last_error_text_;
     int thread_count_ = 0;
     // Read by workers when they start the next task: atomic.
