@@ -25,8 +25,10 @@
 #include "app/General.h"
 #include "app/JobList.h"
 #include "app/Logo.h"
+#include "app/QtDialogs.h"
 #include "app/Settings.h"
 #include "core/FFmpegException.h"
+#include "probe/LinkFile.h"
 
 namespace fs = std::filesystem;
 
@@ -444,8 +446,8 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     for (int c = 0; c < colCount; ++c) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
         if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        if (c == colInputFilename) item->setToolTip(Q(path));
-        if (c == colOutputFilename) item->setToolTip(Q(folder + texts[c]));
+        if (c == colInputFilename) item->setToolTip(PlainToolTip(Q(path)));
+        if (c == colOutputFilename) item->setToolTip(PlainToolTip(Q(folder + texts[c])));
         Lvw->setItem(row, c, item);
     }
     return added;
@@ -463,7 +465,21 @@ void TForm1::DropTestTask(const TAddedFile& added) {
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
     if (runState_ == TRunState::Running) return;  // the list is only read during a run
-    for (const std::string& p : paths) DropTestTask(AddFile(p, true));
+    for (const std::string& p : paths) {
+        // A link file gets rows for the local files it names, and one box for
+        // what it names that cannot be converted.
+        const TLinkExpansion link = ExpandLinkFile(p);
+        if (!link.IsLink) {
+            DropTestTask(AddFile(p, true));
+            continue;
+        }
+        if (!link.Problems.empty()) {
+            std::string text;
+            for (const std::string& problem : link.Problems) text += (text.empty() ? "" : "\n") + problem;
+            Message(text, "Error", TMessageIcon::Information);
+        }
+        for (const std::string& file : link.Files) DropTestTask(AddFile(file, true));
+    }
     engine_->ClearTasks();
 }
 

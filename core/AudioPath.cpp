@@ -102,7 +102,8 @@ void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& os
     const int dec_channels = ist.block_channels;
     const int dec_rate = ist.block_rate;
     const int frame_in = 2 * dec_channels;  // bytes of one packed s16 sample over all channels
-    if (dec_channels < 1 || dec_channels > kMaxChannels || dec_rate < 1) return;
+    if (dec_channels < 1 || dec_channels > kMaxChannels) return;
+    CheckInputRate(ist, dec_rate);  // a decoder may hand out another rate than the header said
 
     if (enc_channels != dec_channels || enc_rate != dec_rate) ost.resample_needed = 1;
     // A decoder that changes its channel count or rate midway (a hostile or

@@ -141,17 +141,23 @@ int TCustomFFmpeg::ToPackedS16(TInputStreamState& ist, const AVFrame* frame, con
 
 void TCustomFFmpeg::ApplyVolume(uint8_t* data, int size) const {
     auto* s = reinterpret_cast<int16_t*>(data);
+    // 64 bits: any volume the option takes times any sample fits.
     for (int i = 0; i < size / 2; ++i) {
-        const int v = (s[i] * audio_volume + 128) >> 8;
-        s[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+        const int64_t v = (int64_t{s[i]} * audio_volume + 128) >> 8;
+        s[i] = static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
     }
 }
 
 void TCustomFFmpeg::PaceReading(const TInputStreamState& ist) const {
     if (!rate_emulation) return;
-    const int64_t now = avutil.av_gettime() - ist.wallclock_start;
-    const int64_t target = ist.pts;
-    if (target - now > 1000) std::this_thread::sleep_for(std::chrono::milliseconds((target - now) / 1000));
+    // A timestamp far ahead (a damaged file) must not hold the task: the wait
+    // is cut in short slices that each look at the stop request.
+    constexpr int64_t kSliceUs = 50000;
+    while (!stop_requested.load(std::memory_order_relaxed)) {
+        const int64_t wait = ist.pts - (avutil.av_gettime() - ist.wallclock_start);
+        if (wait <= 1000) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(std::min(wait, kSliceUs)));
+    }
 }
 
 void TCustomFFmpeg::CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt) {

@@ -252,11 +252,39 @@ public:
     // Lets the encoder of a single audio output run on a thread of its own.
     bool encode_in_thread = true;
 
+    // How much the last run converted: the longest output stream in
+    // milliseconds, set when a run ends normally (also after a stop); -1
+    // before. Front ends read it at termination, with ExpectedOutputMs and
+    // EndedShort, to tell a file that ended early from a complete one.
+    int64_t converted_ms = -1;
+    // The output length the inputs declare, in milliseconds, less the start
+    // offset and at most the recording time; -1 when no input declares one.
+    int64_t ExpectedOutputMs() const;
+    // A run that ended normally (no stop) but clearly short of the expected
+    // length: more than kShortToleranceMs and more than kShortTolerancePercent
+    // of it missing. Container durations are estimates and encoders pad, so
+    // smaller gaps are not told.
+    bool EndedShort() const;
+    static constexpr int64_t kShortToleranceMs = 1000;
+    static constexpr int64_t kShortTolerancePercent = 2;
+    // Decoded audio rates the conversion takes, in Hz.
+    static constexpr int kMinInputRate = 1000;
+    static constexpr int kMaxInputRate = 768000;
+    // The inputs' declared length (microseconds; 0 = none trusted). Output
+    // running past twice that and a minute more means the header lies (a
+    // claimed rate far from the data's): the run stops instead of writing
+    // without bound.
+    int64_t declared_input_us = 0;
+
 private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
     bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
+    void CheckSomethingDecoded() const;
+    void CheckInputRate(const TInputStreamState& ist, int rate) const;
+    int64_t DeclaredInputLength(AVFormatContext** inputs, int input_count) const;
+    int64_t ConvertedMs() const;
     void OpenPassLogFile(TOutputStreamState& ost, int position);
     void PreferS16(TOutputStreamState& ost, const TInputStreamState& ist, int position);
     void MakeBitstreamFilters(TOutputStreamState& ost);
@@ -273,6 +301,7 @@ private:
     void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
+    void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
     AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode

@@ -13,6 +13,11 @@ constexpr int CarrierTypeFlags[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_
 constexpr AVMediaType CarrierTypes[5] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
                                          AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};
 
+// "b" and "bt" are the video bit rate and its tolerance here ("ab" and "abt"
+// the audio ones); the libraries' options of those names serve both media
+// types, so the audio carrier is kept out of them.
+bool VideoOnly(const std::string& name) { return name == "b" || name == "bt"; }
+
 bool BlankText(const std::string& text) {
     for (unsigned char c : text)
         if (c > ' ') return false;
@@ -71,6 +76,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
     const AVOption* found = nullptr;
     int result = 0;
     for (int t = 0; t < 5 && result >= 0; ++t) {
+        if (CarrierTypes[t] == AVMEDIA_TYPE_AUDIO && VideoOnly(name)) continue;
         const int flags = CarrierTypeFlags[t];
         if (avutil.av_opt_find(store.codec_options[0], n, nullptr, flags, 0))
             result = SetOn(store.codec_options[t], n, v, found);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "binding/FFmpegLoader.h"
+#include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
 
@@ -82,6 +83,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     if (video_channel != 0) avutil.av_dict_set_int(&settings_raw, "channel", video_channel, 0);
     if (!tv_standard.empty()) avutil.av_dict_set(&settings_raw, "standard", tv_standard.c_str(), 0);
     if (loop_input) avutil.av_dict_set_int(&settings_raw, "loop", 1, 0);
+    AllowOnlyLocalFiles(&settings_raw);
     TDictionaryPtr settings(settings_raw);
 
     // The codec names are checked before anything is read from the file.
@@ -99,7 +101,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     // The library frees a context of its caller's when the opening fails.
     AVFormatContext* opening = made.release();
     AVDictionary* left = settings.release();
-    const int opened = avformat.avformat_open_input(&opening, file_name.c_str(), forced_input_format, &left);
+    const int opened =
+        avformat.avformat_open_input(&opening, LocalFileUrl(file_name).c_str(), forced_input_format, &left);
     settings.reset(left);
     if (opened < 0) {
         last_error = FFmpegErrorText(file_name, opened);

@@ -2,6 +2,7 @@
 // correct the packet's timestamps, decode and dispatch it, report now and then;
 // at the end drain everything, write the trailers and close the codecs. Also
 // the closing of codecs that a failed run left open.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
@@ -30,12 +31,16 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     if (!packet) throw FFmpegException("av_malloc fail");
     AVPacket* pkt = packet.get();
 
+    // Whether the loop ended because every input was read to its end (not by
+    // a stop or a limit).
+    bool inputs_ended = false;
     // The stop request is read once per packet.
     while (!stop_requested.load(std::memory_order_relaxed)) {
         // 1, 2: the input whose outputs lag furthest behind
         double ipts_min = 1e100;
         double opts_min = 1e100;
         int file_index = -1;
+        bool frame_limit = false;
         for (const auto& ost : ost_table) {
             const TInputStreamState& ist = *ist_table[ost->source_index];
             const AVMediaType type = ost->stream->codecpar->codec_type;
@@ -64,13 +69,22 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
             const int frames = encoded_audio ? ost->frames_submitted : ost->frame_number.load();
             if (type >= 0 && type < static_cast<int>(max_frames.size()) && frames >= max_frames[type]) {
                 file_index = -1;
+                frame_limit = true;
                 break;
             }
         }
-        if (file_index < 0) break;
+        if (file_index < 0) {
+            inputs_ended = !frame_limit;
+            break;
+        }
         // 3, 4: limits
         if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) break;
         if (file_size_limit != 0 && output_count > 0 && first_output_pos > file_size_limit) break;
+        if (declared_input_us > 0 &&
+            opts_min * 1e6 > static_cast<double>(2 * declared_input_us + 60 * int64_t{AV_TIME_BASE}))
+            throw FFmpegException(
+                FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
+                           static_cast<double>(declared_input_us) / 1e6));
 
         // 5: read
         AVFormatContext* ic = inputs[file_index];
@@ -103,6 +117,9 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     // Ending: drain decoders and encoders, trailers, last report, close.
     for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
         if (ist_table[k]->decoding_needed) DecodePacket(*ist_table[k], k, nullptr);
+    for (auto& ost : ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);
+    if (inputs_ended) CheckSomethingDecoded();
+    converted_ms = ConvertedMs();
     for (int i = 0; i < output_count; ++i) {
         // A write that fails only now, as the last buffered bytes go out, still
         // fails the run: the file is not complete.
@@ -128,6 +145,44 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         RemoveOpenDecoder(*ist);
     }
     finished = !stop_requested.load();
+}
+
+// An input read to its end that gave an encoder not one sample (a file with
+// headers and no media, or media no decoder could read) is no conversion,
+// though the container would write a valid empty file.
+void TCustomFFmpeg::CheckSomethingDecoded() const {
+    for (const auto& ost : ost_table)
+        if (ost->encoding_needed && ost->enc->codec_type == AVMEDIA_TYPE_AUDIO && ost->frames_submitted == 0)
+            throw FFmpegException("No audio could be decoded from the input");
+}
+
+// The longest output stream, in milliseconds.
+int64_t TCustomFFmpeg::ConvertedMs() const {
+    int64_t ms = 0;
+    for (const auto& ost : ost_table) {
+        int64_t stream_ms = 0;
+        if (ost->encoding_needed && ost->enc->codec_type == AVMEDIA_TYPE_AUDIO && ost->enc->sample_rate > 0)
+            stream_ms = avutil.av_rescale(ost->enc_next_pts, 1000, ost->enc->sample_rate);
+        else if (ost->cur_pts != AV_NOPTS_VALUE)
+            stream_ms = avutil.av_rescale_q(ost->cur_pts, ost->stream->time_base, AVRational{1, 1000});
+        ms = std::max(ms, stream_ms);
+    }
+    return ms;
+}
+
+int64_t TCustomFFmpeg::ExpectedOutputMs() const {
+    if (expected_duration_ms < 0) return -1;
+    int64_t ms = expected_duration_ms;
+    if (start_time > 0) ms -= start_time / 1000;
+    if (recording_time != INT64_MAX) ms = std::min(ms, recording_time / 1000);
+    return std::max<int64_t>(ms, 0);
+}
+
+bool TCustomFFmpeg::EndedShort() const {
+    const int64_t expected = ExpectedOutputMs();
+    if (!finished || converted_ms < 0 || expected <= 0) return false;
+    const int64_t missing = expected - converted_ms;
+    return missing > kShortToleranceMs && missing * 100 > expected * kShortTolerancePercent;
 }
 
 // Steps 7 to 11 for one packet read from input file file_index: false when the

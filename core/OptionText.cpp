@@ -34,10 +34,26 @@ std::vector<TOptionPair> SplitOptionText(const std::string& text) {
     return pairs;
 }
 
+namespace {
+
+bool StreamOption(const std::string& name) {
+    return name == "newvideo" || name == "newaudio" || name == "newsubtitle";
+}
+
+// Options that append to a list: taken once, in the first pass. A second
+// append would map a stream twice or chain a filter twice.
+bool ListOption(const std::string& name) {
+    static const char* const kNames[] = {"map", "map_meta_data", "metadata", "absf", "vbsf", "sbsf", "vhook"};
+    for (const char* n : kNames)
+        if (name == n) return true;
+    return false;
+}
+
+}  // namespace
+
 void DispatchOptionText(TCustomFFmpeg& core, const std::string& text, bool first_pass) {
     for (const TOptionPair& pair : SplitOptionText(text)) {
-        if (first_pass && (pair.name == "newvideo" || pair.name == "newaudio" || pair.name == "newsubtitle"))
-            continue;
+        if (first_pass ? StreamOption(pair.name) : ListOption(pair.name)) continue;
         core.SetOption(pair.name, pair.value);
     }
 }

@@ -18,5 +18,7 @@ std::vector<TOptionPair> SplitOptionText(const std::string& text);
 
 // Dispatches the pairs to core.SetOption in text order. The first pass skips
 // "newvideo", "newaudio" and "newsubtitle", which need the output file already
-// open; the second pass (after the output file was opened) dispatches every pair.
+// open; the second pass (after the output file was opened) dispatches every
+// pair except those that append to a list ("map", "map_meta_data", "metadata",
+// "absf", "vbsf", "sbsf", "vhook"), which the first pass took already.
 void DispatchOptionText(TCustomFFmpeg& core, const std::string& text, bool first_pass);

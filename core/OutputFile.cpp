@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "binding/FFmpegLoader.h"
+#include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
 
@@ -123,6 +124,25 @@ std::pair<AVStream*, TCodecContextPtr> NewStream(AVFormatContext* oc, AVMediaTyp
     st->id = static_cast<int>(oc->nb_streams) - 1;
     enc->codec_type = type;
     return {st, std::move(enc)};
+}
+
+// Opens an output for writing as a local file (see LocalName.h). A muxer that
+// opens its files itself (image sequences, segments) makes their names from the
+// context's url, which then gets the same form; other outputs keep the user's
+// name there, as the log and the clean-up show and use it.
+bool OpenLocalOutput(AVFormatContext* oc, const std::string& file_name) {
+    avutil.av_opt_set(oc, "protocol_whitelist", LocalProtocols, 0);
+    if (oc->oformat->flags & AVFMT_NOFILE) {
+        avutil.av_freep(&oc->url);
+        oc->url = avutil.av_strdup(LocalFileUrl(file_name).c_str());
+        return oc->url != nullptr;
+    }
+    AVDictionary* options = nullptr;
+    AllowOnlyLocalFiles(&options);
+    const int opened =
+        avformat.avio_open2(&oc->pb, LocalFileUrl(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+    avutil.av_dict_free(&options);
+    return opened >= 0;
 }
 
 }  // namespace
@@ -481,10 +501,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
 
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(file_name.c_str()))
         return fail(FFmpegErrorText(file_name, AVERROR(EDOM)));
-    if (!(format->flags & AVFMT_NOFILE)) {
-        if (avformat.avio_open(&oc->pb, file_name.c_str(), AVIO_FLAG_WRITE) < 0)
-            return fail(FormatText("Could not open '%s'", file_name.c_str()));
-    }
+    if (!OpenLocalOutput(oc, file_name)) return fail(FormatText("Could not open '%s'", file_name.c_str()));
     // The muxer parameters are checked when the header is written, once the
     // encoders are open; nothing is left to refuse here.
 

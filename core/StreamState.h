@@ -79,6 +79,7 @@ struct TOutputStreamState {
 
     // bitstream filters in chain order, made once the codec parameters are known
     std::vector<TBsfPtr> bsfs;
+    std::vector<TPacketPtr> bsf_kept;  // per filter: the packet it was given, until it answered
     TFilePtr pass_log_file;
 
     // Encodes on a thread of its own when set; declared last so that it stops

@@ -1,5 +1,6 @@
 // The first half of a transcode: the stream tables, the source of every output
 // stream, codec parameters, encoders and decoders, metadata and headers.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -36,6 +37,8 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     dup_frames = drop_frames = 0;
     transcode_outputs = outputs;
     first_output_pos = 0;
+    converted_ms = -1;
+    finished = false;
     try {
         SetUpTranscode(outputs, output_count, inputs, input_count, maps, map_count);
         RunTranscodeLoop(outputs, output_count, inputs, input_count);
@@ -250,6 +253,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             case AVMEDIA_TYPE_AUDIO:
                 if (!ist.dec) throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                                                in_par->codec_id, ist.file_index, ist.index));
+                CheckInputRate(ist, ist.dec->sample_rate);
                 PreferS16(ost, ist, n);
                 ost.convert_pair = -6;
                 ost.resample_needed =
@@ -403,9 +407,35 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         OnLog(this, 1, "SDP: " + text);
     }
 
+    declared_input_us = DeclaredInputLength(inputs, input_count);
+
     // 17
     timer_start = avutil.av_gettime();
     last_report_time = timer_start;
+}
+
+// A header may claim any rate; one far outside what audio uses (1 Hz, say)
+// would make the resampler spin a few bytes into hours of output.
+void TCustomFFmpeg::CheckInputRate(const TInputStreamState& ist, int rate) const {
+    if (rate >= kMinInputRate && rate <= kMaxInputRate) return;
+    throw FFmpegException(FormatText("Input stream #%d.%d: a sample rate of %d Hz cannot be converted",
+                                     ist.file_index, ist.index, rate));
+}
+
+// The longest length the inputs declare, with their time offsets, in
+// microseconds; 0 when an input declares none or only an estimate from its
+// bit rate.
+int64_t TCustomFFmpeg::DeclaredInputLength(AVFormatContext** inputs, int input_count) const {
+    int64_t declared = 0;
+    for (int k = 0; k < input_count; ++k) {
+        const AVFormatContext* ic = inputs[k];
+        if (ic->duration == AV_NOPTS_VALUE || ic->duration <= 0 || ic->duration > INT64_MAX / 8 ||
+            ic->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+            return 0;
+        const int64_t offset = k < MAX_FILES ? std::clamp<int64_t>(input_ts_offsets[k], 0, INT64_MAX / 8) : 0;
+        declared = std::max(declared, ic->duration + offset);
+    }
+    return declared;
 }
 
 // Decoded audio reaches the encoders as 16-bit samples. An encoder format that
@@ -479,6 +509,8 @@ void TCustomFFmpeg::MakeBitstreamFilters(TOutputStreamState& ost) {
             continue;
         }
         ost.bsfs.push_back(std::move(bsf));
+        ost.bsf_kept.emplace_back(avcodec.av_packet_alloc());
+        if (!ost.bsf_kept.back()) throw FFmpegException("av_mallocz fail");
     }
     // The muxer must see the parameters the last filter hands out.
     if (!ost.bsfs.empty()) avcodec.avcodec_parameters_copy(ost.stream->codecpar, ost.bsfs.back()->par_out);

@@ -8,13 +8,19 @@ void TCustomFFmpeg::WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStream
     FilterPacket(os, pkt, ost, 0);
 }
 
+void TCustomFFmpeg::DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost) {
+    // Filters that gather data (a rechunker) hold a tail until told the stream ended.
+    for (size_t level = 0; level < ost.bsfs.size(); ++level) FilterPacket(os, nullptr, ost, level);
+}
+
+// pkt none: the end of the stream for the filter at this level.
 void TCustomFFmpeg::FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level) {
     if (level >= ost.bsfs.size()) {
-        MuxPacket(os, pkt, ost);
+        if (pkt) MuxPacket(os, pkt, ost);
         return;
     }
     AVBSFContext* bsf = ost.bsfs[level].get();
-    const int stream_index = pkt->stream_index;
+    const int stream_index = pkt ? pkt->stream_index : ost.index;
     auto failed = [&](int code) {
         if (!OnLog && !exit_on_error) return;
         const char* codec = ost.enc && ost.enc->codec ? ost.enc->codec->name : "copy";
@@ -23,22 +29,38 @@ void TCustomFFmpeg::FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStre
         if (exit_on_error) throw FFmpegException(text);
         Log(0, text);
     };
+    // The filter takes the packet's data; this reference keeps it, so that a
+    // filter failing on the packet does not lose it.
+    AVPacket* kept = ost.bsf_kept[level].get();
+    avcodec.av_packet_unref(kept);
+    if (pkt && avcodec.av_packet_ref(kept, pkt) < 0) throw FFmpegException("av_malloc failed");
     int r = avcodec.av_bsf_send_packet(bsf, pkt);
     if (r < 0) {
-        // A failing filter is skipped: the packet goes on as it was.
         failed(r);
-        FilterPacket(os, pkt, ost, level + 1);
+        avcodec.av_packet_unref(kept);
+        if (pkt) FilterPacket(os, pkt, ost, level + 1);  // a refused packet goes on as it was
         return;
     }
-    while ((r = avcodec.av_bsf_receive_packet(bsf, pkt)) >= 0) {
-        pkt->stream_index = stream_index;
-        FilterPacket(os, pkt, ost, level + 1);
-        avcodec.av_packet_unref(pkt);
+    AVPacket* out = pkt ? pkt : kept;
+    int produced = 0;
+    while ((r = avcodec.av_bsf_receive_packet(bsf, out)) >= 0) {
+        ++produced;
+        out->stream_index = stream_index;
+        FilterPacket(os, out, ost, level + 1);
+        avcodec.av_packet_unref(out);
     }
-    if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) failed(r);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
+    failed(r);
+    // Nothing came out of it: the packet goes on as it came.
+    if (pkt && produced == 0) FilterPacket(os, kept, ost, level + 1);
+    avcodec.av_packet_unref(kept);
 }
 
 void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost) {
+    // The size limit holds within the packet that crossed it: the reading loop
+    // stops then, but packets already on their way (an encoder thread, the
+    // drain at the end) must not grow the file further.
+    if (file_size_limit != 0 && os == transcode_outputs[0] && first_output_pos > file_size_limit) return;
     const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (ts != AV_NOPTS_VALUE) ost.cur_pts = ts + (pkt->duration > 0 ? pkt->duration : 0);
     int r = avformat.av_interleaved_write_frame(os, pkt);

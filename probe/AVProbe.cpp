@@ -6,6 +6,7 @@
 
 #include "binding/Exception.h"
 #include "binding/FFmpegLoader.h"
+#include "binding/LocalName.h"
 
 namespace {
 
@@ -72,7 +73,10 @@ bool TCustomAVProbe::Open(const std::string& FileName, const std::string& Format
         return false;
     }
     // On failure the library frees the context itself.
-    int ret = avformat.avformat_open_input(&ctx, FileName.c_str(), format, nullptr);
+    AVDictionary* options = nullptr;
+    AllowOnlyLocalFiles(&options);
+    int ret = avformat.avformat_open_input(&ctx, LocalFileUrl(FileName).c_str(), format, &options);
+    avutil.av_dict_free(&options);
     if (ret < 0) {
         LastError_ = FFmpegErrorText(FileName, ret);
         return false;
@@ -163,6 +167,6 @@ int64_t TCustomAVProbe::GetFileSize() const {
     if (size > 0) return size;
     // The file system's size, in full: files over 2 GiB are common for video.
     struct stat st {};
-    if (FormatContext_->url && ::stat(FormatContext_->url, &st) == 0) return st.st_size;
+    if (FormatContext_->url && ::stat(LocalFileName(FormatContext_->url).c_str(), &st) == 0) return st.st_size;
     return size;
 }

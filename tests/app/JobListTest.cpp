@@ -1,10 +1,14 @@
 // The job list: adding files (good, unsupported, random bytes), dropping files,
 // remove, clear and moving rows.
+#include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <filesystem>
 
+#include "app/QtDialogs.h"
 #include "tests/app/FormFixture.h"
 
 using namespace apptest;
@@ -189,4 +193,88 @@ TEST_F(JobListTest, RemoveClearAndMove) {
     form->BtnClear->click();  // an empty list stays empty
     EXPECT_EQ(Rows(), 0);
     EXPECT_TRUE(dialogs.Messages.empty());
+}
+
+namespace {
+
+std::string WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+}  // namespace
+
+TEST_F(JobListTest, ALinkFileAddsTheLocalFilesItNames) {
+    fs::create_directories(dir.File("music"));
+    const std::string a = MakeRealAc3(dir, "music/a.rm", 2.0);
+    const std::string b = MakeRealAudio144(dir, "b.ra", 1.0);
+    const std::string list = WriteText(dir.File("list.ram"), "# two songs and a stream\nmusic/a.rm\nfile://" + b +
+                                                                 "\npnm://media.example.com/live.ra\n");
+    const std::string after = MakeRealAudio144(dir, "after.ra", 1.0);
+    AddThroughDialog({list, after});
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(Column(colPath), a + "," + b + "," + after);
+    EXPECT_EQ(Cell(0, colDuration), "00:00:02");
+    EXPECT_EQ(Cell(1, colOutputFilename), "b.mp3");
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_EQ(dialogs.Messages[0].Text, list + ": link to pnm://media.example.com/live.ra, which cannot be fetched: "
+                                               "only local files are converted");
+    EXPECT_EQ(dialogs.Messages[0].Title, "Error");
+    EXPECT_EQ(form->Engine().TaskCount(), 0);
+    EXPECT_TRUE(FilesIn(dir.File("out")).empty());
+}
+
+TEST_F(JobListTest, LinksToNothingLocalSayWhyInOneBox) {
+    struct Case {
+        std::string name;
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {"net.ram", "rtsp://media.example.com/a.rm\nhttp://media.example.com/b.rm\n",
+         dir.File("net.ram") + ": link to rtsp://media.example.com/a.rm, which cannot be fetched: only local files "
+                               "are converted\n" +
+             dir.File("net.ram") + ": link to http://media.example.com/b.rm, which cannot be fetched: only local "
+                                   "files are converted"},
+        {"empty.rpm", "\n# nothing\n", dir.File("empty.rpm") + ": link file that names no file"},
+        {"loop.ram", "loop.ram\n", dir.File("loop.ram") + ": link to " + dir.File("loop.ram") +
+                                       ", which leads back to a link already followed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogs.Messages.clear();
+        AddThroughDialog({WriteText(dir.File(c.name), c.text)});
+        EXPECT_EQ(Rows(), 0);
+        ASSERT_EQ(dialogs.Messages.size(), 1u);
+        EXPECT_EQ(dialogs.Messages[0].Text, c.message);
+    }
+}
+
+TEST_F(JobListTest, NamesAndMessagesShowAsWritten) {
+    // A file name full of markup: the cells, the tooltips and the boxes show it
+    // character for character.
+    const std::string name = "<b>bold  &amp; <img src=x> <a href='y'>z.ra";
+    const std::string path = MakeRealAudio144(dir, name, 1.0);
+    const std::string bad = WriteText(dir.File("<i>x &lt;.rm"), "junk");
+    AddThroughDialog({path, bad});
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, colInputFilename), name);
+    const auto shown = [](const QString& tip) {
+        QTextDocument doc;
+        doc.setHtml(tip);
+        return doc.toPlainText().toStdString();
+    };
+    EXPECT_EQ(shown(form->Lvw->item(0, colInputFilename)->toolTip()), path);
+    EXPECT_EQ(shown(form->Lvw->item(0, colOutputFilename)->toolTip()), OutputFolder() + Cell(0, colOutputFilename));
+
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    const std::unique_ptr<QMessageBox> box =
+        MakeMessageBox(form.get(), dialogs.Messages[0].Text, "Error", TMessageIcon::Information);
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    bool found = false;
+    for (const QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text().toStdString() != dialogs.Messages[0].Text) continue;
+        found = true;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    }
+    EXPECT_TRUE(found) << "no label holds the message as written";
 }

@@ -239,7 +239,17 @@ std::string MakeEmpty(const TempDir& dir, const std::string& name) {
 }
 
 std::string SamplesDir() {
-  return ARDENTIX_SAMPLES_DIR;
+  const char* chosen = std::getenv("ARDENTIX_SAMPLES_DIR");
+  return chosen && *chosen ? chosen : ARDENTIX_SAMPLES_DIR;
+}
+
+bool SamplesPresent() {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(SamplePath("header-only.rm"), ec);
+}
+
+std::string SamplesMissingText() {
+  return "no sample files at " + SamplesDir() + " (they come with the workspace, not with the code)";
 }
 
 std::string SamplePath(const std::string& name) {

@@ -68,9 +68,14 @@ std::string MakeRandom(const TempDir& dir, const std::string& name, std::size_t 
 std::string MakeEmpty(const TempDir& dir, const std::string& name);
 
 // Real files written by other programs (see the README there): header-only.rm,
-// header-only.ra, link.ram.
+// header-only.ra, link.ram. They live in the workspace beside the checkout
+// (../shared/samples; $ARDENTIX_SAMPLES_DIR instead when set), which a clone of
+// its own does not have. A test that needs them starts with
+//   if (!SamplesPresent()) GTEST_SKIP() << SamplesMissingText();
 std::string SamplesDir();
 std::string SamplePath(const std::string& name);
+bool SamplesPresent();
+std::string SamplesMissingText();
 
 // The tool's read-back of a file through the media libraries ("info" kind).
 struct MediaInfo {

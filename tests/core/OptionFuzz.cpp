@@ -1,10 +1,8 @@
 // Fuzz target for the option text splitter and SetOption, and a short
 // deterministic run of it under the test suite's sanitizers.
 //
-// A libFuzzer build (clang) of the same file:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -DARDENTIX_LIBFUZZER -I. \
-//       tests/core/OptionFuzz.cpp core/*.cpp binding/*.cpp probe/*.cpp -ldl -lpthread -o option-fuzz
-//   ./option-fuzz -max_total_time=600 corpus/
+// `scripts/fuzz 600 options` builds the same file with clang as the libFuzzer
+// target fuzz-options (ARDENTIX_LIBFUZZER defined) and runs it.
 // Input: a first byte below the number of option names picks that name and the
 // rest is its value; any other first byte makes the whole input an option text,
 // dispatched in both passes.

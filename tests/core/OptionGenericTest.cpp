@@ -33,13 +33,28 @@ TEST_F(OptionGeneric, VbIsRecordedAsTheVideoB) {
 }
 
 TEST_F(OptionGeneric, PlainCodecOptionReachesEveryCarrierOfItsTypes) {
-    EXPECT_TRUE(core.SetGenericOption("b", "64000"));
-    EXPECT_EQ(CarrierInt(Video(), "b"), 64000);
-    EXPECT_EQ(CarrierInt(Audio(), "b"), 64000);
-    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[2], "b"), 64000);  // data: any option
-    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[3], "b"), DefaultBitRate());  // not a subtitle option
-    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[4], "b"), 64000);
-    EXPECT_EQ(core.generic_options.names, std::vector<std::string>{"b"});
+    EXPECT_TRUE(core.SetGenericOption("maxrate", "64000"));
+    EXPECT_EQ(CarrierInt(Video(), "maxrate"), 64000);
+    EXPECT_EQ(CarrierInt(Audio(), "maxrate"), 64000);
+    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[2], "maxrate"), 64000);  // data: any option
+    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[3], "maxrate"), 0);  // not a subtitle option
+    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[4], "maxrate"), 64000);
+    EXPECT_EQ(core.generic_options.names, std::vector<std::string>{"maxrate"});
+}
+
+// The libraries' "b" and "bt" serve audio too; here they are the video's, and
+// "ab", "abt" the audio's, whichever comes last.
+TEST_F(OptionGeneric, BAndBtLeaveTheAudioCarrierAlone) {
+    EXPECT_TRUE(core.SetGenericOption("ab", "128000"));
+    EXPECT_TRUE(core.SetGenericOption("abt", "4000"));
+    EXPECT_TRUE(core.SetGenericOption("b", "900000"));
+    EXPECT_TRUE(core.SetGenericOption("bt", "8000"));
+    EXPECT_EQ(CarrierInt(Video(), "b"), 900000);
+    EXPECT_EQ(CarrierInt(Video(), "bt"), 8000);
+    EXPECT_EQ(CarrierInt(Audio(), "b"), 128000);
+    EXPECT_EQ(CarrierInt(Audio(), "bt"), 4000);
+    EXPECT_EQ(CarrierInt(core.generic_options.codec_options[2], "b"), 900000);
+    EXPECT_EQ(core.generic_options.names, (std::vector<std::string>{"ab", "bt", "b", "bt"}));
 }
 
 TEST_F(OptionGeneric, FormatAndScalerCarriers) {

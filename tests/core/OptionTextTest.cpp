@@ -39,6 +39,25 @@ TEST_F(OptionTextDispatch, SecondPassAddsStreamsToTheLastOutput) {
     EXPECT_EQ(core.audio_channels, 1);  // set before the failing line
 }
 
+// Both passes run over the same text; what appends to a list is taken once.
+TEST_F(OptionTextDispatch, ListOptionsAreTakenOnceOverBothPasses) {
+    const std::string text = "map=0:0\nmap_meta_data=0:0\nmetadata=title=t\nabsf=null\nvbsf=null\nsbsf=null\nac=1";
+    DispatchOptionText(core, text, true);
+    core.audio_channels = 2;
+    DispatchOptionText(core, text, false);
+    EXPECT_EQ(core.stream_map.size(), 1u);
+    EXPECT_EQ(core.metadata_map.size(), 1u);
+    EXPECT_EQ(core.metadata.size(), 1u);
+    EXPECT_EQ(core.audio_bsf_list.size(), 1u);
+    EXPECT_EQ(core.video_bsf_list.size(), 1u);
+    EXPECT_EQ(core.subtitle_bsf_list.size(), 1u);
+    EXPECT_EQ(core.audio_channels, 1) << "other options are dispatched again";
+    // "vhook" fails in the first pass and is not tried again.
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "vhook=x.so", true); }),
+              "Failed to add video hook function: x.so");
+    EXPECT_NO_THROW(DispatchOptionText(core, "vhook=x.so", false));
+}
+
 TEST_F(OptionTextDispatch, FailuresStopTheText) {
     Listen();
     EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "ab=128\nthreads=2\nac=1", true); }),

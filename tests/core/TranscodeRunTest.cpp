@@ -379,33 +379,18 @@ TEST_F(TranscodeRunTest, BitstreamFiltersPassPacketsOnAndARefusingFilterIsLeftOu
     EXPECT_EQ(Run().rfind("h264_mp4toannexb failed for stream 0, codec copy", 0), 0u);
 }
 
-TEST_F(TranscodeRunTest, AsyncCutsAnEarlyStartAndStretchesSmallDrifts) {
+TEST_F(TranscodeRunTest, AsyncCutsAnEarlyStart) {
     const std::string src = MakeRealAc3(dir, "in.rm", 2.0, 44100, 2);
     const double in_seconds = ReadMediaInfo(src).AudioSeconds();
-    {
-        SCOPED_TRACE("cut");
-        const std::string dst = dir.File("cut.mp3");
-        core.SetOption("async", "1");
-        core.SetOption("itsoffset", "-0.5");
-        ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
-        ASSERT_EQ(Run(), "") << AllLines();
-        const DecodedAudio mp3 = DecodeMp3(dst);
-        ASSERT_TRUE(mp3.ok) << mp3.error;
-        EXPECT_NEAR(mp3.Seconds(), in_seconds - 0.5, 2 * Mp3FrameSeconds(44100));
-        EXPECT_NEAR(ToneMagnitude(Slice(mp3.Channel(1), mp3.rate, 0.2, 1.3), mp3.rate, 1000.0), 0.5, 0.1);
-    }
-    {
-        SCOPED_TRACE("stretch");
-        core.ResetOptionState();
-        const std::string dst = dir.File("stretch.mp3");
-        core.SetOption("async", "100");
-        ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
-        ASSERT_EQ(Run(), "") << AllLines();
-        const DecodedAudio mp3 = DecodeMp3(dst);
-        ASSERT_TRUE(mp3.ok) << mp3.error;
-        EXPECT_NEAR(mp3.Seconds(), in_seconds, 2 * Mp3FrameSeconds(44100));
-        EXPECT_NEAR(DominantFrequency(Slice(mp3.Channel(0), mp3.rate, 0.3, 1.7), mp3.rate), 440.0, 3.0);
-    }
+    const std::string dst = dir.File("cut.mp3");
+    core.SetOption("async", "1");
+    core.SetOption("itsoffset", "-0.5");
+    ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
+    ASSERT_EQ(Run(), "") << AllLines();
+    const DecodedAudio mp3 = DecodeMp3(dst);
+    ASSERT_TRUE(mp3.ok) << mp3.error;
+    EXPECT_NEAR(mp3.Seconds(), in_seconds - 0.5, 2 * Mp3FrameSeconds(44100));
+    EXPECT_NEAR(ToneMagnitude(Slice(mp3.Channel(1), mp3.rate, 0.2, 1.3), mp3.rate, 1000.0), 0.5, 0.1);
 }
 
 // Noise behind a RealMedia signature, and RealMedia files with their middles

@@ -12,6 +12,7 @@
 
 #include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
+#include "tests/common/LocalNames.h"
 #include <gtest/gtest.h>
 
 extern char** environ;
@@ -287,4 +288,140 @@ TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
     EXPECT_GT(audio.Seconds(), 5.0);
     EXPECT_LT(audio.Seconds(), 590.0);
     EXPECT_FALSE(fs::exists(out + "long3.mp3")) << "the unstarted file leaves nothing behind";
+}
+
+// The completion line of a file that ended early says how much was converted;
+// a whole file shows its length as before.
+TEST_F(ConvertToolTest, TheCompletionLineSaysHowMuchOfAShortInputWasConverted) {
+    const std::string whole = MakeRealAc3(dir, "whole.rm", 10.0);
+    const std::string cut = MakeCut(whole, 30.0, dir.File("cut.rm"));
+    const TRun run = Convert({"-o", out, whole, cut});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("whole.mp3: Completed (00:00:10)\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("cut.mp3: Completed (00:00:03 of 00:00:10, the input ends early)\n"), std::string::npos)
+        << run.out;
+    const DecodedAudio audio = DecodeMp3(out + "cut.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_NEAR(audio.Seconds(), 3.0, 0.3);
+}
+
+// List options in the option text are taken once for an output.
+TEST_F(ConvertToolTest, AStreamMapInTheOptionsConverts) {
+    const std::string src = MakeRealVideo(dir, "v.rm", 1.0, "rv10", RealAudio::Ac3);
+    const TRun run = Convert({"-o", out, "--option", "map=0:1", "--option", "metadata=title=Mapped", src});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const DecodedAudio audio = DecodeMp3(out + "v.mp3");
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_NEAR(audio.Seconds(), 1.0, 0.1);
+    EXPECT_EQ(ReadMediaInfo(out + "v.mp3").Get("tag.title"), "Mapped");
+}
+
+namespace {
+
+// Bytes a terminal acts on: ESC, BEL, CR, backspace, and the 8-bit CSI.
+bool HasTerminalControls(const std::string& text) {
+    return text.find_first_of(std::string("\x1b\x07\r\b\x9b", 5)) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(ConvertToolTest, TagsNamesAndLibraryLinesReachTheTerminalAsPlainText) {
+    // A title that would clear the screen, retitle the window, break the line and
+    // start a CSI of its own, in UTF-8 and raw.
+    const std::string title = "\x1b[2J\x1b]0;owned\x07Song\r\n  duration: 99\xc2\x9b" "1m\x9b" "2m\xe2\x80\xae";
+    const std::string src = MakeFixture(dir, "tagged.rm", "rm-ac3", {"--seconds", "1", "--title", title});
+    const std::string named = dir.File("song\x1b[31m.rm");
+    fs::copy_file(src, named);
+    const std::string missing = dir.File("gone\x1b]0;x\x07.rm");
+
+    TRun run = Convert({"--info", src, named, missing});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(HasTerminalControls(run.out + run.err)) << run.out << run.err;
+    EXPECT_NE(run.out.find("  title: \\x1b[2J\\x1b]0;owned\\x07Song\\x0d\\x0a  duration: 99\\u009b1m\\x9b2m\\u202e\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(dir.File("song\\x1b[31m.rm") + "\n  format: rm"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(dir.File("gone\\x1b]0;x\\x07.rm") + ": no such file"), std::string::npos) << run.err;
+
+    // The libraries' description of the output in the log, and the completion line.
+    run = Convert({"-o", out, "-v", named});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(HasTerminalControls(run.out + run.err)) << run.out << run.err;
+    EXPECT_NE(run.err.find("song\\x1b[31m.mp3'"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("song\\x1b[31m.rm -> "), std::string::npos) << run.out;
+    EXPECT_TRUE(DecodeMp3(out + "song\x1b[31m.mp3").ok);
+}
+
+TEST_F(ConvertToolTest, NamesLikeAddressesAreLocalFiles) {
+    LoopbackListener listener;
+    ScopedWorkingDir here(dir.Path());
+    const std::string name = MoveToName(MakeRealAc3(dir, "made.rm", 1.0), "http://" + listener.HostPort() + "/song.rm");
+    const TRun run = Convert({"-o", out, name, "file:" + name});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("file:" + name + ": no such file"), std::string::npos) << run.err;
+    EXPECT_TRUE(DecodeMp3(out + "song.mp3").ok);
+    EXPECT_EQ(listener.Connections(), 0);
+}
+
+namespace {
+
+std::string WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+}  // namespace
+
+TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
+    fs::create_directories(dir.File("music"));
+    const std::string a = MakeRealAc3(dir, "music/a.rm", 1.0, 44100, 2, {440});
+    const std::string b = MakeRealAc3(dir, "b.rm", 1.5, 44100, 2, {1000});
+    WriteText(dir.File("music/inner.ram"), "# relative to its own folder\na.rm\n");
+    const std::string list = WriteText(dir.File("list.ram"), "music/inner.ram\r\nfile://" + b +
+                                                                 "\r\nrtsp://media.example.com/x.rm\r\n");
+    TRun run = Convert({"-o", out, list});
+    EXPECT_EQ(run.status, 1) << "an address was not converted: " << run.err;
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+    ExpectTone(out + "a.mp3", 1.0, 440.0);
+    ExpectTone(out + "b.mp3", 1.5, 1000.0);
+    EXPECT_NE(run.out.find(list + ": link to " + dir.File("music/inner.ram") + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(dir.File("music/inner.ram") + ": link to " + a + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(list + ": link to " + b + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(list + ": link to rtsp://media.example.com/x.rm, which cannot be fetched: only local "
+                                  "files are converted"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("3 files: 2 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("Unknown format"), std::string::npos) << run.err;
+
+    // What --info says of a link: what it names, then each local file.
+    run = Convert({"--info", list});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(a + "\n  format: rm"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(b + "\n  format: rm"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("rtsp://media.example.com/x.rm, which cannot be fetched"), std::string::npos) << run.err;
+}
+
+TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
+    const std::string tone = MakeRealAc3(dir, "t.rm", 1.0);
+    struct Case {
+        std::string name;
+        std::string text;
+        std::string message;
+        int converted;
+    } cases[] = {
+        {"net.ram", "rtsp://media.example.com/a.rm\n", "which cannot be fetched", 0},
+        {"empty.ram", "# nothing\n", "link file that names no file", 0},
+        {"binary.ram", std::string("\x00\x01junk", 6), "Unknown format", 0},
+        {"loop.ram", "loop.ram\nt.rm\n", "which leads back to a link already followed", 1},
+        {"gone.ram", "gone.rm\n", dir.File("gone.rm") + ": no such file", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TRun run = Convert({"-o", out, "--overwrite", WriteText(dir.File(c.name), c.text)});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(std::to_string(c.converted) + " completed"), std::string::npos) << run.out;
+    }
+    EXPECT_TRUE(DecodeMp3(out + "t.mp3").ok);
 }

@@ -10,17 +10,21 @@
 #include <set>
 
 #include "app/General.h"
+#include "probe/LinkFile.h"
+#include "tools/convert/TerminalText.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Every line goes through here: workers report too.
+// Every line goes through here: workers report too. Names, tags and the
+// libraries' messages reach the terminal only as printable text.
 std::mutex g_print_lock;
 
 void PrintLine(FILE* stream, const std::string& text) {
+    const std::string safe = TerminalLines(text);
     std::lock_guard<std::mutex> guard(g_print_lock);
-    std::fprintf(stream, "%s\n", text.c_str());
+    std::fprintf(stream, "%s\n", safe.c_str());
     std::fflush(stream);
 }
 
@@ -90,11 +94,33 @@ struct TEnded {
     std::string message;
 };
 
+// The files to work on: each file given, or in a link's place the local files it
+// names, with a line for each. Whatever a link names that cannot be read is a
+// failure line each and counts in `failed`.
+std::vector<std::string> ExpandLinks(const std::vector<std::string>& files, bool quiet, int& failed) {
+    std::vector<std::string> inputs;
+    for (const std::string& file : files) {
+        const TLinkExpansion link = ExpandLinkFile(file);
+        if (!link.IsLink) {
+            inputs.push_back(file);
+            continue;
+        }
+        if (!quiet)
+            for (const std::string& note : link.Notes) PrintLine(stdout, note);
+        for (const std::string& problem : link.Problems) PrintLine(stderr, problem);
+        failed += static_cast<int>(link.Problems.size());
+        inputs.insert(inputs.end(), link.Files.begin(), link.Files.end());
+    }
+    return inputs;
+}
+
 }  // namespace
 
 int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
-    int status = 0;
-    for (const std::string& file : options.Files) {
+    int failed = 0;
+    const std::vector<std::string> inputs = ExpandLinks(options.Files, false, failed);
+    int status = failed > 0 ? 1 : 0;
+    for (const std::string& file : inputs) {
         std::string why;
         if (!IsRegularFile(file, why)) {
             PrintLine(stderr, file + ": " + why);
@@ -118,7 +144,8 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
         TAVFileInfo info;
         probe.GetFileInfo(info);
         const AVFormatContext* ctx = probe.FormatContext();
-        std::string text = file + "\n";
+        // Every value is one line, whatever it holds.
+        std::string text = TerminalText(file) + "\n";
         if (ctx && ctx->iformat)
             text += std::string("  format: ") + ctx->iformat->name +
                     (ctx->iformat->long_name ? std::string(" (") + ctx->iformat->long_name + ")" : "") + "\n";
@@ -135,7 +162,7 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
                                                             {"copyright", info.copyright}, {"comment", info.comment},
                                                             {"album", info.album},   {"genre", info.genre}};
         for (const auto& [name, value] : tags)
-            if (value[0]) text += std::string("  ") + name + ": " + value + "\n";
+            if (value[0]) text += std::string("  ") + name + ": " + TerminalText(value) + "\n";
         if (info.year > 0) text += "  year: " + std::to_string(info.year) + "\n";
         if (info.track > 0) text += "  track: " + std::to_string(info.track) + "\n";
         probe.Close();
@@ -152,16 +179,19 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     fs::create_directories(options.OutputFolder, ec);  // a failure shows at the outputs
     const std::string folder = IncludeTrailingSeparator(Canonical(options.OutputFolder));
 
+    int failed = 0;
+    const std::vector<std::string> inputs = ExpandLinks(options.Files, options.Quiet, failed);
+    const int total = static_cast<int>(inputs.size()) + failed;
+
     // Outputs of this run, and the inputs themselves: no output replaces either.
     std::set<std::string> taken;
-    for (const std::string& file : options.Files) taken.insert(Canonical(file));
+    for (const std::string& file : inputs) taken.insert(Canonical(file));
 
     std::string option_text;
     for (const std::string& pair : options.Options) option_text += pair + "\n";
 
     std::map<int, TJob> jobs;
-    int failed = 0;
-    for (const std::string& file : options.Files) {
+    for (const std::string& file : inputs) {
         std::string why;
         if (!IsRegularFile(file, why)) {
             PrintLine(stderr, file + ": " + why);
@@ -241,9 +271,12 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         clear_status();
         if (e.finished && !e.exception) {
             ++completed;
-            if (!options.Quiet)
-                PrintLine(stdout, job.input + " -> " + job.output + ": Completed" +
-                                      (job.duration.empty() ? "" : " (" + job.duration + ")"));
+            // An input that ended early says how much of it there was.
+            std::string length = job.duration.empty() ? "" : " (" + job.duration + ")";
+            if (const TFFmpeg* task = engine.Task(e.index); task && task->EndedShort())
+                length = " (" + DurationText(task->converted_ms * 1000) + " of " +
+                         DurationText(task->ExpectedOutputMs() * 1000) + ", the input ends early)";
+            if (!options.Quiet) PrintLine(stdout, job.input + " -> " + job.output + ": Completed" + length);
         } else if (e.exception) {
             ++failed;
             PrintLine(stderr, FileLine(job.input, e.message));
@@ -277,7 +310,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
                           (pct < 0 ? std::string("...") : std::to_string(pct) + "%");
             if (!status.empty() && status != last_status) {
                 std::lock_guard<std::mutex> guard(g_print_lock);
-                std::fprintf(stderr, "\r\033[K%s", status.c_str());
+                std::fprintf(stderr, "\r\033[K%s", TerminalText(status).c_str());
                 std::fflush(stderr);
                 last_status = status;
             }
@@ -291,7 +324,6 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     engine.ClearTasks();
 
     if (!options.Quiet) {
-        const int total = static_cast<int>(options.Files.size());
         PrintLine(stdout, std::to_string(total) + (total == 1 ? " file: " : " files: ") + std::to_string(completed) +
                               " completed, " + std::to_string(failed) + " failed, " + std::to_string(stopped) +
                               " stopped");

@@ -12,6 +12,7 @@
 #include "engine/EventLoop.h"
 #include "tools/convert/ConvertOptions.h"
 #include "tools/convert/ConvertRun.h"
+#include "tools/convert/TerminalText.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     TConvertOptions options = DefaultConvertOptions();
     std::string error;
     if (!ParseConvertArguments(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "ardentix-convert: %s\nTry 'ardentix-convert --help'.\n", error.c_str());
+        std::fprintf(stderr, "ardentix-convert: %s\nTry 'ardentix-convert --help'.\n", TerminalLines(error).c_str());
         return 2;
     }
     if (options.Help) {
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     }
     engine.SetLogLevel(options.Verbose ? llInfo : llQuiet);
     if (!engine.LoadLibraries(ProgramFolder() + "LibAV")) {
-        std::fprintf(stderr, "ardentix-convert: %s\n", engine.LastErrorText().c_str());
+        std::fprintf(stderr, "ardentix-convert: %s\n", TerminalLines(engine.LastErrorText()).c_str());
         return 1;
     }
     engine.SetLogLevel(options.Verbose ? llInfo : llQuiet);

@@ -1,0 +1,90 @@
+#include "tools/convert/TerminalText.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+std::string ByteEscape(unsigned char c) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02x", c);
+    return text;
+}
+
+// Length of the UTF-8 sequence at text[i] and its code point; 0 when the bytes
+// are no well-formed sequence (overlong forms and surrogates included).
+size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& cp) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    size_t length;
+    uint32_t min;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if ((lead & 0xe0) == 0xc0) {
+        length = 2, min = 0x80, cp = lead & 0x1f;
+    } else if ((lead & 0xf0) == 0xe0) {
+        length = 3, min = 0x800, cp = lead & 0x0f;
+    } else if ((lead & 0xf8) == 0xf0) {
+        length = 4, min = 0x10000, cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3f);
+    }
+    if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return 0;
+    return length;
+}
+
+// C0 and C1 controls, DEL, and the line, paragraph and direction marks that
+// change how the text around them is laid out.
+bool Unsafe(uint32_t cp) {
+    return cp < 0x20 || (cp >= 0x7f && cp <= 0x9f) || cp == 0x2028 || cp == 0x2029 ||
+           (cp >= 0x200e && cp <= 0x200f) || (cp >= 0x202a && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp = 0;
+        const size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) {
+            out += ByteEscape(static_cast<unsigned char>(text[i]));
+            ++i;
+            continue;
+        }
+        if (Unsafe(cp)) {
+            if (cp < 0x80) {
+                out += ByteEscape(static_cast<unsigned char>(cp));
+            } else {
+                char escape[12];
+                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(cp));
+                out += escape;
+            }
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
+    }
+    return out;
+}
+
+std::string TerminalLines(const std::string& text) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find('\n', start);
+        size_t stop = end == std::string::npos ? text.size() : end;
+        if (stop > start && text[stop - 1] == '\r' && end != std::string::npos) --stop;
+        out += TerminalText(text.substr(start, stop - start));
+        if (end == std::string::npos) return out;
+        out += '\n';
+        start = end + 1;
+    }
+}
