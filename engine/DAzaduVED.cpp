@@ -512,6 +512,9 @@ void TCustomDAzaduVED::StartNextLocked(std::vector<TFFmpeg*>& to_start) {
 
 void TCustomDAzaduVED::StartConvert(int thread_count) {
     ClearLogLines();
+    // From the claim until its thread is made, a task's end cannot be taken
+    // in (and so a handler cannot free it) under the event lock.
+    TEventGuard events(*this);
     std::vector<TFFmpeg*> to_start;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
@@ -533,26 +536,13 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
             ++started;
         } while (still_to_start_ > 0 && started < thread_count);
     }
-    for (TFFmpeg* task : to_start) StartTask(task, true);
+    for (TFFmpeg* task : to_start) StartTask(task);
 }
 
-void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
+void TCustomDAzaduVED::StartTask(TFFmpeg* task) {
     // The task is claimed and not yet reported: only its termination frees it.
     task->progress_interval = static_cast<int64_t>(ProgressInterval()) * 1000;
     task->SetVerbosity(LogLevel() - 1);
-    if (!in_thread) {
-        task->thread_id = window_->ThreadId();
-        bool dropped;
-        {
-            std::lock_guard<std::mutex> guard(state_lock_);
-            dropped = task->detached || closing_;
-        }
-        if (dropped)
-            task->Stop();
-        else
-            task->Start(false, ThreadPriority());
-        return;
-    }
     TFFmpegThread* thread = task->Start(true, ThreadPriority());
     if (!thread) return;  // ended already (start checks), or ending
     task->thread_id = thread->ThreadID();
@@ -563,24 +553,46 @@ void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
     thread->Resume();
 }
 
-void TCustomDAzaduVED::TimerFired(uint64_t run) {
-    TFFmpeg* task = nullptr;
-    bool end = false;
+bool TCustomDAzaduVED::BeginOnWindowThread(TFFmpeg* task) {
+    task->progress_interval = static_cast<int64_t>(ProgressInterval()) * 1000;
+    task->SetVerbosity(LogLevel() - 1);
+    task->thread_id = window_->ThreadId();
+    bool dropped;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (pending_timers_ <= 0) return;
-        --pending_timers_;
-        // A timer of a run that was cleared since starts nothing.
-        if (!closing_ && run == run_serial_) task = ClaimNextLocked();
-        if (!task) end = RunDoneLocked();
-        state_changed_.notify_all();
+        dropped = task->detached || closing_;
     }
-    if (task) {
-        StartTask(task, false);
-    } else if (end) {
-        TEventGuard lock(*this);
-        RaiseEndOfRun();
+    if (dropped) {
+        task->Stop();
+        return false;
     }
+    return task->Begin();
+}
+
+void TCustomDAzaduVED::TimerFired(uint64_t run) {
+    TFFmpeg* task = nullptr;
+    bool run_here = false;
+    {
+        // As in StartConvert: the claimed task cannot end and be freed
+        // elsewhere before it runs.
+        TEventGuard events(*this);
+        bool end = false;
+        {
+            std::lock_guard<std::mutex> guard(state_lock_);
+            if (pending_timers_ <= 0) return;
+            --pending_timers_;
+            // A timer of a run that was cleared since starts nothing.
+            if (!closing_ && run == run_serial_) task = ClaimNextLocked();
+            if (!task) end = RunDoneLocked();
+            state_changed_.notify_all();
+        }
+        if (task)
+            run_here = BeginOnWindowThread(task);
+        else if (end)
+            RaiseEndOfRun();
+    }
+    // Running now, so only its own end frees it; its events take the lock again.
+    if (run_here) task->Run();
 }
 
 bool TCustomDAzaduVED::RunDoneLocked() {
@@ -830,7 +842,7 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
         if (to_start.empty()) end = RunDoneLocked();
         state_changed_.notify_all();
     }
-    for (TFFmpeg* next : to_start) StartTask(next, true);
+    for (TFFmpeg* next : to_start) StartTask(next);
     if (end) {
         try {
             RaiseEndOfRun();

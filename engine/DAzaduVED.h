@@ -217,7 +217,10 @@ private:
     TFFmpeg* ClaimNextLocked();
     // Starting the next task: a timer on the window's thread or the task at once.
     void StartNextLocked(std::vector<TFFmpeg*>& to_start);
-    void StartTask(TFFmpeg* task, bool in_thread);
+    // A claimed task on a worker of its own.
+    void StartTask(TFFmpeg* task);
+    // A claimed task made ready to run on the window's thread; false when it ended instead.
+    bool BeginOnWindowThread(TFFmpeg* task);
     void TimerFired(uint64_t run);
     bool RunDoneLocked();
     void RaiseEndOfRun();
