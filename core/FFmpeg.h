@@ -371,6 +371,10 @@ public:
     // none when the task is running or ended, or when its start checks failed
     // (it has then terminated already).
     TFFmpegThread* Start(bool in_thread, TConvertPriority priority);
+    // Start's first half: the checks and the move to running. False when the
+    // task is running or ended, or when its checks failed (it has then
+    // terminated already); after true, Run runs it on the calling thread.
+    bool Begin();
     // Asks a running task to stop; ends a task that never ran on a thread of
     // its own; leaves an ended task alone.
     void Stop();

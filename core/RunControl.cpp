@@ -22,10 +22,32 @@ void TCustomFFmpeg::ReInitialize() {
 }
 
 TFFmpegThread* TCustomFFmpeg::Start(bool in_thread, TConvertPriority priority) {
+    if (!Begin()) return nullptr;
+    if (!in_thread) {
+        Run();
+        return nullptr;
+    }
+    TFFmpegThread* thread = nullptr;
+    try {
+        thread = new TFFmpegThread(this, priority);
+    } catch (const std::exception& e) {
+        // No worker: the task still ends, once, with the reason.
+        FreeFiles();
+        Log(-1, e.what());
+        exception = true;
+        message = e.what();
+        TerminateStep();
+        return nullptr;
+    }
+    worker_thread = thread;
+    return thread;
+}
+
+bool TCustomFFmpeg::Begin() {
     std::string failure;
     {
         std::lock_guard<std::mutex> guard(run_lock);
-        if (running || terminated || end_pending) return nullptr;
+        if (running || terminated || end_pending) return false;
         // A task whose files are opened again by the run had both once.
         if (!DeferredOpen && output_file_count <= 0)
             failure = "At least one output file must be specified";
@@ -47,26 +69,9 @@ TFFmpegThread* TCustomFFmpeg::Start(bool in_thread, TConvertPriority priority) {
         exception = true;
         message = failure;
         TerminateStep();
-        return nullptr;
+        return false;
     }
-    if (!in_thread) {
-        Run();
-        return nullptr;
-    }
-    TFFmpegThread* thread = nullptr;
-    try {
-        thread = new TFFmpegThread(this, priority);
-    } catch (const std::exception& e) {
-        // No worker: the task still ends, once, with the reason.
-        FreeFiles();
-        Log(-1, e.what());
-        exception = true;
-        message = e.what();
-        TerminateStep();
-        return nullptr;
-    }
-    worker_thread = thread;
-    return thread;
+    return true;
 }
 
 void TCustomFFmpeg::Stop() {

@@ -19,12 +19,13 @@ bool RegularFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Only plain files can be closed and opened again to the same effect: a pipe,
-// a device or a network address would lose what was read or written.
-bool Reopenable(const TOpeningSteps& steps) {
-    if (!RegularFile(steps.input)) return false;
+// A task with an input and an output can wait with its files closed. Only
+// plain files can be closed and opened again to the same effect: a pipe, a
+// device or a network address would lose what was read or written.
+bool Parkable(const TOpeningSteps& steps) {
+    if (steps.outputs.empty() || !RegularFile(steps.input)) return false;
     // An output is written under a temporary name and takes its own only at
-    // the end, so a new name is as reopenable as a plain file.
+    // the end, so a name not there yet is as reopenable as a plain file.
     for (const auto& output : steps.outputs) {
         struct stat info {};
         if (::stat(output.first.c_str(), &info) == 0 ? !S_ISREG(info.st_mode) : errno != ENOENT) return false;
@@ -99,6 +100,16 @@ void TCustomDAzaduVED::Shutdown() {
 
 // ---- properties ----
 
+std::string TCustomDAzaduVED::LastErrorText() const {
+    std::lock_guard<std::mutex> guard(error_lock_);
+    return last_error_text_;
+}
+
+void TCustomDAzaduVED::SetLastErrorText(const std::string& text) {
+    std::lock_guard<std::mutex> guard(error_lock_);
+    last_error_text_ = text;
+}
+
 void TCustomDAzaduVED::SetLogLevel(TLogLevel value) {
     log_level_ = value;
     if (FFmpegLoader().LibLoaded(TFFmpegLib::avutil) && avutil.av_log_set_level && avutil.av_log_get_level) {
@@ -162,11 +173,11 @@ bool TCustomDAzaduVED::LoadLibraries(const std::string& folder) {
     try {
         loaded = loader.LoadLibs(DefaultLibs);
     } catch (const Exception& e) {
-        last_error_text_ = e.Message;
+        SetLastErrorText(e.Message);
         return false;
     }
     if (!loaded) {
-        last_error_text_ = loader.LastError();
+        SetLastErrorText(loader.LastError());
         return false;
     }
     avutil.av_log_set_callback(&CaptureLibraryLog);
@@ -292,7 +303,7 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
         task->ReInitialize();
     } catch (const Exception& e) {
         task->OnLog = nullptr;
-        last_error_text_ = e.Message;
+        SetLastErrorText(e.Message);
         return -1;
     }
     if (options) {
@@ -306,7 +317,7 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
     std::string error;
     if (!OpenTaskInput(*task, file_name, options ? &task->InputOptions : nullptr, error)) {
         task->OnLog = nullptr;
-        last_error_text_ = error;
+        SetLastErrorText(error);
         return -1;
     }
     ConnectTask(task.get());
@@ -316,23 +327,38 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
 }
 
 bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TOutputOptions* options) {
-    // No handler can remove the task while its options and files are set,
-    // and no run can start it.
-    TEventGuard events(*this);
+    // Not under the event lock: a handler may hold it while it waits for
+    // this thread by any means. The task is marked instead, so that no run
+    // starts it and no handler's removal frees it meanwhile.
     TFFmpeg* task;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         task = tasks_.Items(index);
         // Its worker owns the core now (or it has ended): no options change under it.
         if (task->claimed) {
-            last_error_text_ = "The task has been started already";
+            SetLastErrorText("The task has been started already");
             return false;
         }
+        task->configuring = true;
     }
+    const bool opened = ConfigureOutput(task, file_name, options);
+    bool removed;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        task->configuring = false;
+        removed = task->removed;
+    }
+    if (!removed) return opened;
+    FreeTask(task);
+    SetLastErrorText("The task has been removed");
+    return false;
+}
+
+bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options) {
     std::string error;
     // A further output joins a task whose files are open.
     if (task->parked && !ReplayOpening(*task, error)) {
-        last_error_text_ = error;
+        SetLastErrorText(error);
         return false;
     }
     std::optional<TOutputOptions> copy;
@@ -343,13 +369,14 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
     } else {
         task->OutputOptions = TOutputOptions{};
     }
-    if (!OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error)) {
-        last_error_text_ = error;
-        return false;
-    }
-    task->opening.outputs.emplace_back(file_name, std::move(copy));
-    if (Reopenable(task->opening)) Park(*task);
-    return true;
+    const bool opened = OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error);
+    if (opened)
+        task->opening.outputs.emplace_back(file_name, std::move(copy));
+    else
+        SetLastErrorText(error);
+    // A refused further output leaves the task as its recorded steps make it.
+    if (Parkable(task->opening)) Park(*task);
+    return opened;
 }
 
 void TCustomDAzaduVED::FreeTask(TFFmpeg* task) {
@@ -367,7 +394,9 @@ void TCustomDAzaduVED::TakeOut(std::vector<TFFmpeg*> removed) {
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         for (TFFmpeg* task : removed) {
-            if (task->claimed && !task->reported) {
+            if (task->configuring) {
+                task->removed = true;  // SetOutputFile is at work on it and frees it
+            } else if (task->claimed && !task->reported) {
                 // Its worker still has it: the worker's end frees it.
                 task->detached = true;
                 task->Abort();
@@ -439,7 +468,7 @@ void TCustomDAzaduVED::ClearTasks() {
         thread_count_ = 0;
     }
     TakeOut(std::move(removed));
-    last_error_text_.clear();
+    SetLastErrorText("");
 }
 
 int TCustomDAzaduVED::TaskCount() const {
@@ -462,7 +491,7 @@ bool TCustomDAzaduVED::Running() const {
 TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed || task->run != run_serial_) continue;
+        if (task->claimed || task->configuring || task->run != run_serial_) continue;
         task->claimed = true;
         ++active_;
         return task;
@@ -488,6 +517,9 @@ void TCustomDAzaduVED::StartNextLocked(std::vector<TFFmpeg*>& to_start) {
 
 void TCustomDAzaduVED::StartConvert(int thread_count) {
     ClearLogLines();
+    // From the claim until its thread is made, a task's end cannot be taken
+    // in (and so a handler cannot free it) under the event lock.
+    TEventGuard events(*this);
     std::vector<TFFmpeg*> to_start;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
@@ -509,26 +541,13 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
             ++started;
         } while (still_to_start_ > 0 && started < thread_count);
     }
-    for (TFFmpeg* task : to_start) StartTask(task, true);
+    for (TFFmpeg* task : to_start) StartTask(task);
 }
 
-void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
+void TCustomDAzaduVED::StartTask(TFFmpeg* task) {
     // The task is claimed and not yet reported: only its termination frees it.
     task->progress_interval = static_cast<int64_t>(ProgressInterval()) * 1000;
     task->SetVerbosity(LogLevel() - 1);
-    if (!in_thread) {
-        task->thread_id = window_->ThreadId();
-        bool dropped;
-        {
-            std::lock_guard<std::mutex> guard(state_lock_);
-            dropped = task->detached || closing_;
-        }
-        if (dropped)
-            task->Stop();
-        else
-            task->Start(false, ThreadPriority());
-        return;
-    }
     TFFmpegThread* thread = task->Start(true, ThreadPriority());
     if (!thread) return;  // ended already (start checks), or ending
     task->thread_id = thread->ThreadID();
@@ -539,24 +558,46 @@ void TCustomDAzaduVED::StartTask(TFFmpeg* task, bool in_thread) {
     thread->Resume();
 }
 
-void TCustomDAzaduVED::TimerFired(uint64_t run) {
-    TFFmpeg* task = nullptr;
-    bool end = false;
+bool TCustomDAzaduVED::BeginOnWindowThread(TFFmpeg* task) {
+    task->progress_interval = static_cast<int64_t>(ProgressInterval()) * 1000;
+    task->SetVerbosity(LogLevel() - 1);
+    task->thread_id = window_->ThreadId();
+    bool dropped;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (pending_timers_ <= 0) return;
-        --pending_timers_;
-        // A timer of a run that was cleared since starts nothing.
-        if (!closing_ && run == run_serial_) task = ClaimNextLocked();
-        if (!task) end = RunDoneLocked();
-        state_changed_.notify_all();
+        dropped = task->detached || closing_;
     }
-    if (task) {
-        StartTask(task, false);
-    } else if (end) {
-        TEventGuard lock(*this);
-        RaiseEndOfRun();
+    if (dropped) {
+        task->Stop();
+        return false;
     }
+    return task->Begin();
+}
+
+void TCustomDAzaduVED::TimerFired(uint64_t run) {
+    TFFmpeg* task = nullptr;
+    bool run_here = false;
+    {
+        // As in StartConvert: the claimed task cannot end and be freed
+        // elsewhere before it runs.
+        TEventGuard events(*this);
+        bool end = false;
+        {
+            std::lock_guard<std::mutex> guard(state_lock_);
+            if (pending_timers_ <= 0) return;
+            --pending_timers_;
+            // A timer of a run that was cleared since starts nothing.
+            if (!closing_ && run == run_serial_) task = ClaimNextLocked();
+            if (!task) end = RunDoneLocked();
+            state_changed_.notify_all();
+        }
+        if (task)
+            run_here = BeginOnWindowThread(task);
+        else if (end)
+            RaiseEndOfRun();
+    }
+    // Running now, so only its own end frees it; its events take the lock again.
+    if (run_here) task->Run();
 }
 
 bool TCustomDAzaduVED::RunDoneLocked() {
@@ -564,7 +605,7 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     if (still_to_start_ > 0) {
         bool fresh = false;
         for (int i = 0; i < tasks_.Count() && !fresh; ++i)
-            fresh = !tasks_.Items(i)->claimed && tasks_.Items(i)->run == run_serial_;
+            fresh = !tasks_.Items(i)->claimed && !tasks_.Items(i)->configuring && tasks_.Items(i)->run == run_serial_;
         if (!fresh) still_to_start_ = 0;
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;
@@ -587,7 +628,7 @@ void TCustomDAzaduVED::StopConvert() {
         still_to_start_ = 0;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            if (task->reported) continue;
+            if (task->reported || task->configuring) continue;
             if (!task->claimed) {
                 // Never started: it ends at once on a thread of its own.
                 task->claimed = true;
@@ -806,7 +847,7 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
         if (to_start.empty()) end = RunDoneLocked();
         state_changed_.notify_all();
     }
-    for (TFFmpeg* next : to_start) StartTask(next, true);
+    for (TFFmpeg* next : to_start) StartTask(next);
     if (end) {
         try {
             RaiseEndOfRun();

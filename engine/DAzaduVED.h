@@ -77,9 +77,12 @@ TLogLevel CoreLevelToLogLevel(int level);
 //
 // A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
 // is ending included), read TaskCount and Task, set events and properties,
-// and wait for the window's thread (TWindowThread::RunAndWait, the usual Qt
-// blocking call): the window's thread never waits for the event lock without
-// running what is due for it meanwhile.
+// and wait for the window's thread. AddTask and SetOutputFile never wait for
+// the event lock. StopConvert, RemoveTask, ClearTasks, UnloadLibraries and
+// the destructor do (so that no handler sees the list change under it), and
+// while they wait they run the routines handed to TWindowThread::RunAndWait;
+// a handler that waits for the window's thread by other means (a queue of
+// the application's own) must be let go before the window calls them.
 // A handler must not: wait for another thread that is itself waiting to raise
 // an event of this component (a second worker of the run), call StartConvert,
 // AddTask or SetOutputFile, or destroy the component.
@@ -116,7 +119,8 @@ public:
     void SetAbout(const std::string& text) { about_ = text; }
     std::string Version() const { return "2.3"; }
     // The reason of the last failed LoadLibraries, AddTask or SetOutputFile.
-    const std::string& LastErrorText() const { return last_error_text_; }
+    // A copy: a handler's ClearTasks empties it from a worker.
+    std::string LastErrorText() const;
 
     TLogLevel LogLevel() const { return log_level_.load(); }
     void SetLogLevel(TLogLevel value);
@@ -157,8 +161,7 @@ public:
     // with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
     // False with the reason in LastErrorText; an index outside the list raises.
-    // Runs under the event lock (the window's thread does what is due for it
-    // while it waits for the lock).
+    // Never waits for the event lock.
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
     // Free the task(s); a started task that has not ended yet is asked to stop
     // and gets its OnTerminate inside this call (see above). An index outside
@@ -208,11 +211,16 @@ private:
     // Closes a waiting task's files; its run opens them again.
     void Park(TFFmpeg& task);
     bool ReplayOpening(TFFmpeg& task, std::string& error);
+    // SetOutputFile's work on a task marked as being configured.
+    bool ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options);
     // Picks the next task to start under the state lock; none when nothing is left.
     TFFmpeg* ClaimNextLocked();
     // Starting the next task: a timer on the window's thread or the task at once.
     void StartNextLocked(std::vector<TFFmpeg*>& to_start);
-    void StartTask(TFFmpeg* task, bool in_thread);
+    // A claimed task on a worker of its own.
+    void StartTask(TFFmpeg* task);
+    // A claimed task made ready to run on the window's thread; false when it ended instead.
+    bool BeginOnWindowThread(TFFmpeg* task);
     void TimerFired(uint64_t run);
     bool RunDoneLocked();
     void RaiseEndOfRun();
@@ -227,7 +235,10 @@ private:
     void WaitFor(const std::function<bool()>& pred);
     void ConnectTask(TFFmpeg* task);
 
+    void SetLastErrorText(const std::string& text);
+
     std::string about_;
+    mutable std::mutex error_lock_;
     std::string last_error_text_;
     int thread_count_ = 0;
     // Read by workers when they start the next task: atomic.

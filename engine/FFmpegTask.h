@@ -35,6 +35,8 @@ public:
     bool claimed = false;   // started, scheduled to end, or ending: one termination will come
     bool reported = false;  // its termination has been taken in: nothing touches it any more
     bool detached = false;  // removed while its worker still had it; its end raises nothing
+    bool configuring = false;  // SetOutputFile is at work on it: not started, not freed
+    bool removed = false;      // removed while configuring: SetOutputFile frees it
 
     // Owned by the window's thread until the task is claimed, then by its worker.
     TOpeningSteps opening;
