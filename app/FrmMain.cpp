@@ -609,6 +609,15 @@ void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurren
                            " Time=" + std::to_string(ACurrentDuration / 1000) + " FPS=" + std::to_string(AFPS)));
 }
 
+// "Completed", or how much of an input that ended early was converted: a cut
+// file must not pass for a whole one.
+std::string TForm1::CompletedStatusText(int AIndex) const {
+    const TFFmpeg* task = engine_->Task(AIndex);
+    if (!task || !task->EndedShort()) return "Completed";
+    return "Completed (" + DurationText(task->converted_ms * 1000) + " of " +
+           DurationText(task->ExpectedOutputMs() * 1000) + ")";
+}
+
 void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
     if (runState_ == TRunState::Idle) return;
     if (AIndex < 0) {
@@ -627,7 +636,7 @@ void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const
     const int row = runTasks_[AIndex].Row;
     const bool complete = endedCount_ >= runTasks_.size();
     if (AFinished) {
-        SetStatus(row, "Completed");
+        SetStatus(row, CompletedStatusText(AIndex));
         ++completedCount_;
     } else if (AException) {
         SetStatus(row, "Failed");

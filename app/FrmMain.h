@@ -121,6 +121,7 @@ private:
 
     // The engine's events, on the window's thread.
     void ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, int ATotalOutputDuration);
+    std::string CompletedStatusText(int AIndex) const;
     void TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
     IUserDialogs& dialogs_;

@@ -290,3 +290,17 @@ TEST_F(BatchRunTest, AnOutputFolderThatCannotBeUsedGivesOneBox) {
     EXPECT_EQ(Status(0), "");
     EXPECT_EQ(Status(1), "");
 }
+
+// A cut file converts what it holds, and its row says so instead of passing
+// for a whole one.
+TEST_F(BatchRunTest, ACutFilesRowSaysHowMuchWasConverted) {
+    const std::string whole = MakeRealAc3(dir, "whole.rm", 10.0);
+    AddThroughDialog({whole, MakeCut(whole, 30.0, dir.File("cut.rm"))});
+    ASSERT_EQ(Rows(), 2);
+    RunToEnd();
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Completed (00:00:03 of 00:00:10)");
+    const DecodedAudio cut = DecodeMp3(out + "cut.mp3");
+    ASSERT_TRUE(cut.ok) << cut.error;
+    EXPECT_NEAR(cut.Seconds(), 3.0, 0.3);
+}
