@@ -63,6 +63,8 @@ struct TInputFile {
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }
     explicit operator bool() const { return context != nullptr; }
+    // The name the user gave, also while the file is written under a temporary one.
+    const char* ShownName() const { return final_path.c_str(); }
 };
 
 // One stream of an output file, at the same index as the container's stream.
@@ -81,8 +83,9 @@ struct TOutputFile {
     // muxer as its "preload" option when it has one; kept here for the others.
     int64_t preload = 0;
     // A local file is written under temp_path (a name of ours in the target
-    // folder) and moved to final_path at the end of a usable run; both are
-    // empty when the output is written where it is named (devices, protocols).
+    // folder) and moved to final_path, the name the user gave, at the end of a
+    // usable run; temp_path is empty when the output is written where it is
+    // named (devices, pipes).
     std::string temp_path;
     std::string final_path;
     bool replace = false;  // the move may replace an existing final file

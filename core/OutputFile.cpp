@@ -138,23 +138,23 @@ bool WrittenThroughTemporaryFile(const std::string& name) {
     return !name.empty();
 }
 
-// Opens an output for writing as a local file (see LocalName.h). A muxer that
-// opens its files itself (image sequences, segments) makes their names from the
-// context's url, which then gets the same form; other outputs keep the user's
-// name there, as the log and the clean-up show and use it.
+// Opens an output for writing as a local file (see LocalName.h). The context's
+// url names the file actually written: muxers open it again by that name (image
+// sequences, segments, an MP4 moving its index to the front), and a temporary
+// file must be the one they find. The log shows the user's name instead.
 bool OpenLocalOutput(AVFormatContext* oc, const std::string& file_name) {
     avutil.av_opt_set(oc, "protocol_whitelist", LocalProtocols, 0);
-    if (oc->oformat->flags & AVFMT_NOFILE) {
-        avutil.av_freep(&oc->url);
-        oc->url = avutil.av_strdup(LocalFileUrl(file_name).c_str());
-        return oc->url != nullptr;
+    if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+        AVDictionary* options = nullptr;
+        AllowOnlyLocalFiles(&options);
+        const int opened =
+            avformat.avio_open2(&oc->pb, LocalFileUrl(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+        avutil.av_dict_free(&options);
+        if (opened < 0) return false;
     }
-    AVDictionary* options = nullptr;
-    AllowOnlyLocalFiles(&options);
-    const int opened =
-        avformat.avio_open2(&oc->pb, LocalFileUrl(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
-    avutil.av_dict_free(&options);
-    return opened >= 0;
+    avutil.av_freep(&oc->url);
+    oc->url = avutil.av_strdup(LocalFileUrl(file_name).c_str());
+    return oc->url != nullptr;
 }
 
 }  // namespace
@@ -531,6 +531,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(file_name.c_str()))
         return fail(FFmpegErrorText(file_name, AVERROR(EDOM)));
     std::string target = file_name;
+    output_files[row].final_path = file_name;
     if (!(format->flags & AVFMT_NOFILE) && WrittenThroughTemporaryFile(file_name)) {
         std::string refusal;
         if (!CheckOutputTarget(file_name, refusal)) return fail(refusal);
@@ -538,7 +539,6 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         const std::string temp = CreateTemporaryOutput(file_name, why);
         if (temp.empty()) return fail(FormatText("Could not open '%s': %s", file_name.c_str(), why.c_str()));
         output_files[row].temp_path = temp;
-        output_files[row].final_path = file_name;
         output_files[row].replace = overwrite_output;
         target = temp;
     }

@@ -120,7 +120,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     for (int i = 0; i < output_count; ++i) {
         AVFormatContext* os = outputs[i];
         if (os->nb_streams == 0) {
-            avformat.av_dump_format(os, i, os->url, 1);
+            avformat.av_dump_format(os, i, output_files[i].ShownName(), 1);
             throw FFmpegException(FormatText("Output file #%d does not contain any stream", i));
         }
         total_out += static_cast<int>(os->nb_streams);
@@ -162,7 +162,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 const TStreamMap& map = maps[n];
                 ost->source_index = file_table[map.file_index].ist_index + map.stream_index;
                 if (ist_table[ost->source_index]->stream->codecpar->codec_type != type) {
-                    avformat.av_dump_format(os, i, os->url, 1);
+                    avformat.av_dump_format(os, i, output_files[i].ShownName(), 1);
                     throw FFmpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
                                                      map.file_index, map.stream_index, i, j));
                 }
@@ -193,7 +193,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                     }
                 }
                 if (!found) {
-                    avformat.av_dump_format(os, i, os->url, 1);
+                    avformat.av_dump_format(os, i, output_files[i].ShownName(), 1);
                     throw FFmpegException(
                         FormatText("Could not find input stream matching output stream #%d.%d", i, j));
                 }
@@ -283,7 +283,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
 
     // 9: describe the outputs
-    for (int i = 0; i < output_count; ++i) avformat.av_dump_format(outputs[i], i, outputs[i]->url, 1);
+    for (int i = 0; i < output_count; ++i) avformat.av_dump_format(outputs[i], i, output_files[i].ShownName(), 1);
 
     // 10: stream mapping
     if (verbosity >= 0 && OnLog) {
