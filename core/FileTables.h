@@ -63,8 +63,6 @@ struct TInputFile {
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }
     explicit operator bool() const { return context != nullptr; }
-    // The name the user gave, also while the file is written under a temporary one.
-    const char* ShownName() const { return final_path.c_str(); }
 };
 
 // One stream of an output file, at the same index as the container's stream.
@@ -93,4 +91,6 @@ struct TOutputFile {
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }
     explicit operator bool() const { return context != nullptr; }
+    // The name the user gave, also while the file is written under a temporary one.
+    const char* ShownName() const { return final_path.c_str(); }
 };
