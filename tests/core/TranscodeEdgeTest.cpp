@@ -62,6 +62,8 @@ TEST_F(TranscodeEdgeTest, BitstreamFiltersLoseNoPacketAndGiveOutWhatTheyHold) {
         core.ResetOptionState();
         lines.clear();
         const std::string dst = dir.File("filtered.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         const std::string error = Copy(damaged, dst, [&] {
             std::string all = c.filters;
             for (size_t start = 0; start <= all.size();) {
@@ -105,6 +107,8 @@ TEST_F(TranscodeEdgeTest, TheSizeLimitHoldsWithinOnePacket) {
             core.ResetOptionState();
             core.encode_in_thread = threaded;
             const std::string dst = dir.File("fs.mp3");
+            // Each case writes afresh: a file already there is never replaced.
+            std::filesystem::remove(dst);
             ASSERT_TRUE(Open(src, dst, 2, 44100, kbps, [&] { core.SetOption("fs", std::to_string(kLimit)); }));
             ASSERT_EQ(Run(), "") << AllLines();
             const long packet = 144L * kbps * 1000 / 44100 + 1;  // the largest MP3 frame at this rate
@@ -161,6 +165,8 @@ TEST_F(TranscodeEdgeTest, VideoBitRateLeavesTheAudioBitRateAlone) {
         SCOPED_TRACE(c.kbps);
         core.ResetOptionState();
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
         core.SetCodecName('a', "libmp3lame");
         for (const auto& [name, value] : c.options) core.SetOption(name, value);
@@ -189,6 +195,8 @@ TEST_F(TranscodeEdgeTest, ExtremeVolumesClipWithoutOverflow) {
         core.ResetOptionState();
         core.SetVolume(c.volume);
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         ASSERT_EQ(Convert(src, dst, 1, 44100, 128), "") << AllLines();
         const DecodedAudio mp3 = DecodeMp3(dst);
         ASSERT_TRUE(mp3.ok) << mp3.error;
@@ -216,6 +224,8 @@ TEST_F(TranscodeEdgeTest, AnInputWithoutDecodableAudioFails) {
         core.ResetOptionState();
         lines.clear();
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         if (!core.OpenInputFile(src)) {
             // Refused at the door is as good: no run, no file.
             EXPECT_FALSE(core.last_error.empty());
@@ -269,6 +279,8 @@ TEST_F(TranscodeEdgeTest, ConvertedLengthTellsAnInputThatEndedEarly) {
             };
         }
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         ASSERT_TRUE(Open(src, dst, 2, 44100, 128, [&] {
             if (c.option) core.SetOption(c.option, c.value);
         }));
@@ -307,6 +319,8 @@ TEST_F(TranscodeEdgeTest, HeadersThatLieAboutTheRateNeverWriteWithoutBound) {
         const std::string src = MakeFixture(dir, std::string("in.") + (c.kind[0] == 'w' ? "wav" : "rm"), c.kind,
                                             {"--seconds", std::to_string(c.seconds), "--claim-rate", c.claimed});
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         if (!core.OpenInputFile(src)) {
             ADD_FAILURE() << "the file opens; the run must refuse it: " << core.last_error;
             continue;
@@ -344,6 +358,8 @@ TEST_F(TranscodeEdgeTest, AsyncStretchesTheAudioToFollowDriftingTimestamps) {
         core.SetOption("itsoffset", "0.2");  // padded at the start: the stream is in step after that
         core.SetOption("itsscale", "0:1.02");
         const std::string dst = dir.File("out.mp3");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         ASSERT_TRUE(Open(src, dst, 2, 44100, 128));
         ASSERT_EQ(Run(), "") << AllLines();
         EXPECT_EQ(Logged("1 compensating audio timestamp drift:"), c.stretched) << AllLines();

@@ -67,6 +67,7 @@ TEST_F(TranscodeVideoTest, RealVideoConvertsToEachContainerWithItsCodecsSizeAndR
                                             {"--video", c.video, "--audio", c.audio, "--fps",
                                              std::to_string(c.fps), "--seconds", "2"});
         const std::string dst = dir.File("out" + c.ext);
+        std::filesystem::remove(dst);  // each case writes afresh: a file already there is never replaced
         core.ResetOptionState();
         lines.clear();
         ASSERT_TRUE(OpenVideo(src, dst, c.vcodec, c.acodec));
@@ -259,6 +260,8 @@ TEST_F(TranscodeVideoTest, PictureOptionsShapeTheDecodedPictures) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string dst = dir.File("pictures.mkv");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         core.ResetOptionState();
         lines.clear();
         ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] { c.options(core); }));
@@ -306,6 +309,8 @@ TEST_F(TranscodeVideoTest, CutVideoInputsGiveValidFiles) {
         SCOPED_TRACE(percent);
         const std::string src = MakeCut(full, percent, dir.File("cut.rm"));
         const std::string dst = dir.File("cut.mp4");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         core.ResetOptionState();
         ASSERT_TRUE(OpenVideo(src, dst, "libx264", "aac"));
         ASSERT_EQ(Run(), "") << AllLines();
@@ -385,6 +390,8 @@ TEST_F(TranscodeVideoTest, EveryPictureIsShownAtItsOwnTimeWithThePredictedDropsA
                                             {"--video", "rv20", "--fps", std::to_string(in_fps), "--seconds", "1.2",
                                              "--audio", "none"});
         const std::string dst = dir.File("numbers.avi");
+        // Each case writes afresh: a file already there is never replaced.
+        std::filesystem::remove(dst);
         core.ResetOptionState();
         lines.clear();
         ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
@@ -418,6 +425,7 @@ TEST_F(TranscodeVideoTest, TwoPassEncodingMeetsTheAskedBitRate) {
     const std::string dst = dir.File("two.avi");
     for (const int pass : {1, 2}) {
         SCOPED_TRACE(pass);
+        std::filesystem::remove(dst);  // pass 2 writes the file again, not a second one beside it
         core.ResetOptionState();
         ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
             core.SetPass(pass);
