@@ -17,9 +17,10 @@ struct TPictureView {
 
 // Deinterlaces src into dst: even rows are copied, every odd row becomes
 // (-1 4 2 4 -1)/8 of the five rows around it (the rows above the first repeat
-// it, the last row uses the last row for the rows below). Planar YUV 4:2:0,
-// 4:2:2, 4:4:4, 4:1:1 (also the full-range JPEG kinds) and grey only, with
-// width and height multiples of 4; -1 otherwise, 0 when done.
+// it, the last row uses the last row for the rows below). Planar YUV with
+// chroma at half or full size either way or a quarter across (also the
+// full-range JPEG kinds) and grey only, with width and height multiples of 4;
+// -1 otherwise, 0 when done.
 int DeinterlacePicture(const TPictureView& dst, const TPictureView& src, AVPixelFormat format, int width,
                        int height);
 

@@ -329,8 +329,8 @@ TEST_F(ConvertToolTest, CtrlCStopsCleanlyWithValidShorterFiles) {
 TEST_F(ConvertToolTest, EveryWayARunEndsLeavesTheUsersFilesWhole) {
     struct TCase {
         const char* what;
-        int signal;               // 0: none
-        rlim_t file_size_limit;   // 0: none
+        int signal;               // sent a while into the run; zero sends none
+        rlim_t file_size_limit;   // bytes; zero sets no limit
         int status;               // -1: ended by the signal
     };
     const TCase cases[] = {
