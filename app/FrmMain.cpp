@@ -22,11 +22,11 @@
 #include <filesystem>
 
 #include "app/FrmAbout.h"
-#include "app/General.h"
+#include "batch/General.h"
 #include "app/JobList.h"
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
-#include "app/Settings.h"
+#include "batch/Settings.h"
 #include "core/FFmpegException.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"

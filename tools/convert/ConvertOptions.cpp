@@ -5,8 +5,8 @@
 #include <fstream>
 #include <thread>
 
-#include "app/General.h"
-#include "app/Settings.h"
+#include "batch/General.h"
+#include "batch/Settings.h"
 #include "core/Conversions.h"
 
 const std::vector<int> BitrateChoices = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 288, 320};

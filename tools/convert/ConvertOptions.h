@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert/OutputKinds.h"
+#include "batch/OutputKinds.h"
 
 struct TConvertOptions {
     std::vector<std::string> Files;

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <set>
 
-#include "app/General.h"
+#include "batch/General.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "batch/IniFile.h"
+#include "batch/Settings.h"
 #include "binding/Exception.h"
 #include "tests/common/Fixtures.h"
 

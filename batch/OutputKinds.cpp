@@ -1,4 +1,4 @@
-#include "tools/convert/OutputKinds.h"
+#include "batch/OutputKinds.h"
 
 namespace {
 

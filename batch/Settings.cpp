@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "batch/Settings.h"
 
-#include "app/IniFile.h"
+#include "batch/IniFile.h"
 
 namespace {
 const char* const Section = "Options";
