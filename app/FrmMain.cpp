@@ -47,6 +47,12 @@ bool FileExists(const std::string& path) {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+QStringList Items(const std::vector<std::string>& texts) {
+    QStringList items;
+    for (const std::string& text : texts) items << Q(text);
+    return items;
+}
+
 }  // namespace
 
 TAppPaths SystemAppPaths() {
@@ -151,17 +157,17 @@ void TForm1::BuildControls() {
     Label12 = label("Label12", "Hz");
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
-    CboChannels->addItems({"1 Channel, Mono", "2 Channels, Stereo"});
-    CboChannels->setCurrentIndex(1);
+    const TSettings defaults;
+    CboChannels->addItems(Items(ChannelItems()));
+    CboChannels->setCurrentIndex(defaults.Channels);
     CboAudioBitrate = new QComboBox(this);
     CboAudioBitrate->setObjectName("CboAudioBitrate");
-    CboAudioBitrate->addItems(
-        {"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224", "256", "288", "320"});
-    CboAudioBitrate->setCurrentIndex(11);
+    CboAudioBitrate->addItems(Items(BitrateItems()));
+    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
     CboAudioSampleRate = new QComboBox(this);
     CboAudioSampleRate->setObjectName("CboAudioSampleRate");
-    CboAudioSampleRate->addItems({"8000", "16000", "22050", "32000", "44100", "48000"});
-    CboAudioSampleRate->setCurrentIndex(4);
+    CboAudioSampleRate->addItems(Items(SampleRateItems()));
+    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(Label5, 0, 0);
     out->addWidget(CboChannels, 0, 1, 1, 2);
@@ -179,9 +185,14 @@ void TForm1::BuildControls() {
     ChkOverwrite->setObjectName("ChkOverwrite");
     ChkShutdown = new QCheckBox("Shut down computer when completed", this);
     ChkShutdown->setObjectName("ChkShutdown");
+    ChkCopyTags = new QCheckBox("Copy tags", this);
+    ChkCopyTags->setObjectName("ChkCopyTags");
+    ChkCopyTags->setToolTip("Title, artist, copyright and comment of each file go into its MP3");
+    ChkCopyTags->setChecked(defaults.CopyTags);
     auto* other = new QVBoxLayout(GBOther);
     other->addWidget(ChkOverwrite);
     other->addWidget(ChkShutdown);
+    other->addWidget(ChkCopyTags);
     other->addStretch(1);
 
     BtnStart = button("BtnStart", "Convert");
@@ -319,6 +330,7 @@ void TForm1::ReadSettingsIntoControls() {
     select(CboAudioSampleRate, s.AudioSampleRate);
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
+    ChkCopyTags->setChecked(s.CopyTags);
 }
 
 void TForm1::WriteSettingsFromControls() {
@@ -330,10 +342,20 @@ void TForm1::WriteSettingsFromControls() {
     s.AudioSampleRate = CboAudioSampleRate->currentIndex();
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
+    s.CopyTags = ChkCopyTags->isChecked();
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
+
+TPlanChoice TForm1::PlanChoice() const {
+    TPlanChoice choice;
+    choice.Audio = AudioChoiceOf(CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
+                                 CboAudioSampleRate->currentIndex());
+    choice.Overwrite = ChkOverwrite->isChecked();
+    choice.CopyTags = ChkCopyTags->isChecked();
+    return choice;
+}
 
 void TForm1::CreateOutputFolder() const {
     std::error_code ec;
@@ -386,6 +408,7 @@ void TForm1::SetStatus(int row, const std::string& text) {
 TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     TAddedFile added;
     std::string duration, size;
+    TSourceFacts source;
     try {
         TAVProbe& probe = engine_->Probe;
         if (probe.Open(path, "")) {
@@ -393,6 +416,7 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
             probe.GetFileInfo(info);
             duration = DurationText(info.Duration);
             size = std::to_string(probe.GetFileSize());
+            source = SourceFacts(probe);
             probe.Close();
         }
     } catch (const std::exception&) {
@@ -407,18 +431,12 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
         return added;
     }
 
-    TOutputOptions output;
-    output.FileExt = ".mp3";
-    output.AudioCodec = "libmp3lame";
-    output.AudioChannels = CboChannels->currentIndex() == 0 ? 1 : 2;
-    output.AudioBitrate = CboAudioBitrate->currentText().toInt() * 1000;
-    output.AudioSampleRate = CboAudioSampleRate->currentText().toInt();
-    output.Timestamp = 0.0;
-    if (ChkOverwrite->isChecked()) output.ExtOptions = "y\n";
+    const TPlanChoice choice = PlanChoice();
+    TOutputOptions output = PlanOutput(choice, source);
 
     const std::string folder = OutputFolder();
     static const std::set<std::string> none;
-    const std::string name = ChooseOutputName(folder, BaseName(path), ChkOverwrite->isChecked(),
+    const std::string name = ChooseOutputName(folder, BaseName(path), choice.Overwrite,
                                               addRow ? none : runOutputs_, FileExists);
     // The task writes a temporary file of its own beside this name and takes the
     // name only at its end, so a trial touches no file of the user's.

@@ -11,6 +11,7 @@
 #include "app/QtWindowThread.h"
 #include "app/Seams.h"
 #include "app/WindowCalls.h"
+#include "batch/OutputPlan.h"
 #include "engine/DAzaduVED.h"
 
 class QCheckBox;
@@ -89,7 +90,7 @@ public:
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label10 = nullptr, *Label12 = nullptr;
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QGroupBox* GBOther = nullptr;
-    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr;
+    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
     QLabel* LblProgress = nullptr;
 
@@ -109,6 +110,7 @@ private:
     void WriteSettingsFromControls();
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
+    TPlanChoice PlanChoice() const;
     void SetControlsIdle(bool idle);
     void SetStatus(int row, const std::string& text);
     std::string CellText(int row, int column) const;

@@ -21,6 +21,7 @@ TSettings ReadSettings(const std::string& path) {
     s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
     s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
+    s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
     return s;
 }
 
@@ -32,5 +33,6 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
         {"Overwrite", FlagText(s.Overwrite)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
+        {"CopyTags", FlagText(s.CopyTags)},
     });
 }

@@ -9,6 +9,7 @@ struct TSettings {
     int AudioSampleRate = 4;
     bool Overwrite = true;
     bool ShutdownAfterCompleted = false;
+    bool CopyTags = true;  // the source's tags go into the output
 };
 
 // Missing or unreadable files and keys give the defaults above.

@@ -116,10 +116,11 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.AudioSampleRate = 5;
     s.Overwrite = false;
     s.ShutdownAfterCompleted = true;
+    s.CopyTags = false;
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
-              "Overwrite=False\nShutdownAfterCompleted=True\n");
+              "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -127,6 +128,10 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.AudioSampleRate, 5);
     EXPECT_FALSE(r.Overwrite);
     EXPECT_TRUE(r.ShutdownAfterCompleted);
+    EXPECT_FALSE(r.CopyTags);
+    // Missing, the box is ticked; present, only the exact text "True" ticks it.
+    EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
+    EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
 }
 
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
@@ -138,7 +143,7 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
-              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\n\n[Tail]\nA=1\n");
+              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
