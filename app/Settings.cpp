@@ -21,6 +21,8 @@ TSettings ReadSettings(const std::string& path) {
     s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
     s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
+    s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
+    s.LastAddFolder = ini.ReadString(Section, "LastAddFolder");
     return s;
 }
 
@@ -32,5 +34,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
         {"Overwrite", FlagText(s.Overwrite)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
+        {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
+        {"LastAddFolder", s.LastAddFolder},
     });
 }

@@ -37,6 +37,8 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.AudioSampleRate, 4);
     EXPECT_TRUE(s.Overwrite);  // the stored default ticks the box
     EXPECT_FALSE(s.ShutdownAfterCompleted);
+    EXPECT_EQ(s.SimultaneousConversions, 0);  // one per processor
+    EXPECT_EQ(s.LastAddFolder, "");
 }
 
 TEST(Settings, StoredValuesAreRead) {
@@ -116,10 +118,13 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.AudioSampleRate = 5;
     s.Overwrite = false;
     s.ShutdownAfterCompleted = true;
+    s.SimultaneousConversions = 3;
+    s.LastAddFolder = "/home/u/Radio shows";
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
-              "Overwrite=False\nShutdownAfterCompleted=True\n");
+              "Overwrite=False\nShutdownAfterCompleted=True\nSimultaneousConversions=3\n"
+              "LastAddFolder=/home/u/Radio shows\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -127,6 +132,8 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.AudioSampleRate, 5);
     EXPECT_FALSE(r.Overwrite);
     EXPECT_TRUE(r.ShutdownAfterCompleted);
+    EXPECT_EQ(r.SimultaneousConversions, 3);
+    EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
 }
 
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
@@ -138,7 +145,8 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
-              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\n\n[Tail]\nA=1\n");
+              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nSimultaneousConversions=0\n"
+              "LastAddFolder=\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
