@@ -240,10 +240,12 @@ TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     fs::create_directories(dir.File("y"));
     const std::string lo = MakeRealAc3(dir, "x/song.rm", 1.0, 44100, 1, {440});
     const std::string hi = MakeRealAc3(dir, "y/song.rm", 1.0, 44100, 1, {1500});
-    for (bool overwrite : {false, true}) {
-        SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
+    // Also when the files are converted side by side.
+    for (const auto& [overwrite, atOnce] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
+        SCOPED_TRACE(std::string(overwrite ? "overwriting, " : "keeping, ") + std::to_string(atOnce) + " at once");
         for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
         form->ChkOverwrite->setChecked(overwrite);
+        form->SpnSimultaneous->setValue(atOnce);
         form->BtnClear->click();
         AddThroughDialog({lo, hi, lo});
         ASSERT_EQ(Rows(), 3);
