@@ -285,6 +285,10 @@ public:
     // before. Front ends read it at termination, with ExpectedOutputMs and
     // EndedShort, to tell a file that ended early from a complete one.
     int64_t converted_ms = -1;
+    // The name the first output file got when the last run moved it into place
+    // (another than the one asked for when that was taken meanwhile); empty
+    // when it was not placed. Front ends read it at termination.
+    std::string placed_output;
     // The output length the inputs declare, in milliseconds, less the start
     // offset and at most the recording time; -1 when no input declares one.
     int64_t ExpectedOutputMs() const;

@@ -38,6 +38,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     transcode_outputs = outputs;
     first_output_pos = 0;
     converted_ms = -1;
+    placed_output.clear();
     finished = false;
     read_to_end = false;
     try {
