@@ -616,4 +616,5 @@ void TCustomFFmpeg::FreeFiles() {
     input_decoders.fill(nullptr);
     input_file_count = 0;
     input_decoder_count = 0;
+    ReleaseHookState();
 }
