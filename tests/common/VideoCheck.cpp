@@ -174,6 +174,23 @@ int ReadPictureNumber(const DecodedPicture& p) {
   return number;
 }
 
+double PictureDifference(const DecodedPicture& a, const DecodedPicture& b) {
+  constexpr int kColumns = 8, kRows = 6;
+  const auto cell = [](const DecodedPicture& p, int cx, int cy) {
+    const int x0 = cx * p.width / kColumns, x1 = (cx + 1) * p.width / kColumns;
+    const int y0 = cy * p.height / kRows, y1 = (cy + 1) * p.height / kRows;
+    double sum = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) sum += p.Y(x, y);
+    return (x1 > x0 && y1 > y0) ? sum / ((x1 - x0) * (y1 - y0)) : 0.0;
+  };
+  if (a.y.empty() || b.y.empty()) return 255;
+  double total = 0;
+  for (int cy = 0; cy < kRows; ++cy)
+    for (int cx = 0; cx < kColumns; ++cx) total += std::fabs(cell(a, cx, cy) - cell(b, cx, cy));
+  return total / (kColumns * kRows);
+}
+
 DecodedSound DecodeSound(const std::string& path, std::string* error) {
   DecodedSound sound;
   DecodeFirstStream(path, AVMEDIA_TYPE_AUDIO, [&](const AVFrame* f, double seconds) {

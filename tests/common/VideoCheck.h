@@ -37,6 +37,11 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
 // neither bright nor dark.
 int ReadPictureNumber(const DecodedPicture& p);
 
+// How far apart two pictures of any sizes look: the mean difference of the
+// brightness of an 8x6 grid of cells, each taken over the same share of each
+// picture (0 alike, 255 opposite).
+double PictureDifference(const DecodedPicture& a, const DecodedPicture& b);
+
 // The first channel of the first audio stream, decoded by the media libraries,
 // with the presentation time of its first sample.
 struct DecodedSound {
