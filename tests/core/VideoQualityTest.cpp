@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <map>
 
 #include "tests/common/VideoCheck.h"
 #include "tests/core/TranscodeFixture.h"
@@ -129,6 +131,48 @@ TEST_F(VideoQualityTest, AVariableRateInputKeepsEveryPictureAndTickAtItsTime) {
             EXPECT_NEAR(ticks[i], first_shown[n], frame) << "tick of picture " << n;
         }
     }
+}
+
+
+// sameq: the encoder takes each picture's quantiser from the input picture, so
+// a finely quantised input gives a large output and a coarse one a small
+// output, where the encoder's own rate control makes both alike.
+TEST_F(VideoQualityTest, SameQualityFollowsTheInputsQuantiser) {
+    struct Case {
+        int qscale;
+        bool same;
+    };
+    const Case cases[] = {{3, true}, {20, true}, {3, false}, {20, false}};
+    std::map<std::pair<int, bool>, long> sizes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.qscale) + (c.same ? " sameq" : ""));
+        const std::string src = dir.File("q" + std::to_string(c.qscale) + ".mkv");
+        if (!FileExists(src))
+            MakeFixture(dir, "q" + std::to_string(c.qscale) + ".mkv", "mkv-mpeg4",
+                        {"--qscale", std::to_string(c.qscale), "--audio", "none", "--seconds", "1"});
+        const std::string dst = dir.File("sameq.avi");
+        const std::string vstats = dir.File("vstats.log");
+        std::filesystem::remove(vstats);
+        ASSERT_EQ(ConvertAs(src, dst, TKind{"avi", ".avi", {{"vcodec", "mpeg4"}}}, [&] {
+                      core.same_quality = c.same;
+                      core.SetVstatsFile(vstats);
+                  }),
+                  "")
+            << AllLines();
+        sizes[{c.qscale, c.same}] = FileSize(dst);
+        EXPECT_EQ(DecodePictures(dst).size(), 15u);
+        // Every picture was coded with the input's quantiser.
+        const std::string text = ReadFileBytes(vstats);
+        int lines_with_q = 0;
+        char wanted[32];
+        std::snprintf(wanted, sizeof wanted, "q= %2.1f ", static_cast<double>(c.qscale));
+        for (size_t at = text.find("q= "); at != std::string::npos; at = text.find("q= ", at + 1))
+            lines_with_q += c.same ? text.compare(at, std::strlen(wanted), wanted) == 0 : 1;
+        EXPECT_EQ(lines_with_q, 15) << text;
+    }
+    const auto size = [&](int qscale, bool same) { return sizes[{qscale, same}]; };
+    EXPECT_GT(size(3, true), size(20, true) * 3 / 2);
+    EXPECT_NEAR(size(3, false), size(20, false), size(20, false) / 4);
 }
 
 }  // namespace
