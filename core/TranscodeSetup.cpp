@@ -309,6 +309,9 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         {
+            // The library's own threads (x264's, frame and slice threads) log
+            // with the context: it names the task their lines belong to.
+            ost.enc->opaque = this;
             std::lock_guard<std::mutex> lock(CodecLock);
             TDictionaryPtr own = generic_options.PrivateOptions();
             AVDictionary* raw = own.release();
@@ -358,6 +361,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             }
             break;
         }
+        ist.dec->opaque = this;  // copied into the contexts of its frame threads
         std::lock_guard<std::mutex> lock(CodecLock);
         AVDictionary* raw = options.release();
         const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);
