@@ -166,6 +166,9 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             std::string kind;
             if (!value(kind)) return false;
             if (!ParseOutputKind(kind, o.To, error)) return false;
+        } else if (arg == "--no-subtitles") {
+            if (!flag()) return false;
+            o.Subtitles = false;
         } else if (arg == "--option") {
             std::string pair;
             if (!value(pair)) return false;
@@ -218,6 +221,8 @@ std::string ConvertUsage() {
            "                           vcd, svcd and dvd also as pal-KIND, ntsc-KIND or film-KIND,\n"
            "                           dv and dv50 as pal-KIND or ntsc-KIND; without a prefix the\n"
            "                           input's frame rate decides\n"
+           "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
+           "                           subtitles, mkv bitmap ones too)\n"
            "  -c, --channels 1|2       audio channels (not for the disc kinds: their standard decides)\n"
            "  -b, --bitrate KBPS       " + ListText(BitrateChoices) + "\n"
            "  -r, --sample-rate HZ     " + ListText(SampleRateChoices) + "\n"

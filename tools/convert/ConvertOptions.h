@@ -15,6 +15,7 @@ struct TConvertOptions {
     bool Overwrite = true;
     int Jobs = 1;
     TOutputChoice To{&OutputKinds().front(), ""};  // what is written ("--to")
+    bool Subtitles = true;  // video kinds carry the input's subtitle streams ("--no-subtitles")
     std::vector<std::string> Options;  // "NAME=VALUE" lines of the output record's option text
     bool Info = false;
     bool Quiet = false;

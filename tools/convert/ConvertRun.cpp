@@ -12,6 +12,7 @@
 #include "app/General.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
+#include "tools/convert/SubtitlePlan.h"
 #include "tools/convert/TerminalText.h"
 
 namespace fs = std::filesystem;
@@ -75,7 +76,23 @@ struct TJob {
 struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
     int video_streams = -1;  // -1 when the probe could not read the file
+    std::vector<TProbedStream> streams;
 };
+
+// Bitmap subtitles are those Matroska holds as they are.
+TProbedStream::TType StreamType(const AVCodecParameters* par) {
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: return TProbedStream::Video;
+        case AVMEDIA_TYPE_AUDIO: return TProbedStream::Audio;
+        case AVMEDIA_TYPE_SUBTITLE: break;
+        default: return TProbedStream::Other;
+    }
+    if (par->codec_id == AV_CODEC_ID_DVB_SUBTITLE || par->codec_id == AV_CODEC_ID_DVD_SUBTITLE ||
+        par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE)
+        return TProbedStream::BitmapSubtitle;
+    const AVCodecDescriptor* desc = avcodec.avcodec_descriptor_get(par->codec_id);
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) ? TProbedStream::TextSubtitle : TProbedStream::Other;
+}
 
 // The window reads each file's duration before it tries the file as a task.
 TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
@@ -86,6 +103,9 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             engine.Probe.GetFileInfo(info);
             probed.duration = DurationText(info.Duration);
             probed.video_streams = engine.Probe.VideoStreamCount();
+            if (const AVFormatContext* ctx = engine.Probe.FormatContext())
+                for (unsigned i = 0; i < ctx->nb_streams; ++i)
+                    probed.streams.push_back(TProbedStream{StreamType(ctx->streams[i]->codecpar)});
         }
     } catch (const Exception&) {
     }
@@ -94,9 +114,10 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
 }
 
 // The output record of one kind: the MP3 kind is the window's record; the
-// others name their container and codecs, and leave subtitles out until
-// subtitles can be written.
-TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& option_text) {
+// others name their container and codecs, and carry the subtitles the kind
+// keeps.
+TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& option_text,
+                            const std::vector<TProbedStream>& streams) {
     const TOutputKind& kind = *options.To.kind;
     TOutputOptions output;
     output.FileExt = kind.extension;
@@ -108,10 +129,12 @@ TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& o
         output.AudioBitrate = options.BitrateKbps * 1000;
         output.AudioSampleRate = options.SampleRate;
     }
-    output.DisableSubtitle = kind.needs_video;
+    const TSubtitlePlan subtitles = PlanSubtitles(kind, streams, options.Subtitles);
+    output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
     output.Timestamp = 0.0;
     std::string text;
     for (const std::string& line : OutputKindOptions(options.To)) text += line + "\n";
+    for (const std::string& line : subtitles.options) text += line + "\n";
     output.ExtOptions = text + option_text;
     return output;
 }
@@ -245,7 +268,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             ++failed;
             continue;
         }
-        TOutputOptions output = OutputRecord(options, option_text);
+        TOutputOptions output = OutputRecord(options, option_text, probed.streams);
         const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(
