@@ -4,10 +4,11 @@
 
 namespace ardentix::test {
 
-SubtitleStream ReadSubtitles(const std::string& path, int which) {
+SubtitleStream ReadSubtitles(const std::string& path, int which, const char* format) {
   SubtitleStream out;
   AVFormatContext* ic = nullptr;
-  if (avformat.avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
+  const AVInputFormat* forced = format ? avformat.av_find_input_format(format) : nullptr;
+  if (avformat.avformat_open_input(&ic, path.c_str(), forced, nullptr) < 0) {
     out.error = "cannot open";
     return out;
   }

@@ -24,7 +24,8 @@ struct SubtitleStream {
   std::vector<SubtitlePacket> packets;
 };
 
-// The subtitle stream at position `which` among the file's subtitle streams.
-SubtitleStream ReadSubtitles(const std::string& path, int which = 0);
+// The subtitle stream at position `which` among the file's subtitle streams;
+// format: the container's name when the file is too short to be recognised.
+SubtitleStream ReadSubtitles(const std::string& path, int which = 0, const char* format = nullptr);
 
 }  // namespace ardentix::test
