@@ -107,8 +107,9 @@ void TCustomFFmpeg::EncodeSubtitle(AVFormatContext* os, TOutputStreamState& ost,
                                  : 0;
     const int64_t start = avutil.av_rescale_q(pts, ist.stream->time_base, out_tb);
     // A DVB page stays on screen until another replaces it: the second packet
-    // is an empty page at the end time, which clears the screen.
-    const int packets = dvb ? 2 : 1;
+    // is an empty page at the end time, which clears the screen. A page
+    // without an end time is left to the next one.
+    const int packets = dvb && shown.end_display_time > 0 ? 2 : 1;
     for (int i = 0; i < packets; ++i) {
         if (i == 1) shown.num_rects = 0;
         const int size = avcodec.avcodec_encode_subtitle(enc, buffer, kSubtitleBufferSize, &shown);
@@ -124,7 +125,7 @@ void TCustomFFmpeg::EncodeSubtitle(AVFormatContext* os, TOutputStreamState& ost,
             pkt->duration = avutil.av_rescale_q(shown.end_display_time, kMilliseconds, out_tb);
             // The page that clears the one before goes first, unless this page
             // comes as soon or sooner and replaces that one itself.
-            if (dvb && ost.pending_clear && ost.pending_clear->pts >= pkt->pts)
+            if (ost.pending_clear && ost.pending_clear->pts >= pkt->pts)
                 avcodec.av_packet_unref(ost.pending_clear.get());
             FlushSubtitles(os, ost);
             WriteSubtitlePacket(os, ost, pkt);

@@ -117,6 +117,31 @@ TEST_F(SubtitleTest, DvbPagesAreShownAndClearedAtTheirTimes) {
     if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(dst, "Text", "Format"), "DVB Subtitle");
 }
 
+// Damaged subtitle inputs (cut short, bytes flipped) end as a conversion or a
+// failure with a message, never as a crash; what is written reads back.
+TEST_F(SubtitleTest, DamagedSubtitleInputsEndCleanly) {
+    const std::vector<std::string> small = {"--size", "64x48", "--fps", "5", "--audio", "none"};
+    const std::string srt = MakeFixture(dir, "cues.mkv", "mkv-srt", small);
+    const std::string dvb = MakeFixture(dir, "pages.ts", "ts-dvbsub", small);
+    struct Case {
+        std::string src, scodec, ext;
+    };
+    const Case cases[] = {
+        {MakeCut(srt, 70, dir.File("cut.mkv")), "ass", ".mkv"},
+        {Corrupt(srt, dir.File("flipped.mkv"), 0.3, 7), "mov_text", ".mp4"},
+        {MakeCut(dvb, 60, dir.File("cut.ts")), "dvbsub", ".ts"},
+        {Corrupt(dvb, dir.File("flipped.ts"), 0.2, 5), "dvbsub", ".ts"},
+        {Corrupt(dvb, dir.File("flipped2.ts"), 0.05, 3), "copy", ".mkv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src + " -> " + c.scodec);
+        const std::string dst = dir.File("damaged" + c.ext);
+        const std::string error = ConvertSubtitles(c.src, dst, {{"scodec", c.scodec}});
+        if (!error.empty() || !FileExists(dst)) continue;
+        EXPECT_EQ(ReadSubtitles(dst).error, "") << AllLines();
+    }
+}
+
 }  // namespace
 }  // namespace transcodetest
 
@@ -237,6 +262,8 @@ TEST_F(SubtitleEncodeTest, DvbPagesGoOutAsAPageAndAPageThatClearsIt) {
         {"two pages apart", {{s, 0, 1000}, {3 * s, 0, 500}}, false, {s, 2 * s, 3 * s, 3 * s + s / 2}, {1, 0, 1, 0}, "", ""},
         // The second page comes before the first one's end and replaces it.
         {"a page replaced early", {{s, 0, 3000}, {2 * s, 0, 500}}, false, {s, 2 * s, 2 * s + s / 2}, {1, 1, 0}, "", ""},
+        // Without an end time a page stays until the next one.
+        {"a page without an end", {{s, 0, 0}, {2 * s, 0, 0}}, false, {s, 2 * s}, {1, 1}, "", ""},
         {"no pts", {{kNoPts, 0, 1000}}, false, {}, {}, "", "Subtitle packets must have a pts"},
         {"no pts with xerror", {{kNoPts, 0, 1000}}, true, {}, {}, "Subtitle packets must have a pts", ""},
         // A page the encoder refuses: nothing is written, the reason is logged.

@@ -697,18 +697,25 @@ TEST_F(ConvertToolTest, VideoKindsCarryTheSubtitlesTheirContainerHolds) {
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string file = out + fs::path(c.src).stem().string() + c.ext;
         ASSERT_TRUE(fs::exists(file)) << run.out;
+        if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(file, "Video", "Format"), "AVC");
         const SubtitleStream subs = ReadSubtitles(file);
         EXPECT_EQ(subs.streams, c.streams);
         EXPECT_EQ(subs.codec, c.codec);
-        ASSERT_EQ(subs.packets.size(), c.packets);
         if (c.codec == "dvb_subtitle") {
+            ASSERT_EQ(subs.packets.size(), c.packets);
             for (size_t i = 0; i < subs.packets.size(); ++i) EXPECT_EQ(subs.packets[i].rects, i % 2 == 0 ? 1 : 0) << i;
-        } else if (c.packets > 0) {
-            EXPECT_NEAR(subs.packets[0].seconds, 0.2, 0.002);
-            EXPECT_NE(subs.packets[0].text.find("First cue"), std::string::npos) << subs.packets[0].text;
-            EXPECT_NEAR(subs.packets[2].seconds, 1.5, 0.002);
+            continue;
         }
-        if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(file, "Video", "Format"), "AVC");
+        // MP4's timed text fills the gaps between cues with empty samples.
+        std::vector<SubtitlePacket> cues;
+        for (const SubtitlePacket& p : subs.packets)
+            if (!p.text.empty()) cues.push_back(p);
+        ASSERT_EQ(cues.size(), c.packets);
+        if (c.packets > 0) {
+            EXPECT_NEAR(cues[0].seconds, 0.2, 0.002);
+            EXPECT_NE(cues[0].text.find("First cue"), std::string::npos) << cues[0].text;
+            EXPECT_NEAR(cues[2].seconds, 1.5, 0.002);
+        }
     }
     EXPECT_NE(Convert({"--help"}).out.find("--no-subtitles"), std::string::npos);
 }
