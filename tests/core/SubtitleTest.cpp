@@ -258,7 +258,8 @@ TEST_F(SubtitleEncodeTest, DvbPagesGoOutAsAPageAndAPageThatClearsIt) {
     constexpr int64_t s = 90000;  // one second
     const Case cases[] = {
         {"shown from 1 s to 3 s", {{0, 1000, 3000}}, false, {s, 3 * s}, {1, 0}, "", ""},
-        {"two pages apart", {{s, 0, 1000}, {3 * s, 0, 500}}, false, {s, 2 * s, 3 * s, 3 * s + s / 2}, {1, 0, 1, 0}, "", ""},
+        {"two pages apart", {{s, 0, 1000}, {3 * s, 0, 500}}, false, {s, 2 * s, 3 * s, 3 * s + s / 2}, {1, 0, 1, 0},
+         "", ""},
         // The second page comes before the first one's end and replaces it.
         {"a page replaced early", {{s, 0, 3000}, {2 * s, 0, 500}}, false, {s, 2 * s, 2 * s + s / 2}, {1, 1, 0}, "", ""},
         // Without an end time a page stays until the next one.
