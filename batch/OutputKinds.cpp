@@ -5,14 +5,15 @@ namespace {
 // MP3 tags are ID3v2.3, which most players read, with an ID3v1 tag at the end
 // for the oldest ones. MP4 and Matroska carry H.264 at x264's own default
 // constant quality (crf 23) with its default preset. MP4 puts its index first
-// so that a player can start before the whole file is there.
+// so that a player can start before the whole file is there. Text subtitles
+// become MP4's timed text or ASS; only Matroska holds bitmap ones.
 const std::vector<TOutputKind> Kinds = {
     {"mp3", ".mp3", "", "", "libmp3lame", "", false, false, true, "id3v2_version=3\nwrite_id3v1=1",
      "MP3 audio (the window's record)"},
     {"mp4", ".mp4", "mp4", "libx264", "aac", "", true, false, true, "crf=23\nmovflags=+faststart",
-     "H.264 video and AAC audio in MP4"},
+     "H.264 video and AAC audio in MP4", "mov_text", false},
     {"mkv", ".mkv", "matroska", "libx264", "aac", "", true, false, true, "crf=23",
-     "H.264 video and AAC audio in Matroska"},
+     "H.264 video and AAC audio in Matroska", "ass", true},
     {"vcd", ".mpg", "", "", "", "vcd", true, true, false, "", "Video CD (MPEG-1)"},
     {"svcd", ".mpg", "", "", "", "svcd", true, true, false, "", "Super Video CD (MPEG-2)"},
     {"dvd", ".mpg", "", "", "", "dvd", true, true, false, "", "DVD-Video (MPEG-2, AC-3)"},

@@ -17,6 +17,8 @@ struct TOutputKind {
     bool audio_settings;      // channels, bit rate and sample rate are the user's
     const char* options;      // further engine options, "NAME=VALUE" lines
     const char* description;  // one line for the help text
+    const char* text_subtitles = "";  // the format text subtitles become; "" none are kept
+    bool bitmap_subtitles = false;    // bitmap subtitles (DVB, DVD, Blu-ray) are kept as they are
 };
 
 // Every kind, in the order the help text lists them; the first is the default.

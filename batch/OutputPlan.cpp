@@ -107,7 +107,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
         output.AudioSampleRate = PlannedSampleRate(choice.Audio, source);
         if (!vbr) output.AudioBitrate = choice.Audio.BitrateKbps * 1000;
     }
-    // Subtitles are left out of video kinds until subtitles can be written.
+    // Video kinds leave subtitles out unless the front end plans them (PlanSubtitles).
     output.DisableSubtitle = kind.needs_video;
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);

@@ -25,6 +25,8 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
     if (ist.decoding_needed) {
         if (type == AVMEDIA_TYPE_VIDEO) {
             if (DecodeVideo(ist, ist_index, pkt) < 0) return -1;
+        } else if (type == AVMEDIA_TYPE_SUBTITLE) {
+            if (DecodeSubtitle(ist, ist_index, pkt) < 0) return -1;
         } else if (type != AVMEDIA_TYPE_AUDIO || DecodeAudio(ist, ist_index, pkt) < 0) {
             return -1;
         }

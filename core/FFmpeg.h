@@ -285,6 +285,15 @@ public:
     // Synchronises, formats and encodes one picture; frame_size: the last packet's bytes.
     void EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
                           int& frame_size);
+    // Encodes one decoded subtitle into one packet (two for DVB: the page, then
+    // a page that clears it at its end time, held back until the next page:
+    // one that comes earlier replaces it) and writes them; pts in the input
+    // stream's time base. A subtitle without pts raises with xerror, else is
+    // logged and skipped.
+    void EncodeSubtitle(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
+                        int64_t pts);
+    // Writes the clearing page a DVB stream holds back; at the end of its input.
+    void FlushSubtitles(AVFormatContext* os, TOutputStreamState& ost);
 
     std::vector<TInputFileState> file_table;
     std::vector<std::unique_ptr<TInputStreamState>> ist_table;
@@ -401,6 +410,11 @@ private:
     bool FromBitmap(TRgbContext& rgb, AVFrame* picture);
     // Releases the plug-ins and resets the hook and preview state (the run's clean-up).
     void ReleaseHookState();
+    // subtitle path
+    int DecodeSubtitle(TInputStreamState& ist, int ist_index, AVPacket* pkt);
+    void OpenDecoder(TInputStreamState& ist, int ist_index);
+    void PrepareSubtitleEncoder(TOutputStreamState& ost, TInputStreamState& ist, int ist_index);
+    void WriteSubtitlePacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt);
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
     void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
@@ -419,6 +433,10 @@ private:
     TRgbContext preview_rgb;     // the preview's bitmap
     std::unique_ptr<TPreviewWindow> previewer;  // under PreviewLock
     int64_t last_preview_time = 0;  // microseconds of the preview clock
+    // Encoded subtitles, 65536 bytes once the first subtitle is encoded; kept
+    // for the life of the transcoder.
+    TAvBuffer subtitle_buffer;
+    TPacketPtr subtitle_packet;  // the packet that carries it, made with it
 
 public:
 

@@ -383,6 +383,9 @@ void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file, int file_index) {
     const AVCodec* by_name = nullptr;
     if (!copy && !FindCodecId(subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, codec_id, &by_name))
         throw FFmpegException(last_error);
+    // Without a name the container's own subtitle format, as for video and audio.
+    if (!copy && subtitle_codec_name.empty())
+        codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
     std::pair<AVStream*, TCodecContextPtr> made;
     try {
         made = NewStream(oc, AVMEDIA_TYPE_SUBTITLE);

@@ -100,6 +100,10 @@ struct TOutputStreamState {
     AVFilterContext* output_filter = nullptr;  // owned by filter_graph
     TFramePtr filtered_picture;           // reused for each picture pulled from the chain
 
+    // subtitles: the empty DVB page that clears the last one shown, held back
+    // until the next page (which may come first and replace it) or the end
+    TPacketPtr pending_clear;
+
     // bitstream filters in chain order, made once the codec parameters are known
     std::vector<TBsfPtr> bsfs;
     std::vector<TPacketPtr> bsf_kept;  // per filter: the packet it was given, until it answered

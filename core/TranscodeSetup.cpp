@@ -268,8 +268,9 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 SetUpVideoEncoder(ost, ist);
                 break;
             case AVMEDIA_TYPE_SUBTITLE:
-                throw FFmpegException(FormatText("Subtitle encoding is not supported (output stream #%d.%d)",
-                                                 ost.file_index, ost.index));
+                ist.decoding_needed = 1;
+                ost.encoding_needed = 1;
+                break;
             default:
                 throw FFmpegException("invalid codec_type of output stream");
             }
@@ -308,6 +309,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         if (!codec)
             throw FFmpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
+        if (ost.enc->codec_type == AVMEDIA_TYPE_SUBTITLE)
+            PrepareSubtitleEncoder(ost, *ist_table[ost.source_index], ost.source_index);
         {
             // The library's own threads (x264's, frame and slice threads) log
             // with the context: it names the task their lines belong to.
@@ -334,43 +337,8 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
 
     // 12: decoders
-    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
-        TInputStreamState& ist = *ist_table[k];
-        if (!ist.decoding_needed) continue;
-        const AVCodec* codec = (k < input_decoder_count && input_decoders[k]) ? input_decoders[k]
-                                                                               : avcodec.avcodec_find_decoder(ist.dec->codec_id);
-        if (!codec)
-            throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
-                                             ist.file_index, ist.index));
-        ist.dec->pkt_timebase = ist.stream->time_base;
-        // sameq codes each picture with its input picture's quantiser, which
-        // decoders give only with the coding parameters they export.
-        if (same_quality && ist.dec->codec_type == AVMEDIA_TYPE_VIDEO)
-            ist.dec->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
-        // The decoder is asked for the channel count of the encoder it feeds;
-        // decoders that can mix down (AC-3) do it with the stream's own levels.
-        TDictionaryPtr options;
-        for (const auto& ost : ost_table) {
-            if (ost->source_index != k || !ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO)
-                continue;
-            const int wanted = ost->enc->ch_layout.nb_channels;
-            if ((wanted == 1 || wanted == 2) && ist.dec->ch_layout.nb_channels > wanted) {
-                AVDictionary* raw = nullptr;
-                avutil.av_dict_set(&raw, "downmix", wanted == 1 ? "mono" : "stereo", 0);
-                options.reset(raw);
-            }
-            break;
-        }
-        ist.dec->opaque = this;  // copied into the contexts of its frame threads
-        std::lock_guard<std::mutex> lock(CodecLock);
-        AVDictionary* raw = options.release();
-        const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);
-        options.reset(raw);  // what the decoder did not take
-        if (r < 0)
-            throw FFmpegException(
-                FormatText("Error while opening codec for input stream #%d.%d", ist.file_index, ist.index));
-        AddOpenDecoder(ist);
-    }
+    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
+        if (ist_table[k]->decoding_needed) OpenDecoder(*ist_table[k], k);
 
     // 13: initial timestamps
     for (auto& ist : ist_table) {
@@ -502,6 +470,48 @@ void TCustomFFmpeg::OpenPassLogFile(TOutputStreamState& ost, int position) {
     // The encoder context keeps it; the encoder's closing frees it.
     avutil.av_freep(&ost.enc->stats_in);
     ost.enc->stats_in = buf;
+}
+
+// Opens the decoder of one input stream, forced by name or found by its codec
+// id; one opened already (for a subtitle encoder) stays as it is.
+void TCustomFFmpeg::OpenDecoder(TInputStreamState& ist, int ist_index) {
+    if (std::any_of(open_decoders.begin(), open_decoders.end(),
+                    [&](const TOpenCodec& node) { return node.record == &ist; }))
+        return;
+    const AVCodec* codec = (ist_index < input_decoder_count && input_decoders[ist_index])
+                               ? input_decoders[ist_index]
+                               : avcodec.avcodec_find_decoder(ist.dec->codec_id);
+    if (!codec)
+        throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
+                                         ist.file_index, ist.index));
+    ist.dec->pkt_timebase = ist.stream->time_base;
+    // sameq codes each picture with its input picture's quantiser, which
+    // decoders give only with the coding parameters they export.
+    if (same_quality && ist.dec->codec_type == AVMEDIA_TYPE_VIDEO)
+        ist.dec->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
+    // The decoder is asked for the channel count of the encoder it feeds;
+    // decoders that can mix down (AC-3) do it with the stream's own levels.
+    TDictionaryPtr options;
+    for (const auto& ost : ost_table) {
+        if (ost->source_index != ist_index || !ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        const int wanted = ost->enc->ch_layout.nb_channels;
+        if ((wanted == 1 || wanted == 2) && ist.dec->ch_layout.nb_channels > wanted) {
+            AVDictionary* raw = nullptr;
+            avutil.av_dict_set(&raw, "downmix", wanted == 1 ? "mono" : "stereo", 0);
+            options.reset(raw);
+        }
+        break;
+    }
+    ist.dec->opaque = this;  // copied into the contexts of its frame threads
+    std::lock_guard<std::mutex> lock(CodecLock);
+    AVDictionary* raw = options.release();
+    const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);
+    options.reset(raw);  // what the decoder did not take
+    if (r < 0)
+        throw FFmpegException(
+            FormatText("Error while opening codec for input stream #%d.%d", ist.file_index, ist.index));
+    AddOpenDecoder(ist);
 }
 
 void TCustomFFmpeg::MakeBitstreamFilters(TOutputStreamState& ost) {

@@ -60,12 +60,15 @@ void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamS
     // The size limit holds within the packet that crossed it: the reading loop
     // stops then, but packets already on their way (an encoder thread, the
     // drain at the end) must not grow the file further.
-    if (file_size_limit != 0 && os == transcode_outputs[0] && first_output_pos > file_size_limit) return;
+    if (file_size_limit != 0 && transcode_outputs && os == transcode_outputs[0] &&
+        first_output_pos > file_size_limit)
+        return;
     const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (ts != AV_NOPTS_VALUE) ost.cur_pts = ts + (pkt->duration > 0 ? pkt->duration : 0);
     int r = avformat.av_interleaved_write_frame(os, pkt);
     // The byte stream keeps a failed write (a full disk) to itself until asked.
     if (r >= 0 && os->pb && os->pb->error < 0) r = os->pb->error;
     if (r < 0) throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
-    if (os == transcode_outputs[0] && os->pb) first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);
+    if (transcode_outputs && os == transcode_outputs[0] && os->pb)
+        first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);
 }

@@ -15,6 +15,7 @@
 #include "binding/FFmpegLoader.h"
 #include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
+#include "tests/common/SubtitleCheck.h"
 #include "tests/common/VideoCheck.h"
 #include "tests/common/LocalNames.h"
 #include <gtest/gtest.h>
@@ -868,4 +869,57 @@ TEST_F(ConvertToolTest, SameAsSourceAndQualityChoices) {
         if (HaveMediaInfo())
             EXPECT_EQ(MediaInfoField(out + c.mp3, "Audio", "BitRate_Mode"), c.vbr ? "VBR" : "CBR") << c.args[0];
     }
+
+// Video kinds carry the input's subtitles in the forms their container holds:
+// read back with the libraries, each cue at its time with its words.
+TEST_F(ConvertToolTest, VideoKindsCarryTheSubtitlesTheirContainerHolds) {
+    ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+    const std::vector<std::string> small = {"--size", "64x48", "--fps", "5", "--audio", "none"};
+    const std::string srt = MakeFixture(dir, "cues.mkv", "mkv-srt", small);
+    const std::string dvb = MakeFixture(dir, "pages.ts", "ts-dvbsub", small);
+    struct Case {
+        std::string src, to, flag, ext;
+        int streams;        // subtitle streams in the output
+        std::string codec;  // of the first
+        size_t packets;
+    };
+    const Case cases[] = {
+        {srt, "mp4", "", ".mp4", 1, "mov_text", 3},
+        {srt, "mkv", "", ".mkv", 1, "ass", 3},
+        {srt, "mkv", "--no-subtitles", ".mkv", 0, "", 0},
+        // DVB pages stay as they came, each with the page that clears it.
+        {dvb, "mkv", "", ".mkv", 1, "dvb_subtitle", 6},
+        {dvb, "mp4", "", ".mp4", 0, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src + " --to " + c.to + " " + c.flag);
+        fs::remove_all(out);
+        std::vector<std::string> args = {"-q", "-j", "1", "-o", out, "--to", c.to};
+        if (!c.flag.empty()) args.push_back(c.flag);
+        args.push_back(c.src);
+        const TRun run = Convert(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + fs::path(c.src).stem().string() + c.ext;
+        ASSERT_TRUE(fs::exists(file)) << run.out;
+        if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(file, "Video", "Format"), "AVC");
+        const SubtitleStream subs = ReadSubtitles(file);
+        EXPECT_EQ(subs.streams, c.streams);
+        EXPECT_EQ(subs.codec, c.codec);
+        if (c.codec == "dvb_subtitle") {
+            ASSERT_EQ(subs.packets.size(), c.packets);
+            for (size_t i = 0; i < subs.packets.size(); ++i) EXPECT_EQ(subs.packets[i].rects, i % 2 == 0 ? 1 : 0) << i;
+            continue;
+        }
+        // MP4's timed text fills the gaps between cues with empty samples.
+        std::vector<SubtitlePacket> cues;
+        for (const SubtitlePacket& p : subs.packets)
+            if (!p.text.empty()) cues.push_back(p);
+        ASSERT_EQ(cues.size(), c.packets);
+        if (c.packets > 0) {
+            EXPECT_NEAR(cues[0].seconds, 0.2, 0.002);
+            EXPECT_NE(cues[0].text.find("First cue"), std::string::npos) << cues[0].text;
+            EXPECT_NEAR(cues[2].seconds, 1.5, 0.002);
+        }
+    }
+    EXPECT_NE(Convert({"--help"}).out.find("--no-subtitles"), std::string::npos);
 }

@@ -186,6 +186,9 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             std::string kind;
             if (!value(kind)) return false;
             if (!ParseOutputKind(kind, o.Plan.To, error)) return false;
+        } else if (arg == "--no-subtitles") {
+            if (!flag()) return false;
+            o.Subtitles = false;
         } else if (arg == "--option") {
             std::string pair;
             if (!value(pair)) return false;
@@ -245,6 +248,8 @@ std::string ConvertUsage() {
            "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
            "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
            "                           nearest the source's (16000 for 16 kHz speech)\n"
+           "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
+           "                           subtitles, mkv bitmap ones too)\n"
            "      --overwrite          replace existing output files of the same name\n"
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
            "      --no-tags            leave the source's tags (title, artist, ...) out\n"

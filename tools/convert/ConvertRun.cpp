@@ -12,6 +12,7 @@
 #include "batch/General.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
+#include "batch/SubtitlePlan.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
@@ -78,7 +79,23 @@ struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
     int video_streams = -1;  // -1 when the probe could not read the file
     TSourceFacts source;     // what the output plan takes from the file
+    std::vector<TProbedStream> streams;
 };
+
+// Bitmap subtitles are those Matroska holds as they are.
+TProbedStream::TType StreamType(const AVCodecParameters* par) {
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: return TProbedStream::Video;
+        case AVMEDIA_TYPE_AUDIO: return TProbedStream::Audio;
+        case AVMEDIA_TYPE_SUBTITLE: break;
+        default: return TProbedStream::Other;
+    }
+    if (par->codec_id == AV_CODEC_ID_DVB_SUBTITLE || par->codec_id == AV_CODEC_ID_DVD_SUBTITLE ||
+        par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE)
+        return TProbedStream::BitmapSubtitle;
+    const AVCodecDescriptor* desc = avcodec.avcodec_descriptor_get(par->codec_id);
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) ? TProbedStream::TextSubtitle : TProbedStream::Other;
+}
 
 // The window reads each file's duration before it tries the file as a task.
 TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
@@ -90,6 +107,9 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             probed.duration = DurationText(info.Duration);
             probed.video_streams = engine.Probe.VideoStreamCount();
             probed.source = SourceFacts(engine.Probe);
+            if (const AVFormatContext* ctx = engine.Probe.FormatContext())
+                for (unsigned i = 0; i < ctx->nb_streams; ++i)
+                    probed.streams.push_back(TProbedStream{StreamType(ctx->streams[i]->codecpar)});
         }
     } catch (const Exception&) {
     }
@@ -240,6 +260,10 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             continue;
         }
         TOutputOptions output = PlanOutput(options.Plan, probed.source);
+        // Video kinds carry the subtitle streams their container holds.
+        const TSubtitlePlan subtitles = PlanSubtitles(*options.Plan.To.kind, probed.streams, options.Subtitles);
+        output.DisableSubtitle = options.Plan.To.kind->needs_video && subtitles.carried == 0;
+        for (const std::string& line : subtitles.options) output.ExtOptions += line + "\n";
         const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(

@@ -1,0 +1,25 @@
+#pragma once
+// Which subtitle streams of an input an output kind carries, and the engine
+// options that say so. Plain data without the libraries, so it reads the same
+// for the window.
+#include <string>
+#include <vector>
+
+#include "batch/OutputKinds.h"
+
+// One stream of an input, in file order, as the probe saw it.
+struct TProbedStream {
+    enum TType { Other, Video, Audio, TextSubtitle, BitmapSubtitle };
+    TType type = Other;
+};
+
+struct TSubtitlePlan {
+    // "NAME=VALUE" lines for the output record's option text; empty when no
+    // subtitle stream is carried.
+    std::vector<std::string> options;
+    int carried = 0;  // subtitle streams the output gets
+};
+
+// Text subtitles become the kind's text format, bitmap subtitles are copied
+// where the kind keeps them; the rest, and all with `keep` false, are left out.
+TSubtitlePlan PlanSubtitles(const TOutputKind& kind, const std::vector<TProbedStream>& streams, bool keep);
