@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
+
+#include "binding/Utf8.h"
 
 namespace {
 
@@ -75,21 +78,26 @@ std::vector<uint8_t> CommentBody(const std::vector<uint8_t>& body) {
     return comm;
 }
 
+// A lead byte and fewer continuation bytes than it announces: the start of a
+// sequence that did not fit.
+bool CutShort(std::string_view rest) {
+    const auto lead = static_cast<unsigned char>(rest[0]);
+    const size_t length = (lead & 0xe0) == 0xc0 ? 2 : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 ? 4 : 0;
+    if (rest.size() >= length) return false;
+    for (size_t k = 1; k < rest.size(); ++k)
+        if ((static_cast<unsigned char>(rest[k]) & 0xc0) != 0x80) return false;
+    return true;
+}
+
 // UTF-8 bytes as Latin-1, "?" for characters beyond it; false when the bytes
 // are no UTF-8. In a full field a sequence cut short at the very end (the
 // muxer cuts fields by bytes) is dropped.
 bool Latin1(const std::vector<uint8_t>& utf8, bool full, std::vector<uint8_t>& latin) {
-    for (size_t i = 0; i < utf8.size();) {
-        const uint8_t lead = utf8[i];
-        const size_t length = lead < 0x80 ? 1 : (lead & 0xe0) == 0xc0 ? 2 : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 ? 4 : 0;
-        if (length == 0) return false;
-        uint32_t cp = length == 1 ? lead : lead & (0x7f >> length);
-        for (size_t k = 1; k < length; ++k) {
-            if (i + k >= utf8.size()) return full;
-            if ((utf8[i + k] & 0xc0) != 0x80) return false;
-            cp = (cp << 6) | (utf8[i + k] & 0x3f);
-        }
-        if (length > 1 && cp < 0x80) return false;  // an overlong form
+    const std::string_view text(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+    uint32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) return full && CutShort(text.substr(i));
         latin.push_back(cp <= 0xff ? static_cast<uint8_t>(cp) : '?');
         i += length;
     }

@@ -248,7 +248,7 @@ std::string ConvertUsage() {
            "      --overwrite          replace existing output files of the same name\n"
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
            "      --no-tags            leave the source's tags (title, artist, ...) out\n"
-           "      --tags               copy them (the default)\n"
+           "      --tags               copy them (default: the window's \"Copy tags\")\n"
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
            "      --info               show what each file holds and convert nothing\n"
