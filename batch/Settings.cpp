@@ -22,6 +22,8 @@ TSettings ReadSettings(const std::string& path) {
     s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
     s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
+    s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
+    s.LastAddFolder = ini.ReadString(Section, "LastAddFolder");
     return s;
 }
 
@@ -34,5 +36,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"Overwrite", FlagText(s.Overwrite)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
         {"CopyTags", FlagText(s.CopyTags)},
+        {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
+        {"LastAddFolder", s.LastAddFolder},
     });
 }

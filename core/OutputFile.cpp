@@ -592,6 +592,7 @@ void TCustomFFmpeg::PlaceOutputFiles() {
             Log(0, FormatText("'%s' exists: the stopped conversion is not kept", file.final_path.c_str()));
         else if (placed != file.final_path)
             Log(0, FormatText("'%s' was taken meanwhile: saved as '%s'", file.final_path.c_str(), placed.c_str()));
+        if (i == 0) placed_output = placed;
         file.temp_path.clear();
     }
 }
@@ -615,4 +616,5 @@ void TCustomFFmpeg::FreeFiles() {
     input_decoders.fill(nullptr);
     input_file_count = 0;
     input_decoder_count = 0;
+    ReleaseHookState();
 }
