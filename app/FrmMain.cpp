@@ -28,10 +28,10 @@
 #include <filesystem>
 
 #include "app/FrmAbout.h"
-#include "batch/General.h"
 #include "app/JobList.h"
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
+#include "batch/General.h"
 #include "batch/Settings.h"
 #include "core/FFmpegException.h"
 #include "core/OutputPlace.h"

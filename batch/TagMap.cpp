@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "binding/Utf8.h"
+
 namespace {
 
 // One row per output tag: the name the muxer maps to its frame, then the source
@@ -34,28 +36,6 @@ bool SameKey(const std::string& a, const char* b) {
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return i == a.size() && !b[i];
-}
-
-bool IsUtf8(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-        const unsigned char lead = byte(i);
-        size_t length;
-        uint32_t cp, min;
-        if (lead < 0x80) { ++i; continue; }
-        if ((lead & 0xe0) == 0xc0) length = 2, min = 0x80, cp = lead & 0x1f;
-        else if ((lead & 0xf0) == 0xe0) length = 3, min = 0x800, cp = lead & 0x0f;
-        else if ((lead & 0xf8) == 0xf0) length = 4, min = 0x10000, cp = lead & 0x07;
-        else return false;
-        if (i + length > text.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xc0) != 0x80) return false;
-            cp = (cp << 6) | (byte(i + k) & 0x3f);
-        }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
-        i += length;
-    }
-    return true;
 }
 
 // Windows-1252's 0x80..0x9f; the five holes read as the C1 controls of Latin-1.

@@ -796,11 +796,13 @@ TEST_F(ConvertToolTest, TheSourcesTagsAreReadBackFromTheMp3) {
     struct {
         const char* name;
         std::string title, author, copyright, comment;
+        std::string v1title;  // the ID3v1 title: Latin-1, "?" for what it cannot hold
     } const cases[] = {
-        {"ascii", "Morning Talk", "Radio One", "(c) 2001 Radio One", "Recorded live"},
-        {"latin", "Caf\xc3\xa9 cr\xc3\xa8me", "Bj\xc3\xb6rk", "\xc2\xa9 Soci\xc3\xa9t\xc3\xa9", "d\xc3\xa9j\xc3\xa0 vu"},
+        {"ascii", "Morning Talk", "Radio One", "(c) 2001 Radio One", "Recorded live", "Morning Talk"},
+        {"latin", "Caf\xc3\xa9 cr\xc3\xa8me", "Bj\xc3\xb6rk", "\xc2\xa9 Soci\xc3\xa9t\xc3\xa9", "d\xc3\xa9j\xc3\xa0 vu",
+         "Caf\xe9 cr\xe8me"},
         {"beyond latin", "\xe6\x97\xa5\xe6\x9c\xac \xce\xa9mega", "\xd0\x91\xd0\xbe\xd1\x80\xd0\xb8\xd1\x81",
-         "\xe2\x84\x97 2001", "\xe2\x99\xaa long comment"},
+         "\xe2\x84\x97 2001", "\xe2\x99\xaa long comment", "?? ?mega"},
     };
     for (const auto& c : cases) {
         const std::string src = MakeFixture(dir, std::string(c.name) + ".rm", "rm-ac3",
@@ -816,6 +818,7 @@ TEST_F(ConvertToolTest, TheSourcesTagsAreReadBackFromTheMp3) {
         const std::string bytes = Bytes(mp3);
         ASSERT_GT(bytes.size(), 128u);
         EXPECT_EQ(bytes.substr(bytes.size() - 128, 3), "TAG") << c.name;
+        EXPECT_EQ(bytes.substr(bytes.size() - 125, c.v1title.size() + 1), c.v1title + '\0') << c.name;
         const std::string v2 = bytes.substr(0, bytes.size() - 128);
         EXPECT_EQ(v2.substr(0, 4), std::string("ID3\x03", 4)) << c.name;
         EXPECT_NE(v2.find("COMM"), std::string::npos) << c.name;

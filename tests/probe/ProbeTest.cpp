@@ -149,6 +149,34 @@ TEST_F(ProbeTest, NamesThatLookLikeAddressesAreLocalFiles) {
     EXPECT_EQ(listener.Connections(), 0);
 }
 
+// What the output plan reads: the first audio stream's shape and the tags in full.
+TEST_F(ProbeTest, AudioShapeAndTagsOfTheFile) {
+    const std::string longTitle(600, 't');
+    struct {
+        std::string file;
+        int rate, channels;
+        std::string title;  // "" none
+    } const cases[] = {
+        {MakeWav(dir, "speech.wav", 0.5, 16000, 1), 16000, 1, ""},
+        {MakeFixture(dir, "six.wav", "wav", {"--seconds", "0.5", "--rate", "48000", "--channels", "6"}), 48000, 6, ""},
+        {MakeFixture(dir, "t.rm", "rm-ac3", {"--seconds", "0.5", "--title", longTitle}), 44100, 2, longTitle},
+        {MakeRealVideo(dir, "silent.rm", 0.5, "rv10", RealAudio::None), -1, -1, "Ardentix test signal"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(probe.Open(c.file)) << probe.LastError();
+        EXPECT_EQ(probe.AudioSampleRate(), c.rate) << c.file;
+        EXPECT_EQ(probe.AudioChannels(), c.channels) << c.file;
+        std::string title;
+        for (const auto& [key, value] : probe.Tags())
+            if (key == "title") title = value;
+        EXPECT_EQ(title, c.title) << c.file << ": kept whole, past the 511 bytes of the info record";
+        probe.Close();
+    }
+    EXPECT_EQ(probe.AudioSampleRate(), -1);
+    EXPECT_EQ(probe.AudioChannels(), -1);
+    EXPECT_TRUE(probe.Tags().empty());
+}
+
 TEST_F(ProbeTest, NoFileGivesMinusOnes) {
     TAVFileInfo info;
     std::memset(&info, 0x55, sizeof info);

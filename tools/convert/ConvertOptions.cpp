@@ -110,19 +110,15 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         };
         // A number, or "source" for the source's own value.
         auto number_or_source = [&](int& out) {
-            std::string text;
-            if (!value(text)) return false;
-            if (text == "source") {
+            if (has_inline ? inline_value == "source" : i + 1 < args.size() && args[i + 1] == "source") {
+                if (!has_inline) ++i;
                 out = SameAsSource;
                 return true;
             }
-            const auto n = TryStrToInt(text);
-            if (!n || *n == SameAsSource) {
-                error = "option " + arg + ": '" + text + "' is neither a number nor source";
-                return false;
-            }
-            out = *n;
-            return true;
+            if (!number(out)) return false;
+            if (out != SameAsSource) return true;
+            error = "option " + arg + ": 0 is no choice (a number or source)";
+            return false;
         };
         auto flag = [&]() {
             if (has_inline) {
@@ -253,7 +249,7 @@ std::string ConvertUsage() {
            "      --overwrite          replace existing output files of the same name\n"
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
            "      --no-tags            leave the source's tags (title, artist, ...) out\n"
-           "      --tags               copy them (the default)\n"
+           "      --tags               copy them (default: the window's \"Copy tags\")\n"
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
            "      --info               show what each file holds and convert nothing\n"

@@ -1,10 +1,11 @@
-// Comment frames of ID3 tags: the muxer's TXXX "comment" rewritten in place as COMM.
+// ID3 tags mended in place: the muxer's TXXX "comment" becomes COMM, ID3v1 text Latin-1.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 
-#include "core/Id3Comment.h"
+#include "core/Id3Tags.h"
 #include "tests/common/Fixtures.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -40,7 +41,7 @@ const Bytes Utf16Value = {0xff, 0xfe, 'N', 0, 0xef, 0, 'c', 0, 'e', 0};
 
 }  // namespace
 
-TEST(Id3Comment, CommentFramesReplaceTheMuxersUserTextFrames) {
+TEST(Id3Tags, CommentFramesReplaceTheMuxersUserTextFrames) {
     struct {
         const char* name;
         Bytes tag;
@@ -71,7 +72,7 @@ TEST(Id3Comment, CommentFramesReplaceTheMuxersUserTextFrames) {
     }
 }
 
-TEST(Id3Comment, TagsItCannotReadAreLeftAlone) {
+TEST(Id3Tags, TagsItCannotReadAreLeftAlone) {
     const Bytes comment = Frame("TXXX", Cat({{0}, Text("comment"), {0}, Text("Nice")}));
     Bytes overlong = Tag(comment, 0);
     overlong[17] = 0x7f;  // the frame claims more than the tag holds
@@ -104,7 +105,7 @@ TEST(Id3Comment, TagsItCannotReadAreLeftAlone) {
     }
 }
 
-TEST(Id3Comment, MangledTagsNeverReadOrWriteOutside) {
+TEST(Id3Tags, MangledTagsNeverReadOrWriteOutside) {
     const Bytes base = Tag(Cat({Title, Frame("TXXX", Cat({{1}, Utf16Comment, {0, 0}, Utf16Value, {0, 0}}))}), 6);
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {
@@ -118,22 +119,60 @@ TEST(Id3Comment, MangledTagsNeverReadOrWriteOutside) {
     }
 }
 
-TEST(Id3Comment, FileIsRewrittenInPlace) {
+TEST(Id3Tags, Id3v1TextBecomesLatin1) {
+    auto v1 = [](const std::string& title, const std::string& comment, uint8_t track) {
+        Bytes tag = Cat({Text("TAG"), Bytes(125, 0)});
+        std::copy(title.begin(), title.end(), tag.begin() + 3);
+        std::copy(comment.begin(), comment.end(), tag.begin() + 97);
+        tag[126] = track;
+        tag[127] = 12;
+        return tag;
+    };
+    const std::string full28 = "abcdefghijklmnopqrstuvwxyz\xc3\xa9";
+    struct {
+        const char* name;
+        Bytes in, want;
+    } const cases[] = {
+        {"Latin letters and beyond", v1("Caf\xc3\xa9 \xce\xa9", "d\xc3\xa9j\xc3\xa0", 0),
+         v1("Caf\xe9 ?", "d\xe9j\xe0", 0)},
+        {"a sequence cut at the field's end", v1("abcdefghijklmnopqrstuvwxyz123\xc3", "", 0),
+         v1("abcdefghijklmnopqrstuvwxyz123", "", 0)},
+        {"the track number stays", v1("x", full28, 7), v1("x", "abcdefghijklmnopqrstuvwxyz\xe9", 7)},
+        {"ASCII stays", v1("plain", "text", 3), v1("plain", "text", 3)},
+        {"no UTF-8 stays", v1("Caf\xe9!", "\xff\xfe", 0), v1("Caf\xe9!", "\xff\xfe", 0)},
+        {"no tag", Bytes(128, 'x'), Bytes(128, 'x')},
+        {"short", Text("TAG\xc3\xa9"), Text("TAG\xc3\xa9")},
+    };
+    for (const auto& c : cases) {
+        Bytes tag = c.in;
+        EXPECT_EQ(Id3v1ToLatin1(tag), c.in != c.want) << c.name;
+        EXPECT_EQ(tag, c.want) << c.name;
+    }
+}
+
+TEST(Id3Tags, FileIsRewrittenInPlace) {
     ardentix::test::TempDir dir;
     const Bytes tag = Tag(Frame("TXXX", Cat({{0}, Text("comment"), {0}, Text("Nice")})), 4);
-    const Bytes audio = {0xff, 0xfb, 0x90, 0x00, 1, 2, 3};
+    Bytes audio = {0xff, 0xfb, 0x90, 0x00, 1, 2, 3, 'T', 'A', 'G', 0xc3, 0xa9};
+    audio.resize(audio.size() + 128 - 5, 0);
     const std::string path = dir.File("a.mp3");
     {
         std::ofstream out(path, std::ios::binary);
         const Bytes all = Cat({tag, audio});
         out.write(reinterpret_cast<const char*>(all.data()), static_cast<std::streamsize>(all.size()));
     }
-    EXPECT_EQ(ConvertId3CommentsInFile(path), 1);
-    std::ifstream in(path, std::ios::binary);
-    const Bytes back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    MendId3Tags(path);
+    auto read = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const Bytes back = read();
     ASSERT_EQ(back.size(), tag.size() + audio.size());
     EXPECT_EQ(Bytes(back.begin() + 10, back.begin() + 14), Text("COMM"));
-    EXPECT_EQ(Bytes(back.end() - static_cast<long>(audio.size()), back.end()), audio);
-    EXPECT_EQ(ConvertId3CommentsInFile(path), 0);
-    EXPECT_EQ(ConvertId3CommentsInFile(dir.File("missing.mp3")), 0);
+    EXPECT_EQ(Bytes(back.end() - static_cast<long>(audio.size()), back.end() - 128), Bytes(audio.begin(), audio.end() - 128));
+    EXPECT_EQ(Bytes(back.end() - 128, back.end() - 124), Text("TAG\xe9"));
+    MendId3Tags(path);
+    EXPECT_EQ(read(), back) << "mending twice changes nothing";
+    MendId3Tags(dir.File("missing.mp3"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("missing.mp3")));
 }

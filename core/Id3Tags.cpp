@@ -1,12 +1,24 @@
-#include "core/Id3Comment.h"
+#include "core/Id3Tags.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "binding/Utf8.h"
 
 namespace {
 
 constexpr size_t HeaderSize = 10;        // of the tag and of each frame
 constexpr uint32_t MaxTagSize = 1u << 24;  // larger tags are no work of the muxer
+constexpr size_t V1Size = 128;
+// Title, artist, album, year and comment of an ID3v1 tag: offset and length.
+// A comment followed by a zero and a track number (ID3v1.1) is two bytes shorter.
+constexpr std::pair<size_t, size_t> V1TextFields[] = {{3, 30}, {33, 30}, {63, 30}, {93, 4}, {97, 30}};
+constexpr size_t V1TrackZero = 125;
 
 uint32_t SyncSafe(const uint8_t* p) {
     return (uint32_t(p[0] & 0x7f) << 21) | (uint32_t(p[1] & 0x7f) << 14) | (uint32_t(p[2] & 0x7f) << 7) | (p[3] & 0x7f);
@@ -66,6 +78,32 @@ std::vector<uint8_t> CommentBody(const std::vector<uint8_t>& body) {
     return comm;
 }
 
+// A lead byte and fewer continuation bytes than it announces: the start of a
+// sequence that did not fit.
+bool CutShort(std::string_view rest) {
+    const auto lead = static_cast<unsigned char>(rest[0]);
+    const size_t length = (lead & 0xe0) == 0xc0 ? 2 : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 ? 4 : 0;
+    if (rest.size() >= length) return false;
+    for (size_t k = 1; k < rest.size(); ++k)
+        if ((static_cast<unsigned char>(rest[k]) & 0xc0) != 0x80) return false;
+    return true;
+}
+
+// UTF-8 bytes as Latin-1, "?" for characters beyond it; false when the bytes
+// are no UTF-8. In a full field a sequence cut short at the very end (the
+// muxer cuts fields by bytes) is dropped.
+bool Latin1(const std::vector<uint8_t>& utf8, bool full, std::vector<uint8_t>& latin) {
+    const std::string_view text(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+    uint32_t cp = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) return full && CutShort(text.substr(i));
+        latin.push_back(cp <= 0xff ? static_cast<uint8_t>(cp) : '?');
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace
 
 int ConvertId3Comments(std::vector<uint8_t>& tag) {
@@ -103,23 +141,40 @@ int ConvertId3Comments(std::vector<uint8_t>& tag) {
     return converted;
 }
 
-int ConvertId3CommentsInFile(const std::string& path) {
+bool Id3v1ToLatin1(std::vector<uint8_t>& tag) {
+    if (tag.size() != V1Size || tag[0] != 'T' || tag[1] != 'A' || tag[2] != 'G') return false;
+    bool changed = false;
+    for (auto [first, size] : V1TextFields) {
+        if (first == V1TextFields[4].first && tag[V1TrackZero] == 0 && tag[V1TrackZero + 1] != 0) size -= 2;
+        std::vector<uint8_t> field(tag.begin() + first, tag.begin() + first + size);
+        field.erase(std::find(field.begin(), field.end(), 0), field.end());
+        std::vector<uint8_t> latin;
+        if (!Latin1(field, field.size() == size, latin) || latin == field) continue;
+        latin.resize(size, 0);
+        std::copy(latin.begin(), latin.end(), tag.begin() + first);
+        changed = true;
+    }
+    return changed;
+}
+
+void MendId3Tags(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return;
     std::vector<uint8_t> tag(HeaderSize);
-    int converted = 0;
     if (::pread(fd, tag.data(), HeaderSize, 0) == static_cast<ssize_t>(HeaderSize) && tag[0] == 'I' &&
         tag[1] == 'D' && tag[2] == '3') {
         const uint32_t size = SyncSafe(&tag[6]);
-        if (size <= MaxTagSize) {
-            tag.resize(HeaderSize + size);
-            if (::pread(fd, tag.data() + HeaderSize, size, HeaderSize) == static_cast<ssize_t>(size))
-                converted = ConvertId3Comments(tag);
-            if (converted > 0 &&
-                ::pwrite(fd, tag.data() + HeaderSize, size, HeaderSize) != static_cast<ssize_t>(size))
-                converted = 0;
-        }
+        tag.resize(HeaderSize + size);
+        if (size <= MaxTagSize && ::pread(fd, tag.data() + HeaderSize, size, HeaderSize) == static_cast<ssize_t>(size) &&
+            ConvertId3Comments(tag) > 0)
+            (void)!::pwrite(fd, tag.data() + HeaderSize, size, HeaderSize);
+    }
+    struct stat st {};
+    std::vector<uint8_t> v1(V1Size);
+    if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(V1Size)) {
+        const off_t at = st.st_size - static_cast<off_t>(V1Size);
+        if (::pread(fd, v1.data(), V1Size, at) == static_cast<ssize_t>(V1Size) && Id3v1ToLatin1(v1))
+            (void)!::pwrite(fd, v1.data(), V1Size, at);
     }
     ::close(fd);
-    return converted;
 }
