@@ -28,11 +28,11 @@
 #include <filesystem>
 
 #include "app/FrmAbout.h"
-#include "app/General.h"
+#include "batch/General.h"
 #include "app/JobList.h"
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
-#include "app/Settings.h"
+#include "batch/Settings.h"
 #include "core/FFmpegException.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
@@ -59,6 +59,12 @@ int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
 
 // "38× real time" reads better with a decimal only where it tells something.
 QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 ? 1 : 0); }
+
+QStringList Items(const std::vector<std::string>& texts) {
+    QStringList items;
+    for (const std::string& text : texts) items << Q(text);
+    return items;
+}
 
 }  // namespace
 
@@ -181,17 +187,17 @@ void TForm1::BuildControls() {
     Label12 = label("Label12", "Hz");
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
-    CboChannels->addItems({"1 Channel, Mono", "2 Channels, Stereo"});
-    CboChannels->setCurrentIndex(1);
+    const TSettings defaults;
+    CboChannels->addItems(Items(ChannelItems()));
+    CboChannels->setCurrentIndex(defaults.Channels);
     CboAudioBitrate = new QComboBox(this);
     CboAudioBitrate->setObjectName("CboAudioBitrate");
-    CboAudioBitrate->addItems(
-        {"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224", "256", "288", "320"});
-    CboAudioBitrate->setCurrentIndex(11);
+    CboAudioBitrate->addItems(Items(BitrateItems()));
+    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
     CboAudioSampleRate = new QComboBox(this);
     CboAudioSampleRate->setObjectName("CboAudioSampleRate");
-    CboAudioSampleRate->addItems({"8000", "16000", "22050", "32000", "44100", "48000"});
-    CboAudioSampleRate->setCurrentIndex(4);
+    CboAudioSampleRate->addItems(Items(SampleRateItems()));
+    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(Label5, 0, 0);
     out->addWidget(CboChannels, 0, 1, 1, 2);
@@ -209,6 +215,10 @@ void TForm1::BuildControls() {
     ChkOverwrite->setObjectName("ChkOverwrite");
     ChkShutdown = new QCheckBox(tr("Shut do&wn computer when completed"), this);
     ChkShutdown->setObjectName("ChkShutdown");
+    ChkCopyTags = new QCheckBox(tr("Copy ta&gs"), this);
+    ChkCopyTags->setObjectName("ChkCopyTags");
+    ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3"));
+    ChkCopyTags->setChecked(defaults.CopyTags);
     LblSimultaneous = label("LblSimultaneous", tr("Si&multaneous conversions: "));
     SpnSimultaneous = new QSpinBox(this);
     SpnSimultaneous->setObjectName("SpnSimultaneous");
@@ -221,6 +231,7 @@ void TForm1::BuildControls() {
     auto* other = new QVBoxLayout(GBOther);
     other->addWidget(ChkOverwrite);
     other->addWidget(ChkShutdown);
+    other->addWidget(ChkCopyTags);
     other->addLayout(simultaneous);
     other->addStretch(1);
 
@@ -410,6 +421,7 @@ void TForm1::ReadSettingsIntoControls() {
     select(CboAudioSampleRate, s.AudioSampleRate);
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
+    ChkCopyTags->setChecked(s.CopyTags);
     // None stored, or a number this machine cannot follow: one file per processor.
     const int simultaneous = s.SimultaneousConversions;
     SpnSimultaneous->setValue(simultaneous >= 1 && simultaneous <= ProcessorCount() ? simultaneous
@@ -426,12 +438,22 @@ void TForm1::WriteSettingsFromControls() {
     s.AudioSampleRate = CboAudioSampleRate->currentIndex();
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
+    s.CopyTags = ChkCopyTags->isChecked();
     s.SimultaneousConversions = SpnSimultaneous->value();
     s.LastAddFolder = lastAddFolder_;
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
+
+TPlanChoice TForm1::PlanChoice() const {
+    TPlanChoice choice;
+    choice.Audio = AudioChoiceOf(CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
+                                 CboAudioSampleRate->currentIndex());
+    choice.Overwrite = ChkOverwrite->isChecked();
+    choice.CopyTags = ChkCopyTags->isChecked();
+    return choice;
+}
 
 void TForm1::CreateOutputFolder() const {
     std::error_code ec;
@@ -502,6 +524,7 @@ void TForm1::SetStatus(int row, const std::string& text, const std::string& why)
 TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     TAddedFile added;
     std::string duration, size;
+    TSourceFacts source;
     try {
         TAVProbe& probe = engine_->Probe;
         if (probe.Open(path, "")) {
@@ -510,6 +533,7 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
             added.DurationUs = info.Duration;
             duration = DurationText(info.Duration);
             size = std::to_string(probe.GetFileSize());
+            source = SourceFacts(probe);
             probe.Close();
         }
     } catch (const std::exception&) {
@@ -529,18 +553,12 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
         return added;
     }
 
-    TOutputOptions output;
-    output.FileExt = ".mp3";
-    output.AudioCodec = "libmp3lame";
-    output.AudioChannels = CboChannels->currentIndex() == 0 ? 1 : 2;
-    output.AudioBitrate = CboAudioBitrate->currentText().toInt() * 1000;
-    output.AudioSampleRate = CboAudioSampleRate->currentText().toInt();
-    output.Timestamp = 0.0;
-    if (ChkOverwrite->isChecked()) output.ExtOptions = "y\n";
+    const TPlanChoice choice = PlanChoice();
+    TOutputOptions output = PlanOutput(choice, source);
 
     const std::string folder = OutputFolder();
     static const std::set<std::string> none;
-    const std::string name = ChooseOutputName(folder, BaseName(path), ChkOverwrite->isChecked(),
+    const std::string name = ChooseOutputName(folder, BaseName(path), choice.Overwrite,
                                               addRow ? none : runOutputs_, FileExists);
     // The task writes a temporary file of its own beside this name and takes the
     // name only at its end, so a trial touches no file of the user's.

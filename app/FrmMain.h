@@ -14,6 +14,7 @@
 #include "app/Seams.h"
 #include "app/WindowCalls.h"
 #include "batch/BatchProgress.h"
+#include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/DAzaduVED.h"
 
@@ -110,7 +111,7 @@ public:
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label10 = nullptr, *Label12 = nullptr;
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QGroupBox* GBOther = nullptr;
-    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr;
+    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr;
     QLabel* LblSimultaneous = nullptr;
     QSpinBox* SpnSimultaneous = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
@@ -137,6 +138,7 @@ private:
     void WriteSettingsFromControls();
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
+    TPlanChoice PlanChoice() const;
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
     void SetStatus(int row, const std::string& text, const std::string& why = "");

@@ -7,6 +7,7 @@
 
 #include "tests/app/FormFixture.h"
 #include "tests/common/AudioCheck.h"
+#include "tests/common/VideoCheck.h"
 
 using namespace apptest;
 using namespace ardentix::test;
@@ -122,6 +123,35 @@ TEST_F(BatchRunTest, SettingsReachTheEncoder) {
     DecodedAudio s = ExpectMp3(out + "s.mp3", 22050, 1, 2.0);
     EXPECT_EQ(s.bitrateKbps, 64);
     EXPECT_NEAR(DominantFrequency(s.Channel(0), s.rate), 500, 5);
+}
+
+// "Same as source" keeps speech as it was recorded; tags follow "Copy tags".
+TEST_F(BatchRunTest, SameAsSourceQualityAndTagChoicesReachTheFile) {
+    form->CboChannels->setCurrentText("Same as source");
+    form->CboAudioSampleRate->setCurrentText("Same as source");
+    form->CboAudioBitrate->setCurrentText("VBR small");
+    const std::string song = MakeFixture(dir, "song.rm", "rm-ac3",
+                                         {"--seconds", "1", "--title", "Caf\xc3\xa9 \xce\xa9", "--author", "Band"});
+    AddThroughDialog({MakeWav(dir, "speech.wav", 1.0, 16000, 1), song});
+    RunToEnd();
+    ASSERT_EQ(Status(0), "Completed");
+    ASSERT_EQ(Status(1), "Completed");
+    const DecodedAudio speech = ExpectMp3(out + "speech.mp3", 16000, 1, 1.0);
+    EXPECT_LT(speech.minBitrateKbps, speech.maxBitrateKbps) << "variable bit rate";
+    ExpectMp3(out + "song.mp3", 44100, 2, 1.0);
+    if (HaveMediaInfo()) {
+        EXPECT_EQ(MediaInfoField(out + "song.mp3", "General", "Title"), "Caf\xc3\xa9 \xce\xa9");
+        EXPECT_EQ(MediaInfoField(out + "song.mp3", "General", "Performer"), "Band");
+    }
+
+    form->ChkCopyTags->setChecked(false);
+    form->CboAudioBitrate->setCurrentText("128");
+    RunToEnd();
+    ASSERT_EQ(Status(1), "Completed");
+    const DecodedAudio plain = ExpectMp3(out + "song(1).mp3", 44100, 2, 1.0);
+    EXPECT_EQ(plain.minBitrateKbps, 128);
+    EXPECT_EQ(plain.maxBitrateKbps, 128);
+    if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(out + "song(1).mp3", "General", "Title"), "");
 }
 
 TEST_F(BatchRunTest, StartWithAnEmptyList) {

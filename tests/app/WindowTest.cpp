@@ -62,12 +62,15 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_EQ(Caption(form->Label8), "kbps");
     EXPECT_EQ(Caption(form->Label10), "Audio Sample Rate: ");
     EXPECT_EQ(Caption(form->Label12), "Hz");
-    EXPECT_EQ(Items(form->CboChannels), (std::vector<std::string>{"1 Channel, Mono", "2 Channels, Stereo"}));
+    EXPECT_EQ(Items(form->CboChannels),
+              (std::vector<std::string>{"1 Channel, Mono", "2 Channels, Stereo", "Same as source"}));
     EXPECT_EQ(Items(form->CboAudioBitrate),
               (std::vector<std::string>{"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224",
-                                        "256", "288", "320"}));
+                                        "256", "288", "320", "VBR high", "VBR standard", "VBR small"}));
     EXPECT_EQ(Items(form->CboAudioSampleRate),
-              (std::vector<std::string>{"8000", "16000", "22050", "32000", "44100", "48000"}));
+              (std::vector<std::string>{"8000", "16000", "22050", "32000", "44100", "48000", "Same as source"}));
+    EXPECT_EQ(Caption(form->ChkCopyTags), "Copy tags");
+    EXPECT_TRUE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->CboChannels->currentIndex(), 1);
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
@@ -112,7 +115,7 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     Destroy();
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
-                                  "ShutdownAfterCompleted=True\nSimultaneousConversions=" + Processors() +
+                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=" + Processors() +
                                   "\nLastAddFolder=\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
@@ -122,7 +125,7 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     const std::string out = dir.File("out");
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
-                      "ShutdownAfterCompleted=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
+                      "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -131,12 +134,13 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "48000");
     EXPECT_FALSE(form->ChkOverwrite->isChecked());
     EXPECT_TRUE(form->ChkShutdown->isChecked());
+    EXPECT_FALSE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->SimultaneousConversions(), 1);
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
-                                  "ShutdownAfterCompleted=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
+                                  "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -187,7 +191,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
         std::ofstream(libav + "/" + TFFmpegLoader::LibFileName(static_cast<TFFmpegLib>(i))) << "not a library";
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
-                               "ShutdownAfterCompleted=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n";
+                               "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

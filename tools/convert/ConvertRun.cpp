@@ -9,8 +9,9 @@
 #include <mutex>
 #include <set>
 
-#include "app/General.h"
 #include "batch/BatchProgress.h"
+#include "batch/General.h"
+#include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
@@ -79,6 +80,7 @@ struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
     int64_t duration_ms = -1;
     int video_streams = -1;  // -1 when the probe could not read the file
+    TSourceFacts source;     // what the output plan takes from the file
 };
 
 // The window reads each file's duration before it tries the file as a task.
@@ -91,34 +93,12 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             probed.duration = DurationText(info.Duration);
             probed.duration_ms = info.Duration < 0 ? -1 : info.Duration / 1000;
             probed.video_streams = engine.Probe.VideoStreamCount();
+            probed.source = SourceFacts(engine.Probe);
         }
     } catch (const Exception&) {
     }
     engine.Probe.Close();
     return probed;
-}
-
-// The output record of one kind: the MP3 kind is the window's record; the
-// others name their container and codecs, and leave subtitles out until
-// subtitles can be written.
-TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& option_text) {
-    const TOutputKind& kind = *options.To.kind;
-    TOutputOptions output;
-    output.FileExt = kind.extension;
-    output.FileFormat = kind.format;
-    output.VideoCodec = kind.video_codec;
-    output.AudioCodec = kind.audio_codec;
-    if (kind.audio_settings) {
-        output.AudioChannels = options.Channels;
-        output.AudioBitrate = options.BitrateKbps * 1000;
-        output.AudioSampleRate = options.SampleRate;
-    }
-    output.DisableSubtitle = kind.needs_video;
-    output.Timestamp = 0.0;
-    std::string text;
-    for (const std::string& line : OutputKindOptions(options.To)) text += line + "\n";
-    output.ExtOptions = text + option_text;
-    return output;
 }
 
 struct TEnded {
@@ -244,10 +224,6 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     std::set<std::string> taken;
     for (const std::string& file : inputs) taken.insert(Canonical(file));
 
-    std::string option_text;
-    for (const std::string& pair : options.Options) option_text += pair + "\n";
-    if (options.Overwrite) option_text += "y\n";
-
     std::map<int, TJob> jobs;
     for (const std::string& file : inputs) {
         std::string why;
@@ -256,8 +232,8 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             continue;
         }
         const TProbed probed = ProbeFile(engine, file);
-        if (options.To.kind->needs_video && probed.video_streams == 0) {
-            fail(file, std::string("has no video stream to write as ") + options.To.kind->name);
+        if (options.Plan.To.kind->needs_video && probed.video_streams == 0) {
+            fail(file, std::string("has no video stream to write as ") + options.Plan.To.kind->name);
             continue;
         }
         TInputOptions input;
@@ -267,11 +243,11 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             fail(file, engine.LastErrorText());
             continue;
         }
-        TOutputOptions output = OutputRecord(options, option_text);
+        TOutputOptions output = PlanOutput(options.Plan, probed.source);
         const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(
-            folder, BaseName(file), options.Overwrite, taken,
+            folder, BaseName(file), options.Plan.Overwrite, taken,
             [](const std::string& path) {
                 std::error_code ec;
                 return fs::exists(path, ec);
