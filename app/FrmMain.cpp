@@ -686,6 +686,12 @@ void TForm1::SetControlsIdle(bool idle) {
     Lvw->SetDropsAllowed(idle);
 }
 
+// The button's caption tells the run state to the user (the run state itself is runState_).
+void TForm1::ShowStartCaption(bool running) {
+    BtnStart->setText(running ? tr("&Stop") : tr("Co&nvert"));
+    BtnStart->setAccessibleName(running ? tr("Stop") : tr("Convert"));
+}
+
 void TForm1::BtnStartClick() {
     if (runState_ == TRunState::Running) {
         StopRun();
@@ -745,7 +751,7 @@ void TForm1::StartRun() {
         }
         // Rows are marked through their task: a file left out shifts nothing.
         if (static_cast<size_t>(added.Index) >= runTasks_.size()) runTasks_.resize(added.Index + 1);
-        runTasks_[added.Index] = {row, path, added.OutputPath, false};
+        runTasks_[added.Index] = {row, false};
         rowResults_[row].Output = added.OutputPath;
         SetOutputName(row, added.OutputPath);
     }
@@ -755,8 +761,7 @@ void TForm1::StartRun() {
     lastShownRow_ = -1;
     threadCount_ = SimultaneousConversions();
     engine_->SetThreadPriority(tpNormal);
-    BtnStart->setText(tr("&Stop"));
-    BtnStart->setAccessibleName(tr("Stop"));
+    ShowStartCaption(true);
     ShowBatchProgress();
     if (runTasks_.empty()) {
         CompleteRun();
@@ -788,13 +793,11 @@ void TForm1::StopRun() {
     for (const TSummaryEntry& e : rowResults_) summary_.Add(e);
     Lvw->viewport()->update();
     runState_ = TRunState::Idle;
-    BtnStart->setText(tr("Co&nvert"));
-    BtnStart->setAccessibleName(tr("Convert"));
+    ShowStartCaption(false);
 }
 
 void TForm1::CompleteRun() {
-    BtnStart->setText(tr("Co&nvert"));
-    BtnStart->setAccessibleName(tr("Convert"));
+    ShowStartCaption(false);
     tick_.stop();
     ShowBatchProgress();
     SetControlsIdle(true);
@@ -904,8 +907,7 @@ void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const
         engine_->ClearTasks();
         tick_.stop();
         SetControlsIdle(true);
-        BtnStart->setText(tr("Co&nvert"));
-        BtnStart->setAccessibleName(tr("Convert"));
+        ShowStartCaption(false);
         runState_ = TRunState::Idle;
         return;
     }

@@ -127,7 +127,6 @@ private:
     enum class TRunState { Idle, Running, Finishing };
     struct TRunTask {
         int Row = -1;
-        std::string Input, Output;  // the file converted, and the name chosen for it at the start
         bool Ended = false;
     };
 
@@ -141,6 +140,7 @@ private:
     std::string OutputFolder() const;
     TPlanChoice PlanChoice() const;
     void SetControlsIdle(bool idle);
+    void ShowStartCaption(bool running);
     void SetStatus(int row, const std::string& text, const std::string& why = "");
     void SetOutputName(int row, const std::string& path);
     std::string CellText(int row, int column) const;

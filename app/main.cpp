@@ -50,6 +50,18 @@ void CloseOnTerminateSignal(TForm1& window) {
     ::sigaction(SIGHUP, &sa, nullptr);
 }
 
+// A batch started from the command line runs unattended: while its files are
+// listed, a file refused is told on the terminal instead of in a box that would
+// hold the batch until someone clicks.
+class TCommandLineDialogs : public TQtDialogs {
+public:
+    bool ToTerminal = false;
+    void ShowMessage(QWidget* owner, const std::string& text, const std::string& title, TMessageIcon icon) override {
+        if (!ToTerminal) return TQtDialogs::ShowMessage(owner, text, title, icon);
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+};
+
 // Errors that reach the event loop go to the window's error handler instead of
 // ending the program.
 class TArdentixApplication : public QApplication {
@@ -86,7 +98,7 @@ int main(int argc, char** argv) {
         else files.push_back(args[i].toStdString());
     }
 
-    TQtDialogs dialogs;
+    TCommandLineDialogs dialogs;
     const auto shutdown = MakeSystemShutdown();
     TForm1 form(dialogs, *shutdown, SystemAppPaths());
     app.Form = &form;
@@ -102,7 +114,9 @@ int main(int argc, char** argv) {
     auto save = [&] { form.grab().save(QString::fromStdString(screenshot), "PNG"); };
     QTimer watch;
     QTimer::singleShot(0, &form, [&] {
+        dialogs.ToTerminal = convert;
         form.AddFiles(files);
+        dialogs.ToTerminal = false;
         if (!convert) {
             if (!screenshot.empty()) QTimer::singleShot(200, &form, save);
             return;

@@ -182,6 +182,8 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     const std::string first = MakeRealAc3(dir, "first.rm", 2.0, 44100, 2, {440, 440});
     const std::string broken = MakeRealVideo(dir, "broken.rm", 1.0, "rv10", RealAudio::None);
     const std::string last = MakeRealAudio144(dir, "last.ra", 1.5, 660);
+    // Not a media file at all: refused when listed, told on the terminal, no box.
+    const std::string garbage = MakeRandom(dir, "garbage.rm", 4096, 7, true);
     const std::string out = dir.File("out");
     fs::create_directories(dir.File("config/Ardentix"));
     std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << out << "\n";
@@ -198,7 +200,7 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     const std::string log = dir.File("program.log");
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, dir.File("errors.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const pid_t pid = Spawn({program, "--convert", first, broken, last}, env, &actions);
+    const pid_t pid = Spawn({program, "--convert", first, garbage, broken, last}, env, &actions);
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_GT(pid, 0);
 
@@ -229,4 +231,7 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     EXPECT_NEAR(b.Seconds(), 1.5, 0.15);
     EXPECT_NEAR(DominantFrequency(b.Channel(0), b.rate), 660, 8);
     EXPECT_FALSE(fs::exists(out + "/broken.mp3"));
+    EXPECT_NE(ReadFileBytes(dir.File("errors.log")).find("Convertion of file \"" + garbage + "\" is not supported."),
+              std::string::npos)
+        << ReadFileBytes(dir.File("errors.log"));
 }

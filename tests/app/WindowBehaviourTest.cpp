@@ -2,12 +2,15 @@
 // names actually written, several files at once, the list following the run,
 // the batch line, the notification at the end and the folders the choosers open in.
 #include <QAccessible>
+#include <QClipboard>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include <filesystem>
 #include <regex>
 #include <set>
 
+#include "app/QtDialogs.h"
 #include "tests/app/FormFixture.h"
 #include "tests/common/AudioCheck.h"
 
@@ -291,4 +294,26 @@ TEST_F(WindowBehaviourTest, ChoosersOpenWhereTheUserWasLast) {
     ASSERT_TRUE(Create());
     form->BtnAdd->click();
     EXPECT_EQ(dialogs.FileFolders.back(), dir.File("radio"));
+}
+
+// The desktop's summary window: not modal, its text as written, all of it copied.
+TEST_F(WindowBehaviourTest, TheSummaryWindowCanBeCopied) {
+    const std::string text = "File conversion process finished.\n1 file: 0 converted, 1 failed.\n\nFailed:\n"
+                             "  /music/<b>odd</b> & name.rm: Output file #0 does not contain any stream\n";
+    TQtDialogs desktop;
+    desktop.ShowSummary(form.get(), "Ardentix: conversion finished", text);
+    QCoreApplication::processEvents();
+    auto* summary = form->findChild<TSummaryDialog*>();
+    ASSERT_NE(summary, nullptr);
+    EXPECT_FALSE(summary->isModal());
+    EXPECT_TRUE(summary->isVisible());
+    EXPECT_TRUE(summary->Text->isReadOnly());
+    EXPECT_EQ(summary->Text->toPlainText().toStdString(), text);
+    summary->BtnCopy->click();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), text);
+    // The window goes on while it is up, and it goes when closed.
+    EXPECT_TRUE(form->BtnAdd->isEnabled());
+    summary->BtnClose->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(form->findChild<TSummaryDialog*>(), nullptr);
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "batch/BatchProgress.h"
 #include "batch/General.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
@@ -73,10 +74,12 @@ struct TJob {
     std::string input;
     std::string output;
     std::string duration;  // what the probe read, as the window shows it; empty when it could not
+    int64_t duration_ms = -1;  // the same in milliseconds; -1 unknown
 };
 
 struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
+    int64_t duration_ms = -1;
     int video_streams = -1;  // -1 when the probe could not read the file
     TSourceFacts source;     // what the output plan takes from the file
     std::vector<TProbedStream> streams;
@@ -105,6 +108,7 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             TAVFileInfo info;
             engine.Probe.GetFileInfo(info);
             probed.duration = DurationText(info.Duration);
+            probed.duration_ms = info.Duration < 0 ? -1 : info.Duration / 1000;
             probed.video_streams = engine.Probe.VideoStreamCount();
             probed.source = SourceFacts(engine.Probe);
             if (const AVFormatContext* ctx = engine.Probe.FormatContext())
@@ -273,7 +277,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
                 return fs::exists(path, ec);
             },
             ext);
-        TJob job{file, folder + name + ext, probed.duration};
+        TJob job{file, folder + name + ext, probed.duration, probed.duration_ms};
         output.FileName = job.output;
         if (!engine.SetOutputFile(index, job.output, &output)) {
             fail(file, "Cannot convert: " + engine.LastErrorText());
@@ -285,12 +289,12 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     }
 
     std::mutex lock;
-    std::map<int, int> percent;  // running tasks
+    std::map<int, std::pair<int, int>> position;  // running tasks: output time reached and length, ms
     std::deque<TEnded> ended;
     std::atomic<bool> run_over{jobs.empty()};
     engine.SetOnProgress([&](int index, int, int, int current, float, float, int64_t, int total) {
         std::lock_guard<std::mutex> guard(lock);
-        percent[index] = ProgressPercent(current, total);
+        position[index] = {current, total};
     });
     engine.SetOnTerminate([&](int index, bool finished, bool exception, const std::string& message) {
         {
@@ -299,7 +303,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
                 run_over = true;
             else
                 ended.push_back(TEnded{index, finished, exception, message});
-            percent.erase(index);
+            position.erase(index);
         }
         loop.Wake();
     });
@@ -341,6 +345,17 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         }
     };
 
+    // The whole batch for the status line, by playing time as the window shows it.
+    TBatchProgress progress;
+    const auto clock_start = std::chrono::steady_clock::now();
+    auto now_ms = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - clock_start)
+            .count();
+    };
+    std::vector<int64_t> durations(jobs.empty() ? 0 : jobs.rbegin()->first + 1, -1);
+    for (const auto& [index, job] : jobs) durations[index] = job.duration_ms;
+    progress.Start(durations, now_ms());
+
     if (!jobs.empty()) engine.StartConvert(options.Jobs);
     for (;;) {
         loop.RunUntil([&] { return run_over.load() || (interrupted.load() && !stop_sent); },
@@ -350,19 +365,30 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             engine.StopConvert();
         }
         std::deque<TEnded> now;
-        std::map<int, int> running;
+        std::map<int, std::pair<int, int>> running;
         {
             std::lock_guard<std::mutex> guard(lock);
             now.swap(ended);
-            running = percent;
+            running = position;
         }
-        for (const TEnded& e : now) report(e);
+        for (const TEnded& e : now) {
+            report(e);
+            progress.FileEnded(e.index);
+        }
         if (run_over) break;
         if (show_progress) {
             std::string status;
-            for (const auto& [index, pct] : running)
-                status += (status.empty() ? "" : "  ") + BaseName(jobs[index].input) + " " +
+            for (const auto& [index, at] : running) {
+                progress.FileProgress(index, at.first, at.second, now_ms());
+                const int pct = ProgressPercent(at.first, at.second);
+                status += "  " + BaseName(jobs[index].input) + " " +
                           (pct < 0 ? std::string("...") : std::to_string(pct) + "%");
+            }
+            const int64_t left = progress.RemainingMs(now_ms());
+            if (!status.empty())
+                status = std::to_string(progress.Started()) + "/" + std::to_string(progress.Files()) + " " +
+                         std::to_string(progress.Percent()) + "% " + ClockText(progress.ElapsedMs(now_ms())) +
+                         (left < 0 ? std::string() : " ~" + ClockText(left) + " left") + status;
             if (!status.empty() && status != last_status) {
                 std::lock_guard<std::mutex> guard(g_print_lock);
                 std::fprintf(stderr, "\r\033[K%s", TerminalText(status).c_str());
