@@ -312,14 +312,20 @@ public:
     std::function<int64_t()> PreviewClock;
     TFilePtr vstats_file;                 // open while a transcode writes video statistics
     std::array<int, 52> qp_histogram{};
-    // Lets the encoder of a single audio output run on a thread of its own.
+    // Lets the encoder of the first encoded audio stream run on a thread of its own.
     bool encode_in_thread = true;
+    // Bytes of sample data that the frames queued for that thread may hold (at least two frames).
+    size_t encoder_queue_bytes = 128 * 1024;
 
     // How much the last run converted: the longest output stream in
     // milliseconds, set when a run ends normally (also after a stop); -1
     // before. Front ends read it at termination, with ExpectedOutputMs and
     // EndedShort, to tell a file that ended early from a complete one.
     int64_t converted_ms = -1;
+    // The name the first output file got when the last run moved it into place
+    // (another than the one asked for when that was taken meanwhile); empty
+    // when it was not placed. Front ends read it at termination.
+    std::string placed_output;
     // The output length the inputs declare, in milliseconds, less the start
     // offset and at most the recording time; -1 when no input declares one.
     int64_t ExpectedOutputMs() const;
@@ -365,7 +371,12 @@ private:
     void CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt);
     void QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost, uint8_t** planes, int samples);
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
-    void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
+    // A frame (none: the end) to the audio encoder, its packets into out; runs
+    // on the encoder's thread when the stream has one.
+    void EncodeAudioFrame(TOutputStreamState& ost, const AVFrame* frame, TPacketBatch& out);
+    // One encoded audio packet to its container; on the reading thread only.
+    void WriteAudioPacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt);
+    void EncodeAndWriteAudio(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
     // video path
     void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
@@ -395,10 +406,11 @@ private:
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
     AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
-    // Bytes written to the first output so far, kept by whichever thread writes.
+    // Bytes written to the first output so far (the reading thread writes every packet).
     std::atomic<int64_t> first_output_pos{0};
     TFramePtr decoded_frame;
-    TPacketPtr encoded_packet;   // reused for every encoded packet
+    TPacketPtr encoded_packet;   // reused for every encoded video packet
+    TPacketBatch audio_packets;  // what the audio encoder gave, when it runs on the reading thread
     TPacketPtr copy_packet;      // reused for every copied packet
     TAvBuffer samples_buffer;    // decoded audio as packed s16
     TAvBuffer audio_buffer;      // resampler output

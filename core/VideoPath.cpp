@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/video_enc_params.h>
+}
+
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
@@ -72,6 +76,21 @@ TPictureView Offset(const AVFrame* f, int top, int left) {
         v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + x;
     }
     return v;
+}
+
+// The quantiser a picture was coded with, in lambda units: the decoder's own
+// figure, else the mean of the quantisers its blocks report (MPEG-2 steps, twice
+// those of MPEG-1 and MPEG-4); 0 when the decoder tells neither.
+float PictureQuality(const AVFrame* frame) {
+    if (frame->quality > 0) return static_cast<float>(frame->quality);
+    const AVFrameSideData* sd = avutil.av_frame_get_side_data(frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    if (!sd) return 0;
+    const auto* params = reinterpret_cast<const AVVideoEncParams*>(sd->data);
+    if (params->type != AV_VIDEO_ENC_PARAMS_MPEG2 || params->nb_blocks == 0) return 0;
+    double sum = 0;
+    for (unsigned i = 0; i < params->nb_blocks; ++i)
+        sum += params->qp + av_video_enc_params_block(const_cast<AVVideoEncParams*>(params), i)->delta_qp;
+    return static_cast<float>(sum / params->nb_blocks / 2 * FF_QP2LAMBDA);
 }
 
 }  // namespace
@@ -167,7 +186,7 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
         else if (ist.next_pts != AV_NOPTS_VALUE)
             ist.pts = ist.next_pts;
         ist.next_pts = ist.pts + PictureDuration(ist, frame);
-        ist.quality = static_cast<float>(frame->quality);
+        ist.quality = PictureQuality(frame);
         PaceReading(ist);
         if (start_time == 0 || ist.pts >= start_time) {
             PreProcessVideoFrame(ist, frame);

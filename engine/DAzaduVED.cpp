@@ -696,12 +696,15 @@ void TCustomDAzaduVED::DoLog(TFFmpeg* task, int core_level, const std::string& m
     QueueLine(serial, core_level, message);
 }
 
-void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line) {
+void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, const void* owner, int core_level,
+                                          const std::string& line) {
     if (!OnLog()) return;
     uint64_t serial = 0;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (TFFmpeg* task = tasks_.FindByThreadID(thread)) serial = task->serial;
+        TFFmpeg* task = tasks_.FindByThreadID(thread);
+        if (!task) task = tasks_.FindRunning(owner);
+        if (task) serial = task->serial;
     }
     QueueLine(serial, core_level, line);
 }
