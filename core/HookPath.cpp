@@ -14,6 +14,7 @@ constexpr uint8_t kPreviewWindow = 1;
 constexpr uint8_t kPreviewBitmap = 2;
 constexpr int kRgbScaling = SWS_BICUBIC;
 
+// The text of the exception being handled; a handler may throw anything.
 std::string ExceptionText() {
     try {
         throw;

@@ -38,9 +38,11 @@ struct TInputStreamState {
     // hands out another format. Made on the first frame, remade when the
     // decoder's format changes.
     TSwrPtr to_s16;
-    // video: the picture after deinterlacing (its buffer reused while nobody
-    // else holds it) and the quality the decoder gave the last picture (lambda units).
-    TFramePtr hook_picture;
+    // video: the pictures pre-processing works in (deinterlacing, hooks),
+    // taken in turn: the encoder may still hold the last few, and once there
+    // are enough none is allocated again; and the quality the decoder gave
+    // the last picture (lambda units).
+    std::vector<TFramePtr> hook_pictures;
     float quality = 0;
     int to_s16_format = -1;
     int to_s16_rate = 0;

@@ -42,6 +42,28 @@ bool MakeWritablePicture(AVFrame* f, int width, int height, int format) {
     return avutil.av_frame_get_buffer(f, 0) >= 0;
 }
 
+// A writable picture like the given one, from the pool: the first that
+// nobody else holds (its buffer is kept when the size and format match), else
+// a new one while the pool is small, else the oldest with a new buffer.
+AVFrame* HookPicture(std::vector<TFramePtr>& pool, const AVFrame* like) {
+    constexpr size_t kMaxHookPictures = 16;
+    AVFrame* f = nullptr;
+    for (TFramePtr& p : pool) {
+        if (!p->buf[0] || avutil.av_frame_is_writable(p.get())) {
+            f = p.get();
+            break;
+        }
+    }
+    if (!f && pool.size() < kMaxHookPictures) {
+        TFramePtr fresh(avutil.av_frame_alloc());
+        if (!fresh) return nullptr;
+        f = fresh.get();
+        pool.push_back(std::move(fresh));
+    }
+    if (!f) f = pool.front().get();
+    return MakeWritablePicture(f, like->width, like->height, like->format) ? f : nullptr;
+}
+
 // The view of a picture moved right by left columns and down by top rows.
 TPictureView Offset(const AVFrame* f, int top, int left) {
     TPictureView v = View(f);
@@ -249,12 +271,8 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* pictur
     const bool plugins = !custom && hooks_in_use && hook_action == haContinue;
     if (!deinterlace && !custom && !plugins) return;
     // Hooks paint on a copy: the decoder may still read the picture it handed out.
-    AVFrame* out = ist.hook_picture.get();
+    AVFrame* out = HookPicture(ist.hook_pictures, picture);
     if (!out) {
-        ist.hook_picture.reset(avutil.av_frame_alloc());
-        out = ist.hook_picture.get();
-    }
-    if (!out || !MakeWritablePicture(out, picture->width, picture->height, picture->format)) {
         Log(0, "hook buf malloc error.");
         return;
     }

@@ -73,7 +73,11 @@ TLogLevel CoreLevelToLogLevel(int level);
 // and come before the event that follows them on that thread. Library lines
 // written by a task's threads (its worker and its encoder's) carry its index.
 // OnPreviewBitmap: on the window's thread, without the event lock.
-// OnBeforeHook, OnCustomHook: on the task's worker, without any lock.
+// OnBeforeHook, OnCustomHook: on the task's worker, without any lock, when
+// the task's output record asks for them (BeforeHook, CustomHook). The bitmap
+// of OnCustomHook and OnPreviewBitmap is the task's own, valid during the call
+// only; OnCustomHook may paint on it (its canvas lock is held) and throw to
+// leave the picture as it was.
 //
 // A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
 // is ending included), read TaskCount and Task, set events and properties,
@@ -124,6 +128,12 @@ public:
 
     TLogLevel LogLevel() const { return log_level_.load(); }
     void SetLogLevel(TLogLevel value);
+    // Pictures of the video being encoded, at most ten a second per task:
+    // Preview shows them in a preview window per task made by the window
+    // thread (TWindowThread::NewPreviewWindow; none: nothing is shown), and a
+    // window the user closes ends that task's previews until Preview is set
+    // again; PreviewBitmap hands them to OnPreviewBitmap instead. Both may be
+    // changed at any time; turning Preview off closes the windows.
     bool Preview() const { return preview_.load(); }
     void SetPreview(bool value);
     bool PreviewBitmap() const { return preview_bitmap_.load(); }

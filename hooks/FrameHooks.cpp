@@ -64,12 +64,11 @@ TLoadedPlugins& Loaded() {
     return *loaded;
 }
 
-void* Symbol(void* module, const char* name) { return ::dlsym(module, name); }
-
+// An exported function of the plug-in, or none.
 template <typename T>
 T EntryPoint(void* module, const char* name) {
     T fn = nullptr;
-    void* sym = Symbol(module, name);
+    void* sym = ::dlsym(module, name);
     static_assert(sizeof fn == sizeof sym);
     std::memcpy(&fn, &sym, sizeof fn);
     return fn;

@@ -780,6 +780,29 @@ TEST_F(ConvertToolTest, KindNamesAreCheckedBeforeAnythingRuns) {
         EXPECT_NE(help.out.find(std::string("      ") + kind + " "), std::string::npos) << kind;
 }
 
+// A frame hook plug-in named with --option: the sample grey plug-in turns the
+// pictures of an H.264 output grey; one that refuses its arguments fails the
+// file with the option's message.
+TEST_F(ConvertToolTest, AFrameHookNamedWithOptionActsOnThePictures) {
+    const std::string plugins = std::string(ARDENTIX_TEST_BIN_DIR) + "/../hooks/plugins/";
+    if (!fs::exists(plugins + "grey.so")) GTEST_SKIP() << "the sample plug-ins are not built";
+    ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+    const std::string src = MakeFixture(dir, "clip.rm", "rm-video", {"--seconds", "1", "--size", "64x48"});
+    const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "mkv", "--option", "vhook=" + plugins + "grey.so", src});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<DecodedPicture> pictures = DecodePictures(out + "clip.mkv");
+    ASSERT_FALSE(pictures.empty());
+    for (const DecodedPicture& p : pictures) {
+        for (uint8_t c : p.u) ASSERT_NEAR(c, 128, 2);
+        for (uint8_t c : p.v) ASSERT_NEAR(c, 128, 2);
+    }
+
+    const std::string box = plugins + "box.so 1 2";
+    const TRun refused = Convert({"-j", "1", "-o", out, "--to", "mkv", "--option", "vhook=" + box, src});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Failed to add video hook function: " + box), std::string::npos) << refused.err;
+}
+
 namespace {
 
 std::string Bytes(const std::string& path) {

@@ -2,6 +2,7 @@
 // window's thread, and the preview flags toggled from the window's thread
 // while three tasks preview at once (the preview lock and the window's thread
 // must never wait for each other). Run under ThreadSanitizer as well.
+#include <algorithm>
 #include <set>
 
 #include "tests/common/VideoCheck.h"
@@ -133,4 +134,49 @@ TEST_F(EnginePreviewTest, TogglingPreviewWhileThreeTasksPreviewNeverHangs) {
         EXPECT_TRUE(e.terminate.Finished);
     }
     for (int i = 0; i < 3; ++i) EXPECT_EQ(DecodePictures(dir.File("t" + std::to_string(i) + ".mkv")).size(), 75u);
+}
+
+// The hook events of the component, asked for in the output record: on each
+// task's worker, with its index; what the custom hook paints is in the output,
+// and the before-hook event's answer decides for the plug-in named in the options.
+TEST_F(EnginePreviewTest, HookEventsRunOnTheWorkersAndActOnTheOutput) {
+    const std::string grey = std::string(ARDENTIX_TEST_BIN_DIR) + "/../hooks/plugins/grey.so";
+    std::mutex lock;
+    std::set<int> painted, asked;
+    bool on_window = false;
+    engine->SetOnCustomHook([&](int index, TBitmap* bitmap, int, int64_t, bool&, bool&) {
+        std::lock_guard<std::mutex> guard(lock);
+        on_window = on_window || loop.IsWindowThread();
+        painted.insert(index);
+        for (int y = 0; y < bitmap->Height(); ++y) std::fill_n(bitmap->ScanLine(y), 3 * bitmap->Width(), 0);
+    });
+    engine->SetOnBeforeHook([&](int index, int64_t pts, THookAction& action) {
+        std::lock_guard<std::mutex> guard(lock);
+        on_window = on_window || loop.IsWindowThread();
+        asked.insert(index);
+        action = pts < 500000 ? haIgnore : haContinue;
+    });
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video",
+                                        {"--seconds", "1", "--fps", "10", "--size", "64x48", "--audio", "none"});
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(engine->AddTask(src), i) << engine->LastErrorText();
+        TOutputOptions out;
+        out.VideoCodec = "ffv1";
+        out.CustomHook = i == 0;
+        out.BeforeHook = i == 1;
+        if (i == 1) out.ExtOptions = "vhook=" + grey;
+        ASSERT_TRUE(engine->SetOutputFile(i, dir.File("hooked" + std::to_string(i) + ".mkv"), &out))
+            << engine->LastErrorText();
+    }
+    TWatchdog watchdog("a run with hook events");
+    engine->StartConvert(2);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    EXPECT_FALSE(on_window);
+    EXPECT_EQ(painted, std::set<int>{0});
+    EXPECT_EQ(asked, std::set<int>{1});
+    for (const DecodedPicture& p : DecodePictures(dir.File("hooked0.mkv"))) EXPECT_LE(p.Y(32, 24), 20);
+    for (const DecodedPicture& p : DecodePictures(dir.File("hooked1.mkv"))) {
+        const bool grey_chroma = std::all_of(p.u.begin(), p.u.end(), [](uint8_t c) { return c == 128; });
+        EXPECT_EQ(grey_chroma, p.seconds >= 0.5) << p.seconds;
+    }
 }

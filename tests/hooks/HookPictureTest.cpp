@@ -346,3 +346,41 @@ TEST_F(HookPictureTest, ClearingTheWindowBitClosesTheWindow) {
 
 }  // namespace
 }  // namespace hooktest
+
+namespace hooktest {
+namespace {
+
+// Copied video is never decoded, so nothing can hook or preview it; the first
+// of the three that is asked for is named.
+TEST_F(HookPictureTest, CopiedVideoRefusesHooksAndPreviewsInThatOrder) {
+    struct Case {
+        bool custom, vhook;
+        uint8_t preview;
+        std::string error;
+    };
+    const Case cases[] = {
+        {true, true, 1, "-vcodec copy and CustomHook are incompatible (frames are not decoded)"},
+        {false, true, 2, "-vcodec copy and -vhook are incompatible (frames are not decoded)"},
+        {false, false, 1, "-vcodec copy and PostHooks are incompatible (frames are not decoded)"},
+        {false, false, 0, ""},
+    };
+    const std::string src = MakeVideo("in.rm", 0.3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        const std::string out = dir.File("copy.rm");
+        EXPECT_EQ(Convert(src, out,
+                          [&] {
+                              core.SetCodecName('v', "copy");
+                              if (c.custom) core.OnCustomHook = [](TCustomFFmpeg*, TBitmap*, int, int64_t, bool&, bool&) {};
+                              if (c.vhook) core.SetOption("vhook", SamplePlugin("grey"));
+                              core.SetPreviewFlags(c.preview, 0);
+                          }),
+                  c.error);
+        EXPECT_EQ(std::filesystem::exists(out), c.error.empty());
+        core.OnCustomHook = nullptr;
+        core.SetPreviewFlags(0, 3);
+    }
+}
+
+}  // namespace
+}  // namespace hooktest

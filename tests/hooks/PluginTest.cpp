@@ -99,6 +99,7 @@ TEST_F(PluginTest, EveryAnswerOfAddingAHookWithItsLogLine) {
 
 using RecorderText = const char* (*)();
 using RecorderClear = void (*)();
+using RecorderPlaneCount = int (*)();
 
 // A plug-in in a folder with a space, named with "|": its Configure gets every
 // part, Process the picture's format, size and time, Release its context; a
@@ -130,6 +131,16 @@ TEST_F(PluginTest, AFolderWithASpaceGivenWithBarsAndTheCallsAPluginGets) {
     other.SetOption("vhook", path + "|");
     EXPECT_EQ(LoadHookLibrary(path, error), module);
     other.FreeFiles();
+
+    // The pictures the hooks work in are reused once there are enough of
+    // them, however long the input: 60 pictures in a handful of buffers.
+    const auto plane_count = reinterpret_cast<RecorderPlaneCount>(::dlsym(module, "RecorderPlaneCount"));
+    ASSERT_TRUE(plane_count);
+    clear();
+    ASSERT_EQ(Convert(MakeVideo("long.rm", 6.0), dir.File("long.mkv"), [&] { core.SetOption("vhook", path + "|"); }),
+              "");
+    EXPECT_GE(plane_count(), 1);
+    EXPECT_LE(plane_count(), 16);
 }
 
 // The plug-in needs a library that only its own folder has; the process's

@@ -16,8 +16,22 @@ static void Append(const char *line) {
     }
 }
 
+/* The distinct first-plane addresses Process was given (at most 64 kept). */
+static const void *planes[64];
+static int plane_count;
+
 const char *RecorderText(void) { return text; }
-void RecorderClear(void) { text[0] = '\0'; }
+int RecorderPlaneCount(void) { return plane_count; }
+void RecorderClear(void) {
+    text[0] = '\0';
+    plane_count = 0;
+}
+
+static void NotePlane(const void *plane) {
+    for (int i = 0; i < plane_count; ++i)
+        if (planes[i] == plane) return;
+    if (plane_count < 64) planes[plane_count++] = plane;
+}
 
 int Configure(void **ctxp, int argc, char *argv[]) {
     char line[1024];
@@ -34,7 +48,7 @@ int Configure(void **ctxp, int argc, char *argv[]) {
 
 void Process(void *ctx, ArdxHookPicture *picture, int pix_fmt, int width, int height, int64_t pts) {
     char line[128];
-    (void)picture;
+    NotePlane(picture->data[0]);
     snprintf(line, sizeof line, "process %d %d %dx%d %lld", ctx ? *(int *)ctx : -1, pix_fmt, width, height,
              (long long)pts);
     Append(line);
