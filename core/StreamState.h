@@ -100,6 +100,7 @@ struct TOutputStreamState {
     AVFilterContext* input_filter = nullptr;   // owned by filter_graph
     AVFilterContext* output_filter = nullptr;  // owned by filter_graph
     TFramePtr filtered_picture;           // reused for each picture pulled from the chain
+    int filter_width = 0, filter_height = 0, filter_format = -1;  // the pictures the chain takes
 
     // bitstream filters in chain order, made once the codec parameters are known
     std::vector<TBsfPtr> bsfs;
