@@ -264,5 +264,69 @@ TEST_F(VideoQualityTest, DamagedVideoGivesAValidFileOrFailsWithXerror) {
     }
 }
 
+// The video path's failures, each with its message: a chain the libraries cannot
+// build; a picture the deinterlacer cannot take (used as decoded); crop bands
+// that a picture (smaller after a size change) cannot hold, and a pad the
+// encoder's format cannot take (the picture left out, or the task failed with
+// xerror).
+TEST_F(VideoQualityTest, EachVideoFailureHasItsMessageAndOutcome) {
+    struct Case {
+        const char* what;
+        std::string input;  // "odd", "shrinking", "rm"
+        std::function<void(TCustomFFmpeg&)> options;
+        std::string error;   // Run()'s result
+        std::string logged;  // a line at level 0, "" none
+        int pictures;        // decoded from the output, -1: no output
+    };
+    const auto filters = [](const char* chain) {
+        return [chain](TCustomFFmpeg& c) {
+            c.video_filters = chain;
+            c.filters_in_use = true;
+        };
+    };
+    const auto crop = [](bool strict) {
+        return [strict](TCustomFFmpeg& c) {
+            c.SetCropTop(160);
+            c.exit_on_error = strict;
+        };
+    };
+    const auto pad = [](bool strict) {
+        return [strict](TCustomFFmpeg& c) {
+            c.SetCodecName('v', "png");
+            c.SetPadTop(16);
+            c.exit_on_error = strict;
+        };
+    };
+    const Case cases[] = {
+        {"an unknown filter", "rm", filters("nosuchfilter"), "Error opening filters!", "", -1},
+        {"a filter with bad arguments", "rm", filters("scale=w=abc"), "Error opening filters!", "", -1},
+        {"deinterlacing an odd size", "odd", [](TCustomFFmpeg& c) { c.deinterlace = true; }, "",
+         "0 Deinterlacing failed.", 15},
+        {"crop bands past a smaller picture", "shrinking", crop(false), "", "0 error cropping picture", 8},
+        {"the same with xerror", "shrinking", crop(true), "error cropping picture", "", -1},
+        {"pad bands around an RGB picture, with xerror", "rm", pad(true), "error padding picture", "", -1},
+    };
+    std::map<std::string, std::string> inputs = {
+        {"rm", MakeFixture(dir, "in.rm", "rm-video", {"--seconds", "1", "--audio", "none"})},
+        {"odd", MakeFixture(dir, "odd.mkv", "mkv-mpeg4", {"--size", "561x321", "--seconds", "1", "--audio", "none"})},
+        {"shrinking", MakeFixture(dir, "shrinking.mkv", "mkv-mpeg4",
+                                  {"--size", "320x240", "--resize", "176x144@0.5", "--seconds", "1", "--audio", "none"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dst = dir.File("failure.mkv");
+        const std::string error = ConvertAs(inputs[c.input], dst, TKind{"mkv", ".mkv", {{"vcodec", "mpeg4"}}},
+                                            [&] { c.options(core); });
+        EXPECT_EQ(error, c.error) << AllLines();
+        if (!c.logged.empty()) EXPECT_TRUE(Logged(c.logged)) << AllLines();
+        if (c.pictures < 0) {
+            EXPECT_FALSE(FileExists(dst));
+            continue;
+        }
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+        EXPECT_EQ(static_cast<int>(pictures.size()), c.pictures);
+    }
+}
+
 }  // namespace
 }  // namespace transcodetest
