@@ -211,7 +211,9 @@ void TCustomFFmpeg::PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost,
 // the old chain still holds is encoded first.
 void TCustomFFmpeg::RebuildFilters(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
                                    const AVFrame* picture) {
+    const int64_t pts = ist.pts;  // the new picture's time, while the old chain's pictures pass
     if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, nullptr, 0) >= 0) PullFilteredPictures(os, ost, ist);
+    ist.pts = pts;
     last_error.clear();
     if (BuildFilterGraph(ost, picture->width, picture->height, picture->format, picture->sample_aspect_ratio) < 0)
         throw FFmpegException(last_error.empty() ? std::string("Error opening filters!")
