@@ -38,6 +38,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     transcode_outputs = outputs;
     first_output_pos = 0;
     converted_ms = -1;
+    placed_output.clear();
     finished = false;
     read_to_end = false;
     try {
@@ -308,6 +309,9 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         {
+            // The library's own threads (x264's, frame and slice threads) log
+            // with the context: it names the task their lines belong to.
+            ost.enc->opaque = this;
             std::lock_guard<std::mutex> lock(CodecLock);
             TDictionaryPtr own = generic_options.PrivateOptions();
             AVDictionary* raw = own.release();
@@ -357,6 +361,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             }
             break;
         }
+        ist.dec->opaque = this;  // copied into the contexts of its frame threads
         std::lock_guard<std::mutex> lock(CodecLock);
         AVDictionary* raw = options.release();
         const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);

@@ -135,6 +135,7 @@ int TCustomFFmpeg::BuildFilterGraph(TOutputStreamState& ost, int width, int heig
     const AVCodecContext* enc = ost.enc;
     TFilterGraphPtr graph(avfilter.avfilter_graph_alloc());
     if (!graph) return -1;
+    graph->opaque = this;  // names the task in lines its filters log on the graph's threads
     const int sws_flags = SwsFlags();
     // The source takes the decoder's pictures with their times in microseconds.
     if (sar.num <= 0 || sar.den <= 0) sar = AVRational{0, 1};

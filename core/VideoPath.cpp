@@ -260,9 +260,11 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
 
 void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture) {
     ++hook_frame_count;
-    // The frame hooks run here once they exist; until then only deinterlacing
-    // needs a picture of its own.
-    if (!deinterlace) return;
+    DecideHookAction(ist.pts);
+    const bool custom = static_cast<bool>(OnCustomHook);
+    const bool plugins = !custom && hooks_in_use && hook_action == haContinue;
+    if (!deinterlace && !custom && !plugins) return;
+    // Hooks paint on a copy: the decoder may still read the picture it handed out.
     AVFrame* out = ist.hook_picture.get();
     if (!out) {
         ist.hook_picture.reset(avutil.av_frame_alloc());
@@ -272,11 +274,23 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* pictur
         Log(0, "hook buf malloc error.");
         return;
     }
-    if (DeinterlacePicture(View(out), View(picture), static_cast<AVPixelFormat>(picture->format), picture->width,
-                           picture->height) < 0) {
-        Log(0, "Deinterlacing failed.");
-        return;
+    bool deinterlaced = false;
+    if (deinterlace) {
+        deinterlaced = DeinterlacePicture(View(out), View(picture), static_cast<AVPixelFormat>(picture->format),
+                                          picture->width, picture->height) >= 0;
+        if (!deinterlaced) Log(0, "Deinterlacing failed.");
     }
+    if (!deinterlaced) {
+        // Nothing but the hooks wants the copy.
+        if (!custom && !plugins) return;
+        const uint8_t* planes[4] = {picture->data[0], picture->data[1], picture->data[2], picture->data[3]};
+        avutil.av_image_copy(out->data, out->linesize, planes, picture->linesize,
+                             static_cast<AVPixelFormat>(picture->format), picture->width, picture->height);
+    }
+    if (custom)
+        RunCustomHook(out, ist.pts);
+    else if (plugins)
+        RunPluginHooks(out, ist.pts);
     avutil.av_frame_copy_props(out, picture);
     avutil.av_frame_unref(picture);
     avutil.av_frame_ref(picture, out);
@@ -306,6 +320,8 @@ void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& os
         send->quality = same_quality ? static_cast<int>(std::lrint(ist.quality)) : enc->global_quality;
         if (me_threshold == 0) send->pict_type = AV_PICTURE_TYPE_NONE;
         send->key_frame = 0;
+        if (preview_flags.load(std::memory_order_relaxed) != 0)
+            PreviewFrame(send, avutil.av_rescale_q(send->pts, enc->time_base, AV_TIME_BASE_Q));
         const int r = avcodec.avcodec_send_frame(enc, send);
         avutil.av_frame_unref(send);
         if (r < 0) throw FFmpegException("Video encoding failed");

@@ -277,7 +277,8 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"-b", "100", src}, {"-r", "11025", src}, {"-c", "3", src}, {"-j", "0", src},
-          {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}}) {
+          {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}, {"-c", "0", src},
+          {"-r", "Source", src}, {"--vbr", "10", src}, {"--vbr", "-1", src}, {"--no-tags=1", src}}) {
         const TRun run = Convert(args);
         EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(run.err.empty());
@@ -417,7 +418,10 @@ TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("File name too long"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "other.mp3").ok) << "the rest of the batch goes on";
-    EXPECT_NE(run.out.find("2 files: 1 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+    // The end of the output repeats each failure with its reason, as the window's summary does.
+    const std::string tail = "2 files: 1 completed, 1 failed, 0 stopped\nFailed:\n  " + src + ": ";
+    ASSERT_NE(run.out.find(tail), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("File name too long", run.out.find(tail)), std::string::npos) << run.out;
 }
 
 TEST_F(ConvertToolTest, AnOutputFolderThatCannotBeUsedGivesOneLine) {
@@ -541,7 +545,10 @@ TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
                                   "files are converted"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.out.find("3 files: 2 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 files: 2 completed, 1 failed, 0 stopped\nFailed:\n  " + list +
+                           ": link to rtsp://media.example.com/x.rm, which cannot be fetched"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(run.err.find("Unknown format"), std::string::npos) << run.err;
 
     // What --info says of a link: what it names, then each local file.
@@ -770,4 +777,95 @@ TEST_F(ConvertToolTest, KindNamesAreCheckedBeforeAnythingRuns) {
     const TRun help = Convert({"--help"});
     for (const char* kind : {"mp3", "mp4", "mkv", "vcd", "svcd", "dvd", "dv", "dv50"})
         EXPECT_NE(help.out.find(std::string("      ") + kind + " "), std::string::npos) << kind;
+}
+
+namespace {
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The source's tags read back by mediainfo (not our parser): ID3v2.3 frames,
+// non-ASCII text included, and an ID3v1 tag at the end.
+TEST_F(ConvertToolTest, TheSourcesTagsAreReadBackFromTheMp3) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    struct {
+        const char* name;
+        std::string title, author, copyright, comment;
+    } const cases[] = {
+        {"ascii", "Morning Talk", "Radio One", "(c) 2001 Radio One", "Recorded live"},
+        {"latin", "Caf\xc3\xa9 cr\xc3\xa8me", "Bj\xc3\xb6rk", "\xc2\xa9 Soci\xc3\xa9t\xc3\xa9", "d\xc3\xa9j\xc3\xa0 vu"},
+        {"beyond latin", "\xe6\x97\xa5\xe6\x9c\xac \xce\xa9mega", "\xd0\x91\xd0\xbe\xd1\x80\xd0\xb8\xd1\x81",
+         "\xe2\x84\x97 2001", "\xe2\x99\xaa long comment"},
+    };
+    for (const auto& c : cases) {
+        const std::string src = MakeFixture(dir, std::string(c.name) + ".rm", "rm-ac3",
+                                            {"--seconds", "0.5", "--title", c.title, "--author", c.author,
+                                             "--copyright", c.copyright, "--comment", c.comment});
+        const TRun run = Convert({"-o", out, "-q", src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string mp3 = out + c.name + ".mp3";
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Title"), c.title) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Performer"), c.author) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Copyright"), c.copyright) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Comment"), c.comment) << c.name;
+        const std::string bytes = Bytes(mp3);
+        ASSERT_GT(bytes.size(), 128u);
+        EXPECT_EQ(bytes.substr(bytes.size() - 128, 3), "TAG") << c.name;
+        const std::string v2 = bytes.substr(0, bytes.size() - 128);
+        EXPECT_EQ(v2.substr(0, 4), std::string("ID3\x03", 4)) << c.name;
+        EXPECT_NE(v2.find("COMM"), std::string::npos) << c.name;
+        EXPECT_EQ(v2.find("author"), std::string::npos) << c.name << ": no user-defined frame";
+        EXPECT_EQ(v2.find(std::string("comment\0", 8)), std::string::npos) << c.name << ": no user-defined frame";
+        EXPECT_TRUE(DecodeMp3(mp3).ok) << c.name;
+    }
+
+    const std::string src = MakeFixture(dir, "untagged.rm", "rm-ac3", {"--seconds", "0.5"});
+    const TRun run = Convert({"-o", out, "-q", "--no-tags", src});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MediaInfoField(out + "untagged.mp3", "General", "Title"), "");
+    EXPECT_EQ(MediaInfoField(out + "untagged.mp3", "General", "Performer"), "");
+    const std::string bytes = Bytes(out + "untagged.mp3");
+    EXPECT_NE(bytes.substr(bytes.size() - 128, 3), "TAG");
+}
+
+// "Same as source" keeps a speech file's rate and channel count; quality-based
+// bit rates vary from frame to frame.
+TEST_F(ConvertToolTest, SameAsSourceAndQualityChoices) {
+    const std::string speech = MakeWav(dir, "speech.wav", 1.0, 16000, 1);
+    const std::string odd = MakeWav(dir, "odd.wav", 1.0, 11000, 2);
+    const std::string surround = MakeFixture(dir, "six.wav", "wav", {"--seconds", "1", "--channels", "6"});
+    struct {
+        std::vector<std::string> args;
+        std::string mp3;
+        long rate;
+        int channels;
+        bool vbr;
+    } const cases[] = {
+        {{"-r", "source", "-c", "source", speech}, "speech.mp3", 16000, 1, false},
+        {{"--sample-rate=source", "--channels=source", odd}, "odd.mp3", 11025, 2, false},
+        {{"-r", "source", "-c", "source", surround}, "six.mp3", 44100, 2, false},
+        {{"-r", "source", "-c", "source", "--vbr", "2", speech}, "speech.mp3", 16000, 1, true},
+        {{"--vbr", "0", speech}, "speech.mp3", 44100, 2, true},
+        {{"--vbr", "9", "-b", "64", speech}, "speech.mp3", 44100, 2, false},
+        {{speech}, "speech.mp3", 44100, 2, false},
+    };
+    for (const auto& c : cases) {
+        fs::remove(out + c.mp3);
+        std::vector<std::string> args = {"-o", out, "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const TRun run = Convert(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const DecodedAudio audio = DecodeMp3(out + c.mp3);
+        ASSERT_TRUE(audio.ok) << c.mp3 << ": " << audio.error;
+        EXPECT_EQ(audio.rate, c.rate) << c.args[0];
+        EXPECT_EQ(audio.channels, c.channels) << c.args[0];
+        EXPECT_NEAR(audio.Seconds(), 1.0, 0.1) << c.args[0];
+        EXPECT_EQ(audio.minBitrateKbps != audio.maxBitrateKbps, c.vbr) << c.args[0];
+        if (HaveMediaInfo())
+            EXPECT_EQ(MediaInfoField(out + c.mp3, "Audio", "BitRate_Mode"), c.vbr ? "VBR" : "CBR") << c.args[0];
+    }
 }
