@@ -272,6 +272,9 @@ public:
     // Builds the filter chain of an output video stream ("vfilters"); 0, or -1
     // with last_error set for the refusals.
     int ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost);
+    // The chain of ost built anew for pictures of this size, format and shape,
+    // scaled first to the encoder's size like the first; 0, or -1.
+    int BuildFilterGraph(TOutputStreamState& ost, int width, int height, int format, AVRational sar);
     // The next picture out of the stream's chain into picture: 1, or -1 when none is ready.
     int GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture);
     // Deinterlacing and the frame hooks (the custom hook, or the plug-ins when
@@ -394,6 +397,7 @@ private:
     int64_t PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const;
     void PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     void PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
+    void RebuildFilters(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, const AVFrame* picture);
     void EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     // The picture cropped, scaled and padded for the encoder; none when it is skipped.
     AVFrame* FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture);

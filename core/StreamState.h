@@ -101,6 +101,7 @@ struct TOutputStreamState {
     AVFilterContext* input_filter = nullptr;   // owned by filter_graph
     AVFilterContext* output_filter = nullptr;  // owned by filter_graph
     TFramePtr filtered_picture;           // reused for each picture pulled from the chain
+    int filter_width = 0, filter_height = 0, filter_format = -1;  // the pictures the chain takes
 
     // subtitles: the empty DVB page that clears the last one shown, held back
     // until the next page (which may come first and replace it) or the end

@@ -72,8 +72,6 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_n
     const char* rate = NormFrameRates[norm];
     const char* gop = pal ? "15" : "18";
     // Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
-    // input (or given) becomes the nearer of the two, none becomes the kind's own.
-    // Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
     // input (or given) becomes the nearer of the two, none the kind's own.
     const auto assume_aspect = [this](const char* aspect) {
         if (frame_aspect != 0) {

@@ -116,17 +116,31 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
         last_error = "Cannot enable crop options and filters at the same time.";
         return -1;
     }
-    AVCodecContext* dec = ist.dec;
-    AVCodecContext* enc = ost.enc;
+    const AVCodecContext* dec = ist.dec;
+    if (BuildFilterGraph(ost, dec->width, dec->height, dec->pix_fmt, dec->sample_aspect_ratio) < 0) return -1;
+    const int w = avfilter.av_buffersink_get_w(ost.output_filter);
+    const int h = avfilter.av_buffersink_get_h(ost.output_filter);
+    if (pad_top + pad_bottom + pad_left + pad_right != 0 && (w != frame_width || h != frame_height)) {
+        last_error =
+            "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
+            "transpose, etc.)";
+        return -1;
+    }
+    ost.enc->width = w + pad_left + pad_right;
+    ost.enc->height = h + pad_top + pad_bottom;
+    return 0;
+}
+
+int TCustomFFmpeg::BuildFilterGraph(TOutputStreamState& ost, int width, int height, int format, AVRational sar) {
+    const AVCodecContext* enc = ost.enc;
     TFilterGraphPtr graph(avfilter.avfilter_graph_alloc());
     if (!graph) return -1;
     graph->opaque = this;  // names the task in lines its filters log on the graph's threads
     const int sws_flags = SwsFlags();
     // The source takes the decoder's pictures with their times in microseconds.
-    const AVRational sar = dec->sample_aspect_ratio.num > 0 ? dec->sample_aspect_ratio : AVRational{0, 1};
-    const std::string src_args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d",
-                                            dec->width, dec->height, dec->pix_fmt, AV_TIME_BASE, sar.num,
-                                            std::max(sar.den, 1));
+    if (sar.num <= 0 || sar.den <= 0) sar = AVRational{0, 1};
+    const std::string src_args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", width,
+                                            height, format, AV_TIME_BASE, sar.num, sar.den);
     AVFilterContext* src = nullptr;
     if (avfilter.avfilter_graph_create_filter(&src, avfilter.avfilter_get_by_name("buffer"), "src",
                                               src_args.c_str(), nullptr, graph.get()) < 0)
@@ -144,7 +158,7 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
     AVFilterContext* last = src;
     const int want_w = enc->width - (pad_left + pad_right);
     const int want_h = enc->height - (pad_top + pad_bottom);
-    if (dec->width + pad_left + pad_right != enc->width || dec->height + pad_top + pad_bottom != enc->height) {
+    if (width + pad_left + pad_right != enc->width || height + pad_top + pad_bottom != enc->height) {
         AVFilterContext* scale = nullptr;
         const std::string args = FormatText("%d:%d:flags=%d", want_w, want_h, sws_flags);
         if (avfilter.avfilter_graph_create_filter(&scale, avfilter.avfilter_get_by_name("scale"), "scale",
@@ -179,22 +193,15 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
         return -1;
     }
     if (avfilter.avfilter_graph_config(graph.get(), nullptr) < 0) return -1;
-
-    const int w = avfilter.av_buffersink_get_w(out);
-    const int h = avfilter.av_buffersink_get_h(out);
-    if (pad_top + pad_bottom + pad_left + pad_right != 0 && (w != frame_width || h != frame_height)) {
-        last_error =
-            "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
-            "transpose, etc.)";
-        return -1;
-    }
-    enc->width = w + pad_left + pad_right;
-    enc->height = h + pad_top + pad_bottom;
+    if (!ost.filtered_picture) ost.filtered_picture.reset(avutil.av_frame_alloc());
+    if (!ost.filtered_picture) return -1;
     ost.input_filter = src;
     ost.output_filter = out;
     ost.filter_graph = std::move(graph);
-    ost.filtered_picture.reset(avutil.av_frame_alloc());
-    return ost.filtered_picture ? 0 : -1;
+    ost.filter_width = width;
+    ost.filter_height = height;
+    ost.filter_format = format;
+    return 0;
 }
 
 int TCustomFFmpeg::GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture) {

@@ -217,13 +217,29 @@ void TCustomFFmpeg::PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost,
         EncodeAndReport(os, ost, ist, picture);
         return;
     }
+    if (picture->width != ost.filter_width || picture->height != ost.filter_height ||
+        picture->format != ost.filter_format)
+        RebuildFilters(os, ost, ist, picture);
     picture->pts = ist.pts;
     if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, picture, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-        // A picture the chain cannot take (its size changed midway) is left out.
+        // A picture the chain cannot take is left out.
         Log(0, FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index));
         return;
     }
     PullFilteredPictures(os, ost, ist);
+}
+
+// Pictures that change size or format midway get a chain built for them; what
+// the old chain still holds is encoded first.
+void TCustomFFmpeg::RebuildFilters(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                   const AVFrame* picture) {
+    const int64_t pts = ist.pts;  // the new picture's time, while the old chain's pictures pass
+    if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, nullptr, 0) >= 0) PullFilteredPictures(os, ost, ist);
+    ist.pts = pts;
+    last_error.clear();
+    if (BuildFilterGraph(ost, picture->width, picture->height, picture->format, picture->sample_aspect_ratio) < 0)
+        throw FFmpegException(last_error.empty() ? std::string("Error opening filters!")
+                                                 : "Error opening filters: " + last_error);
 }
 
 void TCustomFFmpeg::PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist) {
@@ -389,9 +405,9 @@ AVFrame* TCustomFFmpeg::FormatVideoFrame(TOutputStreamState& ost, AVFrame* pictu
     }
     const int inner_w = enc->width - ost.pad_left - ost.pad_right;
     const int inner_h = enc->height - ost.pad_top - ost.pad_bottom;
-    // A decoder that changes size or format midway goes through the scaler too.
-    const bool scale = !filters_in_use && (ost.resize_needed || formatted->width != inner_w ||
-                                           formatted->height != inner_h || formatted->format != enc->pix_fmt);
+    // A decoder (or a chain) that changes size or format midway goes through the scaler too.
+    const bool scale = (!filters_in_use && ost.resize_needed) || formatted->width != inner_w ||
+                       formatted->height != inner_h || formatted->format != enc->pix_fmt;
     if (!scale && !ost.pad_needed) return formatted;
 
     AVFrame* work = ost.work_picture.get();
