@@ -316,6 +316,7 @@ TRun GStreamer(const std::string& src, const fs::path& dst) {
 // The bytes of the coded pictures in a file, read back through the libraries.
 int64_t VideoBytes(const std::string& path) {
     if (!FFmpegLoader().LoadLibs(DefaultLibs)) return -1;
+    avutil.av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* ic = nullptr;
     if (avformat.avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return -1;
     int64_t bytes = -1;
