@@ -51,6 +51,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     transcode_outputs = outputs;
     first_output_pos = 0;
     converted_ms = -1;
+    placed_output.clear();
     finished = false;
     read_to_end = false;
     try {
@@ -356,6 +357,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
                                              ist.file_index, ist.index));
         ist.dec->pkt_timebase = ist.stream->time_base;
+        // sameq codes each picture with its input picture's quantiser, which
+        // decoders give only with the coding parameters they export.
+        if (same_quality && ist.dec->codec_type == AVMEDIA_TYPE_VIDEO)
+            ist.dec->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         // The decoder is asked for the channel count of the encoder it feeds;
         // decoders that can mix down (AC-3) do it with the stream's own levels.
         TDictionaryPtr options;
