@@ -50,14 +50,6 @@ void TEncoderWorker::RaiseFailure() {
     std::rethrow_exception(e);
 }
 
-size_t TEncoderWorker::PoolBytes() const {
-    size_t bytes = 0;
-    for (const TSlot& slot : slots_)
-        for (const AVBufferRef* buf : slot.frame->buf)
-            if (buf) bytes += buf->size;
-    return bytes;
-}
-
 void TEncoderWorker::WriteSlot(TSlot& slot) {
     for (size_t i = 0; i < slot.packets.Size(); ++i) write_(slot.packets.At(i));
     slot.packets.Clear();

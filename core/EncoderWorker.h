@@ -72,8 +72,6 @@ public:
     void Finish();
     // The encoder's thread (the library logs from it).
     std::thread::id ThreadId() const { return thread_.get_id(); }
-    // Bytes of picture or sample data the pool holds.
-    size_t PoolBytes() const;
 
 private:
     struct TSlot {

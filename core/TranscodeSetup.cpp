@@ -20,6 +20,19 @@ bool KeepInputCodecTag(const AVOutputFormat* fmt, const AVCodecParameters* in) {
     return avformat.av_codec_get_tag(fmt->codec_tag, in->codec_id) == 0;
 }
 
+// The time base of a copied picture stream: its input's, unless that is finer
+// than a millisecond and one tick per picture (the stream's base rate) is
+// coarser: then that tick, which containers that count in pictures (AVI)
+// need, and which holds every timestamp of a steady stream exactly.
+AVRational CopiedVideoTimeBase(const AVStream* st) {
+    AVRational rate = st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = st->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return st->time_base;
+    const AVRational tick{rate.den, rate.num};
+    if (av_q2d(tick) > av_q2d(st->time_base) && av_q2d(st->time_base) < 0.001) return tick;
+    return st->time_base;
+}
+
 }  // namespace
 
 void TCustomFFmpeg::Transcode() {
@@ -238,6 +251,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                     throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
                 if (preview_flags != 0)
                     throw FFmpegException("-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+                ost.stream->time_base = CopiedVideoTimeBase(ist.stream);
                 break;
             case AVMEDIA_TYPE_AUDIO:
                 if (audio_volume != 256)
@@ -374,13 +388,16 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     }
 
     if (output_count > 0 && outputs[0]->pb) first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
-    // One encoded audio stream in one file (the converter's case): the encoder
-    // runs on a thread of its own while this one reads and decodes.
-    if (encode_in_thread && output_count == 1 && ost_table.size() == 1) {
-        TOutputStreamState& ost = *ost_table[0];
-        if (ost.encoding_needed && ost.enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.bsfs.empty() &&
-            ost.enc->frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
-            StartEncoderThread(outputs[0], ost);
+    // The encoder of the first encoded audio stream runs on a thread of its
+    // own, beside this one that reads, decodes and encodes the pictures.
+    if (encode_in_thread) {
+        for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+            TOutputStreamState& ost = *ost_table[n];
+            if (!ost.encoding_needed || ost.enc->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+            if (ost.enc->frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
+                StartEncoderThread(outputs[ost.file_index], ost);
+            break;
+        }
     }
 
     // 16: SDP

@@ -1,7 +1,9 @@
 #pragma once
 // The capture of the media libraries' log: every library message becomes whole
 // lines, delivered to each live engine component tagged with the thread that
-// wrote it. Partial lines wait per thread (TLogList) until their line end.
+// wrote it and the task its context was marked with (the libraries' own
+// threads log with a context of the task they work for). Partial lines wait
+// per thread (TLogList) until their line end.
 #include <cstdarg>
 #include <string>
 #include <thread>
