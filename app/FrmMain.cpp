@@ -27,6 +27,7 @@
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
 #include "app/Settings.h"
+#include "app/Translations.h"
 #include "core/FFmpegException.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
@@ -36,9 +37,14 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const AppTitle = "Ardentix";
-const char* const OpenFilter =
-    "Real Media Files(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;"
-    "All Files(*.*) (*)";
+
+// The open dialog's filter: translated names, the patterns as they are.
+std::string OpenFilter() {
+    return (QCoreApplication::translate("TForm1", "Real Media Files") +
+            "(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;" +
+            QCoreApplication::translate("TForm1", "All Files") + "(*.*) (*)")
+        .toStdString();
+}
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
@@ -67,10 +73,11 @@ TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWid
     setWindowTitle(AppTitle);
     setWindowIcon(MakeAppIcon());
     // The shipped guide sits beside the program, or in the shared data of an installation.
-    helpFile_ = paths_.ProgramFolder + "help.html";
-    const std::string installed = paths_.ProgramFolder + "../share/ardentix/help.html";
-    if (!FileExists(helpFile_) && FileExists(installed))
-        helpFile_ = fs::weakly_canonical(installed).string();
+    // The guide in the user's language where there is one.
+    helpFile_ = LocalisedFile(paths_.ProgramFolder, "help", ".html");
+    const std::string installed = LocalisedFile(paths_.ProgramFolder + "../share/ardentix/", "help", ".html");
+    if (helpFile_.empty() && !installed.empty()) helpFile_ = fs::weakly_canonical(installed).string();
+    if (helpFile_.empty()) helpFile_ = paths_.ProgramFolder + "help.html";
     BuildControls();
     engine_ = std::make_unique<TDAzaduVED>(&windowThread_);
     AttachEngine();
@@ -83,13 +90,13 @@ TForm1::~TForm1() {
 }
 
 void TForm1::BuildControls() {
-    auto button = [this](const char* name, const char* caption) {
+    auto button = [this](const char* name, const QString& caption) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(name);
         b->setAutoDefault(false);
         return b;
     };
-    auto label = [this](const char* name, const char* caption) {
+    auto label = [this](const char* name, const QString& caption) {
         auto* l = new QLabel(caption, this);
         l->setObjectName(name);
         return l;
@@ -98,7 +105,8 @@ void TForm1::BuildControls() {
     Lvw = new TJobList(this);
     Lvw->setObjectName("Lvw");
     Lvw->setColumnCount(colCount);
-    Lvw->setHorizontalHeaderLabels({"Input Filename", "Duration", "Size(Bytes)", "Output Filename", "Status", "Path"});
+    Lvw->setHorizontalHeaderLabels(
+        {tr("Input Filename"), tr("Duration"), tr("Size(Bytes)"), tr("Output Filename"), tr("Status"), tr("Path")});
     Lvw->setSelectionBehavior(QAbstractItemView::SelectRows);
     Lvw->setSelectionMode(QAbstractItemView::SingleSelection);
     Lvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -113,7 +121,10 @@ void TForm1::BuildControls() {
     const int widths[] = {150, 80, 80, 150, 93};
     int total = 0;
     for (int c = 0; c < colPath; ++c) {
-        Lvw->setColumnWidth(c, static_cast<int>(widths[c] * scale));
+        // A caption longer in the user's language than in English widens its column.
+        const int caption = Lvw->horizontalHeader()->fontMetrics().horizontalAdvance(
+                                Lvw->horizontalHeaderItem(c)->text()) + 24;
+        Lvw->setColumnWidth(c, std::max(static_cast<int>(widths[c] * scale), caption));
         total += Lvw->columnWidth(c);
     }
     Lvw->setColumnHidden(colPath, true);
@@ -128,30 +139,30 @@ void TForm1::BuildControls() {
         Guarded([&] { AddFiles(paths); });
     });
 
-    BtnAdd = button("BtnAdd", "Add");
-    BtnRemove = button("BtnRemove", "Remove");
-    BtnClear = button("BtnClear", "Clear");
-    BtnMoveUp = button("BtnMoveUp", "Move Up");
-    BtnMoveDown = button("BtnMoveDown", "Move Down");
+    BtnAdd = button("BtnAdd", tr("Add"));
+    BtnRemove = button("BtnRemove", tr("Remove"));
+    BtnClear = button("BtnClear", tr("Clear"));
+    BtnMoveUp = button("BtnMoveUp", tr("Move Up"));
+    BtnMoveDown = button("BtnMoveDown", tr("Move Down"));
 
-    Label1 = label("Label1", "Output Folder: ");
+    Label1 = label("Label1", tr("Output Folder: "));
     EdtOutputFolder = new QLineEdit(this);
     EdtOutputFolder->setObjectName("EdtOutputFolder");
     EdtOutputFolder->setReadOnly(true);
     BtnChangeOutputFolder = button("BtnChangeOutputFolder", "...");
-    BtnChangeOutputFolder->setToolTip("Please select output folder");
+    BtnChangeOutputFolder->setToolTip(tr("Please select output folder"));
     BtnChangeOutputFolder->setFixedWidth(BtnChangeOutputFolder->fontMetrics().horizontalAdvance("...") * 3 + 12);
 
-    GBOutput = new QGroupBox("Output Settings", this);
+    GBOutput = new QGroupBox(tr("Output Settings"), this);
     GBOutput->setObjectName("GBOutput");
-    Label5 = label("Label5", "Audio Channels: ");
-    Label6 = label("Label6", "Audio Bitrate: ");
-    Label8 = label("Label8", "kbps");
-    Label10 = label("Label10", "Audio Sample Rate: ");
-    Label12 = label("Label12", "Hz");
+    Label5 = label("Label5", tr("Audio Channels: "));
+    Label6 = label("Label6", tr("Audio Bitrate: "));
+    Label8 = label("Label8", tr("kbps"));
+    Label10 = label("Label10", tr("Audio Sample Rate: "));
+    Label12 = label("Label12", tr("Hz"));
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
-    CboChannels->addItems({"1 Channel, Mono", "2 Channels, Stereo"});
+    CboChannels->addItems({tr("1 Channel, Mono"), tr("2 Channels, Stereo")});
     CboChannels->setCurrentIndex(1);
     CboAudioBitrate = new QComboBox(this);
     CboAudioBitrate->setObjectName("CboAudioBitrate");
@@ -173,24 +184,24 @@ void TForm1::BuildControls() {
     out->addWidget(Label12, 2, 2);
     out->setColumnStretch(1, 1);
 
-    GBOther = new QGroupBox("Other Settings", this);
+    GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
-    ChkOverwrite = new QCheckBox("Overwrite existing files", this);
+    ChkOverwrite = new QCheckBox(tr("Overwrite existing files"), this);
     ChkOverwrite->setObjectName("ChkOverwrite");
-    ChkShutdown = new QCheckBox("Shut down computer when completed", this);
+    ChkShutdown = new QCheckBox(tr("Shut down computer when completed"), this);
     ChkShutdown->setObjectName("ChkShutdown");
     auto* other = new QVBoxLayout(GBOther);
     other->addWidget(ChkOverwrite);
     other->addWidget(ChkShutdown);
     other->addStretch(1);
 
-    BtnStart = button("BtnStart", "Convert");
+    BtnStart = button("BtnStart", tr("Convert"));
     BtnStart->setDefault(true);
     QFont bold = BtnStart->font();
     bold.setBold(true);
     BtnStart->setFont(bold);
-    BtnAbout = button("BtnAbout", "About");
-    BtnHelp = button("BtnHelp", "Help");
+    BtnAbout = button("BtnAbout", tr("About"));
+    BtnHelp = button("BtnHelp", tr("Help"));
     LblProgress = label("LblProgress", "");
     LblProgress->hide();
     // The line keeps its place when hidden, so the fixed window never jumps.
@@ -230,7 +241,7 @@ void TForm1::BuildControls() {
     // A fixed dialog: the size the contents ask for, not resizable.
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
+    const int minButton = fontMetrics().horizontalAdvance(BtnMoveDown->text()) + 32;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
         b->setMinimumWidth(minButton);
 
@@ -276,14 +287,14 @@ void TForm1::Guarded(Fn&& fn) {
 }
 
 void TForm1::ApplicationException(const std::exception& error) {
-    std::string text = error.what();
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+    QString text = TranslatedMessage(error.what());
+    if (!text.isEmpty() && text.back().unicode() > '.') text += '.';
     const bool coreError = dynamic_cast<const FFmpegException*>(&error) != nullptr;
     Message(text, AppTitle, coreError ? TMessageIcon::Warning : TMessageIcon::Error);
 }
 
-void TForm1::Message(const std::string& text, const std::string& title, TMessageIcon icon) {
-    dialogs_.ShowMessage(this, text, title, icon);
+void TForm1::Message(const QString& text, const QString& title, TMessageIcon icon) {
+    dialogs_.ShowMessage(this, text.toStdString(), title.toStdString(), icon);
 }
 
 bool TForm1::FormCreate() {
@@ -291,8 +302,9 @@ bool TForm1::FormCreate() {
     // unchanged instead of replacing them with the window's initial values.
     ReadSettingsIntoControls();
     if (!engine_->LibrariesLoaded() && !engine_->LoadLibraries(paths_.ProgramFolder + "LibAV")) {
-        Message(engine_->LastErrorText() + ". Please re-install the program and try it again.", "Error",
-                TMessageIcon::Information);
+        Message(tr("%1. Please re-install the program and try it again.")
+                    .arg(TranslatedMessage(engine_->LastErrorText())),
+                tr("Error"), TMessageIcon::Information);
         close();
         FormCloseQuery();
         return false;
@@ -376,11 +388,11 @@ std::string TForm1::CellText(int row, int column) const {
     return item ? item->text().toStdString() : std::string();
 }
 
-void TForm1::SetStatus(int row, const std::string& text) {
+void TForm1::SetStatus(int row, const QString& text) {
     if (row < 0 || row >= Lvw->rowCount()) return;
     QTableWidgetItem* item = Lvw->item(row, colStatus);
     if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
-    item->setText(Q(text));
+    item->setText(text);
 }
 
 TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
@@ -403,7 +415,8 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     input.FileName = path;
     const int index = engine_->AddTask(path, &input);
     if (index < 0) {
-        Message("Convertion of file \"" + path + "\" is not supported.", "Error", TMessageIcon::Information);
+        Message(tr("Convertion of file \"%1\" is not supported.").arg(Q(path)), tr("Error"),
+                TMessageIcon::Information);
         return added;
     }
 
@@ -425,7 +438,8 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     output.FileName = folder + name + ".mp3";
     added.OutputPath = output.FileName;
     if (!engine_->SetOutputFile(index, output.FileName, &output)) {
-        Message("Cannot convert: " + engine_->LastErrorText(), "Error", TMessageIcon::Information);
+        Message(tr("Cannot convert: %1").arg(TranslatedMessage(engine_->LastErrorText())), tr("Error"),
+                TMessageIcon::Information);
         engine_->RemoveTask(index);
         return added;
     }
@@ -463,9 +477,9 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
             continue;
         }
         if (!link.Problems.empty()) {
-            std::string text;
-            for (const std::string& problem : link.Problems) text += (text.empty() ? "" : "\n") + problem;
-            Message(text, "Error", TMessageIcon::Information);
+            QStringList lines;
+            for (const std::string& problem : link.Problems) lines << TranslatedMessage(problem);
+            Message(lines.join('\n'), tr("Error"), TMessageIcon::Information);
         }
         for (const std::string& file : link.Files) DropTestTask(AddFile(file, true));
     }
@@ -473,7 +487,7 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
 }
 
 void TForm1::BtnAddClick() {
-    const std::vector<std::string> files = dialogs_.ChooseFiles(this, "Choose Files to Convert", OpenFilter);
+    const std::vector<std::string> files = dialogs_.ChooseFiles(this, tr("Choose Files to Convert").toStdString(), OpenFilter());
     if (files.empty()) return;
     AddFiles(files);
 }
@@ -520,7 +534,7 @@ void TForm1::BtnMoveDownClick() {
 }
 
 void TForm1::BtnChangeOutputFolderClick() {
-    const std::string folder = dialogs_.ChooseFolder(this, "Please select output folder");
+    const std::string folder = dialogs_.ChooseFolder(this, tr("Please select output folder").toStdString());
     if (folder.empty()) return;
     EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
 }
@@ -537,28 +551,28 @@ void TForm1::SetControlsIdle(bool idle) {
 }
 
 void TForm1::BtnStartClick() {
-    if (BtnStart->text() == "Stop") {
+    if (BtnStart->text() == tr("Stop")) {
         // The workers are let go before the engine waits for them.
         calls_.Close();
         engine_->StopConvert();
         engine_->ClearTasks();
         SetControlsIdle(true);
-        if (endedCount_ < runTasks_.size()) SetStatus(runTasks_[endedCount_].Row, "Stopped");
+        if (endedCount_ < runTasks_.size()) SetStatus(runTasks_[endedCount_].Row, tr("Stopped"));
         Lvw->viewport()->update();
         runState_ = TRunState::Idle;
-        BtnStart->setText("Convert");
+        BtnStart->setText(tr("Convert"));
         return;
     }
 
     if (Lvw->rowCount() == 0) {
-        Message("Please select files to be converted.", "Information", TMessageIcon::Information);
+        Message(tr("Please select files to be converted."), tr("Information"), TMessageIcon::Information);
         return;
     }
     // One message for a folder that cannot take the files, rather than one per file.
     std::string why;
     if (!PrepareOutputFolder(OutputFolder(), why)) {
-        Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + why + ".", "Error",
-                TMessageIcon::Information);
+        Message(tr("Cannot write to the output folder \"%1\": %2.").arg(Q(OutputFolder()), TranslatedMessage(why)),
+                tr("Error"), TMessageIcon::Information);
         return;
     }
     calls_.Close();  // whatever an earlier run still had queued is dropped
@@ -574,7 +588,7 @@ void TForm1::BtnStartClick() {
     for (int row = 0; row < Lvw->rowCount(); ++row) {
         const TAddedFile added = AddFile(CellText(row, colPath), false);
         if (added.Index < 0) {
-            SetStatus(row, "Failed");
+            SetStatus(row, tr("Failed"));
             continue;
         }
         // Rows are marked through their task: a file left out shifts nothing.
@@ -582,7 +596,7 @@ void TForm1::BtnStartClick() {
         runTasks_[added.Index] = {row};
     }
     engine_->SetThreadPriority(tpNormal);
-    BtnStart->setText("Stop");
+    BtnStart->setText(tr("Stop"));
     if (runTasks_.empty()) {
         CompleteRun();
         runState_ = TRunState::Idle;
@@ -593,29 +607,29 @@ void TForm1::BtnStartClick() {
 }
 
 void TForm1::CompleteRun() {
-    BtnStart->setText("Convert");
+    BtnStart->setText(tr("Convert"));
     SetControlsIdle(true);
     // The engine is cleaned up when it reports the end of the run.
     runState_ = TRunState::Finishing;
     if (ChkShutdown->isChecked()) shutdown_.PowerOff();
-    Message("File conversion process finished.", "Information", TMessageIcon::Information);
+    Message(tr("File conversion process finished."), tr("Information"), TMessageIcon::Information);
 }
 
 void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
                              int ATotalOutputDuration) {
     if (runState_ != TRunState::Running || AIndex < 0 || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
-    SetStatus(runTasks_[AIndex].Row, ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
-    LblProgress->setText(Q("Current Frame=" + std::to_string(AFrameNumber) +
-                           " Time=" + std::to_string(ACurrentDuration / 1000) + " FPS=" + std::to_string(AFPS)));
+    SetStatus(runTasks_[AIndex].Row, TranslatedMessage(ProgressStatusText(ACurrentDuration, ATotalOutputDuration)));
+    LblProgress->setText(
+        tr("Current Frame=%1 Time=%2 FPS=%3").arg(AFrameNumber).arg(ACurrentDuration / 1000).arg(AFPS));
 }
 
 // "Completed", or how much of an input that ended early was converted: a cut
 // file must not pass for a whole one.
-std::string TForm1::CompletedStatusText(int AIndex) const {
+QString TForm1::CompletedStatusText(int AIndex) const {
     const TFFmpeg* task = engine_->Task(AIndex);
-    if (!task || !task->EndedShort()) return "Completed";
-    return "Completed (" + DurationText(task->converted_ms * 1000) + " of " +
-           DurationText(task->ExpectedOutputMs() * 1000) + ")";
+    if (!task || !task->EndedShort()) return tr("Completed");
+    return tr("Completed (%1 of %2)")
+        .arg(Q(DurationText(task->converted_ms * 1000)), Q(DurationText(task->ExpectedOutputMs() * 1000)));
 }
 
 void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
@@ -627,7 +641,7 @@ void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const
         engine_->StopConvert();
         engine_->ClearTasks();
         SetControlsIdle(true);
-        BtnStart->setText("Convert");
+        BtnStart->setText(tr("Convert"));
         runState_ = TRunState::Idle;
         return;
     }
@@ -639,9 +653,9 @@ void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const
         SetStatus(row, CompletedStatusText(AIndex));
         ++completedCount_;
     } else if (AException) {
-        SetStatus(row, "Failed");
+        SetStatus(row, tr("Failed"));
     }
-    if (AException && !(AFinished && complete)) Message(AMessage, AppTitle, TMessageIcon::Warning);
+    if (AException && !(AFinished && complete)) Message(TranslatedMessage(AMessage), AppTitle, TMessageIcon::Warning);
     if (complete) CompleteRun();
 }
 

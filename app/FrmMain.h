@@ -110,18 +110,18 @@ private:
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
     void SetControlsIdle(bool idle);
-    void SetStatus(int row, const std::string& text);
+    void SetStatus(int row, const QString& text);
     std::string CellText(int row, int column) const;
     void MoveRow(int from, int to);
     void AddDroppedOrGivenFiles(const std::vector<std::string>& paths);
     void DropTestTask(const TAddedFile& added);
     void CompleteRun();
-    void Message(const std::string& text, const std::string& title, TMessageIcon icon);
+    void Message(const QString& text, const QString& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);
 
     // The engine's events, on the window's thread.
     void ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, int ATotalOutputDuration);
-    std::string CompletedStatusText(int AIndex) const;
+    QString CompletedStatusText(int AIndex) const;
     void TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
     IUserDialogs& dialogs_;

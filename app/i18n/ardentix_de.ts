@@ -1,0 +1,323 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>TForm1</name>
+    <message>
+        <source>Real Media Files</source>
+        <translation>RealMedia-Dateien</translation>
+    </message>
+    <message>
+        <source>All Files</source>
+        <translation>Alle Dateien</translation>
+    </message>
+    <message>
+        <source>Input Filename</source>
+        <translation>Eingabedatei</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>Size(Bytes)</source>
+        <translation>Größe (Bytes)</translation>
+    </message>
+    <message>
+        <source>Output Filename</source>
+        <translation>Ausgabedatei</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Pfad</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>Move Up</source>
+        <translation>Nach oben</translation>
+    </message>
+    <message>
+        <source>Move Down</source>
+        <translation>Nach unten</translation>
+    </message>
+    <message>
+        <source>Output Folder: </source>
+        <translation>Ausgabeordner: </translation>
+    </message>
+    <message>
+        <source>Please select output folder</source>
+        <translation>Bitte den Ausgabeordner wählen</translation>
+    </message>
+    <message>
+        <source>Output Settings</source>
+        <translation>Ausgabeeinstellungen</translation>
+    </message>
+    <message>
+        <source>Audio Channels: </source>
+        <translation>Audiokanäle: </translation>
+    </message>
+    <message>
+        <source>Audio Bitrate: </source>
+        <translation>Audio-Bitrate: </translation>
+    </message>
+    <message>
+        <source>kbps</source>
+        <translation>kbit/s</translation>
+    </message>
+    <message>
+        <source>Audio Sample Rate: </source>
+        <translation>Abtastrate: </translation>
+    </message>
+    <message>
+        <source>Hz</source>
+        <translation>Hz</translation>
+    </message>
+    <message>
+        <source>1 Channel, Mono</source>
+        <translation>1 Kanal, Mono</translation>
+    </message>
+    <message>
+        <source>2 Channels, Stereo</source>
+        <translation>2 Kanäle, Stereo</translation>
+    </message>
+    <message>
+        <source>Other Settings</source>
+        <translation>Weitere Einstellungen</translation>
+    </message>
+    <message>
+        <source>Overwrite existing files</source>
+        <translation>Vorhandene Dateien überschreiben</translation>
+    </message>
+    <message>
+        <source>Shut down computer when completed</source>
+        <translation>Computer nach Abschluss herunterfahren</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>Konvertieren</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>%1. Please re-install the program and try it again.</source>
+        <translation>%1. Bitte installieren Sie das Programm neu und versuchen Sie es noch einmal.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Convertion of file &quot;%1&quot; is not supported.</source>
+        <translation>Die Konvertierung der Datei „%1“ wird nicht unterstützt.</translation>
+    </message>
+    <message>
+        <source>Cannot convert: %1</source>
+        <translation>Konvertierung nicht möglich: %1</translation>
+    </message>
+    <message>
+        <source>Choose Files to Convert</source>
+        <translation>Zu konvertierende Dateien wählen</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Anhalten</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Please select files to be converted.</source>
+        <translation>Bitte wählen Sie die zu konvertierenden Dateien aus.</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Cannot write to the output folder &quot;%1&quot;: %2.</source>
+        <translation>In den Ausgabeordner „%1“ kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>File conversion process finished.</source>
+        <translation>Die Konvertierung der Dateien ist abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Current Frame=%1 Time=%2 FPS=%3</source>
+        <translation>Aktuelles Bild=%1 Zeit=%2 FPS=%3</translation>
+    </message>
+    <message>
+        <source>Completed</source>
+        <translation>Abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Completed (%1 of %2)</source>
+        <translation>Abgeschlossen (%1 von %2)</translation>
+    </message>
+</context>
+<context>
+    <name>TFrmAbout</name>
+    <message>
+        <source>About Ardentix</source>
+        <translation>Über Ardentix</translation>
+    </message>
+    <message>
+        <source>RealMedia to MP3 batch converter</source>
+        <translation>Stapelkonverter von RealMedia nach MP3</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TMessageText</name>
+    <message>
+        <source>%1% Completed</source>
+        <translation>%1 % abgeschlossen</translation>
+    </message>
+    <message>
+        <source>%1 Converted</source>
+        <translation>%1 konvertiert</translation>
+    </message>
+    <message>
+        <source>%1: Unknown format</source>
+        <translation>%1: Unbekanntes Format</translation>
+    </message>
+    <message>
+        <source>%1: Error while parsing header</source>
+        <translation>%1: Fehler beim Lesen des Dateikopfs</translation>
+    </message>
+    <message>
+        <source>%1: memory allocation error occurred</source>
+        <translation>%1: Speicher konnte nicht belegt werden</translation>
+    </message>
+    <message>
+        <source>%1: I/O error occurred<byte value="xd"/>
+Usually that means that input file is truncated and/or corrupted.</source>
+        <translation>%1: Ein-/Ausgabefehler<byte value="xd"/>
+Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</translation>
+    </message>
+    <message>
+        <source>%1: no such file or directory</source>
+        <translation>%1: Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>%1: Error while opening file</source>
+        <translation>%1: Fehler beim Öffnen der Datei</translation>
+    </message>
+    <message>
+        <source>%1: could not find codec parameters</source>
+        <translation>%1: Codec-Parameter nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Could not open &apos;%1&apos;</source>
+        <translation>„%1“ konnte nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <source>Output file #%1 does not contain any stream</source>
+        <translation>Ausgabedatei #%1 enthält keinen Datenstrom</translation>
+    </message>
+    <message>
+        <source>Load library %1 error: %2</source>
+        <translation>Fehler beim Laden der Bibliothek %1: %2</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, which cannot be fetched: only local files are converted</source>
+        <translation>%1: Verweis auf %2, der nicht abgerufen werden kann: nur lokale Dateien werden konvertiert</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, which leads back to a link already followed</source>
+        <translation>%1: Verweis auf %2, der zu einem schon verfolgten Verweis zurückführt</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, one link too many in a row</source>
+        <translation>%1: Verweis auf %2, ein Verweis zu viel hintereinander</translation>
+    </message>
+    <message>
+        <source>%1: names too many files and links; the rest are left out</source>
+        <translation>%1: nennt zu viele Dateien und Verweise; der Rest wird ausgelassen</translation>
+    </message>
+    <message>
+        <source>%1: line %2 is too long to name a file</source>
+        <translation>%1: Zeile %2 ist zu lang für einen Dateinamen</translation>
+    </message>
+    <message>
+        <source>%1: only the first %2 entries are read</source>
+        <translation>%1: nur die ersten %2 Einträge werden gelesen</translation>
+    </message>
+    <message>
+        <source>%1: link to %2: %3</source>
+        <translation>%1: Verweis auf %2: %3</translation>
+    </message>
+    <message>
+        <source>no such file</source>
+        <translation>Datei nicht gefunden</translation>
+    </message>
+    <message>
+        <source>is a directory</source>
+        <translation>ist ein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>Unable to write to %1</source>
+        <translation>%1 kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Zugriff verweigert</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>Kein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>Kein Platz mehr auf dem Gerät</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Dateisystem nur lesbar</translation>
+    </message>
+    <message>
+        <source>File name too long</source>
+        <translation>Dateiname zu lang</translation>
+    </message>
+    <message>
+        <source>%1: link file that names no file</source>
+        <translation>%1: Verweisdatei, die keine Datei nennt</translation>
+    </message>
+</context>
+</TS>
