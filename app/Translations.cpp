@@ -25,7 +25,8 @@ constexpr TMessagePattern MessagePatterns[] = {
     // The Status column (app/General.cpp).
     {R"((\d+)% Completed)", QT_TRANSLATE_NOOP("TMessageText", "%1% Completed")},
     {R"((\d+:\d\d:\d\d) Converted)", QT_TRANSLATE_NOOP("TMessageText", "%1 Converted")},
-    // Opening an input or output file (binding/ErrorText.cpp, core/InputFile.cpp).
+    // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,
+    // core/OutputFile.cpp).
     {R"((.+): Unknown format)", QT_TRANSLATE_NOOP("TMessageText", "%1: Unknown format")},
     {R"((.+): Error while parsing header)", QT_TRANSLATE_NOOP("TMessageText", "%1: Error while parsing header")},
     {R"((.+): memory allocation error occurred)",
@@ -37,7 +38,10 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"((.+): Error while opening file)", QT_TRANSLATE_NOOP("TMessageText", "%1: Error while opening file")},
     {R"((.+): could not find codec parameters)",
      QT_TRANSLATE_NOOP("TMessageText", "%1: could not find codec parameters")},
+    {R"(Could not open '(.+)': (.+))", QT_TRANSLATE_NOOP("TMessageText", "Could not open '%1': %2")},
     {R"(Could not open '(.+)')", QT_TRANSLATE_NOOP("TMessageText", "Could not open '%1'")},
+    {R"(Could not save '(.+)': (.+))", QT_TRANSLATE_NOOP("TMessageText", "Could not save '%1': %2")},
+    {R"('(.+)' is the input file '(.+)' itself)", QT_TRANSLATE_NOOP("TMessageText", "'%1' is the input file '%2' itself")},
     {R"(Output file #(\d+) does not contain any stream)",
      QT_TRANSLATE_NOOP("TMessageText", "Output file #%1 does not contain any stream")},
     // Loading the media libraries (binding/FFmpegLoader.cpp).

@@ -319,5 +319,17 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <source>%1: link file that names no file</source>
         <translation>%1: Verweisdatei, die keine Datei nennt</translation>
     </message>
+    <message>
+        <source>Could not open &apos;%1&apos;: %2</source>
+        <translation>„%1“ konnte nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>Could not save &apos;%1&apos;: %2</source>
+        <translation>„%1“ konnte nicht gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is the input file &apos;%2&apos; itself</source>
+        <translation>„%1“ ist die Eingabedatei „%2“ selbst</translation>
+    </message>
 </context>
 </TS>

@@ -319,5 +319,17 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <source>%1: link file that names no file</source>
         <translation>%1：链接文件中没有列出任何文件</translation>
     </message>
+    <message>
+        <source>Could not open &apos;%1&apos;: %2</source>
+        <translation>无法打开“%1”：%2</translation>
+    </message>
+    <message>
+        <source>Could not save &apos;%1&apos;: %2</source>
+        <translation>无法保存“%1”：%2</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is the input file &apos;%2&apos; itself</source>
+        <translation>“%1”就是输入文件“%2”本身</translation>
+    </message>
 </context>
 </TS>
