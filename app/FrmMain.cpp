@@ -72,8 +72,8 @@ TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWid
     setObjectName("Form1");
     setWindowTitle(AppTitle);
     setWindowIcon(MakeAppIcon());
-    // The shipped guide sits beside the program, or in the shared data of an installation.
-    // The guide in the user's language where there is one.
+    // The shipped guide, in the user's language where there is one, sits beside the
+    // program or in the shared data of an installation.
     helpFile_ = LocalisedFile(paths_.ProgramFolder, "help", ".html");
     const std::string installed = LocalisedFile(paths_.ProgramFolder + "../share/ardentix/", "help", ".html");
     if (helpFile_.empty() && !installed.empty()) helpFile_ = fs::weakly_canonical(installed).string();
