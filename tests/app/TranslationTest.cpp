@@ -44,7 +44,7 @@ std::string Name(const QWidget* w) {
     return w->objectName().isEmpty() ? w->metaObject()->className() : w->objectName().toStdString();
 }
 
-// Every caption, title, item and tooltip of a window and its children.
+// Every caption, title, item, tooltip and name for screen readers of a window and its children.
 void AddWidgetTexts(TSeenTexts& seen, QWidget* root) {
     AddText(seen, Name(root) + " title", root->windowTitle());
     QList<QWidget*> widgets = root->findChildren<QWidget*>();
@@ -52,6 +52,8 @@ void AddWidgetTexts(TSeenTexts& seen, QWidget* root) {
     for (QWidget* w : widgets) {
         const std::string name = Name(w);
         AddText(seen, name + " tooltip", w->toolTip());
+        AddText(seen, name + " accessible name", w->accessibleName());
+        AddText(seen, name + " accessible description", w->accessibleDescription());
         if (auto* b = qobject_cast<QAbstractButton*>(w)) AddText(seen, name + " text", b->text());
         if (auto* l = qobject_cast<QLabel*>(w)) AddText(seen, name + " text", l->text());
         if (auto* g = qobject_cast<QGroupBox*>(w)) AddText(seen, name + " title", g->title());
