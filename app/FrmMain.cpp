@@ -12,22 +12,28 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableWidgetItem>
+#include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
 #include "app/FrmAbout.h"
-#include "app/General.h"
+#include "batch/General.h"
 #include "app/JobList.h"
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
-#include "app/Settings.h"
 #include "app/Translations.h"
+#include "batch/Settings.h"
 #include "core/FFmpegException.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
@@ -52,6 +58,20 @@ bool FileExists(const std::string& path) {
 }
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// The processors of the machine: the most files converted at once.
+int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
+
+// "38× real time" reads better with a decimal only where it tells something.
+QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 ? 1 : 0); }
+
+QStringList Items(const std::vector<std::string>& texts) {
+    QStringList items;
+    // The choices come from the converter library in English.
+    for (const std::string& text : texts) items << TranslatedMessage(text);
+    return items;
+}
 
 }  // namespace
 
@@ -112,6 +132,10 @@ void TForm1::BuildControls() {
     Lvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Lvw->setShowGrid(true);
     Lvw->setWordWrap(false);
+    // Names differ at their ends (track numbers, parts) as often as at their starts.
+    Lvw->setTextElideMode(Qt::ElideMiddle);
+    // Tab goes on to the next control; the arrows move within the list.
+    Lvw->setTabKeyNavigation(false);
     Lvw->setAlternatingRowColors(true);
     Lvw->verticalHeader()->hide();
     Lvw->horizontalHeader()->setHighlightSections(false);
@@ -139,13 +163,26 @@ void TForm1::BuildControls() {
         Guarded([&] { AddFiles(paths); });
     });
 
-    BtnAdd = button("BtnAdd", tr("Add"));
-    BtnRemove = button("BtnRemove", tr("Remove"));
-    BtnClear = button("BtnClear", tr("Clear"));
-    BtnMoveUp = button("BtnMoveUp", tr("Move Up"));
-    BtnMoveDown = button("BtnMoveDown", tr("Move Down"));
+    BtnAdd = button("BtnAdd", tr("&Add"));
+    BtnRemove = button("BtnRemove", tr("&Remove"));
+    BtnClear = button("BtnClear", tr("C&lear"));
+    BtnMoveUp = button("BtnMoveUp", tr("Move &Up"));
+    BtnMoveDown = button("BtnMoveDown", tr("Move &Down"));
 
-    Label1 = label("Label1", tr("Output Folder: "));
+    PbBatch = new QProgressBar(this);
+    PbBatch->setObjectName("PbBatch");
+    PbBatch->setRange(0, 100);
+    LblBatch = label("LblBatch", "");
+    for (QWidget* w : std::initializer_list<QWidget*>{PbBatch, LblBatch}) {
+        // Both keep their place when hidden, so the fixed window never jumps.
+        QSizePolicy keep = w->sizePolicy();
+        keep.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(keep);
+        w->hide();
+    }
+    LblBatch->setMinimumHeight(fontMetrics().height());
+
+    Label1 = label("Label1", tr("Output &Folder: "));
     EdtOutputFolder = new QLineEdit(this);
     EdtOutputFolder->setObjectName("EdtOutputFolder");
     EdtOutputFolder->setReadOnly(true);
@@ -155,24 +192,24 @@ void TForm1::BuildControls() {
 
     GBOutput = new QGroupBox(tr("Output Settings"), this);
     GBOutput->setObjectName("GBOutput");
-    Label5 = label("Label5", tr("Audio Channels: "));
-    Label6 = label("Label6", tr("Audio Bitrate: "));
+    Label5 = label("Label5", tr("Audio &Channels: "));
+    Label6 = label("Label6", tr("Audio &Bitrate: "));
     Label8 = label("Label8", tr("kbps"));
-    Label10 = label("Label10", tr("Audio Sample Rate: "));
+    Label10 = label("Label10", tr("Audio Sample Rat&e: "));
     Label12 = label("Label12", tr("Hz"));
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
-    CboChannels->addItems({tr("1 Channel, Mono"), tr("2 Channels, Stereo")});
-    CboChannels->setCurrentIndex(1);
+    const TSettings defaults;
+    CboChannels->addItems(Items(ChannelItems()));
+    CboChannels->setCurrentIndex(defaults.Channels);
     CboAudioBitrate = new QComboBox(this);
     CboAudioBitrate->setObjectName("CboAudioBitrate");
-    CboAudioBitrate->addItems(
-        {"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224", "256", "288", "320"});
-    CboAudioBitrate->setCurrentIndex(11);
+    CboAudioBitrate->addItems(Items(BitrateItems()));
+    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
     CboAudioSampleRate = new QComboBox(this);
     CboAudioSampleRate->setObjectName("CboAudioSampleRate");
-    CboAudioSampleRate->addItems({"8000", "16000", "22050", "32000", "44100", "48000"});
-    CboAudioSampleRate->setCurrentIndex(4);
+    CboAudioSampleRate->addItems(Items(SampleRateItems()));
+    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(Label5, 0, 0);
     out->addWidget(CboChannels, 0, 1, 1, 2);
@@ -186,22 +223,38 @@ void TForm1::BuildControls() {
 
     GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
-    ChkOverwrite = new QCheckBox(tr("Overwrite existing files"), this);
+    ChkOverwrite = new QCheckBox(tr("&Overwrite existing files"), this);
     ChkOverwrite->setObjectName("ChkOverwrite");
-    ChkShutdown = new QCheckBox(tr("Shut down computer when completed"), this);
+    ChkShutdown = new QCheckBox(tr("Shut do&wn computer when completed"), this);
     ChkShutdown->setObjectName("ChkShutdown");
+    ChkCopyTags = new QCheckBox(tr("Copy ta&gs"), this);
+    ChkCopyTags->setObjectName("ChkCopyTags");
+    ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3"));
+    ChkCopyTags->setChecked(defaults.CopyTags);
+    LblSimultaneous = label("LblSimultaneous", tr("Si&multaneous conversions: "));
+    SpnSimultaneous = new QSpinBox(this);
+    SpnSimultaneous->setObjectName("SpnSimultaneous");
+    SpnSimultaneous->setRange(1, ProcessorCount());
+    SpnSimultaneous->setValue(ProcessorCount());
+    auto* simultaneous = new QHBoxLayout;
+    simultaneous->addWidget(LblSimultaneous);
+    simultaneous->addWidget(SpnSimultaneous);
+    simultaneous->addStretch(1);
     auto* other = new QVBoxLayout(GBOther);
     other->addWidget(ChkOverwrite);
     other->addWidget(ChkShutdown);
+    other->addWidget(ChkCopyTags);
+    other->addLayout(simultaneous);
     other->addStretch(1);
 
-    BtnStart = button("BtnStart", tr("Convert"));
-    BtnStart->setDefault(true);
+    // Not the default button: a Return meant for the box at the end of a run
+    // must not start the same batch again.
+    BtnStart = button("BtnStart", tr("Co&nvert"));
     QFont bold = BtnStart->font();
     bold.setBold(true);
     BtnStart->setFont(bold);
-    BtnAbout = button("BtnAbout", tr("About"));
-    BtnHelp = button("BtnHelp", tr("Help"));
+    BtnAbout = button("BtnAbout", tr("Abou&t"));
+    BtnHelp = button("BtnHelp", tr("&Help"));
     LblProgress = label("LblProgress", "");
     LblProgress->hide();
     // The line keeps its place when hidden, so the fixed window never jumps.
@@ -214,8 +267,12 @@ void TForm1::BuildControls() {
     auto* side = new QVBoxLayout;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
     side->addStretch(1);
+    auto* list = new QVBoxLayout;
+    list->addWidget(Lvw, 1);
+    list->addWidget(PbBatch);
+    list->addWidget(LblBatch);
     auto* top = new QHBoxLayout;
-    top->addWidget(Lvw, 1);
+    top->addLayout(list, 1);
     top->addLayout(side);
 
     auto* folder = new QHBoxLayout;
@@ -241,7 +298,7 @@ void TForm1::BuildControls() {
     // A fixed dialog: the size the contents ask for, not resizable.
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    const int minButton = fontMetrics().horizontalAdvance(BtnMoveDown->text()) + 32;
+    const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
         b->setMinimumWidth(minButton);
 
@@ -257,6 +314,52 @@ void TForm1::BuildControls() {
     click(BtnStart, &TForm1::BtnStartClick);
     click(BtnAbout, &TForm1::BtnAboutClick);
     click(BtnHelp, &TForm1::BtnHelpClick);
+
+    Label1->setBuddy(BtnChangeOutputFolder);
+    Label5->setBuddy(CboChannels);
+    Label6->setBuddy(CboAudioBitrate);
+    Label10->setBuddy(CboAudioSampleRate);
+    LblSimultaneous->setBuddy(SpnSimultaneous);
+    BuildShortcuts();
+    SetAccessibleNames();
+    tick_.setInterval(1000);
+    connect(&tick_, &QTimer::timeout, this, [this] { ShowBatchProgress(); });
+}
+
+void TForm1::BuildShortcuts() {
+    // A key does what its button does, and only when the button may be used.
+    auto key = [this](const QKeySequence& keys, QWidget* where, QPushButton* button) {
+        auto* shortcut = new QShortcut(keys, where);
+        shortcut->setContext(where == this ? Qt::WindowShortcut : Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [button] {
+            if (button->isEnabled()) button->click();
+        });
+    };
+    key(QKeySequence::Open, this, BtnAdd);
+    key(QKeySequence::Delete, Lvw, BtnRemove);
+    key(QKeySequence(Qt::CTRL | Qt::Key_Up), Lvw, BtnMoveUp);
+    key(QKeySequence(Qt::CTRL | Qt::Key_Down), Lvw, BtnMoveDown);
+}
+
+// What a screen reader says for each control: the caption without its mnemonic,
+// and words where the caption is a sign or there is none.
+void TForm1::SetAccessibleNames() {
+    auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+        b->setAccessibleName(plain(b->text()));
+    for (QCheckBox* c : {ChkOverwrite, ChkShutdown}) c->setAccessibleName(plain(c->text()));
+    Lvw->setAccessibleName(tr("Files to convert"));
+    EdtOutputFolder->setAccessibleName(plain(Label1->text()));
+    BtnChangeOutputFolder->setAccessibleName(tr("Choose the output folder"));
+    CboChannels->setAccessibleName(plain(Label5->text()));
+    CboAudioBitrate->setAccessibleName(tr("Audio bitrate in kbps"));
+    CboAudioSampleRate->setAccessibleName(tr("Audio sample rate in Hz"));
+    SpnSimultaneous->setAccessibleName(plain(LblSimultaneous->text()));
+    PbBatch->setAccessibleName(tr("Progress of the whole batch"));
+    LblBatch->setAccessibleName(tr("Progress of the whole batch in words"));
+    LblProgress->setAccessibleName(tr("Progress of the file being converted"));
+    GBOutput->setAccessibleName(GBOutput->title());
+    GBOther->setAccessibleName(GBOther->title());
 }
 
 void TForm1::AttachEngine() {
@@ -287,14 +390,15 @@ void TForm1::Guarded(Fn&& fn) {
 }
 
 void TForm1::ApplicationException(const std::exception& error) {
-    QString text = TranslatedMessage(error.what());
-    if (!text.isEmpty() && text.back().unicode() > '.') text += '.';
+    std::string text = error.what();
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
     const bool coreError = dynamic_cast<const FFmpegException*>(&error) != nullptr;
     Message(text, AppTitle, coreError ? TMessageIcon::Warning : TMessageIcon::Error);
 }
 
-void TForm1::Message(const QString& text, const QString& title, TMessageIcon icon) {
-    dialogs_.ShowMessage(this, text.toStdString(), title.toStdString(), icon);
+void TForm1::Message(const std::string& text, const std::string& title, TMessageIcon icon) {
+    // Every message passes here: its known texts are shown in the user's language.
+    dialogs_.ShowMessage(this, TranslatedMessage(text).toStdString(), TranslatedMessage(title).toStdString(), icon);
 }
 
 bool TForm1::FormCreate() {
@@ -302,9 +406,8 @@ bool TForm1::FormCreate() {
     // unchanged instead of replacing them with the window's initial values.
     ReadSettingsIntoControls();
     if (!engine_->LibrariesLoaded() && !engine_->LoadLibraries(paths_.ProgramFolder + "LibAV")) {
-        Message(tr("%1. Please re-install the program and try it again.")
-                    .arg(TranslatedMessage(engine_->LastErrorText())),
-                tr("Error"), TMessageIcon::Information);
+        Message(engine_->LastErrorText() + ". Please re-install the program and try it again.", "Error",
+                TMessageIcon::Information);
         close();
         FormCloseQuery();
         return false;
@@ -331,6 +434,12 @@ void TForm1::ReadSettingsIntoControls() {
     select(CboAudioSampleRate, s.AudioSampleRate);
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
+    ChkCopyTags->setChecked(s.CopyTags);
+    // None stored, or a number this machine cannot follow: one file per processor.
+    const int simultaneous = s.SimultaneousConversions;
+    SpnSimultaneous->setValue(simultaneous >= 1 && simultaneous <= ProcessorCount() ? simultaneous
+                                                                                     : ProcessorCount());
+    lastAddFolder_ = s.LastAddFolder;
 }
 
 void TForm1::WriteSettingsFromControls() {
@@ -342,10 +451,22 @@ void TForm1::WriteSettingsFromControls() {
     s.AudioSampleRate = CboAudioSampleRate->currentIndex();
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
+    s.CopyTags = ChkCopyTags->isChecked();
+    s.SimultaneousConversions = SpnSimultaneous->value();
+    s.LastAddFolder = lastAddFolder_;
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
+
+TPlanChoice TForm1::PlanChoice() const {
+    TPlanChoice choice;
+    choice.Audio = AudioChoiceOf(CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
+                                 CboAudioSampleRate->currentIndex());
+    choice.Overwrite = ChkOverwrite->isChecked();
+    choice.CopyTags = ChkCopyTags->isChecked();
+    return choice;
+}
 
 void TForm1::CreateOutputFolder() const {
     std::error_code ec;
@@ -353,9 +474,26 @@ void TForm1::CreateOutputFolder() const {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A run is not given up by a slip of the hand; the desktop ending the
+    // session does not ask (CloseWithoutAsking).
+    if (runState_ == TRunState::Running && !closeAgreed_ && !closed_) {
+        const int answer = dialogs_.Ask(this, S(tr("Files are being converted. Stop converting and close Ardentix?")),
+                                        AppTitle, {S(tr("Stop and &close")), S(tr("&Keep converting"))});
+        if (answer != 0) {
+            event->ignore();
+            return;
+        }
+    }
     FormCloseQuery();
-    event->accept();  // closing is always allowed, also during a run
+    event->accept();
 }
+
+void TForm1::CloseWithoutAsking() {
+    closeAgreed_ = true;
+    close();
+}
+
+int TForm1::SimultaneousConversions() const { return SpnSimultaneous->value(); }
 
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
@@ -388,23 +526,29 @@ std::string TForm1::CellText(int row, int column) const {
     return item ? item->text().toStdString() : std::string();
 }
 
-void TForm1::SetStatus(int row, const QString& text) {
+void TForm1::SetStatus(int row, const std::string& text, const std::string& why) {
     if (row < 0 || row >= Lvw->rowCount()) return;
     QTableWidgetItem* item = Lvw->item(row, colStatus);
     if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
-    item->setText(text);
+    // The row keeps the English text for the window's own checks and shows it translated.
+    item->setData(Qt::UserRole, Q(text));
+    item->setText(TranslatedMessage(text));
+    item->setToolTip(why.empty() ? QString() : PlainToolTip(TranslatedMessage(why)));
 }
 
 TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     TAddedFile added;
     std::string duration, size;
+    TSourceFacts source;
     try {
         TAVProbe& probe = engine_->Probe;
         if (probe.Open(path, "")) {
             TAVFileInfo info;
             probe.GetFileInfo(info);
+            added.DurationUs = info.Duration;
             duration = DurationText(info.Duration);
             size = std::to_string(probe.GetFileSize());
+            source = SourceFacts(probe);
             probe.Close();
         }
     } catch (const std::exception&) {
@@ -414,32 +558,29 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     TInputOptions input;
     input.FileName = path;
     const int index = engine_->AddTask(path, &input);
+    // While adding, a refusal is told at once; during a run it goes to the row and the summary.
+    auto refuse = [&](const std::string& text) {
+        added.Error = text;
+        if (addRow) Message(text, "Error", TMessageIcon::Information);
+    };
     if (index < 0) {
-        Message(tr("Convertion of file \"%1\" is not supported.").arg(Q(path)), tr("Error"),
-                TMessageIcon::Information);
+        refuse("Convertion of file \"" + path + "\" is not supported.");
         return added;
     }
 
-    TOutputOptions output;
-    output.FileExt = ".mp3";
-    output.AudioCodec = "libmp3lame";
-    output.AudioChannels = CboChannels->currentIndex() == 0 ? 1 : 2;
-    output.AudioBitrate = CboAudioBitrate->currentText().toInt() * 1000;
-    output.AudioSampleRate = CboAudioSampleRate->currentText().toInt();
-    output.Timestamp = 0.0;
-    if (ChkOverwrite->isChecked()) output.ExtOptions = "y\n";
+    const TPlanChoice choice = PlanChoice();
+    TOutputOptions output = PlanOutput(choice, source);
 
     const std::string folder = OutputFolder();
     static const std::set<std::string> none;
-    const std::string name = ChooseOutputName(folder, BaseName(path), ChkOverwrite->isChecked(),
+    const std::string name = ChooseOutputName(folder, BaseName(path), choice.Overwrite,
                                               addRow ? none : runOutputs_, FileExists);
     // The task writes a temporary file of its own beside this name and takes the
     // name only at its end, so a trial touches no file of the user's.
     output.FileName = folder + name + ".mp3";
     added.OutputPath = output.FileName;
     if (!engine_->SetOutputFile(index, output.FileName, &output)) {
-        Message(tr("Cannot convert: %1").arg(TranslatedMessage(engine_->LastErrorText())), tr("Error"),
-                TMessageIcon::Information);
+        refuse("Cannot convert: " + engine_->LastErrorText());
         engine_->RemoveTask(index);
         return added;
     }
@@ -455,10 +596,18 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
         if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         if (c == colInputFilename) item->setToolTip(PlainToolTip(Q(path)));
-        if (c == colOutputFilename) item->setToolTip(PlainToolTip(Q(folder + texts[c])));
         Lvw->setItem(row, c, item);
     }
+    SetOutputName(row, output.FileName);
     return added;
+}
+
+void TForm1::SetOutputName(int row, const std::string& path) {
+    if (row < 0 || row >= Lvw->rowCount()) return;
+    QTableWidgetItem* item = Lvw->item(row, colOutputFilename);
+    if (!item) Lvw->setItem(row, colOutputFilename, item = new QTableWidgetItem);
+    item->setText(Q(FileNamePart(path)));
+    item->setToolTip(PlainToolTip(Q(path)));
 }
 
 void TForm1::DropTestTask(const TAddedFile& added) {
@@ -477,9 +626,9 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
             continue;
         }
         if (!link.Problems.empty()) {
-            QStringList lines;
-            for (const std::string& problem : link.Problems) lines << TranslatedMessage(problem);
-            Message(lines.join('\n'), tr("Error"), TMessageIcon::Information);
+            std::string text;
+            for (const std::string& problem : link.Problems) text += (text.empty() ? "" : "\n") + problem;
+            Message(text, "Error", TMessageIcon::Information);
         }
         for (const std::string& file : link.Files) DropTestTask(AddFile(file, true));
     }
@@ -487,8 +636,10 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
 }
 
 void TForm1::BtnAddClick() {
-    const std::vector<std::string> files = dialogs_.ChooseFiles(this, tr("Choose Files to Convert").toStdString(), OpenFilter());
+    const std::vector<std::string> files =
+        dialogs_.ChooseFiles(this, S(tr("Choose Files to Convert")), OpenFilter(), lastAddFolder_);
     if (files.empty()) return;
+    lastAddFolder_ = fs::path(files.front()).parent_path().string();
     AddFiles(files);
 }
 
@@ -534,7 +685,7 @@ void TForm1::BtnMoveDownClick() {
 }
 
 void TForm1::BtnChangeOutputFolderClick() {
-    const std::string folder = dialogs_.ChooseFolder(this, tr("Please select output folder").toStdString());
+    const std::string folder = dialogs_.ChooseFolder(this, S(tr("Please select output folder")), OutputFolder());
     if (folder.empty()) return;
     EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
 }
@@ -545,91 +696,218 @@ void TForm1::SetControlsIdle(bool idle) {
     for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown,
                                                       BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, GBOther})
         w->setEnabled(idle);
-    LblProgress->setVisible(!idle);
+    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch}) w->setVisible(!idle);
     Lvw->setEnabled(true);
     Lvw->SetDropsAllowed(idle);
 }
 
 void TForm1::BtnStartClick() {
-    if (BtnStart->text() == tr("Stop")) {
-        // The workers are let go before the engine waits for them.
-        calls_.Close();
-        engine_->StopConvert();
-        engine_->ClearTasks();
-        SetControlsIdle(true);
-        if (endedCount_ < runTasks_.size()) SetStatus(runTasks_[endedCount_].Row, tr("Stopped"));
-        Lvw->viewport()->update();
-        runState_ = TRunState::Idle;
-        BtnStart->setText(tr("Convert"));
+    if (runState_ == TRunState::Running) {
+        StopRun();
         return;
     }
-
     if (Lvw->rowCount() == 0) {
-        Message(tr("Please select files to be converted."), tr("Information"), TMessageIcon::Information);
+        Message("Please select files to be converted.", "Information", TMessageIcon::Information);
         return;
     }
+    if (!ConfirmConvertingAgain()) return;
     // One message for a folder that cannot take the files, rather than one per file.
     std::string why;
     if (!PrepareOutputFolder(OutputFolder(), why)) {
-        Message(tr("Cannot write to the output folder \"%1\": %2.").arg(Q(OutputFolder()), TranslatedMessage(why)),
-                tr("Error"), TMessageIcon::Information);
+        Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + why + ".", "Error",
+                TMessageIcon::Information);
         return;
     }
+    StartRun();
+}
+
+bool TForm1::ConfirmConvertingAgain() {
+    for (int row = 0; row < Lvw->rowCount(); ++row)
+        if (!Lvw->item(row, colStatus) ||
+            !Lvw->item(row, colStatus)->data(Qt::UserRole).toString().startsWith("Completed"))
+            return true;
+    const int answer = dialogs_.Ask(
+        this, S(tr("Every file in the list has been converted already. Convert them all again?")), AppTitle,
+        {S(tr("Convert &again")), S(tr("&Cancel"))});
+    return answer == 0;
+}
+
+void TForm1::StartRun() {
     calls_.Close();  // whatever an earlier run still had queued is dropped
     for (int row = 0; row < Lvw->rowCount(); ++row) SetStatus(row, " ");
     completedCount_ = 0;
     endedCount_ = 0;
     runTasks_.clear();
     runOutputs_.clear();
+    summary_.Clear();
+    rowResults_.assign(Lvw->rowCount(), TSummaryEntry{});
     engine_->ClearTasks();
     LblProgress->clear();
     SetControlsIdle(false);
     runState_ = TRunState::Running;
+    std::vector<int64_t> durations(Lvw->rowCount(), -1);
+    std::vector<int> refused;
     for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const TAddedFile added = AddFile(CellText(row, colPath), false);
+        const std::string path = CellText(row, colPath);
+        const TAddedFile added = AddFile(path, false);
+        rowResults_[row].Input = path;
+        durations[row] = added.DurationUs < 0 ? -1 : added.DurationUs / 1000;
         if (added.Index < 0) {
-            SetStatus(row, tr("Failed"));
+            // Told in the row and in the summary: an unattended batch goes on.
+            SetStatus(row, "Failed", added.Error);
+            rowResults_[row].Outcome = TFileOutcome::Failed;
+            rowResults_[row].Reason = added.Error;
+            refused.push_back(row);
             continue;
         }
         // Rows are marked through their task: a file left out shifts nothing.
         if (static_cast<size_t>(added.Index) >= runTasks_.size()) runTasks_.resize(added.Index + 1);
-        runTasks_[added.Index] = {row};
+        runTasks_[added.Index] = {row, path, added.OutputPath, false};
+        rowResults_[row].Output = added.OutputPath;
+        SetOutputName(row, added.OutputPath);
     }
+    clock_.start();
+    progress_.Start(durations, Now());
+    for (int row : refused) progress_.FileEnded(row);
+    lastShownRow_ = -1;
+    threadCount_ = SimultaneousConversions();
     engine_->SetThreadPriority(tpNormal);
-    BtnStart->setText(tr("Stop"));
+    BtnStart->setText(tr("&Stop"));
+    BtnStart->setAccessibleName(tr("Stop"));
+    ShowBatchProgress();
     if (runTasks_.empty()) {
         CompleteRun();
         runState_ = TRunState::Idle;
         return;
     }
+    tick_.start();
     calls_.Open();
-    engine_->StartConvert(1);
+    engine_->StartConvert(threadCount_);
+}
+
+void TForm1::StopRun() {
+    // The engine starts tasks in list order, one more as each ends: those begun
+    // are the first ended + simultaneous ones.
+    const size_t begun = std::min(runTasks_.size(), endedCount_ + static_cast<size_t>(threadCount_));
+    // The workers are let go before the engine waits for them.
+    calls_.Close();
+    engine_->StopConvert();
+    engine_->ClearTasks();
+    tick_.stop();
+    SetControlsIdle(true);
+    for (size_t i = 0; i < runTasks_.size(); ++i) {
+        if (runTasks_[i].Ended) continue;
+        const bool ran = i < begun;
+        if (ran) SetStatus(runTasks_[i].Row, "Stopped");
+        rowResults_[runTasks_[i].Row].Outcome = ran ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
+    }
+    summary_.Clear();
+    for (const TSummaryEntry& e : rowResults_) summary_.Add(e);
+    Lvw->viewport()->update();
+    runState_ = TRunState::Idle;
+    BtnStart->setText(tr("Co&nvert"));
+    BtnStart->setAccessibleName(tr("Convert"));
 }
 
 void TForm1::CompleteRun() {
-    BtnStart->setText(tr("Convert"));
+    BtnStart->setText(tr("Co&nvert"));
+    BtnStart->setAccessibleName(tr("Convert"));
+    tick_.stop();
+    ShowBatchProgress();
     SetControlsIdle(true);
     // The engine is cleaned up when it reports the end of the run.
     runState_ = TRunState::Finishing;
-    if (ChkShutdown->isChecked()) shutdown_.PowerOff();
-    Message(tr("File conversion process finished."), tr("Information"), TMessageIcon::Information);
+    summary_.Clear();
+    for (const TSummaryEntry& e : rowResults_) summary_.Add(e);
+    // Every file has been dealt with, failed ones too: an overnight batch with a
+    // broken file still ends with the computer off. Nothing shown holds it up.
+    if (ChkShutdown->isChecked() && summary_.RanToTheEnd()) shutdown_.PowerOff();
+    if (Now() >= NotifyAfterMs && !isActiveWindow()) {
+        const int failed = summary_.Count(TFileOutcome::Failed);
+        const QString counts = failed == 0 ? tr("%1 of %2 files converted.")
+                                                 .arg(summary_.Count(TFileOutcome::Completed))
+                                                 .arg(summary_.Total())
+                                           : tr("%1 of %2 files converted, %3 failed.")
+                                                 .arg(summary_.Count(TFileOutcome::Completed))
+                                                 .arg(summary_.Total())
+                                                 .arg(failed);
+        dialogs_.Notify(S(tr("Conversion finished")), S(counts));
+    }
+    dialogs_.ShowSummary(this, S(tr("Ardentix: conversion finished")), SummaryText());
+}
+
+// The words of the summary: the counts, then each failure with its reason, then
+// what was written, one file a line so that the list can be copied as it is.
+std::string TForm1::SummaryText() const {
+    QString text = TranslatedMessage("File conversion process finished.") + "\n";
+    const int total = summary_.Total();
+    text += (total == 1 ? tr("1 file") : tr("%1 files").arg(total)) + ": " +
+            tr("%1 converted, %2 failed.")
+                .arg(summary_.Count(TFileOutcome::Completed))
+                .arg(summary_.Count(TFileOutcome::Failed)) +
+            "\n";
+    const std::vector<TSummaryEntry> failed = summary_.With(TFileOutcome::Failed);
+    if (!failed.empty()) text += "\n" + tr("Failed:") + "\n";
+    for (const TSummaryEntry& e : failed) text += "  " + Q(e.Input) + ": " + TranslatedMessage(e.Reason) + "\n";
+    const std::vector<TSummaryEntry> converted = summary_.With(TFileOutcome::Completed);
+    if (!converted.empty()) text += "\n" + tr("Converted:") + "\n";
+    for (const TSummaryEntry& e : converted)
+        text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) + (e.Reason.empty() ? "" : " (" + TranslatedMessage(e.Reason) + ")") + "\n";
+    return S(text);
+}
+
+void TForm1::ShowBatchProgress() {
+    const TBatchProgress& p = progress_;
+    PbBatch->setValue(p.Percent());
+    const QString files = p.Running() > 1 ? tr("Files %1\u2013%2 of %3")
+                                                .arg(p.Started() - p.Running() + 1)
+                                                .arg(p.Started())
+                                                .arg(p.Files())
+                                          : tr("File %1 of %2").arg(std::max(1, p.Started())).arg(p.Files());
+    const int64_t left = p.RemainingMs(Now());
+    const QString remaining = left < 0 ? tr("estimating the time left") : tr("about %1 left").arg(Q(ClockText(left)));
+    LblBatch->setText(tr("%1 \u00b7 %2% \u00b7 %3 elapsed \u00b7 %4")
+                          .arg(files)
+                          .arg(p.Percent())
+                          .arg(Q(ClockText(p.ElapsedMs(Now()))))
+                          .arg(remaining));
+}
+
+std::string TForm1::ProgressLine(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                 int ATotalOutputDuration) const {
+    // Frames mean something for video only; sound is told by its time and speed.
+    if (AFrameNumber >= 0)
+        return S(tr("Current Frame=%1 Time=%2 FPS=%3").arg(AFrameNumber).arg(ACurrentDuration / 1000).arg(AFPS));
+    QString line = Q(ClockText(ACurrentDuration));
+    if (ATotalOutputDuration > 0) line = tr("%1 of %2").arg(line, Q(ClockText(ATotalOutputDuration)));
+    const double speed = progress_.FileSpeed(runTasks_[AIndex].Row, Now());
+    if (speed > 0) line += " \u00b7 " + tr("%1\u00d7 real time").arg(SpeedText(speed));
+    return S(line);
 }
 
 void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
                              int ATotalOutputDuration) {
     if (runState_ != TRunState::Running || AIndex < 0 || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
-    SetStatus(runTasks_[AIndex].Row, TranslatedMessage(ProgressStatusText(ACurrentDuration, ATotalOutputDuration)));
-    LblProgress->setText(
-        tr("Current Frame=%1 Time=%2 FPS=%3").arg(AFrameNumber).arg(ACurrentDuration / 1000).arg(AFPS));
+    const TRunTask& task = runTasks_[AIndex];
+    if (task.Ended) return;
+    SetStatus(task.Row, ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
+    const int started = progress_.Started();
+    progress_.FileProgress(task.Row, ACurrentDuration, ATotalOutputDuration, Now());
+    LblProgress->setText(Q(ProgressLine(AIndex, AFrameNumber, AFPS, ACurrentDuration, ATotalOutputDuration)));
+    // The list follows the file that began last.
+    if (progress_.Started() != started && task.Row != lastShownRow_) {
+        lastShownRow_ = task.Row;
+        if (QTableWidgetItem* item = Lvw->item(task.Row, 0)) Lvw->scrollToItem(item);
+    }
+    ShowBatchProgress();
 }
 
-// "Completed", or how much of an input that ended early was converted: a cut
-// file must not pass for a whole one.
-QString TForm1::CompletedStatusText(int AIndex) const {
+// How much of an input that ended early was converted ("00:00:03 of 00:00:10"):
+// a cut file must not pass for a whole one. Empty for a whole file.
+std::string TForm1::ShortfallText(int AIndex) const {
     const TFFmpeg* task = engine_->Task(AIndex);
-    if (!task || !task->EndedShort()) return tr("Completed");
-    return tr("Completed (%1 of %2)")
-        .arg(Q(DurationText(task->converted_ms * 1000)), Q(DurationText(task->ExpectedOutputMs() * 1000)));
+    if (!task || !task->EndedShort()) return {};
+    return DurationText(task->converted_ms * 1000) + " of " + DurationText(task->ExpectedOutputMs() * 1000);
 }
 
 void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
@@ -640,23 +918,44 @@ void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const
         calls_.Close();
         engine_->StopConvert();
         engine_->ClearTasks();
+        tick_.stop();
         SetControlsIdle(true);
-        BtnStart->setText(tr("Convert"));
+        BtnStart->setText(tr("Co&nvert"));
+        BtnStart->setAccessibleName(tr("Convert"));
         runState_ = TRunState::Idle;
         return;
     }
     if (runState_ != TRunState::Running || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
+    TRunTask& task = runTasks_[AIndex];
+    if (task.Ended) return;
+    task.Ended = true;
     ++endedCount_;
-    const int row = runTasks_[AIndex].Row;
-    const bool complete = endedCount_ >= runTasks_.size();
-    if (AFinished) {
-        SetStatus(row, CompletedStatusText(AIndex));
+    progress_.FileEnded(task.Row);
+    TSummaryEntry& result = rowResults_[task.Row];
+    if (AException) {
+        // A failure is told in its row and in the summary at the end; the run
+        // goes on without waiting for anyone.
+        SetStatus(task.Row, "Failed", AMessage);
+        result.Outcome = TFileOutcome::Failed;
+        result.Reason = AMessage;
+        result.Output.clear();
+    } else if (AFinished) {
+        result.Reason = ShortfallText(AIndex);
+        SetStatus(task.Row, result.Reason.empty() ? "Completed" : "Completed (" + result.Reason + ")");
         ++completedCount_;
-    } else if (AException) {
-        SetStatus(row, tr("Failed"));
+        result.Outcome = TFileOutcome::Completed;
+        // A name taken while the file was converted makes it take the next free one.
+        const TFFmpeg* t = engine_->Task(AIndex);
+        if (t && !t->placed_output.empty() && t->placed_output != result.Output) {
+            result.Output = t->placed_output;
+            SetOutputName(task.Row, result.Output);
+        }
+    } else {
+        SetStatus(task.Row, "Stopped");
+        result.Outcome = TFileOutcome::Stopped;
     }
-    if (AException && !(AFinished && complete)) Message(TranslatedMessage(AMessage), AppTitle, TMessageIcon::Warning);
-    if (complete) CompleteRun();
+    ShowBatchProgress();
+    if (endedCount_ >= runTasks_.size()) CompleteRun();
 }
 
 // ---- about and help ----

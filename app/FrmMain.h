@@ -1,5 +1,7 @@
 #pragma once
 // The converter window: the job list, the output settings, the batch run.
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -11,6 +13,9 @@
 #include "app/QtWindowThread.h"
 #include "app/Seams.h"
 #include "app/WindowCalls.h"
+#include "batch/BatchProgress.h"
+#include "batch/OutputPlan.h"
+#include "batch/RunSummary.h"
 #include "engine/DAzaduVED.h"
 
 class QCheckBox;
@@ -18,7 +23,9 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QToolButton;
 class TJobList;
 
@@ -63,10 +70,13 @@ public:
     void AddFiles(const std::vector<std::string>& paths);
 
     // One file made into an engine task with the window's settings; with addRow the
-    // row is appended to the list. Index -1 when the file cannot be converted.
+    // row is appended to the list (a file refused is then reported in a box).
+    // Index -1 when the file cannot be converted, with the reason in Error.
     struct TAddedFile {
         int Index = -1;
         std::string OutputPath;
+        std::string Error;
+        int64_t DurationUs = -1;  // what the probe read; -1 unknown
     };
     TAddedFile AddFile(const std::string& path, bool addRow);
 
@@ -75,6 +85,18 @@ public:
 
     // True from a start until the engine has reported the end of the run.
     bool RunGoing() const { return runState_ != TRunState::Idle; }
+    // Closes without asking, also during a run (the desktop ends the session).
+    void CloseWithoutAsking();
+    // Files converted at once: the setting, within 1 to the number of processors.
+    int SimultaneousConversions() const;
+    // The batch's progress and, once it has ended, what became of each file.
+    const TBatchProgress& BatchProgress() const { return progress_; }
+    const TRunSummary& Summary() const { return summary_; }
+    // The summary in words, as the box at the end of a batch shows it.
+    std::string SummaryText() const;
+    // A batch that took at least this long (milliseconds) is announced on the
+    // desktop when it ends while the window is not the active one.
+    int64_t NotifyAfterMs = 60000;
     const std::string& HelpFile() const { return helpFile_; }
     TDAzaduVED& Engine() { return *engine_; }
 
@@ -89,9 +111,13 @@ public:
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label10 = nullptr, *Label12 = nullptr;
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QGroupBox* GBOther = nullptr;
-    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr;
+    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr;
+    QLabel* LblSimultaneous = nullptr;
+    QSpinBox* SpnSimultaneous = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
     QLabel* LblProgress = nullptr;
+    QProgressBar* PbBatch = nullptr;  // the whole batch, by playing time
+    QLabel* LblBatch = nullptr;       // the same in words: file n of N, time taken and left
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,27 +127,42 @@ private:
     enum class TRunState { Idle, Running, Finishing };
     struct TRunTask {
         int Row = -1;
+        std::string Input, Output;  // the file converted, and the name chosen for it at the start
+        bool Ended = false;
     };
 
     void BuildControls();
+    void BuildShortcuts();
+    void SetAccessibleNames();
     void AttachEngine();
     void ReadSettingsIntoControls();
     void WriteSettingsFromControls();
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
+    TPlanChoice PlanChoice() const;
     void SetControlsIdle(bool idle);
-    void SetStatus(int row, const QString& text);
+    void SetStatus(int row, const std::string& text, const std::string& why = "");
+    void SetOutputName(int row, const std::string& path);
     std::string CellText(int row, int column) const;
     void MoveRow(int from, int to);
     void AddDroppedOrGivenFiles(const std::vector<std::string>& paths);
     void DropTestTask(const TAddedFile& added);
+    // True when the user agrees to convert a list of rows all "Completed" again.
+    bool ConfirmConvertingAgain();
+    void StartRun();
+    void StopRun();
     void CompleteRun();
-    void Message(const QString& text, const QString& title, TMessageIcon icon);
+    // The line under the list, and the bar, from the batch's progress now.
+    void ShowBatchProgress();
+    int64_t Now() const { return clock_.isValid() ? clock_.elapsed() : 0; }
+    void Message(const std::string& text, const std::string& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);
 
     // The engine's events, on the window's thread.
     void ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, int ATotalOutputDuration);
-    QString CompletedStatusText(int AIndex) const;
+    std::string ProgressLine(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                             int ATotalOutputDuration) const;
+    std::string ShortfallText(int AIndex) const;
     void TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
     IUserDialogs& dialogs_;
@@ -134,10 +175,19 @@ private:
     TWindowCalls calls_{this};
     bool closed_ = false;
     bool centred_ = false;
+    bool closeAgreed_ = false;  // closing during a run needs no question any more
+    std::string lastAddFolder_;
 
     TRunState runState_ = TRunState::Idle;
     int completedCount_ = 0;
     size_t endedCount_ = 0;
+    int threadCount_ = 1;  // files converted at once in this run
     std::vector<TRunTask> runTasks_;
     std::set<std::string> runOutputs_;
+    TBatchProgress progress_;
+    TRunSummary summary_;
+    std::vector<TSummaryEntry> rowResults_;  // what became of each row's file in this run
+    QElapsedTimer clock_;
+    QTimer tick_;  // keeps the time in the batch line moving between progress records
+    int lastShownRow_ = -1;
 };

@@ -1,16 +1,28 @@
 #include "app/QtDialogs.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
 
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const std::string& text, const std::string& title,
                                             TMessageIcon icon) {
     auto box = std::make_unique<QMessageBox>(owner);
-    box->setWindowTitle(QString::fromStdString(title));
+    box->setWindowTitle(Q(title));
     box->setTextFormat(Qt::PlainText);
-    box->setText(QString::fromStdString(text));
+    box->setText(Q(text));
     switch (icon) {
         case TMessageIcon::Information: box->setIcon(QMessageBox::Information); break;
         case TMessageIcon::Warning: box->setIcon(QMessageBox::Warning); break;
@@ -25,26 +37,88 @@ QString PlainToolTip(const QString& text) {
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
+TSummaryDialog::TSummaryDialog(QWidget* owner, const QString& title, const QString& text) : QDialog(owner) {
+    setObjectName("FrmSummary");
+    setWindowTitle(title);
+    Text = new QPlainTextEdit(text, this);
+    Text->setObjectName("MemSummary");
+    Text->setReadOnly(true);
+    Text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text->setAccessibleName(tr("Summary of the conversion"));
+    BtnCopy = new QPushButton(tr("&Copy"), this);
+    BtnCopy->setObjectName("BtnCopy");
+    BtnCopy->setAutoDefault(false);
+    BtnClose = new QPushButton(tr("Close"), this);
+    BtnClose->setObjectName("BtnClose");
+    BtnClose->setDefault(true);
+    connect(BtnCopy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(Text->toPlainText()); });
+    connect(BtnClose, &QPushButton::clicked, this, &QDialog::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(BtnCopy);
+    buttons->addWidget(BtnClose);
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(Text, 1);
+    main->addLayout(buttons);
+    resize(Text->fontMetrics().averageCharWidth() * 90, Text->fontMetrics().height() * 20);
+}
+
 void TQtDialogs::ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                              TMessageIcon icon) {
     MakeMessageBox(owner, text, title, icon)->exec();
 }
 
-std::vector<std::string> TQtDialogs::ChooseFiles(QWidget* owner, const std::string& title,
-                                                 const std::string& filter) {
+int TQtDialogs::Ask(QWidget* owner, const std::string& text, const std::string& title,
+                    const std::vector<std::string>& buttons) {
+    QMessageBox box(owner);
+    box.setWindowTitle(Q(title));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(Q(text));
+    box.setIcon(QMessageBox::Question);
+    std::vector<QPushButton*> made;
+    for (const std::string& b : buttons) made.push_back(box.addButton(Q(b), QMessageBox::ActionRole));
+    if (made.empty()) return -1;
+    // Return and Escape both take the answer that changes nothing.
+    box.setDefaultButton(made.back());
+    box.setEscapeButton(made.back());
+    box.exec();
+    for (size_t i = 0; i < made.size(); ++i)
+        if (box.clickedButton() == made[i]) return static_cast<int>(i);
+    return static_cast<int>(made.size()) - 1;
+}
+
+void TQtDialogs::ShowSummary(QWidget* owner, const std::string& title, const std::string& text) {
+    // The window owns it: a second batch's summary comes beside the first, and
+    // closing the window takes them along.
+    auto* dialog = new TSummaryDialog(owner, Q(title), Q(text));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
+std::vector<std::string> TQtDialogs::ChooseFiles(QWidget* owner, const std::string& title, const std::string& filter,
+                                                 const std::string& folder) {
     std::vector<std::string> files;
-    const QStringList chosen = QFileDialog::getOpenFileNames(owner, QString::fromStdString(title), QString(),
-                                                             QString::fromStdString(filter));
+    const QStringList chosen = QFileDialog::getOpenFileNames(owner, Q(title), Q(folder), Q(filter));
     for (const QString& f : chosen) files.push_back(f.toStdString());
     return files;
 }
 
-std::string TQtDialogs::ChooseFolder(QWidget* owner, const std::string& prompt) {
-    return QFileDialog::getExistingDirectory(owner, QString::fromStdString(prompt), QString(),
-                                             QFileDialog::ShowDirsOnly)
-        .toStdString();
+std::string TQtDialogs::ChooseFolder(QWidget* owner, const std::string& prompt, const std::string& folder) {
+    return QFileDialog::getExistingDirectory(owner, Q(prompt), Q(folder), QFileDialog::ShowDirsOnly).toStdString();
 }
 
 void TQtDialogs::OpenDocument(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+// The freedesktop notification call, sent without waiting for an answer: a
+// missing or slow service never holds the window.
+void TQtDialogs::Notify(const std::string& title, const std::string& text) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    call << QString("Ardentix") << 0u << QString("ardentix") << Q(title) << Q(text) << QStringList()
+         << QVariantMap() << -1;
+    bus.send(call);
 }

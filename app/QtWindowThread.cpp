@@ -1,14 +1,21 @@
 #include "app/QtWindowThread.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QTimer>
+
+#include "app/Previewer.h"
 
 TQtWindowThread::TQtWindowThread() : threadId_(std::this_thread::get_id()) {}
 
 TQtWindowThread::~TQtWindowThread() {
-    // Nobody may be left waiting for a thread that no longer listens.
+    // Nobody may be left waiting for a thread that no longer listens, and
+    // preview windows whose tasks let them go are closed.
     RunWaiting();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
+
+std::unique_ptr<TPreviewWindow> TQtWindowThread::NewPreviewWindow() { return std::make_unique<TPreviewer>(this); }
 
 void TQtWindowThread::OneShotTimer(int ms, std::function<void()> fn) {
     {

@@ -22,6 +22,8 @@ public:
     void RunAndWait(std::function<void()> fn) override;
     std::thread::id ThreadId() const override { return threadId_; }
     void ProcessPending() override;
+    // A TPreviewer (app/Previewer.h) whose window lives on this thread.
+    std::unique_ptr<TPreviewWindow> NewPreviewWindow() override;
 
 private:
     struct TWaiting {

@@ -22,7 +22,31 @@ struct TMessagePattern {
 
 // The messages the libraries hand the window, as they write them.
 constexpr TMessagePattern MessagePatterns[] = {
-    // The Status column (app/General.cpp).
+    // The Status column and the window's own messages, which pass through the same funnel.
+    {R"(Completed)", QT_TRANSLATE_NOOP("TMessageText", "Completed")},
+    {R"(Completed \((.+)\))", QT_TRANSLATE_NOOP("TMessageText", "Completed (%1)")},
+    {R"((\d+:\d\d:\d\d) of (\d+:\d\d:\d\d))", QT_TRANSLATE_NOOP("TMessageText", "%1 of %2")},
+    {R"(Failed)", QT_TRANSLATE_NOOP("TMessageText", "Failed")},
+    {R"(Stopped)", QT_TRANSLATE_NOOP("TMessageText", "Stopped")},
+    {R"(Error)", QT_TRANSLATE_NOOP("TMessageText", "Error")},
+    {R"(Information)", QT_TRANSLATE_NOOP("TMessageText", "Information")},
+    {R"re(Convertion of file "(.+)" is not supported\.)re",
+     QT_TRANSLATE_NOOP("TMessageText", "Convertion of file \"%1\" is not supported.")},
+    {R"(Cannot convert: (.+))", QT_TRANSLATE_NOOP("TMessageText", "Cannot convert: %1")},
+    {R"(Please select files to be converted\.)", QT_TRANSLATE_NOOP("TMessageText", "Please select files to be converted.")},
+    {R"re(Cannot write to the output folder "(.+)": (.+)\.)re",
+     QT_TRANSLATE_NOOP("TMessageText", "Cannot write to the output folder \"%1\": %2.")},
+    {R"((.+)\. Please re-install the program and try it again\.)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1. Please re-install the program and try it again.")},
+    {R"(File conversion process finished\.)", QT_TRANSLATE_NOOP("TMessageText", "File conversion process finished.")},
+    // The audio choices (batch/OutputPlan.cpp).
+    {R"(1 Channel, Mono)", QT_TRANSLATE_NOOP("TMessageText", "1 Channel, Mono")},
+    {R"(2 Channels, Stereo)", QT_TRANSLATE_NOOP("TMessageText", "2 Channels, Stereo")},
+    {R"(Same as source)", QT_TRANSLATE_NOOP("TMessageText", "Same as source")},
+    {R"(VBR high)", QT_TRANSLATE_NOOP("TMessageText", "VBR high")},
+    {R"(VBR standard)", QT_TRANSLATE_NOOP("TMessageText", "VBR standard")},
+    {R"(VBR small)", QT_TRANSLATE_NOOP("TMessageText", "VBR small")},
+    // The Status column (batch/General.cpp).
     {R"((\d+)% Completed)", QT_TRANSLATE_NOOP("TMessageText", "%1% Completed")},
     {R"((\d+:\d\d:\d\d) Converted)", QT_TRANSLATE_NOOP("TMessageText", "%1 Converted")},
     // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,
@@ -85,8 +109,8 @@ const std::vector<TCompiledPattern>& CompiledPatterns() {
     static const std::vector<TCompiledPattern> compiled = [] {
         std::vector<TCompiledPattern> all;
         for (const TMessagePattern& p : MessagePatterns)
-            all.push_back({QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(p.pattern)),
-                                              QRegularExpression::DotMatchesEverythingOption),
+            // A part never reaches over a line's end: several messages in one text stay apart.
+            all.push_back({QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(p.pattern))),
                            p.text});
         return all;
     }();
@@ -144,6 +168,12 @@ QString TranslatedMessage(const std::string& text) {
         for (int g = 1; g <= match.lastCapturedIndex(); ++g)
             parts.push_back(TranslatedMessage(match.captured(g).toStdString()));
         return FillPlaceholders(QCoreApplication::translate(MessageContext, p.text), parts);
+    }
+    // Several messages, one a line (the problems of a link file).
+    if (source.contains('\n')) {
+        QStringList lines;
+        for (const QString& line : source.split('\n')) lines << TranslatedMessage(line.toStdString());
+        return lines.join('\n');
     }
     return source;
 }

@@ -1,10 +1,14 @@
 // Ardentix: the converter window.
-//   ardentix [--screenshot FILE] [MEDIA FILE...]
-// Files on the command line are added to the job list; --screenshot saves a picture
-// of the window once they are listed (for the documentation).
+//   ardentix [--convert] [--screenshot FILE] [MEDIA FILE...]
+// Files on the command line are added to the job list. --convert starts converting
+// them at once and writes the summary on standard output too when the batch ends.
+// --screenshot saves a picture of the window once they are listed, or with
+// --convert once a quarter of the batch is done (for the documentation).
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+
+#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,13 +34,13 @@ void OnTerminateSignal(int) {
 
 // A request to end (logout, kill) closes the window the normal way, so the engine
 // stops and the settings are kept.
-void CloseOnTerminateSignal(QWidget& window) {
+void CloseOnTerminateSignal(TForm1& window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char c;
         [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &c, 1);
-        window.close();
+        window.CloseWithoutAsking();
     });
     struct sigaction sa {};
     sa.sa_handler = OnTerminateSignal;
@@ -76,10 +80,12 @@ int main(int argc, char** argv) {
     const TAppTranslations translations;
 
     std::string screenshot;
+    bool convert = false;
     std::vector<std::string> files;
     const QStringList args = QApplication::arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--screenshot" && i + 1 < args.size()) screenshot = args[++i].toStdString();
+        else if (args[i] == "--convert") convert = true;
         else files.push_back(args[i].toStdString());
     }
 
@@ -96,10 +102,27 @@ int main(int argc, char** argv) {
     if (!created) return 1;
     CloseOnTerminateSignal(form);
     form.show();
+    auto save = [&] { form.grab().save(QString::fromStdString(screenshot), "PNG"); };
+    QTimer watch;
     QTimer::singleShot(0, &form, [&] {
         form.AddFiles(files);
-        if (!screenshot.empty())
-            QTimer::singleShot(200, &form, [&] { form.grab().save(QString::fromStdString(screenshot), "PNG"); });
+        if (!convert) {
+            if (!screenshot.empty()) QTimer::singleShot(200, &form, save);
+            return;
+        }
+        form.BtnStartClick();
+        // Watches the batch: the picture a quarter of the way, the summary at the end.
+        QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+            if (!screenshot.empty() && (form.BatchProgress().Percent() >= 25 || !form.RunGoing())) {
+                save();
+                screenshot.clear();
+            }
+            if (form.RunGoing()) return;
+            watch.stop();
+            std::printf("%s", form.SummaryText().c_str());
+            std::fflush(stdout);
+        });
+        watch.start(50);
     });
     return app.exec();
 }

@@ -66,8 +66,13 @@ int FillPlanes(std::array<uint8_t*, kMaxChannels>& planes, uint8_t* buf, AVSampl
 
 void TCustomFFmpeg::StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost) {
     AVCodecContext* enc = ost.enc;
+    // The pool is bounded by the bytes its frames hold, not by their count.
+    const int frame_bytes = avutil.av_samples_get_buffer_size(nullptr, enc->ch_layout.nb_channels, enc->frame_size,
+                                                              enc->sample_fmt, 0);
+    if (frame_bytes <= 0) return;
+    const size_t count = EncoderPoolFrames(static_cast<size_t>(frame_bytes), encoder_queue_bytes);
     std::vector<TFramePtr> pool;
-    for (int i = 0; i < 16; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         TFramePtr frame(avutil.av_frame_alloc());
         if (!frame) throw FFmpegException("av_malloc failed");
         frame->format = enc->sample_fmt;
@@ -78,7 +83,8 @@ void TCustomFFmpeg::StartEncoderThread(AVFormatContext* os, TOutputStreamState& 
         pool.push_back(std::move(frame));
     }
     ost.encoder_worker = std::make_unique<TEncoderWorker>(
-        [this, os, &ost](const AVFrame* frame) { SendAudioToEncoder(os, ost, frame); }, std::move(pool));
+        [this, &ost](const AVFrame* frame, TPacketBatch& out) { EncodeAudioFrame(ost, frame, out); },
+        [this, os, &ost](AVPacket* pkt) { WriteAudioPacket(os, ost, pkt); }, std::move(pool));
     helper_thread_id = ost.encoder_worker->ThreadId();
 }
 
@@ -245,7 +251,7 @@ void TCustomFFmpeg::EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& o
         frame->pts = ost.enc_next_pts;
         ost.enc_next_pts += samples;
         ost.frames_submitted++;
-        ost.encoder_worker->Submit(frame);
+        ost.encoder_worker->Submit();
         return;
     }
     AVFrame* frame = ost.enc_frame.get();
@@ -265,26 +271,37 @@ void TCustomFFmpeg::EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& o
     frame->pts = ost.enc_next_pts;
     ost.enc_next_pts += samples;
     ost.frames_submitted++;
-    SendAudioToEncoder(os, ost, frame);
+    EncodeAndWriteAudio(os, ost, frame);
 }
 
-void TCustomFFmpeg::SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame) {
+void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamState& ost, const AVFrame* frame, TPacketBatch& out) {
     AVCodecContext* enc = ost.enc;
     int r = avcodec.avcodec_send_frame(enc, frame);
     if (r < 0 && r != AVERROR_EOF) throw FFmpegException("Audio encoding failed");
-    AVPacket* pkt = encoded_packet.get();
     while (true) {
+        AVPacket* pkt = out.Next();
         r = avcodec.avcodec_receive_packet(enc, pkt);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
         if (r < 0) throw FFmpegException("Audio encoding failed");
-        audio_size += pkt->size;
         pkt->stream_index = ost.index;
         avcodec.av_packet_rescale_ts(pkt, enc->time_base, ost.stream->time_base);
         pkt->flags |= AV_PKT_FLAG_KEY;
-        WriteFrame(os, pkt, ost);
-        avcodec.av_packet_unref(pkt);
-        ost.frame_number++;
+        out.Keep();
     }
+}
+
+void TCustomFFmpeg::WriteAudioPacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt) {
+    audio_size += pkt->size;
+    WriteFrame(os, pkt, ost);
+    ost.frame_number++;
+}
+
+void TCustomFFmpeg::EncodeAndWriteAudio(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame) {
+    TPacketBatch& packets = audio_packets;
+    packets.Clear();
+    EncodeAudioFrame(ost, frame, packets);
+    for (size_t i = 0; i < packets.Size(); ++i) WriteAudioPacket(os, ost, packets.At(i));
+    packets.Clear();
 }
 
 void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost) {
@@ -315,5 +332,5 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& o
     if (ost.encoder_worker)
         ost.encoder_worker->Finish();
     else
-        SendAudioToEncoder(os, ost, nullptr);
+        EncodeAndWriteAudio(os, ost, nullptr);
 }

@@ -1,8 +1,35 @@
 #include "core/EncoderWorker.h"
 
-TEncoderWorker::TEncoderWorker(std::function<void(const AVFrame*)> encode, std::vector<TFramePtr> frames)
-    : encode_(std::move(encode)), pool_(std::move(frames)) {
-    for (auto& f : pool_) free_.push_back(f.get());
+#include <algorithm>
+
+#include "binding/FFmpegLoader.h"
+#include "core/FFmpegException.h"
+
+std::atomic<void (*)()> EncoderWorkerDelay{nullptr};
+
+size_t EncoderPoolFrames(size_t frame_bytes, size_t bytes) {
+    return std::max<size_t>(2, bytes / std::max<size_t>(frame_bytes, 1));
+}
+
+AVPacket* TPacketBatch::Next() {
+    if (used_ == packets_.size()) {
+        packets_.emplace_back(avcodec.av_packet_alloc());
+        if (!packets_.back()) {
+            packets_.pop_back();
+            throw FFmpegException("av_malloc failed");
+        }
+    }
+    return packets_[used_].get();
+}
+
+void TPacketBatch::Clear() {
+    for (size_t i = 0; i < used_; ++i) avcodec.av_packet_unref(packets_[i].get());
+    used_ = 0;
+}
+
+TEncoderWorker::TEncoderWorker(TEncode encode, TWrite write, std::vector<TFramePtr> frames)
+    : encode_(std::move(encode)), write_(std::move(write)) {
+    for (auto& f : frames) slots_.push_back(TSlot{std::move(f), {}});
     thread_ = std::thread([this] { Body(); });
 }
 
@@ -16,36 +43,57 @@ TEncoderWorker::~TEncoderWorker() {
 }
 
 void TEncoderWorker::RaiseFailure() {
-    // Called with the lock held.
-    if (failure_) {
-        std::exception_ptr e = failure_;
-        failure_ = nullptr;
-        stopping_ = true;
-        std::rethrow_exception(e);
-    }
+    if (!failure_) return;
+    std::exception_ptr e = failure_;
+    failure_ = nullptr;
+    stopping_ = true;
+    std::rethrow_exception(e);
+}
+
+size_t TEncoderWorker::PoolBytes() const {
+    size_t bytes = 0;
+    for (const TSlot& slot : slots_)
+        for (const AVBufferRef* buf : slot.frame->buf)
+            if (buf) bytes += buf->size;
+    return bytes;
+}
+
+void TEncoderWorker::WriteSlot(TSlot& slot) {
+    for (size_t i = 0; i < slot.packets.Size(); ++i) write_(slot.packets.At(i));
+    slot.packets.Clear();
 }
 
 AVFrame* TEncoderWorker::Acquire() {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (free_.empty()) {
-        // The encoder is the slower side: wait until half the pool is back, so
-        // that the two threads hand over in batches instead of frame by frame.
-        reader_waiting_ = true;
-        changed_.wait(guard, [this] { return free_.size() >= pool_.size() / 2 || failure_; });
-        reader_waiting_ = false;
+    const size_t n = slots_.size();
+    TSlot& slot = slots_[submitted_ % n];
+    if (submitted_ >= n) {
+        // The frame this slot held must be written now, whatever the worker's pace.
+        const size_t due = submitted_ - n;
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            RaiseFailure();
+            if (encoded_ <= due) {
+                // The worker lags: wait until half the pool is done, so that
+                // the threads hand over in batches instead of frame by frame.
+                reader_waiting_ = true;
+                reader_needs_ = due + std::max<size_t>(1, n / 2);
+                changed_.wait(guard, [&] { return encoded_ >= reader_needs_ || failure_; });
+                reader_waiting_ = false;
+                RaiseFailure();
+            }
+        }
+        WriteSlot(slot);
+        ++written_;
     }
-    RaiseFailure();
-    AVFrame* frame = free_.front();
-    free_.pop_front();
-    return frame;
+    return slot.frame.get();
 }
 
-void TEncoderWorker::Submit(AVFrame* frame) {
+void TEncoderWorker::Submit() {
     bool wake = false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         RaiseFailure();
-        queued_.push_back(frame);
+        ++submitted_;
         wake = encoder_waiting_;
     }
     if (wake) changed_.notify_all();
@@ -58,41 +106,44 @@ void TEncoderWorker::Finish() {
     }
     changed_.notify_all();
     if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> guard(lock_);
-    RaiseFailure();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        RaiseFailure();
+    }
+    for (; written_ < submitted_; ++written_) WriteSlot(slots_[written_ % slots_.size()]);
+    for (size_t i = 0; i < drained_.Size(); ++i) write_(drained_.At(i));
+    drained_.Clear();
 }
 
 void TEncoderWorker::Body() {
     while (true) {
-        AVFrame* frame = nullptr;
-        bool drain = false;
+        TSlot* slot = nullptr;
         {
             std::unique_lock<std::mutex> guard(lock_);
             encoder_waiting_ = true;
-            changed_.wait(guard, [this] { return stopping_ || draining_ || !queued_.empty(); });
+            changed_.wait(guard, [this] { return stopping_ || draining_ || encoded_ < submitted_; });
             encoder_waiting_ = false;
             if (stopping_) return;
-            if (!queued_.empty()) {
-                frame = queued_.front();
-                queued_.pop_front();
-            } else {
-                drain = true;
-            }
+            if (encoded_ < submitted_) slot = &slots_[encoded_ % slots_.size()];
         }
+        if (void (*delay)() = EncoderWorkerDelay.load()) delay();
         try {
-            encode_(frame);
+            if (slot)
+                encode_(slot->frame.get(), slot->packets);
+            else
+                encode_(nullptr, drained_);
         } catch (...) {
             std::lock_guard<std::mutex> guard(lock_);
             failure_ = std::current_exception();
             changed_.notify_all();
             return;
         }
-        if (drain) return;
+        if (!slot) return;
         bool wake = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            free_.push_back(frame);
-            wake = reader_waiting_ && free_.size() >= pool_.size() / 2;
+            ++encoded_;
+            wake = reader_waiting_ && encoded_ >= reader_needs_;
         }
         if (wake) changed_.notify_all();
     }

@@ -19,8 +19,10 @@
 #include "core/FileTables.h"
 #include "core/OptionState.h"
 #include "core/StreamState.h"
+#include "hooks/Bitmap.h"
+#include "hooks/FrameHooks.h"
+#include "hooks/PreviewWindow.h"
 
-class TBitmap;  // 24-bit picture handed to the hook and preview callbacks
 class TCustomFFmpeg;
 class TFFmpegThread;        // worker thread of a task (core/FFmpegThread.h)
 enum TConvertPriority : int;  // worker thread priority (core/FFmpegThread.h)
@@ -53,6 +55,22 @@ public:
     AVDictionary* private_options = nullptr;
     // A copy for one encoder or muxer to take from (what it leaves is dropped).
     TDictionaryPtr PrivateOptions() const;
+};
+
+// Held by the preview step while it uses a task's preview window and by every
+// change of preview flags, so that no window is closed under a worker using
+// it. Never held while waiting for the window's thread.
+extern std::mutex PreviewLock;
+
+// A picture turned into a 24-bit bitmap and back, the scalers kept between pictures.
+struct TRgbContext {
+    TBitmap bitmap;
+    TSwsPtr to_rgb, from_rgb;
+    void Reset() {
+        bitmap.Release();
+        to_rgb.reset();
+        from_rgb.reset();
+    }
 };
 
 // Callback slots; Sender is the task.
@@ -90,7 +108,9 @@ public:
 
     int64_t progress_interval = 500000;  // microseconds between progress records
     int64_t preview_interval = 100000;   // microseconds between preview pictures
-    uint8_t preview_flags = 0;           // bit 0: preview window, bit 1: preview-bitmap callback
+    // Bit 0: preview window, bit 1: preview-bitmap callback. Read anywhere;
+    // written only under PreviewLock (SetPreviewFlags).
+    std::atomic<uint8_t> preview_flags{0};
     int index = -1;                      // position in the engine's task list
     std::atomic<std::thread::id> thread_id{};  // thread running the task, for the log capture
     // A second thread working for the running task (its audio encoder's), for the log capture.
@@ -254,7 +274,8 @@ public:
     int ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost);
     // The next picture out of the stream's chain into picture: 1, or -1 when none is ready.
     int GetFilteredPicture(TOutputStreamState& ost, AVFrame* picture);
-    // Deinterlacing (and, later, the frame hooks) of one decoded picture, in place.
+    // Deinterlacing and the frame hooks (the custom hook, or the plug-ins when
+    // the hook action lets them) of one decoded picture, in place.
     void PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture);
     // How many times the picture now due at the stream's sync input is encoded
     // (0: dropped), keeping the frame clock and the dup and drop totals.
@@ -275,16 +296,36 @@ public:
     int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
     int dup_frames = 0, drop_frames = 0;  // extra copies of pictures; pictures left out
     int hook_frame_count = 0;             // pictures through pre-processing in this transcode
+
+    // ---- frame hooks and preview (core/HookPath.cpp) ----
+    // Option "vhook": the library path and its arguments (hooks/ardentix-hook.h).
+    TFrameHookList frame_hooks;
+    THookAction hook_action = haContinue;  // kept from picture to picture
+    // Sets the preview flags under PreviewLock; a cleared window bit closes
+    // the task's preview window. Any thread.
+    void SetPreviewFlags(uint8_t set, uint8_t clear);
+    // The preview step for one picture the encoder takes (pts in microseconds).
+    void PreviewFrame(const AVFrame* picture, int64_t pts);
+    // Makes the task's preview window (set by the engine; none: no window).
+    TPreviewWindowFactory NewPreviewWindow;
+    // The preview step's clock in microseconds; none: the libraries' wall clock.
+    std::function<int64_t()> PreviewClock;
     TFilePtr vstats_file;                 // open while a transcode writes video statistics
     std::array<int, 52> qp_histogram{};
-    // Lets the encoder of a single audio output run on a thread of its own.
+    // Lets the encoder of the first encoded audio stream run on a thread of its own.
     bool encode_in_thread = true;
+    // Bytes of sample data that the frames queued for that thread may hold (at least two frames).
+    size_t encoder_queue_bytes = 128 * 1024;
 
     // How much the last run converted: the longest output stream in
     // milliseconds, set when a run ends normally (also after a stop); -1
     // before. Front ends read it at termination, with ExpectedOutputMs and
     // EndedShort, to tell a file that ended early from a complete one.
     int64_t converted_ms = -1;
+    // The name the first output file got when the last run moved it into place
+    // (another than the one asked for when that was taken meanwhile); empty
+    // when it was not placed. Front ends read it at termination.
+    std::string placed_output;
     // The output length the inputs declare, in milliseconds, less the start
     // offset and at most the recording time; -1 when no input declares one.
     int64_t ExpectedOutputMs() const;
@@ -330,7 +371,12 @@ private:
     void CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt);
     void QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost, uint8_t** planes, int samples);
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
-    void SendAudioToEncoder(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
+    // A frame (none: the end) to the audio encoder, its packets into out; runs
+    // on the encoder's thread when the stream has one.
+    void EncodeAudioFrame(TOutputStreamState& ost, const AVFrame* frame, TPacketBatch& out);
+    // One encoded audio packet to its container; on the reading thread only.
+    void WriteAudioPacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt);
+    void EncodeAndWriteAudio(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
     // video path
     void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
@@ -346,19 +392,33 @@ private:
     int ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& ost);
     void FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);
     int SwsFlags() const;
+    // frame hooks and preview
+    void DecideHookAction(int64_t pts);
+    void RunCustomHook(AVFrame* picture, int64_t pts);
+    void RunPluginHooks(AVFrame* picture, int64_t pts);
+    // The picture as the context's bitmap, and the bitmap back into the picture.
+    bool ToBitmap(TRgbContext& rgb, const AVFrame* picture);
+    bool FromBitmap(TRgbContext& rgb, AVFrame* picture);
+    // Releases the plug-ins and resets the hook and preview state (the run's clean-up).
+    void ReleaseHookState();
     void FilterPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost, size_t level);
     void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
     AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
-    // Bytes written to the first output so far, kept by whichever thread writes.
+    // Bytes written to the first output so far (the reading thread writes every packet).
     std::atomic<int64_t> first_output_pos{0};
     TFramePtr decoded_frame;
-    TPacketPtr encoded_packet;   // reused for every encoded packet
+    TPacketPtr encoded_packet;   // reused for every encoded video packet
+    TPacketBatch audio_packets;  // what the audio encoder gave, when it runs on the reading thread
     TPacketPtr copy_packet;      // reused for every copied packet
     TAvBuffer samples_buffer;    // decoded audio as packed s16
     TAvBuffer audio_buffer;      // resampler output
     TAvBuffer silence_buffer;    // a block with leading silence
+    TRgbContext custom_rgb;      // the custom hook's bitmap
+    TRgbContext preview_rgb;     // the preview's bitmap
+    std::unique_ptr<TPreviewWindow> previewer;  // under PreviewLock
+    int64_t last_preview_time = 0;  // microseconds of the preview clock
 
 public:
 

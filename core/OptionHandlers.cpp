@@ -400,8 +400,9 @@ void TCustomFFmpeg::AddBitstreamFilter(const std::string& option_name, const std
 }
 
 void TCustomFFmpeg::AddFrameHook(const std::string& text) {
-    // Frame hook plug-ins are not available yet.
-    throw FFmpegException("Failed to add video hook function: " + text);
+    if (frame_hooks.Add(SplitHookArguments(text)) != 0)
+        throw FFmpegException("Failed to add video hook function: " + text);
+    hooks_in_use = true;
 }
 
 void TCustomFFmpeg::SetProgramId(int v) {

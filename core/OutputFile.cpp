@@ -17,6 +17,7 @@
 #include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
+#include "core/Id3Comment.h"
 #include "core/OutputPlace.h"
 
 namespace {
@@ -578,6 +579,8 @@ void TCustomFFmpeg::PlaceOutputFiles() {
             if (result >= 0) result = closed;
         }
         if (result < 0) throw FFmpegException(FFmpegErrorText(file.final_path, result));
+        // The muxer writes a comment as a frame players do not show; it becomes their comment frame.
+        if (file->oformat && std::strcmp(file->oformat->name, "mp3") == 0) ConvertId3CommentsInFile(file.temp_path);
         // A stopped run keeps its shorter file only where it takes no one's name.
         const TPlaceMode mode = !finished      ? TPlaceMode::OnlyIfFree
                                 : file.replace ? TPlaceMode::Replace
@@ -589,6 +592,7 @@ void TCustomFFmpeg::PlaceOutputFiles() {
             Log(0, FormatText("'%s' exists: the stopped conversion is not kept", file.final_path.c_str()));
         else if (placed != file.final_path)
             Log(0, FormatText("'%s' was taken meanwhile: saved as '%s'", file.final_path.c_str(), placed.c_str()));
+        if (i == 0) placed_output = placed;
         file.temp_path.clear();
     }
 }
@@ -612,4 +616,5 @@ void TCustomFFmpeg::FreeFiles() {
     input_decoders.fill(nullptr);
     input_file_count = 0;
     input_decoder_count = 0;
+    ReleaseHookState();
 }

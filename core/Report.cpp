@@ -42,11 +42,7 @@ void TCustomFFmpeg::PrintReport(AVFormatContext** outputs, int output_count, boo
     double ti = 1e10;
 
     int64_t total_size = 0;
-    const bool encoder_running = !last && !ost_table.empty() && ost_table[0]->encoder_worker;
-    if (encoder_running) {
-        // The encoder thread writes the file now: take its count, not the byte stream's.
-        total_size = first_output_pos;
-    } else if (output_count > 0 && outputs[0]->pb) {
+    if (output_count > 0 && outputs[0]->pb) {
         total_size = avformat.avio_size(outputs[0]->pb);
         if (total_size < 0) total_size = first_output_pos;
     }

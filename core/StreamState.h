@@ -55,8 +55,7 @@ struct TOutputStreamState {
     AVCodecContext* enc = nullptr;   // encoder context, owned by the output table
     bool stream_copy = false;
     int encoding_needed = 0;
-    // Frames (or copied packets) written; an encoder thread counts them while
-    // the read loop compares them with the frame limits.
+    // Frames (or copied packets, or audio packets) written.
     std::atomic<int> frame_number{0};
     TInputStreamState* sync_input = nullptr;
     int64_t sample_clock = 0;        // audio: samples per channel accounted for

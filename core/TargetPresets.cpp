@@ -71,8 +71,16 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_n
     const bool pal = norm == nmPAL;
     const char* rate = NormFrameRates[norm];
     const char* gop = pal ? "15" : "18";
+    // Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
+    // input (or given) becomes the nearer of the two, none becomes the kind's own.
+    // Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
+    // input (or given) becomes the nearer of the two, none the kind's own.
     const auto assume_aspect = [this](const char* aspect) {
-        if (frame_aspect != 0) return;
+        if (frame_aspect != 0) {
+            const bool wide = std::fabs(frame_aspect - 16.0f / 9.0f) < std::fabs(frame_aspect - 4.0f / 3.0f);
+            if (std::fabs(frame_aspect - (wide ? 16.0f / 9.0f : 4.0f / 3.0f)) < 1e-4f) return;
+            aspect = wide ? "16:9" : "4:3";
+        }
         SetAspect(aspect);
         LogF(1, "Assuming %s for aspect ratio", aspect);
     };

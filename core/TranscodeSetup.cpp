@@ -38,6 +38,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
     transcode_outputs = outputs;
     first_output_pos = 0;
     converted_ms = -1;
+    placed_output.clear();
     finished = false;
     read_to_end = false;
     try {
@@ -308,6 +309,9 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         {
+            // The library's own threads (x264's, frame and slice threads) log
+            // with the context: it names the task their lines belong to.
+            ost.enc->opaque = this;
             std::lock_guard<std::mutex> lock(CodecLock);
             TDictionaryPtr own = generic_options.PrivateOptions();
             AVDictionary* raw = own.release();
@@ -339,6 +343,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d", ist.dec->codec_id,
                                              ist.file_index, ist.index));
         ist.dec->pkt_timebase = ist.stream->time_base;
+        // sameq codes each picture with its input picture's quantiser, which
+        // decoders give only with the coding parameters they export.
+        if (same_quality && ist.dec->codec_type == AVMEDIA_TYPE_VIDEO)
+            ist.dec->export_side_data |= AV_CODEC_EXPORT_DATA_VIDEO_ENC_PARAMS;
         // The decoder is asked for the channel count of the encoder it feeds;
         // decoders that can mix down (AC-3) do it with the stream's own levels.
         TDictionaryPtr options;
@@ -353,6 +361,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             }
             break;
         }
+        ist.dec->opaque = this;  // copied into the contexts of its frame threads
         std::lock_guard<std::mutex> lock(CodecLock);
         AVDictionary* raw = options.release();
         const int r = avcodec.avcodec_open2(ist.dec, codec, &raw);

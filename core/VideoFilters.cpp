@@ -120,6 +120,7 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
     AVCodecContext* enc = ost.enc;
     TFilterGraphPtr graph(avfilter.avfilter_graph_alloc());
     if (!graph) return -1;
+    graph->opaque = this;  // names the task in lines its filters log on the graph's threads
     const int sws_flags = SwsFlags();
     // The source takes the decoder's pictures with their times in microseconds.
     const AVRational sar = dec->sample_aspect_ratio.num > 0 ? dec->sample_aspect_ratio : AVRational{0, 1};

@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+extern "C" {
+#include <libavutil/video_enc_params.h>
+}
+
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
@@ -50,6 +54,21 @@ TPictureView Offset(const AVFrame* f, int top, int left) {
         v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + x;
     }
     return v;
+}
+
+// The quantiser a picture was coded with, in lambda units: the decoder's own
+// figure, else the mean of the quantisers its blocks report (MPEG-2 steps, twice
+// those of MPEG-1 and MPEG-4); 0 when the decoder tells neither.
+float PictureQuality(const AVFrame* frame) {
+    if (frame->quality > 0) return static_cast<float>(frame->quality);
+    const AVFrameSideData* sd = avutil.av_frame_get_side_data(frame, AV_FRAME_DATA_VIDEO_ENC_PARAMS);
+    if (!sd) return 0;
+    const auto* params = reinterpret_cast<const AVVideoEncParams*>(sd->data);
+    if (params->type != AV_VIDEO_ENC_PARAMS_MPEG2 || params->nb_blocks == 0) return 0;
+    double sum = 0;
+    for (unsigned i = 0; i < params->nb_blocks; ++i)
+        sum += params->qp + av_video_enc_params_block(const_cast<AVVideoEncParams*>(params), i)->delta_qp;
+    return static_cast<float>(sum / params->nb_blocks / 2 * FF_QP2LAMBDA);
 }
 
 }  // namespace
@@ -145,7 +164,7 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
         else if (ist.next_pts != AV_NOPTS_VALUE)
             ist.pts = ist.next_pts;
         ist.next_pts = ist.pts + PictureDuration(ist, frame);
-        ist.quality = static_cast<float>(frame->quality);
+        ist.quality = PictureQuality(frame);
         PaceReading(ist);
         if (start_time == 0 || ist.pts >= start_time) {
             PreProcessVideoFrame(ist, frame);
@@ -225,9 +244,11 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
 
 void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture) {
     ++hook_frame_count;
-    // The frame hooks run here once they exist; until then only deinterlacing
-    // needs a picture of its own.
-    if (!deinterlace) return;
+    DecideHookAction(ist.pts);
+    const bool custom = static_cast<bool>(OnCustomHook);
+    const bool plugins = !custom && hooks_in_use && hook_action == haContinue;
+    if (!deinterlace && !custom && !plugins) return;
+    // Hooks paint on a copy: the decoder may still read the picture it handed out.
     AVFrame* out = ist.hook_picture.get();
     if (!out) {
         ist.hook_picture.reset(avutil.av_frame_alloc());
@@ -237,11 +258,23 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* pictur
         Log(0, "hook buf malloc error.");
         return;
     }
-    if (DeinterlacePicture(View(out), View(picture), static_cast<AVPixelFormat>(picture->format), picture->width,
-                           picture->height) < 0) {
-        Log(0, "Deinterlacing failed.");
-        return;
+    bool deinterlaced = false;
+    if (deinterlace) {
+        deinterlaced = DeinterlacePicture(View(out), View(picture), static_cast<AVPixelFormat>(picture->format),
+                                          picture->width, picture->height) >= 0;
+        if (!deinterlaced) Log(0, "Deinterlacing failed.");
     }
+    if (!deinterlaced) {
+        // Nothing but the hooks wants the copy.
+        if (!custom && !plugins) return;
+        const uint8_t* planes[4] = {picture->data[0], picture->data[1], picture->data[2], picture->data[3]};
+        avutil.av_image_copy(out->data, out->linesize, planes, picture->linesize,
+                             static_cast<AVPixelFormat>(picture->format), picture->width, picture->height);
+    }
+    if (custom)
+        RunCustomHook(out, ist.pts);
+    else if (plugins)
+        RunPluginHooks(out, ist.pts);
     avutil.av_frame_copy_props(out, picture);
     avutil.av_frame_unref(picture);
     avutil.av_frame_ref(picture, out);
@@ -271,6 +304,8 @@ void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& os
         send->quality = same_quality ? static_cast<int>(std::lrint(ist.quality)) : enc->global_quality;
         if (me_threshold == 0) send->pict_type = AV_PICTURE_TYPE_NONE;
         send->key_frame = 0;
+        if (preview_flags.load(std::memory_order_relaxed) != 0)
+            PreviewFrame(send, avutil.av_rescale_q(send->pts, enc->time_base, AV_TIME_BASE_Q));
         const int r = avcodec.avcodec_send_frame(enc, send);
         avutil.av_frame_unref(send);
         if (r < 0) throw FFmpegException("Video encoding failed");

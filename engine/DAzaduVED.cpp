@@ -123,7 +123,7 @@ void TCustomDAzaduVED::SetPreview(bool value) {
         std::lock_guard<std::mutex> guard(state_lock_);
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            task->preview_flags = value ? (task->preview_flags | 1) : (task->preview_flags & ~1);
+            task->SetPreviewFlags(value ? 1 : 0, value ? 0 : 1);
         }
     }
     preview_ = value;
@@ -134,7 +134,7 @@ void TCustomDAzaduVED::SetPreviewBitmap(bool value) {
         std::lock_guard<std::mutex> guard(state_lock_);
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            task->preview_flags = value ? (task->preview_flags | 2) : (task->preview_flags & ~2);
+            task->SetPreviewFlags(value ? 2 : 0, value ? 0 : 2);
         }
     }
     preview_bitmap_ = value;
@@ -212,14 +212,15 @@ void TCustomDAzaduVED::ConnectTask(TFFmpeg* task) {
         DoProgress(static_cast<TFFmpeg*>(sender), frame, fps, duration, quality, bitrate, size, total);
     };
     task->OnTerminate = [this](TCustomFFmpeg* sender) { DoTerminate(static_cast<TFFmpeg*>(sender)); };
+    if (window_) task->NewPreviewWindow = [window = window_] { return window->NewPreviewWindow(); };
 }
 
 bool TCustomDAzaduVED::OpenTaskInput(TFFmpeg& task, const std::string& file_name, const TInputOptions* options,
                                      std::string& error) {
     try {
         task.SetVerbosity(LogLevel() - 1);
-        task.preview_flags = static_cast<uint8_t>((task.preview_flags & ~3) | (Preview() ? 1 : 0) |
-                                                  (PreviewBitmap() ? 2 : 0));
+        const uint8_t flags = static_cast<uint8_t>((Preview() ? 1 : 0) | (PreviewBitmap() ? 2 : 0));
+        task.SetPreviewFlags(flags, static_cast<uint8_t>(~flags & 3));
         task.OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts) {
             DoPreviewBitmap(static_cast<TFFmpeg*>(sender), bitmap, frame, pts);
         };
@@ -695,12 +696,15 @@ void TCustomDAzaduVED::DoLog(TFFmpeg* task, int core_level, const std::string& m
     QueueLine(serial, core_level, message);
 }
 
-void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line) {
+void TCustomDAzaduVED::DeliverLibraryLine(std::thread::id thread, const void* owner, int core_level,
+                                          const std::string& line) {
     if (!OnLog()) return;
     uint64_t serial = 0;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (TFFmpeg* task = tasks_.FindByThreadID(thread)) serial = task->serial;
+        TFFmpeg* task = tasks_.FindByThreadID(thread);
+        if (!task) task = tasks_.FindRunning(owner);
+        if (task) serial = task->serial;
     }
     QueueLine(serial, core_level, line);
 }

@@ -182,8 +182,11 @@ public:
     TFFmpeg* Task(int index) const;
     bool Running() const;  // a run is going: its end-of-run event has not come yet
 
-    // Called by the log capture with a whole library line written on a thread.
-    void DeliverLibraryLine(std::thread::id thread, int core_level, const std::string& line);
+    // Called by the log capture with a whole library line written on a thread;
+    // owner: the task the logging context was marked with, or none. The line
+    // goes to the task running on the thread, else to the running task named
+    // by owner, else to none (-1).
+    void DeliverLibraryLine(std::thread::id thread, const void* owner, int core_level, const std::string& line);
 
 protected:
     // Stops the tasks and waits for their threads; no event is raised any more.

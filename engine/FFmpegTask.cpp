@@ -34,6 +34,13 @@ TFFmpeg* TFFmpegList::FindByThreadID(std::thread::id thread) const {
     return nullptr;
 }
 
+TFFmpeg* TFFmpegList::FindRunning(const void* core) const {
+    if (!core) return nullptr;
+    for (TFFmpeg* task : items_)
+        if (task->running && static_cast<const TCustomFFmpeg*>(task) == core) return task;
+    return nullptr;
+}
+
 TFFmpeg* TFFmpegList::FindBySerial(uint64_t serial) const {
     for (TFFmpeg* task : items_)
         if (task->serial == serial) return task;

@@ -57,6 +57,8 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     // The first running task on the given thread (its worker or a helper thread of its run), or none.
     TFFmpeg* FindByThreadID(std::thread::id thread) const;
+    // The running task that is core (compared only, never read); none if none.
+    TFFmpeg* FindRunning(const void* core) const;
     // The task with the serial, or none.
     TFFmpeg* FindBySerial(uint64_t serial) const;
     // Removes the task at the position and renumbers the following tasks; the

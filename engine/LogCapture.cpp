@@ -60,6 +60,22 @@ std::string ContextPrefix(void* context) {
     return std::string("[") + (name ? name : "") + " @ " + address + "]";
 }
 
+// The task a context works for, as the core marked it: a codec context (also
+// the copy each frame thread of a decoder works on) or a filter of a graph
+// carries it in its opaque field. Lines the libraries log on threads of their
+// own are found through it.
+const void* ContextOwner(void* context) {
+    const AVClass* cls = context ? *static_cast<const AVClass* const*>(context) : nullptr;
+    if (!cls) return nullptr;
+    if (avcodec.avcodec_get_class && cls == avcodec.avcodec_get_class())
+        return static_cast<const AVCodecContext*>(context)->opaque;
+    if (avfilter.avfilter_get_class && cls == avfilter.avfilter_get_class()) {
+        const AVFilterGraph* graph = static_cast<const AVFilterContext*>(context)->graph;
+        return graph ? graph->opaque : nullptr;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::string& TLogList::FindOrAdd(std::thread::id thread) {
@@ -97,6 +113,7 @@ void CaptureLibraryLog(void* context, int level, const char* format, va_list arg
     if (LogThreshold.load() < core_level) return;
     const std::string message = Format(format, args);
     const std::thread::id self = std::this_thread::get_id();
+    const void* owner = ContextOwner(context);
 
     std::vector<std::string> lines;
     std::vector<TLogTarget*> targets;
@@ -123,7 +140,7 @@ void CaptureLibraryLog(void* context, int level, const char* format, va_list arg
         }
     }
     for (TLogTarget* target : targets)
-        for (const std::string& line : lines) target->component->DeliverLibraryLine(self, core_level, line);
+        for (const std::string& line : lines) target->component->DeliverLibraryLine(self, owner, core_level, line);
     std::lock_guard<std::mutex> guard(State().lock);
     for (TLogTarget* target : targets) --target->deliveries;
     State().delivered.notify_all();

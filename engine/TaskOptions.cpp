@@ -108,6 +108,7 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     if (!o.Comment.empty()) core.AddMetadata("comment", Cut(o.Comment, 511));
     if (!o.Album.empty()) core.AddMetadata("album", Cut(o.Album, 511));
     if (!o.Genre.empty()) core.AddMetadata("genre", Cut(o.Genre, 31));
+    for (const auto& [key, value] : o.Tags) core.AddMetadata(key, value);
     if (!o.CustomHook && !o.BeforeHook) core.SetHookRanges(ParseHookRanges(o.HookRanges));
 }
 

@@ -4,6 +4,7 @@
 // SetOutputFile. A number of -1 means "not set".
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/OptionState.h"
@@ -68,6 +69,8 @@ struct TOutputOptions {
     std::string Comment;
     std::string Album;
     std::string Genre;      // up to 31 characters are used
+    // Further tags of the output file (key, value), in full; a key set above wins.
+    std::vector<std::pair<std::string, std::string>> Tags;
     int32_t Target = 0;     // 0 none, 1 "vcd", 2 "svcd", 3 "dvd"
     int32_t TargetNorm = 0;          // 0 "auto", 1 "pal", 2 "ntsc", other "auto"
     int32_t TargetFallbackNorm = 1;  // 1 "pal", other "ntsc"

@@ -1,10 +1,13 @@
 #pragma once
 // What the engine needs of the window's thread: a one-shot timer, a way to run
-// a routine there and wait for it, and the thread's identity. The converter
-// window provides a Qt implementation; the command-line front end and the
-// tests use TEventLoopWindowThread (engine/EventLoop.h).
+// a routine there and wait for it, the thread's identity, and preview windows.
+// The converter window provides a Qt implementation; the command-line front
+// end and the tests use TEventLoopWindowThread (engine/EventLoop.h).
 #include <functional>
+#include <memory>
 #include <thread>
+
+#include "hooks/PreviewWindow.h"
 
 class TWindowThread {
 public:
@@ -18,6 +21,10 @@ public:
     // Runs what is due on the window's thread (timers, waiting routines)
     // while that thread waits for workers; called only on that thread.
     virtual void ProcessPending() = 0;
+    // A preview window for one task (hooks/PreviewWindow.h says how it is
+    // used); none when there is no window to show pictures in. Called on a
+    // worker under the preview lock: it must not wait for the window's thread.
+    virtual std::unique_ptr<TPreviewWindow> NewPreviewWindow() { return nullptr; }
 
     bool IsWindowThread() const { return std::this_thread::get_id() == ThreadId(); }
 };

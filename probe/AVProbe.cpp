@@ -158,6 +158,30 @@ void TCustomAVProbe::GetFileInfo(TAVFileInfo& info) const {
     info.track = NumberTag(ctx->metadata, {"track"});
 }
 
+std::vector<std::pair<std::string, std::string>> TCustomAVProbe::Tags() const {
+    std::vector<std::pair<std::string, std::string>> tags;
+    if (!FormatContext_) return tags;
+    auto add = [&](const AVDictionary* dict) {
+        const AVDictionaryEntry* e = nullptr;
+        while ((e = avutil.av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX))) tags.emplace_back(e->key, e->value);
+    };
+    add(FormatContext_->metadata);
+    if (FirstAudioStream_ >= 0) add(FormatContext_->streams[FirstAudioStream_]->metadata);
+    return tags;
+}
+
+int32_t TCustomAVProbe::AudioSampleRate() const {
+    if (!FormatContext_ || FirstAudioStream_ < 0) return -1;
+    const int rate = FormatContext_->streams[FirstAudioStream_]->codecpar->sample_rate;
+    return rate > 0 ? rate : -1;
+}
+
+int32_t TCustomAVProbe::AudioChannels() const {
+    if (!FormatContext_ || FirstAudioStream_ < 0) return -1;
+    const int channels = FormatContext_->streams[FirstAudioStream_]->codecpar->ch_layout.nb_channels;
+    return channels > 0 ? channels : -1;
+}
+
 int64_t TCustomAVProbe::GetFileSize() const {
     if (!FormatContext_) {
         LogNotLoaded();

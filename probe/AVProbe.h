@@ -2,6 +2,8 @@
 // Reads what a container says about a media file without converting it.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct AVFormatContext;
 
@@ -33,6 +35,13 @@ public:
     virtual void Attach(AVFormatContext* context);
     virtual void Close();
     void GetFileInfo(TAVFileInfo& info) const;
+    // The file's tags in full, then those of its first audio stream (where some
+    // formats keep them), in the libraries' order; empty when nothing is open.
+    std::vector<std::pair<std::string, std::string>> Tags() const;
+    // The first audio stream's sample rate (Hz) and channel count; -1 each when
+    // there is no audio stream or the value is unknown.
+    int32_t AudioSampleRate() const;
+    int32_t AudioChannels() const;
     int64_t GetFileSize() const;
 
     AVFormatContext* FormatContext() const { return FormatContext_; }

@@ -7,6 +7,7 @@
 
 #include "tests/app/FormFixture.h"
 #include "tests/common/AudioCheck.h"
+#include "tests/common/VideoCheck.h"
 
 using namespace apptest;
 using namespace ardentix::test;
@@ -17,7 +18,7 @@ namespace {
 class BatchRunTest : public FormTest {
 protected:
     void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\n");
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
         ASSERT_TRUE(Create());
     }
     std::string Status(int row) const { return Cell(row, colStatus); }
@@ -32,7 +33,7 @@ protected:
         return a;
     }
     void ExpectIdle() {
-        EXPECT_EQ(form->BtnStart->text(), "Convert");
+        EXPECT_EQ(Caption(form->BtnStart), "Convert");
         EXPECT_FALSE(form->RunGoing());
         for (QWidget* w : std::initializer_list<QWidget*>{form->BtnAdd, form->BtnRemove, form->BtnClear,
                                                           form->BtnMoveUp, form->BtnMoveDown,
@@ -40,18 +41,21 @@ protected:
                                                           form->BtnHelp, form->GBOutput, form->GBOther})
             EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
         EXPECT_FALSE(form->LblProgress->isVisibleTo(form.get()));
+        EXPECT_FALSE(form->PbBatch->isVisibleTo(form.get()));
         EXPECT_EQ(form->Engine().TaskCount(), 0);
     }
-    std::vector<std::string> Boxes(const std::string& text) const {
-        std::vector<std::string> found;
-        for (const auto& m : dialogs.Messages)
-            if (m.Text == text) found.push_back(m.StartCaption);
-        return found;
+    // The summaries shown so far.
+    std::vector<std::string> SummaryTexts() const {
+        std::vector<std::string> t;
+        for (const auto& s : dialogs.Summaries) t.push_back(s.Text);
+        return t;
     }
     const std::string out = dir.File("out") + "/";
 };
 
 const char* const Finished = "File conversion process finished.";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 }  // namespace
 
@@ -67,11 +71,15 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     EXPECT_EQ(Status(0), "Completed");
     EXPECT_EQ(Status(1), "Completed");
     EXPECT_EQ(Status(2), "Completed");
-    // One box at the end, shown after the caption went back.
-    EXPECT_EQ(Boxes(Finished), std::vector<std::string>{"Convert"});
-    EXPECT_EQ(dialogs.Messages.size(), 1u);
-    EXPECT_EQ(dialogs.Messages[0].Title, "Information");
-    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Information);
+    // One summary at the end, shown after the caption went back, and no box.
+    ASSERT_EQ(dialogs.Summaries.size(), 1u);
+    EXPECT_EQ(dialogs.Summaries[0].StartCaption, "Convert");
+    const std::string summary = dialogs.Summaries[0].Text;
+    EXPECT_EQ(summary.rfind(Finished, 0), 0u) << summary;
+    EXPECT_TRUE(Contains(summary, "3 files: 3 converted, 0 failed.")) << summary;
+    EXPECT_TRUE(Contains(summary, a + " \u2192 " + out + "one.mp3")) << summary;
+    EXPECT_FALSE(Contains(summary, "Failed:")) << summary;
+    EXPECT_TRUE(dialogs.Messages.empty());
     ExpectIdle();
     EXPECT_EQ(shutdown.Calls, 0);
 
@@ -85,12 +93,24 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     DecodedAudio three = ExpectMp3(out + "three.mp3", 44100, 2, 1.0);
     EXPECT_NEAR(DominantFrequency(three.Channel(1), three.rate), 880, 5);
 
-    // A second run over the same rows: the names are taken now.
+    // A second run over the same rows, once the user agrees: the names are
+    // taken now, and the rows show the names written.
+    dialogs.AskAnswers = {1};
+    form->BtnStart->click();
+    EXPECT_FALSE(form->RunGoing());  // "Cancel": nothing converted again
+    ASSERT_EQ(dialogs.Questions.size(), 1u);
+    EXPECT_EQ(dialogs.Questions[0].Buttons, (std::vector<std::string>{"Convert &again", "&Cancel"}));
+    EXPECT_FALSE(fs::exists(out + "one(1).mp3"));
     RunToEnd();
+    EXPECT_EQ(dialogs.Questions.size(), 2u);
     EXPECT_EQ(Status(2), "Completed");
     EXPECT_TRUE(fs::exists(out + "one(1).mp3"));
     EXPECT_TRUE(fs::exists(out + "three(1).mp3"));
-    EXPECT_EQ(Boxes(Finished).size(), 2u);
+    EXPECT_EQ(Cell(0, colOutputFilename), "one(1).mp3");
+    EXPECT_EQ(Cell(2, colOutputFilename), "three(1).mp3");
+    EXPECT_EQ(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(out + "one(1).mp3")),
+              true);
+    EXPECT_EQ(dialogs.Summaries.size(), 2u);
 }
 
 TEST_F(BatchRunTest, SettingsReachTheEncoder) {
@@ -103,6 +123,35 @@ TEST_F(BatchRunTest, SettingsReachTheEncoder) {
     DecodedAudio s = ExpectMp3(out + "s.mp3", 22050, 1, 2.0);
     EXPECT_EQ(s.bitrateKbps, 64);
     EXPECT_NEAR(DominantFrequency(s.Channel(0), s.rate), 500, 5);
+}
+
+// "Same as source" keeps speech as it was recorded; tags follow "Copy tags".
+TEST_F(BatchRunTest, SameAsSourceQualityAndTagChoicesReachTheFile) {
+    form->CboChannels->setCurrentText("Same as source");
+    form->CboAudioSampleRate->setCurrentText("Same as source");
+    form->CboAudioBitrate->setCurrentText("VBR small");
+    const std::string song = MakeFixture(dir, "song.rm", "rm-ac3",
+                                         {"--seconds", "1", "--title", "Caf\xc3\xa9 \xce\xa9", "--author", "Band"});
+    AddThroughDialog({MakeWav(dir, "speech.wav", 1.0, 16000, 1), song});
+    RunToEnd();
+    ASSERT_EQ(Status(0), "Completed");
+    ASSERT_EQ(Status(1), "Completed");
+    const DecodedAudio speech = ExpectMp3(out + "speech.mp3", 16000, 1, 1.0);
+    EXPECT_LT(speech.minBitrateKbps, speech.maxBitrateKbps) << "variable bit rate";
+    ExpectMp3(out + "song.mp3", 44100, 2, 1.0);
+    if (HaveMediaInfo()) {
+        EXPECT_EQ(MediaInfoField(out + "song.mp3", "General", "Title"), "Caf\xc3\xa9 \xce\xa9");
+        EXPECT_EQ(MediaInfoField(out + "song.mp3", "General", "Performer"), "Band");
+    }
+
+    form->ChkCopyTags->setChecked(false);
+    form->CboAudioBitrate->setCurrentText("128");
+    RunToEnd();
+    ASSERT_EQ(Status(1), "Completed");
+    const DecodedAudio plain = ExpectMp3(out + "song(1).mp3", 44100, 2, 1.0);
+    EXPECT_EQ(plain.minBitrateKbps, 128);
+    EXPECT_EQ(plain.maxBitrateKbps, 128);
+    if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(out + "song(1).mp3", "General", "Title"), "");
 }
 
 TEST_F(BatchRunTest, StartWithAnEmptyList) {
@@ -122,16 +171,22 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
                       MakeRealAudio144(dir, "third.ra", 1.0)});
     ASSERT_EQ(Rows(), 3);
     form->BtnStart->click();
-    EXPECT_EQ(form->BtnStart->text(), "Stop");
+    EXPECT_EQ(Caption(form->BtnStart), "Stop");
     EXPECT_FALSE(form->BtnAdd->isEnabled());
     EXPECT_FALSE(form->GBOutput->isEnabled());
     EXPECT_TRUE(form->Lvw->isEnabled());
     EXPECT_TRUE(form->LblProgress->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->PbBatch->isVisibleTo(form.get()));
     ASSERT_TRUE(WaitUntil([&] { return Status(1).find("% Completed") != std::string::npos; }));
     EXPECT_EQ(Status(0), "Completed");
+    // Sound is told by its time and speed, not by frames.
+    ASSERT_TRUE(WaitUntil([&] { return form->LblProgress->text().contains(QChar(0x00d7)); }));
     EXPECT_TRUE(std::regex_match(form->LblProgress->text().toStdString(),
-                                 std::regex("Current Frame=-?[0-9]+ Time=[0-9]+ FPS=-?[0-9]+")))
+                                 std::regex("[0-9]{2}:[0-9]{2} of 05:00 \u00b7 [0-9.]+\u00d7 real time")))
         << form->LblProgress->text().toStdString();
+    EXPECT_TRUE(std::regex_match(form->LblBatch->text().toStdString(),
+                                 std::regex("File 2 of 3 \u00b7 [0-9]+% \u00b7 [0-9]{2}:[0-9]{2} elapsed \u00b7 .*")))
+        << form->LblBatch->text().toStdString();
     form->BtnStart->click();
     EXPECT_EQ(Status(0), "Completed");
     EXPECT_EQ(Status(1), "Stopped");
@@ -140,7 +195,7 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
     // Late events of the stopped run change nothing.
     QCoreApplication::processEvents();
     EXPECT_EQ(Status(1), "Stopped");
-    EXPECT_TRUE(Boxes(Finished).empty());
+    EXPECT_TRUE(dialogs.Summaries.empty());
     EXPECT_EQ(shutdown.Calls, 0);
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
     // The file that never ran leaves nothing behind.
@@ -158,21 +213,26 @@ TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {
     fs::remove(gone);  // between adding and converting: no task for it at the start
     RunToEnd();
 
-    // Each row is marked through its own task, so nothing shifts after a failure.
+    // Each row is marked through its own task, so nothing shifts after a
+    // failure; the reason is in the row's tooltip, and no box held the run.
     EXPECT_EQ(Status(0), "Completed");
     EXPECT_EQ(Status(1), "Failed");
     EXPECT_EQ(Status(2), "Failed");
     EXPECT_EQ(Status(3), "Completed");
-    ASSERT_EQ(dialogs.Messages.size(), 3u);
-    EXPECT_EQ(dialogs.Messages[0].Text, "Convertion of file \"" + gone + "\" is not supported.");
-    EXPECT_EQ(dialogs.Messages[0].Title, "Error");
-    EXPECT_EQ(dialogs.Messages[1].Text, "Output file #0 does not contain any stream");
-    EXPECT_EQ(dialogs.Messages[1].Title, "Ardentix");
-    EXPECT_EQ(dialogs.Messages[1].Icon, TMessageIcon::Warning);
-    EXPECT_EQ(dialogs.Messages[1].StartCaption, "Stop");
-    // The run still ends as a run: caption back, then the finished box.
-    EXPECT_EQ(dialogs.Messages[2].Text, Finished);
-    EXPECT_EQ(dialogs.Messages[2].StartCaption, "Convert");
+    const std::string notSupported = "Convertion of file \"" + gone + "\" is not supported.";
+    const std::string noStream = "Output file #0 does not contain any stream";
+    EXPECT_TRUE(form->Lvw->item(1, colStatus)->toolTip().contains(QString::fromStdString(notSupported).toHtmlEscaped()));
+    EXPECT_TRUE(form->Lvw->item(2, colStatus)->toolTip().contains(QString::fromStdString(noStream)));
+    EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
+    // The run still ends as a run: caption back, then one summary with every failure and why.
+    ASSERT_EQ(dialogs.Summaries.size(), 1u);
+    EXPECT_EQ(dialogs.Summaries[0].StartCaption, "Convert");
+    const std::string summary = dialogs.Summaries[0].Text;
+    EXPECT_TRUE(Contains(summary, "4 files: 2 converted, 2 failed.")) << summary;
+    EXPECT_TRUE(Contains(summary, "Failed:\n  " + gone + ": " + notSupported + "\n  " + silent + ": " + noStream))
+        << summary;
+    EXPECT_TRUE(Contains(summary, "Converted:\n  " + a + " \u2192 " + out + "a.mp3\n  " + c + " \u2192 " + out + "c.mp3"))
+        << summary;
     ExpectIdle();
     ExpectMp3(out + "a.mp3", 44100, 2, 1.0);
     ExpectMp3(out + "c.mp3", 44100, 2, 1.0);
@@ -184,7 +244,9 @@ TEST_F(BatchRunTest, NothingConvertibleStillEndsTheRun) {
     fs::remove(gone);
     RunToEnd();
     EXPECT_EQ(Status(0), "Failed");
-    EXPECT_EQ(Boxes(Finished), std::vector<std::string>{"Convert"});
+    ASSERT_EQ(dialogs.Summaries.size(), 1u);
+    EXPECT_EQ(dialogs.Summaries[0].StartCaption, "Convert");
+    EXPECT_TRUE(Contains(dialogs.Summaries[0].Text, "1 file: 0 converted, 1 failed.")) << dialogs.Summaries[0].Text;
     ExpectIdle();
 }
 
@@ -208,10 +270,12 @@ TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     fs::create_directories(dir.File("y"));
     const std::string lo = MakeRealAc3(dir, "x/song.rm", 1.0, 44100, 1, {440});
     const std::string hi = MakeRealAc3(dir, "y/song.rm", 1.0, 44100, 1, {1500});
-    for (bool overwrite : {false, true}) {
-        SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
+    // Also when the files are converted side by side.
+    for (const auto& [overwrite, atOnce] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
+        SCOPED_TRACE(std::string(overwrite ? "overwriting, " : "keeping, ") + std::to_string(atOnce) + " at once");
         for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
         form->ChkOverwrite->setChecked(overwrite);
+        form->SpnSimultaneous->setValue(atOnce);
         form->BtnClear->click();
         AddThroughDialog({lo, hi, lo});
         ASSERT_EQ(Rows(), 3);
@@ -225,17 +289,41 @@ TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     }
 }
 
-TEST_F(BatchRunTest, ShutdownOnlyWhenAskedAndBeforeTheFinishedBox) {
-    AddThroughDialog({MakeRealAudio144(dir, "s.ra", 0.5)});
-    form->ChkShutdown->setChecked(false);
-    RunToEnd();
-    EXPECT_EQ(shutdown.Calls, 0);
-    dialogs.Messages.clear();
-    form->ChkShutdown->setChecked(true);
-    RunToEnd();
-    EXPECT_EQ(shutdown.Calls, 1);
-    EXPECT_EQ(shutdown.MessagesBefore, 0u);
-    EXPECT_EQ(Boxes(Finished).size(), 1u);
+// The computer goes off once every file has been dealt with, failed ones too,
+// and never after a stop; no box is shown before it that could hold it up.
+TEST_F(BatchRunTest, ShutdownAfterEveryFileWasDealtWith) {
+    const std::string good = MakeRealAudio144(dir, "s.ra", 0.5);
+    const std::string silent = MakeRealVideo(dir, "video-only.rm", 0.5, "rv10", RealAudio::None);
+    const std::string gone = MakeRealAudio144(dir, "gone.ra", 0.5);
+    struct TCase {
+        const char* name;
+        bool ticked;
+        std::vector<std::string> files;
+        int powerOffs;
+    } cases[] = {
+        {"not ticked", false, {good}, 0},
+        {"all converted", true, {good}, 1},
+        {"one failed while converting", true, {silent, good}, 1},
+        {"one refused at the start", true, {good, gone}, 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
+        form->BtnClear->click();
+        AddThroughDialog(c.files);
+        ASSERT_EQ(Rows(), static_cast<int>(c.files.size()));
+        if (c.files.back() == gone) fs::remove(gone);
+        form->ChkShutdown->setChecked(c.ticked);
+        shutdown.Calls = 0;
+        dialogs.Summaries.clear();
+        RunToEnd();
+        EXPECT_EQ(shutdown.Calls, c.powerOffs);
+        EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
+        // The summary comes after the shutdown was asked for, and holds nothing.
+        ASSERT_EQ(dialogs.Summaries.size(), 1u);
+        EXPECT_EQ(dialogs.Summaries[0].PowerOffsBefore, c.powerOffs);
+        if (c.files.back() == gone) MakeRealAudio144(dir, "gone.ra", 0.5);
+    }
 }
 
 TEST_F(BatchRunTest, ClosingDuringARunStopsTheEngine) {
@@ -243,9 +331,33 @@ TEST_F(BatchRunTest, ClosingDuringARunStopsTheEngine) {
     AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440})});
     form->BtnStart->click();
     ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
+    // The user is asked first; keeping on converting keeps the window and the run.
+    dialogs.AskAnswers = {1};
+    form->close();
+    ASSERT_EQ(dialogs.Questions.size(), 1u);
+    EXPECT_EQ(dialogs.Questions[0].Buttons, (std::vector<std::string>{"Stop and &close", "&Keep converting"}));
+    EXPECT_TRUE(form->RunGoing());
+    EXPECT_EQ(Caption(form->BtnStart), "Stop");
+    // Stop and close (the recorder's answer from now on).
     Destroy();
+    EXPECT_EQ(dialogs.Questions.size(), 2u);
     EXPECT_NE(SettingsText().find("OutputPath=" + out), std::string::npos);
-    EXPECT_TRUE(Boxes(Finished).empty());
+    EXPECT_TRUE(dialogs.Summaries.empty());
+}
+
+TEST_F(BatchRunTest, ClosingWhenIdleOrByTheDesktopDoesNotAsk) {
+    form->Engine().SetProgressInterval(100);
+    AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440})});
+    form->CloseWithoutAsking();  // idle: no question either way
+    EXPECT_TRUE(dialogs.Questions.empty());
+    Destroy();
+    ASSERT_TRUE(Create());
+    AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440})});
+    form->BtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
+    form->CloseWithoutAsking();  // the session ends: no one to answer
+    EXPECT_TRUE(dialogs.Questions.empty());
+    EXPECT_FALSE(form->RunGoing());
 }
 
 TEST_F(BatchRunTest, AStoppedRunLeavesEveryExistingFileAsItWas) {

@@ -18,23 +18,43 @@ QApplication& App() {
 
 void TRecordingDialogs::ShowMessage(QWidget*, const std::string& text, const std::string& title,
                                     TMessageIcon icon) {
-    TShownMessage m{text, title, icon, Form && Form->BtnStart ? Form->BtnStart->text().toStdString() : ""};
+    TShownMessage m{text, title, icon, Form && Form->BtnStart ? Caption(Form->BtnStart) : ""};
     Messages.push_back(m);
     if (OnMessage) OnMessage(m);
 }
 
-std::vector<std::string> TRecordingDialogs::ChooseFiles(QWidget*, const std::string& title,
-                                                        const std::string& filter) {
+int TRecordingDialogs::Ask(QWidget*, const std::string& text, const std::string& title,
+                           const std::vector<std::string>& buttons) {
+    Questions.push_back({text, title, buttons});
+    if (AskAnswers.empty()) return 0;
+    const int a = AskAnswers.front();
+    AskAnswers.pop_front();
+    return a;
+}
+
+void TRecordingDialogs::ShowSummary(QWidget*, const std::string& title, const std::string& text) {
+    Summaries.push_back({title, text, Form && Form->BtnStart ? Caption(Form->BtnStart) : "",
+                         Shutdown ? Shutdown->Calls : 0});
+}
+
+void TRecordingDialogs::Notify(const std::string& title, const std::string& text) {
+    Notifications.emplace_back(title, text);
+}
+
+std::vector<std::string> TRecordingDialogs::ChooseFiles(QWidget*, const std::string& title, const std::string& filter,
+                                                        const std::string& folder) {
     FileTitles.push_back(title);
     FileFilters.push_back(filter);
+    FileFolders.push_back(folder);
     if (FileAnswers.empty()) return {};
     auto a = FileAnswers.front();
     FileAnswers.pop_front();
     return a;
 }
 
-std::string TRecordingDialogs::ChooseFolder(QWidget*, const std::string& prompt) {
+std::string TRecordingDialogs::ChooseFolder(QWidget*, const std::string& prompt, const std::string& folder) {
     FolderPrompts.push_back(prompt);
+    FolderStarts.push_back(folder);
     if (FolderAnswers.empty()) return {};
     auto a = FolderAnswers.front();
     FolderAnswers.pop_front();
@@ -49,6 +69,7 @@ void TRecordingShutdown::PowerOff() {
 FormTest::FormTest() {
     App();
     shutdown.Dialogs = &dialogs;
+    dialogs.Shutdown = &shutdown;
     std::filesystem::create_directories(dir.File("docs"));
     std::filesystem::create_directories(dir.File("prog"));
 }

@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
 #include <chrono>
@@ -42,14 +44,33 @@ class TRecordingDialogs : public IUserDialogs {
 public:
     void ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
                      TMessageIcon icon) override;
-    std::vector<std::string> ChooseFiles(QWidget*, const std::string& title, const std::string& filter) override;
-    std::string ChooseFolder(QWidget*, const std::string& prompt) override;
+    int Ask(QWidget*, const std::string& text, const std::string& title,
+            const std::vector<std::string>& buttons) override;
+    void ShowSummary(QWidget*, const std::string& title, const std::string& text) override;
+    std::vector<std::string> ChooseFiles(QWidget*, const std::string& title, const std::string& filter,
+                                         const std::string& folder) override;
+    std::string ChooseFolder(QWidget*, const std::string& prompt, const std::string& folder) override;
     void OpenDocument(const std::string& path) override { Opened.push_back(path); }
+    void Notify(const std::string& title, const std::string& text) override;
 
     std::vector<TShownMessage> Messages;
     std::deque<std::vector<std::string>> FileAnswers;  // next answers of ChooseFiles
     std::deque<std::string> FolderAnswers;             // next answers of ChooseFolder
-    std::vector<std::string> FileTitles, FileFilters, FolderPrompts, Opened;
+    std::deque<int> AskAnswers;                        // next answers of Ask; 0 when none is left
+    std::vector<std::string> FileTitles, FileFilters, FileFolders, FolderPrompts, FolderStarts, Opened;
+    struct TQuestion {
+        std::string Text, Title;
+        std::vector<std::string> Buttons;
+    };
+    std::vector<TQuestion> Questions;
+    struct TSummary {
+        std::string Title, Text;
+        std::string StartCaption;  // the Convert/Stop caption when it was shown
+        int PowerOffsBefore = 0;   // shutdowns asked for before it was shown
+    };
+    std::vector<TSummary> Summaries;
+    std::vector<std::pair<std::string, std::string>> Notifications;  // title, text
+    class TRecordingShutdown* Shutdown = nullptr;
     // Called while a box is "up" (the window's state can be looked at then).
     std::function<void(const TShownMessage&)> OnMessage;
     TForm1* Form = nullptr;
@@ -62,6 +83,10 @@ public:
     size_t MessagesBefore = 0;  // boxes shown before the call
     TRecordingDialogs* Dialogs = nullptr;
 };
+
+// A caption as it reads, without its mnemonic mark.
+inline std::string Caption(const QAbstractButton* b) { return b->text().remove('&').toStdString(); }
+inline std::string Caption(const QLabel* l) { return l->text().remove('&').toStdString(); }
 
 class FormTest : public ::testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // The real program on a real (virtual) X display: it starts with a file on its
-// command line, shows it, and closes cleanly when asked to end.
+// command line, shows it, and closes cleanly when asked to end; and it converts
+// a batch with a broken file in it without anyone at the keyboard.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
 
 extern char** environ;
@@ -217,4 +219,71 @@ TEST(RealProgram, SpeaksTheLanguageOfTheLocale) {
     EXPECT_NE(pictures["de_DE.UTF-8"], pictures["C.UTF-8"]);
     EXPECT_NE(pictures["zh_CN.UTF-8"], pictures["C.UTF-8"]);
     EXPECT_NE(pictures["zh_CN.UTF-8"], pictures["de_DE.UTF-8"]);
+}
+
+// An unattended batch through the real program: three files, the middle one
+// with no sound to convert. Nobody clicks anything; the batch ends by itself,
+// the broken file is told as failed in the summary, the others are whole MP3s.
+TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
+    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
+    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
+    const std::string xvfb = FindOnPath("Xvfb");
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+    TVirtualDisplay x(xvfb);
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+
+    TempDir dir;
+    const std::string first = MakeRealAc3(dir, "first.rm", 2.0, 44100, 2, {440, 440});
+    const std::string broken = MakeRealVideo(dir, "broken.rm", 1.0, "rv10", RealAudio::None);
+    const std::string last = MakeRealAudio144(dir, "last.ra", 1.5, 660);
+    const std::string out = dir.File("out");
+    fs::create_directories(dir.File("config/Ardentix"));
+    std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << out << "\n";
+    fs::create_directories(dir.File("home"));
+    const auto env = Environment({{"DISPLAY", x.display},
+                                  {"QT_QPA_PLATFORM", "xcb"},
+                                  {"HOME", dir.File("home")},
+                                  {"XDG_CONFIG_HOME", dir.File("config")},
+                                  {"XDG_RUNTIME_DIR", dir.Path()},
+                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
+                                  {"LANG", "C.UTF-8"},
+                                  {"LC_ALL", ""},
+                                  {"LC_MESSAGES", ""},
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = dir.File("program.log");
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.File("errors.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Spawn({program, "--convert", first, broken, last}, env, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(pid, 0);
+
+    // The summary is written once the batch has ended; the window stays open.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            FAIL() << "the program ended early:\n" << ReadFileBytes(dir.File("errors.log"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
+    const std::string summary = ReadFileBytes(log);
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(dir.File("errors.log"));
+
+    EXPECT_EQ(summary.rfind("File conversion process finished.\n3 files: 2 converted, 1 failed.\n", 0), 0u) << summary;
+    EXPECT_NE(summary.find("Failed:\n  " + broken + ": Output file #0 does not contain any stream\n"), std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("  " + first + " \u2192 " + out + "/first.mp3\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("  " + last + " \u2192 " + out + "/last.mp3\n"), std::string::npos) << summary;
+    const DecodedAudio a = DecodeMp3(out + "/first.mp3");
+    ASSERT_TRUE(a.ok) << a.error;
+    EXPECT_NEAR(a.Seconds(), 2.0, 0.15);
+    EXPECT_NEAR(DominantFrequency(a.Channel(0), a.rate), 440, 5);
+    const DecodedAudio b = DecodeMp3(out + "/last.mp3");
+    ASSERT_TRUE(b.ok) << b.error;
+    EXPECT_NEAR(b.Seconds(), 1.5, 0.15);
+    EXPECT_NEAR(DominantFrequency(b.Channel(0), b.rate), 660, 8);
+    EXPECT_FALSE(fs::exists(out + "/broken.mp3"));
 }

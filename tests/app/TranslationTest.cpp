@@ -140,6 +140,7 @@ protected:
     TWalk Walk() {
         TWalk walk;
         dialogs = TRecordingDialogs();
+        dialogs.Shutdown = &shutdown;
         const std::string out = dir.File("out") + "/";
         fs::remove_all(out);
         WriteSettingsText("[Options]\nOutputPath=" + out + "\n");
@@ -172,7 +173,7 @@ protected:
         AddText(walk.Texts, "LblProgress text after the run", form->LblProgress->text());
         for (const std::string& c : CutOffTexts(form.get())) walk.CutOff.push_back("window after a run: " + c);
 
-        // A folder that cannot be made.
+        // A list converted already (the question), then a folder that cannot be made.
         std::ofstream(dir.File("taken")) << "x";
         dialogs.FolderAnswers.push_back(dir.File("taken") + "/sub");
         form->BtnChangeOutputFolder->click();
@@ -181,6 +182,16 @@ protected:
         for (size_t i = 0; i < dialogs.FileTitles.size(); ++i) {
             AddText(walk.Texts, "file chooser title", QString::fromStdString(dialogs.FileTitles[i]));
             AddText(walk.Texts, "file chooser filter", QString::fromStdString(dialogs.FileFilters[i]));
+        }
+        for (const auto& q : dialogs.Questions) {
+            AddText(walk.Texts, "question", QString::fromStdString(q.Text));
+            for (const std::string& b : q.Buttons) AddText(walk.Texts, "question button", QString::fromStdString(b));
+        }
+        for (const auto& summary : dialogs.Summaries) {
+            AddText(walk.Texts, "summary title", QString::fromStdString(summary.Title));
+            // Its lines that carry words; the file lines hold names.
+            for (const QString& line : QString::fromStdString(summary.Text).split('\n'))
+                if (!line.startsWith("  ")) AddText(walk.Texts, "summary line", line);
         }
         for (const std::string& p : dialogs.FolderPrompts)
             AddText(walk.Texts, "folder chooser prompt", QString::fromStdString(p));
@@ -214,7 +225,7 @@ TEST_F(TranslationTest, EveryTextIsTranslatedAndFitsTheWindow) {
     for (const TSeenText& t : english.Texts)
         if (t.Where.rfind("message", 0) == 0 && t.Where.find("title") == std::string::npos)
             messages.push_back(t.Text.toStdString());
-    ASSERT_EQ(messages.size(), 5u) << Joined(messages);
+    ASSERT_EQ(messages.size(), 4u) << Joined(messages);
     EXPECT_EQ(messages[0], "Please select files to be converted.");
 
     const struct {
@@ -304,7 +315,9 @@ TEST(TranslatedMessage, KnownPatternsWithTheirParts) {
          "x.rm: Ein-/Ausgabefehler\r\nMeist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist."},
         {"Some new engine text", "Some new engine text"},
         {"", ""},
-        {"Completed\nUnknown format", "Completed\nUnknown format"},
+        {"Completed\nUnknown format", "Abgeschlossen\nUnknown format"},
+        {"/m/l.ram: link to /m/x.rm: no such file\n/m/l.ram: link to /m/y.rm: is a directory",
+         "/m/l.ram: Verweis auf /m/x.rm: Datei nicht gefunden\n/m/l.ram: Verweis auf /m/y.rm: ist ein Verzeichnis"},
     };
     for (const auto& c : cases) EXPECT_EQ(TranslatedMessage(c.text).toStdString(), c.german) << c.text;
 }

@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSpinBox>
+#include <QThread>
 #include <QTimer>
 
 #include <filesystem>
@@ -19,6 +21,8 @@ using namespace apptest;
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string Processors() { return std::to_string(std::max(1, QThread::idealThreadCount())); }
 
 std::vector<std::string> Items(QComboBox* box) {
     std::vector<std::string> items;
@@ -43,37 +47,40 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_EQ(lvw->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(lvw->rowCount(), 0);
 
-    EXPECT_EQ(form->BtnAdd->text(), "Add");
-    EXPECT_EQ(form->BtnRemove->text(), "Remove");
-    EXPECT_EQ(form->BtnClear->text(), "Clear");
-    EXPECT_EQ(form->BtnMoveUp->text(), "Move Up");
-    EXPECT_EQ(form->BtnMoveDown->text(), "Move Down");
-    EXPECT_EQ(form->Label1->text(), "Output Folder: ");
+    EXPECT_EQ(Caption(form->BtnAdd), "Add");
+    EXPECT_EQ(Caption(form->BtnRemove), "Remove");
+    EXPECT_EQ(Caption(form->BtnClear), "Clear");
+    EXPECT_EQ(Caption(form->BtnMoveUp), "Move Up");
+    EXPECT_EQ(Caption(form->BtnMoveDown), "Move Down");
+    EXPECT_EQ(Caption(form->Label1), "Output Folder: ");
     EXPECT_TRUE(form->EdtOutputFolder->isReadOnly());
-    EXPECT_EQ(form->BtnChangeOutputFolder->text(), "...");
+    EXPECT_EQ(Caption(form->BtnChangeOutputFolder), "...");
     EXPECT_EQ(form->GBOutput->title(), "Output Settings");
     EXPECT_EQ(form->GBOther->title(), "Other Settings");
-    EXPECT_EQ(form->Label5->text(), "Audio Channels: ");
-    EXPECT_EQ(form->Label6->text(), "Audio Bitrate: ");
-    EXPECT_EQ(form->Label8->text(), "kbps");
-    EXPECT_EQ(form->Label10->text(), "Audio Sample Rate: ");
-    EXPECT_EQ(form->Label12->text(), "Hz");
-    EXPECT_EQ(Items(form->CboChannels), (std::vector<std::string>{"1 Channel, Mono", "2 Channels, Stereo"}));
+    EXPECT_EQ(Caption(form->Label5), "Audio Channels: ");
+    EXPECT_EQ(Caption(form->Label6), "Audio Bitrate: ");
+    EXPECT_EQ(Caption(form->Label8), "kbps");
+    EXPECT_EQ(Caption(form->Label10), "Audio Sample Rate: ");
+    EXPECT_EQ(Caption(form->Label12), "Hz");
+    EXPECT_EQ(Items(form->CboChannels),
+              (std::vector<std::string>{"1 Channel, Mono", "2 Channels, Stereo", "Same as source"}));
     EXPECT_EQ(Items(form->CboAudioBitrate),
               (std::vector<std::string>{"16", "32", "48", "64", "80", "96", "112", "128", "160", "192", "224",
-                                        "256", "288", "320"}));
+                                        "256", "288", "320", "VBR high", "VBR standard", "VBR small"}));
     EXPECT_EQ(Items(form->CboAudioSampleRate),
-              (std::vector<std::string>{"8000", "16000", "22050", "32000", "44100", "48000"}));
+              (std::vector<std::string>{"8000", "16000", "22050", "32000", "44100", "48000", "Same as source"}));
+    EXPECT_EQ(Caption(form->ChkCopyTags), "Copy tags");
+    EXPECT_TRUE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->CboChannels->currentIndex(), 1);
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
-    EXPECT_EQ(form->ChkOverwrite->text(), "Overwrite existing files");
+    EXPECT_EQ(Caption(form->ChkOverwrite), "Overwrite existing files");
     EXPECT_FALSE(form->ChkOverwrite->isChecked());
-    EXPECT_EQ(form->ChkShutdown->text(), "Shut down computer when completed");
+    EXPECT_EQ(Caption(form->ChkShutdown), "Shut down computer when completed");
     EXPECT_FALSE(form->ChkShutdown->isChecked());
-    EXPECT_EQ(form->BtnStart->text(), "Convert");
-    EXPECT_EQ(form->BtnAbout->text(), "About");
-    EXPECT_EQ(form->BtnHelp->text(), "Help");
+    EXPECT_EQ(Caption(form->BtnStart), "Convert");
+    EXPECT_EQ(Caption(form->BtnAbout), "About");
+    EXPECT_EQ(Caption(form->BtnHelp), "Help");
     EXPECT_FALSE(form->LblProgress->isVisibleTo(form.get()));
     EXPECT_TRUE(form->LblProgress->text().isEmpty());
     // The list and the settings belong to the groups.
@@ -108,7 +115,8 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     Destroy();
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
-                                  "ShutdownAfterCompleted=True\n");
+                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=" + Processors() +
+                                  "\nLastAddFolder=\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -117,7 +125,7 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     const std::string out = dir.File("out");
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
-                      "ShutdownAfterCompleted=True\n");
+                      "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -126,11 +134,13 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "48000");
     EXPECT_FALSE(form->ChkOverwrite->isChecked());
     EXPECT_TRUE(form->ChkShutdown->isChecked());
+    EXPECT_FALSE(form->ChkCopyTags->isChecked());
+    EXPECT_EQ(form->SimultaneousConversions(), 1);
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
-                                  "ShutdownAfterCompleted=True\n");
+                                  "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -147,6 +157,19 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     // Only "True" ticks.
     EXPECT_FALSE(form->ChkOverwrite->isChecked());
     EXPECT_FALSE(form->ChkShutdown->isChecked());
+}
+
+// A number of files at once that this machine cannot follow gives one per processor.
+TEST_F(FormTest, SimultaneousConversionsStayWithinTheProcessors) {
+    for (const char* stored : {"0", "-3", "100000", "two", ""}) {
+        SCOPED_TRACE(stored);
+        WriteSettingsText(std::string("[Options]\nSimultaneousConversions=") + stored + "\n");
+        ASSERT_TRUE(Create());
+        EXPECT_EQ(form->SimultaneousConversions(), std::stoi(Processors()));
+        EXPECT_EQ(form->SpnSimultaneous->minimum(), 1);
+        EXPECT_EQ(form->SpnSimultaneous->maximum(), std::stoi(Processors()));
+        Destroy();
+    }
 }
 
 TEST_F(FormTest, RandomBytesAsSettingsFile) {
@@ -168,7 +191,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
         std::ofstream(libav + "/" + TFFmpegLoader::LibFileName(static_cast<TFFmpegLib>(i))) << "not a library";
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
-                               "ShutdownAfterCompleted=False\n";
+                               "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);
@@ -269,4 +292,6 @@ TEST_F(FormTest, OutputFolderChooser) {
     EXPECT_FALSE(fs::exists(dir.File("music")));  // made only when a run starts
     form->BtnChangeOutputFolder->click();
     EXPECT_EQ(OutputFolder(), "/");
+    // The chooser opens where the output goes now.
+    EXPECT_EQ(dialogs.FolderStarts, (std::vector<std::string>{before, before, dir.File("music") + "/"}));
 }

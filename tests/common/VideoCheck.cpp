@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "binding/FFmpegLoader.h"
@@ -54,11 +56,16 @@ std::string MediaInfoField(const std::string& path, const std::string& section, 
   return status == 0 ? out : "";
 }
 
-std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string* error) {
-  std::vector<DecodedPicture> pictures;
+namespace {
+
+// Decodes the first stream of the type to its end, handing every frame with its
+// presentation time in seconds (-1 when unknown) to on_frame; false with the
+// reason when the stream cannot be decoded at all.
+bool DecodeFirstStream(const std::string& path, AVMediaType type,
+                       const std::function<void(const AVFrame*, double)>& on_frame, std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
-    return pictures;
+    return false;
   };
   AVFormatContext* ic = nullptr;
   if (avformat.avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return fail("cannot open");
@@ -77,8 +84,8 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
   if (avformat.avformat_find_stream_info(ic, nullptr) < 0) return fail("no stream info");
   int index = -1;
   for (unsigned i = 0; i < ic->nb_streams && index < 0; ++i)
-    if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) index = static_cast<int>(i);
-  if (index < 0) return fail("no video stream");
+    if (ic->streams[i]->codecpar->codec_type == type) index = static_cast<int>(i);
+  if (index < 0) return fail(type == AVMEDIA_TYPE_VIDEO ? "no video stream" : "no audio stream");
   const AVStream* st = ic->streams[index];
   const AVCodec* codec = avcodec.avcodec_find_decoder(st->codecpar->codec_id);
   close.dec = avcodec.avcodec_alloc_context3(codec);
@@ -90,25 +97,8 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
   if (avcodec.avcodec_open2(close.dec, codec, nullptr) < 0) return fail("decoder does not open");
   auto receive = [&]() {
     while (avcodec.avcodec_receive_frame(close.dec, close.frame) >= 0) {
-      const AVFrame* f = close.frame;
-      const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
-      DecodedPicture p;
-      p.width = f->width;
-      p.height = f->height;
-      p.chroma_width = desc ? -((-f->width) >> desc->log2_chroma_w) : 0;
-      p.chroma_height = desc ? -((-f->height) >> desc->log2_chroma_h) : 0;
-      const int64_t ts = f->best_effort_timestamp;
-      p.seconds = ts == AV_NOPTS_VALUE ? -1 : static_cast<double>(ts) * st->time_base.num / st->time_base.den;
-      auto copy = [&](std::vector<uint8_t>& out, int plane, int w, int h) {
-        if (!f->data[plane]) return;
-        for (int yy = 0; yy < h; ++yy)
-          out.insert(out.end(), f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane],
-                     f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane] + w);
-      };
-      copy(p.y, 0, p.width, p.height);
-      copy(p.u, 1, p.chroma_width, p.chroma_height);
-      copy(p.v, 2, p.chroma_width, p.chroma_height);
-      pictures.push_back(std::move(p));
+      const int64_t ts = close.frame->best_effort_timestamp;
+      on_frame(close.frame, ts == AV_NOPTS_VALUE ? -1 : static_cast<double>(ts) * st->time_base.num / st->time_base.den);
       avutil.av_frame_unref(close.frame);
     }
   };
@@ -121,7 +111,112 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
   }
   avcodec.avcodec_send_packet(close.dec, nullptr);
   receive();
+  return true;
+}
+
+// Sample i of the first channel of an audio frame, in -1..1.
+float FirstChannelSample(const AVFrame* f, int i) {
+  const int channels = f->ch_layout.nb_channels;
+  switch (f->format) {
+    case AV_SAMPLE_FMT_FLTP: return reinterpret_cast<const float*>(f->extended_data[0])[i];
+    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(f->data[0])[i * channels];
+    case AV_SAMPLE_FMT_S16P: return reinterpret_cast<const int16_t*>(f->extended_data[0])[i] / 32768.0f;
+    case AV_SAMPLE_FMT_S16: return reinterpret_cast<const int16_t*>(f->data[0])[i * channels] / 32768.0f;
+    case AV_SAMPLE_FMT_S32P:
+      return static_cast<float>(reinterpret_cast<const int32_t*>(f->extended_data[0])[i] / 2147483648.0);
+    case AV_SAMPLE_FMT_S32:
+      return static_cast<float>(reinterpret_cast<const int32_t*>(f->data[0])[i * channels] / 2147483648.0);
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string* error) {
+  std::vector<DecodedPicture> pictures;
+  DecodeFirstStream(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame* f, double seconds) {
+    const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    DecodedPicture p;
+    p.width = f->width;
+    p.height = f->height;
+    p.chroma_width = desc ? -((-f->width) >> desc->log2_chroma_w) : 0;
+    p.chroma_height = desc ? -((-f->height) >> desc->log2_chroma_h) : 0;
+    p.seconds = seconds;
+    auto copy = [&](std::vector<uint8_t>& out, int plane, int w, int h) {
+      if (!f->data[plane]) return;
+      for (int yy = 0; yy < h; ++yy)
+        out.insert(out.end(), f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane],
+                   f->data[plane] + static_cast<ptrdiff_t>(yy) * f->linesize[plane] + w);
+    };
+    copy(p.y, 0, p.width, p.height);
+    copy(p.u, 1, p.chroma_width, p.chroma_height);
+    copy(p.v, 2, p.chroma_width, p.chroma_height);
+    pictures.push_back(std::move(p));
+  }, error);
   return pictures;
+}
+
+int ReadPictureNumber(const DecodedPicture& p) {
+  if (p.width < 16 || p.height < 4) return -1;
+  int number = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    // The middle of the block: a quarter of its width and the middle eighth of the picture.
+    const int x0 = (bit * 4 + 1) * p.width / 32 + 1, x1 = (bit * 4 + 3) * p.width / 32 - 1;
+    const int y0 = p.height * 7 / 16, y1 = p.height * 9 / 16;
+    long sum = 0, count = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x, ++count) sum += p.Y(x, y);
+    if (count == 0) return -1;
+    const long mean = sum / count;
+    if (mean > 80 && mean < 170) return -1;
+    number = number * 2 + (mean >= 170);
+  }
+  return number;
+}
+
+double PictureDifference(const DecodedPicture& a, const DecodedPicture& b) {
+  constexpr int kColumns = 8, kRows = 6;
+  const auto cell = [](const DecodedPicture& p, int cx, int cy) {
+    const int x0 = cx * p.width / kColumns, x1 = (cx + 1) * p.width / kColumns;
+    const int y0 = cy * p.height / kRows, y1 = (cy + 1) * p.height / kRows;
+    double sum = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) sum += p.Y(x, y);
+    return (x1 > x0 && y1 > y0) ? sum / ((x1 - x0) * (y1 - y0)) : 0.0;
+  };
+  if (a.y.empty() || b.y.empty()) return 255;
+  double total = 0;
+  for (int cy = 0; cy < kRows; ++cy)
+    for (int cx = 0; cx < kColumns; ++cx) total += std::fabs(cell(a, cx, cy) - cell(b, cx, cy));
+  return total / (kColumns * kRows);
+}
+
+DecodedSound DecodeSound(const std::string& path, std::string* error) {
+  DecodedSound sound;
+  DecodeFirstStream(path, AVMEDIA_TYPE_AUDIO, [&](const AVFrame* f, double seconds) {
+    if (sound.rate == 0) {
+      sound.rate = f->sample_rate;
+      sound.start = seconds < 0 ? 0 : seconds;
+    }
+    for (int i = 0; i < f->nb_samples; ++i) sound.samples.push_back(FirstChannelSample(f, i));
+  }, error);
+  return sound;
+}
+
+std::vector<double> TickTimes(const DecodedSound& sound, double level) {
+  std::vector<double> ticks;
+  if (sound.rate <= 0) return ticks;
+  const size_t quiet = static_cast<size_t>(sound.rate) / 20;
+  size_t below = quiet;
+  for (size_t i = 0; i < sound.samples.size(); ++i) {
+    if (std::fabs(sound.samples[i]) < level) {
+      ++below;
+      continue;
+    }
+    if (below >= quiet) ticks.push_back(sound.start + static_cast<double>(i) / sound.rate);
+    below = 0;
+  }
+  return ticks;
 }
 
 }  // namespace ardentix::test

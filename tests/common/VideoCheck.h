@@ -32,4 +32,27 @@ struct DecodedPicture {
 // (loaded by the caller); error says why the list may be short.
 std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string* error = nullptr);
 
+// The number a picture of the generator's rm-vfr kind shows (eight blocks
+// across its middle, the highest bit left, bright for 1); -1 when a block is
+// neither bright nor dark.
+int ReadPictureNumber(const DecodedPicture& p);
+
+// How far apart two pictures of any sizes look: the mean difference of the
+// brightness of an 8x6 grid of cells, each taken over the same share of each
+// picture (0 alike, 255 opposite).
+double PictureDifference(const DecodedPicture& a, const DecodedPicture& b);
+
+// The first channel of the first audio stream, decoded by the media libraries,
+// with the presentation time of its first sample.
+struct DecodedSound {
+  int rate = 0;
+  double start = 0;  // seconds
+  std::vector<float> samples;
+};
+DecodedSound DecodeSound(const std::string& path, std::string* error = nullptr);
+
+// Times (in the file's clock) where a tick starts: the sound rises above
+// `level` after at least 50 ms below it.
+std::vector<double> TickTimes(const DecodedSound& sound, double level = 0.2);
+
 }  // namespace ardentix::test

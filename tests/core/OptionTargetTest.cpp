@@ -63,6 +63,31 @@ TEST_F(OptionTarget, DetectedFromTheFrameRate) {
     EXPECT_EQ(Texts(), std::vector<std::string>{"Assuming PAL for target."});  // aspect already set
 }
 
+// Disc pictures are 4:3 or 16:9: any other aspect (an input's 11:9, a given
+// 2.35) becomes the nearer one with the note; 4:3 and 16:9 stay without one.
+TEST_F(OptionTarget, DiscAspectsAreFourByThreeOrSixteenByNine) {
+    struct Case {
+        const char* target;
+        float before, after;
+        bool note;
+    };
+    const Case cases[] = {
+        {"pal-vcd", 176.0f / 144.0f, 4.0f / 3.0f, true},   {"pal-dvd", 176.0f / 144.0f, 4.0f / 3.0f, true},
+        {"ntsc-svcd", 561.0f / 321.0f, 16.0f / 9.0f, true}, {"pal-dvd", 2.35f, 16.0f / 9.0f, true},
+        {"pal-dvd", 4.0f / 3.0f, 4.0f / 3.0f, false},       {"pal-vcd", 16.0f / 9.0f, 16.0f / 9.0f, false},
+        {"pal-dv", 176.0f / 144.0f, 176.0f / 144.0f, false},
+    };
+    Listen();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " " + std::to_string(c.before));
+        core.frame_aspect = c.before;
+        lines.clear();
+        core.SetOption("target", c.target);
+        EXPECT_FLOAT_EQ(core.frame_aspect, c.after);
+        EXPECT_EQ(!lines.empty(), c.note);
+    }
+}
+
 TEST_F(OptionTarget, NoFrameRateToDetectFrom) {
     EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("target", "dvd"); }), "frame_rate is invalid.");
     EXPECT_EQ(core.video_codec_name, "");

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "binding/FFmpegLoader.h"
 #include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
 #include "tests/common/VideoCheck.h"
@@ -276,7 +277,8 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"-b", "100", src}, {"-r", "11025", src}, {"-c", "3", src}, {"-j", "0", src},
-          {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}}) {
+          {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}, {"-c", "0", src},
+          {"-r", "Source", src}, {"--vbr", "10", src}, {"--vbr", "-1", src}, {"--no-tags=1", src}}) {
         const TRun run = Convert(args);
         EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(run.err.empty());
@@ -416,7 +418,10 @@ TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("File name too long"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "other.mp3").ok) << "the rest of the batch goes on";
-    EXPECT_NE(run.out.find("2 files: 1 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+    // The end of the output repeats each failure with its reason, as the window's summary does.
+    const std::string tail = "2 files: 1 completed, 1 failed, 0 stopped\nFailed:\n  " + src + ": ";
+    ASSERT_NE(run.out.find(tail), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("File name too long", run.out.find(tail)), std::string::npos) << run.out;
 }
 
 TEST_F(ConvertToolTest, AnOutputFolderThatCannotBeUsedGivesOneLine) {
@@ -540,7 +545,10 @@ TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
                                   "files are converted"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.out.find("3 files: 2 completed, 1 failed, 0 stopped"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 files: 2 completed, 1 failed, 0 stopped\nFailed:\n  " + list +
+                           ": link to rtsp://media.example.com/x.rm, which cannot be fetched"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(run.err.find("Unknown format"), std::string::npos) << run.err;
 
     // What --info says of a link: what it names, then each local file.
@@ -577,65 +585,172 @@ TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
 
 namespace {
 
-// The mux rate (units of 50 bytes a second) of the first pack header of an
-// MPEG program stream, MPEG-1 or MPEG-2 layout; -1 without one.
-long FirstMuxRate(const std::string& bytes) {
-    const size_t at = bytes.find(std::string("\0\0\1\xba", 4));
-    if (at == std::string::npos || at + 13 > bytes.size()) return -1;
-    const auto b = [&](size_t i) { return static_cast<long>(static_cast<unsigned char>(bytes[at + i])); };
-    if ((b(4) & 0xC0) == 0x40) return (b(10) << 14) | (b(11) << 6) | (b(12) >> 2);
-    if ((b(4) & 0xF0) == 0x20) return ((b(9) & 0x7F) << 15) | (b(10) << 7) | (b(11) >> 1);
-    return -1;
+// What the pack headers of an MPEG program stream say, read at every packet
+// boundary: a disc's packets are all one size and each starts with a pack.
+struct TPacks {
+    int version = 0;     // 1: MPEG-1 (VCD), 2: MPEG-2 (SVCD, DVD); 0: not at every packet
+    long mux_rate = -1;  // units of 50 bytes a second; -1 when the packs differ
+};
+
+TPacks ReadPacks(const std::string& bytes, size_t packet_size) {
+    TPacks packs;
+    if (bytes.empty() || bytes.size() % packet_size != 0) return packs;
+    for (size_t at = 0; at < bytes.size(); at += packet_size) {
+        const auto b = [&](size_t i) { return static_cast<long>(static_cast<unsigned char>(bytes[at + i])); };
+        if (bytes.compare(at, 4, std::string("\0\0\1\xba", 4)) != 0) return TPacks{};
+        const int version = (b(4) & 0xC0) == 0x40 ? 2 : (b(4) & 0xF0) == 0x20 ? 1 : 0;
+        const long rate = version == 2 ? (b(10) << 14) | (b(11) << 6) | (b(12) >> 2)
+                                       : ((b(9) & 0x7F) << 15) | (b(10) << 7) | (b(11) >> 1);
+        if (at == 0) {
+            packs.version = version;
+            packs.mux_rate = rate;
+        }
+        if (version != packs.version) return TPacks{};
+        if (rate != packs.mux_rate) packs.mux_rate = -1;
+    }
+    return packs;
 }
 
 }  // namespace
 
-// Every kind of --to from a RealMedia video: mediainfo (not our parser) reads
-// the container, codecs, size and rate the kind stands for, and the disc
-// targets carry their standard's mux rate in the pack headers.
+// Every kind of --to from every kind of RealMedia video (RealVideo 1 and 2, AC-3
+// and 14.4 sound, 15, 25 and 30 fps): mediainfo (not our parser) reads the
+// container, codecs, size, rate and aspect the kind stands for; the disc targets
+// carry their standard's bit rates, packet size and mux rate (read from the
+// pack headers), DV its standard's frame size.
 TEST_F(ConvertToolTest, EachVideoKindWritesTheFileItsStandardDescribes) {
     if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
     struct Case {
-        std::string to, ext, container, vformat, width, height, rate, aformat;
-        long mux_rate;  // 50 bytes/s; 0: not a program stream
+        std::string video, audio, fps;  // the input
+        // aspect: MPEG-1 (VCD) knows pixel shapes, not picture shapes; its CCIR 601
+        // shapes for 4:3 read 1.304 by the standard's table.
+        std::string to, ext, container, vformat, width, height, rate, aspect, aformat, arate;
+        std::string vmax, vmode, abitrate;  // disc video's highest rate and mode, the sound's rate
+        size_t packet;                      // disc packet bytes; DV frame bytes; 0 neither
+        int pack_version;
+        long mux_rate;  // 50 bytes/s; 0: the muxer's own
     };
     const Case cases[] = {
-        {"mp4", ".mp4", "MPEG-4", "AVC", "176", "144", "25.000", "AAC", 0},
-        {"mkv", ".mkv", "Matroska", "AVC", "176", "144", "25.000", "AAC", 0},
-        {"ntsc-vcd", ".mpg", "MPEG-PS", "MPEG Video", "352", "240", "29.970", "MPEG Audio", 3528},
-        {"pal-svcd", ".mpg", "MPEG-PS", "MPEG Video", "480", "576", "25.000", "MPEG Audio", 0},
-        {"pal-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "576", "25.000", "AC-3", 25200},
-        {"film-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "480", "23.976", "AC-3", 25200},
-        {"pal-dv", ".dv", "DV", "DV", "720", "576", "25.000", "PCM", 0},
-        // DVCPRO 50 frames carry two audio pairs: mediainfo names both.
-        {"ntsc-dv50", ".dv", "DV", "DV", "720", "480", "29.970", "PCMPCM", 0},
+        {"rv10", "ac3", "15", "mp4", ".mp4", "MPEG-4", "AVC", "176", "144", "15.000", "1.222", "AAC", "44100"},
+        {"rv20", "ra144", "30", "mkv", ".mkv", "Matroska", "AVC", "176", "144", "30.000", "1.222", "AAC", "44100"},
+        {"rv10", "ra144", "25", "pal-vcd", ".mpg", "MPEG-PS", "MPEG Video", "352", "288", "25.000", "1.304",
+         "MPEG Audio", "44100", "1150000", "CBR", "224000", 2324, 1, 3528},
+        {"rv20", "ac3", "30", "ntsc-vcd", ".mpg", "MPEG-PS", "MPEG Video", "352", "240", "29.970", "1.304",
+         "MPEG Audio", "44100", "1150000", "CBR", "224000", 2324, 1, 3528},
+        // no norm given: a 25 fps input is PAL
+        {"rv20", "ac3", "25", "vcd", ".mpg", "MPEG-PS", "MPEG Video", "352", "288", "25.000", "1.304",
+         "MPEG Audio", "44100", "1150000", "CBR", "224000", 2324, 1, 3528},
+        {"rv20", "ac3", "25", "pal-svcd", ".mpg", "MPEG-PS", "MPEG Video", "480", "576", "25.000", "1.333",
+         "MPEG Audio", "44100", "2516000", "VBR", "224000", 2324, 2, 0},
+        {"rv10", "ra144", "15", "ntsc-svcd", ".mpg", "MPEG-PS", "MPEG Video", "480", "480", "29.970", "1.333",
+         "MPEG Audio", "44100", "2516000", "VBR", "224000", 2324, 2, 0},
+        {"rv20", "ra144", "25", "pal-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "576", "25.000", "1.333", "AC-3",
+         "48000", "9000000", "VBR", "448000", 2048, 2, 25200},
+        // 30 fps is no norm's rate: NTSC, the front end's fallback
+        {"rv10", "ac3", "30", "dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "480", "29.970", "1.333", "AC-3",
+         "48000", "9000000", "VBR", "448000", 2048, 2, 25200},
+        {"rv20", "ac3", "15", "film-dvd", ".mpg", "MPEG-PS", "MPEG Video", "720", "480", "23.976", "1.333", "AC-3",
+         "48000", "9000000", "VBR", "448000", 2048, 2, 25200},
+        {"rv10", "ac3", "25", "pal-dv", ".dv", "DV", "DV", "720", "576", "25.000", "1.333", "PCM", "48000", "", "",
+         "", 144000},
+        {"rv20", "ra144", "30", "ntsc-dv", ".dv", "DV", "DV", "720", "480", "29.970", "1.333", "PCM", "48000", "", "",
+         "", 120000},
+        // DVCPRO 50 frames are twice as large and carry two audio pairs: mediainfo names both.
+        {"rv20", "ac3", "15", "pal-dv50", ".dv", "DV", "DV", "720", "576", "25.000", "1.333", "PCMPCM", "4800048000",
+         "", "", "", 288000},
+        {"rv10", "ac3", "30", "ntsc-dv50", ".dv", "DV", "DV", "720", "480", "29.970", "1.333", "PCMPCM",
+         "4800048000", "", "", "", 240000},
     };
-    const std::string src = MakeFixture(dir, "clip.rm", "rm-video",
-                                        {"--video", "rv20", "--fps", "25", "--seconds", "1"});
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.to);
+        const std::string name = c.video + "-" + c.audio + "-" + c.fps;
+        SCOPED_TRACE(name + " -> " + c.to);
+        const std::string src = dir.File(name + ".rm");
+        if (!fs::exists(src))
+            MakeFixture(dir, name + ".rm", "rm-video",
+                        {"--video", c.video, "--audio", c.audio, "--fps", c.fps, "--seconds", "1"});
         fs::remove_all(out);
         const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", c.to, src});
         ASSERT_EQ(run.status, 0) << run.err;
-        const std::string file = out + "clip" + c.ext;
+        const std::string file = out + name + c.ext;
         ASSERT_TRUE(fs::exists(file)) << run.out;
         EXPECT_EQ(MediaInfoField(file, "General", "Format"), c.container);
         EXPECT_EQ(MediaInfoField(file, "Video", "Format"), c.vformat);
         EXPECT_EQ(MediaInfoField(file, "Video", "Width"), c.width);
         EXPECT_EQ(MediaInfoField(file, "Video", "Height"), c.height);
         EXPECT_EQ(MediaInfoField(file, "Video", "FrameRate"), c.rate);
+        EXPECT_EQ(MediaInfoField(file, "Video", "DisplayAspectRatio"), c.aspect);
         EXPECT_EQ(MediaInfoField(file, "Audio", "Format"), c.aformat);
-        if (c.mux_rate > 0) EXPECT_EQ(FirstMuxRate(ReadFileBytes(file)), c.mux_rate);
+        EXPECT_EQ(MediaInfoField(file, "Audio", "SamplingRate"), c.arate);
+        const std::string bytes = ReadFileBytes(file);
+        if (c.ext == ".mpg") {
+            EXPECT_EQ(MediaInfoField(file, "Video", "Format_Version"), c.pack_version == 1 ? "Version 1" : "Version 2");
+            EXPECT_EQ(MediaInfoField(file, "Video", "BitRate_Maximum"), c.vmax);
+            EXPECT_EQ(MediaInfoField(file, "Video", "BitRate_Mode"), c.vmode);
+            EXPECT_EQ(MediaInfoField(file, "Audio", "BitRate"), c.abitrate);
+            const TPacks packs = ReadPacks(bytes, c.packet);
+            EXPECT_EQ(packs.version, c.pack_version) << "packs of " << c.packet << " bytes";
+            if (c.mux_rate > 0) EXPECT_EQ(packs.mux_rate, c.mux_rate);
+            EXPECT_GT(packs.mux_rate, 0);
+        }
+        if (c.ext == ".dv") {
+            EXPECT_EQ(bytes.size() % c.packet, 0u);
+            EXPECT_NEAR(static_cast<double>(bytes.size() / c.packet), std::atof(c.rate.c_str()), 1.0)
+                << "one second of frames";
+        }
     }
 }
 
+// Pictures of odd sizes (MPEG-4 in Matroska at 561x321) are never refused: the
+// 4:2:0 encoders get the next even size down, the discs their own size, and the
+// picture is the input's, not garbled.
+TEST_F(ConvertToolTest, OddSizedPicturesConvertToEveryKind) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+    avutil.av_log_set_level(AV_LOG_QUIET);
+    struct Case {
+        std::string to, ext, width, height;
+    };
+    const Case cases[] = {
+        {"mp4", ".mp4", "560", "320"},      {"mkv", ".mkv", "560", "320"},      {"pal-vcd", ".mpg", "352", "288"},
+        {"ntsc-svcd", ".mpg", "480", "480"}, {"pal-dvd", ".mpg", "720", "576"}, {"ntsc-dv", ".dv", "720", "480"},
+        {"pal-dv50", ".dv", "720", "576"},
+    };
+    const std::string src = MakeFixture(dir, "odd.mkv", "mkv-mpeg4", {"--size", "561x321", "--seconds", "1"});
+    const std::vector<DecodedPicture> in = DecodePictures(src);
+    ASSERT_FALSE(in.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        fs::remove_all(out);
+        const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", c.to, src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + "odd" + c.ext;
+        EXPECT_EQ(MediaInfoField(file, "Video", "Width"), c.width);
+        EXPECT_EQ(MediaInfoField(file, "Video", "Height"), c.height);
+        const std::vector<DecodedPicture> pictures = DecodePictures(file);
+        ASSERT_FALSE(pictures.empty());
+        EXPECT_EQ(std::to_string(pictures[0].width), c.width);
+        EXPECT_LT(PictureDifference(pictures[0], in[0]), 10) << "the first picture looks unlike the input's";
+    }
+}
+
+// Sound-only inputs: every video kind refuses them with its message and goes on
+// with the next file; the sound-only kind takes them.
 TEST_F(ConvertToolTest, AVideoKindRefusesSoundOnlyInputsAndGoesOn) {
     const std::string wav = MakeWav(dir, "tone.wav", 1.0);
-    const std::string video = MakeRealVideo(dir, "clip.rm", 1.0);
-    const TRun run = Convert({"-j", "1", "-o", out, "--to", "mkv", wav, video});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(wav + ": has no video stream to write as mkv"), std::string::npos) << run.err;
-    EXPECT_EQ(OutputFiles(), std::vector<std::string>{"clip.mkv"});
+    const std::string video = MakeRealVideo(dir, "clip.rm", 0.5);
+    const std::pair<std::string, std::string> kinds[] = {{"mp4", "mp4"},          {"mkv", "mkv"},
+                                                         {"pal-vcd", "vcd"},      {"ntsc-svcd", "svcd"},
+                                                         {"dvd", "dvd"},          {"pal-dv", "dv"},
+                                                         {"ntsc-dv50", "dv50"}};
+    for (const auto& [to, kind] : kinds) {
+        SCOPED_TRACE(to);
+        fs::remove_all(out);
+        const TRun run = Convert({"-j", "1", "-o", out, "--to", to, wav, video});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(wav + ": has no video stream to write as " + kind), std::string::npos) << run.err;
+        ASSERT_EQ(OutputFiles().size(), 1u);
+        EXPECT_EQ(OutputFiles()[0].rfind("clip.", 0), 0u);
+    }
     // The sound-only kind takes it.
     const TRun mp3 = Convert({"-q", "-o", out, "--to", "mp3", wav});
     EXPECT_EQ(mp3.status, 0) << mp3.err;
@@ -662,4 +777,95 @@ TEST_F(ConvertToolTest, KindNamesAreCheckedBeforeAnythingRuns) {
     const TRun help = Convert({"--help"});
     for (const char* kind : {"mp3", "mp4", "mkv", "vcd", "svcd", "dvd", "dv", "dv50"})
         EXPECT_NE(help.out.find(std::string("      ") + kind + " "), std::string::npos) << kind;
+}
+
+namespace {
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The source's tags read back by mediainfo (not our parser): ID3v2.3 frames,
+// non-ASCII text included, and an ID3v1 tag at the end.
+TEST_F(ConvertToolTest, TheSourcesTagsAreReadBackFromTheMp3) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    struct {
+        const char* name;
+        std::string title, author, copyright, comment;
+    } const cases[] = {
+        {"ascii", "Morning Talk", "Radio One", "(c) 2001 Radio One", "Recorded live"},
+        {"latin", "Caf\xc3\xa9 cr\xc3\xa8me", "Bj\xc3\xb6rk", "\xc2\xa9 Soci\xc3\xa9t\xc3\xa9", "d\xc3\xa9j\xc3\xa0 vu"},
+        {"beyond latin", "\xe6\x97\xa5\xe6\x9c\xac \xce\xa9mega", "\xd0\x91\xd0\xbe\xd1\x80\xd0\xb8\xd1\x81",
+         "\xe2\x84\x97 2001", "\xe2\x99\xaa long comment"},
+    };
+    for (const auto& c : cases) {
+        const std::string src = MakeFixture(dir, std::string(c.name) + ".rm", "rm-ac3",
+                                            {"--seconds", "0.5", "--title", c.title, "--author", c.author,
+                                             "--copyright", c.copyright, "--comment", c.comment});
+        const TRun run = Convert({"-o", out, "-q", src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string mp3 = out + c.name + ".mp3";
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Title"), c.title) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Performer"), c.author) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Copyright"), c.copyright) << c.name;
+        EXPECT_EQ(MediaInfoField(mp3, "General", "Comment"), c.comment) << c.name;
+        const std::string bytes = Bytes(mp3);
+        ASSERT_GT(bytes.size(), 128u);
+        EXPECT_EQ(bytes.substr(bytes.size() - 128, 3), "TAG") << c.name;
+        const std::string v2 = bytes.substr(0, bytes.size() - 128);
+        EXPECT_EQ(v2.substr(0, 4), std::string("ID3\x03", 4)) << c.name;
+        EXPECT_NE(v2.find("COMM"), std::string::npos) << c.name;
+        EXPECT_EQ(v2.find("author"), std::string::npos) << c.name << ": no user-defined frame";
+        EXPECT_EQ(v2.find(std::string("comment\0", 8)), std::string::npos) << c.name << ": no user-defined frame";
+        EXPECT_TRUE(DecodeMp3(mp3).ok) << c.name;
+    }
+
+    const std::string src = MakeFixture(dir, "untagged.rm", "rm-ac3", {"--seconds", "0.5"});
+    const TRun run = Convert({"-o", out, "-q", "--no-tags", src});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MediaInfoField(out + "untagged.mp3", "General", "Title"), "");
+    EXPECT_EQ(MediaInfoField(out + "untagged.mp3", "General", "Performer"), "");
+    const std::string bytes = Bytes(out + "untagged.mp3");
+    EXPECT_NE(bytes.substr(bytes.size() - 128, 3), "TAG");
+}
+
+// "Same as source" keeps a speech file's rate and channel count; quality-based
+// bit rates vary from frame to frame.
+TEST_F(ConvertToolTest, SameAsSourceAndQualityChoices) {
+    const std::string speech = MakeWav(dir, "speech.wav", 1.0, 16000, 1);
+    const std::string odd = MakeWav(dir, "odd.wav", 1.0, 11000, 2);
+    const std::string surround = MakeFixture(dir, "six.wav", "wav", {"--seconds", "1", "--channels", "6"});
+    struct {
+        std::vector<std::string> args;
+        std::string mp3;
+        long rate;
+        int channels;
+        bool vbr;
+    } const cases[] = {
+        {{"-r", "source", "-c", "source", speech}, "speech.mp3", 16000, 1, false},
+        {{"--sample-rate=source", "--channels=source", odd}, "odd.mp3", 11025, 2, false},
+        {{"-r", "source", "-c", "source", surround}, "six.mp3", 44100, 2, false},
+        {{"-r", "source", "-c", "source", "--vbr", "2", speech}, "speech.mp3", 16000, 1, true},
+        {{"--vbr", "0", speech}, "speech.mp3", 44100, 2, true},
+        {{"--vbr", "9", "-b", "64", speech}, "speech.mp3", 44100, 2, false},
+        {{speech}, "speech.mp3", 44100, 2, false},
+    };
+    for (const auto& c : cases) {
+        fs::remove(out + c.mp3);
+        std::vector<std::string> args = {"-o", out, "-q"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const TRun run = Convert(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const DecodedAudio audio = DecodeMp3(out + c.mp3);
+        ASSERT_TRUE(audio.ok) << c.mp3 << ": " << audio.error;
+        EXPECT_EQ(audio.rate, c.rate) << c.args[0];
+        EXPECT_EQ(audio.channels, c.channels) << c.args[0];
+        EXPECT_NEAR(audio.Seconds(), 1.0, 0.1) << c.args[0];
+        EXPECT_EQ(audio.minBitrateKbps != audio.maxBitrateKbps, c.vbr) << c.args[0];
+        if (HaveMediaInfo())
+            EXPECT_EQ(MediaInfoField(out + c.mp3, "Audio", "BitRate_Mode"), c.vbr ? "VBR" : "CBR") << c.args[0];
+    }
 }

@@ -367,6 +367,95 @@ TEST_F(EngineConcurrencyTest, ALibraryLineFromAHelperThreadOfARunningTaskCarries
     EXPECT_TRUE(seen);
 }
 
+// A thread the task does not know (a decoder's frame thread, one of x264's)
+// logs with a context of the task: the line is the task's. A context nobody
+// marked, or one marked with a task that does not run, gives -1.
+TEST_F(EngineConcurrencyTest, ALibraryLineLoggedWithAContextOfARunningTaskCarriesItsIndex) {
+    engine->SetLogLevel(llInfo);
+    ASSERT_EQ(AddMp3Task(LongInput("long.rm"), dir.File("long.mp3")), 0);
+    ASSERT_EQ(AddMp3Task(LongInput("second.rm", 1.0), dir.File("second.mp3")), 1);
+    engine->SetProgressInterval(100);
+    engine->StartConvert(1);
+    ASSERT_TRUE(loop.RunUntil([&] { return !recorder.Of('p').empty(); }));
+    struct TCase {
+        const char* text;
+        const void* owner;  // what the context is marked with
+        int index;          // the index the line arrives with
+    };
+    const TCase cases[] = {
+        {"marked with the running task", static_cast<TCustomFFmpeg*>(engine->Task(0)), 0},
+        {"marked with a task that waits", static_cast<TCustomFFmpeg*>(engine->Task(1)), -1},
+        {"marked with nothing", nullptr, -1},
+    };
+    std::thread stranger([&] {
+        for (const TCase& c : cases) {
+            AVCodecContext* ctx = avcodec.avcodec_alloc_context3(nullptr);
+            ctx->opaque = const_cast<void*>(c.owner);
+            LibraryLog(ctx, AV_LOG_ERROR, "%s\n", c.text);
+            avcodec.avcodec_free_context(&ctx);
+        }
+    });
+    stranger.join();
+    engine->StopConvert();
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        int seen = 0;
+        for (const TEvent& e : recorder.Of('l'))
+            if (e.text.find(c.text) != std::string::npos) {
+                ++seen;
+                EXPECT_EQ(e.index, c.index);
+            }
+        EXPECT_EQ(seen, 1);
+    }
+}
+
+// A damaged H.264 input: the decoder's frame threads report the damage on
+// threads of the library's own, and x264 encodes on its own threads too. Every
+// line of the run is the task's.
+TEST_F(EngineConcurrencyTest, LinesTheLibrariesLogOnTheirOwnThreadsCarryTheTasksIndex) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video",
+                                        {"--video", "rv20", "--fps", "25", "--size", "320x240", "--seconds", "3"});
+    auto add_mp4_task = [&](const std::string& input, const std::string& output) {
+        const int index = engine->AddTask(input);
+        TOutputOptions out;
+        out.FileName = output;
+        out.FileExt = ".mp4";
+        out.VideoCodec = "libx264";
+        out.AudioCodec = "aac";
+        out.AudioChannels = 2;
+        out.AudioSampleRate = 44100;
+        EXPECT_TRUE(engine->SetOutputFile(index, output, &out)) << engine->LastErrorText();
+        return index;
+    };
+    ASSERT_EQ(add_mp4_task(src, dir.File("clean.mp4")), 0);
+    engine->StartConvert(1);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    ASSERT_TRUE(TaskEnds()[0].terminate.Finished);
+    // Damage the coded pictures (the media data comes first, the index last).
+    std::string bytes = ReadFileBytes(dir.File("clean.mp4"));
+    ASSERT_GT(bytes.size(), 20000u);
+    for (size_t i = bytes.size() / 10; i < bytes.size() * 6 / 10; i += 61) bytes[i] = static_cast<char>(~bytes[i]);
+    WriteFileBytes(dir.File("damaged.mp4"), bytes);
+    engine->ClearTasks();
+
+    engine->SetLogLevel(llInfo);
+    ASSERT_EQ(add_mp4_task(dir.File("damaged.mp4"), dir.File("again.mp4")), 0);
+    const size_t before = recorder.Events().size();
+    engine->StartConvert(1);
+    ASSERT_TRUE(recorder.WaitEndOfRun(2));
+    const auto events = recorder.Events();
+    int decoder_lines = 0;
+    for (size_t i = before; i < events.size(); ++i) {
+        const TEvent& e = events[i];
+        if (e.kind == 't') break;
+        if (e.kind != 'l') continue;
+        EXPECT_EQ(e.index, 0) << e.text;
+        decoder_lines += e.text.rfind("[h264 @", 0) == 0;
+    }
+    EXPECT_GT(decoder_lines, 0) << "the damage went unnoticed";
+}
+
 TEST_F(EngineConcurrencyTest, CallsBeforeTheLibrariesAreLoadedAnswerInsteadOfCrashing) {
     engine->UnloadLibraries();
     ASSERT_FALSE(engine->LibrariesLoaded());

@@ -5,12 +5,9 @@
 #include <fstream>
 #include <thread>
 
-#include "app/General.h"
-#include "app/Settings.h"
+#include "batch/General.h"
+#include "batch/Settings.h"
 #include "core/Conversions.h"
-
-const std::vector<int> BitrateChoices = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 288, 320};
-const std::vector<int> SampleRateChoices = {8000, 16000, 22050, 32000, 44100, 48000};
 
 namespace {
 
@@ -38,11 +35,6 @@ std::string DocumentsFolder() {
     return home.empty() ? std::string("./") : home + "/Documents";
 }
 
-template <typename T>
-T Pick(const std::vector<T>& list, int index, T fallback) {
-    return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : fallback;
-}
-
 bool InList(const std::vector<int>& list, int value) {
     for (int v : list)
         if (v == value) return true;
@@ -62,17 +54,16 @@ TConvertOptions DefaultConvertOptions() {
     const TSettings s = ReadSettings(SettingsFilePath(Env("XDG_CONFIG_HOME"), Env("HOME")));
     o.OutputFolder = IncludeTrailingSeparator(s.OutputPath.empty() ? DefaultOutputFolder(DocumentsFolder())
                                                                    : s.OutputPath);
-    o.Channels = s.Channels == 0 ? 1 : 2;
-    // A stored index outside a list counts as the window's default choice.
-    o.BitrateKbps = Pick(BitrateChoices, s.AudioBitrate, 256);
-    o.SampleRate = Pick(SampleRateChoices, s.AudioSampleRate, 44100);
-    o.Overwrite = s.Overwrite;
+    o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
+    o.Plan.Overwrite = s.Overwrite;
+    o.Plan.CopyTags = s.CopyTags;
     o.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return o;
 }
 
 bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions& o, std::string& error) {
     bool only_files = false;
+    TAudioChoice& audio = o.Plan.Audio;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -117,6 +108,22 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             out = *n;
             return true;
         };
+        // A number, or "source" for the source's own value.
+        auto number_or_source = [&](int& out) {
+            std::string text;
+            if (!value(text)) return false;
+            if (text == "source") {
+                out = SameAsSource;
+                return true;
+            }
+            const auto n = TryStrToInt(text);
+            if (!n || *n == SameAsSource) {
+                error = "option " + arg + ": '" + text + "' is neither a number nor source";
+                return false;
+            }
+            out = *n;
+            return true;
+        };
         auto flag = [&]() {
             if (has_inline) {
                 error = "option " + arg + " takes no value";
@@ -133,29 +140,42 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             }
             o.OutputFolder = IncludeTrailingSeparator(folder);
         } else if (arg == "-c" || arg == "--channels") {
-            if (!number(o.Channels)) return false;
-            if (o.Channels != 1 && o.Channels != 2) {
-                error = "channels must be 1 or 2";
+            if (!number_or_source(audio.Channels)) return false;
+            if (audio.Channels != 1 && audio.Channels != 2 && audio.Channels != SameAsSource) {
+                error = "channels must be 1, 2 or source";
                 return false;
             }
         } else if (arg == "-b" || arg == "--bitrate") {
-            if (!number(o.BitrateKbps)) return false;
-            if (!InList(BitrateChoices, o.BitrateKbps)) {
-                error = "bit rate must be one of " + ListText(BitrateChoices) + " (kbit/s)";
+            if (!number(audio.BitrateKbps)) return false;
+            if (!InList(BitrateChoices(), audio.BitrateKbps)) {
+                error = "bit rate must be one of " + ListText(BitrateChoices()) + " (kbit/s)";
+                return false;
+            }
+            audio.VbrLevel = -1;
+        } else if (arg == "--vbr") {
+            if (!number(audio.VbrLevel)) return false;
+            if (audio.VbrLevel < 0 || audio.VbrLevel > 9) {
+                error = "--vbr takes a quality from 0 (best) to 9 (smallest)";
                 return false;
             }
         } else if (arg == "-r" || arg == "--sample-rate") {
-            if (!number(o.SampleRate)) return false;
-            if (!InList(SampleRateChoices, o.SampleRate)) {
-                error = "sample rate must be one of " + ListText(SampleRateChoices) + " (Hz)";
+            if (!number_or_source(audio.SampleRate)) return false;
+            if (audio.SampleRate != SameAsSource && !InList(SampleRateChoices(), audio.SampleRate)) {
+                error = "sample rate must be one of " + ListText(SampleRateChoices()) + " (Hz) or source";
                 return false;
             }
         } else if (arg == "--overwrite") {
             if (!flag()) return false;
-            o.Overwrite = true;
+            o.Plan.Overwrite = true;
         } else if (arg == "--no-overwrite") {
             if (!flag()) return false;
-            o.Overwrite = false;
+            o.Plan.Overwrite = false;
+        } else if (arg == "--tags") {
+            if (!flag()) return false;
+            o.Plan.CopyTags = true;
+        } else if (arg == "--no-tags") {
+            if (!flag()) return false;
+            o.Plan.CopyTags = false;
         } else if (arg == "-j" || arg == "--jobs") {
             if (!number(o.Jobs)) return false;
             if (o.Jobs < 1) {
@@ -165,7 +185,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         } else if (arg == "--to") {
             std::string kind;
             if (!value(kind)) return false;
-            if (!ParseOutputKind(kind, o.To, error)) return false;
+            if (!ParseOutputKind(kind, o.Plan.To, error)) return false;
         } else if (arg == "--option") {
             std::string pair;
             if (!value(pair)) return false;
@@ -174,7 +194,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
                 error = "option --option takes NAME=VALUE";
                 return false;
             }
-            o.Options.push_back(pair);
+            o.Plan.Options.push_back(pair);
         } else if (arg == "--info") {
             if (!flag()) return false;
             o.Info = true;
@@ -218,11 +238,17 @@ std::string ConvertUsage() {
            "                           vcd, svcd and dvd also as pal-KIND, ntsc-KIND or film-KIND,\n"
            "                           dv and dv50 as pal-KIND or ntsc-KIND; without a prefix the\n"
            "                           input's frame rate decides\n"
-           "  -c, --channels 1|2       audio channels (not for the disc kinds: their standard decides)\n"
-           "  -b, --bitrate KBPS       " + ListText(BitrateChoices) + "\n"
-           "  -r, --sample-rate HZ     " + ListText(SampleRateChoices) + "\n"
+           "  -c, --channels 1|2|source  audio channels; source: mono stays mono, more become\n"
+           "                           stereo (not for the disc kinds: their standard decides)\n"
+           "  -b, --bitrate KBPS       constant bit rate: " + ListText(BitrateChoices()) + "\n"
+           "      --vbr N              MP3 by quality instead, LAME's V0 (best, ~245 kbit/s) to\n"
+           "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
+           "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
+           "                           nearest the source's (16000 for 16 kHz speech)\n"
            "      --overwrite          replace existing output files of the same name\n"
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
+           "      --no-tags            leave the source's tags (title, artist, ...) out\n"
+           "      --tags               copy them (the default)\n"
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
            "      --info               show what each file holds and convert nothing\n"

@@ -4,28 +4,20 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert/OutputKinds.h"
+#include "batch/OutputPlan.h"
 
 struct TConvertOptions {
     std::vector<std::string> Files;
     std::string OutputFolder;  // ends with "/"
-    int Channels = 2;
-    int BitrateKbps = 256;
-    int SampleRate = 44100;
-    bool Overwrite = true;
+    // What is written ("--to"), its audio, overwriting, tags and "--option" lines.
+    TPlanChoice Plan;
     int Jobs = 1;
-    TOutputChoice To{&OutputKinds().front(), ""};  // what is written ("--to")
-    std::vector<std::string> Options;  // "NAME=VALUE" lines of the output record's option text
     bool Info = false;
     bool Quiet = false;
     bool Verbose = false;
     bool Help = false;
     bool Version = false;
 };
-
-// The lists the window offers.
-extern const std::vector<int> BitrateChoices;     // kbit/s
-extern const std::vector<int> SampleRateChoices;  // Hz
 
 // The window's settings (its settings file when there is one) as options.
 TConvertOptions DefaultConvertOptions();

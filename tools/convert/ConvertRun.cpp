@@ -9,7 +9,9 @@
 #include <mutex>
 #include <set>
 
-#include "app/General.h"
+#include "batch/General.h"
+#include "batch/OutputPlan.h"
+#include "batch/RunSummary.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
@@ -75,6 +77,7 @@ struct TJob {
 struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
     int video_streams = -1;  // -1 when the probe could not read the file
+    TSourceFacts source;     // what the output plan takes from the file
 };
 
 // The window reads each file's duration before it tries the file as a task.
@@ -86,34 +89,12 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             engine.Probe.GetFileInfo(info);
             probed.duration = DurationText(info.Duration);
             probed.video_streams = engine.Probe.VideoStreamCount();
+            probed.source = SourceFacts(engine.Probe);
         }
     } catch (const Exception&) {
     }
     engine.Probe.Close();
     return probed;
-}
-
-// The output record of one kind: the MP3 kind is the window's record; the
-// others name their container and codecs, and leave subtitles out until
-// subtitles can be written.
-TOutputOptions OutputRecord(const TConvertOptions& options, const std::string& option_text) {
-    const TOutputKind& kind = *options.To.kind;
-    TOutputOptions output;
-    output.FileExt = kind.extension;
-    output.FileFormat = kind.format;
-    output.VideoCodec = kind.video_codec;
-    output.AudioCodec = kind.audio_codec;
-    if (kind.audio_settings) {
-        output.AudioChannels = options.Channels;
-        output.AudioBitrate = options.BitrateKbps * 1000;
-        output.AudioSampleRate = options.SampleRate;
-    }
-    output.DisableSubtitle = kind.needs_video;
-    output.Timestamp = 0.0;
-    std::string text;
-    for (const std::string& line : OutputKindOptions(options.To)) text += line + "\n";
-    output.ExtOptions = text + option_text;
-    return output;
 }
 
 struct TEnded {
@@ -125,8 +106,8 @@ struct TEnded {
 
 // The files to work on: each file given, or in a link's place the local files it
 // names, with a line for each. Whatever a link names that cannot be read is a
-// failure line each and counts in `failed`.
-std::vector<std::string> ExpandLinks(const std::vector<std::string>& files, bool quiet, int& failed) {
+// failure line each and a failed entry of the summary.
+std::vector<std::string> ExpandLinks(const std::vector<std::string>& files, bool quiet, TRunSummary& summary) {
     std::vector<std::string> inputs;
     for (const std::string& file : files) {
         const TLinkExpansion link = ExpandLinkFile(file);
@@ -136,19 +117,36 @@ std::vector<std::string> ExpandLinks(const std::vector<std::string>& files, bool
         }
         if (!quiet)
             for (const std::string& note : link.Notes) PrintLine(stdout, note);
-        for (const std::string& problem : link.Problems) PrintLine(stderr, problem);
-        failed += static_cast<int>(link.Problems.size());
+        for (const std::string& problem : link.Problems) {
+            PrintLine(stderr, problem);
+            summary.Add({file, "", TFileOutcome::Failed, problem});
+        }
         inputs.insert(inputs.end(), link.Files.begin(), link.Files.end());
     }
     return inputs;
 }
 
+// The end of a batch: the counts, then each failure again with its reason, since
+// in a long batch the lines of the failures have scrolled away by now.
+std::string SummaryText(const TRunSummary& summary) {
+    const int total = summary.Total();
+    std::string text = std::to_string(total) + (total == 1 ? " file: " : " files: ") +
+                       std::to_string(summary.Count(TFileOutcome::Completed)) + " completed, " +
+                       std::to_string(summary.Count(TFileOutcome::Failed)) + " failed, " +
+                       std::to_string(summary.Count(TFileOutcome::Stopped) + summary.Count(TFileOutcome::NotStarted)) +
+                       " stopped";
+    const std::vector<TSummaryEntry> failed = summary.With(TFileOutcome::Failed);
+    if (!failed.empty()) text += "\nFailed:";
+    for (const TSummaryEntry& e : failed) text += "\n  " + FileLine(e.Input, e.Reason);
+    return text;
+}
+
 }  // namespace
 
 int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
-    int failed = 0;
-    const std::vector<std::string> inputs = ExpandLinks(options.Files, false, failed);
-    int status = failed > 0 ? 1 : 0;
+    TRunSummary links;
+    const std::vector<std::string> inputs = ExpandLinks(options.Files, false, links);
+    int status = links.Total() > 0 ? 1 : 0;
     for (const std::string& file : inputs) {
         std::string why;
         if (!IsRegularFile(file, why)) {
@@ -211,45 +209,41 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     }
     const std::string folder = IncludeTrailingSeparator(Canonical(options.OutputFolder));
 
-    int failed = 0;
-    const std::vector<std::string> inputs = ExpandLinks(options.Files, options.Quiet, failed);
-    const int total = static_cast<int>(inputs.size()) + failed;
+    TRunSummary summary;
+    auto fail = [&](const std::string& file, const std::string& reason) {
+        PrintLine(stderr, FileLine(file, reason));
+        summary.Add({file, "", TFileOutcome::Failed, reason});
+    };
+    const std::vector<std::string> inputs = ExpandLinks(options.Files, options.Quiet, summary);
 
     // Outputs of this run, and the inputs themselves: no output replaces either.
     std::set<std::string> taken;
     for (const std::string& file : inputs) taken.insert(Canonical(file));
 
-    std::string option_text;
-    for (const std::string& pair : options.Options) option_text += pair + "\n";
-    if (options.Overwrite) option_text += "y\n";
-
     std::map<int, TJob> jobs;
     for (const std::string& file : inputs) {
         std::string why;
         if (!IsRegularFile(file, why)) {
-            PrintLine(stderr, file + ": " + why);
-            ++failed;
+            fail(file, why);
             continue;
         }
         const TProbed probed = ProbeFile(engine, file);
-        if (options.To.kind->needs_video && probed.video_streams == 0) {
-            PrintLine(stderr, file + ": has no video stream to write as " + options.To.kind->name);
-            ++failed;
+        if (options.Plan.To.kind->needs_video && probed.video_streams == 0) {
+            fail(file, std::string("has no video stream to write as ") + options.Plan.To.kind->name);
             continue;
         }
         TInputOptions input;
         input.FileName = file;
         const int index = engine.AddTask(file, &input);
         if (index < 0) {
-            PrintLine(stderr, FileLine(file, engine.LastErrorText()));
-            ++failed;
+            fail(file, engine.LastErrorText());
             continue;
         }
-        TOutputOptions output = OutputRecord(options, option_text);
+        TOutputOptions output = PlanOutput(options.Plan, probed.source);
         const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(
-            folder, BaseName(file), options.Overwrite, taken,
+            folder, BaseName(file), options.Plan.Overwrite, taken,
             [](const std::string& path) {
                 std::error_code ec;
                 return fs::exists(path, ec);
@@ -258,9 +252,8 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         TJob job{file, folder + name + ext, probed.duration};
         output.FileName = job.output;
         if (!engine.SetOutputFile(index, job.output, &output)) {
-            PrintLine(stderr, file + ": Cannot convert: " + engine.LastErrorText());
+            fail(file, "Cannot convert: " + engine.LastErrorText());
             engine.RemoveTask(index);
-            ++failed;
             continue;
         }
         taken.insert(job.output);
@@ -293,7 +286,6 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             PrintLine(stderr, "[" + std::to_string(index) + "] " + text);
         });
 
-    int completed = 0, stopped = 0;
     bool stop_sent = false;
     std::string last_status;
     auto clear_status = [&] {
@@ -307,18 +299,20 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         const TJob& job = jobs[e.index];
         clear_status();
         if (e.finished && !e.exception) {
-            ++completed;
             // An input that ended early says how much of it there was.
             std::string length = job.duration.empty() ? "" : " (" + job.duration + ")";
-            if (const TFFmpeg* task = engine.Task(e.index); task && task->EndedShort())
-                length = " (" + DurationText(task->converted_ms * 1000) + " of " +
-                         DurationText(task->ExpectedOutputMs() * 1000) + ", the input ends early)";
+            std::string remark;
+            if (const TFFmpeg* task = engine.Task(e.index); task && task->EndedShort()) {
+                remark = DurationText(task->converted_ms * 1000) + " of " +
+                         DurationText(task->ExpectedOutputMs() * 1000) + ", the input ends early";
+                length = " (" + remark + ")";
+            }
+            summary.Add({job.input, job.output, TFileOutcome::Completed, remark});
             if (!options.Quiet) PrintLine(stdout, job.input + " -> " + job.output + ": Completed" + length);
         } else if (e.exception) {
-            ++failed;
-            PrintLine(stderr, FileLine(job.input, e.message));
+            fail(job.input, e.message);
         } else {
-            ++stopped;
+            summary.Add({job.input, job.output, TFileOutcome::Stopped, ""});
             if (!options.Quiet) PrintLine(stdout, job.input + ": Stopped");
         }
     };
@@ -360,11 +354,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     // Freeing the tasks closes their files; temporary files that were not placed go.
     engine.ClearTasks();
 
-    if (!options.Quiet) {
-        PrintLine(stdout, std::to_string(total) + (total == 1 ? " file: " : " files: ") + std::to_string(completed) +
-                              " completed, " + std::to_string(failed) + " failed, " + std::to_string(stopped) +
-                              " stopped");
-    }
+    if (!options.Quiet) PrintLine(stdout, SummaryText(summary));
     if (interrupted) return 130;
-    return failed > 0 || stopped > 0 ? 1 : 0;
+    return summary.RanToTheEnd() && summary.Count(TFileOutcome::Failed) == 0 ? 0 : 1;
 }

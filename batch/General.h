@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers of the converter window: where its files live, the output naming
+// Helpers both front ends share: where the settings and outputs live, the output naming
 // rule, the progress text, and the operating-system family of the shutdown routine.
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "batch/Settings.h"
 
-#include "app/IniFile.h"
+#include "batch/IniFile.h"
 
 namespace {
 const char* const Section = "Options";
@@ -21,6 +21,9 @@ TSettings ReadSettings(const std::string& path) {
     s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
     s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
+    s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
+    s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
+    s.LastAddFolder = ini.ReadString(Section, "LastAddFolder");
     return s;
 }
 
@@ -32,5 +35,8 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
         {"Overwrite", FlagText(s.Overwrite)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
+        {"CopyTags", FlagText(s.CopyTags)},
+        {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
+        {"LastAddFolder", s.LastAddFolder},
     });
 }

@@ -9,6 +9,9 @@ struct TSettings {
     int AudioSampleRate = 4;
     bool Overwrite = true;
     bool ShutdownAfterCompleted = false;
+    bool CopyTags = true;  // the source's tags go into the output
+    int SimultaneousConversions = 0;  // files converted at once; 0 or less: one per processor
+    std::string LastAddFolder;        // where the add dialog was used last; empty: none yet
 };
 
 // Missing or unreadable files and keys give the defaults above.

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/IniFile.h"
-#include "app/Settings.h"
+#include "batch/IniFile.h"
+#include "batch/Settings.h"
 #include "binding/Exception.h"
 #include "tests/common/Fixtures.h"
 
@@ -37,6 +37,8 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.AudioSampleRate, 4);
     EXPECT_TRUE(s.Overwrite);  // the stored default ticks the box
     EXPECT_FALSE(s.ShutdownAfterCompleted);
+    EXPECT_EQ(s.SimultaneousConversions, 0);  // one per processor
+    EXPECT_EQ(s.LastAddFolder, "");
 }
 
 TEST(Settings, StoredValuesAreRead) {
@@ -116,10 +118,14 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.AudioSampleRate = 5;
     s.Overwrite = false;
     s.ShutdownAfterCompleted = true;
+    s.CopyTags = false;
+    s.SimultaneousConversions = 3;
+    s.LastAddFolder = "/home/u/Radio shows";
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
-              "Overwrite=False\nShutdownAfterCompleted=True\n");
+              "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
+              "LastAddFolder=/home/u/Radio shows\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -127,6 +133,12 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.AudioSampleRate, 5);
     EXPECT_FALSE(r.Overwrite);
     EXPECT_TRUE(r.ShutdownAfterCompleted);
+    EXPECT_FALSE(r.CopyTags);
+    EXPECT_EQ(r.SimultaneousConversions, 3);
+    EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
+    // Missing, the box is ticked; present, only the exact text "True" ticks it.
+    EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
+    EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
 }
 
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
@@ -138,7 +150,8 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
-              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\n\n[Tail]\nA=1\n");
+              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
+              "SimultaneousConversions=0\nLastAddFolder=\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "app/General.h"
+#include "batch/General.h"
 
 TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("/cfg", "/home/u"), "/cfg/Ardentix/Options.ini");

@@ -1,4 +1,4 @@
-#include "app/General.h"
+#include "batch/General.h"
 
 #include <algorithm>
 

@@ -1,12 +1,14 @@
-#include "tools/convert/OutputKinds.h"
+#include "batch/OutputKinds.h"
 
 namespace {
 
-// MP4 and Matroska carry H.264 at x264's own default constant quality (crf 23)
-// with its default preset. MP4 puts its index
-// first so that a player can start before the whole file is there.
+// MP3 tags are ID3v2.3, which most players read, with an ID3v1 tag at the end
+// for the oldest ones. MP4 and Matroska carry H.264 at x264's own default
+// constant quality (crf 23) with its default preset. MP4 puts its index first
+// so that a player can start before the whole file is there.
 const std::vector<TOutputKind> Kinds = {
-    {"mp3", ".mp3", "", "", "libmp3lame", "", false, false, true, "", "MP3 audio (the window's record)"},
+    {"mp3", ".mp3", "", "", "libmp3lame", "", false, false, true, "id3v2_version=3\nwrite_id3v1=1",
+     "MP3 audio (the window's record)"},
     {"mp4", ".mp4", "mp4", "libx264", "aac", "", true, false, true, "crf=23\nmovflags=+faststart",
      "H.264 video and AAC audio in MP4"},
     {"mkv", ".mkv", "matroska", "libx264", "aac", "", true, false, true, "crf=23",

@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "batch/IniFile.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,0 +1,109 @@
+#include "app/Previewer.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+TPreviewWidget::TPreviewWidget(std::shared_ptr<TPreviewPicture> picture)
+    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      picture_(std::move(picture)) {
+    setObjectName(TPreviewer::kObjectName);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+void TPreviewWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    std::lock_guard<std::mutex> guard(picture_->lock);
+    const TBitmap& bitmap = picture_->bitmap;
+    if (!bitmap.Bits()) return;
+    // The bitmap's rows as they are, not copied.
+    const QImage image(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.Stride(), QImage::Format_BGR888);
+    painter.drawImage(0, 0, image);
+}
+
+void TPreviewWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    event->accept();
+    // The window system moves it when it can; otherwise it follows the pointer.
+    if (windowHandle() && windowHandle()->startSystemMove()) return;
+    dragging_ = true;
+    drag_offset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void TPreviewWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_) return QWidget::mouseMoveEvent(event);
+    move(event->globalPosition().toPoint() - drag_offset_);
+    event->accept();
+}
+
+void TPreviewWidget::mouseReleaseEvent(QMouseEvent* event) {
+    dragging_ = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TPreviewWidget::closeEvent(QCloseEvent* event) {
+    picture_->closed = true;
+    event->accept();
+}
+
+TPreviewer::TPreviewer(QObject* context) : context_(context), picture_(std::make_shared<TPreviewPicture>()) {}
+
+TPreviewer::~TPreviewer() {
+    {
+        std::lock_guard<std::mutex> guard(picture_->lock);
+        picture_->released = true;
+    }
+    // Queued after any drawing already on its way, so the window it made goes too.
+    QMetaObject::invokeMethod(
+        context_, [picture = picture_] { delete picture->widget.data(); }, Qt::QueuedConnection);
+}
+
+bool TPreviewer::Show(const TBitmap& bitmap, int frame_number, int64_t pts) {
+    if (picture_->closed) return false;
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> guard(picture_->lock);
+        // A picture that cannot be copied is left out; the next may be.
+        if (!picture_->bitmap.Assign(bitmap)) return true;
+        picture_->frame_number = frame_number;
+        picture_->pts = pts;
+        post = !picture_->posted;
+        picture_->posted = true;
+    }
+    // One drawing at a time is on its way; it draws whatever picture is latest then.
+    if (post) QMetaObject::invokeMethod(context_, [picture = picture_] { Draw(picture); }, Qt::QueuedConnection);
+    return true;
+}
+
+void TPreviewer::Draw(const std::shared_ptr<TPreviewPicture>& picture) {
+    QSize size;
+    QString caption;
+    {
+        std::lock_guard<std::mutex> guard(picture->lock);
+        picture->posted = false;
+        if (picture->released || picture->closed) return;
+        size = QSize(picture->bitmap.Width(), picture->bitmap.Height());
+        caption = QString::fromStdString(PreviewTimeText(picture->pts));
+    }
+    QWidget* window = picture->widget.data();
+    if (!window) {
+        window = new TPreviewWidget(picture);
+        picture->widget = window;
+        window->setFixedSize(size);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            window->move(screen->availableGeometry().center() - window->rect().center());
+        window->setWindowTitle(caption);
+        window->show();
+        return;
+    }
+    if (window->size() != size) window->setFixedSize(size);
+    window->setWindowTitle(caption);
+    window->update();
+}

@@ -1,0 +1,89 @@
+#include "batch/BatchProgress.h"
+
+#include <algorithm>
+
+void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowMs) {
+    files_.assign(durationsMs.size(), TFile{});
+    int64_t known = 0;
+    int knownCount = 0;
+    for (size_t i = 0; i < durationsMs.size(); ++i) {
+        files_[i].durationMs = durationsMs[i] > 0 ? durationsMs[i] : -1;
+        if (files_[i].durationMs > 0) {
+            known += files_[i].durationMs;
+            ++knownCount;
+        }
+    }
+    averageMs_ = knownCount > 0 ? static_cast<double>(known) / knownCount : 1.0;
+    startMs_ = nowMs;
+    ended_ = 0;
+    running_ = 0;
+}
+
+void TBatchProgress::FileProgress(int file, int64_t currentMs, int64_t totalMs, int64_t nowMs) {
+    if (file < 0 || file >= Files()) return;
+    TFile& f = files_[file];
+    if (f.state == TState::Ended) return;
+    if (f.state == TState::Waiting) {
+        f.state = TState::Running;
+        f.startedAtMs = nowMs;
+        f.firstDoneMs = std::max<int64_t>(0, currentMs);
+        ++running_;
+    }
+    // The engine knows the length better once the file is open.
+    if (totalMs > 0 && f.durationMs <= 0) f.durationMs = totalMs;
+    f.doneMs = std::max<int64_t>(f.doneMs, currentMs);
+}
+
+void TBatchProgress::FileEnded(int file) {
+    if (file < 0 || file >= Files()) return;
+    TFile& f = files_[file];
+    if (f.state == TState::Ended) return;
+    if (f.state == TState::Running) --running_;
+    f.state = TState::Ended;
+    ++ended_;
+}
+
+double TBatchProgress::Weight(const TFile& f) const {
+    return f.durationMs > 0 ? static_cast<double>(f.durationMs) : averageMs_;
+}
+
+double TBatchProgress::Fraction() const {
+    double total = 0, done = 0;
+    for (const TFile& f : files_) {
+        const double w = Weight(f);
+        total += w;
+        if (f.state == TState::Ended) done += w;
+        // A file's own share never runs past its weight, nor past its end.
+        else if (f.durationMs > 0) done += std::min(w, static_cast<double>(f.doneMs));
+    }
+    if (total <= 0) return 0;
+    return std::clamp(done / total, 0.0, 1.0);
+}
+
+int TBatchProgress::Percent() const { return static_cast<int>(Fraction() * 100.0); }
+
+int64_t TBatchProgress::ElapsedMs(int64_t nowMs) const { return std::max<int64_t>(0, nowMs - startMs_); }
+
+int64_t TBatchProgress::RemainingMs(int64_t nowMs) const {
+    const double f = Fraction();
+    const int64_t elapsed = ElapsedMs(nowMs);
+    // A guess from the first moments swings too much to be worth showing.
+    if (f >= 1.0) return 0;
+    if (f < 0.01 || elapsed < 2000) return -1;
+    return static_cast<int64_t>(elapsed * (1.0 - f) / f);
+}
+
+double TBatchProgress::FileSpeed(int file, int64_t nowMs) const {
+    if (file < 0 || file >= Files()) return 0;
+    const TFile& f = files_[file];
+    const int64_t wall = nowMs - f.startedAtMs;
+    if (f.state != TState::Running || wall <= 0) return 0;
+    return static_cast<double>(f.doneMs - f.firstDoneMs) / static_cast<double>(wall);
+}
+
+std::string ClockText(int64_t ms) {
+    const int64_t s = std::max<int64_t>(0, ms) / 1000;
+    const int64_t h = s / 3600, m = (s / 60) % 60, r = s % 60;
+    auto two = [](int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    return (h > 0 ? std::to_string(h) + ":" : std::string()) + two(m) + ":" + two(r);
+}

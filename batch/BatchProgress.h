@@ -1,0 +1,60 @@
+#pragma once
+// The progress of a whole batch, worked out from what the engine reports per file:
+// how many files have started and ended, how far the batch is by playing time,
+// the time it has taken and an estimate of the time left. Plain arithmetic over
+// the times handed in, so it is the same in every front end and in tests.
+//
+// Not locked: one thread (the front end's) feeds and reads it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TBatchProgress {
+public:
+    // A new batch of files in run order, with their lengths in milliseconds
+    // (-1 when unknown), begun at nowMs (any steady clock in milliseconds).
+    void Start(const std::vector<int64_t>& durationsMs, int64_t nowMs);
+
+    // A progress record of file `file`: output time reached and the length the
+    // engine expects (milliseconds; -1 unknown). The first record marks the file started.
+    void FileProgress(int file, int64_t currentMs, int64_t totalMs, int64_t nowMs);
+    // The file has ended (converted, failed or stopped): it counts as done.
+    void FileEnded(int file);
+
+    int Files() const { return static_cast<int>(files_.size()); }
+    int Ended() const { return ended_; }
+    int Running() const { return running_; }
+    // Files started so far (ended and running): the n of "file n of N".
+    int Started() const { return ended_ + running_; }
+
+    // The part of the batch's playing time dealt with, 0 to 1. Files of unknown
+    // length weigh as much as the average known one.
+    double Fraction() const;
+    int Percent() const;  // Fraction in whole percent, truncated
+    int64_t ElapsedMs(int64_t nowMs) const;
+    // What is left at the speed so far; -1 while too little has been done to tell.
+    int64_t RemainingMs(int64_t nowMs) const;
+    // Speed of one running file: output time reached per wall-clock time since its
+    // first record (38.0 is 38 times real time); 0 while it cannot be told.
+    double FileSpeed(int file, int64_t nowMs) const;
+
+private:
+    enum class TState { Waiting, Running, Ended };
+    struct TFile {
+        int64_t durationMs = -1;  // -1 unknown
+        int64_t doneMs = 0;       // output time reached
+        int64_t startedAtMs = 0;  // clock time of its first record
+        int64_t firstDoneMs = 0;  // output time of its first record
+        TState state = TState::Waiting;
+    };
+    double Weight(const TFile& f) const;
+
+    std::vector<TFile> files_;
+    int64_t startMs_ = 0;
+    int ended_ = 0;
+    int running_ = 0;
+    double averageMs_ = 1.0;  // the weight of a file of unknown length
+};
+
+// A length or position as "mm:ss", or "h:mm:ss" from an hour up; negative shows 00:00.
+std::string ClockText(int64_t ms);

@@ -1,0 +1,121 @@
+#include "batch/OutputPlan.h"
+
+#include <cstdlib>
+
+#include "probe/AVProbe.h"
+
+namespace {
+
+// Named qualities of the window, with their LAME level.
+struct TVbrItem {
+    const char* text;
+    int level;
+};
+constexpr TVbrItem VbrItems[] = {{"VBR high", 0}, {"VBR standard", 2}, {"VBR small", 6}};
+
+constexpr int DefaultChannelItem = 1;
+constexpr int DefaultBitrateItem = 11;
+constexpr int DefaultSampleRateItem = 4;
+
+bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
+
+int PlannedChannels(const TAudioChoice& audio, const TSourceFacts& source) {
+    if (audio.Channels != SameAsSource) return audio.Channels;
+    return source.Channels == 1 ? 1 : 2;
+}
+
+int PlannedSampleRate(const TAudioChoice& audio, const TSourceFacts& source) {
+    return audio.SampleRate == SameAsSource ? NearestMp3Rate(source.SampleRate) : audio.SampleRate;
+}
+
+}  // namespace
+
+const std::vector<int>& BitrateChoices() {
+    static const std::vector<int> list = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 288, 320};
+    return list;
+}
+
+const std::vector<int>& SampleRateChoices() {
+    static const std::vector<int> list = {8000, 16000, 22050, 32000, 44100, 48000};
+    return list;
+}
+
+const std::vector<int>& Mp3SampleRates() {
+    static const std::vector<int> list = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    return list;
+}
+
+int NearestMp3Rate(int hz) {
+    if (hz <= 0) return 44100;
+    int best = Mp3SampleRates().front();
+    for (int rate : Mp3SampleRates())
+        if (std::abs(rate - hz) <= std::abs(best - hz)) best = rate;
+    return best;
+}
+
+std::vector<std::string> ChannelItems() { return {"1 Channel, Mono", "2 Channels, Stereo", "Same as source"}; }
+
+std::vector<std::string> BitrateItems() {
+    std::vector<std::string> items;
+    for (int kbps : BitrateChoices()) items.push_back(std::to_string(kbps));
+    for (const TVbrItem& vbr : VbrItems) items.push_back(vbr.text);
+    return items;
+}
+
+std::vector<std::string> SampleRateItems() {
+    std::vector<std::string> items;
+    for (int hz : SampleRateChoices()) items.push_back(std::to_string(hz));
+    items.push_back("Same as source");
+    return items;
+}
+
+TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem) {
+    TAudioChoice audio;
+    if (!InRange(channelItem, ChannelItems().size())) channelItem = DefaultChannelItem;
+    audio.Channels = channelItem == 2 ? SameAsSource : channelItem + 1;
+    const size_t constant = BitrateChoices().size();
+    if (!InRange(bitrateItem, constant + std::size(VbrItems))) bitrateItem = DefaultBitrateItem;
+    if (static_cast<size_t>(bitrateItem) < constant)
+        audio.BitrateKbps = BitrateChoices()[static_cast<size_t>(bitrateItem)];
+    else
+        audio.VbrLevel = VbrItems[static_cast<size_t>(bitrateItem) - constant].level;
+    if (!InRange(sampleRateItem, SampleRateChoices().size() + 1)) sampleRateItem = DefaultSampleRateItem;
+    const size_t rate = static_cast<size_t>(sampleRateItem);
+    audio.SampleRate = rate < SampleRateChoices().size() ? SampleRateChoices()[rate] : SameAsSource;
+    return audio;
+}
+
+TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
+    TSourceFacts facts;
+    facts.SampleRate = probe.AudioSampleRate();
+    facts.Channels = probe.AudioChannels();
+    facts.Tags = probe.Tags();
+    return facts;
+}
+
+TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source) {
+    const TOutputKind& kind = *choice.To.kind;
+    // Quality-based MP3 is LAME's own scale; the other encoders keep the bit rate.
+    const bool vbr = choice.Audio.VbrLevel >= 0 && std::string(kind.audio_codec) == "libmp3lame";
+    TOutputOptions output;
+    output.FileExt = kind.extension;
+    output.FileFormat = kind.format;
+    output.VideoCodec = kind.video_codec;
+    output.AudioCodec = kind.audio_codec;
+    if (kind.audio_settings) {
+        output.AudioChannels = PlannedChannels(choice.Audio, source);
+        output.AudioSampleRate = PlannedSampleRate(choice.Audio, source);
+        if (!vbr) output.AudioBitrate = choice.Audio.BitrateKbps * 1000;
+    }
+    // Subtitles are left out of video kinds until subtitles can be written.
+    output.DisableSubtitle = kind.needs_video;
+    output.Timestamp = 0.0;
+    if (choice.CopyTags) output.Tags = MapTags(source.Tags);
+    std::string text;
+    for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
+    if (vbr) text += "aq=" + std::to_string(choice.Audio.VbrLevel) + "\n";
+    for (const std::string& line : choice.Options) text += line + "\n";
+    if (choice.Overwrite) text += "y\n";
+    output.ExtOptions = text;
+    return output;
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The plan from one source file to its task's output record, the same in both
+// front ends: the user's choices (the window's controls, the terminal's
+// options) and what the probe read of the source make the record.
+#include <string>
+#include <vector>
+
+#include "batch/OutputKinds.h"
+#include "batch/TagMap.h"
+#include "engine/TaskOptions.h"
+
+// "Same as source" for the channels and the sample rate.
+constexpr int SameAsSource = 0;
+
+// The audio of an output as the user chose it.
+struct TAudioChoice {
+    int Channels = 2;        // 1 or 2; SameAsSource: a mono source stays mono, any other is stereo
+    int SampleRate = 44100;  // Hz; SameAsSource: the MP3 rate nearest to the source's
+    int BitrateKbps = 256;   // kbit/s, constant; also the bit rate of kinds other than MP3
+    int VbrLevel = -1;       // MP3 by quality: LAME's V0 (largest) to V9 (smallest); -1 constant bit rate
+};
+
+// The constant bit rates (kbit/s) and the sample rates (Hz) both front ends offer.
+const std::vector<int>& BitrateChoices();
+const std::vector<int>& SampleRateChoices();
+// The rates an MP3 can have (MPEG-1, 2 and 2.5 layer III), Hz.
+const std::vector<int>& Mp3SampleRates();
+// The rate of Mp3SampleRates nearest to a source's rate (the higher of two as
+// near); 44100 when the source's rate is unknown (0 or less).
+int NearestMp3Rate(int hz);
+
+// The window's three lists, item by item (the settings file keeps the item indexes):
+// "1 Channel, Mono", "2 Channels, Stereo", "Same as source"; the constant bit rates,
+// then "VBR high", "VBR standard", "VBR small"; the sample rates, then "Same as source".
+std::vector<std::string> ChannelItems();
+std::vector<std::string> BitrateItems();
+std::vector<std::string> SampleRateItems();
+// The choice three item indexes stand for; an index outside its list counts as
+// that list's default item (stereo, 256 kbit/s, 44100 Hz).
+TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem);
+
+// What the probe read of a source; -1 where it could not.
+struct TSourceFacts {
+    int SampleRate = -1;  // Hz, of the first audio stream
+    int Channels = -1;    // of the first audio stream
+    TTags Tags;           // the file's tags, then its first audio stream's
+};
+class TCustomAVProbe;
+// The facts of the file the probe has open.
+TSourceFacts SourceFacts(const TCustomAVProbe& probe);
+
+// Everything the user chose for a batch.
+struct TPlanChoice {
+    TOutputChoice To{&OutputKinds().front(), ""};
+    TAudioChoice Audio;
+    bool Overwrite = true;
+    bool CopyTags = true;
+    std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
+};
+
+// The output record of one source, all but its file name.
+TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source);
