@@ -8,7 +8,7 @@
 
 TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
     setObjectName("FrmAbout");
-    setWindowTitle("About Ardentix");
+    setWindowTitle(tr("About Ardentix"));
     setModal(true);
 
     ImgLogo = new QLabel(this);
@@ -24,10 +24,10 @@ TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
     f.setBold(true);
     LblTitle->setFont(f);
 
-    auto* subtitle = new QLabel("RealMedia to MP3 batch converter", this);
+    auto* subtitle = new QLabel(tr("RealMedia to MP3 batch converter"), this);
     subtitle->setAlignment(Qt::AlignCenter);
 
-    BtnOk = new QPushButton("OK", this);
+    BtnOk = new QPushButton(tr("OK"), this);
     BtnOk->setObjectName("BtnOk");
     BtnOk->setDefault(true);
     connect(BtnOk, &QPushButton::clicked, this, [this] { BtnOkClick(); });

@@ -31,6 +31,7 @@
 #include "app/JobList.h"
 #include "app/Logo.h"
 #include "app/QtDialogs.h"
+#include "app/Translations.h"
 #include "batch/General.h"
 #include "batch/Settings.h"
 #include "core/FFmpegException.h"
@@ -42,9 +43,14 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const AppTitle = "Ardentix";
-const char* const OpenFilter =
-    "Real Media Files(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;"
-    "All Files(*.*) (*)";
+
+// The open dialog's filter: translated names, the patterns as they are.
+std::string OpenFilter() {
+    return (QCoreApplication::translate("TForm1", "Real Media Files") +
+            "(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;" +
+            QCoreApplication::translate("TForm1", "All Files") + "(*.*) (*)")
+        .toStdString();
+}
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
@@ -62,7 +68,8 @@ QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 
 
 QStringList Items(const std::vector<std::string>& texts) {
     QStringList items;
-    for (const std::string& text : texts) items << Q(text);
+    // The choices come from the converter library in English.
+    for (const std::string& text : texts) items << TranslatedMessage(text);
     return items;
 }
 
@@ -85,11 +92,12 @@ TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWid
     setObjectName("Form1");
     setWindowTitle(AppTitle);
     setWindowIcon(MakeAppIcon());
-    // The shipped guide sits beside the program, or in the shared data of an installation.
-    helpFile_ = paths_.ProgramFolder + "help.html";
-    const std::string installed = paths_.ProgramFolder + "../share/ardentix/help.html";
-    if (!FileExists(helpFile_) && FileExists(installed))
-        helpFile_ = fs::weakly_canonical(installed).string();
+    // The shipped guide, in the user's language where there is one, sits beside the
+    // program or in the shared data of an installation.
+    helpFile_ = LocalisedFile(paths_.ProgramFolder, "help", ".html");
+    const std::string installed = LocalisedFile(paths_.ProgramFolder + "../share/ardentix/", "help", ".html");
+    if (helpFile_.empty() && !installed.empty()) helpFile_ = fs::weakly_canonical(installed).string();
+    if (helpFile_.empty()) helpFile_ = paths_.ProgramFolder + "help.html";
     BuildControls();
     engine_ = std::make_unique<TDAzaduVED>(&windowThread_);
     AttachEngine();
@@ -117,7 +125,8 @@ void TForm1::BuildControls() {
     Lvw = new TJobList(this);
     Lvw->setObjectName("Lvw");
     Lvw->setColumnCount(colCount);
-    Lvw->setHorizontalHeaderLabels({"Input Filename", "Duration", "Size(Bytes)", "Output Filename", "Status", "Path"});
+    Lvw->setHorizontalHeaderLabels(
+        {tr("Input Filename"), tr("Duration"), tr("Size(Bytes)"), tr("Output Filename"), tr("Status"), tr("Path")});
     Lvw->setSelectionBehavior(QAbstractItemView::SelectRows);
     Lvw->setSelectionMode(QAbstractItemView::SingleSelection);
     Lvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -136,7 +145,10 @@ void TForm1::BuildControls() {
     const int widths[] = {150, 80, 80, 150, 93};
     int total = 0;
     for (int c = 0; c < colPath; ++c) {
-        Lvw->setColumnWidth(c, static_cast<int>(widths[c] * scale));
+        // A caption longer in the user's language than in English widens its column.
+        const int caption = Lvw->horizontalHeader()->fontMetrics().horizontalAdvance(
+                                Lvw->horizontalHeaderItem(c)->text()) + 24;
+        Lvw->setColumnWidth(c, std::max(static_cast<int>(widths[c] * scale), caption));
         total += Lvw->columnWidth(c);
     }
     Lvw->setColumnHidden(colPath, true);
@@ -175,16 +187,16 @@ void TForm1::BuildControls() {
     EdtOutputFolder->setObjectName("EdtOutputFolder");
     EdtOutputFolder->setReadOnly(true);
     BtnChangeOutputFolder = button("BtnChangeOutputFolder", "...");
-    BtnChangeOutputFolder->setToolTip("Please select output folder");
+    BtnChangeOutputFolder->setToolTip(tr("Please select output folder"));
     BtnChangeOutputFolder->setFixedWidth(BtnChangeOutputFolder->fontMetrics().horizontalAdvance("...") * 3 + 12);
 
-    GBOutput = new QGroupBox("Output Settings", this);
+    GBOutput = new QGroupBox(tr("Output Settings"), this);
     GBOutput->setObjectName("GBOutput");
     Label5 = label("Label5", tr("Audio &Channels: "));
     Label6 = label("Label6", tr("Audio &Bitrate: "));
-    Label8 = label("Label8", "kbps");
+    Label8 = label("Label8", tr("kbps"));
     Label10 = label("Label10", tr("Audio Sample Rat&e: "));
-    Label12 = label("Label12", "Hz");
+    Label12 = label("Label12", tr("Hz"));
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
     const TSettings defaults;
@@ -209,7 +221,7 @@ void TForm1::BuildControls() {
     out->addWidget(Label12, 2, 2);
     out->setColumnStretch(1, 1);
 
-    GBOther = new QGroupBox("Other Settings", this);
+    GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
     ChkOverwrite = new QCheckBox(tr("&Overwrite existing files"), this);
     ChkOverwrite->setObjectName("ChkOverwrite");
@@ -385,7 +397,8 @@ void TForm1::ApplicationException(const std::exception& error) {
 }
 
 void TForm1::Message(const std::string& text, const std::string& title, TMessageIcon icon) {
-    dialogs_.ShowMessage(this, text, title, icon);
+    // Every message passes here: its known texts are shown in the user's language.
+    dialogs_.ShowMessage(this, TranslatedMessage(text).toStdString(), TranslatedMessage(title).toStdString(), icon);
 }
 
 bool TForm1::FormCreate() {
@@ -517,8 +530,10 @@ void TForm1::SetStatus(int row, const std::string& text, const std::string& why)
     if (row < 0 || row >= Lvw->rowCount()) return;
     QTableWidgetItem* item = Lvw->item(row, colStatus);
     if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
-    item->setText(Q(text));
-    item->setToolTip(why.empty() ? QString() : PlainToolTip(Q(why)));
+    // The row keeps the English text for the window's own checks and shows it translated.
+    item->setData(Qt::UserRole, Q(text));
+    item->setText(TranslatedMessage(text));
+    item->setToolTip(why.empty() ? QString() : PlainToolTip(TranslatedMessage(why)));
 }
 
 TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
@@ -622,7 +637,7 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
 
 void TForm1::BtnAddClick() {
     const std::vector<std::string> files =
-        dialogs_.ChooseFiles(this, "Choose Files to Convert", OpenFilter, lastAddFolder_);
+        dialogs_.ChooseFiles(this, S(tr("Choose Files to Convert")), OpenFilter(), lastAddFolder_);
     if (files.empty()) return;
     lastAddFolder_ = fs::path(files.front()).parent_path().string();
     AddFiles(files);
@@ -670,7 +685,7 @@ void TForm1::BtnMoveDownClick() {
 }
 
 void TForm1::BtnChangeOutputFolderClick() {
-    const std::string folder = dialogs_.ChooseFolder(this, "Please select output folder", OutputFolder());
+    const std::string folder = dialogs_.ChooseFolder(this, S(tr("Please select output folder")), OutputFolder());
     if (folder.empty()) return;
     EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
 }
@@ -714,7 +729,9 @@ void TForm1::BtnStartClick() {
 
 bool TForm1::ConfirmConvertingAgain() {
     for (int row = 0; row < Lvw->rowCount(); ++row)
-        if (CellText(row, colStatus).rfind("Completed", 0) != 0) return true;
+        if (!Lvw->item(row, colStatus) ||
+            !Lvw->item(row, colStatus)->data(Qt::UserRole).toString().startsWith("Completed"))
+            return true;
     const int answer = dialogs_.Ask(
         this, S(tr("Every file in the list has been converted already. Convert them all again?")), AppTitle,
         {S(tr("Convert &again")), S(tr("&Cancel"))});
@@ -825,7 +842,7 @@ void TForm1::CompleteRun() {
 // The words of the summary: the counts, then each failure with its reason, then
 // what was written, one file a line so that the list can be copied as it is.
 std::string TForm1::SummaryText() const {
-    QString text = QStringLiteral("File conversion process finished.\n");
+    QString text = TranslatedMessage("File conversion process finished.") + "\n";
     const int total = summary_.Total();
     text += (total == 1 ? tr("1 file") : tr("%1 files").arg(total)) + ": " +
             tr("%1 converted, %2 failed.")
@@ -834,11 +851,11 @@ std::string TForm1::SummaryText() const {
             "\n";
     const std::vector<TSummaryEntry> failed = summary_.With(TFileOutcome::Failed);
     if (!failed.empty()) text += "\n" + tr("Failed:") + "\n";
-    for (const TSummaryEntry& e : failed) text += "  " + Q(e.Input) + ": " + Q(e.Reason) + "\n";
+    for (const TSummaryEntry& e : failed) text += "  " + Q(e.Input) + ": " + TranslatedMessage(e.Reason) + "\n";
     const std::vector<TSummaryEntry> converted = summary_.With(TFileOutcome::Completed);
     if (!converted.empty()) text += "\n" + tr("Converted:") + "\n";
     for (const TSummaryEntry& e : converted)
-        text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) + (e.Reason.empty() ? "" : " (" + Q(e.Reason) + ")") + "\n";
+        text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) + (e.Reason.empty() ? "" : " (" + TranslatedMessage(e.Reason) + ")") + "\n";
     return S(text);
 }
 
@@ -863,8 +880,7 @@ std::string TForm1::ProgressLine(int AIndex, int AFrameNumber, int AFPS, int ACu
                                  int ATotalOutputDuration) const {
     // Frames mean something for video only; sound is told by its time and speed.
     if (AFrameNumber >= 0)
-        return "Current Frame=" + std::to_string(AFrameNumber) + " Time=" + std::to_string(ACurrentDuration / 1000) +
-               " FPS=" + std::to_string(AFPS);
+        return S(tr("Current Frame=%1 Time=%2 FPS=%3").arg(AFrameNumber).arg(ACurrentDuration / 1000).arg(AFPS));
     QString line = Q(ClockText(ACurrentDuration));
     if (ATotalOutputDuration > 0) line = tr("%1 of %2").arg(line, Q(ClockText(ATotalOutputDuration)));
     const double speed = progress_.FileSpeed(runTasks_[AIndex].Row, Now());

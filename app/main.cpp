@@ -21,6 +21,7 @@
 #include "app/Logo.h"
 #include "app/PowerOff.h"
 #include "app/QtDialogs.h"
+#include "app/Translations.h"
 
 namespace {
 
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName("Ardentix");
     QApplication::setWindowIcon(MakeAppIcon());
     QApplication::setStyle("Fusion");
+    // The window in the language of the system's locale, where there is a translation.
+    const TAppTranslations translations;
 
     std::string screenshot;
     bool convert = false;

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,6 +114,37 @@ struct TVirtualDisplay {
     }
 };
 
+// Starts the program on the display with the file listed, waits for its picture
+// and ends it the way a desktop does; the exit status, or -1 after a failure.
+int RunForScreenshot(const std::string& program, const std::string& file, const std::string& shot,
+                     const std::vector<std::pair<std::string, std::string>>& env) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = shot + ".log";
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const pid_t pid = Spawn({program, "--screenshot", shot, file}, Environment(env), &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    if (pid <= 0) return -1;
+
+    // The picture is saved once the file is listed.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(shot) && std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ADD_FAILURE() << "the program ended early:\n" << ReadFileBytes(log);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the file is written whole
+    EXPECT_TRUE(fs::exists(shot)) << ReadFileBytes(log);
+    ::kill(pid, SIGTERM);
+    const int status = WaitExit(pid, std::chrono::seconds(60));
+    EXPECT_EQ(status, 0) << ReadFileBytes(log);
+    return status;
+}
+
 }  // namespace
 
 TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
@@ -127,32 +159,13 @@ TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
     const std::string song = MakeRealAc3(dir, "song.rm", 2.0);
     const std::string shot = dir.File("window.png");
     fs::create_directories(dir.File("home"));
-    const auto env = Environment({{"DISPLAY", x.display},
+    const std::vector<std::pair<std::string, std::string>> env = {{"DISPLAY", x.display},
                                   {"QT_QPA_PLATFORM", "xcb"},
                                   {"HOME", dir.File("home")},
                                   {"XDG_CONFIG_HOME", dir.File("config")},
                                   {"XDG_RUNTIME_DIR", dir.Path()},
-                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = dir.File("program.log");
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const pid_t pid = Spawn({program, "--screenshot", shot, song}, env, &actions);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_GT(pid, 0);
-
-    // The picture is saved once the file is listed.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!fs::exists(shot) && std::chrono::steady_clock::now() < end) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid) FAIL() << "the program ended early:\n" << ReadFileBytes(log);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the file is written whole
-    ASSERT_TRUE(fs::exists(shot)) << ReadFileBytes(log);
-    ::kill(pid, SIGTERM);
-    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(log);
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}};
+    ASSERT_EQ(RunForScreenshot(program, song, shot, env), 0);
 
     const QImage image(QString::fromStdString(shot));
     ASSERT_FALSE(image.isNull());
@@ -165,6 +178,47 @@ TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
     const std::string out = dir.File("home/Documents/My Converted MP3");
     ASSERT_TRUE(fs::is_directory(out));
     EXPECT_TRUE(fs::is_empty(out));
+}
+
+// The program takes its language from the system's locale: the same window with the
+// same file looks different in German and in Chinese than in English, and the same
+// again under a locale it has no translation for.
+TEST(RealProgram, SpeaksTheLanguageOfTheLocale) {
+    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
+    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
+    const std::string xvfb = FindOnPath("Xvfb");
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+    TVirtualDisplay x(xvfb);
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+
+    TempDir dir;
+    const std::string song = MakeRealAc3(dir, "song.rm", 1.0);
+    // One home for all: the output folder shown is the same.
+    const std::string home = dir.File("home");
+    fs::create_directories(home);
+    std::map<std::string, QImage> pictures;
+    for (const char* lang : {"C.UTF-8", "fr_FR.UTF-8", "de_DE.UTF-8", "zh_CN.UTF-8"}) {
+        SCOPED_TRACE(lang);
+        const std::string shot = dir.File(std::string(lang) + ".png");
+        ASSERT_EQ(RunForScreenshot(program, song, shot,
+                                   {{"DISPLAY", x.display},
+                                    {"QT_QPA_PLATFORM", "xcb"},
+                                    {"LANG", lang},
+                                    {"LC_ALL", ""},
+                                    {"LC_MESSAGES", ""},
+                                    {"LANGUAGE", ""},
+                                    {"HOME", home},
+                                    {"XDG_CONFIG_HOME", home + "/.config"},
+                                    {"XDG_RUNTIME_DIR", dir.Path()},
+                                    {"ASAN_OPTIONS", "detect_leaks=0"}}),
+                  0);
+        pictures[lang] = QImage(QString::fromStdString(shot)).convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(pictures[lang].isNull());
+    }
+    EXPECT_EQ(pictures["fr_FR.UTF-8"], pictures["C.UTF-8"]) << "a locale without a translation shows English";
+    EXPECT_NE(pictures["de_DE.UTF-8"], pictures["C.UTF-8"]);
+    EXPECT_NE(pictures["zh_CN.UTF-8"], pictures["C.UTF-8"]);
+    EXPECT_NE(pictures["zh_CN.UTF-8"], pictures["de_DE.UTF-8"]);
 }
 
 // An unattended batch through the real program: three files, the middle one
@@ -194,6 +248,9 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
                                   {"XDG_CONFIG_HOME", dir.File("config")},
                                   {"XDG_RUNTIME_DIR", dir.Path()},
                                   {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
+                                  {"LANG", "C.UTF-8"},
+                                  {"LC_ALL", ""},
+                                  {"LC_MESSAGES", ""},
                                   {"ASAN_OPTIONS", "detect_leaks=0"}});
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -1,0 +1,194 @@
+#include "app/Translations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QRegularExpression>
+#include <QTranslator>
+
+#include <filesystem>
+
+namespace {
+
+// The translations are built into the program (see app/CMakeLists.txt).
+const char* const EmbeddedTranslations = ":/i18n";
+const char* const MessageContext = "TMessageText";
+
+// A known message: a pattern over the whole English text, and its translatable
+// form with %1, %2, ... for the pattern's groups in order.
+struct TMessagePattern {
+    const char* pattern;
+    const char* text;
+};
+
+// The messages the libraries hand the window, as they write them.
+constexpr TMessagePattern MessagePatterns[] = {
+    // The Status column and the window's own messages, which pass through the same funnel.
+    {R"(Completed)", QT_TRANSLATE_NOOP("TMessageText", "Completed")},
+    {R"(Completed \((.+)\))", QT_TRANSLATE_NOOP("TMessageText", "Completed (%1)")},
+    {R"((\d+:\d\d:\d\d) of (\d+:\d\d:\d\d))", QT_TRANSLATE_NOOP("TMessageText", "%1 of %2")},
+    {R"(Failed)", QT_TRANSLATE_NOOP("TMessageText", "Failed")},
+    {R"(Stopped)", QT_TRANSLATE_NOOP("TMessageText", "Stopped")},
+    {R"(Error)", QT_TRANSLATE_NOOP("TMessageText", "Error")},
+    {R"(Information)", QT_TRANSLATE_NOOP("TMessageText", "Information")},
+    {R"re(Convertion of file "(.+)" is not supported\.)re",
+     QT_TRANSLATE_NOOP("TMessageText", "Convertion of file \"%1\" is not supported.")},
+    {R"(Cannot convert: (.+))", QT_TRANSLATE_NOOP("TMessageText", "Cannot convert: %1")},
+    {R"(Please select files to be converted\.)", QT_TRANSLATE_NOOP("TMessageText", "Please select files to be converted.")},
+    {R"re(Cannot write to the output folder "(.+)": (.+)\.)re",
+     QT_TRANSLATE_NOOP("TMessageText", "Cannot write to the output folder \"%1\": %2.")},
+    {R"((.+)\. Please re-install the program and try it again\.)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1. Please re-install the program and try it again.")},
+    {R"(File conversion process finished\.)", QT_TRANSLATE_NOOP("TMessageText", "File conversion process finished.")},
+    // The audio choices (batch/OutputPlan.cpp).
+    {R"(1 Channel, Mono)", QT_TRANSLATE_NOOP("TMessageText", "1 Channel, Mono")},
+    {R"(2 Channels, Stereo)", QT_TRANSLATE_NOOP("TMessageText", "2 Channels, Stereo")},
+    {R"(Same as source)", QT_TRANSLATE_NOOP("TMessageText", "Same as source")},
+    {R"(VBR high)", QT_TRANSLATE_NOOP("TMessageText", "VBR high")},
+    {R"(VBR standard)", QT_TRANSLATE_NOOP("TMessageText", "VBR standard")},
+    {R"(VBR small)", QT_TRANSLATE_NOOP("TMessageText", "VBR small")},
+    // The Status column (batch/General.cpp).
+    {R"((\d+)% Completed)", QT_TRANSLATE_NOOP("TMessageText", "%1% Completed")},
+    {R"((\d+:\d\d:\d\d) Converted)", QT_TRANSLATE_NOOP("TMessageText", "%1 Converted")},
+    // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,
+    // core/OutputFile.cpp).
+    {R"((.+): Unknown format)", QT_TRANSLATE_NOOP("TMessageText", "%1: Unknown format")},
+    {R"((.+): Error while parsing header)", QT_TRANSLATE_NOOP("TMessageText", "%1: Error while parsing header")},
+    {R"((.+): memory allocation error occurred)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: memory allocation error occurred")},
+    {R"((.+): I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted\.)",
+     QT_TRANSLATE_NOOP("TMessageText",
+                       "%1: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted.")},
+    {R"((.+): no such file or directory)", QT_TRANSLATE_NOOP("TMessageText", "%1: no such file or directory")},
+    {R"((.+): Error while opening file)", QT_TRANSLATE_NOOP("TMessageText", "%1: Error while opening file")},
+    {R"((.+): could not find codec parameters)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: could not find codec parameters")},
+    {R"(Could not open '(.+)': (.+))", QT_TRANSLATE_NOOP("TMessageText", "Could not open '%1': %2")},
+    {R"(Could not open '(.+)')", QT_TRANSLATE_NOOP("TMessageText", "Could not open '%1'")},
+    {R"(Could not save '(.+)': (.+))", QT_TRANSLATE_NOOP("TMessageText", "Could not save '%1': %2")},
+    {R"('(.+)' is the input file '(.+)' itself)", QT_TRANSLATE_NOOP("TMessageText", "'%1' is the input file '%2' itself")},
+    {R"(Output file #(\d+) does not contain any stream)",
+     QT_TRANSLATE_NOOP("TMessageText", "Output file #%1 does not contain any stream")},
+    // Loading the media libraries (binding/FFmpegLoader.cpp).
+    {R"(Load library (.+) error: (.+))", QT_TRANSLATE_NOOP("TMessageText", "Load library %1 error: %2")},
+    // Link files (probe/LinkFile.cpp); the reasons after the last ": " are rows too.
+    {R"((.+): link to (.+), which cannot be fetched: only local files are converted)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: link to %2, which cannot be fetched: only local files are converted")},
+    {R"((.+): link to (.+), which leads back to a link already followed)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: link to %2, which leads back to a link already followed")},
+    {R"((.+): link to (.+), one link too many in a row)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: link to %2, one link too many in a row")},
+    {R"((.+): names too many files and links; the rest are left out)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: names too many files and links; the rest are left out")},
+    {R"((.+): line (\d+) is too long to name a file)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: line %2 is too long to name a file")},
+    {R"((.+): only the first (\d+) entries are read)",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: only the first %2 entries are read")},
+    {R"((.+): link file that names no file)", QT_TRANSLATE_NOOP("TMessageText", "%1: link file that names no file")},
+    {R"((.+): link to (.+): (no such file|is a directory|not a regular file))",
+     QT_TRANSLATE_NOOP("TMessageText", "%1: link to %2: %3")},
+    {R"(no such file)", QT_TRANSLATE_NOOP("TMessageText", "no such file")},
+    {R"(is a directory)", QT_TRANSLATE_NOOP("TMessageText", "is a directory")},
+    {R"(not a regular file)", QT_TRANSLATE_NOOP("TMessageText", "not a regular file")},
+    // The settings file (app/IniFile.cpp).
+    {R"(Unable to write to (.+))", QT_TRANSLATE_NOOP("TMessageText", "Unable to write to %1")},
+    // The system's reasons for a folder that cannot take the files (core/OutputPlace.cpp).
+    {R"(Permission denied)", QT_TRANSLATE_NOOP("TMessageText", "Permission denied")},
+    {R"(No such file or directory)", QT_TRANSLATE_NOOP("TMessageText", "No such file or directory")},
+    {R"(Not a directory)", QT_TRANSLATE_NOOP("TMessageText", "Not a directory")},
+    {R"(No space left on device)", QT_TRANSLATE_NOOP("TMessageText", "No space left on device")},
+    {R"(Read-only file system)", QT_TRANSLATE_NOOP("TMessageText", "Read-only file system")},
+    {R"(File name too long)", QT_TRANSLATE_NOOP("TMessageText", "File name too long")},
+};
+
+struct TCompiledPattern {
+    QRegularExpression expression;
+    const char* text;
+};
+
+const std::vector<TCompiledPattern>& CompiledPatterns() {
+    static const std::vector<TCompiledPattern> compiled = [] {
+        std::vector<TCompiledPattern> all;
+        for (const TMessagePattern& p : MessagePatterns)
+            // A part never reaches over a line's end: several messages in one text stay apart.
+            all.push_back({QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(p.pattern))),
+                           p.text});
+        return all;
+    }();
+    return compiled;
+}
+
+// Fills %1..%9 in one pass, so that a "%2" inside a file name stays as written.
+QString FillPlaceholders(const QString& form, const std::vector<QString>& values) {
+    QString out;
+    for (qsizetype i = 0; i < form.size(); ++i) {
+        const QChar c = form[i];
+        if (c == '%' && i + 1 < form.size() && form[i + 1] >= '1' && form[i + 1] <= '9') {
+            const size_t n = static_cast<size_t>(form[i + 1].unicode() - '1');
+            if (n < values.size()) {
+                out += values[n];
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+TAppTranslations::TAppTranslations(const QLocale& locale) : previousLocale_(QLocale()) {
+    // The window's numbers and its guide follow the same locale.
+    QLocale::setDefault(locale);
+    auto own = std::make_unique<QTranslator>();
+    loaded_ = own->load(locale, "ardentix", "_", EmbeddedTranslations);
+    if (!loaded_) return;
+    QCoreApplication::installTranslator(own.get());
+    translators_.push_back(std::move(own));
+    // Qt's buttons and file dialogs in the same language, when the system has them.
+    auto qt = std::make_unique<QTranslator>();
+    if (qt->load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qt.get());
+        translators_.push_back(std::move(qt));
+    }
+}
+
+TAppTranslations::~TAppTranslations() {
+    for (auto& t : translators_) QCoreApplication::removeTranslator(t.get());
+    QLocale::setDefault(previousLocale_);
+}
+
+QString TranslatedMessage(const std::string& text) {
+    const QString source = QString::fromStdString(text);
+    for (const TCompiledPattern& p : CompiledPatterns()) {
+        const QRegularExpressionMatch match = p.expression.match(source);
+        if (!match.hasMatch()) continue;
+        std::vector<QString> parts;
+        // Every group is shorter than the whole text, so this ends.
+        for (int g = 1; g <= match.lastCapturedIndex(); ++g)
+            parts.push_back(TranslatedMessage(match.captured(g).toStdString()));
+        return FillPlaceholders(QCoreApplication::translate(MessageContext, p.text), parts);
+    }
+    // Several messages, one a line (the problems of a link file).
+    if (source.contains('\n')) {
+        QStringList lines;
+        for (const QString& line : source.split('\n')) lines << TranslatedMessage(line.toStdString());
+        return lines.join('\n');
+    }
+    return source;
+}
+
+std::string LocalisedFile(const std::string& folder, const std::string& stem, const std::string& extension,
+                          const QLocale& locale) {
+    std::error_code ec;
+    for (QString language : locale.uiLanguages()) {
+        // "de_AT" is read by a German: the less specific names are tried after it.
+        language.replace('-', '_');
+        for (; !language.isEmpty(); language.truncate(std::max<qsizetype>(0, language.lastIndexOf('_')))) {
+            const std::string path = folder + stem + "_" + language.toStdString() + extension;
+            if (std::filesystem::is_regular_file(path, ec)) return path;
+        }
+    }
+    const std::string plain = folder + stem + extension;
+    return std::filesystem::is_regular_file(plain, ec) ? plain : std::string();
+}

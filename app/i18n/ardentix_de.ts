@@ -1,0 +1,506 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>TForm1</name>
+    <message>
+        <source>Real Media Files</source>
+        <translation>RealMedia-Dateien</translation>
+    </message>
+    <message>
+        <source>All Files</source>
+        <translation>Alle Dateien</translation>
+    </message>
+    <message>
+        <source>Input Filename</source>
+        <translation>Eingabedatei</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>Size(Bytes)</source>
+        <translation>Größe (Bytes)</translation>
+    </message>
+    <message>
+        <source>Output Filename</source>
+        <translation>Ausgabedatei</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Pfad</translation>
+    </message>
+    <message>
+        <source>Please select output folder</source>
+        <translation>Bitte den Ausgabeordner wählen</translation>
+    </message>
+    <message>
+        <source>Output Settings</source>
+        <translation>Ausgabeeinstellungen</translation>
+    </message>
+    <message>
+        <source>kbps</source>
+        <translation>kbit/s</translation>
+    </message>
+    <message>
+        <source>Hz</source>
+        <translation>Hz</translation>
+    </message>
+    <message>
+        <source>Other Settings</source>
+        <translation>Weitere Einstellungen</translation>
+    </message>
+    <message>
+        <source>Convert</source>
+        <translation>Konvertieren</translation>
+    </message>
+    <message>
+        <source>Choose Files to Convert</source>
+        <translation>Zu konvertierende Dateien wählen</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Anhalten</translation>
+    </message>
+    <message>
+        <source>Current Frame=%1 Time=%2 FPS=%3</source>
+        <translation>Aktuelles Bild=%1 Zeit=%2 FPS=%3</translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation>&amp;Hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>&amp;Entfernen</translation>
+    </message>
+    <message>
+        <source>C&amp;lear</source>
+        <translation>&amp;Leeren</translation>
+    </message>
+    <message>
+        <source>Move &amp;Up</source>
+        <translation>Nach &amp;oben</translation>
+    </message>
+    <message>
+        <source>Move &amp;Down</source>
+        <translation>Nach &amp;unten</translation>
+    </message>
+    <message>
+        <source>Output &amp;Folder: </source>
+        <translation>&amp;Ausgabeordner: </translation>
+    </message>
+    <message>
+        <source>Audio &amp;Channels: </source>
+        <translation>Au&amp;diokanäle: </translation>
+    </message>
+    <message>
+        <source>Audio &amp;Bitrate: </source>
+        <translation>Audio-&amp;Bitrate: </translation>
+    </message>
+    <message>
+        <source>Audio Sample Rat&amp;e: </source>
+        <translation>Abtast&amp;rate: </translation>
+    </message>
+    <message>
+        <source>&amp;Overwrite existing files</source>
+        <translation>Vorhandene Dateien über&amp;schreiben</translation>
+    </message>
+    <message>
+        <source>Shut do&amp;wn computer when completed</source>
+        <translation>Computer nach Abschluss herunter&amp;fahren</translation>
+    </message>
+    <message>
+        <source>Copy ta&amp;gs</source>
+        <translation>Tags überneh&amp;men</translation>
+    </message>
+    <message>
+        <source>Title, artist, copyright and comment of each file go into its MP3</source>
+        <translation>Titel, Interpret, Copyright und Kommentar jeder Datei kommen in ihre MP3-Datei</translation>
+    </message>
+    <message>
+        <source>Si&amp;multaneous conversions: </source>
+        <translation>&amp;Gleichzeitige Konvertierungen: </translation>
+    </message>
+    <message>
+        <source>Co&amp;nvert</source>
+        <translation>&amp;Konvertieren</translation>
+    </message>
+    <message>
+        <source>Abou&amp;t</source>
+        <translation>I&amp;nfo</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>H&amp;ilfe</translation>
+    </message>
+    <message>
+        <source>Files to convert</source>
+        <translation>Zu konvertierende Dateien</translation>
+    </message>
+    <message>
+        <source>Choose the output folder</source>
+        <translation>Den Ausgabeordner wählen</translation>
+    </message>
+    <message>
+        <source>Audio bitrate in kbps</source>
+        <translation>Audio-Bitrate in kbit/s</translation>
+    </message>
+    <message>
+        <source>Audio sample rate in Hz</source>
+        <translation>Abtastrate in Hz</translation>
+    </message>
+    <message>
+        <source>Progress of the whole batch</source>
+        <translation>Fortschritt des ganzen Stapels</translation>
+    </message>
+    <message>
+        <source>Progress of the whole batch in words</source>
+        <translation>Fortschritt des ganzen Stapels in Worten</translation>
+    </message>
+    <message>
+        <source>Progress of the file being converted</source>
+        <translation>Fortschritt der Datei, die gerade konvertiert wird</translation>
+    </message>
+    <message>
+        <source>Files are being converted. Stop converting and close Ardentix?</source>
+        <translation>Es werden gerade Dateien konvertiert. Die Konvertierung anhalten und Ardentix schließen?</translation>
+    </message>
+    <message>
+        <source>Stop and &amp;close</source>
+        <translation>Anhalten und &amp;schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep converting</source>
+        <translation>&amp;Weiter konvertieren</translation>
+    </message>
+    <message>
+        <source>Every file in the list has been converted already. Convert them all again?</source>
+        <translation>Jede Datei der Liste ist schon konvertiert. Alle noch einmal konvertieren?</translation>
+    </message>
+    <message>
+        <source>Convert &amp;again</source>
+        <translation>&amp;Noch einmal konvertieren</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>&amp;Abbrechen</translation>
+    </message>
+    <message>
+        <source>&amp;Stop</source>
+        <translation>Anhal&amp;ten</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files converted.</source>
+        <translation>%1 von %2 Dateien konvertiert.</translation>
+    </message>
+    <message>
+        <source>%1 of %2 files converted, %3 failed.</source>
+        <translation>%1 von %2 Dateien konvertiert, %3 fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Conversion finished</source>
+        <translation>Konvertierung abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Ardentix: conversion finished</source>
+        <translation>Ardentix: Konvertierung abgeschlossen</translation>
+    </message>
+    <message>
+        <source>1 file</source>
+        <translation>1 Datei</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>%1 Dateien</translation>
+    </message>
+    <message>
+        <source>%1 converted, %2 failed.</source>
+        <translation>%1 konvertiert, %2 fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Failed:</source>
+        <translation>Fehlgeschlagen:</translation>
+    </message>
+    <message>
+        <source>Converted:</source>
+        <translation>Konvertiert:</translation>
+    </message>
+    <message>
+        <source>Files %1–%2 of %3</source>
+        <translation>Dateien %1–%2 von %3</translation>
+    </message>
+    <message>
+        <source>File %1 of %2</source>
+        <translation>Datei %1 von %2</translation>
+    </message>
+    <message>
+        <source>estimating the time left</source>
+        <translation>Restzeit wird geschätzt</translation>
+    </message>
+    <message>
+        <source>about %1 left</source>
+        <translation>noch etwa %1</translation>
+    </message>
+    <message>
+        <source>%1 · %2% · %3 elapsed · %4</source>
+        <translation>%1 · %2 % · %3 vergangen · %4</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>%1× real time</source>
+        <translation>%1-fache Echtzeit</translation>
+    </message>
+</context>
+<context>
+    <name>TFrmAbout</name>
+    <message>
+        <source>About Ardentix</source>
+        <translation>Über Ardentix</translation>
+    </message>
+    <message>
+        <source>RealMedia to MP3 batch converter</source>
+        <translation>Stapelkonverter von RealMedia nach MP3</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>TMessageText</name>
+    <message>
+        <source>%1% Completed</source>
+        <translation>%1 % abgeschlossen</translation>
+    </message>
+    <message>
+        <source>%1 Converted</source>
+        <translation>%1 konvertiert</translation>
+    </message>
+    <message>
+        <source>%1: Unknown format</source>
+        <translation>%1: Unbekanntes Format</translation>
+    </message>
+    <message>
+        <source>%1: Error while parsing header</source>
+        <translation>%1: Fehler beim Lesen des Dateikopfs</translation>
+    </message>
+    <message>
+        <source>%1: memory allocation error occurred</source>
+        <translation>%1: Speicher konnte nicht belegt werden</translation>
+    </message>
+    <message>
+        <source>%1: I/O error occurred<byte value="xd"/>
+Usually that means that input file is truncated and/or corrupted.</source>
+        <translation>%1: Ein-/Ausgabefehler<byte value="xd"/>
+Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</translation>
+    </message>
+    <message>
+        <source>%1: no such file or directory</source>
+        <translation>%1: Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>%1: Error while opening file</source>
+        <translation>%1: Fehler beim Öffnen der Datei</translation>
+    </message>
+    <message>
+        <source>%1: could not find codec parameters</source>
+        <translation>%1: Codec-Parameter nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Could not open &apos;%1&apos;</source>
+        <translation>„%1“ konnte nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <source>Output file #%1 does not contain any stream</source>
+        <translation>Ausgabedatei #%1 enthält keinen Datenstrom</translation>
+    </message>
+    <message>
+        <source>Load library %1 error: %2</source>
+        <translation>Fehler beim Laden der Bibliothek %1: %2</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, which cannot be fetched: only local files are converted</source>
+        <translation>%1: Verweis auf %2, der nicht abgerufen werden kann: nur lokale Dateien werden konvertiert</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, which leads back to a link already followed</source>
+        <translation>%1: Verweis auf %2, der zu einem schon verfolgten Verweis zurückführt</translation>
+    </message>
+    <message>
+        <source>%1: link to %2, one link too many in a row</source>
+        <translation>%1: Verweis auf %2, ein Verweis zu viel hintereinander</translation>
+    </message>
+    <message>
+        <source>%1: names too many files and links; the rest are left out</source>
+        <translation>%1: nennt zu viele Dateien und Verweise; der Rest wird ausgelassen</translation>
+    </message>
+    <message>
+        <source>%1: line %2 is too long to name a file</source>
+        <translation>%1: Zeile %2 ist zu lang für einen Dateinamen</translation>
+    </message>
+    <message>
+        <source>%1: only the first %2 entries are read</source>
+        <translation>%1: nur die ersten %2 Einträge werden gelesen</translation>
+    </message>
+    <message>
+        <source>%1: link to %2: %3</source>
+        <translation>%1: Verweis auf %2: %3</translation>
+    </message>
+    <message>
+        <source>no such file</source>
+        <translation>Datei nicht gefunden</translation>
+    </message>
+    <message>
+        <source>is a directory</source>
+        <translation>ist ein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>Unable to write to %1</source>
+        <translation>%1 kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Zugriff verweigert</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>Datei oder Verzeichnis nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>Kein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>Kein Platz mehr auf dem Gerät</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Dateisystem nur lesbar</translation>
+    </message>
+    <message>
+        <source>File name too long</source>
+        <translation>Dateiname zu lang</translation>
+    </message>
+    <message>
+        <source>%1: link file that names no file</source>
+        <translation>%1: Verweisdatei, die keine Datei nennt</translation>
+    </message>
+    <message>
+        <source>Could not open &apos;%1&apos;: %2</source>
+        <translation>„%1“ konnte nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <source>Could not save &apos;%1&apos;: %2</source>
+        <translation>„%1“ konnte nicht gespeichert werden: %2</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is the input file &apos;%2&apos; itself</source>
+        <translation>„%1“ ist die Eingabedatei „%2“ selbst</translation>
+    </message>
+    <message>
+        <source>Completed</source>
+        <translation>Abgeschlossen</translation>
+    </message>
+    <message>
+        <source>Completed (%1)</source>
+        <translation>Abgeschlossen (%1)</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Hinweis</translation>
+    </message>
+    <message>
+        <source>Convertion of file &quot;%1&quot; is not supported.</source>
+        <translation>Die Konvertierung der Datei „%1“ wird nicht unterstützt.</translation>
+    </message>
+    <message>
+        <source>Cannot convert: %1</source>
+        <translation>Konvertierung nicht möglich: %1</translation>
+    </message>
+    <message>
+        <source>Please select files to be converted.</source>
+        <translation>Bitte wählen Sie die zu konvertierenden Dateien aus.</translation>
+    </message>
+    <message>
+        <source>Cannot write to the output folder &quot;%1&quot;: %2.</source>
+        <translation>In den Ausgabeordner „%1“ kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>%1. Please re-install the program and try it again.</source>
+        <translation>%1. Bitte installieren Sie das Programm neu und versuchen Sie es noch einmal.</translation>
+    </message>
+    <message>
+        <source>File conversion process finished.</source>
+        <translation>Die Konvertierung der Dateien ist abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>1 Channel, Mono</source>
+        <translation>1 Kanal, Mono</translation>
+    </message>
+    <message>
+        <source>2 Channels, Stereo</source>
+        <translation>2 Kanäle, Stereo</translation>
+    </message>
+    <message>
+        <source>Same as source</source>
+        <translation>Wie die Quelle</translation>
+    </message>
+    <message>
+        <source>VBR high</source>
+        <translation>VBR hoch</translation>
+    </message>
+    <message>
+        <source>VBR standard</source>
+        <translation>VBR Standard</translation>
+    </message>
+    <message>
+        <source>VBR small</source>
+        <translation>VBR klein</translation>
+    </message>
+</context>
+<context>
+    <name>TSummaryDialog</name>
+    <message>
+        <source>Summary of the conversion</source>
+        <translation>Zusammenfassung der Konvertierung</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Kopieren</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+</TS>
