@@ -895,6 +895,7 @@ TEST_F(ConvertToolTest, SameAsSourceAndQualityChoices) {
         if (HaveMediaInfo())
             EXPECT_EQ(MediaInfoField(out + c.mp3, "Audio", "BitRate_Mode"), c.vbr ? "VBR" : "CBR") << c.args[0];
     }
+}
 
 // Video kinds carry the input's subtitles in the forms their container holds:
 // read back with the libraries, each cue at its time with its words.
