@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path SourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path SourceRoot = ARDENTIX_SOURCE_DIR;
 
 // A text the user sees, named by where it shows ("BtnAdd text", "message 2").
 struct TSeenText {
