@@ -87,9 +87,13 @@ float PictureQuality(const AVFrame* frame) {
     if (!sd) return 0;
     const auto* params = reinterpret_cast<const AVVideoEncParams*>(sd->data);
     if (params->type != AV_VIDEO_ENC_PARAMS_MPEG2 || params->nb_blocks == 0) return 0;
+    if (params->blocks_offset + static_cast<size_t>(params->nb_blocks) * params->block_size > sd->size) return 0;
+    // The header's block accessor asserts through av_log, which this program
+    // only reaches through its entry-point table: the blocks are read directly.
+    const uint8_t* blocks = sd->data + params->blocks_offset;
     double sum = 0;
     for (unsigned i = 0; i < params->nb_blocks; ++i)
-        sum += params->qp + av_video_enc_params_block(const_cast<AVVideoEncParams*>(params), i)->delta_qp;
+        sum += params->qp + reinterpret_cast<const AVVideoBlockParams*>(blocks + i * params->block_size)->delta_qp;
     return static_cast<float>(sum / params->nb_blocks / 2 * FF_QP2LAMBDA);
 }
 
