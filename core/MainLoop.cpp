@@ -84,7 +84,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
                 FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
                            static_cast<double>(declared_input_us) / 1e6));
 
-        // 5: read
+        // read
         AVFormatContext* ic = inputs[file_index];
         const int r = avformat.av_read_frame(ic, pkt);
         if (r == AVERROR(EAGAIN) && std::strcmp(ic->iformat->name, "ffm") != 0) continue;
@@ -188,7 +188,7 @@ bool TCustomFFmpeg::EndedShort() const {
 // Steps 7 to 11 for one packet read from input file file_index: false when the
 // packet failed to decode (logged, or raised with xerror).
 bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt) {
-    // 7: streams nobody takes
+    // streams nobody takes
     const TInputFileState& file = file_table[file_index];
     if (pkt->stream_index >= file.nb_streams) return true;
     const int ist_index = file.ist_index + pkt->stream_index;
@@ -196,12 +196,12 @@ bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* 
     if (ist.discard) return true;
     const AVRational tb = ist.stream->time_base;
 
-    // 8: time offset
+    // time offset
     const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, tb);
     if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
     if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
 
-    // 9: time scale
+    // time scale
     if (file_index < MAX_FILES && pkt->stream_index < MAX_STREAMS) {
         const double scale = input_ts_scales[file_index][pkt->stream_index];
         if (scale != 0) {
@@ -212,7 +212,7 @@ bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* 
         }
     }
 
-    // 10: discontinuities
+    // discontinuities
     if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE &&
         (ic->iformat->flags & AVFMT_TS_DISCONT)) {
         const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
@@ -231,7 +231,7 @@ bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* 
         }
     }
 
-    // 11: decode
+    // decode
     if (DecodePacket(ist, ist_index, pkt) < 0) {
         const std::string text =
             FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);

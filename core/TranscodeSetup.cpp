@@ -129,7 +129,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
     }
 
-    // 3: every output has a stream
+    // every output has a stream
     int total_out = 0;
     for (int i = 0; i < output_count; ++i) {
         AVFormatContext* os = outputs[i];
@@ -140,7 +140,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         total_out += static_cast<int>(os->nb_streams);
     }
 
-    // 4: stream maps
+    // stream maps
     if (map_count >= 1 && map_count != total_out)
         throw FFmpegException("Number of stream maps must match number of output streams");
     for (int m = 0; m < map_count; ++m) {
@@ -224,7 +224,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
     }
 
-    // 7: codec parameters
+    // codec parameters
     for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
         TOutputStreamState& ost = *ost_table[n];
         TInputStreamState& ist = *ist_table[ost.source_index];
@@ -292,16 +292,16 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
     }
 
-    // 8: the shared encoder output packet and the decode frame
+    // the shared encoder output packet and the decode frame
     encoded_packet.reset(avcodec.av_packet_alloc());
     copy_packet.reset(avcodec.av_packet_alloc());
     decoded_frame.reset(avutil.av_frame_alloc());
     if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
 
-    // 9: describe the outputs
+    // describe the outputs
     for (int i = 0; i < output_count; ++i) avformat.av_dump_format(outputs[i], i, output_files[i].ShownName(), 1);
 
-    // 10: stream mapping
+    // stream mapping
     if (verbosity >= 0 && OnLog) {
         OnLog(this, 1, "Stream mapping:");
         for (const auto& ost : ost_table) {
@@ -313,7 +313,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
     }
 
-    // 11: encoders
+    // encoders
     for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
         TOutputStreamState& ost = *ost_table[n];
         if (!ost.encoding_needed) continue;
@@ -350,18 +350,18 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     }
     for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
 
-    // 12: decoders
+    // decoders
     for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
         if (ist_table[k]->decoding_needed) OpenDecoder(*ist_table[k], k);
 
-    // 13: initial timestamps
+    // initial timestamps
     for (auto& ist : ist_table) {
         ist->pts = 0;
         ist->next_pts = AV_NOPTS_VALUE;
         ist->at_start = 1;
     }
 
-    // 14: metadata maps
+    // metadata maps
     for (const TMetadataMap& mm : metadata_map) {
         if (mm.out_file < 0 || mm.out_file >= output_count)
             throw FFmpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)", mm.out_file,
@@ -374,7 +374,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             avutil.av_dict_set(&outputs[mm.out_file]->metadata, tag->key, tag->value, 0);
     }
 
-    // 15: headers
+    // headers
     bool want_sdp = true;
     for (int i = 0; i < output_count; ++i) {
         TDictionaryPtr own = generic_options.PrivateOptions();
@@ -400,7 +400,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
     }
 
-    // 16: SDP
+    // SDP
     if (want_sdp && OnLog) {
         char sdp[2048] = {};
         avformat.av_sdp_create(outputs, output_count, sdp, sizeof sdp);
