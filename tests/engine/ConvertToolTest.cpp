@@ -589,7 +589,7 @@ namespace {
 // What the pack headers of an MPEG program stream say, read at every packet
 // boundary: a disc's packets are all one size and each starts with a pack.
 struct TPacks {
-    int version = 0;     // 1: MPEG-1 (VCD), 2: MPEG-2 (SVCD, DVD); 0: not at every packet
+    int version = 0;     // the MPEG version (VCD one, SVCD and DVD two); 0 when not every packet starts a pack
     long mux_rate = -1;  // units of 50 bytes a second; -1 when the packs differ
 };
 
