@@ -99,7 +99,13 @@ TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWid
     if (helpFile_.empty() && !installed.empty()) helpFile_ = fs::weakly_canonical(installed).string();
     if (helpFile_.empty()) helpFile_ = paths_.ProgramFolder + "help.html";
     BuildControls();
+    // A preview window the user closes means "no previews": the box says so, and
+    // the other files' previews stop with it.
+    windowThread_.SetOnPreviewClosed([this] {
+        QMetaObject::invokeMethod(this, [this] { ChkPreview->setChecked(false); }, Qt::QueuedConnection);
+    });
     engine_ = std::make_unique<TDAzaduVED>(&windowThread_);
+    engine_->SetPreview(ChkPreview->isChecked());
     AttachEngine();
 }
 
@@ -192,6 +198,19 @@ void TForm1::BuildControls() {
 
     GBOutput = new QGroupBox(tr("Output Settings"), this);
     GBOutput->setObjectName("GBOutput");
+    LblFormat = label("LblFormat", tr("Out&put format: "));
+    CboFormat = new QComboBox(this);
+    CboFormat->setObjectName("CboFormat");
+    // The terminal's kinds, those the window offers, in the same order.
+    for (const TOutputKind& kind : OutputKinds()) {
+        if (!kind.window_name[0]) continue;
+        formats_.push_back(&kind);
+        CboFormat->addItem(TranslatedMessage(kind.window_name));
+    }
+    CboNorm = new QComboBox(this);
+    CboNorm->setObjectName("CboNorm");
+    CboNorm->addItems({tr("PAL"), tr("NTSC")});
+    CboNorm->setToolTip(tr("The TV standard of the disc or tape: PAL (25 pictures a second) or NTSC (29.97)"));
     Label5 = label("Label5", tr("Audio &Channels: "));
     Label6 = label("Label6", tr("Audio &Bitrate: "));
     Label8 = label("Label8", tr("kbps"));
@@ -211,14 +230,17 @@ void TForm1::BuildControls() {
     CboAudioSampleRate->addItems(Items(SampleRateItems()));
     CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
     auto* out = new QGridLayout(GBOutput);
-    out->addWidget(Label5, 0, 0);
-    out->addWidget(CboChannels, 0, 1, 1, 2);
-    out->addWidget(Label6, 1, 0);
-    out->addWidget(CboAudioBitrate, 1, 1);
-    out->addWidget(Label8, 1, 2);
-    out->addWidget(Label10, 2, 0);
-    out->addWidget(CboAudioSampleRate, 2, 1);
-    out->addWidget(Label12, 2, 2);
+    out->addWidget(LblFormat, 0, 0);
+    out->addWidget(CboFormat, 0, 1);
+    out->addWidget(CboNorm, 0, 2);
+    out->addWidget(Label5, 1, 0);
+    out->addWidget(CboChannels, 1, 1, 1, 2);
+    out->addWidget(Label6, 2, 0);
+    out->addWidget(CboAudioBitrate, 2, 1);
+    out->addWidget(Label8, 2, 2);
+    out->addWidget(Label10, 3, 0);
+    out->addWidget(CboAudioSampleRate, 3, 1);
+    out->addWidget(Label12, 3, 2);
     out->setColumnStretch(1, 1);
 
     GBOther = new QGroupBox(tr("Other Settings"), this);
@@ -231,6 +253,9 @@ void TForm1::BuildControls() {
     ChkCopyTags->setObjectName("ChkCopyTags");
     ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3"));
     ChkCopyTags->setChecked(defaults.CopyTags);
+    ChkPreview = new QCheckBox(tr("Show pre&view"), this);
+    ChkPreview->setObjectName("ChkPreview");
+    ChkPreview->setChecked(defaults.ShowPreview);
     LblSimultaneous = label("LblSimultaneous", tr("Si&multaneous conversions: "));
     SpnSimultaneous = new QSpinBox(this);
     SpnSimultaneous->setObjectName("SpnSimultaneous");
@@ -244,6 +269,7 @@ void TForm1::BuildControls() {
     other->addWidget(ChkOverwrite);
     other->addWidget(ChkShutdown);
     other->addWidget(ChkCopyTags);
+    other->addWidget(ChkPreview);
     other->addLayout(simultaneous);
     other->addStretch(1);
 
@@ -315,7 +341,15 @@ void TForm1::BuildControls() {
     click(BtnAbout, &TForm1::BtnAboutClick);
     click(BtnHelp, &TForm1::BtnHelpClick);
 
+    connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowFormatChoice(); }); });
+    // Also during a run: the engine shows or stops showing the pictures at once.
+    connect(ChkPreview, &QCheckBox::toggled, this, [this](bool on) {
+        if (engine_) engine_->SetPreview(on);
+    });
+    ShowFormatChoice();
+
     Label1->setBuddy(BtnChangeOutputFolder);
+    LblFormat->setBuddy(CboFormat);
     Label5->setBuddy(CboChannels);
     Label6->setBuddy(CboAudioBitrate);
     Label10->setBuddy(CboAudioSampleRate);
@@ -347,10 +381,12 @@ void TForm1::SetAccessibleNames() {
     auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
         b->setAccessibleName(plain(b->text()));
-    for (QCheckBox* c : {ChkOverwrite, ChkShutdown}) c->setAccessibleName(plain(c->text()));
+    for (QCheckBox* c : {ChkOverwrite, ChkShutdown, ChkPreview}) c->setAccessibleName(plain(c->text()));
     Lvw->setAccessibleName(tr("Files to convert"));
     EdtOutputFolder->setAccessibleName(plain(Label1->text()));
     BtnChangeOutputFolder->setAccessibleName(tr("Choose the output folder"));
+    CboFormat->setAccessibleName(plain(LblFormat->text()));
+    CboNorm->setAccessibleName(tr("TV standard"));
     CboChannels->setAccessibleName(plain(Label5->text()));
     CboAudioBitrate->setAccessibleName(tr("Audio bitrate in kbps"));
     CboAudioSampleRate->setAccessibleName(tr("Audio sample rate in Hz"));
@@ -435,6 +471,10 @@ void TForm1::ReadSettingsIntoControls() {
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
     ChkCopyTags->setChecked(s.CopyTags);
+    ChkPreview->setChecked(s.ShowPreview);
+    for (size_t i = 0; i < formats_.size(); ++i)
+        if (s.OutputFormat == formats_[i]->name) CboFormat->setCurrentIndex(static_cast<int>(i));
+    CboNorm->setCurrentIndex(s.VideoNorm == "ntsc" ? 1 : 0);
     // None stored, or a number this machine cannot follow: one file per processor.
     const int simultaneous = s.SimultaneousConversions;
     SpnSimultaneous->setValue(simultaneous >= 1 && simultaneous <= ProcessorCount() ? simultaneous
@@ -452,6 +492,9 @@ void TForm1::WriteSettingsFromControls() {
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
     s.CopyTags = ChkCopyTags->isChecked();
+    s.OutputFormat = OutputChoice().kind->name;
+    s.VideoNorm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
+    s.ShowPreview = ChkPreview->isChecked();
     s.SimultaneousConversions = SpnSimultaneous->value();
     s.LastAddFolder = lastAddFolder_;
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
@@ -459,8 +502,38 @@ void TForm1::WriteSettingsFromControls() {
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
 
+TOutputChoice TForm1::OutputChoice() const {
+    const int item = CboFormat->currentIndex();
+    TOutputChoice choice{item >= 0 && static_cast<size_t>(item) < formats_.size() ? formats_[item] : &OutputKinds().front(), ""};
+    if (choice.kind->target[0]) choice.norm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
+    return choice;
+}
+
+void TForm1::ShowFormatChoice() {
+    const TOutputKind& kind = *OutputChoice().kind;
+    CboNorm->setEnabled(kind.target[0] != '\0');
+    const QString fixed =
+        kind.audio_settings ? QString() : tr("%1 sets the audio by its own standard").arg(CboFormat->currentText());
+    for (QWidget* w : std::initializer_list<QWidget*>{Label5, CboChannels, Label6, CboAudioBitrate, Label8, Label10,
+                                                      CboAudioSampleRate, Label12}) {
+        w->setEnabled(kind.audio_settings);
+        w->setToolTip(fixed);
+    }
+    ChkPreview->setEnabled(kind.needs_video);
+    ChkPreview->setToolTip(kind.needs_video ? tr("Shows the pictures of each video as it is converted, up to ten a second")
+                                            : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
+    // The names the rows will be written under follow the format.
+    static const std::set<std::string> none;
+    for (int row = 0; row < Lvw->rowCount(); ++row) {
+        const std::string name = ChooseOutputName(OutputFolder(), BaseName(CellText(row, colPath)),
+                                                  ChkOverwrite->isChecked(), none, FileExists, kind.extension);
+        SetOutputName(row, OutputFolder() + name + kind.extension);
+    }
+}
+
 TPlanChoice TForm1::PlanChoice() const {
     TPlanChoice choice;
+    choice.To = OutputChoice();
     choice.Audio = AudioChoiceOf(CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
                                  CboAudioSampleRate->currentIndex());
     choice.Overwrite = ChkOverwrite->isChecked();
@@ -555,29 +628,35 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
         // Without the probe's view the row has no duration and size; the task decides.
     }
 
-    TInputOptions input;
-    input.FileName = path;
-    const int index = engine_->AddTask(path, &input);
     // While adding, a refusal is told at once; during a run it goes to the row and the summary.
     auto refuse = [&](const std::string& text) {
         added.Error = text;
         if (addRow) Message(text, "Error", TMessageIcon::Information);
     };
+    const TPlanChoice choice = PlanChoice();
+    // A sound file is listed under a video format too: the format may change
+    // before the run, which is where it fails.
+    if (const std::string refusal = PlanRefusal(choice, source); !addRow && !refusal.empty()) {
+        refuse(refusal);
+        return added;
+    }
+    TInputOptions input;
+    input.FileName = path;
+    const int index = engine_->AddTask(path, &input);
     if (index < 0) {
         refuse("Convertion of file \"" + path + "\" is not supported.");
         return added;
     }
-
-    const TPlanChoice choice = PlanChoice();
     TOutputOptions output = PlanOutput(choice, source);
+    const std::string extension = output.FileExt;
 
     const std::string folder = OutputFolder();
     static const std::set<std::string> none;
     const std::string name = ChooseOutputName(folder, BaseName(path), choice.Overwrite,
-                                              addRow ? none : runOutputs_, FileExists);
+                                              addRow ? none : runOutputs_, FileExists, extension);
     // The task writes a temporary file of its own beside this name and takes the
     // name only at its end, so a trial touches no file of the user's.
-    output.FileName = folder + name + ".mp3";
+    output.FileName = folder + name + extension;
     added.OutputPath = output.FileName;
     if (!engine_->SetOutputFile(index, output.FileName, &output)) {
         refuse("Cannot convert: " + engine_->LastErrorText());
@@ -591,7 +670,7 @@ TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
     }
     const int row = Lvw->rowCount();
     Lvw->insertRow(row);
-    const std::string texts[colCount] = {FileNamePart(path), duration, size, name + ".mp3", "", path};
+    const std::string texts[colCount] = {FileNamePart(path), duration, size, name + extension, "", path};
     for (int c = 0; c < colCount; ++c) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
         if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -693,8 +772,10 @@ void TForm1::BtnChangeOutputFolderClick() {
 // ---- batch run ----
 
 void TForm1::SetControlsIdle(bool idle) {
+    // "Show preview" stays: pictures can be looked at or not while they are made.
     for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown,
-                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, GBOther})
+                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, ChkOverwrite,
+                                                      ChkShutdown, ChkCopyTags, LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
     for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch}) w->setVisible(!idle);
     Lvw->setEnabled(true);
@@ -893,7 +974,9 @@ void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurren
     if (runState_ != TRunState::Running || AIndex < 0 || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
     const TRunTask& task = runTasks_[AIndex];
     if (task.Ended) return;
-    SetStatus(task.Row, ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
+    SetStatus(task.Row, AFrameNumber >= 0
+                            ? VideoProgressStatusText(ACurrentDuration, ATotalOutputDuration, AFrameNumber, AFPS)
+                            : ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
     const int started = progress_.Started();
     progress_.FileProgress(task.Row, ACurrentDuration, ATotalOutputDuration, Now());
     LblProgress->setText(Q(ProgressLine(AIndex, AFrameNumber, AFPS, ACurrentDuration, ATotalOutputDuration)));

@@ -92,6 +92,8 @@ public:
     // The batch's progress and, once it has ended, what became of each file.
     const TBatchProgress& BatchProgress() const { return progress_; }
     const TRunSummary& Summary() const { return summary_; }
+    // The output kind chosen, and its TV standard ("pal", "ntsc"; "" for kinds without one).
+    TOutputChoice OutputChoice() const;
     // The summary in words, as the box at the end of a batch shows it.
     std::string SummaryText() const;
     // A batch that took at least this long (milliseconds) is announced on the
@@ -108,10 +110,13 @@ public:
     QLineEdit* EdtOutputFolder = nullptr;
     QPushButton* BtnChangeOutputFolder = nullptr;
     QGroupBox* GBOutput = nullptr;
+    QLabel* LblFormat = nullptr;
+    QComboBox* CboFormat = nullptr;  // the output kinds the window offers, in the kinds table's order
+    QComboBox* CboNorm = nullptr;    // "PAL" or "NTSC", for the kinds with a TV standard
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label10 = nullptr, *Label12 = nullptr;
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QGroupBox* GBOther = nullptr;
-    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr;
+    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;
     QSpinBox* SpnSimultaneous = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
@@ -139,6 +144,8 @@ private:
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
     TPlanChoice PlanChoice() const;
+    // Enables what the chosen output kind leaves to the user, and says why the rest is not.
+    void ShowFormatChoice();
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
     void SetStatus(int row, const std::string& text, const std::string& why = "");
@@ -177,6 +184,7 @@ private:
     bool centred_ = false;
     bool closeAgreed_ = false;  // closing during a run needs no question any more
     std::string lastAddFolder_;
+    std::vector<const TOutputKind*> formats_;  // CboFormat's items
 
     TRunState runState_ = TRunState::Idle;
     int completedCount_ = 0;

@@ -51,9 +51,13 @@ void TPreviewWidget::mouseReleaseEvent(QMouseEvent* event) {
 void TPreviewWidget::closeEvent(QCloseEvent* event) {
     picture_->closed = true;
     event->accept();
+    if (picture_->on_user_close) picture_->on_user_close();
 }
 
-TPreviewer::TPreviewer(QObject* context) : context_(context), picture_(std::make_shared<TPreviewPicture>()) {}
+TPreviewer::TPreviewer(QObject* context, std::function<void()> onUserClose)
+    : context_(context), picture_(std::make_shared<TPreviewPicture>()) {
+    picture_->on_user_close = std::move(onUserClose);
+}
 
 TPreviewer::~TPreviewer() {
     {

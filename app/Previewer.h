@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -28,6 +29,7 @@ struct TPreviewPicture {
     bool posted = false;    // a drawing is on its way to the window's thread
     bool released = false;  // the task let the window go
     std::atomic<bool> closed{false};  // the user closed the window
+    std::function<void()> on_user_close;  // set before the window exists, called on the window's thread
     QPointer<QWidget> widget;  // window's thread only
 };
 
@@ -51,7 +53,8 @@ private:
 class TPreviewer : public TPreviewWindow {
 public:
     // context: an object of the window's thread; queued calls to it run there.
-    explicit TPreviewer(QObject* context);
+    // onUserClose is called there when the user closes the window.
+    explicit TPreviewer(QObject* context, std::function<void()> onUserClose = {});
     ~TPreviewer() override;
     TPreviewer(const TPreviewer&) = delete;
     TPreviewer& operator=(const TPreviewer&) = delete;

@@ -15,7 +15,9 @@ TQtWindowThread::~TQtWindowThread() {
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
-std::unique_ptr<TPreviewWindow> TQtWindowThread::NewPreviewWindow() { return std::make_unique<TPreviewer>(this); }
+std::unique_ptr<TPreviewWindow> TQtWindowThread::NewPreviewWindow() {
+    return std::make_unique<TPreviewer>(this, onPreviewClosed_);
+}
 
 void TQtWindowThread::OneShotTimer(int ms, std::function<void()> fn) {
     {

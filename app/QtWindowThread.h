@@ -24,6 +24,8 @@ public:
     void ProcessPending() override;
     // A TPreviewer (app/Previewer.h) whose window lives on this thread.
     std::unique_ptr<TPreviewWindow> NewPreviewWindow() override;
+    // Called on this thread when the user closes a preview window made here.
+    void SetOnPreviewClosed(std::function<void()> fn) { onPreviewClosed_ = std::move(fn); }
 
 private:
     struct TWaiting {
@@ -43,4 +45,5 @@ private:
     std::condition_variable doneCv_;
     std::deque<std::shared_ptr<TWaiting>> waiting_;
     std::vector<TTimer> timers_;
+    std::function<void()> onPreviewClosed_;
 };

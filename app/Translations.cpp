@@ -49,6 +49,15 @@ constexpr TMessagePattern MessagePatterns[] = {
     // The Status column (batch/General.cpp).
     {R"((\d+)% Completed)", QT_TRANSLATE_NOOP("TMessageText", "%1% Completed")},
     {R"((\d+:\d\d:\d\d) Converted)", QT_TRANSLATE_NOOP("TMessageText", "%1 Converted")},
+    {R"((.+) · Frame (\d+) · (\d+) fps)", QT_TRANSLATE_NOOP("TMessageText", "%1 · Frame %2 · %3 fps")},
+    // The output formats (batch/OutputKinds.cpp) and a source that has none of what one needs.
+    {R"(MP3 audio)", QT_TRANSLATE_NOOP("TMessageText", "MP3 audio")},
+    {R"(MP4 video \(H\.264/AAC\))", QT_TRANSLATE_NOOP("TMessageText", "MP4 video (H.264/AAC)")},
+    {R"(DVD \(MPEG-2\))", QT_TRANSLATE_NOOP("TMessageText", "DVD (MPEG-2)")},
+    {R"(VCD \(MPEG-1\))", QT_TRANSLATE_NOOP("TMessageText", "VCD (MPEG-1)")},
+    {R"(SVCD \(MPEG-2\))", QT_TRANSLATE_NOOP("TMessageText", "SVCD (MPEG-2)")},
+    {R"(DV)", QT_TRANSLATE_NOOP("TMessageText", "DV")},
+    {R"(has no video stream to write as (.+))", QT_TRANSLATE_NOOP("TMessageText", "has no video stream to write as %1")},
     // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,
     // core/OutputFile.cpp).
     {R"((.+): Unknown format)", QT_TRANSLATE_NOOP("TMessageText", "%1: Unknown format")},

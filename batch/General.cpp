@@ -67,6 +67,11 @@ std::string ProgressStatusText(int currentMs, int totalMs) {
     return std::to_string(pct) + "% Completed";
 }
 
+std::string VideoProgressStatusText(int currentMs, int totalMs, int frame, int fps) {
+    return ProgressStatusText(currentMs, totalMs) + " \u00b7 Frame " + std::to_string(frame) + " \u00b7 " +
+           std::to_string(fps) + " fps";
+}
+
 std::string OsFamily(uint32_t major, uint32_t minor) {
     if (major == 6) return "Vista";
     if (major == 5) return "NewWinNT";

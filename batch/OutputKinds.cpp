@@ -9,21 +9,28 @@ namespace {
 // become MP4's timed text or ASS; only Matroska holds bitmap ones.
 const std::vector<TOutputKind> Kinds = {
     {"mp3", ".mp3", "", "", "libmp3lame", "", false, false, true, "id3v2_version=3\nwrite_id3v1=1",
-     "MP3 audio (the window's record)"},
+     "MP3 audio (the window's record)", "", false, "MP3 audio"},
     {"mp4", ".mp4", "mp4", "libx264", "aac", "", true, false, true, "crf=23\nmovflags=+faststart",
-     "H.264 video and AAC audio in MP4", "mov_text", false},
+     "H.264 video and AAC audio in MP4", "mov_text", false, "MP4 video (H.264/AAC)"},
     {"mkv", ".mkv", "matroska", "libx264", "aac", "", true, false, true, "crf=23",
      "H.264 video and AAC audio in Matroska", "ass", true},
-    {"vcd", ".mpg", "", "", "", "vcd", true, true, false, "", "Video CD (MPEG-1)"},
-    {"svcd", ".mpg", "", "", "", "svcd", true, true, false, "", "Super Video CD (MPEG-2)"},
-    {"dvd", ".mpg", "", "", "", "dvd", true, true, false, "", "DVD-Video (MPEG-2, AC-3)"},
-    {"dv", ".dv", "", "", "", "dv", true, false, false, "", "DV (4:2:0 PAL, 4:1:1 NTSC)"},
+    {"dvd", ".mpg", "", "", "", "dvd", true, true, false, "", "DVD-Video (MPEG-2, AC-3)", "", false, "DVD (MPEG-2)"},
+    {"vcd", ".mpg", "", "", "", "vcd", true, true, false, "", "Video CD (MPEG-1)", "", false, "VCD (MPEG-1)"},
+    {"svcd", ".mpg", "", "", "", "svcd", true, true, false, "", "Super Video CD (MPEG-2)", "", false,
+     "SVCD (MPEG-2)"},
+    {"dv", ".dv", "", "", "", "dv", true, false, false, "", "DV (4:2:0 PAL, 4:1:1 NTSC)", "", false, "DV"},
     {"dv50", ".dv", "", "", "", "dv50", true, false, false, "", "DVCPRO 50 (4:2:2)"},
 };
 
 }  // namespace
 
 const std::vector<TOutputKind>& OutputKinds() { return Kinds; }
+
+const TOutputKind* OutputKindNamed(const std::string& name) {
+    for (const TOutputKind& kind : Kinds)
+        if (name == kind.name) return &kind;
+    return nullptr;
+}
 
 bool ParseOutputKind(const std::string& text, TOutputChoice& choice, std::string& error) {
     std::string norm;
@@ -35,17 +42,16 @@ bool ParseOutputKind(const std::string& text, TOutputChoice& choice, std::string
             name = text.substr(p.size());
         }
     }
-    for (const TOutputKind& kind : Kinds) {
-        if (name != kind.name) continue;
-        if (!norm.empty() && !kind.target[0]) {
-            error = "--to " + text + ": " + kind.name + " takes no pal-, ntsc- or film- prefix";
+    if (const TOutputKind* kind = OutputKindNamed(name)) {
+        if (!norm.empty() && !kind->target[0]) {
+            error = "--to " + text + ": " + kind->name + " takes no pal-, ntsc- or film- prefix";
             return false;
         }
-        if (norm == "film" && !kind.film_rate) {
+        if (norm == "film" && !kind->film_rate) {
             error = "--to " + text + ": DV has no film rate; use pal-" + name + " or ntsc-" + name;
             return false;
         }
-        choice.kind = &kind;
+        choice.kind = kind;
         choice.norm = norm;
         return true;
     }

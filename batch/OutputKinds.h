@@ -19,10 +19,13 @@ struct TOutputKind {
     const char* description;  // one line for the help text
     const char* text_subtitles = "";  // the format text subtitles become; "" none are kept
     bool bitmap_subtitles = false;    // bitmap subtitles (DVB, DVD, Blu-ray) are kept as they are
+    const char* window_name = "";     // the window's item for the kind; "" not offered there
 };
 
-// Every kind, in the order the help text lists them; the first is the default.
+// Every kind, in the order the help text and the window list them; the first is the default.
 const std::vector<TOutputKind>& OutputKinds();
+// The kind of a name ("mp4"), nullptr for none.
+const TOutputKind* OutputKindNamed(const std::string& name);
 
 // A kind chosen by name with its norm: "pal", "ntsc", "film" or "" (follow the input).
 struct TOutputChoice {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "binding/Entries.h"
 #include "probe/AVProbe.h"
 
 namespace {
@@ -26,6 +27,21 @@ int PlannedChannels(const TAudioChoice& audio, const TSourceFacts& source) {
 
 int PlannedSampleRate(const TAudioChoice& audio, const TSourceFacts& source) {
     return audio.SampleRate == SameAsSource ? NearestMp3Rate(source.SampleRate) : audio.SampleRate;
+}
+
+// Bitmap subtitles are those Matroska holds as they are.
+TProbedStream::TType StreamType(const AVCodecParameters* par) {
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: return TProbedStream::Video;
+        case AVMEDIA_TYPE_AUDIO: return TProbedStream::Audio;
+        case AVMEDIA_TYPE_SUBTITLE: break;
+        default: return TProbedStream::Other;
+    }
+    if (par->codec_id == AV_CODEC_ID_DVB_SUBTITLE || par->codec_id == AV_CODEC_ID_DVD_SUBTITLE ||
+        par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE)
+        return TProbedStream::BitmapSubtitle;
+    const AVCodecDescriptor* desc = avcodec.avcodec_descriptor_get(par->codec_id);
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) ? TProbedStream::TextSubtitle : TProbedStream::Other;
 }
 
 }  // namespace
@@ -90,7 +106,17 @@ TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
     facts.SampleRate = probe.AudioSampleRate();
     facts.Channels = probe.AudioChannels();
     facts.Tags = probe.Tags();
+    facts.VideoStreams = probe.VideoStreamCount();
+    if (const AVFormatContext* ctx = probe.FormatContext())
+        for (unsigned i = 0; i < ctx->nb_streams; ++i)
+            facts.Streams.push_back(TProbedStream{StreamType(ctx->streams[i]->codecpar)});
     return facts;
+}
+
+std::string PlanRefusal(const TPlanChoice& choice, const TSourceFacts& source) {
+    if (choice.To.kind->needs_video && source.VideoStreams == 0)
+        return std::string("has no video stream to write as ") + choice.To.kind->name;
+    return {};
 }
 
 TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source) {
@@ -107,13 +133,15 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
         output.AudioSampleRate = PlannedSampleRate(choice.Audio, source);
         if (!vbr) output.AudioBitrate = choice.Audio.BitrateKbps * 1000;
     }
-    // Video kinds leave subtitles out unless the front end plans them (PlanSubtitles).
-    output.DisableSubtitle = kind.needs_video;
+    // Video kinds carry the subtitle streams their container holds.
+    const TSubtitlePlan subtitles = PlanSubtitles(kind, source.Streams, choice.Subtitles);
+    output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(choice.Audio.VbrLevel) + "\n";
+    for (const std::string& line : subtitles.options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Overwrite) text += "y\n";
     output.ExtOptions = text;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/OutputKinds.h"
+#include "batch/SubtitlePlan.h"
 #include "batch/TagMap.h"
 #include "engine/TaskOptions.h"
 
@@ -44,6 +45,8 @@ struct TSourceFacts {
     int SampleRate = -1;  // Hz, of the first audio stream
     int Channels = -1;    // of the first audio stream
     TTags Tags;           // the file's tags, then its first audio stream's
+    int VideoStreams = -1;               // -1 when the probe could not read the file
+    std::vector<TProbedStream> Streams;  // every stream, in file order
 };
 class TCustomAVProbe;
 // The facts of the file the probe has open.
@@ -55,8 +58,13 @@ struct TPlanChoice {
     TAudioChoice Audio;
     bool Overwrite = true;
     bool CopyTags = true;
+    bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
 };
+
+// Why a source cannot be written as the chosen kind ("has no video stream to
+// write as mp4"); empty when it can, or when the probe could not tell.
+std::string PlanRefusal(const TPlanChoice& choice, const TSourceFacts& source);
 
 // The output record of one source, all but its file name.
 TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source);

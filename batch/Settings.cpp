@@ -1,6 +1,7 @@
 #include "batch/Settings.h"
 
 #include "batch/IniFile.h"
+#include "batch/OutputKinds.h"
 
 namespace {
 const char* const Section = "Options";
@@ -24,6 +25,11 @@ TSettings ReadSettings(const std::string& path) {
     s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
     s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
     s.LastAddFolder = ini.ReadString(Section, "LastAddFolder");
+    const std::string format = ini.ReadString(Section, "OutputFormat", s.OutputFormat);
+    const TOutputKind* kind = OutputKindNamed(format);
+    if (kind && kind->window_name[0]) s.OutputFormat = format;
+    if (ini.ReadString(Section, "VideoNorm", s.VideoNorm) == "ntsc") s.VideoNorm = "ntsc";
+    s.ShowPreview = ReadFlag(ini, "ShowPreview", s.ShowPreview);
     return s;
 }
 
@@ -38,5 +44,8 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"CopyTags", FlagText(s.CopyTags)},
         {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
         {"LastAddFolder", s.LastAddFolder},
+        {"OutputFormat", s.OutputFormat},
+        {"VideoNorm", s.VideoNorm},
+        {"ShowPreview", FlagText(s.ShowPreview)},
     });
 }

@@ -12,6 +12,9 @@ struct TSettings {
     bool CopyTags = true;  // the source's tags go into the output
     int SimultaneousConversions = 0;  // files converted at once; 0 or less: one per processor
     std::string LastAddFolder;        // where the add dialog was used last; empty: none yet
+    std::string OutputFormat = "mp3";  // the output kind's name; one the window does not offer reads as MP3
+    std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
+    bool ShowPreview = false;          // pictures of a video shown while it converts
 };
 
 // Missing or unreadable files and keys give the defaults above.

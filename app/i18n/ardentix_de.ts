@@ -259,6 +259,42 @@
         <source>%1× real time</source>
         <translation>%1-fache Echtzeit</translation>
     </message>
+    <message>
+        <source>Out&amp;put format: </source>
+        <translation>&amp;Zielformat: </translation>
+    </message>
+    <message>
+        <source>PAL</source>
+        <translation>PAL</translation>
+    </message>
+    <message>
+        <source>NTSC</source>
+        <translation>NTSC</translation>
+    </message>
+    <message>
+        <source>The TV standard of the disc or tape: PAL (25 pictures a second) or NTSC (29.97)</source>
+        <translation>Die Fernsehnorm der Disc oder des Bands: PAL (25 Bilder pro Sekunde) oder NTSC (29,97)</translation>
+    </message>
+    <message>
+        <source>Show pre&amp;view</source>
+        <translation>&amp;Vorschau zeigen</translation>
+    </message>
+    <message>
+        <source>TV standard</source>
+        <translation>Fernsehnorm</translation>
+    </message>
+    <message>
+        <source>%1 sets the audio by its own standard</source>
+        <translation>%1 legt den Ton nach seiner eigenen Norm fest</translation>
+    </message>
+    <message>
+        <source>Shows the pictures of each video as it is converted, up to ten a second</source>
+        <translation>Zeigt die Bilder jedes Videos während der Konvertierung, bis zu zehn pro Sekunde</translation>
+    </message>
+    <message>
+        <source>%1 has no pictures to show</source>
+        <translation>%1 hat keine Bilder zum Zeigen</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -486,6 +522,38 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>VBR small</source>
         <translation>VBR klein</translation>
+    </message>
+    <message>
+        <source>%1 · Frame %2 · %3 fps</source>
+        <translation>%1 · Bild %2 · %3 B/s</translation>
+    </message>
+    <message>
+        <source>MP3 audio</source>
+        <translation>MP3-Audio</translation>
+    </message>
+    <message>
+        <source>MP4 video (H.264/AAC)</source>
+        <translation>MP4-Video (H.264/AAC)</translation>
+    </message>
+    <message>
+        <source>DVD (MPEG-2)</source>
+        <translation>DVD (MPEG-2)</translation>
+    </message>
+    <message>
+        <source>VCD (MPEG-1)</source>
+        <translation>VCD (MPEG-1)</translation>
+    </message>
+    <message>
+        <source>SVCD (MPEG-2)</source>
+        <translation>SVCD (MPEG-2)</translation>
+    </message>
+    <message>
+        <source>DV</source>
+        <translation>DV</translation>
+    </message>
+    <message>
+        <source>has no video stream to write as %1</source>
+        <translation>hat keinen Videostrom für %1</translation>
     </message>
 </context>
 <context>

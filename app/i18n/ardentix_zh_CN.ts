@@ -259,6 +259,42 @@
         <source>%1× real time</source>
         <translation>%1 倍实时速度</translation>
     </message>
+    <message>
+        <source>Out&amp;put format: </source>
+        <translation>输出格式(&amp;P)：</translation>
+    </message>
+    <message>
+        <source>PAL</source>
+        <translation>PAL</translation>
+    </message>
+    <message>
+        <source>NTSC</source>
+        <translation>NTSC</translation>
+    </message>
+    <message>
+        <source>The TV standard of the disc or tape: PAL (25 pictures a second) or NTSC (29.97)</source>
+        <translation>光盘或磁带的电视制式：PAL（每秒 25 帧）或 NTSC（29.97）</translation>
+    </message>
+    <message>
+        <source>Show pre&amp;view</source>
+        <translation>显示预览(&amp;V)</translation>
+    </message>
+    <message>
+        <source>TV standard</source>
+        <translation>电视制式</translation>
+    </message>
+    <message>
+        <source>%1 sets the audio by its own standard</source>
+        <translation>%1 按其自身标准设定音频</translation>
+    </message>
+    <message>
+        <source>Shows the pictures of each video as it is converted, up to ten a second</source>
+        <translation>转换时显示每个视频的画面，每秒最多十幅</translation>
+    </message>
+    <message>
+        <source>%1 has no pictures to show</source>
+        <translation>%1 没有可显示的画面</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -486,6 +522,38 @@ Usually that means that input file is truncated and/or corrupted.</source>
     <message>
         <source>VBR small</source>
         <translation>VBR 小文件</translation>
+    </message>
+    <message>
+        <source>%1 · Frame %2 · %3 fps</source>
+        <translation>%1 · 第 %2 帧 · %3 帧/秒</translation>
+    </message>
+    <message>
+        <source>MP3 audio</source>
+        <translation>MP3 音频</translation>
+    </message>
+    <message>
+        <source>MP4 video (H.264/AAC)</source>
+        <translation>MP4 视频 (H.264/AAC)</translation>
+    </message>
+    <message>
+        <source>DVD (MPEG-2)</source>
+        <translation>DVD (MPEG-2)</translation>
+    </message>
+    <message>
+        <source>VCD (MPEG-1)</source>
+        <translation>VCD (MPEG-1)</translation>
+    </message>
+    <message>
+        <source>SVCD (MPEG-2)</source>
+        <translation>SVCD (MPEG-2)</translation>
+    </message>
+    <message>
+        <source>DV</source>
+        <translation>DV</translation>
+    </message>
+    <message>
+        <source>has no video stream to write as %1</source>
+        <translation>没有可写为 %1 的视频流</translation>
     </message>
 </context>
 <context>

@@ -116,7 +116,7 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=" + Processors() +
-                                  "\nLastAddFolder=\n");
+                                  "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -125,7 +125,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     const std::string out = dir.File("out");
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
-                      "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
+                      "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
+                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -136,18 +137,23 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_TRUE(form->ChkShutdown->isChecked());
     EXPECT_FALSE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->SimultaneousConversions(), 1);
+    EXPECT_EQ(form->CboFormat->currentText(), "DVD (MPEG-2)");
+    EXPECT_EQ(form->CboNorm->currentText(), "NTSC");
+    EXPECT_TRUE(form->ChkPreview->isChecked());
+    EXPECT_TRUE(form->Engine().Preview());
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
-                                  "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n");
+                                  "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
+                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
     const std::string out = dir.File("out") + "/";
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=7\nAudioBitrate=-1\nAudioSampleRate=zero\nOverwrite=true\n"
-                      "ShutdownAfterCompleted=yes\n");
+                      "ShutdownAfterCompleted=yes\nOutputFormat=mkv\nVideoNorm=secam\nShowPreview=1\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out);  // already ends with a separator: unchanged
     // Indexes outside their lists keep the list's default, so a run always has values.
@@ -157,6 +163,10 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     // Only "True" ticks.
     EXPECT_FALSE(form->ChkOverwrite->isChecked());
     EXPECT_FALSE(form->ChkShutdown->isChecked());
+    EXPECT_FALSE(form->ChkPreview->isChecked());
+    // A kind the window does not offer, and a standard it does not know.
+    EXPECT_EQ(form->CboFormat->currentText(), "MP3 audio");
+    EXPECT_EQ(form->CboNorm->currentText(), "PAL");
 }
 
 // A number of files at once that this machine cannot follow gives one per processor.
@@ -191,7 +201,8 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
         std::ofstream(libav + "/" + TFFmpegLoader::LibFileName(static_cast<TFFmpegLib>(i))) << "not a library";
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
-                               "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n";
+                               "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
+                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

@@ -184,7 +184,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             if (!ParseOutputKind(kind, o.Plan.To, error)) return false;
         } else if (arg == "--no-subtitles") {
             if (!flag()) return false;
-            o.Subtitles = false;
+            o.Plan.Subtitles = false;
         } else if (arg == "--option") {
             std::string pair;
             if (!value(pair)) return false;

@@ -12,7 +12,6 @@ struct TConvertOptions {
     // What is written ("--to"), its audio, overwriting, tags and "--option" lines.
     TPlanChoice Plan;
     int Jobs = 1;
-    bool Subtitles = true;  // video kinds carry the input's subtitle streams ("--no-subtitles")
     bool Info = false;
     bool Quiet = false;
     bool Verbose = false;

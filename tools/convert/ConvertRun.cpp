@@ -13,7 +13,6 @@
 #include "batch/General.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
-#include "batch/SubtitlePlan.h"
 #include "core/OutputPlace.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
@@ -80,25 +79,8 @@ struct TJob {
 struct TProbed {
     std::string duration;  // as the window shows it; empty when it could not be read
     int64_t duration_ms = -1;
-    int video_streams = -1;  // -1 when the probe could not read the file
-    TSourceFacts source;     // what the output plan takes from the file
-    std::vector<TProbedStream> streams;
+    TSourceFacts source;  // what the output plan takes from the file
 };
-
-// Bitmap subtitles are those Matroska holds as they are.
-TProbedStream::TType StreamType(const AVCodecParameters* par) {
-    switch (par->codec_type) {
-        case AVMEDIA_TYPE_VIDEO: return TProbedStream::Video;
-        case AVMEDIA_TYPE_AUDIO: return TProbedStream::Audio;
-        case AVMEDIA_TYPE_SUBTITLE: break;
-        default: return TProbedStream::Other;
-    }
-    if (par->codec_id == AV_CODEC_ID_DVB_SUBTITLE || par->codec_id == AV_CODEC_ID_DVD_SUBTITLE ||
-        par->codec_id == AV_CODEC_ID_HDMV_PGS_SUBTITLE)
-        return TProbedStream::BitmapSubtitle;
-    const AVCodecDescriptor* desc = avcodec.avcodec_descriptor_get(par->codec_id);
-    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) ? TProbedStream::TextSubtitle : TProbedStream::Other;
-}
 
 // The window reads each file's duration before it tries the file as a task.
 TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
@@ -109,11 +91,7 @@ TProbed ProbeFile(TDAzaduVED& engine, const std::string& file) {
             engine.Probe.GetFileInfo(info);
             probed.duration = DurationText(info.Duration);
             probed.duration_ms = info.Duration < 0 ? -1 : info.Duration / 1000;
-            probed.video_streams = engine.Probe.VideoStreamCount();
             probed.source = SourceFacts(engine.Probe);
-            if (const AVFormatContext* ctx = engine.Probe.FormatContext())
-                for (unsigned i = 0; i < ctx->nb_streams; ++i)
-                    probed.streams.push_back(TProbedStream{StreamType(ctx->streams[i]->codecpar)});
         }
     } catch (const Exception&) {
     }
@@ -252,8 +230,8 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             continue;
         }
         const TProbed probed = ProbeFile(engine, file);
-        if (options.Plan.To.kind->needs_video && probed.video_streams == 0) {
-            fail(file, std::string("has no video stream to write as ") + options.Plan.To.kind->name);
+        if (const std::string refusal = PlanRefusal(options.Plan, probed.source); !refusal.empty()) {
+            fail(file, refusal);
             continue;
         }
         TInputOptions input;
@@ -264,10 +242,6 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             continue;
         }
         TOutputOptions output = PlanOutput(options.Plan, probed.source);
-        // Video kinds carry the subtitle streams their container holds.
-        const TSubtitlePlan subtitles = PlanSubtitles(*options.Plan.To.kind, probed.streams, options.Subtitles);
-        output.DisableSubtitle = options.Plan.To.kind->needs_video && subtitles.carried == 0;
-        for (const std::string& line : subtitles.options) output.ExtOptions += line + "\n";
         const std::string ext = output.FileExt;
         // A name the file system refuses is no reason to stop: its opening says so.
         const std::string name = ChooseOutputName(

@@ -1,0 +1,152 @@
+// Video in the window: the record each output format gives a file, a sound
+// file under a video format, and the preview while a video converts.
+#include <QApplication>
+
+#include <filesystem>
+#include <regex>
+
+#include "app/Previewer.h"
+#include "tests/app/FormFixture.h"
+#include "tests/common/VideoCheck.h"
+
+using namespace apptest;
+using namespace ardentix::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class VideoWindowTest : public FormTest {
+protected:
+    void SetUp() override {
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
+        ASSERT_TRUE(Create());
+    }
+    void ChooseFormat(const std::string& item, const std::string& norm = "PAL") {
+        form->CboFormat->setCurrentText(QString::fromStdString(item));
+        ASSERT_EQ(form->CboFormat->currentText().toStdString(), item);
+        form->CboNorm->setCurrentText(QString::fromStdString(norm));
+    }
+    std::string Status(int row) const { return Cell(row, colStatus); }
+    const std::string out = dir.File("out") + "/";
+};
+
+QWidget* PreviewWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == TPreviewer::kObjectName && w->isVisible()) return w;
+    return nullptr;
+}
+
+}  // namespace
+
+// Each format gives its task the record the terminal's kind of the same name
+// gives, the row's output name follows the format, and the settings the
+// format fixes cannot be chosen.
+TEST_F(VideoWindowTest, EachFormatBuildsItsTaskRecord) {
+    const std::string clip = MakeRealVideo(dir, "clip.rmvb", 0.5, "rv20");
+    AddThroughDialog({clip});
+    ASSERT_EQ(Cell(0, colOutputFilename), "clip.mp3");
+    form->CboAudioBitrate->setCurrentText("96");
+    const struct {
+        const char* item;
+        const char* norm;
+        const char* ext;
+        const char* target;  // the option line of the disc kinds; "" none
+        const char* video_codec;
+        bool audio_choice;
+    } formats[] = {
+        {"MP3 audio", "PAL", ".mp3", "", "", true},
+        {"MP4 video (H.264/AAC)", "NTSC", ".mp4", "", "libx264", true},
+        {"DVD (MPEG-2)", "PAL", ".mpg", "target=pal-dvd", "", false},
+        {"VCD (MPEG-1)", "NTSC", ".mpg", "target=ntsc-vcd", "", false},
+        {"SVCD (MPEG-2)", "PAL", ".mpg", "target=pal-svcd", "", false},
+        {"DV", "NTSC", ".dv", "target=ntsc-dv", "", false},
+    };
+    ASSERT_EQ(form->CboFormat->count(), static_cast<int>(std::size(formats)));
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.item);
+        ChooseFormat(f.item, f.norm);
+        EXPECT_EQ(Cell(0, colOutputFilename), std::string("clip") + f.ext);
+        EXPECT_EQ(form->CboNorm->isEnabled(), f.target[0] != '\0');
+        EXPECT_EQ(form->ChkPreview->isEnabled(), std::string(f.ext) != ".mp3");
+        for (QWidget* w : std::initializer_list<QWidget*>{form->CboChannels, form->CboAudioBitrate,
+                                                          form->CboAudioSampleRate}) {
+            EXPECT_EQ(w->isEnabled(), f.audio_choice) << w->objectName().toStdString();
+            EXPECT_EQ(w->toolTip().isEmpty(), f.audio_choice) << "a fixed setting says why";
+        }
+
+        const TForm1::TAddedFile added = form->AddFile(clip, false);
+        ASSERT_GE(added.Index, 0) << added.Error;
+        const TOutputOptions& record = form->Engine().Task(added.Index)->OutputOptions;
+        // Names given earlier in the same run are not given again.
+        EXPECT_EQ(fs::path(added.OutputPath).extension(), f.ext);
+        EXPECT_EQ(record.VideoCodec, f.video_codec);
+        const bool hasTarget = record.ExtOptions.find("target=") != std::string::npos;
+        EXPECT_EQ(hasTarget, f.target[0] != '\0') << record.ExtOptions;
+        if (f.target[0]) EXPECT_NE(record.ExtOptions.find(std::string(f.target) + "\n"), std::string::npos);
+        EXPECT_EQ(record.AudioBitrate, f.audio_choice ? 96000 : -1);
+        form->Engine().ClearTasks();
+    }
+    Destroy();
+    EXPECT_NE(SettingsText().find("OutputFormat=dv\nVideoNorm=ntsc\n"), std::string::npos) << SettingsText();
+}
+
+// A sound file cannot become a video: its row fails with the reason, and the
+// video after it is converted.
+TEST_F(VideoWindowTest, ASoundFileUnderAVideoFormatFailsInItsRowAndTheBatchGoesOn) {
+    const std::string song = MakeWav(dir, "song.wav", 0.5);
+    const std::string clip = MakeRealVideo(dir, "clip.rmvb", 1.0, "rv20");
+    AddThroughDialog({song, clip});
+    ChooseFormat("MP4 video (H.264/AAC)");
+    RunToEnd();
+    EXPECT_EQ(Status(0), "Failed");
+    EXPECT_NE(form->Lvw->item(0, colStatus)->toolTip().toStdString().find(">has no video stream to write as mp4<"),
+              std::string::npos);
+    EXPECT_EQ(Status(1), "Completed");
+    EXPECT_FALSE(fs::exists(out + "song.mp4"));
+    ASSERT_EQ(dialogs.Summaries.size(), 1u);
+    EXPECT_NE(dialogs.Summaries[0].Text.find(song + ": has no video stream to write as mp4"), std::string::npos)
+        << dialogs.Summaries[0].Text;
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed";
+    EXPECT_EQ(MediaInfoField(out + "clip.mp4", "Video", "Format"), "AVC");
+    EXPECT_EQ(MediaInfoField(out + "clip.mp4", "Audio", "Format"), "AAC");
+    EXPECT_NEAR(std::stod(MediaInfoField(out + "clip.mp4", "Video", "Duration")), 1000, 100);
+}
+
+// The preview shows the pictures with their time, the row shows frames and
+// speed, and closing the preview unticks the box and leaves the file whole.
+TEST_F(VideoWindowTest, ClosingThePreviewStopsThePreviewNotTheConversion) {
+    // Long enough for several progress records (one each half second) on a fast machine.
+    const std::string clip = MakeFixture(dir, "clip.rmvb", "rm-video",
+                                         {"--video", "rv20", "--fps", "25", "--size", "160x120", "--seconds", "40"});
+    AddThroughDialog({clip});
+    ChooseFormat("MP4 video (H.264/AAC)");
+    form->ChkPreview->setChecked(true);
+    form->BtnStart->click();
+    QWidget* preview = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (preview = PreviewWindow()) != nullptr || !form->RunGoing(); }));
+    ASSERT_NE(preview, nullptr) << "no preview window while the video converted";
+    EXPECT_TRUE(std::regex_match(preview->windowTitle().toStdString(), std::regex(R"(\d\d:\d\d:\d\d\.\d{3})")))
+        << preview->windowTitle().toStdString();
+    EXPECT_EQ(preview->size(), QSize(160, 120));
+    // Only the preview can change during a run.
+    EXPECT_TRUE(form->ChkPreview->isEnabled());
+    EXPECT_FALSE(form->ChkOverwrite->isEnabled());
+    std::smatch m;
+    std::string status;
+    ASSERT_TRUE(WaitUntil([&] {
+        status = Status(0);
+        return std::regex_match(status, m, std::regex(R"((\d+)% Completed · Frame (\d+) · (\d+) fps)")) ||
+               !form->RunGoing();
+    })) << status;
+    ASSERT_FALSE(m.empty()) << "the run ended before a progress record: " << status;
+    EXPECT_GT(std::stoi(m[2]), 0);
+
+    preview->close();
+    EXPECT_TRUE(WaitUntil([&] { return !form->ChkPreview->isChecked(); }));
+    EXPECT_FALSE(form->Engine().Preview());
+    WaitUntil([&] { return !form->RunGoing(); });
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(PreviewWindow(), nullptr);
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed";
+    EXPECT_EQ(MediaInfoField(out + "clip.mp4", "Video", "FrameCount"), "1000");
+}
