@@ -5,6 +5,8 @@
 // --screenshot saves a picture of the window once they are listed, or with
 // --convert once a quarter of the batch is done (for the documentation).
 #include <QApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -20,6 +22,7 @@
 #include "app/FrmMain.h"
 #include "app/Logo.h"
 #include "app/PowerOff.h"
+#include "app/Previewer.h"
 #include "app/QtDialogs.h"
 #include "app/Translations.h"
 
@@ -114,7 +117,16 @@ int main(int argc, char** argv) {
     if (!created) return 1;
     CloseOnTerminateSignal(form);
     form.show();
-    auto save = [&] { form.grab().save(QString::fromStdString(screenshot), "PNG"); };
+    // The window, and the preview windows showing over it with what lies between them.
+    auto save = [&] {
+        QRect area = form.frameGeometry();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->objectName() == TPreviewer::kObjectName) area |= w->frameGeometry();
+        const QPixmap shot = area == form.frameGeometry()
+                                 ? form.grab()
+                                 : form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        shot.save(QString::fromStdString(screenshot), "PNG");
+    };
     QTimer watch;
     QTimer::singleShot(0, &form, [&] {
         dialogs.ToTerminal = convert;

@@ -15,12 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
+#include "tests/common/VideoCheck.h"
 
 extern char** environ;
 
@@ -291,4 +293,76 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     EXPECT_NE(ReadFileBytes(dir.File("errors.log")).find("Convertion of file \"" + garbage + "\" is not supported."),
               std::string::npos)
         << ReadFileBytes(dir.File("errors.log"));
+}
+
+// A RealVideo file to MP4 through the real program with "Show preview" ticked:
+// the preview window appears on the display (as the X server lists it) with a
+// time as its caption, and the MP4 is whole (as mediainfo reads it).
+TEST(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
+    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
+    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
+    const std::string xvfb = FindOnPath("Xvfb");
+    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+    const std::string xwininfo = FindOnPath("xwininfo");
+    if (xwininfo.empty()) GTEST_SKIP() << "xwininfo is not installed (x11-utils)";
+    TVirtualDisplay x(xvfb);
+    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
+
+    TempDir dir;
+    const std::string clip = MakeFixture(dir, "holiday.rmvb", "rm-video",
+                                         {"--video", "rv20", "--fps", "25", "--size", "320x240", "--seconds", "20"});
+    const std::string out = dir.File("out");
+    fs::create_directories(dir.File("config/Ardentix"));
+    std::ofstream(dir.File("config/Ardentix/Options.ini"))
+        << "[Options]\nOutputPath=" << out << "\nOutputFormat=mp4\nShowPreview=True\n";
+    fs::create_directories(dir.File("home"));
+    const auto env = Environment({{"DISPLAY", x.display},
+                                  {"QT_QPA_PLATFORM", "xcb"},
+                                  {"HOME", dir.File("home")},
+                                  {"XDG_CONFIG_HOME", dir.File("config")},
+                                  {"XDG_RUNTIME_DIR", dir.Path()},
+                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
+                                  {"LANG", "C.UTF-8"},
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = dir.File("program.log");
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.File("errors.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Spawn({program, "--convert", clip}, env, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_GT(pid, 0);
+
+    // The X server's own list of windows, looked at while the batch runs.
+    const std::regex previewWindow(R"re("(\d\d:\d\d:\d\d\.\d{3})": \(.*\)\s+320x240\+)re");
+    std::string caption;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            FAIL() << "the program ended early:\n" << ReadFileBytes(dir.File("errors.log"));
+        if (caption.empty()) {
+            const std::string tree = dir.File("tree.txt");
+            const std::string command = "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
+            std::smatch m;
+            const std::string windows = std::system(command.c_str()) == 0 ? ReadFileBytes(tree) : "";
+            if (std::regex_search(windows, m, previewWindow)) caption = m[1];
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
+    const std::string summary = ReadFileBytes(log);
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(dir.File("errors.log"));
+
+    EXPECT_FALSE(caption.empty()) << "no 320x240 preview window captioned with a time was shown";
+    EXPECT_NE(summary.find("  " + clip + " \u2192 " + out + "/holiday.mp4\n"), std::string::npos) << summary;
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed";
+    const std::string mp4 = out + "/holiday.mp4";
+    EXPECT_EQ(MediaInfoField(mp4, "General", "Format"), "MPEG-4");
+    EXPECT_EQ(MediaInfoField(mp4, "Video", "Format"), "AVC");
+    EXPECT_EQ(MediaInfoField(mp4, "Video", "Width"), "320");
+    EXPECT_EQ(MediaInfoField(mp4, "Video", "Height"), "240");
+    EXPECT_EQ(MediaInfoField(mp4, "Video", "FrameCount"), "500");
+    EXPECT_EQ(MediaInfoField(mp4, "Audio", "Format"), "AAC");
 }
