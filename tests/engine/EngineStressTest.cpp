@@ -78,6 +78,9 @@ private:
             TInputOptions in;
             // The identity: kept as given, since it is not empty.
             in.FileName = "task" + std::to_string(++made_);
+            // A handler's removal on a worker moves the indexes under us: the
+            // index AddTask answered may then name a task that is running.
+            const int removals = removals_.load();
             const int index = engine_.AddTask(input_, &in);
             if (index < 0) {
                 Fail("AddTask: " + engine_.LastErrorText());
@@ -95,6 +98,7 @@ private:
                 if (!engine_.SetOutputFile(index, file, &out)) {
                     // A handler's removal while the output was set is no fault.
                     if (engine_.LastErrorText() == "The task has been removed") continue;
+                    if (removals_.load() != removals) continue;
                     if (!bad) Fail("SetOutputFile: " + engine_.LastErrorText());
                     Remove(index);
                 }
@@ -105,6 +109,7 @@ private:
     }
 
     void Remove(int index) {
+        ++removals_;
         ++removing;
         try {
             engine_.RemoveTask(index);
@@ -120,6 +125,7 @@ private:
     }
 
     void Clear() {
+        ++removals_;
         ++removing;
         engine_.ClearTasks();
         --removing;
@@ -183,6 +189,7 @@ private:
     std::set<std::string> terminated_;
     std::atomic<int> failures_{0};
     std::atomic<int> ended_{0};
+    std::atomic<int> removals_{0};
     std::string first_failure_;
 };
 
