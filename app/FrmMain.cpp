@@ -148,7 +148,8 @@ void TForm1::BuildControls() {
     Lvw->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The classic widths were made for an 8 point font; they grow with the font in use.
     const double scale = std::max(1.0, fontMetrics().averageCharWidth() / 5.0);
-    const int widths[] = {150, 80, 80, 150, 93};
+    // Status holds a video's "38% · Frame 1234 · 52 fps".
+    const int widths[] = {150, 80, 80, 150, 170};
     int total = 0;
     for (int c = 0; c < colPath; ++c) {
         // A caption longer in the user's language than in English widens its column.

@@ -120,11 +120,14 @@ int main(int argc, char** argv) {
     // The window, and the preview windows showing over it with what lies between them.
     auto save = [&] {
         QRect area = form.frameGeometry();
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->objectName() == TPreviewer::kObjectName) area |= w->frameGeometry();
-        const QPixmap shot = area == form.frameGeometry()
-                                 ? form.grab()
-                                 : form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        bool previews = false;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible() || w->objectName() != TPreviewer::kObjectName) continue;
+            area |= w->frameGeometry();
+            previews = true;
+        }
+        const QPixmap shot =
+            previews ? form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()) : form.grab();
         shot.save(QString::fromStdString(screenshot), "PNG");
     };
     QTimer watch;

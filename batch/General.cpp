@@ -68,8 +68,10 @@ std::string ProgressStatusText(int currentMs, int totalMs) {
 }
 
 std::string VideoProgressStatusText(int currentMs, int totalMs, int frame, int fps) {
-    return ProgressStatusText(currentMs, totalMs) + " \u00b7 Frame " + std::to_string(frame) + " \u00b7 " +
-           std::to_string(fps) + " fps";
+    // Short enough for the column: the percentage alone, or the time converted.
+    const int pct = ProgressPercent(currentMs, totalMs);
+    const std::string where = pct < 0 ? ProgressStatusText(currentMs, totalMs) : std::to_string(pct) + "%";
+    return where + " \u00b7 Frame " + std::to_string(frame) + " \u00b7 " + std::to_string(fps) + " fps";
 }
 
 std::string OsFamily(uint32_t major, uint32_t minor) {

@@ -41,7 +41,7 @@ int ProgressPercent(int64_t currentMs, int64_t totalMs);
 // The text of the Status column for a progress record.
 std::string ProgressStatusText(int currentMs, int totalMs);
 // The same for a video, with the pictures written and the pictures a second:
-// "38% Completed · Frame 1234 · 52 fps".
+// "38% · Frame 1234 · 52 fps".
 std::string VideoProgressStatusText(int currentMs, int totalMs, int frame, int fps);
 
 // The operating-system family for a version, as the shutdown routine tells them

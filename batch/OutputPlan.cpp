@@ -141,9 +141,10 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(choice.Audio.VbrLevel) + "\n";
-    for (const std::string& line : subtitles.options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Overwrite) text += "y\n";
+    // Last: some of them add streams once the file is open.
+    for (const std::string& line : subtitles.options) text += line + "\n";
     output.ExtOptions = text;
     return output;
 }

@@ -135,7 +135,7 @@ TEST_F(VideoWindowTest, ClosingThePreviewStopsThePreviewNotTheConversion) {
     std::string status;
     ASSERT_TRUE(WaitUntil([&] {
         status = Status(0);
-        return std::regex_match(status, m, std::regex(R"((\d+)% Completed · Frame (\d+) · (\d+) fps)")) ||
+        return std::regex_match(status, m, std::regex(R"((\d+)% · Frame (\d+) · (\d+) fps)")) ||
                !form->RunGoing();
     })) << status;
     ASSERT_FALSE(m.empty()) << "the run ended before a progress record: " << status;

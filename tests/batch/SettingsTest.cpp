@@ -125,7 +125,7 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
-              "LastAddFolder=/home/u/Radio shows\n");
+              "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -151,7 +151,7 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
               "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
-              "SimultaneousConversions=0\nLastAddFolder=\n\n[Tail]\nA=1\n");
+              "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
