@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "tests/common/LocalNames.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 using namespace transcodetest;
 

@@ -1,7 +1,7 @@
 // The conversion fuzz target reads its inputs from memory files opened by name:
 // such an input must convert to the same sound as the same bytes on disk.
 #include "tests/common/MemoryFile.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 using namespace transcodetest;
 

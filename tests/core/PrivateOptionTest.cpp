@@ -2,7 +2,7 @@
 // them through the generic option routines.
 #include <gtest/gtest.h>
 
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 namespace transcodetest {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "tests/common/SubtitleCheck.h"
 #include "tests/common/VideoCheck.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 namespace transcodetest {
 namespace {

@@ -3,7 +3,7 @@
 // the frequency and level of every channel.
 #include <algorithm>
 
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 using namespace transcodetest;
 

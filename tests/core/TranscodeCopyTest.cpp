@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/VideoCheck.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 namespace transcodetest {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "tests/core/CoreTestSupport.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 using namespace transcodetest;
 using coretest::MessageOf;

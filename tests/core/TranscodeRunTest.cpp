@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 using namespace transcodetest;
 

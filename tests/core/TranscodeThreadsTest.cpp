@@ -10,7 +10,7 @@
 #include "core/EncoderWorker.h"
 
 #include "tests/common/VideoCheck.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 namespace transcodetest {
 namespace {

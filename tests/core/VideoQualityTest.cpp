@@ -11,7 +11,7 @@
 #include <map>
 
 #include "tests/common/VideoCheck.h"
-#include "tests/core/TranscodeFixture.h"
+#include "tests/common/TranscodeFixture.h"
 
 namespace transcodetest {
 namespace {

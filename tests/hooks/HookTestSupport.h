@@ -14,6 +14,7 @@
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
 #include "tests/common/Fixtures.h"
+#include "tests/common/TranscodeFixture.h"
 #include "tests/common/VideoCheck.h"
 
 namespace hooktest {
@@ -56,26 +57,9 @@ private:
     }
 };
 
-// A core with the libraries loaded and its log lines kept.
-class HookCoreTest : public ::testing::Test {
+// A core with the libraries loaded and its log lines kept, converting video.
+class HookCoreTest : public transcodetest::TranscodeTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
-        saved_level = avutil.av_log_get_level();
-        avutil.av_log_set_level(AV_LOG_QUIET);
-        core.ResetOptionState();
-        core.OnLog = [this](TCustomFFmpeg*, int level, const std::string& msg) {
-            std::lock_guard<std::mutex> guard(lines_lock);
-            lines.push_back(std::to_string(level) + " " + msg);
-        };
-    }
-    void TearDown() override {
-        core.CloseOpenEncoders();
-        core.CloseOpenDecoders();
-        core.FreeFiles();
-        avutil.av_log_set_level(saved_level);
-    }
-
     // A small RealVideo file without sound: 64x48, 10 pictures a second.
     std::string MakeVideo(const std::string& name, double seconds) {
         return MakeFixture(dir, name, "rm-video",
@@ -99,23 +83,7 @@ protected:
             core.FreeFiles();
             return "output: " + core.last_error;
         }
-        std::string error;
-        try {
-            core.Transcode();
-        } catch (const Exception& e) {
-            error = e.Message;
-        }
-        core.CloseOpenEncoders();
-        core.CloseOpenDecoders();
-        if (error.empty()) {
-            try {
-                core.PlaceOutputFiles();
-            } catch (const Exception& e) {
-                error = e.Message;
-            }
-        }
-        core.FreeFiles();
-        return error;
+        return Run();
     }
 
     std::vector<DecodedPicture> Pictures(const std::string& path) {
@@ -124,19 +92,6 @@ protected:
         EXPECT_FALSE(pictures.empty()) << path << ": " << error;
         return pictures;
     }
-
-    bool Logged(const std::string& text) {
-        std::lock_guard<std::mutex> guard(lines_lock);
-        for (const auto& line : lines)
-            if (line.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-    int saved_level = AV_LOG_INFO;
-    TempDir dir;
-    TCustomFFmpeg core;
-    std::mutex lines_lock;
-    std::vector<std::string> lines;
 };
 
 // The picture nearest to a time.

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,9 @@ protected:
         savedLibLevel = avutil.av_log_get_level();
         avutil.av_log_set_level(AV_LOG_QUIET);
         core.ResetOptionState();
+        // The core logs from its worker and its encoder's helper thread.
         core.OnLog = [this](TCustomFFmpeg*, int level, const std::string& msg) {
+            std::lock_guard<std::mutex> guard(lines_lock);
             lines.push_back(std::to_string(level) + " " + msg);
         };
     }
@@ -102,13 +105,15 @@ protected:
         return Run();
     }
 
-    bool Logged(const std::string& text) const {
+    bool Logged(const std::string& text) {
+        std::lock_guard<std::mutex> guard(lines_lock);
         for (const auto& line : lines)
             if (line.find(text) != std::string::npos) return true;
         return false;
     }
 
-    std::string AllLines() const {
+    std::string AllLines() {
+        std::lock_guard<std::mutex> guard(lines_lock);
         std::string all;
         for (const auto& line : lines) all += line + "\n";
         return all;
@@ -118,6 +123,7 @@ protected:
     bool overwrite = true;
     TempDir dir;
     TCustomFFmpeg core;
+    std::mutex lines_lock;
     std::vector<std::string> lines;
     int savedLibLevel = AV_LOG_INFO;
 };
