@@ -505,7 +505,8 @@ std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdS
 
 TOutputChoice TForm1::OutputChoice() const {
     const int item = CboFormat->currentIndex();
-    TOutputChoice choice{item >= 0 && static_cast<size_t>(item) < formats_.size() ? formats_[item] : &OutputKinds().front(), ""};
+    const bool listed = item >= 0 && static_cast<size_t>(item) < formats_.size();
+    TOutputChoice choice{listed ? formats_[static_cast<size_t>(item)] : &OutputKinds().front(), ""};
     if (choice.kind->target[0]) choice.norm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
     return choice;
 }
@@ -521,8 +522,9 @@ void TForm1::ShowFormatChoice() {
         w->setToolTip(fixed);
     }
     ChkPreview->setEnabled(kind.needs_video);
-    ChkPreview->setToolTip(kind.needs_video ? tr("Shows the pictures of each video as it is converted, up to ten a second")
-                                            : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
+    ChkPreview->setToolTip(kind.needs_video
+                               ? tr("Shows the pictures of each video as it is converted, up to ten a second")
+                               : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
     // The names the rows will be written under follow the format.
     static const std::set<std::string> none;
     for (int row = 0; row < Lvw->rowCount(); ++row) {

@@ -343,7 +343,8 @@ TEST(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
             FAIL() << "the program ended early:\n" << ReadFileBytes(dir.File("errors.log"));
         if (caption.empty()) {
             const std::string tree = dir.File("tree.txt");
-            const std::string command = "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
+            const std::string command =
+                "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
             std::smatch m;
             const std::string windows = std::system(command.c_str()) == 0 ? ReadFileBytes(tree) : "";
             if (std::regex_search(windows, m, previewWindow)) caption = m[1];
