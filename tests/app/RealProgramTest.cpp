@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <string>
@@ -147,6 +148,64 @@ int RunForScreenshot(const std::string& program, const std::string& file, const 
     return status;
 }
 
+// What an unattended batch of the real program left.
+struct TBatchRun {
+    std::string summary;  // standard output: the summary at the end
+    std::string errors;   // standard error
+    int status = -1;      // exit status after the desktop asked it to end
+};
+
+// Runs `ardentix --convert FILES` on the display with the settings text in a
+// home of its own until the summary is written; tick is called every 100 ms
+// meanwhile. Nobody clicks anything. Output folder: dir/out.
+TBatchRun RunBatch(const std::string& program, const TVirtualDisplay& x, const TempDir& dir,
+                   const std::vector<std::string>& files, const std::string& settings,
+                   const std::function<void()>& tick = {}) {
+    fs::create_directories(dir.File("config/Ardentix"));
+    std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << dir.File("out") << "\n"
+                                                           << settings;
+    fs::create_directories(dir.File("home"));
+    const auto env = Environment({{"DISPLAY", x.display},
+                                  {"QT_QPA_PLATFORM", "xcb"},
+                                  {"HOME", dir.File("home")},
+                                  {"XDG_CONFIG_HOME", dir.File("config")},
+                                  {"XDG_RUNTIME_DIR", dir.Path()},
+                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
+                                  {"LANG", "C.UTF-8"},
+                                  {"LC_ALL", ""},
+                                  {"LC_MESSAGES", ""},
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string log = dir.File("program.log"), errors = dir.File("errors.log");
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args = {program, "--convert"};
+    args.insert(args.end(), files.begin(), files.end());
+    const pid_t pid = Spawn(args, env, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    TBatchRun run;
+    if (pid <= 0) return run;
+
+    // The summary is written once the batch has ended; the window stays open.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ADD_FAILURE() << "the program ended early:\n" << ReadFileBytes(errors);
+            return run;
+        }
+        if (tick) tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
+    run.summary = ReadFileBytes(log);
+    ::kill(pid, SIGTERM);
+    run.status = WaitExit(pid, std::chrono::seconds(60));
+    run.errors = ReadFileBytes(errors);
+    return run;
+}
+
 }  // namespace
 
 TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
@@ -241,40 +300,9 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     // Not a media file at all: refused when listed, told on the terminal, no box.
     const std::string garbage = MakeRandom(dir, "garbage.rm", 4096, 7, true);
     const std::string out = dir.File("out");
-    fs::create_directories(dir.File("config/Ardentix"));
-    std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << out << "\n";
-    fs::create_directories(dir.File("home"));
-    const auto env = Environment({{"DISPLAY", x.display},
-                                  {"QT_QPA_PLATFORM", "xcb"},
-                                  {"HOME", dir.File("home")},
-                                  {"XDG_CONFIG_HOME", dir.File("config")},
-                                  {"XDG_RUNTIME_DIR", dir.Path()},
-                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
-                                  {"LANG", "C.UTF-8"},
-                                  {"LC_ALL", ""},
-                                  {"LC_MESSAGES", ""},
-                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = dir.File("program.log");
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, dir.File("errors.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const pid_t pid = Spawn({program, "--convert", first, garbage, broken, last}, env, &actions);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_GT(pid, 0);
-
-    // The summary is written once the batch has ended; the window stays open.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            FAIL() << "the program ended early:\n" << ReadFileBytes(dir.File("errors.log"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
-    const std::string summary = ReadFileBytes(log);
-    ::kill(pid, SIGTERM);
-    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(dir.File("errors.log"));
+    const TBatchRun run = RunBatch(program, x, dir, {first, garbage, broken, last}, "");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    const std::string& summary = run.summary;
 
     EXPECT_EQ(summary.rfind("File conversion process finished.\n3 files: 2 converted, 1 failed.\n", 0), 0u) << summary;
     EXPECT_NE(summary.find("Failed:\n  " + broken + ": Output file #0 does not contain any stream\n"), std::string::npos)
@@ -290,9 +318,8 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     EXPECT_NEAR(b.Seconds(), 1.5, 0.15);
     EXPECT_NEAR(DominantFrequency(b.Channel(0), b.rate), 660, 8);
     EXPECT_FALSE(fs::exists(out + "/broken.mp3"));
-    EXPECT_NE(ReadFileBytes(dir.File("errors.log")).find("Convertion of file \"" + garbage + "\" is not supported."),
-              std::string::npos)
-        << ReadFileBytes(dir.File("errors.log"));
+    EXPECT_NE(run.errors.find("Convertion of file \"" + garbage + "\" is not supported."), std::string::npos)
+        << run.errors;
 }
 
 // A RealVideo file to MP4 through the real program with "Show preview" ticked:
@@ -312,49 +339,20 @@ TEST(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
     const std::string clip = MakeFixture(dir, "holiday.rmvb", "rm-video",
                                          {"--video", "rv20", "--fps", "25", "--size", "320x240", "--seconds", "20"});
     const std::string out = dir.File("out");
-    fs::create_directories(dir.File("config/Ardentix"));
-    std::ofstream(dir.File("config/Ardentix/Options.ini"))
-        << "[Options]\nOutputPath=" << out << "\nOutputFormat=mp4\nShowPreview=True\n";
-    fs::create_directories(dir.File("home"));
-    const auto env = Environment({{"DISPLAY", x.display},
-                                  {"QT_QPA_PLATFORM", "xcb"},
-                                  {"HOME", dir.File("home")},
-                                  {"XDG_CONFIG_HOME", dir.File("config")},
-                                  {"XDG_RUNTIME_DIR", dir.Path()},
-                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
-                                  {"LANG", "C.UTF-8"},
-                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = dir.File("program.log");
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, dir.File("errors.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const pid_t pid = Spawn({program, "--convert", clip}, env, &actions);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_GT(pid, 0);
-
     // The X server's own list of windows, looked at while the batch runs.
     const std::regex previewWindow(R"re("(\d\d:\d\d:\d\d\.\d{3})": \(.*\)\s+320x240\+)re");
     std::string caption;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            FAIL() << "the program ended early:\n" << ReadFileBytes(dir.File("errors.log"));
-        if (caption.empty()) {
-            const std::string tree = dir.File("tree.txt");
-            const std::string command =
-                "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
-            std::smatch m;
-            const std::string windows = std::system(command.c_str()) == 0 ? ReadFileBytes(tree) : "";
-            if (std::regex_search(windows, m, previewWindow)) caption = m[1];
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
-    const std::string summary = ReadFileBytes(log);
-    ::kill(pid, SIGTERM);
-    EXPECT_EQ(WaitExit(pid, std::chrono::seconds(60)), 0) << ReadFileBytes(dir.File("errors.log"));
+    const TBatchRun run = RunBatch(program, x, dir, {clip}, "OutputFormat=mp4\nShowPreview=True\n", [&] {
+        if (!caption.empty()) return;
+        const std::string tree = dir.File("tree.txt");
+        const std::string command =
+            "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
+        std::smatch m;
+        const std::string windows = std::system(command.c_str()) == 0 ? ReadFileBytes(tree) : "";
+        if (std::regex_search(windows, m, previewWindow)) caption = m[1];
+    });
+    EXPECT_EQ(run.status, 0) << run.errors;
+    const std::string& summary = run.summary;
 
     EXPECT_FALSE(caption.empty()) << "no 320x240 preview window captioned with a time was shown";
     EXPECT_NE(summary.find("  " + clip + " \u2192 " + out + "/holiday.mp4\n"), std::string::npos) << summary;
