@@ -252,7 +252,7 @@ void TForm1::BuildControls() {
     ChkShutdown->setObjectName("ChkShutdown");
     ChkCopyTags = new QCheckBox(tr("Copy ta&gs"), this);
     ChkCopyTags->setObjectName("ChkCopyTags");
-    ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3"));
+    ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3 or MP4 file"));
     ChkCopyTags->setChecked(defaults.CopyTags);
     ChkPreview = new QCheckBox(tr("Show pre&view"), this);
     ChkPreview->setObjectName("ChkPreview");

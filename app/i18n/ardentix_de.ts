@@ -120,8 +120,8 @@
         <translation>Tags überneh&amp;men</translation>
     </message>
     <message>
-        <source>Title, artist, copyright and comment of each file go into its MP3</source>
-        <translation>Titel, Interpret, Copyright und Kommentar jeder Datei kommen in ihre MP3-Datei</translation>
+        <source>Title, artist, copyright and comment of each file go into its MP3 or MP4 file</source>
+        <translation>Titel, Interpret, Copyright und Kommentar jeder Datei kommen in ihre MP3- oder MP4-Datei</translation>
     </message>
     <message>
         <source>Si&amp;multaneous conversions: </source>

@@ -120,8 +120,8 @@
         <translation>复制标签(&amp;G)</translation>
     </message>
     <message>
-        <source>Title, artist, copyright and comment of each file go into its MP3</source>
-        <translation>每个文件的标题、艺术家、版权和注释都会写入其 MP3 文件</translation>
+        <source>Title, artist, copyright and comment of each file go into its MP3 or MP4 file</source>
+        <translation>每个文件的标题、艺术家、版权和注释都会写入其 MP3 或 MP4 文件</translation>
     </message>
     <message>
         <source>Si&amp;multaneous conversions: </source>
