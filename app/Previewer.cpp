@@ -1,5 +1,6 @@
 #include "app/Previewer.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -101,8 +102,12 @@ void TPreviewer::Draw(const std::shared_ptr<TPreviewPicture>& picture) {
         window = new TPreviewWidget(picture);
         picture->widget = window;
         window->setFixedSize(size);
+        // The windows of files converted at the same time step aside from each other.
+        int others = 0;
+        for (const QWidget* w : QApplication::topLevelWidgets())
+            if (w != window && w->isVisible() && w->objectName() == TPreviewer::kObjectName) ++others;
         if (const QScreen* screen = QGuiApplication::primaryScreen())
-            window->move(screen->availableGeometry().center() - window->rect().center());
+            window->move(screen->availableGeometry().center() - window->rect().center() + QPoint(32, 32) * others);
         window->setWindowTitle(caption);
         window->show();
         return;

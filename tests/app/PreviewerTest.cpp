@@ -98,6 +98,22 @@ TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsTime) {
     EXPECT_TRUE(Pump([&] { return w.isNull(); }));
 }
 
+// Files converted at the same time show their pictures side by side, not one
+// window exactly over the other.
+TEST(Previewer, WindowsOfTasksAtTheSameTimeDoNotCoverEachOther) {
+    apptest::App();
+    TQtWindowThread window;
+    std::unique_ptr<TPreviewWindow> first = window.NewPreviewWindow(), second = window.NewPreviewWindow();
+    TBitmap picture;
+    Fill(picture, 40, 30, 0, 0, 255);
+    std::thread([&] { first->Show(picture, 1, 0), second->Show(picture, 1, 0); }).join();
+    ASSERT_TRUE(Pump([] { return PreviewWindows().size() == 2; }));
+    const std::vector<QWidget*> shown = PreviewWindows();
+    EXPECT_NE(shown[0]->pos(), shown[1]->pos());
+    std::thread([&] { first.reset(), second.reset(); }).join();
+    EXPECT_TRUE(Pump([] { return PreviewWindows().empty(); }));
+}
+
 // A real conversion previewing into the real window; the user closes it
 // partway: no window comes again for that task, and the conversion ends with
 // every picture.
