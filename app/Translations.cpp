@@ -57,7 +57,8 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(VCD \(MPEG-1\))", QT_TRANSLATE_NOOP("TMessageText", "VCD (MPEG-1)")},
     {R"(SVCD \(MPEG-2\))", QT_TRANSLATE_NOOP("TMessageText", "SVCD (MPEG-2)")},
     {R"(DV)", QT_TRANSLATE_NOOP("TMessageText", "DV")},
-    {R"(has no video stream to write as (.+))", QT_TRANSLATE_NOOP("TMessageText", "has no video stream to write as %1")},
+    {R"(has no video stream to write as (.+))",
+     QT_TRANSLATE_NOOP("TMessageText", "has no video stream to write as %1")},
     // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,
     // core/OutputFile.cpp).
     {R"((.+): Unknown format)", QT_TRANSLATE_NOOP("TMessageText", "%1: Unknown format")},

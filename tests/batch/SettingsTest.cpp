@@ -151,7 +151,8 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
               "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
-              "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n\n[Tail]\nA=1\n");
+              "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
+              "\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
