@@ -705,8 +705,8 @@ TEST_F(ConvertToolTest, EachVideoKindWritesTheFileItsStandardDescribes) {
 }
 
 // Pictures of odd sizes (MPEG-4 in Matroska at 561x321) are never refused: the
-// 4:2:0 encoders get the next even size down, the discs their own size, and the
-// picture is the input's, not garbled.
+// encoders that halve the colour planes get the next even size down, the discs
+// their own size, and the picture is the input's, not garbled.
 TEST_F(ConvertToolTest, OddSizedPicturesConvertToEveryKind) {
     if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
     ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
