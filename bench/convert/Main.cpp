@@ -3,9 +3,7 @@
 // ardentix-convert -j 1 and -j 2, `rounds` times each (default 3, the fastest
 // round counts, so that other load on the machine weighs less), and prints the
 // wall-clock times and the speed-up.
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,28 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
+#include "bench/BenchSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-int Run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double ChildCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Wall-clock seconds of one conversion; cpu receives the processor seconds it used,
 // so cpu / wall shows how many processors it kept busy on a loaded machine too.
@@ -46,10 +27,10 @@ double Convert(const std::string& out, int jobs, const std::vector<std::string>&
     fs::remove_all(out);
     std::vector<std::string> args = {ARDENTIX_CONVERT_BIN, "-q", "--overwrite", "-o", out, "-j", std::to_string(jobs)};
     args.insert(args.end(), files.begin(), files.end());
-    const double cpu_before = ChildCpuSeconds();
+    const double cpu_before = bench::ProcessorSeconds(RUSAGE_CHILDREN);
     const auto start = std::chrono::steady_clock::now();
-    const int status = Run(args);
-    cpu = ChildCpuSeconds() - cpu_before;
+    const int status = bench::RunQuietly(args);
+    cpu = bench::ProcessorSeconds(RUSAGE_CHILDREN) - cpu_before;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (status != 0) {
         std::fprintf(stderr, "ardentix-convert -j %d failed with %d\n", jobs, status);
@@ -73,7 +54,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 0; i < count; ++i) {
         const std::string file = (dir / ("in" + std::to_string(i) + ".rm")).string();
-        if (Run({ARDENTIX_FIXTURES_BIN, "rm-ac3", file, "--seconds", seconds}) != 0) {
+        if (!bench::MakeFixture({"rm-ac3", file, "--seconds", seconds})) {
             std::fprintf(stderr, "cannot make %s\n", file.c_str());
             return 1;
         }

@@ -4,8 +4,6 @@
 // the open files per queued task; with "run" it then converts them with two
 // threads and prints the wall-clock time.
 #include <dirent.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
 
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -42,17 +40,7 @@ int OpenFiles() {
     return count;
 }
 
-bool MakeInput(const std::string& path) {
-    std::vector<std::string> args = {ARDENTIX_FIXTURES_BIN, "wav", path, "--seconds", "1"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+bool MakeInput(const std::string& path) { return bench::MakeFixture({"wav", path, "--seconds", "1"}); }
 
 }  // namespace
 

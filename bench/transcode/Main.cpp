@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
 
@@ -47,18 +48,6 @@ struct TTimes {
     double wall = -1;
     double cpu = -1;
 };
-
-bool RunTool(const std::vector<std::string>& args) {
-#ifdef ARDENTIX_FIXTURES_BIN
-    std::string cmd = ARDENTIX_FIXTURES_BIN;
-    for (const auto& a : args) cmd += " '" + a + "'";
-    cmd += " >/dev/null";
-    return std::system(cmd.c_str()) == 0;
-#else
-    (void)args;
-    return false;
-#endif
-}
 
 struct TChildResult {
     bool ok = false;
@@ -236,8 +225,8 @@ int main(int argc, char** argv) {
     const std::string wav = (dir / "in.wav").string();
     const std::string seconds = std::to_string(minutes * 60);
     std::printf("generating %.0f min of 44100 Hz stereo AC-3 RealMedia...\n", minutes);
-    if (!RunTool({"rm-ac3", src, "--seconds", seconds, "--rate", "44100", "--channels", "2"}) ||
-        !RunTool({"decode", src, wav})) {
+    if (!bench::MakeFixture({"rm-ac3", src, "--seconds", seconds, "--rate", "44100", "--channels", "2"}) ||
+        !bench::MakeFixture({"decode", src, wav})) {
         std::fprintf(stderr, "the fixture tool failed\n");
         fs::remove_all(dir);
         return 1;
@@ -284,7 +273,7 @@ int main(int argc, char** argv) {
         // The generator writes at most 10 minutes; memory that does not depend on
         // the length shows as the same peak for 1 and for N minutes.
         const std::string src1 = (dir / "in1.rm").string();
-        if (RunTool({"rm-ac3", src1, "--seconds", "60", "--rate", "44100", "--channels", "2"})) {
+        if (bench::MakeFixture({"rm-ac3", src1, "--seconds", "60", "--rate", "44100", "--channels", "2"})) {
             const TChildResult ours1 = InChild([&] { return ConvertOurs(src1, (dir / "ours1.mp3").string()); });
             if (ours1.ok)
                 std::printf("1 min:              peak memory %.1f MiB (difference to %.0f min: %.1f MiB, target <= 2)\n",

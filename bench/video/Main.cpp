@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "binding/FFmpegLoader.h"
 
 namespace {
@@ -333,20 +334,8 @@ int64_t VideoBytes(const std::string& path) {
     return bytes;
 }
 
-bool RunTool(const std::vector<std::string>& args) {
-#ifdef ARDENTIX_FIXTURES_BIN
-    std::string cmd = ARDENTIX_FIXTURES_BIN;
-    for (const auto& a : args) cmd += " '" + a + "'";
-    cmd += " >/dev/null";
-    return std::system(cmd.c_str()) == 0;
-#else
-    (void)args;
-    return false;
-#endif
-}
-
 bool MakeInput(const std::string& path, int seconds) {
-    return RunTool({"rm-video", path, "--video", "rv20", "--audio", "ac3", "--fps", "25", "--size", "720x576",
+    return bench::MakeFixture({"rm-video", path, "--video", "rv20", "--audio", "ac3", "--fps", "25", "--size", "720x576",
                     "--seconds", std::to_string(seconds)});
 }
 

@@ -7,9 +7,7 @@
 #include <QCheckBox>
 #include <QSpinBox>
 
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,8 +21,7 @@
 #include <vector>
 
 #include "app/FrmMain.h"
-
-extern char** environ;
+#include "bench/BenchSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -48,35 +45,18 @@ public:
     void PowerOff() override {}
 };
 
-int Run(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Wall-clock seconds of one batch in the window; cpu receives the processor seconds.
 double Batch(TForm1& form, int atOnce, const std::string& out, double& cpu) {
     for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
     form.SpnSimultaneous->setValue(atOnce);
-    const double cpu_before = CpuSeconds();
+    const double cpu_before = bench::ProcessorSeconds(RUSAGE_SELF);
     const auto start = std::chrono::steady_clock::now();
     form.BtnStartClick();
     while (form.RunGoing()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    cpu = CpuSeconds() - cpu_before;
+    cpu = bench::ProcessorSeconds(RUSAGE_SELF) - cpu_before;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (form.Summary().Count(TFileOutcome::Completed) != form.Summary().Total()) {
         std::fprintf(stderr, "the batch did not convert every file:\n%s", form.SummaryText().c_str());
@@ -99,7 +79,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 0; i < count; ++i) {
         const std::string file = (dir / ("in" + std::to_string(i) + ".rm")).string();
-        if (Run({ARDENTIX_FIXTURES_BIN, "rm-ac3", file, "--seconds", seconds}) != 0) {
+        if (!bench::MakeFixture({"rm-ac3", file, "--seconds", seconds})) {
             std::fprintf(stderr, "cannot make %s\n", file.c_str());
             return 1;
         }
