@@ -155,78 +155,85 @@ struct TBatchRun {
     int status = -1;      // exit status after the desktop asked it to end
 };
 
-// Runs `ardentix --convert FILES` on the display with the settings text in a
-// home of its own until the summary is written; tick is called every 100 ms
-// meanwhile. Nobody clicks anything. Output folder: dir/out.
-TBatchRun RunBatch(const std::string& program, const TVirtualDisplay& x, const TempDir& dir,
-                   const std::vector<std::string>& files, const std::string& settings,
-                   const std::function<void()>& tick = {}) {
-    fs::create_directories(dir.File("config/Ardentix"));
-    std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << dir.File("out") << "\n"
-                                                           << settings;
-    fs::create_directories(dir.File("home"));
-    const auto env = Environment({{"DISPLAY", x.display},
-                                  {"QT_QPA_PLATFORM", "xcb"},
-                                  {"HOME", dir.File("home")},
-                                  {"XDG_CONFIG_HOME", dir.File("config")},
-                                  {"XDG_RUNTIME_DIR", dir.Path()},
-                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
-                                  {"LANG", "C.UTF-8"},
-                                  {"LC_ALL", ""},
-                                  {"LC_MESSAGES", ""},
-                                  {"ASAN_OPTIONS", "detect_leaks=0"}});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string log = dir.File("program.log"), errors = dir.File("errors.log");
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {program, "--convert"};
-    args.insert(args.end(), files.begin(), files.end());
-    const pid_t pid = Spawn(args, env, &actions);
-    posix_spawn_file_actions_destroy(&actions);
-    TBatchRun run;
-    if (pid <= 0) return run;
-
-    // The summary is written once the batch has ended; the window stays open.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-    while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            ADD_FAILURE() << "the program ended early:\n" << ReadFileBytes(errors);
-            return run;
-        }
-        if (tick) tick();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+// The real program on a display of its own, with a home folder (dir/home) and
+// a settings folder (dir/config) of its own.
+class RealProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
+        const std::string xvfb = FindOnPath("Xvfb");
+        if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+        x = std::make_unique<TVirtualDisplay>(xvfb);
+        ASSERT_FALSE(x->display.empty()) << "Xvfb did not start";
+        fs::create_directories(dir.File("home"));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
-    run.summary = ReadFileBytes(log);
-    ::kill(pid, SIGTERM);
-    run.status = WaitExit(pid, std::chrono::seconds(60));
-    run.errors = ReadFileBytes(errors);
-    return run;
-}
+
+    // The program's environment: the display, the folders above, the locale.
+    std::vector<std::pair<std::string, std::string>> Desktop(const std::string& lang = "C.UTF-8") const {
+        return {{"DISPLAY", x->display},
+                {"QT_QPA_PLATFORM", "xcb"},
+                {"HOME", dir.File("home")},
+                {"XDG_CONFIG_HOME", dir.File("config")},
+                {"XDG_RUNTIME_DIR", dir.Path()},
+                {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.File("no-bus")},
+                {"LANG", lang},
+                {"LC_ALL", ""},
+                {"LC_MESSAGES", ""},
+                {"LANGUAGE", ""},
+                {"ASAN_OPTIONS", "detect_leaks=0"}};
+    }
+
+    // Runs `ardentix --convert FILES` on the display with the settings text in a
+    // home of its own until the summary is written; tick is called every 100 ms
+    // meanwhile. Nobody clicks anything. Output folder: dir/out.
+    TBatchRun RunBatch(const std::vector<std::string>& files, const std::string& settings,
+                       const std::function<void()>& tick = {}) {
+        fs::create_directories(dir.File("config/Ardentix"));
+        std::ofstream(dir.File("config/Ardentix/Options.ini")) << "[Options]\nOutputPath=" << dir.File("out") << "\n"
+                                                               << settings;
+        const auto env = Environment(Desktop());
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string log = dir.File("program.log"), errors = dir.File("errors.log");
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> args = {program, "--convert"};
+        args.insert(args.end(), files.begin(), files.end());
+        const pid_t pid = Spawn(args, env, &actions);
+        posix_spawn_file_actions_destroy(&actions);
+        TBatchRun run;
+        if (pid <= 0) return run;
+
+        // The summary is written once the batch has ended; the window stays open.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+        while (ReadFileBytes(log).find("Converted:") == std::string::npos && std::chrono::steady_clock::now() < end) {
+            int status;
+            if (::waitpid(pid, &status, WNOHANG) == pid) {
+                ADD_FAILURE() << "the program ended early:\n" << ReadFileBytes(errors);
+                return run;
+            }
+            if (tick) tick();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the whole summary is written
+        run.summary = ReadFileBytes(log);
+        ::kill(pid, SIGTERM);
+        run.status = WaitExit(pid, std::chrono::seconds(60));
+        run.errors = ReadFileBytes(errors);
+        return run;
+    }
+
+    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
+    TempDir dir;
+    std::unique_ptr<TVirtualDisplay> x;
+};
 
 }  // namespace
 
-TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
-    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
-    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
-    const std::string xvfb = FindOnPath("Xvfb");
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
-    TVirtualDisplay x(xvfb);
-    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
-
-    TempDir dir;
+TEST_F(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
     const std::string song = MakeRealAc3(dir, "song.rm", 2.0);
     const std::string shot = dir.File("window.png");
-    fs::create_directories(dir.File("home"));
-    const std::vector<std::pair<std::string, std::string>> env = {{"DISPLAY", x.display},
-                                  {"QT_QPA_PLATFORM", "xcb"},
-                                  {"HOME", dir.File("home")},
-                                  {"XDG_CONFIG_HOME", dir.File("config")},
-                                  {"XDG_RUNTIME_DIR", dir.Path()},
-                                  {"ASAN_OPTIONS", "detect_leaks=0"}};
-    ASSERT_EQ(RunForScreenshot(program, song, shot, env), 0);
+    ASSERT_EQ(RunForScreenshot(program, song, shot, Desktop()), 0);
 
     const QImage image(QString::fromStdString(shot));
     ASSERT_FALSE(image.isNull());
@@ -244,35 +251,14 @@ TEST(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
 // The program takes its language from the system's locale: the same window with the
 // same file looks different in German and in Chinese than in English, and the same
 // again under a locale it has no translation for.
-TEST(RealProgram, SpeaksTheLanguageOfTheLocale) {
-    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
-    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
-    const std::string xvfb = FindOnPath("Xvfb");
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
-    TVirtualDisplay x(xvfb);
-    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
-
-    TempDir dir;
+TEST_F(RealProgram, SpeaksTheLanguageOfTheLocale) {
     const std::string song = MakeRealAc3(dir, "song.rm", 1.0);
     // One home for all: the output folder shown is the same.
-    const std::string home = dir.File("home");
-    fs::create_directories(home);
     std::map<std::string, QImage> pictures;
     for (const char* lang : {"C.UTF-8", "fr_FR.UTF-8", "de_DE.UTF-8", "zh_CN.UTF-8"}) {
         SCOPED_TRACE(lang);
         const std::string shot = dir.File(std::string(lang) + ".png");
-        ASSERT_EQ(RunForScreenshot(program, song, shot,
-                                   {{"DISPLAY", x.display},
-                                    {"QT_QPA_PLATFORM", "xcb"},
-                                    {"LANG", lang},
-                                    {"LC_ALL", ""},
-                                    {"LC_MESSAGES", ""},
-                                    {"LANGUAGE", ""},
-                                    {"HOME", home},
-                                    {"XDG_CONFIG_HOME", home + "/.config"},
-                                    {"XDG_RUNTIME_DIR", dir.Path()},
-                                    {"ASAN_OPTIONS", "detect_leaks=0"}}),
-                  0);
+        ASSERT_EQ(RunForScreenshot(program, song, shot, Desktop(lang)), 0);
         pictures[lang] = QImage(QString::fromStdString(shot)).convertToFormat(QImage::Format_RGB32);
         ASSERT_FALSE(pictures[lang].isNull());
     }
@@ -285,22 +271,14 @@ TEST(RealProgram, SpeaksTheLanguageOfTheLocale) {
 // An unattended batch through the real program: three files, the middle one
 // with no sound to convert. Nobody clicks anything; the batch ends by itself,
 // the broken file is told as failed in the summary, the others are whole MP3s.
-TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
-    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
-    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
-    const std::string xvfb = FindOnPath("Xvfb");
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
-    TVirtualDisplay x(xvfb);
-    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
-
-    TempDir dir;
+TEST_F(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
     const std::string first = MakeRealAc3(dir, "first.rm", 2.0, 44100, 2, {440, 440});
     const std::string broken = MakeRealVideo(dir, "broken.rm", 1.0, "rv10", RealAudio::None);
     const std::string last = MakeRealAudio144(dir, "last.ra", 1.5, 660);
     // Not a media file at all: refused when listed, told on the terminal, no box.
     const std::string garbage = MakeRandom(dir, "garbage.rm", 4096, 7, true);
     const std::string out = dir.File("out");
-    const TBatchRun run = RunBatch(program, x, dir, {first, garbage, broken, last}, "");
+    const TBatchRun run = RunBatch({first, garbage, broken, last}, "");
     EXPECT_EQ(run.status, 0) << run.errors;
     const std::string& summary = run.summary;
 
@@ -325,28 +303,20 @@ TEST(RealProgram, ABatchWithABrokenFileRunsToItsEndUnattended) {
 // A RealVideo file to MP4 through the real program with "Show preview" ticked:
 // the preview window appears on the display (as the X server lists it) with a
 // time as its caption, and the MP4 is whole (as mediainfo reads it).
-TEST(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
-    const std::string program = std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix";
-    ASSERT_TRUE(fs::exists(program)) << "build the program first: " << program;
-    const std::string xvfb = FindOnPath("Xvfb");
-    if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed";
+TEST_F(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
     const std::string xwininfo = FindOnPath("xwininfo");
     if (xwininfo.empty()) GTEST_SKIP() << "xwininfo is not installed (x11-utils)";
-    TVirtualDisplay x(xvfb);
-    ASSERT_FALSE(x.display.empty()) << "Xvfb did not start";
-
-    TempDir dir;
     const std::string clip = MakeFixture(dir, "holiday.rmvb", "rm-video",
                                          {"--video", "rv20", "--fps", "25", "--size", "320x240", "--seconds", "20"});
     const std::string out = dir.File("out");
     // The X server's own list of windows, looked at while the batch runs.
     const std::regex previewWindow(R"re("(\d\d:\d\d:\d\d\.\d{3})": \(.*\)\s+320x240\+)re");
     std::string caption;
-    const TBatchRun run = RunBatch(program, x, dir, {clip}, "OutputFormat=mp4\nShowPreview=True\n", [&] {
+    const TBatchRun run = RunBatch({clip}, "OutputFormat=mp4\nShowPreview=True\n", [&] {
         if (!caption.empty()) return;
         const std::string tree = dir.File("tree.txt");
         const std::string command =
-            "DISPLAY=" + x.display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
+            "DISPLAY=" + x->display + " " + xwininfo + " -root -tree >" + tree + " 2>/dev/null";
         std::smatch m;
         const std::string windows = std::system(command.c_str()) == 0 ? ReadFileBytes(tree) : "";
         if (std::regex_search(windows, m, previewWindow)) caption = m[1];
