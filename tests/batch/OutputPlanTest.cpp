@@ -109,28 +109,3 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     EXPECT_TRUE(out.Tags.empty());
     EXPECT_FALSE(HasLine(out.ExtOptions, "y"));
 }
-
-// What the probe saw decides what a video kind can carry, and whether it can be written at all.
-TEST(OutputPlan, VideoKindsFollowTheSourcesStreams) {
-    TPlanChoice choice;
-    choice.To = Kind("mp4");
-    TSourceFacts facts;
-    facts.VideoStreams = 0;
-    EXPECT_EQ(PlanRefusal(choice, facts), "has no video stream to write as mp4");
-    facts.VideoStreams = -1;  // not read: the task's own opening decides
-    EXPECT_EQ(PlanRefusal(choice, facts), "");
-    facts.VideoStreams = 1;
-    facts.Streams = {{TProbedStream::Video}, {TProbedStream::Audio}, {TProbedStream::TextSubtitle}};
-    EXPECT_EQ(PlanRefusal(choice, facts), "");
-    TOutputOptions out = PlanOutput(choice, facts);
-    EXPECT_FALSE(out.DisableSubtitle);
-    EXPECT_TRUE(HasLine(out.ExtOptions, "scodec=mov_text")) << out.ExtOptions;
-    choice.Subtitles = false;
-    out = PlanOutput(choice, facts);
-    EXPECT_TRUE(out.DisableSubtitle);
-    EXPECT_EQ(out.ExtOptions.find("scodec"), std::string::npos);
-    // Sound needs no pictures.
-    choice.To = Kind("mp3");
-    facts.VideoStreams = 0;
-    EXPECT_EQ(PlanRefusal(choice, facts), "");
-}
