@@ -15,13 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class BatchRunTest : public FormTest {
+class BatchRunTest : public RunFormTest {
 protected:
-    void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
-        ASSERT_TRUE(Create());
-    }
-    std::string Status(int row) const { return Cell(row, colStatus); }
     // The decoded output, checked to be a whole MP3 of the expected shape.
     DecodedAudio ExpectMp3(const std::string& path, long rate, int channels, double seconds) {
         DecodedAudio a = DecodeMp3(path);
@@ -50,7 +45,6 @@ protected:
         for (const auto& s : dialogs.Summaries) t.push_back(s.Text);
         return t;
     }
-    const std::string out = dir.File("out") + "/";
 };
 
 const char* const Finished = "File conversion process finished.";

@@ -121,4 +121,16 @@ protected:
     std::unique_ptr<TForm1> form;
 };
 
+// A window that converts into dir/out, one file at a time, never over a file
+// that is there.
+class RunFormTest : public FormTest {
+protected:
+    void SetUp() override {
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
+        ASSERT_TRUE(Create());
+    }
+    std::string Status(int row) const { return Cell(row, colStatus); }
+    const std::string out = dir.File("out") + "/";
+};
+
 }  // namespace apptest

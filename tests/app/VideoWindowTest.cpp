@@ -15,19 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class VideoWindowTest : public FormTest {
+class VideoWindowTest : public RunFormTest {
 protected:
-    void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
-        ASSERT_TRUE(Create());
-    }
     void ChooseFormat(const std::string& item, const std::string& norm = "PAL") {
         form->CboFormat->setCurrentText(QString::fromStdString(item));
         ASSERT_EQ(form->CboFormat->currentText().toStdString(), item);
         form->CboNorm->setCurrentText(QString::fromStdString(norm));
     }
-    std::string Status(int row) const { return Cell(row, colStatus); }
-    const std::string out = dir.File("out") + "/";
 };
 
 QWidget* PreviewWindow() {

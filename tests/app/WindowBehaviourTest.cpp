@@ -20,16 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class WindowBehaviourTest : public FormTest {
+class WindowBehaviourTest : public RunFormTest {
 protected:
     void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
-        ASSERT_TRUE(Create());
+        RunFormTest::SetUp();
+        if (HasFatalFailure()) return;
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     }
-    std::string Status(int row) const { return Cell(row, colStatus); }
     void Key(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
         QCoreApplication::processEvents();
@@ -37,7 +36,6 @@ protected:
     void ClearOutput() {
         for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
     }
-    const std::string out = dir.File("out") + "/";
 };
 
 // The letter after "&" in a caption, lower case; 0 when there is none.

@@ -302,23 +302,6 @@ TEST_F(TranscodeVideoTest, PadWithAChainThatChangesTheSizeIsRefused) {
               "(crop, rotate, scale, transpose, etc.)");
 }
 
-// Damaged video still gives a file the checkers read, or fails cleanly.
-TEST_F(TranscodeVideoTest, CutVideoInputsGiveValidFiles) {
-    const std::string full = MakeFixture(dir, "full.rm", "rm-video", {"--video", "rv20", "--seconds", "2"});
-    for (const double percent : {20.0, 50.0, 90.0}) {
-        SCOPED_TRACE(percent);
-        const std::string src = MakeCut(full, percent, dir.File("cut.rm"));
-        const std::string dst = dir.File("cut.mp4");
-        // Each case writes afresh: a file already there is never replaced.
-        std::filesystem::remove(dst);
-        core.ResetOptionState();
-        ASSERT_TRUE(OpenVideo(src, dst, "libx264", "aac"));
-        ASSERT_EQ(Run(), "") << AllLines();
-        EXPECT_EQ(MediaInfoField(dst, "Video", "Format"), "AVC");
-        EXPECT_FALSE(DecodePictures(dst).empty());
-    }
-}
-
 // The libraries' own threads (frame and slice threads of the decoders and
 // encoders) do not change a byte: two runs write the same file.
 TEST_F(TranscodeVideoTest, TwoRunsOfATaskWriteTheSameBytes) {
