@@ -102,7 +102,9 @@ private:
     std::vector<TEvent> events_;
 };
 
-class EngineTest : public ::testing::Test {
+// TLoop: the window's thread, a TEventLoopWindowThread or one that makes preview windows.
+template <class TLoop = TEventLoopWindowThread>
+class EngineTestWith : public ::testing::Test {
 protected:
     void SetUp() override {
         engine = std::make_unique<TDAzaduVED>(&loop);
@@ -145,11 +147,12 @@ protected:
         return order;
     }
 
-    TEventLoopWindowThread loop;
+    TLoop loop;
     TempDir dir;
     std::unique_ptr<TDAzaduVED> engine;
     TRecorder recorder;
 };
+using EngineTest = EngineTestWith<>;
 
 // Ends the test program with a message when a step does not return in time:
 // a hang is a failure, not a stuck test run. Not a speed check: the limit is

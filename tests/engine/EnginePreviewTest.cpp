@@ -43,15 +43,8 @@ public:
     TPreviewCounts counts;
 };
 
-class EnginePreviewTest : public ::testing::Test {
+class EnginePreviewTest : public EngineTestWith<TPreviewLoop> {
 protected:
-    void SetUp() override {
-        engine = std::make_unique<TDAzaduVED>(&loop);
-        ASSERT_TRUE(engine->LoadLibraries("")) << engine->LastErrorText();
-        engine->SetLogLevel(llQuiet);
-        recorder.Attach(*engine, &loop);
-    }
-    void TearDown() override { engine.reset(); }
 
     // A video task to a lossless Matroska file: 64x48, 25 pictures a second;
     // paced: read at its own pace.
@@ -68,11 +61,6 @@ protected:
         EXPECT_TRUE(engine->SetOutputFile(index, dir.File(name + ".mkv"), &out)) << engine->LastErrorText();
         return index;
     }
-
-    TPreviewLoop loop;
-    TempDir dir;
-    std::unique_ptr<TDAzaduVED> engine;
-    TRecorder recorder;
 };
 
 }  // namespace
