@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -34,9 +35,6 @@
 #include "app/Translations.h"
 #include "batch/General.h"
 #include "batch/Settings.h"
-#include "core/FFmpegException.h"
-#include "core/OutputPlace.h"
-#include "probe/LinkFile.h"
 
 namespace fs = std::filesystem;
 
@@ -50,11 +48,6 @@ std::string OpenFilter() {
             "(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;" +
             QCoreApplication::translate("TForm1", "All Files") + "(*.*) (*)")
         .toStdString();
-}
-
-bool FileExists(const std::string& path) {
-    std::error_code ec;
-    return fs::is_regular_file(path, ec);
 }
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -106,7 +99,6 @@ TForm1::TForm1(IUserDialogs& dialogs, IShutdown& shutdown, TAppPaths paths, QWid
     });
     engine_ = std::make_unique<TDAzaduVED>(&windowThread_);
     engine_->SetPreview(ChkPreview->isChecked());
-    AttachEngine();
 }
 
 TForm1::~TForm1() {
@@ -115,19 +107,30 @@ TForm1::~TForm1() {
     engine_.reset();
 }
 
-void TForm1::BuildControls() {
-    auto button = [this](const char* name, const QString& caption) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(name);
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto label = [this](const char* name, const QString& caption) {
-        auto* l = new QLabel(caption, this);
-        l->setObjectName(name);
-        return l;
-    };
+QPushButton* TForm1::NewButton(const char* name, const QString& caption) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
 
+QLabel* TForm1::NewLabel(const char* name, const QString& caption) {
+    auto* l = new QLabel(caption, this);
+    l->setObjectName(name);
+    return l;
+}
+
+void TForm1::BuildControls() {
+    BuildJobList();
+    BuildListButtons();
+    BuildOutputSettings();
+    BuildOtherSettings();
+    BuildBottomRow();
+    LayOutControls();
+    ConnectControls();
+}
+
+void TForm1::BuildJobList() {
     Lvw = new TJobList(this);
     Lvw->setObjectName("Lvw");
     Lvw->setColumnCount(colCount);
@@ -169,17 +172,20 @@ void TForm1::BuildControls() {
         for (const QString& f : files) paths.push_back(f.toStdString());
         Guarded([&] { AddFiles(paths); });
     });
+}
 
-    BtnAdd = button("BtnAdd", tr("&Add"));
-    BtnRemove = button("BtnRemove", tr("&Remove"));
-    BtnClear = button("BtnClear", tr("C&lear"));
-    BtnMoveUp = button("BtnMoveUp", tr("Move &Up"));
-    BtnMoveDown = button("BtnMoveDown", tr("Move &Down"));
+// The list's buttons and, under the list, the whole batch's progress.
+void TForm1::BuildListButtons() {
+    BtnAdd = NewButton("BtnAdd", tr("&Add"));
+    BtnRemove = NewButton("BtnRemove", tr("&Remove"));
+    BtnClear = NewButton("BtnClear", tr("C&lear"));
+    BtnMoveUp = NewButton("BtnMoveUp", tr("Move &Up"));
+    BtnMoveDown = NewButton("BtnMoveDown", tr("Move &Down"));
 
     PbBatch = new QProgressBar(this);
     PbBatch->setObjectName("PbBatch");
     PbBatch->setRange(0, 100);
-    LblBatch = label("LblBatch", "");
+    LblBatch = NewLabel("LblBatch", "");
     for (QWidget* w : std::initializer_list<QWidget*>{PbBatch, LblBatch}) {
         // Both keep their place when hidden, so the fixed window never jumps.
         QSizePolicy keep = w->sizePolicy();
@@ -188,18 +194,21 @@ void TForm1::BuildControls() {
         w->hide();
     }
     LblBatch->setMinimumHeight(fontMetrics().height());
+}
 
-    Label1 = label("Label1", tr("Output &Folder: "));
+// The output folder and the "Output Settings" group.
+void TForm1::BuildOutputSettings() {
+    Label1 = NewLabel("Label1", tr("Output &Folder: "));
     EdtOutputFolder = new QLineEdit(this);
     EdtOutputFolder->setObjectName("EdtOutputFolder");
     EdtOutputFolder->setReadOnly(true);
-    BtnChangeOutputFolder = button("BtnChangeOutputFolder", "...");
+    BtnChangeOutputFolder = NewButton("BtnChangeOutputFolder", "...");
     BtnChangeOutputFolder->setToolTip(tr("Please select output folder"));
     BtnChangeOutputFolder->setFixedWidth(BtnChangeOutputFolder->fontMetrics().horizontalAdvance("...") * 3 + 12);
 
     GBOutput = new QGroupBox(tr("Output Settings"), this);
     GBOutput->setObjectName("GBOutput");
-    LblFormat = label("LblFormat", tr("Out&put format: "));
+    LblFormat = NewLabel("LblFormat", tr("Out&put format: "));
     CboFormat = new QComboBox(this);
     CboFormat->setObjectName("CboFormat");
     // The terminal's kinds, those the window offers, in the same order.
@@ -212,11 +221,11 @@ void TForm1::BuildControls() {
     CboNorm->setObjectName("CboNorm");
     CboNorm->addItems({tr("PAL"), tr("NTSC")});
     CboNorm->setToolTip(tr("The TV standard of the disc or tape: PAL (25 pictures a second) or NTSC (29.97)"));
-    Label5 = label("Label5", tr("Audio &Channels: "));
-    Label6 = label("Label6", tr("Audio &Bitrate: "));
-    Label8 = label("Label8", tr("kbps"));
-    Label10 = label("Label10", tr("Audio Sample Rat&e: "));
-    Label12 = label("Label12", tr("Hz"));
+    Label5 = NewLabel("Label5", tr("Audio &Channels: "));
+    Label6 = NewLabel("Label6", tr("Audio &Bitrate: "));
+    Label8 = NewLabel("Label8", tr("kbps"));
+    Label10 = NewLabel("Label10", tr("Audio Sample Rat&e: "));
+    Label12 = NewLabel("Label12", tr("Hz"));
     CboChannels = new QComboBox(this);
     CboChannels->setObjectName("CboChannels");
     const TSettings defaults;
@@ -243,7 +252,10 @@ void TForm1::BuildControls() {
     out->addWidget(CboAudioSampleRate, 3, 1);
     out->addWidget(Label12, 3, 2);
     out->setColumnStretch(1, 1);
+}
 
+void TForm1::BuildOtherSettings() {
+    const TSettings defaults;
     GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
     ChkOverwrite = new QCheckBox(tr("&Overwrite existing files"), this);
@@ -257,7 +269,7 @@ void TForm1::BuildControls() {
     ChkPreview = new QCheckBox(tr("Show pre&view"), this);
     ChkPreview->setObjectName("ChkPreview");
     ChkPreview->setChecked(defaults.ShowPreview);
-    LblSimultaneous = label("LblSimultaneous", tr("Si&multaneous conversions: "));
+    LblSimultaneous = NewLabel("LblSimultaneous", tr("Si&multaneous conversions: "));
     SpnSimultaneous = new QSpinBox(this);
     SpnSimultaneous->setObjectName("SpnSimultaneous");
     SpnSimultaneous->setRange(1, ProcessorCount());
@@ -273,23 +285,27 @@ void TForm1::BuildControls() {
     other->addWidget(ChkPreview);
     other->addLayout(simultaneous);
     other->addStretch(1);
+}
 
+void TForm1::BuildBottomRow() {
     // Not the default button: a Return meant for the box at the end of a run
     // must not start the same batch again.
-    BtnStart = button("BtnStart", tr("Co&nvert"));
+    BtnStart = NewButton("BtnStart", tr("Co&nvert"));
     QFont bold = BtnStart->font();
     bold.setBold(true);
     BtnStart->setFont(bold);
-    BtnAbout = button("BtnAbout", tr("Abou&t"));
-    BtnHelp = button("BtnHelp", tr("&Help"));
-    LblProgress = label("LblProgress", "");
+    BtnAbout = NewButton("BtnAbout", tr("Abou&t"));
+    BtnHelp = NewButton("BtnHelp", tr("&Help"));
+    LblProgress = NewLabel("LblProgress", "");
     LblProgress->hide();
     // The line keeps its place when hidden, so the fixed window never jumps.
     QSizePolicy keep = LblProgress->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     LblProgress->setSizePolicy(keep);
     LblProgress->setMinimumHeight(fontMetrics().height());
+}
 
+void TForm1::LayOutControls() {
     // Layout: list with its buttons, output folder, the two groups, progress, bottom row.
     auto* side = new QVBoxLayout;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
@@ -328,7 +344,9 @@ void TForm1::BuildControls() {
     const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
         b->setMinimumWidth(minButton);
+}
 
+void TForm1::ConnectControls() {
     auto click = [this](QPushButton* b, void (TForm1::*handler)()) {
         connect(b, &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
     };
@@ -343,6 +361,7 @@ void TForm1::BuildControls() {
     click(BtnHelp, &TForm1::BtnHelpClick);
 
     connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowFormatChoice(); }); });
+    connect(ChkOverwrite, &QCheckBox::toggled, this, [this] { Guarded([&] { ShowPlannedNames(); }); });
     // Also during a run: the engine shows or stops showing the pictures at once.
     connect(ChkPreview, &QCheckBox::toggled, this, [this](bool on) {
         if (engine_) engine_->SetPreview(on);
@@ -399,24 +418,6 @@ void TForm1::SetAccessibleNames() {
     GBOther->setAccessibleName(GBOther->title());
 }
 
-void TForm1::AttachEngine() {
-    // Raised on the worker that runs the task: the window's thread takes over.
-    engine_->SetOnProgress([this](int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float, float,
-                                  int64_t, int ATotalOutputDuration) {
-        calls_.Post([=, this] {
-            Guarded([&] { ProgressHandler(AIndex, AFrameNumber, AFPS, ACurrentDuration, ATotalOutputDuration); });
-        });
-    });
-    engine_->SetOnTerminate([this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        auto handle = [=, this] { Guarded([&] { TerminateHandler(AIndex, AFinished, AException, AMessage); }); };
-        // A task's end holds its worker until the window has dealt with it (the
-        // finished box included), so the engine's next step follows the window.
-        // The end of the run only cleans up and must not hold the worker.
-        if (AIndex < 0) calls_.Post(handle);
-        else calls_.Send(handle);
-    });
-}
-
 template <typename Fn>
 void TForm1::Guarded(Fn&& fn) {
     try {
@@ -429,7 +430,7 @@ void TForm1::Guarded(Fn&& fn) {
 void TForm1::ApplicationException(const std::exception& error) {
     std::string text = error.what();
     if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
-    const bool coreError = dynamic_cast<const FFmpegException*>(&error) != nullptr;
+    const bool coreError = IsConverterError(error);
     Message(text, AppTitle, coreError ? TMessageIcon::Warning : TMessageIcon::Error);
 }
 
@@ -525,12 +526,21 @@ void TForm1::ShowFormatChoice() {
     ChkPreview->setToolTip(kind.needs_video
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
-    // The names the rows will be written under follow the format.
-    static const std::set<std::string> none;
+    ShowPlannedNames();
+}
+
+// The names the rows will be written under, by the run's own rule.
+void TForm1::ShowPlannedNames() {
+    if (runState_ != TRunState::Idle) return;
+    const TPlanChoice choice = PlanChoice();
+    std::set<std::string> taken;
+    for (int row = 0; row < Lvw->rowCount(); ++row) taken.insert(CellText(row, colPath));
     for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const std::string name = ChooseOutputName(OutputFolder(), BaseName(CellText(row, colPath)),
-                                                  ChkOverwrite->isChecked(), none, FileExists, kind.extension);
-        SetOutputName(row, OutputFolder() + name + kind.extension);
+        const auto file = listed_.find(RowFile(row));
+        if (file == listed_.end()) continue;
+        const std::string path = PlanOutputPath(file->second, choice, OutputFolder(), taken);
+        taken.insert(path);
+        SetOutputName(row, path);
     }
 }
 
@@ -583,9 +593,8 @@ void TForm1::FormCloseQuery() {
     closed_ = true;
     // No event reaches the window any more, and no worker waits for it.
     calls_.Close();
+    run_.reset();
     engine_->SetOnLog(nullptr);
-    engine_->SetOnProgress(nullptr);
-    engine_->SetOnTerminate(nullptr);
     engine_->StopConvert();
     // The libraries must not go while a worker still runs in them: clearing the
     // tasks waits for it.
@@ -602,86 +611,37 @@ std::string TForm1::CellText(int row, int column) const {
     return item ? item->text().toStdString() : std::string();
 }
 
-void TForm1::SetStatus(int row, const std::string& text, const std::string& why) {
+void TForm1::SetStatus(int row, const std::string& text, const QString& why) {
     if (row < 0 || row >= Lvw->rowCount()) return;
     QTableWidgetItem* item = Lvw->item(row, colStatus);
     if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
     // The row keeps the English text for the window's own checks and shows it translated.
     item->setData(Qt::UserRole, Q(text));
     item->setText(TranslatedMessage(text));
-    item->setToolTip(why.empty() ? QString() : PlainToolTip(TranslatedMessage(why)));
+    item->setToolTip(why.isEmpty() ? QString() : PlainToolTip(why));
 }
 
-TForm1::TAddedFile TForm1::AddFile(const std::string& path, bool addRow) {
-    TAddedFile added;
-    std::string duration, size;
-    TSourceFacts source;
-    try {
-        TAVProbe& probe = engine_->Probe;
-        if (probe.Open(path, "")) {
-            TAVFileInfo info;
-            probe.GetFileInfo(info);
-            added.DurationUs = info.Duration;
-            duration = DurationText(info.Duration);
-            size = std::to_string(probe.GetFileSize());
-            source = SourceFacts(probe);
-            probe.Close();
-        }
-    } catch (const std::exception&) {
-        // Without the probe's view the row has no duration and size; the task decides.
-    }
+TFileId TForm1::RowFile(int row) const {
+    const QTableWidgetItem* item = Lvw->item(row, colPath);
+    return item ? item->data(Qt::UserRole).toULongLong() : 0;
+}
 
-    // While adding, a refusal is told at once; during a run it goes to the row and the summary.
-    auto refuse = [&](const std::string& text) {
-        added.Error = text;
-        if (addRow) Message(text, "Error", TMessageIcon::Information);
-    };
-    const TPlanChoice choice = PlanChoice();
-    // A sound file is listed under a video format too: the format may change
-    // before the run, which is where it fails.
-    if (const std::string refusal = PlanRefusal(choice, source); !addRow && !refusal.empty()) {
-        refuse(refusal);
-        return added;
-    }
-    TInputOptions input;
-    input.FileName = path;
-    const int index = engine_->AddTask(path, &input);
-    if (index < 0) {
-        refuse("Convertion of file \"" + path + "\" is not supported.");
-        return added;
-    }
-    TOutputOptions output = PlanOutput(choice, source);
-    const std::string extension = output.FileExt;
-
-    const std::string folder = OutputFolder();
-    static const std::set<std::string> none;
-    const std::string name = ChooseOutputName(folder, BaseName(path), choice.Overwrite,
-                                              addRow ? none : runOutputs_, FileExists, extension);
-    // The task writes a temporary file of its own beside this name and takes the
-    // name only at its end, so a trial touches no file of the user's.
-    output.FileName = folder + name + extension;
-    added.OutputPath = output.FileName;
-    if (!engine_->SetOutputFile(index, output.FileName, &output)) {
-        refuse("Cannot convert: " + engine_->LastErrorText());
-        engine_->RemoveTask(index);
-        return added;
-    }
-    added.Index = index;
-    if (!addRow) {
-        runOutputs_.insert(output.FileName);
-        return added;
-    }
+void TForm1::AddRow(const TListedFile& file) {
     const int row = Lvw->rowCount();
     Lvw->insertRow(row);
-    const std::string texts[colCount] = {FileNamePart(path), duration, size, name + extension, "", path};
+    const std::string texts[colCount] = {FileNamePart(file.Path),
+                                         file.DurationUs < 0 ? "" : DurationText(file.DurationUs),
+                                         file.SizeBytes < 0 ? "" : std::to_string(file.SizeBytes),
+                                         "", "", file.Path};
     for (int c = 0; c < colCount; ++c) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
         if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        if (c == colInputFilename) item->setToolTip(PlainToolTip(Q(path)));
+        if (c == colInputFilename) item->setToolTip(PlainToolTip(Q(file.Path)));
         Lvw->setItem(row, c, item);
     }
-    SetOutputName(row, output.FileName);
-    return added;
+    // The row names its file; rows move and go without renumbering anything.
+    Lvw->item(row, colPath)->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(file.Id));
+    listed_[file.Id] = file;
 }
 
 void TForm1::SetOutputName(int row, const std::string& path) {
@@ -692,29 +652,24 @@ void TForm1::SetOutputName(int row, const std::string& path) {
     item->setToolTip(PlainToolTip(Q(path)));
 }
 
-void TForm1::DropTestTask(const TAddedFile& added) {
-    // The trial task wrote nothing under any name of the user's: its temporary file goes with it.
-    if (added.Index >= 0) engine_->RemoveTask(added.Index);
-}
-
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
-    if (runState_ == TRunState::Running) return;  // the list is only read during a run
-    for (const std::string& p : paths) {
-        // A link file gets rows for the local files it names, and one box for
-        // what it names that cannot be converted.
-        const TLinkExpansion link = ExpandLinkFile(p);
-        if (!link.IsLink) {
-            DropTestTask(AddFile(p, true));
+    if (runState_ != TRunState::Idle) return;  // the list is only read during a run
+    const TListing listing = ListFiles(engine_->Probe, paths);
+    listingRefusals_ = listing.Refused;
+    for (const TListedFile& file : listing.Files) {
+        if (file.Readable) {
+            AddRow(file);
             continue;
         }
-        if (!link.Problems.empty()) {
-            std::string text;
-            for (const std::string& problem : link.Problems) text += (text.empty() ? "" : "\n") + problem;
-            Message(text, "Error", TMessageIcon::Information);
-        }
-        for (const std::string& file : link.Files) DropTestTask(AddFile(file, true));
+        listingRefusals_.push_back({file.Id, file.Path, "", TFileOutcome::Refused, TReason::InputUnreadable,
+                                    file.Problem, -1, -1});
     }
-    engine_->ClearTasks();
+    ShowPlannedNames();
+    // What cannot be listed is told once for the whole addition.
+    QStringList problems;
+    for (const TFileRecord& record : listingRefusals_) problems << Q(record.Input) + ": " + RecordText(record);
+    if (!problems.isEmpty())
+        dialogs_.ShowMessage(this, S(problems.join('\n')), S(TranslatedMessage("Error")), TMessageIcon::Information);
 }
 
 void TForm1::BtnAddClick() {
@@ -726,14 +681,18 @@ void TForm1::BtnAddClick() {
 }
 
 void TForm1::BtnRemoveClick() {
-    for (int row = Lvw->rowCount() - 1; row >= 0; --row)
-        if (Lvw->selectionModel()->isRowSelected(row, QModelIndex())) Lvw->removeRow(row);
+    for (int row = Lvw->rowCount() - 1; row >= 0; --row) {
+        if (!Lvw->selectionModel()->isRowSelected(row, QModelIndex())) continue;
+        listed_.erase(RowFile(row));
+        Lvw->removeRow(row);
+    }
+    ShowPlannedNames();
 }
 
 void TForm1::BtnClearClick() {
     if (Lvw->rowCount() == 0) return;
     Lvw->setRowCount(0);
-    engine_->ClearTasks();
+    listed_.clear();
 }
 
 void TForm1::MoveRow(int from, int to) {
@@ -770,6 +729,7 @@ void TForm1::BtnChangeOutputFolderClick() {
     const std::string folder = dialogs_.ChooseFolder(this, S(tr("Please select output folder")), OutputFolder());
     if (folder.empty()) return;
     EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
+    ShowPlannedNames();
 }
 
 // ---- batch run ----
@@ -796,26 +756,20 @@ void TForm1::BtnStartClick() {
         StopRun();
         return;
     }
+    if (runState_ != TRunState::Idle) return;
     if (Lvw->rowCount() == 0) {
         Message("Please select files to be converted.", "Information", TMessageIcon::Information);
         return;
     }
     if (!ConfirmConvertingAgain()) return;
-    // One message for a folder that cannot take the files, rather than one per file.
-    std::string why;
-    if (!PrepareOutputFolder(OutputFolder(), why)) {
-        Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + why + ".", "Error",
-                TMessageIcon::Information);
-        return;
-    }
     StartRun();
 }
 
 bool TForm1::ConfirmConvertingAgain() {
-    for (int row = 0; row < Lvw->rowCount(); ++row)
-        if (!Lvw->item(row, colStatus) ||
-            !Lvw->item(row, colStatus)->data(Qt::UserRole).toString().startsWith("Completed"))
-            return true;
+    for (int row = 0; row < Lvw->rowCount(); ++row) {
+        const auto outcome = lastOutcomes_.find(RowFile(row));
+        if (outcome == lastOutcomes_.end() || !outcome->second) return true;
+    }
     const int answer = dialogs_.Ask(
         this, S(tr("Every file in the list has been converted already. Convert them all again?")), AppTitle,
         {S(tr("Convert &again")), S(tr("&Cancel"))});
@@ -824,103 +778,135 @@ bool TForm1::ConfirmConvertingAgain() {
 
 void TForm1::StartRun() {
     calls_.Close();  // whatever an earlier run still had queued is dropped
+    std::vector<TListedFile> files;
+    runRows_.clear();
+    for (int row = 0; row < Lvw->rowCount(); ++row) {
+        const auto file = listed_.find(RowFile(row));
+        if (file == listed_.end()) continue;
+        files.push_back(file->second);
+        runRows_[file->first] = row;
+    }
+    // Told by the run's own thread: a file's end holds its worker until the
+    // window has dealt with it, so the engine's next step follows the window;
+    // progress and the end of the run only queue.
+    run_ = std::make_unique<TBatchRun>(*engine_, [this](TRunNews news) {
+        if (news == TRunNews::FileEnded)
+            calls_.Send([this] { Guarded([&] { TakeRunUpdate(); }); });
+        else
+            calls_.Post([this] { Guarded([&] { TakeRunUpdate(); }); });
+    });
+    calls_.Open();
+    std::string problem;
+    const TRunRequest request{PlanChoice(), OutputFolder(), SimultaneousConversions()};
+    if (!run_->Start(files, request, problem)) {
+        calls_.Close();
+        run_.reset();
+        // One message for a folder that cannot take the files, rather than one per file.
+        Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + problem + ".", "Error",
+                TMessageIcon::Information);
+        return;
+    }
     for (int row = 0; row < Lvw->rowCount(); ++row) SetStatus(row, " ");
-    completedCount_ = 0;
-    endedCount_ = 0;
-    runTasks_.clear();
-    runOutputs_.clear();
     summary_.Clear();
-    rowResults_.assign(Lvw->rowCount(), TSummaryEntry{});
-    engine_->ClearTasks();
+    lastShownRow_ = -1;
     LblProgress->clear();
     SetControlsIdle(false);
     runState_ = TRunState::Running;
-    std::vector<int64_t> durations(Lvw->rowCount(), -1);
-    std::vector<int> refused;
-    for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const std::string path = CellText(row, colPath);
-        const TAddedFile added = AddFile(path, false);
-        rowResults_[row].Input = path;
-        durations[row] = added.DurationUs < 0 ? -1 : added.DurationUs / 1000;
-        if (added.Index < 0) {
-            // Told in the row and in the summary: an unattended batch goes on.
-            SetStatus(row, "Failed", added.Error);
-            rowResults_[row].Outcome = TFileOutcome::Failed;
-            rowResults_[row].Reason = added.Error;
-            refused.push_back(row);
-            continue;
-        }
-        // Rows are marked through their task: a file left out shifts nothing.
-        if (static_cast<size_t>(added.Index) >= runTasks_.size()) runTasks_.resize(added.Index + 1);
-        runTasks_[added.Index] = {row, false};
-        rowResults_[row].Output = added.OutputPath;
-        SetOutputName(row, added.OutputPath);
-    }
+    std::vector<int64_t> durations;
+    for (const TListedFile& file : files) durations.push_back(file.DurationUs < 0 ? -1 : file.DurationUs / 1000);
     clock_.start();
     progress_.Start(durations, Now());
-    for (int row : refused) progress_.FileEnded(row);
-    lastShownRow_ = -1;
-    threadCount_ = SimultaneousConversions();
-    engine_->SetThreadPriority(tpNormal);
+    for (const TFileRecord& record : run_->Records()) SetOutputName(runRows_[record.Id], record.Output);
     ShowStartCaption(true);
     ShowBatchProgress();
-    if (runTasks_.empty()) {
-        CompleteRun();
-        runState_ = TRunState::Idle;
-        return;
-    }
     tick_.start();
-    calls_.Open();
-    engine_->StartConvert(threadCount_);
+    TakeRunUpdate();
 }
 
 void TForm1::StopRun() {
-    // The engine starts tasks in list order, one more as each ends: those begun
-    // are the first ended + simultaneous ones.
-    const size_t begun = std::min(runTasks_.size(), endedCount_ + static_cast<size_t>(threadCount_));
-    // The workers are let go before the engine waits for them.
-    calls_.Close();
-    engine_->StopConvert();
-    engine_->ClearTasks();
-    tick_.stop();
-    SetControlsIdle(true);
-    for (size_t i = 0; i < runTasks_.size(); ++i) {
-        if (runTasks_[i].Ended) continue;
-        const bool ran = i < begun;
-        if (ran) SetStatus(runTasks_[i].Row, "Stopped");
-        rowResults_[runTasks_[i].Row].Outcome = ran ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
+    runState_ = TRunState::Stopping;
+    BtnStart->setEnabled(false);
+    run_->Stop();
+    // Stopped files end within moments: the window waits for them, so that
+    // every row tells how its file ended before anything else can be done.
+    if (!run_) return;
+    QEventLoop wait;
+    stopWait_ = &wait;
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    stopWait_ = nullptr;
+}
+
+// What the run has to tell since the last look, on the window's thread.
+void TForm1::TakeRunUpdate() {
+    if (!run_) return;
+    const TRunUpdate update = run_->Take();
+    for (const TFileRecord& record : update.Ended) ShowRecord(record);
+    for (const TFileProgress& p : update.Progress) ShowFileProgress(p);
+    if (update.Ended.size() + update.Progress.size() > 0) ShowBatchProgress();
+    if (update.Over) CompleteRun();
+}
+
+void TForm1::ShowRecord(const TFileRecord& record) {
+    const auto row = runRows_.find(record.Id);
+    if (row == runRows_.end()) return;
+    progress_.FileEnded(row->second);
+    lastOutcomes_[record.Id] = record.Converted();
+    switch (record.Outcome) {
+        case TFileOutcome::Completed:
+        case TFileOutcome::EndedEarly:
+            // A cut file must not pass for a whole one: the row says how much was converted.
+            SetStatus(row->second, record.Text.empty() ? "Completed" : "Completed (" + record.Text + ")");
+            SetOutputName(row->second, record.Output);
+            break;
+        case TFileOutcome::Failed:
+        case TFileOutcome::Refused:
+            // Told in its row and in the summary: an unattended batch goes on.
+            SetStatus(row->second, "Failed", RecordText(record));
+            break;
+        case TFileOutcome::Stopped: SetStatus(row->second, "Stopped"); break;
+        case TFileOutcome::NotStarted: break;
     }
-    summary_.Clear();
-    for (const TSummaryEntry& e : rowResults_) summary_.Add(e);
-    Lvw->viewport()->update();
-    runState_ = TRunState::Idle;
-    ShowStartCaption(false);
 }
 
 void TForm1::CompleteRun() {
-    ShowStartCaption(false);
+    const bool stopped = runState_ == TRunState::Stopping;
+    calls_.Close();
     tick_.stop();
+    summary_.Clear();
+    for (const TFileRecord& record : run_->Records()) summary_.Add(record);
+    run_.reset();
+    if (stopWait_) stopWait_->quit();
+    runState_ = TRunState::Idle;
+    ShowStartCaption(false);
+    BtnStart->setEnabled(true);
     ShowBatchProgress();
     SetControlsIdle(true);
-    // The engine is cleaned up when it reports the end of the run.
-    runState_ = TRunState::Finishing;
-    summary_.Clear();
-    for (const TSummaryEntry& e : rowResults_) summary_.Add(e);
+    Lvw->viewport()->update();
+    // A batch the user stopped ends quietly; one that ran to its end is told.
+    if (stopped) return;
     // Every file has been dealt with, failed ones too: an overnight batch with a
     // broken file still ends with the computer off. Nothing shown holds it up.
     if (ChkShutdown->isChecked() && summary_.RanToTheEnd()) shutdown_.PowerOff();
     if (Now() >= NotifyAfterMs && !isActiveWindow()) {
-        const int failed = summary_.Count(TFileOutcome::Failed);
-        const QString counts = failed == 0 ? tr("%1 of %2 files converted.")
-                                                 .arg(summary_.Count(TFileOutcome::Completed))
-                                                 .arg(summary_.Total())
+        const int failed = summary_.Failures();
+        const QString counts = failed == 0 ? tr("%1 of %2 files converted.").arg(summary_.Converted()).arg(summary_.Total())
                                            : tr("%1 of %2 files converted, %3 failed.")
-                                                 .arg(summary_.Count(TFileOutcome::Completed))
+                                                 .arg(summary_.Converted())
                                                  .arg(summary_.Total())
                                                  .arg(failed);
         dialogs_.Notify(S(tr("Conversion finished")), S(counts));
     }
     dialogs_.ShowSummary(this, S(tr("Ardentix: conversion finished")), SummaryText());
+}
+
+// A record's reason in the user's language: its code's caption, then the details as written.
+QString TForm1::RecordText(const TFileRecord& record) const {
+    const QString caption = ReasonCaptionText(record.Reason);
+    // The file is named where the record is shown: its details need not name it again.
+    std::string details = record.Text;
+    if (details.rfind(record.Input + ": ", 0) == 0) details.erase(0, record.Input.size() + 2);
+    if (details.empty()) return caption;
+    return caption.isEmpty() ? Q(details) : caption + ": " + Q(details);
 }
 
 // The words of the summary: the counts, then each failure with its reason, then
@@ -929,17 +915,15 @@ std::string TForm1::SummaryText() const {
     QString text = TranslatedMessage("File conversion process finished.") + "\n";
     const int total = summary_.Total();
     text += (total == 1 ? tr("1 file") : tr("%1 files").arg(total)) + ": " +
-            tr("%1 converted, %2 failed.")
-                .arg(summary_.Count(TFileOutcome::Completed))
-                .arg(summary_.Count(TFileOutcome::Failed)) +
-            "\n";
-    const std::vector<TSummaryEntry> failed = summary_.With(TFileOutcome::Failed);
+            tr("%1 converted, %2 failed.").arg(summary_.Converted()).arg(summary_.Failures()) + "\n";
+    const std::vector<TFileRecord> failed = summary_.FailedFiles();
     if (!failed.empty()) text += "\n" + tr("Failed:") + "\n";
-    for (const TSummaryEntry& e : failed) text += "  " + Q(e.Input) + ": " + TranslatedMessage(e.Reason) + "\n";
-    const std::vector<TSummaryEntry> converted = summary_.With(TFileOutcome::Completed);
+    for (const TFileRecord& e : failed) text += "  " + Q(e.Input) + ": " + RecordText(e) + "\n";
+    const std::vector<TFileRecord> converted = summary_.ConvertedFiles();
     if (!converted.empty()) text += "\n" + tr("Converted:") + "\n";
-    for (const TSummaryEntry& e : converted)
-        text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) + (e.Reason.empty() ? "" : " (" + TranslatedMessage(e.Reason) + ")") + "\n";
+    for (const TFileRecord& e : converted)
+        text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) +
+                (e.Text.empty() ? QString() : " (" + TranslatedMessage(e.Text) + ")") + "\n";
     return S(text);
 }
 
@@ -960,90 +944,31 @@ void TForm1::ShowBatchProgress() {
                           .arg(remaining));
 }
 
-std::string TForm1::ProgressLine(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                                 int ATotalOutputDuration) const {
+std::string TForm1::ProgressLine(int row, const TFileProgress& p) const {
     // Frames mean something for video only; sound is told by its time and speed.
-    if (AFrameNumber >= 0)
-        return S(tr("Current Frame=%1 Time=%2 FPS=%3").arg(AFrameNumber).arg(ACurrentDuration / 1000).arg(AFPS));
-    QString line = Q(ClockText(ACurrentDuration));
-    if (ATotalOutputDuration > 0) line = tr("%1 of %2").arg(line, Q(ClockText(ATotalOutputDuration)));
-    const double speed = progress_.FileSpeed(runTasks_[AIndex].Row, Now());
+    if (p.Frame >= 0)
+        return S(tr("Current Frame=%1 Time=%2 FPS=%3").arg(p.Frame).arg(p.CurrentMs / 1000).arg(p.Fps));
+    QString line = Q(ClockText(p.CurrentMs));
+    if (p.TotalMs > 0) line = tr("%1 of %2").arg(line, Q(ClockText(p.TotalMs)));
+    const double speed = progress_.FileSpeed(row, Now());
     if (speed > 0) line += " \u00b7 " + tr("%1\u00d7 real time").arg(SpeedText(speed));
     return S(line);
 }
 
-void TForm1::ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                             int ATotalOutputDuration) {
-    if (runState_ != TRunState::Running || AIndex < 0 || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
-    const TRunTask& task = runTasks_[AIndex];
-    if (task.Ended) return;
-    SetStatus(task.Row, AFrameNumber >= 0
-                            ? VideoProgressStatusText(ACurrentDuration, ATotalOutputDuration, AFrameNumber, AFPS)
-                            : ProgressStatusText(ACurrentDuration, ATotalOutputDuration));
+void TForm1::ShowFileProgress(const TFileProgress& p) {
+    const auto found = runRows_.find(p.Id);
+    if (runState_ == TRunState::Idle || found == runRows_.end()) return;
+    const int row = found->second;
+    SetStatus(row, p.Frame >= 0 ? VideoProgressStatusText(p.CurrentMs, p.TotalMs, p.Frame, p.Fps)
+                                : ProgressStatusText(p.CurrentMs, p.TotalMs));
     const int started = progress_.Started();
-    progress_.FileProgress(task.Row, ACurrentDuration, ATotalOutputDuration, Now());
-    LblProgress->setText(Q(ProgressLine(AIndex, AFrameNumber, AFPS, ACurrentDuration, ATotalOutputDuration)));
+    progress_.FileProgress(row, p.CurrentMs, p.TotalMs, Now());
+    LblProgress->setText(Q(ProgressLine(row, p)));
     // The list follows the file that began last.
-    if (progress_.Started() != started && task.Row != lastShownRow_) {
-        lastShownRow_ = task.Row;
-        if (QTableWidgetItem* item = Lvw->item(task.Row, 0)) Lvw->scrollToItem(item);
+    if (progress_.Started() != started && row != lastShownRow_) {
+        lastShownRow_ = row;
+        if (QTableWidgetItem* item = Lvw->item(row, 0)) Lvw->scrollToItem(item);
     }
-    ShowBatchProgress();
-}
-
-// How much of an input that ended early was converted ("00:00:03 of 00:00:10"):
-// a cut file must not pass for a whole one. Empty for a whole file.
-std::string TForm1::ShortfallText(int AIndex) const {
-    const TFFmpeg* task = engine_->Task(AIndex);
-    if (!task || !task->EndedShort()) return {};
-    return DurationText(task->converted_ms * 1000) + " of " + DurationText(task->ExpectedOutputMs() * 1000);
-}
-
-void TForm1::TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-    if (runState_ == TRunState::Idle) return;
-    if (AIndex < 0) {
-        // The engine's end of the run: its tasks go. A run that has not been
-        // completed above still ends here, caption included.
-        calls_.Close();
-        engine_->StopConvert();
-        engine_->ClearTasks();
-        tick_.stop();
-        SetControlsIdle(true);
-        ShowStartCaption(false);
-        runState_ = TRunState::Idle;
-        return;
-    }
-    if (runState_ != TRunState::Running || static_cast<size_t>(AIndex) >= runTasks_.size()) return;
-    TRunTask& task = runTasks_[AIndex];
-    if (task.Ended) return;
-    task.Ended = true;
-    ++endedCount_;
-    progress_.FileEnded(task.Row);
-    TSummaryEntry& result = rowResults_[task.Row];
-    if (AException) {
-        // A failure is told in its row and in the summary at the end; the run
-        // goes on without waiting for anyone.
-        SetStatus(task.Row, "Failed", AMessage);
-        result.Outcome = TFileOutcome::Failed;
-        result.Reason = AMessage;
-        result.Output.clear();
-    } else if (AFinished) {
-        result.Reason = ShortfallText(AIndex);
-        SetStatus(task.Row, result.Reason.empty() ? "Completed" : "Completed (" + result.Reason + ")");
-        ++completedCount_;
-        result.Outcome = TFileOutcome::Completed;
-        // A name taken while the file was converted makes it take the next free one.
-        const TFFmpeg* t = engine_->Task(AIndex);
-        if (t && !t->placed_output.empty() && t->placed_output != result.Output) {
-            result.Output = t->placed_output;
-            SetOutputName(task.Row, result.Output);
-        }
-    } else {
-        SetStatus(task.Row, "Stopped");
-        result.Outcome = TFileOutcome::Stopped;
-    }
-    ShowBatchProgress();
-    if (endedCount_ >= runTasks_.size()) CompleteRun();
 }
 
 // ---- about and help ----

@@ -4,9 +4,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <atomic>
+#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "app/Seams.h"
 #include "app/WindowCalls.h"
 #include "batch/BatchProgress.h"
+#include "batch/Converter.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/DAzaduVED.h"
@@ -66,19 +66,11 @@ public:
     void BtnAboutClick();
     void BtnHelpClick();
 
-    // Files given on the command line or dropped on the list.
+    // Files given on the command line, chosen or dropped on the list: each is
+    // read once and listed; what cannot be listed is told in one box.
     void AddFiles(const std::vector<std::string>& paths);
-
-    // One file made into an engine task with the window's settings; with addRow the
-    // row is appended to the list (a file refused is then reported in a box).
-    // Index -1 when the file cannot be converted, with the reason in Error.
-    struct TAddedFile {
-        int Index = -1;
-        std::string OutputPath;
-        std::string Error;
-        int64_t DurationUs = -1;  // what the probe read; -1 unknown
-    };
-    TAddedFile AddFile(const std::string& path, bool addRow);
+    // What the last AddFiles could not list, with why.
+    const std::vector<TFileRecord>& ListingRefusals() const { return listingRefusals_; }
 
     // The handler of unhandled errors: shows the message with the application's title.
     void ApplicationException(const std::exception& error);
@@ -94,6 +86,8 @@ public:
     const TRunSummary& Summary() const { return summary_; }
     // The output kind chosen, and its TV standard ("pal", "ntsc"; "" for kinds without one).
     TOutputChoice OutputChoice() const;
+    // Everything the settings choose for a run.
+    TPlanChoice PlanChoice() const;
     // The summary in words, as the box at the end of a batch shows it.
     std::string SummaryText() const;
     // A batch that took at least this long (milliseconds) is announced on the
@@ -129,48 +123,52 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum class TRunState { Idle, Running, Finishing };
-    struct TRunTask {
-        int Row = -1;
-        bool Ended = false;
-    };
+    enum class TRunState { Idle, Running, Stopping };
 
     void BuildControls();
+    QPushButton* NewButton(const char* name, const QString& caption);
+    QLabel* NewLabel(const char* name, const QString& caption);
+    void BuildJobList();
+    void BuildListButtons();
+    void BuildOutputSettings();
+    void BuildOtherSettings();
+    void BuildBottomRow();
+    void LayOutControls();
+    void ConnectControls();
     void BuildShortcuts();
     void SetAccessibleNames();
-    void AttachEngine();
     void ReadSettingsIntoControls();
     void WriteSettingsFromControls();
     void CreateOutputFolder() const;
     std::string OutputFolder() const;
-    TPlanChoice PlanChoice() const;
     // Enables what the chosen output kind leaves to the user, and says why the rest is not.
     void ShowFormatChoice();
+    void ShowPlannedNames();
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
-    void SetStatus(int row, const std::string& text, const std::string& why = "");
+    // The row shows text translated; why (in the user's language already) is its tooltip.
+    void SetStatus(int row, const std::string& text, const QString& why = {});
     void SetOutputName(int row, const std::string& path);
     std::string CellText(int row, int column) const;
     void MoveRow(int from, int to);
-    void AddDroppedOrGivenFiles(const std::vector<std::string>& paths);
-    void DropTestTask(const TAddedFile& added);
+    TFileId RowFile(int row) const;
+    void AddRow(const TListedFile& file);
     // True when the user agrees to convert a list of rows all "Completed" again.
     bool ConfirmConvertingAgain();
     void StartRun();
     void StopRun();
+    void TakeRunUpdate();
+    void ShowRecord(const TFileRecord& record);
+    void ShowFileProgress(const TFileProgress& progress);
     void CompleteRun();
+    QString RecordText(const TFileRecord& record) const;
     // The line under the list, and the bar, from the batch's progress now.
     void ShowBatchProgress();
     int64_t Now() const { return clock_.isValid() ? clock_.elapsed() : 0; }
     void Message(const std::string& text, const std::string& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);
 
-    // The engine's events, on the window's thread.
-    void ProgressHandler(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, int ATotalOutputDuration);
-    std::string ProgressLine(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                             int ATotalOutputDuration) const;
-    std::string ShortfallText(int AIndex) const;
-    void TerminateHandler(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+    std::string ProgressLine(int row, const TFileProgress& progress) const;
 
     IUserDialogs& dialogs_;
     IShutdown& shutdown_;
@@ -186,15 +184,16 @@ private:
     std::string lastAddFolder_;
     std::vector<const TOutputKind*> formats_;  // CboFormat's items
 
+    std::map<TFileId, TListedFile> listed_;  // each row's file, as listing read it
+    std::vector<TFileRecord> listingRefusals_;
+    std::map<TFileId, bool> lastOutcomes_;   // whether each file's last run converted it
+
     TRunState runState_ = TRunState::Idle;
-    int completedCount_ = 0;
-    size_t endedCount_ = 0;
-    int threadCount_ = 1;  // files converted at once in this run
-    std::vector<TRunTask> runTasks_;
-    std::set<std::string> runOutputs_;
+    std::unique_ptr<TBatchRun> run_;
+    std::map<TFileId, int> runRows_;  // the run's files and their rows (rows stay put during a run)
     TBatchProgress progress_;
     TRunSummary summary_;
-    std::vector<TSummaryEntry> rowResults_;  // what became of each row's file in this run
+    class QEventLoop* stopWait_ = nullptr;  // while Stop waits for the files to end
     QElapsedTimer clock_;
     QTimer tick_;  // keeps the time in the batch line moving between progress records
     int lastShownRow_ = -1;

@@ -110,6 +110,25 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(File name too long)", QT_TRANSLATE_NOOP("TMessageText", "File name too long")},
 };
 
+// The reasons' captions as batch/Reasons.cpp writes them, for the catalogues.
+struct TReasonText {
+    TReason reason;
+    const char* text;
+};
+constexpr TReasonText ReasonTexts[] = {
+    {TReason::InputUnreadable, QT_TRANSLATE_NOOP("TReason", "Cannot read the input")},
+    {TReason::LinkEntryUnusable, QT_TRANSLATE_NOOP("TReason", "The link names nothing that can be converted")},
+    {TReason::NoStreamForKind, QT_TRANSLATE_NOOP("TReason", "The input has nothing to write as this format")},
+    {TReason::OutputFolderUnusable, QT_TRANSLATE_NOOP("TReason", "Cannot write to the output folder")},
+    {TReason::OutputIsInput, QT_TRANSLATE_NOOP("TReason", "The output would replace the input")},
+    {TReason::NameRefused, QT_TRANSLATE_NOOP("TReason", "The output's name cannot be used")},
+    {TReason::DiskFull, QT_TRANSLATE_NOOP("TReason", "The disk is full")},
+    {TReason::DecodingFailed, QT_TRANSLATE_NOOP("TReason", "The input could not be decoded")},
+    {TReason::EncodingFailed, QT_TRANSLATE_NOOP("TReason", "The conversion failed")},
+    {TReason::Stopped, QT_TRANSLATE_NOOP("TReason", "Stopped")},
+    {TReason::InputEndedEarly, QT_TRANSLATE_NOOP("TReason", "The input ends early")},
+};
+
 struct TCompiledPattern {
     QRegularExpression expression;
     const char* text;
@@ -186,6 +205,12 @@ QString TranslatedMessage(const std::string& text) {
         return lines.join('\n');
     }
     return source;
+}
+
+QString ReasonCaptionText(TReason reason) {
+    for (const TReasonText& row : ReasonTexts)
+        if (row.reason == reason) return QCoreApplication::translate("TReason", row.text);
+    return {};
 }
 
 std::string LocalisedFile(const std::string& folder, const std::string& stem, const std::string& extension,

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/Reasons.h"
+
 class QTranslator;
 
 // Installs the translators for a locale on the running application and makes the
@@ -35,6 +37,10 @@ private:
 // one of the known messages (its variable parts, such as file names, stay as they
 // are and are themselves translated when they are known texts); otherwise as given.
 QString TranslatedMessage(const std::string& text);
+
+// The caption of a reason a file was not converted (batch/Reasons.h), in the
+// user's language; empty for none.
+QString ReasonCaptionText(TReason reason);
 
 // The file <folder><stem>_<language><extension> for the locale's languages in
 // order of preference ("help_zh_CN.html", then "help_zh.html"), falling back to

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "core/Conversions.h"
+#include "core/FFmpegException.h"
+
 std::string IncludeTrailingSeparator(const std::string& path) {
     if (path.empty() || path.back() == '/') return path;
     return path + "/";
@@ -53,6 +56,10 @@ std::string ChooseOutputName(const std::string& folder, const std::string& base,
         if (usable(name)) return name;
     }
 }
+
+std::optional<int> ParseNumber(const std::string& text) { return TryStrToInt(text); }
+
+bool IsConverterError(const std::exception& error) { return dynamic_cast<const FFmpegException*>(&error) != nullptr; }
 
 int ProgressPercent(int64_t currentMs, int64_t totalMs) {
     if (totalMs <= 0) return -1;

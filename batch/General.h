@@ -2,7 +2,9 @@
 // Helpers both front ends share: where the settings and outputs live, the output naming
 // rule, the progress text, and the operating-system family of the shutdown routine.
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -33,6 +35,14 @@ std::string ChooseOutputName(const std::string& folder, const std::string& base,
                              const std::set<std::string>& taken,
                              const std::function<bool(const std::string&)>& exists,
                              const std::string& extension = ".mp3");
+
+// An error the transcoder core raised (a refused option, a failed conversion),
+// as opposed to a fault of the program or the system.
+bool IsConverterError(const std::exception& error);
+
+// A whole number as the engine's options read one (an optional sign, decimal
+// digits, nothing else); none for any other text.
+std::optional<int> ParseNumber(const std::string& text);
 
 // Percentage of a run position against a total, both in milliseconds, in 0..100;
 // -1 when the total is unknown (negative) or zero.

@@ -1,37 +1,58 @@
 #pragma once
-// What became of each file of a batch, for the summary a front end shows at its end:
-// which files were converted and into what, which failed and why, which were
-// stopped or never reached. The front ends word it; this only keeps the facts.
+// What became of each file of a batch: one outcome record per file, made by the
+// converter (batch/Converter.h) and read by both faces for their rows, lines and
+// summaries. The faces word it; this only keeps the facts.
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "batch/Reasons.h"
+
 enum class TFileOutcome {
     Completed,   // converted to its end and saved
-    Failed,      // an error ended it, or it could not be started
+    EndedEarly,  // converted and saved, but the input ended clearly before its declared length
+    Failed,      // an error ended it
+    Refused,     // not started: the batch found that it cannot be converted
     Stopped,     // the user stopped it while it ran
     NotStarted,  // the batch was stopped before it began
 };
 
-struct TSummaryEntry {
+// A listed file's name within its process: unlike a position it survives removals.
+using TFileId = uint64_t;
+
+struct TFileRecord {
+    TFileId Id = 0;      // 0 for an entry that was never listed (a link's unusable entry)
     std::string Input;   // the file as the user gave it
-    std::string Output;  // the file written; empty when none
+    std::string Output;  // the file written (or to be written); empty when none
     TFileOutcome Outcome = TFileOutcome::NotStarted;
-    std::string Reason;  // why it failed; for a completed file, a remark such as how much was converted
+    TReason Reason = TReason::None;
+    // The details in English: the libraries' or the system's message; for a
+    // file that ended early how much of it was converted ("00:00:03 of 00:00:10").
+    std::string Text;
+    int64_t ConvertedMs = -1;  // output length reached; -1 unknown
+    int64_t ExpectedMs = -1;   // what the input declares; -1 unknown
+
+    bool Converted() const { return Outcome == TFileOutcome::Completed || Outcome == TFileOutcome::EndedEarly; }
+    bool Failure() const { return Outcome == TFileOutcome::Failed || Outcome == TFileOutcome::Refused; }
 };
 
 class TRunSummary {
 public:
     void Clear() { entries_.clear(); }
-    void Add(TSummaryEntry entry) { entries_.push_back(std::move(entry)); }
+    void Add(TFileRecord entry) { entries_.push_back(std::move(entry)); }
 
-    const std::vector<TSummaryEntry>& Entries() const { return entries_; }
+    const std::vector<TFileRecord>& Entries() const { return entries_; }
     int Total() const { return static_cast<int>(entries_.size()); }
     int Count(TFileOutcome outcome) const;
+    int Converted() const;  // completed, also those whose input ended early
+    int Failures() const;   // failed or refused
     // The entries of one outcome, in the order they were added.
-    std::vector<TSummaryEntry> With(TFileOutcome outcome) const;
+    std::vector<TFileRecord> With(TFileOutcome outcome) const;
+    std::vector<TFileRecord> ConvertedFiles() const;
+    std::vector<TFileRecord> FailedFiles() const;
     // Every file was dealt with: none stopped and none left waiting.
     bool RanToTheEnd() const;
 
 private:
-    std::vector<TSummaryEntry> entries_;
+    std::vector<TFileRecord> entries_;
 };

@@ -366,7 +366,7 @@ private:
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
     bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
-    void CheckSomethingDecoded() const;
+    void CheckSomethingDecoded();
     void CheckInputRate(const TInputStreamState& ist, int rate) const;
     int64_t DeclaredInputLength(AVFormatContext** inputs, int input_count) const;
     int64_t ConvertedMs() const;
@@ -476,6 +476,14 @@ public:
     std::atomic<bool> running{false};
     std::atomic<bool> stop_requested{false};  // polled once per packet by the main loop
     bool finished = false;   // normal end of the transcode without a stop request
+    bool began = false;      // the run started (a stop may end a task that never ran)
+    // Where the last run failed, with exception: opening its files, decoding,
+    // finding nothing the outputs can take, converting and writing, or moving
+    // the result to its name.
+    enum class TFailStage { None, Opening, Decoding, NothingToWrite, Converting, Placing };
+    TFailStage fail_stage = TFailStage::None;
+    bool decode_failed = false;  // the input's data could not be decoded
+    int write_error = 0;         // the libraries' code of a failed write to an output (AVERROR)
     std::atomic<bool> terminated{false};
     bool exception = false;  // an error ended the run
     std::string message;     // that error's text

@@ -126,7 +126,10 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
             avformat.avio_flush(outputs[i]->pb);
             if (r >= 0 && outputs[i]->pb->error < 0) r = outputs[i]->pb->error;
         }
-        if (r < 0) throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+        if (r < 0) {
+            write_error = r;
+            throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+        }
     }
     PrintReport(outputs, output_count, true);
     for (auto& ost : ost_table) {
@@ -148,10 +151,12 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
 // An input read to its end that gave an encoder not one sample (a file with
 // headers and no media, or media no decoder could read) is no conversion,
 // though the container would write a valid empty file.
-void TCustomFFmpeg::CheckSomethingDecoded() const {
-    for (const auto& ost : ost_table)
-        if (ost->encoding_needed && ost->enc->codec_type == AVMEDIA_TYPE_AUDIO && ost->frames_submitted == 0)
-            throw FFmpegException("No audio could be decoded from the input");
+void TCustomFFmpeg::CheckSomethingDecoded() {
+    for (const auto& ost : ost_table) {
+        if (!ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO || ost->frames_submitted != 0) continue;
+        decode_failed = true;
+        throw FFmpegException("No audio could be decoded from the input");
+    }
 }
 
 // The longest output stream, in milliseconds. Encoded audio counts the
@@ -235,7 +240,10 @@ bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* 
     if (DecodePacket(ist, ist_index, pkt) < 0) {
         const std::string text =
             FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
-        if (exit_on_error) throw FFmpegException(text);
+        if (exit_on_error) {
+            decode_failed = true;
+            throw FFmpegException(text);
+        }
         if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
         return false;
     }

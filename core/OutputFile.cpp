@@ -581,7 +581,10 @@ void TCustomFFmpeg::PlaceOutputFiles() {
             const int closed = avformat.avio_closep(&file.context->pb);
             if (result >= 0) result = closed;
         }
-        if (result < 0) throw FFmpegException(FFmpegErrorText(file.final_path, result));
+        if (result < 0) {
+            write_error = result;
+            throw FFmpegException(FFmpegErrorText(file.final_path, result));
+        }
         // The muxer's comment frame and ID3v1 text are mended for players.
         if (file->oformat && std::strcmp(file->oformat->name, "mp3") == 0) MendId3Tags(file.temp_path);
         // A stopped run keeps its shorter file only where it takes no one's name.

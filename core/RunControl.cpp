@@ -16,7 +16,11 @@ void TCustomFFmpeg::ReInitialize() {
     }
     stop_requested = false;
     finished = false;
+    began = false;
     exception = false;
+    decode_failed = false;
+    write_error = 0;
+    fail_stage = TFailStage::None;
     message.clear();
     expected_duration_ms = -1;
 }
@@ -102,10 +106,19 @@ void TCustomFFmpeg::Abort() { stop_requested = true; }
 
 void TCustomFFmpeg::Run() {
     finished = false;
-    auto fail = [this](const std::string& text) {
+    began = true;
+    decode_failed = false;
+    write_error = 0;
+    fail_stage = TFailStage::None;
+    TFailStage stage = TFailStage::Opening;
+    auto fail = [this, &stage](const std::string& text) {
         Log(-1, text);
         exception = true;
         message = text;
+        if (decode_failed)
+            fail_stage = TFailStage::Decoding;
+        else if (fail_stage != TFailStage::NothingToWrite)
+            fail_stage = stage;
     };
     try {
         if (DeferredOpen) {
@@ -113,6 +126,7 @@ void TCustomFFmpeg::Run() {
             DeferredOpen = nullptr;
             open();
         }
+        stage = TFailStage::Converting;
         Transcode();
     } catch (const Exception& e) {
         fail(e.Message);
@@ -127,6 +141,7 @@ void TCustomFFmpeg::Run() {
         CloseOpenDecoders();
         // The end of a usable run is its file under the final name: a file
         // that cannot be put there makes the run a failure.
+        stage = TFailStage::Placing;
         if (!exception) PlaceOutputFiles();
     } catch (const std::exception& e) {
         if (!exception) fail(e.what());

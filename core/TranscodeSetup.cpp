@@ -135,6 +135,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         AVFormatContext* os = outputs[i];
         if (os->nb_streams == 0) {
             avformat.av_dump_format(os, i, output_files[i].ShownName(), 1);
+            fail_stage = TFailStage::NothingToWrite;
             throw FFmpegException(FormatText("Output file #%d does not contain any stream", i));
         }
         total_out += static_cast<int>(os->nb_streams);

@@ -68,7 +68,10 @@ void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamS
     int r = avformat.av_interleaved_write_frame(os, pkt);
     // The byte stream keeps a failed write (a full disk) to itself until asked.
     if (r >= 0 && os->pb && os->pb->error < 0) r = os->pb->error;
-    if (r < 0) throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+    if (r < 0) {
+        write_error = r;
+        throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+    }
     if (transcode_outputs && os == transcode_outputs[0] && os->pb)
         first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);
 }

@@ -1,36 +1,93 @@
 #include "engine/DAzaduVED.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 
 #include "binding/Exception.h"
 #include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
+#include "core/FFmpegThread.h"
+#include "core/FormatText.h"
 #include "core/LogLevel.h"
 #include "core/OptionText.h"
+#include "core/OutputPlace.h"
+#include "engine/FFmpegTask.h"
 #include "engine/LogCapture.h"
 
 namespace {
 
-bool RegularFile(const std::string& path) {
+// Whether an input can be read, without reading it: a plain file is opened
+// and closed again; anything else (a pipe, a device) is only looked at, since
+// opening it would take data or a writer's turn from the run.
+bool CheckInputReadable(const std::string& path, std::string& error) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0) {
+        error = FFmpegErrorText(path, AVERROR(errno));
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = FFmpegErrorText(path, AVERROR(EISDIR));
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        if (::access(path.c_str(), R_OK) == 0) return true;
+        error = FFmpegErrorText(path, AVERROR(errno));
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = FFmpegErrorText(path, AVERROR(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
 }
 
-// A task with an input and an output can wait with its files closed. Only
-// plain files can be closed and opened again to the same effect: a pipe, a
-// device or a network address would lose what was read or written.
-bool Parkable(const TOpeningSteps& steps) {
-    if (steps.outputs.empty() || !RegularFile(steps.input)) return false;
-    // An output is written under a temporary name and takes its own only at
-    // the end, so a name not there yet is as reopenable as a plain file.
-    for (const auto& output : steps.outputs) {
-        struct stat info {};
-        if (::stat(output.first.c_str(), &info) == 0 ? !S_ISREG(info.st_mode) : errno != ENOENT) return false;
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether an output can be made under the name, without making it: not the
+// input itself, and a folder the output's temporary file can be written in.
+bool CheckOutputUsable(const std::string& path, const std::string& input, std::string& error) {
+    if (IsSameFile(path, input)) {
+        error = FormatText("'%s' is the input file '%s' itself", path.c_str(), input.c_str());
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && errno != ENOENT) {
+        error = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    const std::string folder = FolderOf(path);
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int why = S_ISDIR(info.st_mode) || errno != 0 ? errno : ENOTDIR;
+        error = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(why ? why : ENOTDIR));
+        return false;
     }
     return true;
+}
+
+TTaskFailure FailureOf(const TFFmpeg& task) {
+    using Stage = TCustomFFmpeg::TFailStage;
+    if (task.write_error == AVERROR(ENOSPC) || task.write_error == AVERROR(EDQUOT)) return TTaskFailure::DiskFull;
+    switch (task.fail_stage) {
+        case Stage::Opening: return task.output_failed ? TTaskFailure::OutputUnusable : TTaskFailure::InputUnreadable;
+        case Stage::Decoding: return TTaskFailure::Decoding;
+        case Stage::NothingToWrite: return TTaskFailure::NothingToWrite;
+        case Stage::Placing: return TTaskFailure::Placing;
+        case Stage::None:
+        case Stage::Converting: break;
+    }
+    return TTaskFailure::Encoding;
 }
 
 }  // namespace
@@ -55,7 +112,7 @@ TLogLevel CoreLevelToLogLevel(int level) {
 }
 
 TCustomDAzaduVED::TCustomDAzaduVED(TWindowThread* window)
-    : window_(window), alive_(std::make_shared<TCustomDAzaduVED*>(this)) {
+    : thread_priority_(tpNormal), window_(window), alive_(std::make_shared<TCustomDAzaduVED*>(this)) {
     RegisterLogComponent(this);
 }
 
@@ -219,8 +276,6 @@ bool TCustomDAzaduVED::OpenTaskInput(TFFmpeg& task, const std::string& file_name
                                      std::string& error) {
     try {
         task.SetVerbosity(LogLevel() - 1);
-        const uint8_t flags = static_cast<uint8_t>((Preview() ? 1 : 0) | (PreviewBitmap() ? 2 : 0));
-        task.SetPreviewFlags(flags, static_cast<uint8_t>(~flags & 3));
         task.OnPreviewBitmap = [this](TCustomFFmpeg* sender, TBitmap* bitmap, int frame, int64_t pts) {
             DoPreviewBitmap(static_cast<TFFmpeg*>(sender), bitmap, frame, pts);
         };
@@ -265,62 +320,49 @@ bool TCustomDAzaduVED::OpenTaskOutput(TFFmpeg& task, const std::string& file_nam
     }
 }
 
-void TCustomDAzaduVED::Park(TFFmpeg& task) {
-    // A waiting task holds no open file and no option carriers, so that a
-    // long batch fits the process's open-file limit and its memory stays flat;
-    // the run opens everything again with the same steps.
-    task.Probe.Close();
-    task.FreeFiles();
-    task.parked = true;
-    task.DeferredOpen = [this, &task] {
-        std::string error;
-        if (!ReplayOpening(task, error)) throw FFmpegException(error);
-    };
-}
-
-bool TCustomDAzaduVED::ReplayOpening(TFFmpeg& task, std::string& error) {
-    task.parked = false;
-    task.DeferredOpen = nullptr;
-    task.FreeFiles();
+void TCustomDAzaduVED::OpenRecordedFiles(TFFmpeg& task) {
     // The option state as AddTask found it; the run flags stay as they are.
+    task.FreeFiles();
     task.ResetOptionState();
     task.expected_duration_ms = -1;
     const TOpeningSteps& steps = task.opening;
+    std::string error;
     if (!OpenTaskInput(task, steps.input, steps.input_options ? &*steps.input_options : nullptr, error))
-        return false;
-    for (const auto& [file_name, options] : steps.outputs)
-        if (!OpenTaskOutput(task, file_name, options ? &*options : nullptr, error)) return false;
-    return true;
+        throw FFmpegException(error);
+    for (const auto& [file_name, options] : steps.outputs) {
+        if (OpenTaskOutput(task, file_name, options ? &*options : nullptr, error)) continue;
+        task.output_failed = true;
+        throw FFmpegException(error);
+    }
 }
 
 int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* options) {
     auto task = std::make_unique<TFFmpeg>();
-    task->OnLog = [this](TCustomFFmpeg* sender, int level, const std::string& msg) {
-        DoLog(static_cast<TFFmpeg*>(sender), level, msg);
-    };
+    std::string error;
     try {
         // Without the libraries there is no core to make: the probe's check names the missing one.
         TAVProbe::CheckLibraries();
         task->ReInitialize();
+        if (!CheckInputReadable(file_name, error)) throw Exception(error);
+        if (options) {
+            if (options->FileName.empty()) options->FileName = file_name;
+            task->InputOptions = *options;
+            task->opening.input_options = *options;
+            // Refused options are told now; the run takes them again with the file.
+            ApplyInputOptions(*task, task->InputOptions);
+        }
+        // A waiting task holds no option carriers: memory stays flat over a long list.
+        task->FreeFiles();
     } catch (const Exception& e) {
-        task->OnLog = nullptr;
         SetLastErrorText(e.Message);
         return -1;
     }
-    if (options) {
-        if (options->FileName.empty()) options->FileName = file_name;
-        task->InputOptions = *options;
-        task->opening.input_options = *options;
-    } else {
-        task->InputOptions = TInputOptions{};
-    }
     task->opening.input = file_name;
-    std::string error;
-    if (!OpenTaskInput(*task, file_name, options ? &task->InputOptions : nullptr, error)) {
-        task->OnLog = nullptr;
-        SetLastErrorText(error);
-        return -1;
-    }
+    const uint8_t flags = static_cast<uint8_t>((Preview() ? 1 : 0) | (PreviewBitmap() ? 2 : 0));
+    task->SetPreviewFlags(flags, static_cast<uint8_t>(~flags & 3));
+    task->OnLog = [this](TCustomFFmpeg* sender, int level, const std::string& msg) {
+        DoLog(static_cast<TFFmpeg*>(sender), level, msg);
+    };
     ConnectTask(task.get());
     std::lock_guard<std::mutex> guard(state_lock_);
     task->serial = ++next_serial_;
@@ -357,8 +399,7 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
 
 bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options) {
     std::string error;
-    // A further output joins a task whose files are open.
-    if (task->parked && !ReplayOpening(*task, error)) {
+    if (!CheckOutputUsable(file_name, task->opening.input, error)) {
         SetLastErrorText(error);
         return false;
     }
@@ -370,14 +411,11 @@ bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_na
     } else {
         task->OutputOptions = TOutputOptions{};
     }
-    const bool opened = OpenTaskOutput(*task, file_name, options ? &task->OutputOptions : nullptr, error);
-    if (opened)
-        task->opening.outputs.emplace_back(file_name, std::move(copy));
-    else
-        SetLastErrorText(error);
-    // A refused further output leaves the task as its recorded steps make it.
-    if (Parkable(task->opening)) Park(*task);
-    return opened;
+    task->opening.outputs.emplace_back(file_name, std::move(copy));
+    // With an output the task can run: its files are opened then. Without
+    // one its start check refuses it at once.
+    task->DeferredOpen = [this, task] { OpenRecordedFiles(*task); };
+    return true;
 }
 
 void TCustomDAzaduVED::FreeTask(TFFmpeg* task) {
@@ -480,6 +518,43 @@ int TCustomDAzaduVED::TaskCount() const {
 TFFmpeg* TCustomDAzaduVED::Task(int index) const {
     std::lock_guard<std::mutex> guard(state_lock_);
     return tasks_.Items(index);
+}
+
+TTaskId TCustomDAzaduVED::TaskId(int index) const {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    return tasks_.Items(index)->serial;
+}
+
+int TCustomDAzaduVED::IndexOfTask(TTaskId id) const {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    const TFFmpeg* task = tasks_.FindBySerial(id);
+    return task ? task->index : -1;
+}
+
+TTaskResult TCustomDAzaduVED::TaskResult(int index) const {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    const TFFmpeg& task = *tasks_.Items(index);
+    TTaskResult result;
+    result.Id = task.serial;
+    // A task removed while it ran is told before its worker has let go of it:
+    // nothing of its run is read then.
+    if (!task.terminated) {
+        result.Began = task.claimed;
+        return result;
+    }
+    result.Began = task.began;
+    if (task.exception) {
+        result.End = TTaskEnd::Failed;
+        result.Failure = FailureOf(task);
+        result.Message = task.message;
+        return result;
+    }
+    result.End = task.finished ? TTaskEnd::Finished : TTaskEnd::Stopped;
+    result.PlacedOutput = task.placed_output;
+    result.ConvertedMs = task.converted_ms;
+    result.ExpectedMs = task.ExpectedOutputMs();
+    result.EndedShort = task.EndedShort();
+    return result;
 }
 
 bool TCustomDAzaduVED::Running() const {
@@ -630,6 +705,9 @@ void TCustomDAzaduVED::StopConvert() {
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
             if (task->reported || task->configuring) continue;
+            // A task added during the run is its caller's until the next
+            // StartConvert: it may be between AddTask and SetOutputFile.
+            if (!task->claimed && run_open_ && task->run != run_serial_) continue;
             if (!task->claimed) {
                 // Never started: it ends at once on a thread of its own.
                 task->claimed = true;

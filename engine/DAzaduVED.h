@@ -12,12 +12,18 @@
 #include <thread>
 #include <vector>
 
-#include "core/FFmpeg.h"
-#include "core/FFmpegThread.h"
-#include "engine/FFmpegTask.h"
+#include "engine/TaskList.h"
 #include "engine/TaskOptions.h"
+#include "engine/TaskResult.h"
 #include "engine/WindowThread.h"
 #include "probe/AVProbe.h"
+
+// The transcoder core's types that the events and properties name; a caller
+// that uses their values includes core/FFmpeg.h or core/FFmpegThread.h.
+class TFFmpeg;
+class TBitmap;
+enum THookAction : int;
+enum TConvertPriority : int;
 
 enum TLogLevel : int { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
 
@@ -104,11 +110,16 @@ TLogLevel CoreLevelToLogLevel(int level);
 // its worker is asked to stop, and its later end raises nothing. Log lines
 // and progress records of a removed task are dropped.
 //
-// Files: AddTask and SetOutputFile open the files and answer the outcome.
-// Once a task has an input and an output it closes them (and frees its option
-// state) until it starts; its run opens them again with the same steps before
-// the transcode. A failure there ends the task with AException True and the
-// reason in AMessage, and the run goes on.
+// Files: AddTask and SetOutputFile answer whether the input can be read and
+// the output made: the input is opened and closed again, the output's name and
+// folder are checked, nothing is created; the records' options are taken. A
+// task opens its files with the libraries when it starts, so a waiting task
+// holds no open file and no option carriers; a failure there ends the task
+// with AException True and the reason in AMessage, and the run goes on.
+//
+// Runs and stops: StartConvert counts in the tasks not started yet; a task
+// added during a run waits for the next StartConvert, and StopConvert leaves
+// it alone too (its caller may still be setting it up).
 class TCustomDAzaduVED {
 public:
     // window: the thread that owns the component (timers for thread count 0,
@@ -167,11 +178,12 @@ public:
     // tasks, then releases the libraries.
     void UnloadLibraries();
     // The new task's index, or -1 with the reason in LastErrorText (also when
-    // the libraries are not loaded). An empty FileName in the record is filled
-    // with file_name.
+    // the libraries are not loaded, the input cannot be read, or the record's
+    // options are refused). An empty FileName in the record is filled with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
-    // False with the reason in LastErrorText; an index outside the list raises.
-    // Never waits for the event lock.
+    // False with the reason in LastErrorText (the output is the input, or its
+    // folder cannot take it); an index outside the list raises. Never waits
+    // for the event lock.
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
     // Free the task(s); a started task that has not ended yet is asked to stop
     // and gets its OnTerminate inside this call (see above). An index outside
@@ -190,6 +202,14 @@ public:
     // The task at a position (for inspection; the component owns it, and it
     // lives until it is removed and, if started, has ended).
     TFFmpeg* Task(int index) const;
+    // The name of the task at a position, unchanged by removals of others; an
+    // index outside the list raises.
+    TTaskId TaskId(int index) const;
+    // The position of the task with the id; -1 when it is not in the list.
+    int IndexOfTask(TTaskId id) const;
+    // What became of the task at a position; whole once its OnTerminate has
+    // been raised (read it there). An index outside the list raises.
+    TTaskResult TaskResult(int index) const;
     bool Running() const;  // a run is going: its end-of-run event has not come yet
 
     // Called by the log capture with a whole library line written on a thread;
@@ -216,14 +236,12 @@ protected:
 
 private:
     int IndexOf(TFFmpeg* task, bool& detached) const;
-    // The opening steps of AddTask and SetOutputFile, also replayed by a run.
+    // The opening steps that AddTask and SetOutputFile recorded, done when the task starts.
     bool OpenTaskInput(TFFmpeg& task, const std::string& file_name, const TInputOptions* options,
                        std::string& error);
     bool OpenTaskOutput(TFFmpeg& task, const std::string& file_name, const TOutputOptions* options,
                         std::string& error);
-    // Closes a waiting task's files; its run opens them again.
-    void Park(TFFmpeg& task);
-    bool ReplayOpening(TFFmpeg& task, std::string& error);
+    void OpenRecordedFiles(TFFmpeg& task);
     // SetOutputFile's work on a task marked as being configured.
     bool ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options);
     // Picks the next task to start under the state lock; none when nothing is left.
@@ -257,7 +275,7 @@ private:
     // Read by workers when they start the next task: atomic.
     std::atomic<TLogLevel> log_level_{llInfo};
     std::atomic<int> progress_interval_{500};
-    std::atomic<TConvertPriority> thread_priority_{tpNormal};
+    std::atomic<TConvertPriority> thread_priority_;  // tpNormal until set
     std::atomic<bool> preview_{false};
     std::atomic<bool> preview_bitmap_{false};
 

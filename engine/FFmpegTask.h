@@ -1,6 +1,6 @@
 #pragma once
-// A task of the engine component (one transcoder core with its option records
-// and probe) and the list that owns the tasks.
+// A task of the engine component: one transcoder core with its option records
+// and probe. Only the engine's own files and its tests see inside a task.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "core/FFmpeg.h"
+#include "engine/TaskList.h"
 #include "engine/TaskOptions.h"
 #include "probe/AVProbe.h"
 
-// What AddTask and SetOutputFile did to a task, kept so that the same opening
-// can be done again when the task starts (its files are closed while it waits).
+// What AddTask and SetOutputFile asked of a task, done when the task starts:
+// a waiting task holds no open file.
 struct TOpeningSteps {
     std::string input;                          // the file given to AddTask
     std::optional<TInputOptions> input_options;  // none: AddTask had no record
@@ -40,33 +41,5 @@ public:
 
     // Owned by the window's thread until the task is claimed, then by its worker.
     TOpeningSteps opening;
-    bool parked = false;  // its files are closed until it starts
-};
-
-// Owns its tasks. Not locked itself: the component guards it.
-class TFFmpegList {
-public:
-    TFFmpegList() = default;
-    TFFmpegList(const TFFmpegList&) = delete;
-    TFFmpegList& operator=(const TFFmpegList&) = delete;
-    ~TFFmpegList();
-
-    // Appends and writes the new position into the task's index.
-    int Add(TFFmpeg* task);
-    TFFmpeg* Items(int index) const;  // raises EListError-like Exception outside the list
-    int Count() const { return static_cast<int>(items_.size()); }
-    // The first running task on the given thread (its worker or a helper thread of its run), or none.
-    TFFmpeg* FindByThreadID(std::thread::id thread) const;
-    // The running task that is core (compared only, never read); none if none.
-    TFFmpeg* FindRunning(const void* core) const;
-    // The task with the serial, or none.
-    TFFmpeg* FindBySerial(uint64_t serial) const;
-    // Removes the task at the position and renumbers the following tasks; the
-    // caller owns it from then on.
-    TFFmpeg* Extract(int index);
-    // Removes every task; the caller owns them.
-    std::vector<TFFmpeg*> ExtractAll();
-
-private:
-    std::vector<TFFmpeg*> items_;
+    bool output_failed = false;  // its start could not open an output
 };

@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/OptionState.h"
-
 class TCustomFFmpeg;
+struct THookRange;
 
 struct TInputOptions {
     std::string FileName;      // filled by AddTask when empty

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/DAzaduVED.h"
+#include "engine/FFmpegTask.h"
 #include "engine/EventLoop.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/common/AudioCheck.h"

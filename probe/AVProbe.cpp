@@ -182,6 +182,12 @@ int32_t TCustomAVProbe::AudioChannels() const {
     return channels > 0 ? channels : -1;
 }
 
+std::string TCustomAVProbe::ContainerName() const {
+    if (!FormatContext_ || !FormatContext_->iformat) return {};
+    const AVInputFormat* format = FormatContext_->iformat;
+    return std::string(format->name) + (format->long_name ? std::string(" (") + format->long_name + ")" : "");
+}
+
 int64_t TCustomAVProbe::GetFileSize() const {
     if (!FormatContext_) {
         LogNotLoaded();

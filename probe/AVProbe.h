@@ -43,6 +43,8 @@ public:
     int32_t AudioSampleRate() const;
     int32_t AudioChannels() const;
     int64_t GetFileSize() const;
+    // The container's name with its long name ("rm (RealMedia)"); empty when nothing is open.
+    std::string ContainerName() const;
 
     AVFormatContext* FormatContext() const { return FormatContext_; }
     bool OwnsContext() const { return OwnsContext_; }

@@ -16,6 +16,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/DAzaduVED.h"
+#include "engine/FFmpegTask.h"
 #include "engine/EventLoop.h"
 
 

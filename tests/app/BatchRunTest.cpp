@@ -213,8 +213,8 @@ TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {
     EXPECT_EQ(Status(1), "Failed");
     EXPECT_EQ(Status(2), "Failed");
     EXPECT_EQ(Status(3), "Completed");
-    const std::string notSupported = "Convertion of file \"" + gone + "\" is not supported.";
-    const std::string noStream = "Output file #0 does not contain any stream";
+    const std::string notSupported = "Cannot read the input: no such file or directory";
+    const std::string noStream = "The input has nothing to write as this format: Output file #0 does not contain any stream";
     EXPECT_TRUE(form->Lvw->item(1, colStatus)->toolTip().contains(QString::fromStdString(notSupported).toHtmlEscaped()));
     EXPECT_TRUE(form->Lvw->item(2, colStatus)->toolTip().contains(QString::fromStdString(noStream)));
     EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;

@@ -59,17 +59,18 @@ TEST_F(JobListTest, AddingFilesMakesRowsWithDurationAndSize) {
     EXPECT_EQ(Cell(1, colInputFilename), "a.b.ra");
     EXPECT_EQ(Cell(1, colOutputFilename), "a.b.mp3");
     EXPECT_EQ(Cell(1, colDuration), "00:00:02");
-    // The trial tasks are gone and have left nothing in the output folder.
+    // Listing made no task and left nothing in the output folder.
     EXPECT_EQ(form->Engine().TaskCount(), 0);
     EXPECT_TRUE(FilesIn(dir.File("out")).empty());
 }
 
-TEST_F(JobListTest, SameFileTwiceGivesTwoIdenticalRows) {
+TEST_F(JobListTest, SameFileTwiceGivesTwoRowsWithTheNamesTheRunWillWrite) {
     const std::string a = MakeRealAc3(dir, "song.rm", 1.0);
     AddThroughDialog({a, a});
     ASSERT_EQ(Rows(), 2);
-    for (int c = 0; c < colCount; ++c) EXPECT_EQ(Cell(0, c), Cell(1, c));
-    EXPECT_EQ(Cell(1, colOutputFilename), "song.mp3");
+    for (int c : {colInputFilename, colDuration, colSize, colPath}) EXPECT_EQ(Cell(0, c), Cell(1, c));
+    EXPECT_EQ(Cell(0, colOutputFilename), "song.mp3");
+    EXPECT_EQ(Cell(1, colOutputFilename), "song(1).mp3");
 }
 
 TEST_F(JobListTest, ExistingOutputGetsANumberedName) {
@@ -82,10 +83,11 @@ TEST_F(JobListTest, ExistingOutputGetsANumberedName) {
     EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");
     EXPECT_FALSE(fs::exists(dir.File("out/song(2).mp3")));
     form->ChkOverwrite->setChecked(true);
+    EXPECT_EQ(Cell(0, colOutputFilename), "song.mp3");
     AddThroughDialog({MakeRealAc3(dir, "song.rm", 1.0)});
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Cell(1, colOutputFilename), "song.mp3");
-    EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");  // a trial never writes over a file
+    EXPECT_EQ(Cell(1, colOutputFilename), "song(1).mp3") << "the first row has the name already";
+    EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");  // listing never writes over a file
 }
 
 TEST_F(JobListTest, ALongNameWithAnExistingOutputCanBeAdded) {
@@ -115,15 +117,14 @@ TEST_F(JobListTest, UnsupportedFilesAreRefused) {
     AddThroughDialog({random, realish, good, empty, missing});
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, colPath), good);
-    ASSERT_EQ(dialogs.Messages.size(), 4u);
-    const std::string files[] = {random, realish, empty, missing};
-    for (size_t i = 0; i < 4; ++i) {
-        const TShownMessage& m = dialogs.Messages[i];
-        EXPECT_EQ(m.Title, "Error");
-        EXPECT_EQ(m.Icon, TMessageIcon::Information);
-        if (m.Text.rfind("Cannot convert: ", 0) == 0) continue;  // opened, but no output possible
-        EXPECT_EQ(m.Text, "Convertion of file \"" + files[i] + "\" is not supported.");
-    }
+    // One box for the whole addition, a line a file.
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    const TShownMessage& m = dialogs.Messages[0];
+    EXPECT_EQ(m.Title, "Error");
+    EXPECT_EQ(m.Icon, TMessageIcon::Information);
+    EXPECT_EQ(m.Text, random + ": Cannot read the input: Unknown format\n" + realish +
+                          ": Cannot read the input: Unknown format\n" + empty + ": Cannot read the input: Unknown format\n" +
+                          missing + ": Cannot read the input: no such file");
     EXPECT_EQ(form->Engine().TaskCount(), 0);
 }
 
@@ -165,7 +166,7 @@ TEST_F(JobListTest, DroppedFilesGoThroughTheSameCheck) {
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, colPath), good);
     ASSERT_EQ(dialogs.Messages.size(), 1u);
-    EXPECT_EQ(dialogs.Messages[0].Text, "Convertion of file \"" + bad + "\" is not supported.");
+    EXPECT_EQ(dialogs.Messages[0].Text, bad + ": Cannot read the input: Unknown format");
     EXPECT_EQ(form->Engine().TaskCount(), 0);
 }
 
@@ -226,7 +227,8 @@ TEST_F(JobListTest, ALinkFileAddsTheLocalFilesItNames) {
     EXPECT_EQ(Cell(0, colDuration), "00:00:02");
     EXPECT_EQ(Cell(1, colOutputFilename), "b.mp3");
     ASSERT_EQ(dialogs.Messages.size(), 1u);
-    EXPECT_EQ(dialogs.Messages[0].Text, list + ": link to pnm://media.example.com/live.ra, which cannot be fetched: "
+    EXPECT_EQ(dialogs.Messages[0].Text, list + ": The link names nothing that can be converted: link to "
+                                               "pnm://media.example.com/live.ra, which cannot be fetched: "
                                                "only local files are converted");
     EXPECT_EQ(dialogs.Messages[0].Title, "Error");
     EXPECT_EQ(form->Engine().TaskCount(), 0);
@@ -234,18 +236,19 @@ TEST_F(JobListTest, ALinkFileAddsTheLocalFilesItNames) {
 }
 
 TEST_F(JobListTest, LinksToNothingLocalSayWhyInOneBox) {
+    const std::string Unusable = "The link names nothing that can be converted: ";
     struct Case {
         std::string name;
         std::string text;
         std::string message;
     } cases[] = {
         {"net.ram", "rtsp://media.example.com/a.rm\nhttp://media.example.com/b.rm\n",
-         dir.File("net.ram") + ": link to rtsp://media.example.com/a.rm, which cannot be fetched: only local files "
-                               "are converted\n" +
-             dir.File("net.ram") + ": link to http://media.example.com/b.rm, which cannot be fetched: only local "
-                                   "files are converted"},
-        {"empty.rpm", "\n# nothing\n", dir.File("empty.rpm") + ": link file that names no file"},
-        {"loop.ram", "loop.ram\n", dir.File("loop.ram") + ": link to " + dir.File("loop.ram") +
+         dir.File("net.ram") + ": " + Unusable + "link to rtsp://media.example.com/a.rm, which cannot be fetched: "
+                               "only local files are converted\n" +
+             dir.File("net.ram") + ": " + Unusable + "link to http://media.example.com/b.rm, which cannot be "
+                                   "fetched: only local files are converted"},
+        {"empty.rpm", "\n# nothing\n", dir.File("empty.rpm") + ": " + Unusable + "link file that names no file"},
+        {"loop.ram", "loop.ram\n", dir.File("loop.ram") + ": " + Unusable + "link to " + dir.File("loop.ram") +
                                        ", which leads back to a link already followed"},
     };
     for (const Case& c : cases) {

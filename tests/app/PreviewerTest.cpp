@@ -18,6 +18,7 @@
 #include "app/Previewer.h"
 #include "app/QtWindowThread.h"
 #include "engine/DAzaduVED.h"
+#include "engine/FFmpegTask.h"
 #include "tests/app/FormFixture.h"
 #include "tests/common/Fixtures.h"
 #include "tests/common/VideoCheck.h"

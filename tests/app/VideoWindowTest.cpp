@@ -68,17 +68,14 @@ TEST_F(VideoWindowTest, EachFormatBuildsItsTaskRecord) {
             EXPECT_EQ(w->toolTip().isEmpty(), f.audio_choice) << "a fixed setting says why";
         }
 
-        const TForm1::TAddedFile added = form->AddFile(clip, false);
-        ASSERT_GE(added.Index, 0) << added.Error;
-        const TOutputOptions& record = form->Engine().Task(added.Index)->OutputOptions;
-        // Names given earlier in the same run are not given again.
-        EXPECT_EQ(fs::path(added.OutputPath).extension(), f.ext);
+        const TListedFile file = ListFiles(form->Engine().Probe, {clip}).Files.at(0);
+        const TOutputOptions record = PlanOutput(form->PlanChoice(), file.Source);
+        EXPECT_EQ(fs::path(PlanOutputPath(file, form->PlanChoice(), out, {})).extension(), f.ext);
         EXPECT_EQ(record.VideoCodec, f.video_codec);
         const bool hasTarget = record.ExtOptions.find("target=") != std::string::npos;
         EXPECT_EQ(hasTarget, f.target[0] != '\0') << record.ExtOptions;
         if (f.target[0]) EXPECT_NE(record.ExtOptions.find(std::string(f.target) + "\n"), std::string::npos);
         EXPECT_EQ(record.AudioBitrate, f.audio_choice ? 96000 : -1);
-        form->Engine().ClearTasks();
     }
 }
 
@@ -91,12 +88,12 @@ TEST_F(VideoWindowTest, ASoundFileUnderAVideoFormatFailsInItsRowAndTheBatchGoesO
     ChooseFormat("MP4 video (H.264/AAC)");
     RunToEnd();
     EXPECT_EQ(Status(0), "Failed");
-    EXPECT_NE(form->Lvw->item(0, colStatus)->toolTip().toStdString().find(">has no video stream to write as mp4<"),
+    EXPECT_NE(form->Lvw->item(0, colStatus)->toolTip().toStdString().find(">The input has nothing to write as this format: has no video stream to write as mp4<"),
               std::string::npos);
     EXPECT_EQ(Status(1), "Completed");
     EXPECT_FALSE(fs::exists(out + "song.mp4"));
     ASSERT_EQ(dialogs.Summaries.size(), 1u);
-    EXPECT_NE(dialogs.Summaries[0].Text.find(song + ": has no video stream to write as mp4"), std::string::npos)
+    EXPECT_NE(dialogs.Summaries[0].Text.find(song + ": The input has nothing to write as this format: has no video stream to write as mp4"), std::string::npos)
         << dialogs.Summaries[0].Text;
     if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed";
     EXPECT_EQ(MediaInfoField(out + "clip.mp4", "Video", "Format"), "AVC");

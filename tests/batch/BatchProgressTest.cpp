@@ -110,24 +110,32 @@ TEST(BatchProgress, ClockText) {
 }
 
 TEST(RunSummary, CountsAndOrder) {
+    auto record = [](const char* input, const char* output, TFileOutcome outcome, const char* text) {
+        TFileRecord r;
+        r.Input = input;
+        r.Output = output;
+        r.Outcome = outcome;
+        r.Text = text;
+        return r;
+    };
     TRunSummary s;
     EXPECT_TRUE(s.RanToTheEnd());
-    s.Add({"a.rm", "/o/a.mp3", TFileOutcome::Completed, ""});
-    s.Add({"b.rm", "", TFileOutcome::Failed, "broken"});
-    s.Add({"c.rm", "/o/c.mp3", TFileOutcome::Completed, "00:00:03 of 00:00:10"});
-    s.Add({"d.rm", "", TFileOutcome::Failed, "gone"});
+    s.Add(record("a.rm", "/o/a.mp3", TFileOutcome::Completed, ""));
+    s.Add(record("b.rm", "", TFileOutcome::Failed, "broken"));
+    s.Add(record("c.rm", "/o/c.mp3", TFileOutcome::EndedEarly, "00:00:03 of 00:00:10"));
+    s.Add(record("d.rm", "", TFileOutcome::Refused, "gone"));
     EXPECT_EQ(s.Total(), 4);
-    EXPECT_EQ(s.Count(TFileOutcome::Completed), 2);
-    EXPECT_EQ(s.Count(TFileOutcome::Failed), 2);
+    EXPECT_EQ(s.Converted(), 2) << "a file whose input ended early was converted too";
+    EXPECT_EQ(s.Failures(), 2) << "a file refused before the run failed too";
     EXPECT_TRUE(s.RanToTheEnd());  // failures too are an end
-    const auto failed = s.With(TFileOutcome::Failed);
+    const auto failed = s.FailedFiles();
     ASSERT_EQ(failed.size(), 2u);
     EXPECT_EQ(failed[0].Input, "b.rm");
-    EXPECT_EQ(failed[1].Reason, "gone");
-    s.Add({"e.rm", "", TFileOutcome::NotStarted, ""});
+    EXPECT_EQ(failed[1].Text, "gone");
+    s.Add(record("e.rm", "", TFileOutcome::NotStarted, ""));
     EXPECT_FALSE(s.RanToTheEnd());
     s.Clear();
-    s.Add({"f.rm", "/o/f.mp3", TFileOutcome::Stopped, ""});
+    s.Add(record("f.rm", "/o/f.mp3", TFileOutcome::Stopped, ""));
     EXPECT_FALSE(s.RanToTheEnd());
     EXPECT_EQ(s.Total(), 1);
 }

@@ -19,6 +19,8 @@
 #include "binding/FFmpegLoader.h"
 #include "core/LogLevel.h"
 #include "engine/DAzaduVED.h"
+#include "core/FFmpegThread.h"
+#include "engine/FFmpegTask.h"
 #include "engine/EventLoop.h"
 #include "engine/LogCapture.h"
 #include "tests/common/AudioCheck.h"

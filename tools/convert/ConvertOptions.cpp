@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <utility>
 #include <thread>
 
 #include "batch/General.h"
 #include "batch/Settings.h"
-#include "core/Conversions.h"
 
 namespace {
 
@@ -47,6 +48,164 @@ std::string ListText(const std::vector<int>& list) {
     return text;
 }
 
+// The option being read, with its value inline ("--name=value") or in the next argument.
+class TArgReader {
+public:
+    TArgReader(const std::vector<std::string>& args, std::string& error) : args_(args), error_(error) {}
+
+    // Takes the option at position i; i moves past the values it reads.
+    void Take(const std::string& arg, size_t& i) {
+        name = arg;
+        inline_value_.clear();
+        has_inline_ = false;
+        at_ = &i;
+        if (arg.rfind("--", 0) != 0) return;
+        const size_t eq = arg.find('=');
+        if (eq == std::string::npos) return;
+        inline_value_ = arg.substr(eq + 1);
+        name = arg.substr(0, eq);
+        has_inline_ = true;
+    }
+    bool Is(const char* short_name, const char* long_name) const {
+        return (short_name && name == short_name) || name == long_name;
+    }
+    bool Fail(const std::string& text) {
+        error_ = text;
+        return false;
+    }
+    bool Value(std::string& out) {
+        if (has_inline_) {
+            out = inline_value_;
+            return true;
+        }
+        if (*at_ + 1 >= args_.size()) return Fail("option " + name + " needs a value");
+        out = args_[++*at_];
+        return true;
+    }
+    bool Number(int& out) {
+        std::string text;
+        if (!Value(text)) return false;
+        const auto n = ParseNumber(text);
+        if (!n) return Fail("option " + name + ": '" + text + "' is not a number");
+        out = *n;
+        return true;
+    }
+    // A number, or "source" for the source's own value.
+    bool NumberOrSource(int& out) {
+        const bool source = has_inline_ ? inline_value_ == "source"
+                                        : *at_ + 1 < args_.size() && args_[*at_ + 1] == "source";
+        if (source) {
+            if (!has_inline_) ++*at_;
+            out = SameAsSource;
+            return true;
+        }
+        if (!Number(out)) return false;
+        return out != SameAsSource || Fail("option " + name + ": 0 is no choice (a number or source)");
+    }
+    bool Flag() { return !has_inline_ || Fail("option " + name + " takes no value"); }
+
+    std::string name;
+
+private:
+    const std::vector<std::string>& args_;
+    std::string& error_;
+    std::string inline_value_;
+    bool has_inline_ = false;
+    size_t* at_ = nullptr;
+};
+
+// What an option reader made of the option: not one of its own, read, or refused.
+enum class TRead { NotMine, Read, Failed };
+TRead Result(bool ok) { return ok ? TRead::Read : TRead::Failed; }
+
+TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio) {
+    if (r.Is("-c", "--channels")) {
+        if (!r.NumberOrSource(audio.Channels)) return TRead::Failed;
+        const bool known = audio.Channels == 1 || audio.Channels == 2 || audio.Channels == SameAsSource;
+        return Result(known || r.Fail("channels must be 1, 2 or source"));
+    }
+    if (r.Is("-b", "--bitrate")) {
+        if (!r.Number(audio.BitrateKbps)) return TRead::Failed;
+        audio.VbrLevel = -1;
+        return Result(InList(BitrateChoices(), audio.BitrateKbps) ||
+                      r.Fail("bit rate must be one of " + ListText(BitrateChoices()) + " (kbit/s)"));
+    }
+    if (r.Is(nullptr, "--vbr")) {
+        if (!r.Number(audio.VbrLevel)) return TRead::Failed;
+        return Result((audio.VbrLevel >= 0 && audio.VbrLevel <= 9) ||
+                      r.Fail("--vbr takes a quality from 0 (best) to 9 (smallest)"));
+    }
+    if (r.Is("-r", "--sample-rate")) {
+        if (!r.NumberOrSource(audio.SampleRate)) return TRead::Failed;
+        return Result(audio.SampleRate == SameAsSource || InList(SampleRateChoices(), audio.SampleRate) ||
+                      r.Fail("sample rate must be one of " + ListText(SampleRateChoices()) + " (Hz) or source"));
+    }
+    return TRead::NotMine;
+}
+
+// A switch between two settings: --name sets it, --no-name clears it.
+TRead ReadSwitch(TArgReader& r, const char* on, const char* off, bool& value) {
+    if (!r.Is(nullptr, on) && !r.Is(nullptr, off)) return TRead::NotMine;
+    if (!r.Flag()) return TRead::Failed;
+    value = r.name == on;
+    return TRead::Read;
+}
+
+TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
+    if (r.Is("-o", "--output-folder")) {
+        std::string folder;
+        if (!r.Value(folder)) return TRead::Failed;
+        if (folder.empty()) return Result(r.Fail("option " + r.name + " needs a folder"));
+        o.OutputFolder = IncludeTrailingSeparator(folder);
+        return TRead::Read;
+    }
+    if (r.Is(nullptr, "--to")) {
+        std::string kind, error;
+        if (!r.Value(kind)) return TRead::Failed;
+        return Result(ParseOutputKind(kind, o.Plan.To, error) || r.Fail(error));
+    }
+    if (r.Is(nullptr, "--no-subtitles")) {
+        o.Plan.Subtitles = false;
+        return Result(r.Flag());
+    }
+    if (r.Is(nullptr, "--option")) {
+        std::string pair;
+        if (!r.Value(pair)) return TRead::Failed;
+        const size_t eq = pair.find('=');
+        if (eq == std::string::npos || eq == 0 || pair.find_first_of("\r\n") != std::string::npos)
+            return Result(r.Fail("option --option takes NAME=VALUE"));
+        o.Plan.Options.push_back(pair);
+        return TRead::Read;
+    }
+    for (const TRead read : {ReadSwitch(r, "--overwrite", "--no-overwrite", o.Plan.Overwrite),
+                             ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags)})
+        if (read != TRead::NotMine) return read;
+    return ReadAudioOption(r, o.Plan.Audio);
+}
+
+TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
+    if (r.Is("-j", "--jobs")) {
+        if (!r.Number(o.Jobs)) return TRead::Failed;
+        return Result(o.Jobs >= 1 || r.Fail("jobs must be 1 or more"));
+    }
+    const std::pair<const char*, const char*> names[] = {{nullptr, "--info"}, {"-q", "--quiet"}, {"-v", "--verbose"}};
+    bool* const flags[] = {&o.Info, &o.Quiet, &o.Verbose};
+    for (size_t n = 0; n < std::size(names); ++n) {
+        if (!r.Is(names[n].first, names[n].second)) continue;
+        *flags[n] = true;
+        return Result(r.Flag());
+    }
+    if (r.Is("-h", "--help")) {
+        o.Help = true;
+        return TRead::Read;
+    }
+    if (r.Is(nullptr, "--version")) {
+        o.Version = true;
+        return TRead::Read;
+    }
+    return TRead::NotMine;
+}
+
 }  // namespace
 
 TConvertOptions DefaultConvertOptions() {
@@ -63,9 +222,9 @@ TConvertOptions DefaultConvertOptions() {
 
 bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions& o, std::string& error) {
     bool only_files = false;
-    TAudioChoice& audio = o.Plan.Audio;
+    TArgReader reader(args, error);
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
+        const std::string& arg = args[i];
         if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
             o.Files.push_back(arg);
             continue;
@@ -74,143 +233,11 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
             only_files = true;
             continue;
         }
-        // "--name=value" is the same as "--name value".
-        std::string inline_value;
-        bool has_inline = false;
-        if (arg.rfind("--", 0) == 0) {
-            const size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inline_value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                has_inline = true;
-            }
-        }
-        auto value = [&](std::string& out) {
-            if (has_inline) {
-                out = inline_value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        auto number = [&](int& out) {
-            std::string text;
-            if (!value(text)) return false;
-            const auto n = TryStrToInt(text);
-            if (!n) {
-                error = "option " + arg + ": '" + text + "' is not a number";
-                return false;
-            }
-            out = *n;
-            return true;
-        };
-        // A number, or "source" for the source's own value.
-        auto number_or_source = [&](int& out) {
-            if (has_inline ? inline_value == "source" : i + 1 < args.size() && args[i + 1] == "source") {
-                if (!has_inline) ++i;
-                out = SameAsSource;
-                return true;
-            }
-            if (!number(out)) return false;
-            if (out != SameAsSource) return true;
-            error = "option " + arg + ": 0 is no choice (a number or source)";
-            return false;
-        };
-        auto flag = [&]() {
-            if (has_inline) {
-                error = "option " + arg + " takes no value";
-                return false;
-            }
-            return true;
-        };
-        if (arg == "-o" || arg == "--output-folder") {
-            std::string folder;
-            if (!value(folder)) return false;
-            if (folder.empty()) {
-                error = "option " + arg + " needs a folder";
-                return false;
-            }
-            o.OutputFolder = IncludeTrailingSeparator(folder);
-        } else if (arg == "-c" || arg == "--channels") {
-            if (!number_or_source(audio.Channels)) return false;
-            if (audio.Channels != 1 && audio.Channels != 2 && audio.Channels != SameAsSource) {
-                error = "channels must be 1, 2 or source";
-                return false;
-            }
-        } else if (arg == "-b" || arg == "--bitrate") {
-            if (!number(audio.BitrateKbps)) return false;
-            if (!InList(BitrateChoices(), audio.BitrateKbps)) {
-                error = "bit rate must be one of " + ListText(BitrateChoices()) + " (kbit/s)";
-                return false;
-            }
-            audio.VbrLevel = -1;
-        } else if (arg == "--vbr") {
-            if (!number(audio.VbrLevel)) return false;
-            if (audio.VbrLevel < 0 || audio.VbrLevel > 9) {
-                error = "--vbr takes a quality from 0 (best) to 9 (smallest)";
-                return false;
-            }
-        } else if (arg == "-r" || arg == "--sample-rate") {
-            if (!number_or_source(audio.SampleRate)) return false;
-            if (audio.SampleRate != SameAsSource && !InList(SampleRateChoices(), audio.SampleRate)) {
-                error = "sample rate must be one of " + ListText(SampleRateChoices()) + " (Hz) or source";
-                return false;
-            }
-        } else if (arg == "--overwrite") {
-            if (!flag()) return false;
-            o.Plan.Overwrite = true;
-        } else if (arg == "--no-overwrite") {
-            if (!flag()) return false;
-            o.Plan.Overwrite = false;
-        } else if (arg == "--tags") {
-            if (!flag()) return false;
-            o.Plan.CopyTags = true;
-        } else if (arg == "--no-tags") {
-            if (!flag()) return false;
-            o.Plan.CopyTags = false;
-        } else if (arg == "-j" || arg == "--jobs") {
-            if (!number(o.Jobs)) return false;
-            if (o.Jobs < 1) {
-                error = "jobs must be 1 or more";
-                return false;
-            }
-        } else if (arg == "--to") {
-            std::string kind;
-            if (!value(kind)) return false;
-            if (!ParseOutputKind(kind, o.Plan.To, error)) return false;
-        } else if (arg == "--no-subtitles") {
-            if (!flag()) return false;
-            o.Plan.Subtitles = false;
-        } else if (arg == "--option") {
-            std::string pair;
-            if (!value(pair)) return false;
-            const size_t eq = pair.find('=');
-            if (eq == std::string::npos || eq == 0 || pair.find_first_of("\r\n") != std::string::npos) {
-                error = "option --option takes NAME=VALUE";
-                return false;
-            }
-            o.Plan.Options.push_back(pair);
-        } else if (arg == "--info") {
-            if (!flag()) return false;
-            o.Info = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            if (!flag()) return false;
-            o.Quiet = true;
-        } else if (arg == "-v" || arg == "--verbose") {
-            if (!flag()) return false;
-            o.Verbose = true;
-        } else if (arg == "-h" || arg == "--help") {
-            o.Help = true;
-        } else if (arg == "--version") {
-            o.Version = true;
-        } else {
-            error = "unknown option " + arg;
-            return false;
-        }
+        reader.Take(arg, i);
+        TRead read = ReadPlanOption(reader, o);
+        if (read == TRead::NotMine) read = ReadRunOption(reader, o);
+        if (read == TRead::NotMine) return reader.Fail("unknown option " + reader.name);
+        if (read == TRead::Failed) return false;
     }
     if (!o.Help && !o.Version && o.Files.empty()) {
         error = "no input files";

@@ -1,0 +1,336 @@
+#include "batch/Converter.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "batch/General.h"
+#include "binding/Exception.h"
+#include "core/OutputPlace.h"
+#include "engine/DAzaduVED.h"
+#include "probe/LinkFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<TFileId> g_next_file_id{0};
+
+bool IsRegularFile(const std::string& path, std::string& why) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) {
+        why = "no such file";
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        why = "is a directory";
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        why = "not a regular file";
+        return false;
+    }
+    return true;
+}
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
+    TListedFile file;
+    file.Id = ++g_next_file_id;
+    file.Path = path;
+    if (!IsRegularFile(path, file.Problem)) return file;
+    try {
+        if (probe.Open(path)) {
+            TAVFileInfo info;
+            probe.GetFileInfo(info);
+            file.Readable = true;
+            file.DurationUs = info.Duration;
+            file.SizeBytes = probe.GetFileSize();
+            file.Source = SourceFacts(probe);
+        } else {
+            file.Problem = probe.LastError();
+        }
+    } catch (const Exception& e) {
+        file.Problem = e.Message;
+    }
+    probe.Close();
+    return file;
+}
+
+bool FolderUsable(const std::string& path) {
+    const std::string folder = fs::path(path).parent_path().string();
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// The engine tells where a task failed; the batch words it as one of its reasons.
+TReason ReasonOf(const TTaskResult& result, const TFileRecord& record) {
+    switch (result.Failure) {
+        case TTaskFailure::InputUnreadable: return TReason::InputUnreadable;
+        case TTaskFailure::Decoding: return TReason::DecodingFailed;
+        case TTaskFailure::NothingToWrite: return TReason::NoStreamForKind;
+        case TTaskFailure::DiskFull: return TReason::DiskFull;
+        case TTaskFailure::OutputUnusable:
+        case TTaskFailure::Placing:
+            if (IsSameFile(record.Output, record.Input)) return TReason::OutputIsInput;
+            if (!FolderUsable(record.Output)) return TReason::OutputFolderUnusable;
+            // A name the system refused when the file took it; an output that
+            // could not be set up is a failed conversion like any other.
+            if (result.Failure == TTaskFailure::Placing) return TReason::NameRefused;
+            break;
+        case TTaskFailure::None:
+        case TTaskFailure::Encoding: break;
+    }
+    return TReason::EncodingFailed;
+}
+
+}  // namespace
+
+TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given) {
+    TListing listing;
+    for (const std::string& path : given) {
+        const TLinkExpansion link = ExpandLinkFile(path);
+        if (!link.IsLink) {
+            listing.Files.push_back(ListOne(probe, path));
+            continue;
+        }
+        listing.Notes.insert(listing.Notes.end(), link.Notes.begin(), link.Notes.end());
+        for (const std::string& problem : link.Problems)
+            listing.Refused.push_back(
+                {0, path, "", TFileOutcome::Refused, TReason::LinkEntryUnusable, problem, -1, -1});
+        for (const std::string& file : link.Files) listing.Files.push_back(ListOne(probe, file));
+    }
+    return listing;
+}
+
+std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
+                           const std::set<std::string>& taken) {
+    const std::string extension = choice.To.kind->extension;
+    // A file at the name is replaced only with overwriting on; a folder or
+    // anything else there never is.
+    auto occupied = [&](const std::string& path) {
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(path, ec);
+        if (ec || !fs::exists(status)) return false;
+        return !choice.Overwrite || !fs::is_regular_file(fs::status(path, ec));
+    };
+    return folder + ChooseOutputName(folder, BaseName(file.Path), false, taken, occupied, extension) + extension;
+}
+
+std::string FileProblemLine(const std::string& file, const std::string& reason) {
+    if (reason.rfind(file + ": ", 0) == 0) return reason;
+    return file + ": " + reason;
+}
+
+std::string RecordLine(const TFileRecord& record) {
+    return FileProblemLine(record.Input, record.Text.empty() ? ReasonCaption(record.Reason) : record.Text);
+}
+
+// ---- the run ----
+
+struct TBatchRun::TState {
+    std::mutex lock;
+    std::function<void(TRunNews)> notify;  // none once the run is detached
+    std::vector<TFileRecord> records;
+    std::map<TTaskId, size_t> slots;  // engine task -> its file's record
+    std::vector<size_t> ended;        // records made final, not yet taken
+    std::map<TFileId, TFileProgress> progress;
+    bool over = false;
+
+    void Refuse(size_t slot, TReason reason, const std::string& text) {
+        TFileRecord& record = records[slot];
+        record.Outcome = TFileOutcome::Refused;
+        record.Reason = reason;
+        record.Text = text;
+        record.Output.clear();
+        ended.push_back(slot);
+    }
+    void Ended(TDAzaduVED& engine, int index);
+    void Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total);
+    void Notify(TRunNews news) {
+        std::function<void(TRunNews)> call;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            call = notify;
+        }
+        if (call) call(news);
+    }
+};
+
+void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
+    if (index < 0) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            over = true;
+        }
+        Notify(TRunNews::Over);
+        return;
+    }
+    // Read inside the event: the index names the task only now.
+    const TTaskResult result = engine.TaskResult(index);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const auto slot = slots.find(result.Id);
+        if (slot == slots.end()) return;
+        TFileRecord& record = records[slot->second];
+        record.ConvertedMs = result.ConvertedMs;
+        record.ExpectedMs = result.ExpectedMs;
+        switch (result.End) {
+            case TTaskEnd::Finished:
+                record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
+                record.Reason = result.EndedShort ? TReason::InputEndedEarly : TReason::None;
+                if (result.EndedShort)
+                    record.Text = DurationText(result.ConvertedMs * 1000) + " of " + DurationText(result.ExpectedMs * 1000);
+                // A name taken while the file was converted makes it take the next free one.
+                if (!result.PlacedOutput.empty()) record.Output = result.PlacedOutput;
+                break;
+            case TTaskEnd::Failed:
+                record.Outcome = TFileOutcome::Failed;
+                record.Reason = ReasonOf(result, record);
+                record.Text = result.Message;
+                record.Output.clear();
+                break;
+            case TTaskEnd::Stopped:
+                record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
+                record.Reason = TReason::Stopped;
+                // What a stopped file kept, where its name was free.
+                record.Output = result.PlacedOutput;
+                break;
+        }
+        progress.erase(record.Id);
+        ended.push_back(slot->second);
+        slots.erase(slot);
+    }
+    Notify(TRunNews::FileEnded);
+}
+
+void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total) {
+    const TTaskId id = engine.TaskId(index);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        const auto slot = slots.find(id);
+        if (slot == slots.end()) return;
+        const TFileId file = records[slot->second].Id;
+        progress[file] = TFileProgress{file, current, total, frame, fps};
+    }
+    Notify(TRunNews::Progress);
+}
+
+TBatchRun::TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> notify)
+    : engine_(engine), state_(std::make_shared<TState>()) {
+    state_->notify = std::move(notify);
+}
+
+TBatchRun::~TBatchRun() { Detach(); }
+
+bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem) {
+    if (!PrepareOutputFolder(request.OutputFolder, problem)) return false;
+    const std::string folder = IncludeTrailingSeparator(Canonical(request.OutputFolder));
+    // The inputs themselves are never an output's name.
+    std::set<std::string> taken;
+    for (const TListedFile& file : files) taken.insert(Canonical(file.Path));
+    for (const TListedFile& file : files) Plan(file, request, folder, taken);
+    std::weak_ptr<TState> weak = state_;
+    TDAzaduVED& engine = engine_;
+    engine_.SetOnTerminate([weak, &engine](int index, bool, bool, const std::string&) {
+        if (const auto state = weak.lock()) state->Ended(engine, index);
+    });
+    engine_.SetOnProgress([weak, &engine](int index, int frame, int fps, int current, float, float, int64_t, int total) {
+        if (const auto state = weak.lock()) state->Progressed(engine, index, frame, fps, current, total);
+    });
+    attached_ = true;
+    bool any;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        any = !state_->slots.empty();
+        state_->over = !any;
+    }
+    if (any) engine_.StartConvert(request.Simultaneous);
+    return true;
+}
+
+void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, const std::string& folder,
+                     std::set<std::string>& taken) {
+    size_t slot;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        slot = state_->records.size();
+        state_->records.push_back({file.Id, file.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
+    }
+    // Engine calls are made without the lock: they may wait for the engine's events.
+    auto refuse = [&](TReason reason, const std::string& text) {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->Refuse(slot, reason, text);
+    };
+    if (!file.Readable) return refuse(TReason::InputUnreadable, file.Problem);
+    if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
+        return refuse(TReason::NoStreamForKind, refusal);
+    TOutputOptions output = PlanOutput(request.Plan, file.Source);
+    output.FileName = PlanOutputPath(file, request.Plan, folder, taken);
+    TInputOptions input;
+    input.FileName = file.Path;
+    const int index = engine_.AddTask(file.Path, &input);
+    if (index < 0) return refuse(TReason::InputUnreadable, engine_.LastErrorText());
+    if (!engine_.SetOutputFile(index, output.FileName, &output)) {
+        const TReason reason = IsSameFile(output.FileName, file.Path) ? TReason::OutputIsInput : TReason::NameRefused;
+        const std::string why = engine_.LastErrorText();
+        engine_.RemoveTask(index);
+        return refuse(reason, "Cannot convert: " + why);
+    }
+    taken.insert(output.FileName);
+    const TTaskId id = engine_.TaskId(index);
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->records[slot].Output = output.FileName;
+    state_->slots[id] = slot;
+}
+
+void TBatchRun::Stop() {
+    if (!attached_ || stopping_) return;
+    stopping_ = true;
+    engine_.StopConvert();
+}
+
+TRunUpdate TBatchRun::Take() {
+    TRunUpdate update;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        for (size_t slot : state_->ended) update.Ended.push_back(state_->records[slot]);
+        state_->ended.clear();
+        for (const auto& [id, progress] : state_->progress) update.Progress.push_back(progress);
+        state_->progress.clear();
+        update.Over = state_->over && !over_taken_;
+    }
+    if (update.Over) {
+        over_taken_ = true;
+        Detach();
+        // Freeing the tasks closes their files; temporary files that were not placed go.
+        engine_.ClearTasks();
+    }
+    return update;
+}
+
+std::vector<TFileRecord> TBatchRun::Records() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->records;
+}
+
+void TBatchRun::Detach() {
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->notify = nullptr;
+    }
+    if (!attached_) return;
+    attached_ = false;
+    engine_.SetOnTerminate(nullptr);
+    engine_.SetOnProgress(nullptr);
+}

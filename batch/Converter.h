@@ -1,0 +1,124 @@
+#pragma once
+// The converter both faces drive: the whole way of a file from what the user
+// gave to its outcome record. Listing expands link files and reads each file
+// once with the probe; a run plans each listed file (kind, output name,
+// refusal), hands it to the engine, and keeps one outcome record per file. The
+// window and ardentix-convert only turn the user's input into these calls and
+// show the records.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "batch/OutputPlan.h"
+#include "batch/RunSummary.h"
+#include "engine/TaskResult.h"
+
+class TDAzaduVED;
+class TCustomAVProbe;
+
+// A file as listed: what one reading with the probe found.
+struct TListedFile {
+    TFileId Id = 0;
+    std::string Path;
+    bool Readable = false;    // the probe could read it as media
+    std::string Problem;      // why not, in English
+    int64_t DurationUs = -1;  // -1 unknown
+    int64_t SizeBytes = -1;   // -1 unknown
+    TSourceFacts Source;
+};
+
+// What the user gave, listed: every file (a link in its entries' place), and
+// a refused record for each link entry that names nothing to convert.
+struct TListing {
+    std::vector<TListedFile> Files;
+    std::vector<TFileRecord> Refused;
+    std::vector<std::string> Notes;  // "<link>: link to <file>", for the user's record
+};
+TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given);
+
+// The rule for existing outputs, the same for planning and for showing planned
+// names: a name is free unless something is there; a file there is replaced
+// only with overwriting on, anything else there (a folder) never is. Names in
+// taken (this run's other outputs, its inputs) are never chosen.
+std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
+                           const std::set<std::string>& taken);
+
+// What a run was asked for.
+struct TRunRequest {
+    TPlanChoice Plan;
+    std::string OutputFolder;  // ends with "/"
+    int Simultaneous = 1;      // files converted at once; 0 one after another on the engine's window thread
+};
+
+// A running file's latest progress record.
+struct TFileProgress {
+    TFileId Id = 0;
+    int CurrentMs = 0;  // output time reached
+    int TotalMs = -1;   // what the engine expects; -1 unknown
+    int Frame = -1;     // pictures written; -1 without video
+    int Fps = -1;
+};
+
+// What a face takes from a run on its own thread.
+struct TRunUpdate {
+    std::vector<TFileRecord> Ended;            // records that became final since the last take, in order
+    std::vector<TFileProgress> Progress;       // the latest record of each file that reported since
+    bool Over = false;                         // the run has ended; nothing more comes
+};
+
+// What a run tells its face through notify.
+enum class TRunNews { Progress, FileEnded, Over };
+
+// One run of the engine over listed files. Made, started, stopped and read on
+// the engine's window thread (the thread that owns the engine); the engine's
+// events reach it on workers, where it keeps them for Take and calls notify.
+class TBatchRun {
+public:
+    // notify: called on the thread of an engine event when something can be
+    // taken. For FileEnded it may wait for the window's thread (the engine's
+    // next step then follows the window); for Progress and Over it must not,
+    // since the engine may be waiting for its event lock there. It must not
+    // call into the run.
+    TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> notify);
+    ~TBatchRun();
+    TBatchRun(const TBatchRun&) = delete;
+    TBatchRun& operator=(const TBatchRun&) = delete;
+
+    // Prepares the output folder, plans every file and starts the engine.
+    // False with the folder's problem when it cannot be used: nothing runs
+    // then. Files refused by the plan end at once (their records come with
+    // the first Take); a run with nothing to convert is over at once.
+    bool Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem);
+    // Asks every file to stop; the run ends through its events as usual.
+    void Stop();
+    bool Stopping() const { return stopping_; }
+
+    // What happened since the last call. When the run is over, the engine's
+    // tasks are cleared here (their leftovers removed) and its events let go.
+    TRunUpdate Take();
+    // One record per file, in the order of the files given; final once ended.
+    std::vector<TFileRecord> Records() const;
+
+private:
+    struct TState;
+    // One file to an engine task, or its refusal.
+    void Plan(const TListedFile& file, const TRunRequest& request, const std::string& folder,
+              std::set<std::string>& taken);
+    void Detach();
+
+    TDAzaduVED& engine_;
+    // What the engine's events write and Take reads; shared with the handlers,
+    // since a handler being replaced may still run once after the run is gone.
+    std::shared_ptr<TState> state_;
+    bool attached_ = false;
+    bool stopping_ = false;
+    bool over_taken_ = false;
+};
+
+// "<file>: <reason>" for a record that was not converted, without naming the
+// file twice when the libraries' message starts with it.
+std::string RecordLine(const TFileRecord& record);
+std::string FileProblemLine(const std::string& file, const std::string& reason);
