@@ -840,8 +840,9 @@ void TForm1::StopRun() {
 void TForm1::TakeRunUpdate() {
     if (!run_) return;
     const TRunUpdate update = run_->Take();
-    for (const TFileRecord& record : update.Ended) ShowRecord(record);
+    // A file's last progress comes before its end.
     for (const TFileProgress& p : update.Progress) ShowFileProgress(p);
+    for (const TFileRecord& record : update.Ended) ShowRecord(record);
     if (update.Ended.size() + update.Progress.size() > 0) ShowBatchProgress();
     if (update.Over) CompleteRun();
 }

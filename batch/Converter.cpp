@@ -207,7 +207,6 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
                 record.Output = result.PlacedOutput;
                 break;
         }
-        progress.erase(record.Id);
         ended.push_back(slot->second);
         slots.erase(slot);
     }

@@ -64,8 +64,8 @@ struct TFileProgress {
 
 // What a face takes from a run on its own thread.
 struct TRunUpdate {
-    std::vector<TFileRecord> Ended;            // records that became final since the last take, in order
-    std::vector<TFileProgress> Progress;       // the latest record of each file that reported since
+    std::vector<TFileProgress> Progress;  // the latest record of each file that reported since (ended ones too)
+    std::vector<TFileRecord> Ended;       // records that became final since the last take, in order
     bool Over = false;                         // the run has ended; nothing more comes
 };
 

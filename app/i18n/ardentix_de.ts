@@ -557,6 +557,53 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     </message>
 </context>
 <context>
+    <name>TReason</name>
+    <message>
+        <source>Cannot read the input</source>
+        <translation>Die Eingabe kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>The link names nothing that can be converted</source>
+        <translation>Der Verweis nennt nichts, was umgewandelt werden kann</translation>
+    </message>
+    <message>
+        <source>The input has nothing to write as this format</source>
+        <translation>Die Eingabe enthält nichts, was in diesem Format geschrieben werden kann</translation>
+    </message>
+    <message>
+        <source>Cannot write to the output folder</source>
+        <translation>In den Ausgabeordner kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>The output would replace the input</source>
+        <translation>Die Ausgabe würde die Eingabe ersetzen</translation>
+    </message>
+    <message>
+        <source>The output&apos;s name cannot be used</source>
+        <translation>Der Name der Ausgabe kann nicht verwendet werden</translation>
+    </message>
+    <message>
+        <source>The disk is full</source>
+        <translation>Der Datenträger ist voll</translation>
+    </message>
+    <message>
+        <source>The input could not be decoded</source>
+        <translation>Die Eingabe konnte nicht dekodiert werden</translation>
+    </message>
+    <message>
+        <source>The conversion failed</source>
+        <translation>Die Umwandlung ist fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>The input ends early</source>
+        <translation>Die Eingabe endet vorzeitig</translation>
+    </message>
+</context>
+<context>
     <name>TSummaryDialog</name>
     <message>
         <source>Summary of the conversion</source>

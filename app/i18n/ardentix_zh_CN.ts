@@ -557,6 +557,53 @@ Usually that means that input file is truncated and/or corrupted.</source>
     </message>
 </context>
 <context>
+    <name>TReason</name>
+    <message>
+        <source>Cannot read the input</source>
+        <translation>无法读取输入文件</translation>
+    </message>
+    <message>
+        <source>The link names nothing that can be converted</source>
+        <translation>该链接未指向任何可转换的内容</translation>
+    </message>
+    <message>
+        <source>The input has nothing to write as this format</source>
+        <translation>输入文件中没有可写成此格式的内容</translation>
+    </message>
+    <message>
+        <source>Cannot write to the output folder</source>
+        <translation>无法写入输出文件夹</translation>
+    </message>
+    <message>
+        <source>The output would replace the input</source>
+        <translation>输出文件将替换输入文件</translation>
+    </message>
+    <message>
+        <source>The output&apos;s name cannot be used</source>
+        <translation>无法使用输出文件的名称</translation>
+    </message>
+    <message>
+        <source>The disk is full</source>
+        <translation>磁盘已满</translation>
+    </message>
+    <message>
+        <source>The input could not be decoded</source>
+        <translation>无法解码输入文件</translation>
+    </message>
+    <message>
+        <source>The conversion failed</source>
+        <translation>转换失败</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>已停止</translation>
+    </message>
+    <message>
+        <source>The input ends early</source>
+        <translation>输入文件提前结束</translation>
+    </message>
+</context>
+<context>
     <name>TSummaryDialog</name>
     <message>
         <source>Summary of the conversion</source>

@@ -147,11 +147,11 @@ void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status,
         loop.RunUntil([&] { return (interrupted.load() && !run.Stopping()); }, std::chrono::milliseconds(250));
         if (interrupted && !run.Stopping()) run.Stop();
         const TRunUpdate update = run.Take();
+        for (const TFileProgress& p : update.Progress) status.Progress(p);
         for (const TFileRecord& record : update.Ended) {
             status.Ended(record);
             PrintRecord(record, options.Quiet, durations);
         }
-        for (const TFileProgress& p : update.Progress) status.Progress(p);
         if (update.Over) break;
         status.Show();
     }
