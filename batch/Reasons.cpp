@@ -5,21 +5,22 @@ namespace {
 
 struct TReasonRow {
     TReason reason;
+    const char* name;  // for reports a script reads
     const char* caption;
 };
 
 constexpr TReasonRow ReasonRows[] = {
-    {TReason::InputUnreadable, "Cannot read the input"},
-    {TReason::LinkEntryUnusable, "The link names nothing that can be converted"},
-    {TReason::NoStreamForKind, "The input has nothing to write as this format"},
-    {TReason::OutputFolderUnusable, "Cannot write to the output folder"},
-    {TReason::OutputIsInput, "The output would replace the input"},
-    {TReason::NameRefused, "The output's name cannot be used"},
-    {TReason::DiskFull, "The disk is full"},
-    {TReason::DecodingFailed, "The input could not be decoded"},
-    {TReason::EncodingFailed, "The conversion failed"},
-    {TReason::Stopped, "Stopped"},
-    {TReason::InputEndedEarly, "The input ends early"},
+    {TReason::InputUnreadable, "input-unreadable", "Cannot read the input"},
+    {TReason::LinkEntryUnusable, "link-entry-unusable", "The link names nothing that can be converted"},
+    {TReason::NoStreamForKind, "no-stream-for-kind", "The input has nothing to write as this format"},
+    {TReason::OutputFolderUnusable, "output-folder-unusable", "Cannot write to the output folder"},
+    {TReason::OutputIsInput, "output-is-input", "The output would replace the input"},
+    {TReason::NameRefused, "name-refused", "The output's name cannot be used"},
+    {TReason::DiskFull, "disk-full", "The disk is full"},
+    {TReason::DecodingFailed, "decoding-failed", "The input could not be decoded"},
+    {TReason::EncodingFailed, "encoding-failed", "The conversion failed"},
+    {TReason::Stopped, "stopped", "Stopped"},
+    {TReason::InputEndedEarly, "input-ended-early", "The input ends early"},
 };
 
 }  // namespace
@@ -27,6 +28,12 @@ constexpr TReasonRow ReasonRows[] = {
 const char* ReasonCaption(TReason reason) {
     for (const TReasonRow& row : ReasonRows)
         if (row.reason == reason) return row.caption;
+    return "";
+}
+
+const char* ReasonName(TReason reason) {
+    for (const TReasonRow& row : ReasonRows)
+        if (row.reason == reason) return row.name;
     return "";
 }
 

@@ -22,5 +22,7 @@ enum class TReason {
 
 // "Cannot read the input", ...; empty for None.
 const char* ReasonCaption(TReason reason);
+// "input-unreadable", ...: the code as a report names it; empty for None.
+const char* ReasonName(TReason reason);
 // Every code but None, in declaration order (for tables of captions).
 std::vector<TReason> AllReasons();

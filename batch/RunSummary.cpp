@@ -1,6 +1,9 @@
 #include "batch/RunSummary.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iterator>
 
 namespace {
@@ -13,6 +16,46 @@ std::vector<TFileRecord> Where(const std::vector<TFileRecord>& entries, Pred pre
 }
 
 }  // namespace
+
+const char* OutcomeName(TFileOutcome outcome) {
+    switch (outcome) {
+        case TFileOutcome::Completed: return "completed";
+        case TFileOutcome::EndedEarly: return "ended-early";
+        case TFileOutcome::Failed: return "failed";
+        case TFileOutcome::Refused: return "refused";
+        case TFileOutcome::Stopped: return "stopped";
+        case TFileOutcome::NotStarted: break;
+    }
+    return "not-started";
+}
+
+namespace {
+
+std::string ReportField(const std::string& text) {
+    std::string field;
+    for (const char c : text) {
+        if (c == '\t') field += "\\t";
+        else if (c == '\n') field += "\\n";
+        else if (c == '\r') field += "\\r";
+        else if (c == '\\') field += "\\\\";
+        else field += c;
+    }
+    return field;
+}
+
+}  // namespace
+
+bool WriteReport(const std::string& path, const std::vector<TFileRecord>& records, std::string& why) {
+    std::ofstream report(path, std::ios::binary | std::ios::trunc);
+    report << "outcome\treason\tinput\toutput\tdetails\n";
+    for (const TFileRecord& r : records)
+        report << OutcomeName(r.Outcome) << '\t' << ReasonName(r.Reason) << '\t' << ReportField(r.Input) << '\t'
+               << ReportField(r.Output) << '\t' << ReportField(r.Text) << '\n';
+    report.flush();
+    if (report) return true;
+    why = std::strerror(errno);
+    return false;
+}
 
 int TRunSummary::Count(TFileOutcome outcome) const {
     return static_cast<int>(

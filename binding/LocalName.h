@@ -12,6 +12,11 @@ struct AVDictionary;
 // The name as the libraries' file protocol reads it back to the same file.
 std::string LocalFileUrl(const std::string& name);
 
+// LocalFileUrl for a file about to be opened. When the environment names a
+// file in ARDENTIX_OPENINGS, each opening appends the name to it as a line,
+// so that tests can count how often a conversion opens each file.
+std::string LocalFileOpening(const std::string& name);
+
 // The file name of a url made by LocalFileUrl; other texts come back unchanged.
 std::string LocalFileName(const std::string& url);
 

@@ -102,7 +102,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     AVFormatContext* opening = made.release();
     AVDictionary* left = settings.release();
     const int opened =
-        avformat.avformat_open_input(&opening, LocalFileUrl(file_name).c_str(), forced_input_format, &left);
+        avformat.avformat_open_input(&opening, LocalFileOpening(file_name).c_str(), forced_input_format, &left);
     settings.reset(left);
     if (opened < 0) {
         last_error = FFmpegErrorText(file_name, opened);

@@ -149,7 +149,7 @@ bool OpenLocalOutput(AVFormatContext* oc, const std::string& file_name) {
         AVDictionary* options = nullptr;
         AllowOnlyLocalFiles(&options);
         const int opened =
-            avformat.avio_open2(&oc->pb, LocalFileUrl(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+            avformat.avio_open2(&oc->pb, LocalFileOpening(file_name).c_str(), AVIO_FLAG_WRITE, nullptr, &options);
         avutil.av_dict_free(&options);
         if (opened < 0) return false;
     }

@@ -75,7 +75,7 @@ bool TCustomAVProbe::Open(const std::string& FileName, const std::string& Format
     // On failure the library frees the context itself.
     AVDictionary* options = nullptr;
     AllowOnlyLocalFiles(&options);
-    int ret = avformat.avformat_open_input(&ctx, LocalFileUrl(FileName).c_str(), format, &options);
+    int ret = avformat.avformat_open_input(&ctx, LocalFileOpening(FileName).c_str(), format, &options);
     avutil.av_dict_free(&options);
     if (ret < 0) {
         LastError_ = FFmpegErrorText(FileName, ret);

@@ -2,7 +2,6 @@
 // decoded back and compared with the tones that went in.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,20 +13,19 @@
 
 #include "binding/FFmpegLoader.h"
 #include "tests/common/AudioCheck.h"
+#include "tests/common/ConvertTool.h"
 #include "tests/common/Fixtures.h"
 #include "tests/common/SubtitleCheck.h"
 #include "tests/common/VideoCheck.h"
 #include "tests/common/LocalNames.h"
 #include <gtest/gtest.h>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using namespace ardentix::test;
 
 namespace {
 
-const std::string ConvertBin = std::string(ARDENTIX_TEST_BIN_DIR) + "/../tools/convert/ardentix-convert";
+const std::string ConvertBin = ConvertToolPath();
 
 struct TRun {
     int status = -1;  // exit status; -1 when ended by a signal
@@ -91,37 +89,13 @@ protected:
     }
 
     pid_t Spawn(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {ConvertBin};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> cargv;
-        for (auto& a : argv) cargv.push_back(a.data());
-        cargv.push_back(nullptr);
-        std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config, "HOME=" + dir.Path(), "PATH=/usr/bin:/bin"};
-        for (char** e = environ; *e; ++e) {
-            const std::string var = *e;
-            if (var.rfind("ASAN_", 0) == 0 || var.rfind("LSAN_", 0) == 0 || var.rfind("UBSAN_", 0) == 0 ||
-                var.rfind("TSAN_", 0) == 0)
-                env.push_back(var);
-        }
-        std::vector<char*> cenv;
-        for (auto& v : env) cenv.push_back(v.data());
-        cenv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, dir.File("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, ConvertBin.c_str(), &actions, nullptr, cargv.data(), cenv.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0);
+        const pid_t pid = SpawnConvertTool(args, dir.Path(), config, dir.File("stdout"), dir.File("stderr"));
+        EXPECT_GT(pid, 0);
         return pid;
     }
     TRun Wait(pid_t pid) {
         TRun run;
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.status = WaitForConvertTool(pid);
         run.out = Slurp(dir.File("stdout"));
         run.err = Slurp(dir.File("stderr"));
         return run;

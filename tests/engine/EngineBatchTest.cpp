@@ -3,6 +3,7 @@
 // ardentix-convert; a file that cannot be opened again at its turn fails
 // alone, with its reason.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "hooks/FrameHooks.h"
 #include "tests/engine/EngineFixture.h"
 
 using namespace enginetest;
@@ -233,4 +235,35 @@ TEST_F(EngineTest, TheCommandLineConvertsAThousandFilesUnderTwoHundredFiftySixOp
     int decoded = 0;
     for (int i = 0; i < 1000; ++i) decoded += DecodeMp3(out + "f" + std::to_string(i) + ".mp3").ok;
     EXPECT_EQ(decoded, 1000) << Slurp(err_log).substr(0, 2000);
+}
+
+// A frame-hook plug-in is set up and released once for a task, however long the
+// task waited for its turn: only the start opens what the task asked for.
+TEST_F(EngineTest, APluginIsConfiguredOncePerTask) {
+    const std::string plugin = std::string(ARDENTIX_TEST_HOOKS) + "/recorder.so";
+    std::string error;
+    void* module = LoadHookLibrary(plugin, error);
+    ASSERT_NE(module, nullptr) << error;
+    const auto text = reinterpret_cast<const char* (*)()>(::dlsym(module, "RecorderText"));
+    const auto clear = reinterpret_cast<void (*)()>(::dlsym(module, "RecorderClear"));
+    ASSERT_TRUE(text && clear);
+    clear();
+    const std::string src = MakeRealVideo(dir, "in.rm", 0.3);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(engine->AddTask(src), i);
+        TOutputOptions out;
+        out.ExtOptions = "vhook=" + plugin;
+        ASSERT_TRUE(engine->SetOutputFile(i, dir.File("out" + std::to_string(i) + ".mkv"), &out));
+    }
+    EXPECT_EQ(std::string(text()), "") << "nothing is set up before the run";
+    engine->StartConvert(1);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    const std::string calls = text();
+    auto count = [&](const std::string& word) {
+        int n = 0;
+        for (size_t at = calls.find(word); at != std::string::npos; at = calls.find(word, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("configure"), 2) << calls;
+    EXPECT_EQ(count("release"), 2) << calls;
 }

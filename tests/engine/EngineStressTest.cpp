@@ -5,6 +5,7 @@
 // sequence that does not come to rest ends the program through the watchdog.
 // ARDENTIX_STRESS_SEQUENCES sets the number of sequences per thread count and
 // level (default 35).
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -217,8 +218,9 @@ TEST(EngineStressTest, RandomCallSequencesNeverHangNorMisnameATask) {
             TStress stress(*engine, loop, input, dir, static_cast<uint32_t>(threads * 10 + level));
             stress.Attach();
             {
+                // Five minutes for the usual count, more for a longer soak.
                 TWatchdog watchdog("stress sequences with " + std::to_string(threads) + " threads",
-                                   std::chrono::seconds(300));
+                                   std::chrono::seconds(300) * std::max(1, sequences / 35));
                 for (int s = 0; s < sequences; ++s) stress.Sequence(threads, 8);
                 engine.reset();
             }

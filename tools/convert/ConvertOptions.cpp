@@ -195,6 +195,10 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
         *flags[n] = true;
         return Result(r.Flag());
     }
+    if (r.Is(nullptr, "--report")) {
+        if (!r.Value(o.Report)) return TRead::Failed;
+        return Result(!o.Report.empty() || r.Fail("option --report needs a file"));
+    }
     if (r.Is("-h", "--help")) {
         o.Help = true;
         return TRead::Read;
@@ -280,6 +284,8 @@ std::string ConvertUsage() {
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
            "      --info               show what each file holds and convert nothing\n"
+           "      --report FILE        write what became of each file to FILE, a line a file of\n"
+           "                           tab-separated outcome, reason, input, output and details\n"
            "  -q, --quiet              only errors\n"
            "  -v, --verbose            the engine's log lines too\n"
            "  -h, --help               this text\n"

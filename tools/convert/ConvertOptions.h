@@ -12,6 +12,7 @@ struct TConvertOptions {
     // What is written ("--to"), its audio, overwriting, tags and "--option" lines.
     TPlanChoice Plan;
     int Jobs = 1;
+    std::string Report;  // where the outcome records go ("--report"); empty: nowhere
     bool Info = false;
     bool Quiet = false;
     bool Verbose = false;

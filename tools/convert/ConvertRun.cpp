@@ -241,6 +241,10 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     engine.SetOnLog(nullptr);
 
     if (!options.Quiet) PrintLine(stdout, SummaryText(summary));
-    if (interrupted) return 130;
-    return summary.RanToTheEnd() && summary.Failures() == 0 ? 0 : 1;
+    int exit_status = interrupted ? 130 : summary.RanToTheEnd() && summary.Failures() == 0 ? 0 : 1;
+    if (std::string why; !options.Report.empty() && !WriteReport(options.Report, summary.Entries(), why)) {
+        PrintLine(stderr, "Cannot write the report " + options.Report + ": " + why);
+        if (exit_status == 0) exit_status = 1;
+    }
+    return exit_status;
 }

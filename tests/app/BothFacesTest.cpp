@@ -1,0 +1,240 @@
+// The same batches through both faces: the window (headless, through its
+// seams) and ardentix-convert (a child process). Each case must end every file
+// alike in both, as the outcome records say: outcome, reason, output name.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "batch/RunSummary.h"
+#include "tests/app/FormFixture.h"
+#include "tests/common/ConvertTool.h"
+
+namespace fs = std::filesystem;
+using namespace apptest;
+using namespace ardentix::test;
+
+namespace {
+
+// A record as both faces can give it: names relative to the test's folder.
+struct TRow {
+    std::string input, outcome, reason, output;
+    bool operator==(const TRow&) const = default;
+    bool operator<(const TRow& o) const { return std::tie(input, output) < std::tie(o.input, o.output); }
+};
+
+std::ostream& operator<<(std::ostream& os, const TRow& r) {
+    return os << "{" << r.input << " " << r.outcome << " " << r.reason << " -> " << r.output << "}";
+}
+
+struct TFaceResult {
+    std::vector<TRow> rows;           // sorted
+    std::vector<std::string> files;   // what the output folder holds afterwards, sorted
+    bool folder_refused = false;      // the run was refused for its output folder
+    std::string a_mp3;                // what out/a.mp3 holds afterwards
+};
+
+struct TCase {
+    const char* name;
+    std::vector<std::string> inputs;  // relative to the test's folder
+    std::string kind = "mp3";
+    bool overwrite = false;
+    std::function<void(const std::string& out)> before;  // prepares the output folder
+    std::vector<TRow> expected;
+    bool stop = false;           // stopped once the first file is under way
+    std::string folder = "out";  // the output folder, relative to the test's folder
+};
+
+class BothFacesTest : public FormTest {
+protected:
+    std::string Relative(const std::string& path) const {
+        if (path.empty()) return "";
+        return fs::path(path).lexically_relative(dir.Path()).string();
+    }
+    std::vector<std::string> OutputFiles(const std::string& out) const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(out, ec)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string Prepare(const TCase& c) {
+        const std::string out = dir.File(c.folder);
+        std::error_code ec;
+        if (c.folder == "out") {
+            fs::remove_all(out, ec);
+            fs::create_directories(out);
+        }
+        if (c.before) c.before(out);
+        return out;
+    }
+    TRow RowOf(const TFileRecord& r) const {
+        return {Relative(r.Input), OutcomeName(r.Outcome), ReasonName(r.Reason), Relative(r.Output)};
+    }
+
+    TFaceResult ThroughWindow(const TCase& c) {
+        const std::string out = Prepare(c);
+        WriteSettingsText("[Options]\nOutputPath=" + out + "/\nOverwrite=" + (c.overwrite ? "True" : "False") +
+                          "\nSimultaneousConversions=1\nOutputFormat=" + c.kind + "\n");
+        dialogs = TRecordingDialogs();
+        EXPECT_TRUE(Create());
+        std::vector<std::string> inputs;
+        for (const std::string& i : c.inputs) inputs.push_back(dir.File(i));
+        AddThroughDialog(inputs);
+        TFaceResult result;
+        for (const TFileRecord& r : form->ListingRefusals()) result.rows.push_back(RowOf(r));
+        form->BtnStart->click();
+        if (c.stop) {
+            EXPECT_TRUE(WaitUntil([&] { return Cell(0, colStatus).find("% Completed") != std::string::npos; }));
+            form->BtnStart->click();
+        }
+        EXPECT_TRUE(WaitUntil([&] { return !form->RunGoing(); }));
+        for (const TShownMessage& m : dialogs.Messages)
+            result.folder_refused |= m.Text.rfind("Cannot write to the output folder", 0) == 0;
+        for (const TFileRecord& r : form->Summary().Entries()) result.rows.push_back(RowOf(r));
+        Destroy();
+        std::sort(result.rows.begin(), result.rows.end());
+        result.files = OutputFiles(out);
+        if (fs::is_regular_file(out + "/a.mp3")) result.a_mp3 = ReadFileBytes(out + "/a.mp3");
+        return result;
+    }
+
+    TFaceResult ThroughTerminal(const TCase& c) {
+        const std::string out = Prepare(c);
+        const std::string report = dir.File("report.tsv");
+        fs::remove(report);
+        std::vector<std::string> args = {"-o", out, c.overwrite ? "--overwrite" : "--no-overwrite", "--to", c.kind,
+                                         "-j", "1", "--report", report};
+        for (const std::string& i : c.inputs) args.push_back(dir.File(i));
+        fs::create_directories(dir.File("config"));
+        const pid_t pid = SpawnConvertTool(args, dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"));
+        if (c.stop) {
+            // Interrupted once the first output has grown: the file is under way.
+            bool growing = false;
+            for (int i = 0; i < 6000 && !growing; ++i) {
+                std::error_code ec;
+                for (const std::string& f : OutputFiles(out))
+                    growing |= f.rfind(".ardx-", 0) == 0 && fs::file_size(out + "/" + f, ec) > 100000;
+                if (!growing) ::usleep(10000);
+            }
+            ::kill(pid, SIGINT);
+        }
+        WaitForConvertTool(pid);
+        TFaceResult result;
+        result.folder_refused = ReadFileBytes(dir.File("stderr")).find("Cannot write to the output folder") !=
+                                std::string::npos;
+        std::istringstream lines(fs::exists(report) ? ReadFileBytes(report) : "");
+        std::string line;
+        std::getline(lines, line);  // the header
+        while (std::getline(lines, line)) {
+            std::vector<std::string> f;
+            std::stringstream fields(line);
+            for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+            f.resize(5);
+            result.rows.push_back({Relative(f[2]), f[0], f[1], Relative(f[3])});
+        }
+        std::sort(result.rows.begin(), result.rows.end());
+        result.files = OutputFiles(out);
+        if (fs::is_regular_file(out + "/a.mp3")) result.a_mp3 = ReadFileBytes(out + "/a.mp3");
+        return result;
+    }
+};
+
+}  // namespace
+
+TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
+    if (!fs::exists(ConvertToolPath())) GTEST_SKIP() << ConvertToolPath() << " is not built";
+    MakeRealAudio144(dir, "a.ra", 1.0);
+    fs::create_directories(dir.File("x"));
+    fs::create_directories(dir.File("y"));
+    MakeRealAudio144(dir, "x/same.ra", 1.0);
+    MakeRealAudio144(dir, "y/same.ra", 1.0);
+    MakeWav(dir, "song.wav", 0.5);
+    MakeRandom(dir, "noise.rm", 4096, 5, true);
+    MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440});
+    WriteFileBytes(dir.File("list.ram"), "a.ra\nrtsp://media.example.com/live.rm\n");
+    WriteFileBytes(dir.File("blocker"), "a file where a folder would be");
+    const auto old_file = [](const std::string& out) { WriteFileBytes(out + "/a.mp3", "old"); };
+    const auto folder_at_name = [](const std::string& out) { fs::create_directories(out + "/a.mp3"); };
+
+    const std::vector<TCase> cases = {
+        {"an existing output, overwriting off", {"a.ra"}, "mp3", false, old_file,
+         {{"a.ra", "completed", "", "out/a(1).mp3"}}},
+        {"an existing output, overwriting on", {"a.ra"}, "mp3", true, old_file,
+         {{"a.ra", "completed", "", "out/a.mp3"}}},
+        {"a folder where the output's name would be", {"a.ra"}, "mp3", false, folder_at_name,
+         {{"a.ra", "completed", "", "out/a(1).mp3"}}},
+        {"a folder there, overwriting on", {"a.ra"}, "mp3", true, folder_at_name,
+         {{"a.ra", "completed", "", "out/a(1).mp3"}}},
+        {"an output folder that cannot be made", {"a.ra"}, "mp3", false, nullptr, {}, false, "blocker/out"},
+        {"a sound-only file under a video kind", {"song.wav"}, "mp4", false, nullptr,
+         {{"song.wav", "refused", "no-stream-for-kind", ""}}},
+        {"the same name twice in one run", {"x/same.ra", "y/same.ra"}, "mp3", false, nullptr,
+         {{"x/same.ra", "completed", "", "out/same.mp3"}, {"y/same.ra", "completed", "", "out/same(1).mp3"}}},
+        {"a link file", {"list.ram"}, "mp3", false, nullptr,
+         {{"a.ra", "completed", "", "out/a.mp3"}, {"list.ram", "refused", "link-entry-unusable", ""}}},
+        {"a broken file", {"noise.rm", "a.ra"}, "mp3", false, nullptr,
+         {{"a.ra", "completed", "", "out/a.mp3"}, {"noise.rm", "refused", "input-unreadable", ""}}},
+        {"a stopped run", {"long.rm", "a.ra"}, "mp3", false, nullptr,
+         {{"a.ra", "not-started", "stopped", ""}, {"long.rm", "stopped", "stopped", "out/long.mp3"}}, true},
+    };
+    for (TCase c : cases) {
+        SCOPED_TRACE(c.name);
+        std::sort(c.expected.begin(), c.expected.end());
+        const TFaceResult window = ThroughWindow(c);
+        const TFaceResult terminal = ThroughTerminal(c);
+        EXPECT_EQ(window.rows, c.expected) << "the window";
+        EXPECT_EQ(terminal.rows, c.expected) << "the terminal";
+        EXPECT_EQ(window.files, terminal.files);
+        EXPECT_EQ(window.folder_refused, c.folder == "blocker/out");
+        EXPECT_EQ(terminal.folder_refused, c.folder == "blocker/out");
+        // Only overwriting replaces a file that was there.
+        if (std::string(c.name).find("existing output") != std::string::npos) {
+            EXPECT_EQ(window.a_mp3 == "old", !c.overwrite);
+            EXPECT_EQ(terminal.a_mp3 == "old", !c.overwrite);
+        }
+    }
+}
+
+// Each input is opened at most twice, to list it and to convert it, and each
+// output is made once, when its conversion starts: in both faces.
+TEST_F(BothFacesTest, EachFileIsOpenedOncePerUse) {
+    if (!fs::exists(ConvertToolPath())) GTEST_SKIP() << ConvertToolPath() << " is not built";
+    const std::vector<std::string> inputs = {MakeRealAudio144(dir, "a.ra", 1.0), MakeRealAc3(dir, "b.rm", 1.0)};
+    const std::string log = dir.File("openings.log");
+    const std::string out = dir.File("out");
+    auto openings = [&] {
+        std::map<std::string, int> count;
+        std::istringstream lines(fs::exists(log) ? ReadFileBytes(log) : "");
+        for (std::string line; std::getline(lines, line);)
+            ++count[line.find("/.ardx-") != std::string::npos ? "temporary output" : line];
+        return count;
+    };
+    const std::map<std::string, int> expected = {{inputs[0], 2}, {inputs[1], 2}, {"temporary output", 2}};
+
+    ::setenv("ARDENTIX_OPENINGS", log.c_str(), 1);
+    WriteSettingsText("[Options]\nOutputPath=" + out + "/\nSimultaneousConversions=1\n");
+    ASSERT_TRUE(Create());
+    AddThroughDialog(inputs);
+    EXPECT_TRUE(OutputFiles(out).empty()) << "listing makes no output";
+    EXPECT_EQ(openings(), (std::map<std::string, int>{{inputs[0], 1}, {inputs[1], 1}}));
+    form->BtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return !form->RunGoing(); }));
+    Destroy();
+    ::unsetenv("ARDENTIX_OPENINGS");
+    EXPECT_EQ(openings(), expected) << "the window";
+
+    fs::remove(log);
+    fs::remove_all(out);
+    std::vector<std::string> args = {"-o", out, "-j", "1"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    fs::create_directories(dir.File("config"));
+    WaitForConvertTool(SpawnConvertTool(args, dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"),
+                                        {"ARDENTIX_OPENINGS=" + log}));
+    EXPECT_EQ(openings(), expected) << "the terminal";
+    EXPECT_EQ(OutputFiles(out), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+}
