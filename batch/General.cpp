@@ -80,11 +80,3 @@ std::string VideoProgressStatusText(int currentMs, int totalMs, int frame, int f
     const std::string where = pct < 0 ? ProgressStatusText(currentMs, totalMs) : std::to_string(pct) + "%";
     return where + " \u00b7 Frame " + std::to_string(frame) + " \u00b7 " + std::to_string(fps) + " fps";
 }
-
-std::string OsFamily(uint32_t major, uint32_t minor) {
-    if (major == 6) return "Vista";
-    if (major == 5) return "NewWinNT";
-    if (major == 4 && (minor == 10 || minor == 90)) return "Win9x";
-    if (major == 4 && minor == 0) return "OldWinNt";
-    return {};
-}

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers both front ends share: where the settings and outputs live, the output naming
-// rule, the progress text, and the operating-system family of the shutdown routine.
+// rule and the progress text.
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -53,7 +53,3 @@ std::string ProgressStatusText(int currentMs, int totalMs);
 // The same for a video, with the pictures written and the pictures a second:
 // "38% · Frame 1234 · 52 fps".
 std::string VideoProgressStatusText(int currentMs, int totalMs, int frame, int fps);
-
-// The operating-system family for a version, as the shutdown routine tells them
-// apart: "Vista", "NewWinNT", "Win9x", "OldWinNt" or empty.
-std::string OsFamily(uint32_t major, uint32_t minor);

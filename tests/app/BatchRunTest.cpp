@@ -244,21 +244,6 @@ TEST_F(BatchRunTest, NothingConvertibleStillEndsTheRun) {
     ExpectIdle();
 }
 
-TEST_F(BatchRunTest, ExistingOutputsAreKeptUnlessOverwriting) {
-    fs::create_directories(out);
-    std::ofstream(out + "song.mp3") << "keep me";
-    AddThroughDialog({MakeRealAudio144(dir, "song.ra", 1.0)});
-    form->ChkOverwrite->setChecked(false);
-    RunToEnd();
-    EXPECT_EQ(ReadFileBytes(out + "song.mp3"), "keep me");
-    ExpectMp3(out + "song(1).mp3", 44100, 2, 1.0);
-
-    form->ChkOverwrite->setChecked(true);
-    RunToEnd();
-    ExpectMp3(out + "song.mp3", 44100, 2, 1.0);
-    EXPECT_FALSE(fs::exists(out + "song(2).mp3"));
-}
-
 TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     fs::create_directories(dir.File("x"));
     fs::create_directories(dir.File("y"));
@@ -381,20 +366,6 @@ TEST_F(BatchRunTest, AStoppedRunLeavesEveryExistingFileAsItWas) {
     };
     EXPECT_TRUE(WaitUntil([&] { return left().size() == 3; }));
     EXPECT_EQ(left(), (std::vector<std::string>{"first.mp3", "long.mp3", "third.mp3"}));
-}
-
-TEST_F(BatchRunTest, AnOutputFolderThatCannotBeUsedGivesOneBox) {
-    AddThroughDialog({MakeRealAudio144(dir, "a.ra", 0.5), MakeRealAudio144(dir, "b.ra", 0.5)});
-    std::ofstream(dir.File("plain")) << "a file";
-    const std::string folder = dir.File("plain") + "/sub/";
-    form->EdtOutputFolder->setText(QString::fromStdString(folder));
-    form->BtnStart->click();
-    ASSERT_EQ(dialogs.Messages.size(), 1u);
-    EXPECT_EQ(dialogs.Messages[0].Text, "Cannot write to the output folder \"" + folder + "\": Not a directory.");
-    EXPECT_EQ(dialogs.Messages[0].Title, "Error");
-    ExpectIdle();
-    EXPECT_EQ(Status(0), "");
-    EXPECT_EQ(Status(1), "");
 }
 
 // A cut file converts what it holds, and its row says so instead of passing

@@ -34,8 +34,9 @@ std::ostream& operator<<(std::ostream& os, const TRow& r) {
 struct TFaceResult {
     std::vector<TRow> rows;           // sorted
     std::vector<std::string> files;   // what the output folder holds afterwards, sorted
-    bool folder_refused = false;      // the run was refused for its output folder
+    std::string folder_refusal;       // the one message refusing the run for its output folder
     std::string a_mp3;                // what out/a.mp3 holds afterwards
+    int status = 0;                   // the terminal's exit status
 };
 
 struct TCase {
@@ -94,7 +95,9 @@ protected:
         }
         EXPECT_TRUE(WaitUntil([&] { return !form->RunGoing(); }));
         for (const TShownMessage& m : dialogs.Messages)
-            result.folder_refused |= m.Text.rfind("Cannot write to the output folder", 0) == 0;
+            if (m.Text.rfind("Cannot write to the output folder", 0) == 0) result.folder_refusal += m.Text;
+        // Nothing was marked in the list of a refused run.
+        if (!result.folder_refusal.empty()) EXPECT_EQ(Cell(0, colStatus), "");
         for (const TFileRecord& r : form->Summary().Entries()) result.rows.push_back(RowOf(r));
         Destroy();
         std::sort(result.rows.begin(), result.rows.end());
@@ -123,10 +126,11 @@ protected:
             }
             ::kill(pid, SIGINT);
         }
-        WaitForConvertTool(pid);
+        const int status = WaitForConvertTool(pid);
         TFaceResult result;
-        result.folder_refused = ReadFileBytes(dir.File("stderr")).find("Cannot write to the output folder") !=
-                                std::string::npos;
+        result.status = status;
+        const std::string errors = ReadFileBytes(dir.File("stderr"));
+        if (errors.rfind("Cannot write to the output folder", 0) == 0) result.folder_refusal = errors;
         std::istringstream lines(fs::exists(report) ? ReadFileBytes(report) : "");
         std::string line;
         std::getline(lines, line);  // the header
@@ -190,8 +194,15 @@ TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
         EXPECT_EQ(window.rows, c.expected) << "the window";
         EXPECT_EQ(terminal.rows, c.expected) << "the terminal";
         EXPECT_EQ(window.files, terminal.files);
-        EXPECT_EQ(window.folder_refused, c.folder == "blocker/out");
-        EXPECT_EQ(terminal.folder_refused, c.folder == "blocker/out");
+        const bool folder_refused = c.folder != "out";
+        const std::string out = dir.File(c.folder) + "/";
+        EXPECT_EQ(window.folder_refusal,
+                  folder_refused ? "Cannot write to the output folder \"" + out + "\": Not a directory." : "");
+        EXPECT_EQ(terminal.folder_refusal,
+                  folder_refused ? "Cannot write to the output folder " + out + ": Not a directory\n" : "");
+        bool failures = folder_refused;
+        for (const TRow& r : c.expected) failures |= r.outcome == "refused" || r.outcome == "failed";
+        EXPECT_EQ(terminal.status, c.stop ? 130 : failures ? 1 : 0);
         // Only overwriting replaces a file that was there.
         if (std::string(c.name).find("existing output") != std::string::npos) {
             EXPECT_EQ(window.a_mp3 == "old", !c.overwrite);

@@ -75,15 +75,3 @@ TEST(General, ProgressStatusText) {
     EXPECT_EQ(ProgressStatusText(INT_MAX - 1, INT_MAX), "99% Completed");
 }
 
-TEST(General, OsFamilyTable) {
-    EXPECT_EQ(OsFamily(6, 1), "Vista");
-    EXPECT_EQ(OsFamily(6, 0), "Vista");
-    EXPECT_EQ(OsFamily(5, 1), "NewWinNT");
-    EXPECT_EQ(OsFamily(5, 0), "NewWinNT");
-    EXPECT_EQ(OsFamily(4, 10), "Win9x");
-    EXPECT_EQ(OsFamily(4, 90), "Win9x");
-    EXPECT_EQ(OsFamily(4, 0), "OldWinNt");
-    EXPECT_EQ(OsFamily(4, 1), "");
-    EXPECT_EQ(OsFamily(10, 0), "");
-    EXPECT_EQ(OsFamily(3, 51), "");
-}

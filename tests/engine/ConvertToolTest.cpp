@@ -183,25 +183,6 @@ TEST_F(ConvertToolTest, WithoutSettingsTheWindowsDefaultsApply) {
     EXPECT_FALSE(fs::exists(folder + "a(1).mp3"));
 }
 
-TEST_F(ConvertToolTest, NamesNeverCollideAndNothingIsReplacedWithoutOverwrite) {
-    fs::create_directories(dir.File("x"));
-    fs::create_directories(dir.File("y"));
-    const std::string a = MakeRealAc3(dir, "x/song.rm", 1.0);
-    const std::string b = MakeRealAc3(dir, "y/song.rm", 1.0);
-    const std::string c = MakeRealAc3(dir, "song.rmvb", 1.0);
-    fs::create_directories(out);
-    std::ofstream(out + "song.mp3") << "older file";
-    TRun run = Convert({"-o", out, "--no-overwrite", a, b, c});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Slurp(out + "song.mp3"), "older file");
-    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"song(1).mp3", "song(2).mp3", "song(3).mp3", "song.mp3"}));
-    // With overwriting the older file goes, but the run's own files still differ.
-    run = Convert({"-o", out, "--overwrite", a, b});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(DecodeMp3(out + "song.mp3").ok);
-    EXPECT_TRUE(DecodeMp3(out + "song(1).mp3").ok);
-}
-
 TEST_F(ConvertToolTest, AnInputIsNeverItsOwnOutput) {
     fs::create_directories(out);
     const std::string mp3 = MakeMp3(dir, "out/tune.mp3", 1.0);
@@ -400,18 +381,6 @@ TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
     const std::string tail = "2 files: 1 completed, 1 failed, 0 stopped\nFailed:\n  " + src + ": ";
     ASSERT_NE(run.out.find(tail), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("File name too long", run.out.find(tail)), std::string::npos) << run.out;
-}
-
-TEST_F(ConvertToolTest, AnOutputFolderThatCannotBeUsedGivesOneLine) {
-    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
-    std::ofstream(dir.File("plain")) << "a file";
-    for (const std::string& folder : {dir.File("plain"), dir.File("plain/sub")}) {
-        SCOPED_TRACE(folder);
-        const TRun run = Convert({"-o", folder, src, src});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, "Cannot write to the output folder " + folder + "/: Not a directory\n");
-        EXPECT_EQ(run.out, "");
-    }
 }
 
 TEST_F(ConvertToolTest, AFolderThatGoesMidBatchFailsItsFilesInsteadOfCompletingThem) {
