@@ -532,16 +532,10 @@ void TForm1::ShowFormatChoice() {
 // The names the rows will be written under, by the run's own rule.
 void TForm1::ShowPlannedNames() {
     if (runState_ != TRunState::Idle) return;
-    const TPlanChoice choice = PlanChoice();
-    std::set<std::string> taken;
-    for (int row = 0; row < Lvw->rowCount(); ++row) taken.insert(CellText(row, colPath));
-    for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const auto file = listed_.find(RowFile(row));
-        if (file == listed_.end()) continue;
-        const std::string path = PlanOutputPath(file->second, choice, OutputFolder(), taken);
-        taken.insert(path);
-        SetOutputName(row, path);
-    }
+    std::vector<TListedFile> files;
+    for (int row = 0; row < Lvw->rowCount(); ++row) files.push_back(listed_[RowFile(row)]);
+    const std::vector<std::string> paths = PlanOutputPaths(files, PlanChoice(), OutputFolder());
+    for (int row = 0; row < Lvw->rowCount(); ++row) SetOutputName(row, paths[static_cast<size_t>(row)]);
 }
 
 TPlanChoice TForm1::PlanChoice() const {
@@ -786,14 +780,10 @@ void TForm1::StartRun() {
         files.push_back(file->second);
         runRows_[file->first] = row;
     }
-    // Told by the run's own thread: a file's end holds its worker until the
-    // window has dealt with it, so the engine's next step follows the window;
-    // progress and the end of the run only queue.
-    run_ = std::make_unique<TBatchRun>(*engine_, [this](TRunNews news) {
-        if (news == TRunNews::FileEnded)
-            calls_.Send([this] { Guarded([&] { TakeRunUpdate(); }); });
-        else
-            calls_.Post([this] { Guarded([&] { TakeRunUpdate(); }); });
+    // Told on the engine's threads, which never wait for the window: a Stop
+    // pressed while a file ends would otherwise wait for that very thread.
+    run_ = std::make_unique<TBatchRun>(*engine_, [this](TRunNews) {
+        calls_.Post([this] { Guarded([&] { TakeRunUpdate(); }); });
     });
     calls_.Open();
     std::string problem;

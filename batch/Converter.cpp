@@ -96,6 +96,22 @@ TReason ReasonOf(const TTaskResult& result, const TFileRecord& record) {
 
 }  // namespace
 
+// The names of one run: its folder as the system names it, and the names no
+// output may take (the inputs, the outputs given so far).
+struct TNaming {
+    TNaming(const std::vector<TListedFile>& files, const std::string& output_folder)
+        : folder(IncludeTrailingSeparator(Canonical(output_folder))) {
+        for (const TListedFile& file : files) taken.insert(Canonical(file.Path));
+    }
+    std::string Next(const TListedFile& file, const TPlanChoice& choice) {
+        const std::string path = PlanOutputPath(file, choice, folder, taken);
+        taken.insert(path);
+        return path;
+    }
+    std::string folder;
+    std::set<std::string> taken;
+};
+
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given) {
     TListing listing;
     for (const std::string& path : given) {
@@ -125,6 +141,14 @@ std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, c
         return !choice.Overwrite || !fs::is_regular_file(fs::status(path, ec));
     };
     return folder + ChooseOutputName(folder, BaseName(file.Path), false, taken, occupied, extension) + extension;
+}
+
+std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, const TPlanChoice& choice,
+                                         const std::string& folder) {
+    TNaming naming(files, folder);
+    std::vector<std::string> paths;
+    for (const TListedFile& file : files) paths.push_back(naming.Next(file, choice));
+    return paths;
 }
 
 std::string FileProblemLine(const std::string& file, const std::string& reason) {
@@ -234,11 +258,8 @@ TBatchRun::~TBatchRun() { Detach(); }
 
 bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem) {
     if (!PrepareOutputFolder(request.OutputFolder, problem)) return false;
-    const std::string folder = IncludeTrailingSeparator(Canonical(request.OutputFolder));
-    // The inputs themselves are never an output's name.
-    std::set<std::string> taken;
-    for (const TListedFile& file : files) taken.insert(Canonical(file.Path));
-    for (const TListedFile& file : files) Plan(file, request, folder, taken);
+    TNaming naming(files, request.OutputFolder);
+    for (const TListedFile& file : files) Plan(file, request, naming);
     std::weak_ptr<TState> weak = state_;
     TDAzaduVED& engine = engine_;
     engine_.SetOnTerminate([weak, &engine](int index, bool, bool, const std::string&) {
@@ -258,8 +279,7 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     return true;
 }
 
-void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, const std::string& folder,
-                     std::set<std::string>& taken) {
+void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNaming& naming) {
     size_t slot;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
@@ -275,7 +295,7 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, const 
     if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
         return refuse(TReason::NoStreamForKind, refusal);
     TOutputOptions output = PlanOutput(request.Plan, file.Source);
-    output.FileName = PlanOutputPath(file, request.Plan, folder, taken);
+    output.FileName = naming.Next(file, request.Plan);
     TInputOptions input;
     input.FileName = file.Path;
     const int index = engine_.AddTask(file.Path, &input);
@@ -286,7 +306,6 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, const 
         engine_.RemoveTask(index);
         return refuse(reason, "Cannot convert: " + why);
     }
-    taken.insert(output.FileName);
     const TTaskId id = engine_.TaskId(index);
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->records[slot].Output = output.FileName;

@@ -18,6 +18,7 @@
 
 class TDAzaduVED;
 class TCustomAVProbe;
+struct TNaming;
 
 // A file as listed: what one reading with the probe found.
 struct TListedFile {
@@ -45,6 +46,11 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given)
 // taken (this run's other outputs, its inputs) are never chosen.
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken);
+
+// The names a run gives the files in turn, by the rule above, the inputs and
+// the names given before taken: what the window shows before a run.
+std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, const TPlanChoice& choice,
+                                         const std::string& folder);
 
 // What a run was asked for.
 struct TRunRequest {
@@ -77,11 +83,9 @@ enum class TRunNews { Progress, FileEnded, Over };
 // events reach it on workers, where it keeps them for Take and calls notify.
 class TBatchRun {
 public:
-    // notify: called on the thread of an engine event when something can be
-    // taken. For FileEnded it may wait for the window's thread (the engine's
-    // next step then follows the window); for Progress and Over it must not,
-    // since the engine may be waiting for its event lock there. It must not
-    // call into the run.
+    // notify: called on the thread of an engine event, under the engine's
+    // event lock, when something can be taken. It must not wait for the
+    // window's thread (which may be waiting for that lock) nor call into the run.
     TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> notify);
     ~TBatchRun();
     TBatchRun(const TBatchRun&) = delete;
@@ -105,8 +109,7 @@ public:
 private:
     struct TState;
     // One file to an engine task, or its refusal.
-    void Plan(const TListedFile& file, const TRunRequest& request, const std::string& folder,
-              std::set<std::string>& taken);
+    void Plan(const TListedFile& file, const TRunRequest& request, TNaming& naming);
     void Detach();
 
     TDAzaduVED& engine_;

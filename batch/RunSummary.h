@@ -41,8 +41,8 @@ const char* OutcomeName(TFileOutcome outcome);
 
 // The records as a script reads them: a header line, then one line a file of
 // tab-separated outcome, reason, input, output and details; a tab, a line
-// break or a backslash inside a field is written \t, \n or \\. False with the
-// system's reason when the file cannot be written.
+// break, a carriage return or a backslash inside a field is written \t, \n, \r
+// or \\. False with the system's reason when the file cannot be written.
 bool WriteReport(const std::string& path, const std::vector<TFileRecord>& records, std::string& why);
 
 class TRunSummary {

@@ -18,8 +18,9 @@
 #include "engine/WindowThread.h"
 #include "probe/AVProbe.h"
 
-// The transcoder core's types that the events and properties name; a caller
-// that uses their values includes core/FFmpeg.h or core/FFmpegThread.h.
+// The types of the transcoder core that the events and properties name; a
+// caller that looks inside a task includes engine/FFmpegTask.h, one that uses
+// the enumerations' values core/FFmpeg.h or core/FFmpegThread.h.
 class TFFmpeg;
 class TBitmap;
 enum THookAction : int;

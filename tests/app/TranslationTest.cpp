@@ -361,3 +361,11 @@ TEST(TranslatedGuide, HasEverySectionOfTheEnglishOne) {
 }
 
 }  // namespace
+
+// The window keeps its own copy of the reasons' captions for the catalogues: in
+// English it must say what the converter says.
+TEST(ReasonCaptions, TheWindowsEnglishIsTheConvertersOwn) {
+    for (const TReason reason : AllReasons())
+        EXPECT_EQ(ReasonCaptionText(reason).toStdString(), ReasonCaption(reason)) << ReasonName(reason);
+    EXPECT_TRUE(ReasonCaptionText(TReason::None).isEmpty());
+}

@@ -142,9 +142,11 @@ TListing ListGivenFiles(TDAzaduVED& engine, const TConvertOptions& options) {
 // record is printed as it ends and added to the summary.
 void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status, const TConvertOptions& options,
               const std::map<TFileId, std::string>& durations, const std::atomic<bool>& interrupted,
-              TRunSummary& summary) {
+              std::atomic<bool>& news, TRunSummary& summary) {
     for (;;) {
-        loop.RunUntil([&] { return (interrupted.load() && !run.Stopping()); }, std::chrono::milliseconds(250));
+        // Awake for news of the run, a stop, or the status line's clock.
+        loop.RunUntil([&] { return news.exchange(false) || (interrupted.load() && !run.Stopping()); },
+                      std::chrono::milliseconds(250));
         if (interrupted && !run.Stopping()) run.Stop();
         const TRunUpdate update = run.Take();
         for (const TFileProgress& p : update.Progress) status.Progress(p);
@@ -228,7 +230,11 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
             PrintLine(stderr, "[" + std::to_string(index) + "] " + text);
         });
-    TBatchRun run(engine, [&loop](TRunNews) { loop.Wake(); });
+    std::atomic<bool> news{false};
+    TBatchRun run(engine, [&loop, &news](TRunNews) {
+        news = true;
+        loop.Wake();
+    });
     const TRunRequest request{options.Plan, options.OutputFolder, options.Jobs};
     std::string problem;
     if (!run.Start(listing.Files, request, problem)) {
@@ -237,7 +243,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         return 1;
     }
     TStatusLine status(listing.Files, !options.Quiet && ::isatty(STDERR_FILENO));
-    RunBatch(run, loop, status, options, durations, interrupted, summary);
+    RunBatch(run, loop, status, options, durations, interrupted, news, summary);
     engine.SetOnLog(nullptr);
 
     if (!options.Quiet) PrintLine(stdout, SummaryText(summary));
