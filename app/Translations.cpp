@@ -30,8 +30,6 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(Stopped)", QT_TRANSLATE_NOOP("TMessageText", "Stopped")},
     {R"(Error)", QT_TRANSLATE_NOOP("TMessageText", "Error")},
     {R"(Information)", QT_TRANSLATE_NOOP("TMessageText", "Information")},
-    {R"re(Convertion of file "(.+)" is not supported\.)re",
-     QT_TRANSLATE_NOOP("TMessageText", "Convertion of file \"%1\" is not supported.")},
     {R"(Cannot convert: (.+))", QT_TRANSLATE_NOOP("TMessageText", "Cannot convert: %1")},
     {R"(Please select files to be converted\.)", QT_TRANSLATE_NOOP("TMessageText", "Please select files to be converted.")},
     {R"re(Cannot write to the output folder "(.+)": (.+)\.)re",
@@ -99,7 +97,7 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(no such file)", QT_TRANSLATE_NOOP("TMessageText", "no such file")},
     {R"(is a directory)", QT_TRANSLATE_NOOP("TMessageText", "is a directory")},
     {R"(not a regular file)", QT_TRANSLATE_NOOP("TMessageText", "not a regular file")},
-    // The settings file (app/IniFile.cpp).
+    // The settings file (batch/IniFile.cpp).
     {R"(Unable to write to (.+))", QT_TRANSLATE_NOOP("TMessageText", "Unable to write to %1")},
     // The system's reasons for a folder that cannot take the files (core/OutputPlace.cpp).
     {R"(Permission denied)", QT_TRANSLATE_NOOP("TMessageText", "Permission denied")},
