@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "batch/General.h"
-#include "binding/Exception.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
 #include "probe/LinkFile.h"
@@ -60,8 +60,9 @@ TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
         } else {
             file.Problem = probe.LastError();
         }
-    } catch (const Exception& e) {
-        file.Problem = e.Message;
+    } catch (const std::exception& e) {
+        // A missing library or a failed allocation: the file is not listed, with why.
+        file.Problem = e.what();
     }
     probe.Close();
     return file;

@@ -62,17 +62,16 @@ bool CheckOutputUsable(const std::string& path, const std::string& input, std::s
         error = FormatText("'%s' is the input file '%s' itself", path.c_str(), input.c_str());
         return false;
     }
+    auto refuse = [&](int why) {
+        error = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(why));
+        return false;
+    };
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 && errno != ENOENT) {
-        error = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(errno));
-        return false;
-    }
+    if (::lstat(path.c_str(), &info) != 0 && errno != ENOENT) return refuse(errno);
     const std::string folder = FolderOf(path);
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
-        const int why = S_ISDIR(info.st_mode) || errno != 0 ? errno : ENOTDIR;
-        error = FormatText("Could not open '%s': %s", path.c_str(), std::strerror(why ? why : ENOTDIR));
-        return false;
-    }
+    if (::stat(folder.c_str(), &info) != 0) return refuse(errno);
+    if (!S_ISDIR(info.st_mode)) return refuse(ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return refuse(errno);
     return true;
 }
 
