@@ -3,6 +3,7 @@
 // the window's thread or throw, a system that gives no thread, log lines of a
 // task's helper threads, and calls made before the libraries are loaded. Each
 // step that could hang runs under a watchdog.
+#include <filesystem>
 #include <dlfcn.h>
 #include <pthread.h>
 
@@ -573,14 +574,19 @@ TEST_F(EngineConcurrencyTest, RemovedRunningTasksEndWithOneTerminateUnderTheirIn
              e.ClearTasks();
          }},
     };
+    // Long enough that no task can end by itself before the case acts, however fast the machine.
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 3; ++i) inputs.push_back(LongInput("r" + std::to_string(i) + ".rm", 120.0));
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
         engine->ClearTasks();
         recorder.end_of_runs = 0;
         const size_t before = recorder.Of('t').size();
-        for (int i = 0; i < 3; ++i)
-            ASSERT_EQ(AddMp3Task(LongInput("r" + std::to_string(i) + ".rm"), dir.File("r" + std::to_string(i) + ".mp3")),
-                      i);
+        for (int i = 0; i < 3; ++i) {
+            // A stopped task keeps its shorter file only where the name is free.
+            std::filesystem::remove(dir.File("r" + std::to_string(i) + ".mp3"));
+            ASSERT_EQ(AddMp3Task(inputs[static_cast<size_t>(i)], dir.File("r" + std::to_string(i) + ".mp3")), i);
+        }
         engine->SetProgressInterval(100);
         const size_t progress = recorder.Of('p').size();
         engine->StartConvert(c.threads);
