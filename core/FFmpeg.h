@@ -214,11 +214,18 @@ public:
     // Creates one output file with its streams, opened for writing. False with
     // last_error on failure, leaving the output table as it was.
     bool OpenOutputFile(const std::string& file_name);
+    // OpenOutputFile's steps: the streams (empty, or why one could not be
+    // made), the file's tags, and the muxer's settings.
+    std::string AddOutputStreams(TOutputFile& file, int row, const AVOutputFormat* format);
+    void SetOutputMetadata(AVFormatContext* oc);
+    void SetMuxerOptions(TOutputFile& file);
     // False with the reason when a local output's final name cannot be used.
     bool CheckOutputTarget(const std::string& path, std::string& refusal) const;
     // Add one stream to an output file whose row in the output table is
     // file_index (raise FFmpegException on failure).
     void NewVideoStream(TOutputFile& file, int file_index);
+    void SetVideoEncoderFields(AVCodecContext& enc, AVStream& st, const AVCodec* codec, AVCodecID codec_id,
+                               const std::vector<RcOverride>& overrides);
     void NewAudioStream(TOutputFile& file, int file_index);
     void NewSubtitleStream(TOutputFile& file, int file_index);
     // Options "newvideo", "newaudio", "newsubtitle": a stream on the last output file.
@@ -365,6 +372,16 @@ private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                         const TStreamMap* maps, int map_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
+    // The input whose outputs lag furthest behind (by input or output time, as
+    // input_sync says); -1 when every input has ended or a frame limit is met
+    // (frame_limit then true). opts_min: the least output time, in seconds.
+    int NextInputFile(double& opts_min, bool& frame_limit) const;
+    // The recording time or size limit is met; raises when the output runs far
+    // past what the inputs declare.
+    bool LimitReached(double opts_min, int output_count) const;
+    // After the loop: drains decoders and encoders, writes the trailers and the
+    // last report, and closes the codecs.
+    void FinishTranscode(AVFormatContext** outputs, int output_count);
     bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
     void CheckSomethingDecoded();
     void CheckInputRate(const TInputStreamState& ist, int rate) const;

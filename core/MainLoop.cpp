@@ -25,6 +25,56 @@ struct TPacketUnref {
 
 }  // namespace
 
+int TCustomFFmpeg::NextInputFile(double& opts_min, bool& frame_limit) const {
+    double ipts_min = 1e100;
+    opts_min = 1e100;
+    frame_limit = false;
+    int file_index = -1;
+    for (const auto& ost : ost_table) {
+        const TInputStreamState& ist = *ist_table[ost->source_index];
+        const AVMediaType type = ost->stream->codecpar->codec_type;
+        // Encoded audio counts what went to its encoder: the same whether the
+        // encoder runs on this thread or lags behind on its own.
+        const bool encoded_audio = type == AVMEDIA_TYPE_AUDIO && ost->encoding_needed;
+        double opts;
+        if (type == AVMEDIA_TYPE_VIDEO && ost->encoding_needed)
+            opts = static_cast<double>(ost->sample_clock) * Q(ost->enc->time_base);
+        else if (encoded_audio)
+            opts = static_cast<double>(ost->enc_next_pts) / ost->enc->sample_rate;
+        else
+            opts = ost->cur_pts == AV_NOPTS_VALUE ? 0.0
+                                                  : static_cast<double>(ost->cur_pts) * Q(ost->stream->time_base);
+        const double ipts = static_cast<double>(ist.pts);
+        if (!file_table[ist.file_index].eof_reached) {
+            if (ipts < ipts_min) {
+                ipts_min = ipts;
+                if (input_sync) file_index = ist.file_index;
+            }
+            if (opts < opts_min) {
+                opts_min = opts;
+                if (!input_sync) file_index = ist.file_index;
+            }
+        }
+        const int frames = encoded_audio ? ost->frames_submitted : ost->frame_number.load();
+        if (type >= 0 && type < static_cast<int>(max_frames.size()) && frames >= max_frames[type]) {
+            frame_limit = true;
+            return -1;
+        }
+    }
+    return file_index;
+}
+
+bool TCustomFFmpeg::LimitReached(double opts_min, int output_count) const {
+    if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) return true;
+    if (file_size_limit != 0 && output_count > 0 && first_output_pos > file_size_limit) return true;
+    if (declared_input_us > 0 &&
+        opts_min * 1e6 > static_cast<double>(2 * declared_input_us + 60 * int64_t{AV_TIME_BASE}))
+        throw FFmpegException(
+            FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
+                       static_cast<double>(declared_input_us) / 1e6));
+    return false;
+}
+
 void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
                                      int input_count) {
     TPacketPtr packet(avcodec.av_packet_alloc());
@@ -34,57 +84,15 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     read_to_end = false;
     // The stop request is read once per packet.
     while (!stop_requested.load(std::memory_order_relaxed)) {
-        // 1, 2: the input whose outputs lag furthest behind
-        double ipts_min = 1e100;
-        double opts_min = 1e100;
-        int file_index = -1;
-        bool frame_limit = false;
-        for (const auto& ost : ost_table) {
-            const TInputStreamState& ist = *ist_table[ost->source_index];
-            const AVMediaType type = ost->stream->codecpar->codec_type;
-            // Encoded audio counts what went to its encoder: the same whether the
-            // encoder runs on this thread or lags behind on its own.
-            const bool encoded_audio = type == AVMEDIA_TYPE_AUDIO && ost->encoding_needed;
-            double opts;
-            if (type == AVMEDIA_TYPE_VIDEO && ost->encoding_needed)
-                opts = static_cast<double>(ost->sample_clock) * Q(ost->enc->time_base);
-            else if (encoded_audio)
-                opts = static_cast<double>(ost->enc_next_pts) / ost->enc->sample_rate;
-            else
-                opts = ost->cur_pts == AV_NOPTS_VALUE ? 0.0
-                                                      : static_cast<double>(ost->cur_pts) * Q(ost->stream->time_base);
-            const double ipts = static_cast<double>(ist.pts);
-            if (!file_table[ist.file_index].eof_reached) {
-                if (ipts < ipts_min) {
-                    ipts_min = ipts;
-                    if (input_sync) file_index = ist.file_index;
-                }
-                if (opts < opts_min) {
-                    opts_min = opts;
-                    if (!input_sync) file_index = ist.file_index;
-                }
-            }
-            const int frames = encoded_audio ? ost->frames_submitted : ost->frame_number.load();
-            if (type >= 0 && type < static_cast<int>(max_frames.size()) && frames >= max_frames[type]) {
-                file_index = -1;
-                frame_limit = true;
-                break;
-            }
-        }
+        double opts_min;
+        bool frame_limit;
+        const int file_index = NextInputFile(opts_min, frame_limit);
         if (file_index < 0) {
             read_to_end = !frame_limit;
             break;
         }
-        // 3, 4: limits
-        if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) break;
-        if (file_size_limit != 0 && output_count > 0 && first_output_pos > file_size_limit) break;
-        if (declared_input_us > 0 &&
-            opts_min * 1e6 > static_cast<double>(2 * declared_input_us + 60 * int64_t{AV_TIME_BASE}))
-            throw FFmpegException(
-                FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
-                           static_cast<double>(declared_input_us) / 1e6));
+        if (LimitReached(opts_min, output_count)) break;
 
-        // read
         AVFormatContext* ic = inputs[file_index];
         const int r = avformat.av_read_frame(ic, pkt);
         if (r == AVERROR(EAGAIN) && std::strcmp(ic->iformat->name, "ffm") != 0) continue;
@@ -95,24 +103,24 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         }
         TPacketUnref unref{pkt};
 
-        // 6
         if (packet_dump)
             avformat.av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, hex_dump ? 1 : 0,
                                       pkt->stream_index < static_cast<int>(ic->nb_streams)
                                           ? ic->streams[pkt->stream_index]
                                           : ic->streams[0]);
-        // 7 to 11; a packet that failed to decode is followed by no report
+        // A packet that failed to decode is followed by no report.
         if (!HandlePacket(ic, file_index, pkt)) continue;
 
-        // 13
         const int64_t now = avutil.av_gettime();
         if (now - last_report_time > progress_interval) {
             last_report_time = now;
             PrintReport(outputs, output_count, false);
         }
     }
+    FinishTranscode(outputs, output_count);
+}
 
-    // Ending: drain decoders and encoders, trailers, last report, close.
+void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count) {
     for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
         if (ist_table[k]->decoding_needed) DecodePacket(*ist_table[k], k, nullptr);
     for (auto& ost : ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);

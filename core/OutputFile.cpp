@@ -251,46 +251,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
         st->sample_aspect_ratio = sar;
         enc->sample_aspect_ratio = sar;
     } else {
-        AVRational rate = frame_rate.num > 0 && frame_rate.den > 0 ? frame_rate : AVRational{25, 1};
-        enc->codec_id = codec_id;
-        ApplyGenericOptions(enc, carrier, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        if (codec && codec->supported_framerates && !force_fps)
-            rate = codec->supported_framerates[avutil.av_find_nearest_q_idx(rate, codec->supported_framerates)];
-        enc->time_base = AVRational{rate.den, rate.num};
-        enc->framerate = rate;
-
-        enc->width = ClampToInt(static_cast<int64_t>(frame_width) + pad_right + pad_left);
-        enc->height = ClampToInt(static_cast<int64_t>(frame_height) + pad_top + pad_bottom);
-        const AVRational sar = SampleAspect(frame_aspect, enc->width, enc->height);
-        enc->sample_aspect_ratio = sar;
-        st->sample_aspect_ratio = sar;
-
-        int pix_fmt = frame_pix_fmt;
-        if (codec && codec->pix_fmts && !PixelFormatListed(codec->pix_fmts, pix_fmt)) pix_fmt = codec->pix_fmts[0];
-        enc->pix_fmt = static_cast<AVPixelFormat>(pix_fmt);
-
-        if (intra_only) enc->gop_size = 0;
-        if (video_qscale != 0 || same_quality) {
-            enc->flags |= AV_CODEC_FLAG_QSCALE;
-            enc->global_quality = Quality(video_qscale);
-        }
-        if (!intra_matrix.empty()) enc->intra_matrix = EncoderMatrix(intra_matrix);
-        if (!inter_matrix.empty()) enc->inter_matrix = EncoderMatrix(inter_matrix);
-        enc->thread_count = thread_count;
-        if (!overrides.empty()) {
-            auto* table = static_cast<RcOverride*>(avutil.av_malloc(overrides.size() * sizeof(RcOverride)));
-            if (table) {
-                std::memcpy(table, overrides.data(), overrides.size() * sizeof(RcOverride));
-                enc->rc_override = table;
-                enc->rc_override_count = static_cast<int>(overrides.size());
-            }
-        }
-        if (enc->rc_initial_buffer_occupancy == 0)
-            enc->rc_initial_buffer_occupancy = static_cast<int>(static_cast<int64_t>(enc->rc_buffer_size) * 3 / 4);
-        enc->intra_dc_precision = intra_dc_precision - 8;
-        if (psnr) enc->flags |= AV_CODEC_FLAG_PSNR;
-        if (pass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
-        if (pass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+        SetVideoEncoderFields(*enc, *st, codec, codec_id, overrides);
     }
 
     file.streams.push_back(TOutputStream{std::move(made.second), copy});
@@ -298,6 +259,52 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
     video_disabled = false;
     video_codec_name.clear();
     video_stream_copy = 0;
+}
+
+// The encoder's settings of a new video stream from the option values: rate,
+// size with the padding, aspect, pixel format, quality and rate control.
+void TCustomFFmpeg::SetVideoEncoderFields(AVCodecContext& enc, AVStream& st, const AVCodec* codec, AVCodecID codec_id,
+                                          const std::vector<RcOverride>& overrides) {
+    AVRational rate = frame_rate.num > 0 && frame_rate.den > 0 ? frame_rate : AVRational{25, 1};
+    enc.codec_id = codec_id;
+    ApplyGenericOptions(&enc, generic_options.codec_options[0], AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    if (codec && codec->supported_framerates && !force_fps)
+        rate = codec->supported_framerates[avutil.av_find_nearest_q_idx(rate, codec->supported_framerates)];
+    enc.time_base = AVRational{rate.den, rate.num};
+    enc.framerate = rate;
+
+    enc.width = ClampToInt(static_cast<int64_t>(frame_width) + pad_right + pad_left);
+    enc.height = ClampToInt(static_cast<int64_t>(frame_height) + pad_top + pad_bottom);
+    const AVRational sar = SampleAspect(frame_aspect, enc.width, enc.height);
+    enc.sample_aspect_ratio = sar;
+    st.sample_aspect_ratio = sar;
+
+    int pix_fmt = frame_pix_fmt;
+    if (codec && codec->pix_fmts && !PixelFormatListed(codec->pix_fmts, pix_fmt)) pix_fmt = codec->pix_fmts[0];
+    enc.pix_fmt = static_cast<AVPixelFormat>(pix_fmt);
+
+    if (intra_only) enc.gop_size = 0;
+    if (video_qscale != 0 || same_quality) {
+        enc.flags |= AV_CODEC_FLAG_QSCALE;
+        enc.global_quality = Quality(video_qscale);
+    }
+    if (!intra_matrix.empty()) enc.intra_matrix = EncoderMatrix(intra_matrix);
+    if (!inter_matrix.empty()) enc.inter_matrix = EncoderMatrix(inter_matrix);
+    enc.thread_count = thread_count;
+    if (!overrides.empty()) {
+        auto* table = static_cast<RcOverride*>(avutil.av_malloc(overrides.size() * sizeof(RcOverride)));
+        if (table) {
+            std::memcpy(table, overrides.data(), overrides.size() * sizeof(RcOverride));
+            enc.rc_override = table;
+            enc.rc_override_count = static_cast<int>(overrides.size());
+        }
+    }
+    if (enc.rc_initial_buffer_occupancy == 0)
+        enc.rc_initial_buffer_occupancy = static_cast<int>(static_cast<int64_t>(enc.rc_buffer_size) * 3 / 4);
+    enc.intra_dc_precision = intra_dc_precision - 8;
+    if (psnr) enc.flags |= AV_CODEC_FLAG_PSNR;
+    if (pass == 1) enc.flags |= AV_CODEC_FLAG_PASS1;
+    if (pass == 2) enc.flags |= AV_CODEC_FLAG_PASS2;
 }
 
 void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
@@ -432,6 +439,77 @@ void TCustomFFmpeg::AddSubtitleStream() {
     NewSubtitleStream(output_files[output_file_count - 1], output_file_count - 1);
 }
 
+// The output's streams as the options and the inputs ask for them; empty, or
+// why a stream could not be made.
+std::string TCustomFFmpeg::AddOutputStreams(TOutputFile& file, int row, const AVOutputFormat* format) {
+    bool has_video = false, has_audio = false, has_subtitle = false;
+    try {
+        CheckInputStreamTypes(has_video, has_audio, has_subtitle);
+    } catch (const FFmpegException& e) {
+        return FormatText("check_audio_video_sub_inputs fail: %s", e.Message.c_str());
+    }
+    const bool inputs = input_file_count > 0;
+    bool use_video = DefaultVideoCodec(format) != AV_CODEC_ID_NONE || video_stream_copy || !video_codec_name.empty();
+    bool use_audio = format->audio_codec != AV_CODEC_ID_NONE || audio_stream_copy || !audio_codec_name.empty();
+    bool use_subtitle =
+        format->subtitle_codec != AV_CODEC_ID_NONE || subtitle_stream_copy || !subtitle_codec_name.empty();
+    if ((inputs && !has_video) || video_disabled) use_video = false;
+    if ((inputs && !has_audio) || audio_disabled) use_audio = false;
+    if ((inputs && !has_subtitle) || subtitle_disabled) use_subtitle = false;
+
+    if (use_video) {
+        try {
+            NewVideoStream(file, row);
+        } catch (const FFmpegException& e) {
+            return FormatText("new_video_stream fail: %s", e.Message.c_str());
+        }
+    }
+    if (use_audio) {
+        try {
+            NewAudioStream(file, row);
+        } catch (const FFmpegException& e) {
+            return FormatText("new_audio_stream fail: %s", e.Message.c_str());
+        }
+    }
+    if (use_subtitle) {
+        try {
+            NewSubtitleStream(file, row);
+        } catch (const FFmpegException& e) {
+            return FormatText("new_subtitle_stream fail: %s", e.Message.c_str());
+        }
+    }
+    return {};
+}
+
+// The file's tags: the recording time when one is set, then the options' tags.
+void TCustomFFmpeg::SetOutputMetadata(AVFormatContext* oc) {
+    if (record_timestamp != 0) {
+        const std::time_t seconds = static_cast<std::time_t>(record_timestamp);
+        std::tm utc{};
+        if (gmtime_r(&seconds, &utc)) {
+            char stamp[40];
+            std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+            avutil.av_dict_set(&oc->metadata, "creation_time", stamp, 0);
+        }
+    }
+    // Set from the last tag to the first: a key given twice keeps its first value.
+    for (auto it = metadata.rbegin(); it != metadata.rend(); ++it)
+        avutil.av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+}
+
+// The muxer's own settings of an opened output.
+void TCustomFFmpeg::SetMuxerOptions(TOutputFile& file) {
+    // Multiplied in double and truncated: 0.7 s (a float) gives 699999 us.
+    file.preload = static_cast<int64_t>(static_cast<double>(mux_preload) * 1000000.0);
+    file->max_delay = static_cast<int>(static_cast<double>(mux_max_delay) * 1000000.0);
+    avutil.av_opt_set_int(file.get(), "preload", file.preload, AV_OPT_SEARCH_CHILDREN);
+    // Unless asked for bit-exact output the library writes its own name into the
+    // file as an "encoder" tag; the core's files carry only the tags given to it.
+    file->flags |= AVFMT_FLAG_BITEXACT;
+    if (loop_output != -1) avutil.av_opt_set_int(file.get(), "loop", loop_output, AV_OPT_SEARCH_CHILDREN);
+    ApplyGenericOptions(file.get(), generic_options.format_options, AV_OPT_FLAG_ENCODING_PARAM);
+}
+
 bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     const int row = output_file_count;
     const int first_encoder = output_encoder_count;
@@ -479,55 +557,9 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     if (std::strcmp(format->name, "ffm") == 0 && file_name.compare(0, 5, "http:") == 0)
         return fail(FFmpegErrorText(file_name, AVERROR(ENOSYS)));
 
-    bool has_video = false, has_audio = false, has_subtitle = false;
-    try {
-        CheckInputStreamTypes(has_video, has_audio, has_subtitle);
-    } catch (const FFmpegException& e) {
-        return fail(FormatText("check_audio_video_sub_inputs fail: %s", e.Message.c_str()));
-    }
-    const bool inputs = input_file_count > 0;
-    bool use_video = DefaultVideoCodec(format) != AV_CODEC_ID_NONE || video_stream_copy || !video_codec_name.empty();
-    bool use_audio = format->audio_codec != AV_CODEC_ID_NONE || audio_stream_copy || !audio_codec_name.empty();
-    bool use_subtitle =
-        format->subtitle_codec != AV_CODEC_ID_NONE || subtitle_stream_copy || !subtitle_codec_name.empty();
-    if ((inputs && !has_video) || video_disabled) use_video = false;
-    if ((inputs && !has_audio) || audio_disabled) use_audio = false;
-    if ((inputs && !has_subtitle) || subtitle_disabled) use_subtitle = false;
+    if (const std::string refusal = AddOutputStreams(file, row, format); !refusal.empty()) return fail(refusal);
 
-    if (use_video) {
-        try {
-            NewVideoStream(file, row);
-        } catch (const FFmpegException& e) {
-            return fail(FormatText("new_video_stream fail: %s", e.Message.c_str()));
-        }
-    }
-    if (use_audio) {
-        try {
-            NewAudioStream(file, row);
-        } catch (const FFmpegException& e) {
-            return fail(FormatText("new_audio_stream fail: %s", e.Message.c_str()));
-        }
-    }
-    if (use_subtitle) {
-        try {
-            NewSubtitleStream(file, row);
-        } catch (const FFmpegException& e) {
-            return fail(FormatText("new_subtitle_stream fail: %s", e.Message.c_str()));
-        }
-    }
-
-    if (record_timestamp != 0) {
-        const std::time_t seconds = static_cast<std::time_t>(record_timestamp);
-        std::tm utc{};
-        if (gmtime_r(&seconds, &utc)) {
-            char stamp[40];
-            std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
-            avutil.av_dict_set(&oc->metadata, "creation_time", stamp, 0);
-        }
-    }
-    // Set from the last tag to the first: a key given twice keeps its first value.
-    for (auto it = metadata.rbegin(); it != metadata.rend(); ++it)
-        avutil.av_dict_set(&oc->metadata, it->first.c_str(), it->second.c_str(), 0);
+    SetOutputMetadata(oc);
 
     output_files[row] = std::move(file);
     ++output_file_count;
@@ -553,15 +585,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     // The muxer parameters are checked when the header is written, once the
     // encoders are open; nothing is left to refuse here.
 
-    // Multiplied in double and truncated: 0.7 s (a float) gives 699999 us.
-    output_files[row].preload = static_cast<int64_t>(static_cast<double>(mux_preload) * 1000000.0);
-    oc->max_delay = static_cast<int>(static_cast<double>(mux_max_delay) * 1000000.0);
-    avutil.av_opt_set_int(oc, "preload", output_files[row].preload, AV_OPT_SEARCH_CHILDREN);
-    // Unless asked for bit-exact output the library writes its own name into the
-    // file as an "encoder" tag; the core's files carry only the tags given to it.
-    oc->flags |= AVFMT_FLAG_BITEXACT;
-    if (loop_output != -1) avutil.av_opt_set_int(oc, "loop", loop_output, AV_OPT_SEARCH_CHILDREN);
-    ApplyGenericOptions(oc, generic_options.format_options, AV_OPT_FLAG_ENCODING_PARAM);
+    SetMuxerOptions(output_files[row]);
 
     metadata.clear();
     forced_output_format = nullptr;
