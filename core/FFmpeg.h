@@ -197,6 +197,15 @@ public:
     // stream properties into the options. False with last_error on failure;
     // raises FFmpegException "invalid codec_type" for an unknown media type.
     bool OpenInputFile(const std::string& file_name);
+    // OpenInputFile's steps: the demuxer's settings from the options, and what
+    // the options take from each stream (the decoder forced for it, or none).
+    TDictionaryPtr DemuxerSettings() const;
+    const AVCodec* TakeStreamProperties(AVStream& st, AVCodecContext& dec, int index);
+    bool AddInputDecoders(TInputFile& file, const std::string& file_name);
+    bool ReadStreamInfo(AVFormatContext* ic, const std::string& file_name);
+    int64_t SeekToStartTime(AVFormatContext* ic);
+    // Clears what one opening uses up: the codec names, the forced formats, the channel.
+    void ForgetOpeningOptions();
     // Codec id of a codec name (none: 0). False with last_error "Unknown %s '%s'"
     // or "Invalid %s type '%s'"; found (optional) receives the codec.
     bool FindCodecId(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codec_id,
@@ -219,6 +228,7 @@ public:
     std::string AddOutputStreams(TOutputFile& file, int row, const AVOutputFormat* format);
     void SetOutputMetadata(AVFormatContext* oc);
     void SetMuxerOptions(TOutputFile& file);
+    const char* FilterOptionsRefusal() const;
     // False with the reason when a local output's final name cannot be used.
     bool CheckOutputTarget(const std::string& path, std::string& refusal) const;
     // Add one stream to an output file whose row in the output table is
@@ -371,6 +381,20 @@ public:
 private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                         const TStreamMap* maps, int map_count);
+    // SetUpTranscode's steps, in order.
+    void MapInputStreams(AVFormatContext** inputs, int input_count);
+    int CountOutputStreams(AVFormatContext** outputs, int output_count);
+    void CheckStreamMaps(const TStreamMap* maps, int map_count, int total_out, int input_count);
+    void ChooseSources(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
+                       const TStreamMap* maps, int map_count, int total_out);
+    void SetCodecParameters(AVFormatContext** outputs);
+    void LogStreamMapping(AVFormatContext** outputs, int output_count);
+    void OpenEncoders();
+    void StartDecoders();
+    void CopyMetadataMaps(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
+    bool WriteHeaders(AVFormatContext** outputs, int output_count);
+    void StartAudioEncoderThread(AVFormatContext** outputs);
+    void LogSessionDescription(AVFormatContext** outputs, int output_count);
     void RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count);
     // The input whose outputs lag furthest behind (by input or output time, as
     // input_sync says); -1 when every input has ended or a frame limit is met

@@ -510,6 +510,16 @@ void TCustomFFmpeg::SetMuxerOptions(TOutputFile& file) {
     ApplyGenericOptions(file.get(), generic_options.format_options, AV_OPT_FLAG_ENCODING_PARAM);
 }
 
+// Crop or pad options that a filter chain would undo; none when they go together.
+const char* TCustomFFmpeg::FilterOptionsRefusal() const {
+    if (!video_filters.empty() && crop_top + crop_bottom + crop_left + crop_right != 0)
+        return "Cannot enable crop options and filters at the same time.";
+    if (pad_top + pad_bottom + pad_left + pad_right != 0 && FiltersResizeFrames(video_filters))
+        return "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
+               "transpose, etc.)";
+    return nullptr;
+}
+
 bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     const int row = output_file_count;
     const int first_encoder = output_encoder_count;
@@ -531,12 +541,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         return false;
     };
 
-    if (!video_filters.empty() && crop_top + crop_bottom + crop_left + crop_right != 0)
-        return fail("Cannot enable crop options and filters at the same time.");
-    if (pad_top + pad_bottom + pad_left + pad_right != 0 && FiltersResizeFrames(video_filters))
-        return fail(
-            "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
-            "transpose, etc.)");
+    if (const char* refusal = FilterOptionsRefusal()) return fail(refusal);
     filters_in_use = !video_filters.empty();
     if (row >= MAX_FILES) return fail(FormatText("%s: too many output files", file_name.c_str()));
 

@@ -103,9 +103,8 @@ void TCustomFFmpeg::AddOpenDecoder(TInputStreamState& ist) {
     open_decoders.push_front({&ist, ist.dec, ist.decoding_needed != 0});
 }
 
-void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
-                                   int input_count, const TStreamMap* maps, int map_count) {
-    // 1, 2: input files and streams
+// The input stream table: one record per stream of every input, in file order.
+void TCustomFFmpeg::MapInputStreams(AVFormatContext** inputs, int input_count) {
     file_table.assign(static_cast<size_t>(input_count), TInputFileState{});
     int total_in = 0;
     for (int k = 0; k < input_count; ++k) {
@@ -128,8 +127,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             ist_table.push_back(std::move(ist));
         }
     }
+}
 
-    // every output has a stream
+// The output streams in all; an output without a stream cannot be written.
+int TCustomFFmpeg::CountOutputStreams(AVFormatContext** outputs, int output_count) {
     int total_out = 0;
     for (int i = 0; i < output_count; ++i) {
         AVFormatContext* os = outputs[i];
@@ -140,8 +141,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         }
         total_out += static_cast<int>(os->nb_streams);
     }
+    return total_out;
+}
 
-    // stream maps
+// Stream maps name existing input streams, one map per output stream.
+void TCustomFFmpeg::CheckStreamMaps(const TStreamMap* maps, int map_count, int total_out, int input_count) {
     if (map_count >= 1 && map_count != total_out)
         throw FFmpegException("Number of stream maps must match number of output streams");
     for (int m = 0; m < map_count; ++m) {
@@ -156,8 +160,12 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             throw FFmpegException(
                 FormatText("Could not find sync stream #%d.%d", map.sync_file_index, map.sync_stream_index));
     }
+}
 
-    // 5, 6: output streams and their sources
+// The output stream table, each stream with the input stream it is made from and
+// the one it keeps in step with.
+void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                                  int input_count, const TStreamMap* maps, int map_count, int total_out) {
     ost_table.clear();
     ost_table.reserve(static_cast<size_t>(total_out));
     int n = 0;
@@ -224,9 +232,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             ost_table.push_back(std::move(ost));
         }
     }
+}
 
-    // codec parameters
-    for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+// Each output stream's parameters: copied from its source, or set up for its encoder.
+void TCustomFFmpeg::SetCodecParameters(AVFormatContext** outputs) {
+    for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
         TOutputStreamState& ost = *ost_table[n];
         TInputStreamState& ist = *ist_table[ost.source_index];
         AVFormatContext* out = outputs[ost.file_index];
@@ -292,17 +302,12 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             OpenPassLogFile(ost, n);
         }
     }
+}
 
-    // the shared encoder output packet and the decode frame
-    encoded_packet.reset(avcodec.av_packet_alloc());
-    copy_packet.reset(avcodec.av_packet_alloc());
-    decoded_frame.reset(avutil.av_frame_alloc());
-    if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
-
-    // describe the outputs
+// The outputs and the stream mapping, described in the log.
+void TCustomFFmpeg::LogStreamMapping(AVFormatContext** outputs, int output_count) {
     for (int i = 0; i < output_count; ++i) avformat.av_dump_format(outputs[i], i, output_files[i].ShownName(), 1);
 
-    // stream mapping
     if (verbosity >= 0 && OnLog) {
         OnLog(this, 1, "Stream mapping:");
         for (const auto& ost : ost_table) {
@@ -313,9 +318,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 OnLog(this, 1, FormatText(" [sync #%d.%d]", ost->sync_input->file_index, ost->sync_input->index));
         }
     }
+}
 
-    // encoders
-    for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+void TCustomFFmpeg::OpenEncoders() {
+    for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
         TOutputStreamState& ost = *ost_table[n];
         if (!ost.encoding_needed) continue;
         const AVCodec* codec = (n < static_cast<int>(output_encoders.size()) && output_encoders[n])
@@ -350,8 +356,10 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         if (ost.enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.stream->avg_frame_rate = ost.enc->framerate;
     }
     for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
+}
 
-    // decoders
+// The decoders, and every input stream's clock at its start.
+void TCustomFFmpeg::StartDecoders() {
     for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
         if (ist_table[k]->decoding_needed) OpenDecoder(*ist_table[k], k);
 
@@ -361,8 +369,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         ist->next_pts = AV_NOPTS_VALUE;
         ist->at_start = 1;
     }
+}
 
-    // metadata maps
+// Tags copied from input files to output files ("map_meta_data").
+void TCustomFFmpeg::CopyMetadataMaps(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                                      int input_count) {
     for (const TMetadataMap& mm : metadata_map) {
         if (mm.out_file < 0 || mm.out_file >= output_count)
             throw FFmpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)", mm.out_file,
@@ -374,8 +385,11 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
         while ((tag = avutil.av_dict_get(inputs[mm.in_file]->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
             avutil.av_dict_set(&outputs[mm.out_file]->metadata, tag->key, tag->value, 0);
     }
+}
 
-    // headers
+// Writes every output's header; true when all of them are RTP (their session
+// description is then logged).
+bool TCustomFFmpeg::WriteHeaders(AVFormatContext** outputs, int output_count) {
     bool want_sdp = true;
     for (int i = 0; i < output_count; ++i) {
         TDictionaryPtr own = generic_options.PrivateOptions();
@@ -387,12 +401,14 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
                 FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", i));
         if (std::strcmp(outputs[i]->oformat->name, "rtp") != 0) want_sdp = false;
     }
+    return want_sdp;
+}
 
-    if (output_count > 0 && outputs[0]->pb) first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
+void TCustomFFmpeg::StartAudioEncoderThread(AVFormatContext** outputs) {
     // The encoder of the first encoded audio stream runs on a thread of its
     // own, beside this one that reads, decodes and encodes the pictures.
     if (encode_in_thread) {
-        for (n = 0; n < static_cast<int>(ost_table.size()); ++n) {
+        for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
             TOutputStreamState& ost = *ost_table[n];
             if (!ost.encoding_needed || ost.enc->codec_type != AVMEDIA_TYPE_AUDIO) continue;
             if (ost.enc->frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
@@ -400,21 +416,41 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
             break;
         }
     }
+}
 
-    // SDP
-    if (want_sdp && OnLog) {
-        char sdp[2048] = {};
-        avformat.av_sdp_create(outputs, output_count, sdp, sizeof sdp);
-        std::string text(sdp);
-        const auto first = text.find_first_not_of(" \t\r\n");
-        const auto last = text.find_last_not_of(" \t\r\n");
-        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-        OnLog(this, 1, "SDP: " + text);
-    }
+void TCustomFFmpeg::LogSessionDescription(AVFormatContext** outputs, int output_count) {
+    if (!OnLog) return;
+    char sdp[2048] = {};
+    avformat.av_sdp_create(outputs, output_count, sdp, sizeof sdp);
+    std::string text(sdp);
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    OnLog(this, 1, "SDP: " + text);
+}
 
+void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
+                                   int input_count, const TStreamMap* maps, int map_count) {
+    MapInputStreams(inputs, input_count);
+    const int total_out = CountOutputStreams(outputs, output_count);
+    CheckStreamMaps(maps, map_count, total_out, input_count);
+    ChooseSources(outputs, output_count, inputs, input_count, maps, map_count, total_out);
+    SetCodecParameters(outputs);
+    encoded_packet.reset(avcodec.av_packet_alloc());
+    copy_packet.reset(avcodec.av_packet_alloc());
+    decoded_frame.reset(avutil.av_frame_alloc());
+    if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
+    LogStreamMapping(outputs, output_count);
+    OpenEncoders();
+    StartDecoders();
+    CopyMetadataMaps(outputs, output_count, inputs, input_count);
+    const bool want_sdp = WriteHeaders(outputs, output_count);
+    if (output_count > 0 && outputs[0]->pb) first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
+    StartAudioEncoderThread(outputs);
+    if (want_sdp) LogSessionDescription(outputs, output_count);
     declared_input_us = DeclaredInputLength(inputs, input_count);
 
-    // 17
+    // The clocks of the progress records start now.
     timer_start = avutil.av_gettime();
     last_report_time = timer_start;
 }
