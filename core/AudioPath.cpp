@@ -100,18 +100,19 @@ void TCustomFFmpeg::PrepareAudioEncoder(TOutputStreamState& ost) {
 
 void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
                                      const uint8_t* buf, int size) {
-    AVCodecContext* enc = ost.enc;
+    if (ist.block_channels < 1 || ist.block_channels > kMaxChannels) return;
+    CheckInputRate(ist, ist.block_rate);  // a decoder may hand out another rate than the header said
+    PrepareAudioConverters(ost, ist);
+    if (!KeepAudioInStep(ost, ist, buf, size)) return;
+    ConvertAndQueue(os, ost, buf, size / (2 * ist.block_channels));
+}
+
+void TCustomFFmpeg::PrepareAudioConverters(TOutputStreamState& ost, const TInputStreamState& ist) {
+    const AVCodecContext* enc = ost.enc;
     const AVSampleFormat enc_fmt = enc->sample_fmt;
-    const int osize = avutil.av_get_bytes_per_sample(enc_fmt);
-    const int enc_channels = enc->ch_layout.nb_channels;
-    const int enc_rate = enc->sample_rate;
     const int dec_channels = ist.block_channels;
     const int dec_rate = ist.block_rate;
-    const int frame_in = 2 * dec_channels;  // bytes of one packed s16 sample over all channels
-    if (dec_channels < 1 || dec_channels > kMaxChannels) return;
-    CheckInputRate(ist, dec_rate);  // a decoder may hand out another rate than the header said
-
-    if (enc_channels != dec_channels || enc_rate != dec_rate) ost.resample_needed = 1;
+    if (enc->ch_layout.nb_channels != dec_channels || enc->sample_rate != dec_rate) ost.resample_needed = 1;
     // A decoder that changes its channel count or rate midway (a hostile or
     // spliced file) gets converters made for what it hands out now; the old
     // ones would read past the block.
@@ -125,77 +126,90 @@ void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& os
     if (ost.resample_needed && !ost.resampler) {
         if (ist.dec->sample_fmt != AV_SAMPLE_FMT_S16 && verbosity > 0 && OnLog)
             OnLog(this, 1, "Warning, using s16 intermediate sample format for resampling");
-        ost.resampler = MakeResampler(enc->ch_layout, enc_fmt, enc_rate, dec_channels, dec_rate, true);
+        ost.resampler = MakeResampler(enc->ch_layout, enc_fmt, enc->sample_rate, dec_channels, dec_rate, true);
         if (!ost.resampler)
             throw FFmpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                             dec_channels, dec_rate, enc_channels, enc_rate));
+                                             dec_channels, dec_rate, enc->ch_layout.nb_channels, enc->sample_rate));
     }
-    if (!ost.resample_needed && enc_fmt != AV_SAMPLE_FMT_S16) {
-        const int pair = static_cast<int>(enc_fmt) + 64 * static_cast<int>(AV_SAMPLE_FMT_S16);
-        if (pair != ost.convert_pair) {
-            ost.converter.reset();
-            ost.converter = MakeResampler(enc->ch_layout, enc_fmt, enc_rate, dec_channels, dec_rate, false);
-            if (!ost.converter)
-                throw FFmpegException(FormatText("Cannot convert %s sample format to %s sample format",
-                                                 avutil.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16),
-                                                 avutil.av_get_sample_fmt_name(enc_fmt)));
-            ost.convert_pair = pair;
-        }
-    }
+    if (ost.resample_needed || enc_fmt == AV_SAMPLE_FMT_S16) return;
+    const int pair = static_cast<int>(enc_fmt) + 64 * static_cast<int>(AV_SAMPLE_FMT_S16);
+    if (pair == ost.convert_pair) return;
+    ost.converter = MakeResampler(enc->ch_layout, enc_fmt, enc->sample_rate, dec_channels, dec_rate, false);
+    if (!ost.converter)
+        throw FFmpegException(FormatText("Cannot convert %s sample format to %s sample format",
+                                         avutil.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16),
+                                         avutil.av_get_sample_fmt_name(enc_fmt)));
+    ost.convert_pair = pair;
+}
 
-    // Drift: keep the output in step with the input timestamps.
+bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf,
+                                    int& size) {
+    const int enc_rate = ost.enc->sample_rate;
     const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
     const int queued = avutil.av_audio_fifo_size(ost.sample_fifo.get());  // samples per channel
-    if (audio_sync_method != 0) {
-        const double delta = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;
-        const double idelta = delta * dec_rate / enc_rate;
-        int byte_delta = static_cast<int>(std::trunc(idelta)) * frame_in;
-        if (std::fabs(delta) > 50) {
-            if (ist.at_start || std::fabs(delta) > enc_rate * audio_drift_threshold) {
-                if (byte_delta < 0) {
-                    byte_delta = std::max(byte_delta, -size);
-                    size += byte_delta;
-                    buf -= byte_delta;
-                    if (verbosity > 2 && OnLog)
-                        OnLog(this, 1, FormatText("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
-                    if (size == 0) return;
-                    ist.at_start = 0;
-                } else {
-                    if (size + byte_delta <= kMaxSilenceBytes) {
-                        ist.at_start = 0;
-                    } else {
-                        // The rest of the silence follows with the next block; a block
-                        // that alone fills the limit gets none this time.
-                        byte_delta = std::max(0, kMaxSilenceBytes - size);
-                        byte_delta -= byte_delta % frame_in;
-                    }
-                    uint8_t* silence = silence_buffer.Grow(static_cast<size_t>(size) + byte_delta);
-                    if (!silence) throw FFmpegException("av_malloc failed");
-                    std::memset(silence, 0, static_cast<size_t>(byte_delta));
-                    std::memcpy(silence + byte_delta, buf, static_cast<size_t>(size));
-                    buf = silence;
-                    size += byte_delta;
-                    if (verbosity > 2 && OnLog)
-                        OnLog(this, 1,
-                              FormatText("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
-                }
-            } else if (audio_sync_method > 1) {
-                const int comp = static_cast<int>(
-                    std::clamp(std::trunc(delta), -static_cast<double>(audio_sync_method),
-                               static_cast<double>(audio_sync_method)));
-                if (!ost.resampler) throw EAssertionFailed("Assertion failed: audio drift stretch without resampler");
-                if (verbosity > 2 && OnLog)
-                    OnLog(this, 1, FormatText("compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
-                                              enc_rate));
-                swresample.swr_set_compensation(ost.resampler.get(), comp, enc_rate);
-            }
-        }
-    } else {
+    if (audio_sync_method == 0) {
         ost.sample_clock = std::llrint(ipts * enc_rate) - queued;
+        return true;
     }
+    const double delta = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;
+    if (std::fabs(delta) <= 50) return true;
+    if (ist.at_start || std::fabs(delta) > enc_rate * audio_drift_threshold) {
+        const double idelta = delta * ist.block_rate / enc_rate;
+        const int byte_delta = static_cast<int>(std::trunc(idelta)) * 2 * ist.block_channels;
+        if (byte_delta < 0) return DiscardAudio(ist, buf, size, byte_delta, delta);
+        PadWithSilence(ist, buf, size, byte_delta, delta);
+        return true;
+    }
+    if (audio_sync_method > 1) {
+        const int comp = static_cast<int>(std::clamp(std::trunc(delta), -static_cast<double>(audio_sync_method),
+                                                     static_cast<double>(audio_sync_method)));
+        if (!ost.resampler) throw EAssertionFailed("Assertion failed: audio drift stretch without resampler");
+        if (verbosity > 2 && OnLog)
+            OnLog(this, 1,
+                  FormatText("compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp, enc_rate));
+        swresample.swr_set_compensation(ost.resampler.get(), comp, enc_rate);
+    }
+    return true;
+}
 
-    // Bring the block to the encoder's channels, rate and format.
-    const int in_samples = size / frame_in;
+bool TCustomFFmpeg::DiscardAudio(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta,
+                                 double delta) {
+    byte_delta = std::max(byte_delta, -size);
+    size += byte_delta;
+    buf -= byte_delta;
+    if (verbosity > 2 && OnLog)
+        OnLog(this, 1, FormatText("discarding %d audio samples", static_cast<int>(std::trunc(-delta))));
+    if (size == 0) return false;
+    ist.at_start = 0;
+    return true;
+}
+
+void TCustomFFmpeg::PadWithSilence(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta,
+                                   double delta) {
+    const int frame_in = 2 * ist.block_channels;
+    if (size + byte_delta <= kMaxSilenceBytes) {
+        ist.at_start = 0;
+    } else {
+        // The rest of the silence follows with the next block; a block
+        // that alone fills the limit gets none this time.
+        byte_delta = std::max(0, kMaxSilenceBytes - size);
+        byte_delta -= byte_delta % frame_in;
+    }
+    uint8_t* silence = run->silence_buffer.Grow(static_cast<size_t>(size) + byte_delta);
+    if (!silence) throw FFmpegException("av_malloc failed");
+    std::memset(silence, 0, static_cast<size_t>(byte_delta));
+    std::memcpy(silence + byte_delta, buf, static_cast<size_t>(size));
+    buf = silence;
+    size += byte_delta;
+    if (verbosity > 2 && OnLog)
+        OnLog(this, 1, FormatText("adding %d audio samples of silence", static_cast<int>(std::trunc(delta))));
+}
+
+void TCustomFFmpeg::ConvertAndQueue(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* buf,
+                                    int in_samples) {
+    const AVCodecContext* enc = ost.enc;
+    const AVSampleFormat enc_fmt = enc->sample_fmt;
+    const int enc_channels = enc->ch_layout.nb_channels;
     std::array<const uint8_t*, 1> in_planes{buf};
     std::array<uint8_t*, kMaxChannels> planes{};
     int out_samples = in_samples;
@@ -203,7 +217,8 @@ void TCustomFFmpeg::EncodeAudioBlock(AVFormatContext* os, TOutputStreamState& os
                                           : (enc_fmt != AV_SAMPLE_FMT_S16 ? ost.converter.get() : nullptr);
     if (swr) {
         const int cap = swresample.swr_get_out_samples(swr, in_samples) + 16;
-        uint8_t* out = audio_buffer.Reserve(static_cast<size_t>(cap) * osize * enc_channels);
+        const size_t bytes = static_cast<size_t>(cap) * avutil.av_get_bytes_per_sample(enc_fmt) * enc_channels;
+        uint8_t* out = run->audio_buffer.Reserve(bytes);
         if (!out) return;
         FillPlanes(planes, out, enc_fmt, enc_channels, cap);
         out_samples = swresample.swr_convert(swr, planes.data(), cap, const_cast<const uint8_t**>(in_planes.data()),
@@ -291,13 +306,13 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStreamState& ost, const AVFrame* fra
 }
 
 void TCustomFFmpeg::WriteAudioPacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt) {
-    audio_size += pkt->size;
+    run->audio_size += pkt->size;
     WriteFrame(os, pkt, ost);
     ost.frame_number++;
 }
 
 void TCustomFFmpeg::EncodeAndWriteAudio(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame) {
-    TPacketBatch& packets = audio_packets;
+    TPacketBatch& packets = run->audio_packets;
     packets.Clear();
     EncodeAudioFrame(ost, frame, packets);
     for (size_t i = 0; i < packets.Size(); ++i) WriteAudioPacket(os, ost, packets.At(i));
@@ -312,7 +327,7 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& o
     if (SwrContext* swr = ost.resampler.get()) {
         std::array<uint8_t*, kMaxChannels> planes{};
         constexpr int cap = 4096;
-        uint8_t* out = audio_buffer.Reserve(static_cast<size_t>(cap) * osize * enc_channels);
+        uint8_t* out = run->audio_buffer.Reserve(static_cast<size_t>(cap) * osize * enc_channels);
         if (out) {
             FillPlanes(planes, out, enc->sample_fmt, enc_channels, cap);
             int n;

@@ -49,12 +49,12 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
 
     // End of the input: the encoders fed by this stream give out what they hold.
     if (!pkt) {
-        for (auto& ost : ost_table) {
+        for (auto& ost : run->ost_table) {
             if (ost->source_index != ist_index || !ost->encoding_needed) continue;
             if (ost->enc->codec_type == AVMEDIA_TYPE_AUDIO)
-                FlushAudioEncoder(transcode_outputs[ost->file_index], *ost);
+                FlushAudioEncoder(run->outputs[ost->file_index], *ost);
             else if (ost->enc->codec_type == AVMEDIA_TYPE_VIDEO)
-                FlushVideoEncoder(transcode_outputs[ost->file_index], *ost, ist);
+                FlushVideoEncoder(run->outputs[ost->file_index], *ost, ist);
         }
     }
     return 0;
@@ -73,7 +73,7 @@ int TCustomFFmpeg::DecodeAudio(TInputStreamState& ist, int ist_index, const AVPa
 }
 
 int TCustomFFmpeg::ReceiveAudioFrames(TInputStreamState& ist, int ist_index, const AVPacket* pkt) {
-    AVFrame* frame = decoded_frame.get();
+    AVFrame* frame = run->decoded_frame.get();
     int frames = 0;
     while (true) {
         const int r = avcodec.avcodec_receive_frame(ist.dec, frame);
@@ -90,13 +90,13 @@ int TCustomFFmpeg::ReceiveAudioFrames(TInputStreamState& ist, int ist_index, con
         }
         // The clock runs on by the true length of what was decoded.
         ist.next_pts += int64_t{size} * 500000 / (int64_t{ist.block_rate} * ist.block_channels);
-        if (audio_volume != 256) ApplyVolume(samples_buffer.Data(), size);
+        if (audio_volume != 256) ApplyVolume(run->samples_buffer.Data(), size);
         PaceReading(ist);
         if (start_time == 0 || ist.pts >= start_time) {
-            for (auto& ost : ost_table) {
+            for (auto& ost : run->ost_table) {
                 if (ost->source_index != ist_index || !ost->encoding_needed) continue;
                 if (ost->enc->codec_type != AVMEDIA_TYPE_AUDIO) throw FFmpegException("invalid codec_type");
-                EncodeAudioBlock(transcode_outputs[ost->file_index], *ost, ist, block, size);
+                EncodeAudioBlock(run->outputs[ost->file_index], *ost, ist, block, size);
             }
         }
         avutil.av_frame_unref(frame);
@@ -112,7 +112,7 @@ int TCustomFFmpeg::ToPackedS16(TInputStreamState& ist, const AVFrame* frame, con
     const int n = frame->nb_samples;
     if (channels < 1 || channels > kMaxChannels || rate < 1 || n < 1) return 0;
     const int size = n * channels * 2;
-    uint8_t* out = samples_buffer.Reserve(static_cast<size_t>(size));
+    uint8_t* out = run->samples_buffer.Reserve(static_cast<size_t>(size));
     if (!out) return 0;
     ist.block_channels = channels;
     ist.block_rate = rate;
@@ -168,18 +168,18 @@ void TCustomFFmpeg::PaceReading(const TInputStreamState& ist) const {
 
 void TCustomFFmpeg::CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt) {
     const AVRational tb = ist.stream->time_base;
-    for (auto& ost_ptr : ost_table) {
+    for (auto& ost_ptr : run->ost_table) {
         TOutputStreamState& ost = *ost_ptr;
         if (ost.source_index != ist_index || !ost.stream_copy) continue;
         if (ost.frame_number == 0 && !(pkt.flags & AV_PKT_FLAG_KEY) && !copy_initial_nonkey) continue;
         const AVMediaType type = ist.stream->codecpar->codec_type;
         if (type == AVMEDIA_TYPE_AUDIO) {
-            audio_size += pkt.size;
+            run->audio_size += pkt.size;
         } else if (type == AVMEDIA_TYPE_VIDEO) {
-            video_size += pkt.size;
+            run->video_size += pkt.size;
             ost.sample_clock += 1;
         }
-        AVPacket* op = copy_packet.get();
+        AVPacket* op = run->copy_packet.get();
         if (avcodec.av_packet_ref(op, &pkt) < 0) throw FFmpegException("av_malloc failed");
         const AVRational otb = ost.stream->time_base;
         op->stream_index = ost.index;
@@ -189,7 +189,7 @@ void TCustomFFmpeg::CopyPacket(TInputStreamState& ist, int ist_index, const AVPa
         op->duration = avutil.av_rescale_q(pkt.duration, tb, otb);
         op->pos = -1;
         try {
-            WriteFrame(transcode_outputs[ost.file_index], op, ost);
+            WriteFrame(run->outputs[ost.file_index], op, ost);
         } catch (...) {
             avcodec.av_packet_unref(op);
             throw;

@@ -18,6 +18,7 @@
 #include "core/FFmpegException.h"
 #include "core/FileTables.h"
 #include "core/OptionState.h"
+#include "core/RunState.h"
 #include "core/StreamState.h"
 #include "hooks/Bitmap.h"
 #include "hooks/FrameHooks.h"
@@ -26,9 +27,6 @@
 class TCustomFFmpeg;
 class TFFmpegThread;        // worker thread of a task (core/FFmpegThread.h)
 enum TConvertPriority : int;  // worker thread priority (core/FFmpegThread.h)
-
-// Answer of the before-hook callback.
-enum THookAction : int { haContinue = 0, haIgnore = 1, haStop = 2 };
 
 // The recorded generic (AVOption) settings and the option carriers that hold
 // their values until they are copied to the real contexts.
@@ -62,17 +60,6 @@ public:
 // it. Never held while waiting for the window's thread.
 extern std::mutex PreviewLock;
 
-// A picture turned into a 24-bit bitmap and back, the scalers kept between pictures.
-struct TRgbContext {
-    TBitmap bitmap;
-    TSwsPtr to_rgb, from_rgb;
-    void Reset() {
-        bitmap.Release();
-        to_rgb.reset();
-        from_rgb.reset();
-    }
-};
-
 // Callback slots; Sender is the task.
 using TCoreBeforeHookEvent = std::function<void(TCustomFFmpeg* Sender, THookAction& AHookAction, int64_t APTS)>;
 using TCoreCustomHookEvent = std::function<void(TCustomFFmpeg* Sender, TBitmap* ABitmap, int AFrameNumber,
@@ -84,6 +71,26 @@ using TCoreProgressEvent =
     std::function<void(TCustomFFmpeg* Sender, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                        float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
 using TCoreTerminateEvent = std::function<void(TCustomFFmpeg* Sender)>;
+
+// The options a new output stream of one media type takes; the pointers are
+// the core's own fields, taken (cleared) by the stream.
+struct TStreamKind {
+    AVMediaType type;
+    std::string* codec_name;
+    std::string* language;  // none for video
+    std::vector<std::string>* bsf_list;
+    unsigned int codec_tag = 0;
+    bool codec_defaults = false;  // the encoder context starts from the codec's own defaults
+};
+
+// A new output stream before its type's own settings.
+struct TNewStream {
+    AVStream* st = nullptr;
+    TCodecContextPtr enc;
+    AVCodecID codec_id = AV_CODEC_ID_NONE;
+    const AVCodec* by_name = nullptr;  // the encoder the options named
+    const AVCodec* codec = nullptr;    // that, or the container's choice
+};
 
 class TCustomFFmpeg : public TOptionState {
 public:
@@ -234,6 +241,12 @@ public:
     // Add one stream to an output file whose row in the output table is
     // file_index (raise FFmpegException on failure).
     void NewVideoStream(TOutputFile& file, int file_index);
+    // What the three share: the encoder (by name, else the container's
+    // choice), then check, then the stream with its bitstream filters and tag;
+    // and at the end the stream's entry in the file and the encoder table.
+    TNewStream StartNewStream(TOutputFile& file, int file_index, const TStreamKind& kind, bool copy,
+                              const std::function<void()>& check = {});
+    void FinishNewStream(TOutputFile& file, TNewStream& made, bool copy);
     void SetVideoEncoderFields(AVCodecContext& enc, AVStream& st, const AVCodec* codec, AVCodecID codec_id,
                                const std::vector<RcOverride>& overrides);
     void NewAudioStream(TOutputFile& file, int file_index);
@@ -264,20 +277,19 @@ public:
     // ---- transcode ----
     // Maps the streams, opens the codecs, writes the headers, runs the read loop
     // to its end and writes the trailers; raises FFmpegException on failure.
+    // The run's state lives from its start to its end, and its end closes
+    // every codec it opened.
     void Transcode();
     void Transcode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                    const TStreamMap* maps, int map_count);
-    // Releases the stream tables (codecs still open stay in the open lists).
-    void FreeTranscodeTables();
+    // Keeps what the run reports after it and drops the run's state.
+    void EndRun();
     // First untaken stream of the type in the program, as an ist_table index; -1 if none.
     int FindProgramStream(AVFormatContext** inputs, int input_count, int program, AVMediaType type);
     void AddOpenEncoder(TOutputStreamState& ost);
     void AddOpenDecoder(TInputStreamState& ist);
     void RemoveOpenEncoder(const TOutputStreamState& ost);
     void RemoveOpenDecoder(const TInputStreamState& ist);
-    // Close what a run left open; called after every run, before FreeFiles.
-    void CloseOpenEncoders();
-    void CloseOpenDecoders();
     // One packet of one input stream (none: drain at the end); -1 when decoding failed.
     int DecodePacket(TInputStreamState& ist, int ist_index, AVPacket* pkt);
     // One block of packed s16 samples at the decoder's rate and channels to an output stream.
@@ -285,7 +297,9 @@ public:
                           int size);
     // The only way a packet reaches its container (bitstream filters, interleaving writer).
     void WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
+    // The progress record, or the report line for the log; at the last, the byte statistics too.
     void PrintReport(AVFormatContext** outputs, int output_count, bool last);
+    void LogByteStatistics(int64_t total_size);
     // Builds the filter chain of an output video stream ("vfilters"); 0, or -1
     // with last_error set for the refusals.
     int ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost);
@@ -315,21 +329,14 @@ public:
     // Writes the clearing page a DVB stream holds back; at the end of its input.
     void FlushSubtitles(AVFormatContext* os, TOutputStreamState& ost);
 
-    std::vector<TInputFileState> file_table;
-    std::vector<std::unique_ptr<TInputStreamState>> ist_table;
-    std::vector<std::unique_ptr<TOutputStreamState>> ost_table;
-    std::list<TOpenCodec> open_encoders;  // newest first
-    std::list<TOpenCodec> open_decoders;
-    int64_t timer_start = 0;        // microseconds
-    int64_t last_report_time = 0;
-    int64_t audio_size = 0, video_size = 0, extra_size = 0;  // bytes
-    int dup_frames = 0, drop_frames = 0;  // extra copies of pictures; pictures left out
-    int hook_frame_count = 0;             // pictures through pre-processing in this transcode
+    // The state of the running transcode; none outside it.
+    std::unique_ptr<TRunState> run;
+    // The last run's extra copies of pictures and pictures left out.
+    int dup_frames = 0, drop_frames = 0;
 
     // ---- frame hooks and preview (core/HookPath.cpp) ----
     // Option "vhook": the library path and its arguments (hooks/ardentix-hook.h).
     TFrameHookList frame_hooks;
-    THookAction hook_action = haContinue;  // kept from picture to picture
     // Sets the preview flags under PreviewLock; a cleared window bit closes
     // the task's preview window. Any thread.
     void SetPreviewFlags(uint8_t set, uint8_t clear);
@@ -339,8 +346,6 @@ public:
     TPreviewWindowFactory NewPreviewWindow;
     // The preview step's clock in microseconds; none: the libraries' wall clock.
     std::function<int64_t()> PreviewClock;
-    TFilePtr vstats_file;                 // open while a transcode writes video statistics
-    std::array<int, 52> qp_histogram{};
     // Lets the encoder of the first encoded audio stream run on a thread of its own.
     bool encode_in_thread = true;
     // Bytes of sample data that the frames queued for that thread may hold (at least two frames).
@@ -372,11 +377,6 @@ public:
     // Decoded audio rates the conversion takes, in Hz.
     static constexpr int kMinInputRate = 1000;
     static constexpr int kMaxInputRate = 768000;
-    // The inputs' declared length (microseconds; 0 = none trusted). Output
-    // running past twice that and a minute more means the header lies (a
-    // claimed rate far from the data's): the run stops instead of writing
-    // without bound.
-    int64_t declared_input_us = 0;
 
 private:
     void SetUpTranscode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
@@ -407,6 +407,8 @@ private:
     // last report, and closes the codecs.
     void FinishTranscode(AVFormatContext** outputs, int output_count);
     bool HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt);
+    void OffsetAndScaleTimes(int file_index, const TInputStreamState& ist, AVPacket* pkt) const;
+    void FollowDiscontinuity(int file_index, const TInputStreamState& ist, AVPacket* pkt);
     void CheckSomethingDecoded();
     void CheckInputRate(const TInputStreamState& ist, int rate) const;
     int64_t DeclaredInputLength(AVFormatContext** inputs, int input_count) const;
@@ -422,6 +424,13 @@ private:
     void ApplyVolume(uint8_t* data, int size) const;
     void PaceReading(const TInputStreamState& ist) const;
     void CopyPacket(TInputStreamState& ist, int ist_index, const AVPacket& pkt);
+    // EncodeAudioBlock's steps: converters for what the decoder hands out; the
+    // drift rule (false: the whole block was cut); the encoder's format, queued.
+    void PrepareAudioConverters(TOutputStreamState& ost, const TInputStreamState& ist);
+    bool KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
+    bool DiscardAudio(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta, double delta);
+    void PadWithSilence(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta, double delta);
+    void ConvertAndQueue(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* buf, int in_samples);
     void QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost, uint8_t** planes, int samples);
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
     // A frame (none: the end) to the audio encoder, its packets into out; runs
@@ -453,7 +462,7 @@ private:
     // The picture as the context's bitmap, and the bitmap back into the picture.
     bool ToBitmap(TRgbContext& rgb, const AVFrame* picture);
     bool FromBitmap(TRgbContext& rgb, AVFrame* picture);
-    // Releases the plug-ins and resets the hook and preview state (the run's clean-up).
+    // Releases the plug-ins and closes the preview window (the files' clean-up).
     void ReleaseHookState();
     // subtitle path
     int DecodeSubtitle(TInputStreamState& ist, int ist_index, AVPacket* pkt);
@@ -464,24 +473,7 @@ private:
     void DrainBitstreamFilters(AVFormatContext* os, TOutputStreamState& ost);
     void MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost);
 
-    AVFormatContext** transcode_outputs = nullptr;  // the outputs of the running transcode
-    // Bytes written to the first output so far (the reading thread writes every packet).
-    std::atomic<int64_t> first_output_pos{0};
-    TFramePtr decoded_frame;
-    TPacketPtr encoded_packet;   // reused for every encoded video packet
-    TPacketBatch audio_packets;  // what the audio encoder gave, when it runs on the reading thread
-    TPacketPtr copy_packet;      // reused for every copied packet
-    TAvBuffer samples_buffer;    // decoded audio as packed s16
-    TAvBuffer audio_buffer;      // resampler output
-    TAvBuffer silence_buffer;    // a block with leading silence
-    TRgbContext custom_rgb;      // the custom hook's bitmap
-    TRgbContext preview_rgb;     // the preview's bitmap
     std::unique_ptr<TPreviewWindow> previewer;  // under PreviewLock
-    int64_t last_preview_time = 0;  // microseconds of the preview clock
-    // Encoded subtitles, 65536 bytes once the first subtitle is encoded; kept
-    // for the life of the transcoder.
-    TAvBuffer subtitle_buffer;
-    TPacketPtr subtitle_packet;  // the packet that carries it, made with it
 
 public:
 

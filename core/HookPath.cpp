@@ -33,26 +33,26 @@ void TCustomFFmpeg::DecideHookAction(int64_t pts) {
     if (OnCustomHook || !hooks_in_use) return;
     if (OnBeforeHook) {
         try {
-            OnBeforeHook(this, hook_action, pts);
+            OnBeforeHook(this, run->hook_action, pts);
         } catch (...) {
             Log(0, "Error occurs OnBeforeHook: " + ExceptionText());
-            hook_action = haStop;
+            run->hook_action = haStop;
         }
-        if (hook_action == haStop) hooks_in_use = false;
+        if (run->hook_action == haStop) hooks_in_use = false;
         return;
     }
     if (hook_ranges.empty()) return;
-    hook_action = haIgnore;
+    run->hook_action = haIgnore;
     // The ranges are sorted by their end: those behind pts are never looked at again.
-    for (size_t i = static_cast<size_t>(hook_range_pos); i < hook_ranges.size(); ++i) {
+    for (size_t i = static_cast<size_t>(run->hook_range_pos); i < hook_ranges.size(); ++i) {
         const THookRange& range = hook_ranges[i];
         if (range.start <= pts && pts <= range.end) {
-            hook_range_pos = static_cast<int>(i);
-            hook_action = haContinue;
+            run->hook_range_pos = static_cast<int>(i);
+            run->hook_action = haContinue;
             return;
         }
         if (i + 1 == hook_ranges.size() && range.end < pts) {
-            hook_action = haStop;
+            run->hook_action = haStop;
             hooks_in_use = false;
         }
     }
@@ -68,25 +68,25 @@ void TCustomFFmpeg::RunPluginHooks(AVFrame* picture, int64_t pts) {
 }
 
 void TCustomFFmpeg::RunCustomHook(AVFrame* picture, int64_t pts) {
-    bool stop = !ToBitmap(custom_rgb, picture);
+    bool stop = !ToBitmap(run->custom_rgb, picture);
     if (!stop) {
         bool update = true;
         const TCoreCustomHookEvent handler = OnCustomHook;
         {
-            std::lock_guard<TBitmap> canvas(custom_rgb.bitmap);
+            std::lock_guard<TBitmap> canvas(run->custom_rgb.bitmap);
             try {
-                handler(this, &custom_rgb.bitmap, hook_frame_count, pts, update, stop);
+                handler(this, &run->custom_rgb.bitmap, run->hook_frame_count, pts, update, stop);
             } catch (...) {
                 Log(0, "Error occurs OnCustomHook: " + ExceptionText());
                 update = false;
             }
         }
-        if (update && !FromBitmap(custom_rgb, picture)) stop = true;
+        if (update && !FromBitmap(run->custom_rgb, picture)) stop = true;
     }
     if (!stop) return;
     // Detached for the rest of the transcode.
     OnCustomHook = nullptr;
-    hook_action = haStop;
+    run->hook_action = haStop;
     hooks_in_use = false;
 }
 
@@ -136,25 +136,25 @@ void TCustomFFmpeg::PreviewFrame(const AVFrame* picture, int64_t pts) {
     const bool to_callback = (flags & kPreviewBitmap) && OnPreviewBitmap;
     if (!to_callback && !(flags & kPreviewWindow)) return;
     const int64_t now = PreviewClock ? PreviewClock() : avutil.av_gettime();
-    if (now - last_preview_time <= preview_interval) return;
+    if (now - run->last_preview_time <= preview_interval) return;
     if (to_callback) {
         // Called without the preview lock: the callback waits for the window's
         // thread, which takes the lock to change the flags.
-        if (!ToBitmap(preview_rgb, picture)) {
+        if (!ToBitmap(run->preview_rgb, picture)) {
             SetPreviewFlags(0, kPreviewBitmap);
             return;
         }
-        OnPreviewBitmap(this, &preview_rgb.bitmap, hook_frame_count, pts);
-        last_preview_time = now;
+        OnPreviewBitmap(this, &run->preview_rgb.bitmap, run->hook_frame_count, pts);
+        run->last_preview_time = now;
         return;
     }
-    const bool converted = ToBitmap(preview_rgb, picture);
+    const bool converted = ToBitmap(run->preview_rgb, picture);
     std::lock_guard<std::mutex> guard(PreviewLock);
     // Turned off while the picture was converted.
     if (!(preview_flags.load() & kPreviewWindow)) return;
     if (converted && !previewer && NewPreviewWindow) previewer = NewPreviewWindow();
-    if (converted && previewer && previewer->Show(preview_rgb.bitmap, hook_frame_count, pts)) {
-        last_preview_time = now;
+    if (converted && previewer && previewer->Show(run->preview_rgb.bitmap, run->hook_frame_count, pts)) {
+        run->last_preview_time = now;
         return;
     }
     // No window to be had, or the user closed it: no more window previews for this task.
@@ -164,13 +164,6 @@ void TCustomFFmpeg::PreviewFrame(const AVFrame* picture, int64_t pts) {
 
 void TCustomFFmpeg::ReleaseHookState() {
     frame_hooks.Release();
-    hook_action = haContinue;
-    hook_frame_count = 0;
-    custom_rgb.Reset();
-    preview_rgb.Reset();
-    {
-        std::lock_guard<std::mutex> guard(PreviewLock);
-        previewer.reset();
-    }
-    last_preview_time = 0;
+    std::lock_guard<std::mutex> guard(PreviewLock);
+    previewer.reset();
 }

@@ -1,7 +1,6 @@
 // The second half of a transcode: read the input that lags furthest behind,
 // correct the packet's timestamps, decode and dispatch it, report now and then;
-// at the end drain everything, write the trailers and close the codecs. Also
-// the closing of codecs that a failed run left open.
+// at the end drain everything and write the trailers.
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -30,8 +29,8 @@ int TCustomFFmpeg::NextInputFile(double& opts_min, bool& frame_limit) const {
     opts_min = 1e100;
     frame_limit = false;
     int file_index = -1;
-    for (const auto& ost : ost_table) {
-        const TInputStreamState& ist = *ist_table[ost->source_index];
+    for (const auto& ost : run->ost_table) {
+        const TInputStreamState& ist = *run->ist_table[ost->source_index];
         const AVMediaType type = ost->stream->codecpar->codec_type;
         // Encoded audio counts what went to its encoder: the same whether the
         // encoder runs on this thread or lags behind on its own.
@@ -45,7 +44,7 @@ int TCustomFFmpeg::NextInputFile(double& opts_min, bool& frame_limit) const {
             opts = ost->cur_pts == AV_NOPTS_VALUE ? 0.0
                                                   : static_cast<double>(ost->cur_pts) * Q(ost->stream->time_base);
         const double ipts = static_cast<double>(ist.pts);
-        if (!file_table[ist.file_index].eof_reached) {
+        if (!run->file_table[ist.file_index].eof_reached) {
             if (ipts < ipts_min) {
                 ipts_min = ipts;
                 if (input_sync) file_index = ist.file_index;
@@ -66,12 +65,12 @@ int TCustomFFmpeg::NextInputFile(double& opts_min, bool& frame_limit) const {
 
 bool TCustomFFmpeg::LimitReached(double opts_min, int output_count) const {
     if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) return true;
-    if (file_size_limit != 0 && output_count > 0 && first_output_pos > file_size_limit) return true;
-    if (declared_input_us > 0 &&
-        opts_min * 1e6 > static_cast<double>(2 * declared_input_us + 60 * int64_t{AV_TIME_BASE}))
+    if (file_size_limit != 0 && output_count > 0 && run->first_output_pos > file_size_limit) return true;
+    if (run->declared_input_us > 0 &&
+        opts_min * 1e6 > static_cast<double>(2 * run->declared_input_us + 60 * int64_t{AV_TIME_BASE}))
         throw FFmpegException(
             FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
-                       static_cast<double>(declared_input_us) / 1e6));
+                       static_cast<double>(run->declared_input_us) / 1e6));
     return false;
 }
 
@@ -97,7 +96,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         const int r = avformat.av_read_frame(ic, pkt);
         if (r == AVERROR(EAGAIN) && std::strcmp(ic->iformat->name, "ffm") != 0) continue;
         if (r < 0) {
-            file_table[file_index].eof_reached = 1;
+            run->file_table[file_index].eof_reached = 1;
             if (shortest) break;
             continue;
         }
@@ -112,8 +111,8 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
         if (!HandlePacket(ic, file_index, pkt)) continue;
 
         const int64_t now = avutil.av_gettime();
-        if (now - last_report_time > progress_interval) {
-            last_report_time = now;
+        if (now - run->last_report_time > progress_interval) {
+            run->last_report_time = now;
             PrintReport(outputs, output_count, false);
         }
     }
@@ -121,9 +120,9 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
 }
 
 void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count) {
-    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
-        if (ist_table[k]->decoding_needed) DecodePacket(*ist_table[k], k, nullptr);
-    for (auto& ost : ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);
+    for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k)
+        if (run->ist_table[k]->decoding_needed) DecodePacket(*run->ist_table[k], k, nullptr);
+    for (auto& ost : run->ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);
     if (read_to_end) CheckSomethingDecoded();
     converted_ms = ConvertedMs();
     for (int i = 0; i < output_count; ++i) {
@@ -140,14 +139,14 @@ void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count)
         }
     }
     PrintReport(outputs, output_count, true);
-    for (auto& ost : ost_table) {
+    for (auto& ost : run->ost_table) {
         if (!ost->encoding_needed) continue;
         avutil.av_freep(&ost->enc->stats_in);
         std::lock_guard<std::mutex> lock(CodecLock);
         avcodec.avcodec_close(ost->enc);
         RemoveOpenEncoder(*ost);
     }
-    for (auto& ist : ist_table) {
+    for (auto& ist : run->ist_table) {
         if (!ist->decoding_needed) continue;
         std::lock_guard<std::mutex> lock(CodecLock);
         avcodec.avcodec_close(ist->dec);
@@ -160,7 +159,7 @@ void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count)
 // headers and no media, or media no decoder could read) is no conversion,
 // though the container would write a valid empty file.
 void TCustomFFmpeg::CheckSomethingDecoded() {
-    for (const auto& ost : ost_table) {
+    for (const auto& ost : run->ost_table) {
         if (!ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO || ost->frames_submitted != 0) continue;
         decode_failed = true;
         throw FFmpegException("No audio could be decoded from the input");
@@ -172,7 +171,7 @@ void TCustomFFmpeg::CheckSomethingDecoded() {
 // drops what the encoder gives out after).
 int64_t TCustomFFmpeg::ConvertedMs() const {
     int64_t ms = 0;
-    for (const auto& ost : ost_table) {
+    for (const auto& ost : run->ost_table) {
         int64_t stream_ms = ost->cur_pts == AV_NOPTS_VALUE
                                 ? 0
                                 : avutil.av_rescale_q(ost->cur_pts, ost->stream->time_base, AVRational{1, 1000});
@@ -198,89 +197,65 @@ bool TCustomFFmpeg::EndedShort() const {
     return missing > kShortToleranceMs && missing * 100 > expected * kShortTolerancePercent;
 }
 
-// Steps 7 to 11 for one packet read from input file file_index: false when the
-// packet failed to decode (logged, or raised with xerror).
+// One packet read from input file file_index, to the decoder of its stream
+// with its times corrected: false when it failed to decode (logged, or raised
+// with xerror). Packets of streams nobody takes are passed over.
 bool TCustomFFmpeg::HandlePacket(AVFormatContext* ic, int file_index, AVPacket* pkt) {
-    // streams nobody takes
-    const TInputFileState& file = file_table[file_index];
+    const TInputFileState& file = run->file_table[file_index];
     if (pkt->stream_index >= file.nb_streams) return true;
     const int ist_index = file.ist_index + pkt->stream_index;
-    TInputStreamState& ist = *ist_table[ist_index];
+    TInputStreamState& ist = *run->ist_table[ist_index];
     if (ist.discard) return true;
-    const AVRational tb = ist.stream->time_base;
+    OffsetAndScaleTimes(file_index, ist, pkt);
+    if (ic->iformat->flags & AVFMT_TS_DISCONT) FollowDiscontinuity(file_index, ist, pkt);
+    if (DecodePacket(ist, ist_index, pkt) >= 0) return true;
+    const std::string text = FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
+    if (exit_on_error) {
+        decode_failed = true;
+        throw FFmpegException(text);
+    }
+    if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
+    return false;
+}
 
-    // time offset
-    const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, tb);
+// The file's time offset ("itsoffset" and discontinuities so far) and the
+// stream's time scale ("itsscale").
+void TCustomFFmpeg::OffsetAndScaleTimes(int file_index, const TInputStreamState& ist, AVPacket* pkt) const {
+    const int64_t offset = avutil.av_rescale_q(input_ts_offsets[file_index], AV_TIME_BASE_Q, ist.stream->time_base);
     if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
     if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+    if (file_index >= MAX_FILES || pkt->stream_index >= MAX_STREAMS) return;
+    const double scale = input_ts_scales[file_index][pkt->stream_index];
+    if (scale == 0) return;
+    if (pkt->pts != AV_NOPTS_VALUE)
+        pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
+    if (pkt->dts != AV_NOPTS_VALUE)
+        pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
+}
 
-    // time scale
-    if (file_index < MAX_FILES && pkt->stream_index < MAX_STREAMS) {
-        const double scale = input_ts_scales[file_index][pkt->stream_index];
-        if (scale != 0) {
-            if (pkt->pts != AV_NOPTS_VALUE)
-                pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
-            if (pkt->dts != AV_NOPTS_VALUE)
-                pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
-        }
-    }
-
-    // discontinuities
-    if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != AV_NOPTS_VALUE &&
-        (ic->iformat->flags & AVFMT_TS_DISCONT)) {
-        const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
-        const int64_t delta = pkt_dts - ist.next_pts;
-        if ((std::llabs(delta) > static_cast<int64_t>(dts_delta_threshold * 1000000.0) ||
-             pkt_dts + 1 < ist.pts) &&
-            !copy_ts) {
-            input_ts_offsets[file_index] -= delta;
-            if (verbosity > 2 && OnLog)
-                OnLog(this, 1,
-                      FormatText("timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
-                                 input_ts_offsets[file_index]));
-            const int64_t d = avutil.av_rescale_q(delta, AV_TIME_BASE_Q, tb);
-            pkt->dts -= d;
-            if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
-        }
-    }
-
-    // decode
-    if (DecodePacket(ist, ist_index, pkt) < 0) {
-        const std::string text =
-            FormatText("Error while decoding stream #%d.%d", ist.file_index, ist.index);
-        if (exit_on_error) {
-            decode_failed = true;
-            throw FFmpegException(text);
-        }
-        if (verbosity >= 0 && OnLog) OnLog(this, 1, text);
-        return false;
-    }
-    return true;
+// In a format whose times may jump (MPEG transport streams and the like), a
+// jump beyond dts_delta_threshold, or back, becomes part of the file's offset
+// so that the output's time line goes on without it.
+void TCustomFFmpeg::FollowDiscontinuity(int file_index, const TInputStreamState& ist, AVPacket* pkt) {
+    if (pkt->dts == AV_NOPTS_VALUE || ist.next_pts == AV_NOPTS_VALUE || copy_ts) return;
+    const AVRational tb = ist.stream->time_base;
+    const int64_t pkt_dts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+    const int64_t delta = pkt_dts - ist.next_pts;
+    if (std::llabs(delta) <= static_cast<int64_t>(dts_delta_threshold * 1000000.0) && pkt_dts + 1 >= ist.pts) return;
+    input_ts_offsets[file_index] -= delta;
+    if (verbosity > 2 && OnLog)
+        OnLog(this, 1,
+              FormatText("timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
+                         input_ts_offsets[file_index]));
+    const int64_t d = avutil.av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+    pkt->dts -= d;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
 }
 
 void TCustomFFmpeg::RemoveOpenEncoder(const TOutputStreamState& ost) {
-    open_encoders.remove_if([&](const TOpenCodec& node) { return node.record == &ost; });
+    run->open_encoders.remove_if([&](const TOpenCodec& node) { return node.record == &ost; });
 }
 
 void TCustomFFmpeg::RemoveOpenDecoder(const TInputStreamState& ist) {
-    open_decoders.remove_if([&](const TOpenCodec& node) { return node.record == &ist; });
-}
-
-void TCustomFFmpeg::CloseOpenEncoders() {
-    for (TOpenCodec& node : open_encoders) {
-        if (!node.needed || !node.context) continue;
-        avutil.av_freep(&node.context->stats_in);
-        std::lock_guard<std::mutex> lock(CodecLock);
-        avcodec.avcodec_close(node.context);
-    }
-    open_encoders.clear();
-}
-
-void TCustomFFmpeg::CloseOpenDecoders() {
-    for (TOpenCodec& node : open_decoders) {
-        if (!node.needed || !node.context) continue;
-        std::lock_guard<std::mutex> lock(CodecLock);
-        avcodec.avcodec_close(node.context);
-    }
-    open_decoders.clear();
+    run->open_decoders.remove_if([&](const TOpenCodec& node) { return node.record == &ist; });
 }

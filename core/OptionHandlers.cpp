@@ -431,7 +431,6 @@ void TCustomFFmpeg::SetMuxPreload(float seconds) {
 
 void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ranges) {
     hook_ranges = ranges;
-    hook_range_pos = 0;
     std::stable_sort(hook_ranges.begin(), hook_ranges.end(),
                      [](const THookRange& a, const THookRange& b) { return a.end < b.end; });
 }

@@ -137,7 +137,6 @@ struct TOptionState {
     std::vector<TMetadataMap> metadata_map;
     // "itsscale": [input file][stream], 0 = none; filled for the file opened next.
     std::array<std::array<double, MAX_STREAMS>, MAX_FILES> input_ts_scales{};
-    // Frame hook time ranges, sorted by end time, and the position reached in them.
+    // Frame hook time ranges, sorted by end time.
     std::vector<THookRange> hook_ranges;
-    int hook_range_pos = 0;
 };

@@ -196,47 +196,52 @@ void TCustomFFmpeg::CheckInputStreamTypes(bool& has_video, bool& has_audio, bool
     }
 }
 
-void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
+TNewStream TCustomFFmpeg::StartNewStream(TOutputFile& file, int file_index, const TStreamKind& kind, bool copy,
+                                          const std::function<void()>& check) {
     AVFormatContext* oc = file.get();
+    TNewStream made;
     // Everything that can refuse the stream is checked before the stream is
-    // added, so a refused stream leaves the file as it was.
-    const bool copy = video_stream_copy != 0;
-    AVCodecID codec_id = AV_CODEC_ID_NONE;
-    const AVCodec* by_name = nullptr;
-    const AVCodec* codec = nullptr;
-    std::vector<RcOverride> overrides;
-    if (!copy) {
-        if (!video_codec_name.empty()) {
-            if (!FindCodecId(video_codec_name, AVMEDIA_TYPE_VIDEO, true, codec_id, &by_name)) {
-                video_codec_name.clear();
-                throw FFmpegException(last_error);
-            }
-            codec = by_name;
-        } else {
-            codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
-            codec = avcodec.avcodec_find_encoder(codec_id);
-        }
-        try {
-            overrides = ParseRcOverride(rc_override_text);
-        } catch (const FFmpegException&) {
-            video_codec_name.clear();
-            throw;
-        }
-    }
-    std::pair<AVStream*, TCodecContextPtr> made;
+    // added, so a refused stream leaves the file as it was; the options meant
+    // for it are forgotten.
     try {
-        made = NewStream(oc, AVMEDIA_TYPE_VIDEO, codec);
+        if (!copy) {
+            if (!kind.codec_name->empty()) {
+                if (!FindCodecId(*kind.codec_name, kind.type, true, made.codec_id, &made.by_name))
+                    throw FFmpegException(last_error);
+                made.codec = made.by_name;
+            } else {
+                made.codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, kind.type);
+                made.codec = avcodec.avcodec_find_encoder(made.codec_id);
+            }
+            if (check) check();
+        }
+        auto [st, enc] = NewStream(oc, kind.type, kind.codec_defaults ? made.codec : nullptr);
+        made.st = st;
+        made.enc = std::move(enc);
     } catch (const FFmpegException&) {
-        video_codec_name.clear();
+        kind.codec_name->clear();
+        if (kind.language) kind.language->clear();
         throw;
     }
-    AVStream* st = made.first;
-    AVCodecContext* enc = made.second.get();
-    AVCodecContext* carrier = generic_options.codec_options[0];
+    stream_bsf_table[file_index][made.st->index] = std::move(*kind.bsf_list);
+    kind.bsf_list->clear();
+    if (kind.codec_tag != 0) made.enc->codec_tag = kind.codec_tag;
+    return made;
+}
 
-    stream_bsf_table[file_index][st->index] = std::move(video_bsf_list);
-    video_bsf_list.clear();
-    if (video_codec_tag != 0) enc->codec_tag = video_codec_tag;
+void TCustomFFmpeg::FinishNewStream(TOutputFile& file, TNewStream& made, bool copy) {
+    file.streams.push_back(TOutputStream{std::move(made.enc), copy});
+    output_encoders[output_encoder_count++] = made.by_name;
+}
+
+void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
+    const bool copy = video_stream_copy != 0;
+    std::vector<RcOverride> overrides;
+    const TStreamKind kind{AVMEDIA_TYPE_VIDEO, &video_codec_name, nullptr, &video_bsf_list, video_codec_tag, true};
+    TNewStream made = StartNewStream(file, file_index, kind, copy, [&] { overrides = ParseRcOverride(rc_override_text); });
+    AVFormatContext* oc = file.get();
+    AVCodecContext* enc = made.enc.get();
+    AVCodecContext* carrier = generic_options.codec_options[0];
     if ((global_header_mode & 1) || (global_header_mode == 0 && (oc->oformat->flags & AVFMT_GLOBALHEADER))) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (carrier) carrier->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -245,17 +250,14 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
         enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
         if (carrier) carrier->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     }
-
     if (copy) {
         const AVRational sar = SampleAspect(frame_aspect, frame_width, frame_height);
-        st->sample_aspect_ratio = sar;
+        made.st->sample_aspect_ratio = sar;
         enc->sample_aspect_ratio = sar;
     } else {
-        SetVideoEncoderFields(*enc, *st, codec, codec_id, overrides);
+        SetVideoEncoderFields(*enc, *made.st, made.codec, made.codec_id, overrides);
     }
-
-    file.streams.push_back(TOutputStream{std::move(made.second), copy});
-    output_encoders[output_encoder_count++] = by_name;
+    FinishNewStream(file, made, copy);
     video_disabled = false;
     video_codec_name.clear();
     video_stream_copy = 0;
@@ -308,36 +310,13 @@ void TCustomFFmpeg::SetVideoEncoderFields(AVCodecContext& enc, AVStream& st, con
 }
 
 void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
-    AVFormatContext* oc = file.get();
     const bool copy = audio_stream_copy != 0;
-    AVCodecID codec_id = AV_CODEC_ID_NONE;
-    const AVCodec* by_name = nullptr;
-    const AVCodec* codec = nullptr;
-    if (!copy) {
-        if (!audio_codec_name.empty()) {
-            if (!FindCodecId(audio_codec_name, AVMEDIA_TYPE_AUDIO, true, codec_id, &by_name))
-                throw FFmpegException(last_error);
-            codec = by_name;
-        } else {
-            codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
-            codec = avcodec.avcodec_find_encoder(codec_id);
-        }
-    }
-    std::pair<AVStream*, TCodecContextPtr> made;
-    try {
-        made = NewStream(oc, AVMEDIA_TYPE_AUDIO);
-    } catch (const FFmpegException&) {
-        audio_codec_name.clear();
-        audio_language.clear();
-        throw;
-    }
-    AVStream* st = made.first;
-    AVCodecContext* enc = made.second.get();
+    const TStreamKind kind{AVMEDIA_TYPE_AUDIO, &audio_codec_name, &audio_language, &audio_bsf_list, audio_codec_tag};
+    TNewStream made = StartNewStream(file, file_index, kind, copy);
+    AVFormatContext* oc = file.get();
+    AVStream* st = made.st;
+    AVCodecContext* enc = made.enc.get();
     AVCodecContext* carrier = generic_options.codec_options[1];
-
-    stream_bsf_table[file_index][st->index] = std::move(audio_bsf_list);
-    audio_bsf_list.clear();
-    if (audio_codec_tag != 0) enc->codec_tag = audio_codec_tag;
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) {
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (carrier) carrier->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -357,7 +336,7 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
         set_channels();
     } else {
         ApplyGenericOptions(enc, carrier, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        enc->codec_id = codec_id;
+        enc->codec_id = made.codec_id;
         if (audio_qscale > -99999) {
             enc->flags |= AV_CODEC_FLAG_QSCALE;
             enc->global_quality = Quality(audio_qscale);
@@ -365,6 +344,7 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
         enc->thread_count = thread_count;
         set_channels();
         int sample_fmt = audio_sample_fmt;
+        const AVCodec* codec = made.codec;
         if (codec && codec->sample_fmts && !SampleFormatListed(codec->sample_fmts, sample_fmt))
             sample_fmt = codec->sample_fmts[0];
         enc->sample_fmt = static_cast<AVSampleFormat>(sample_fmt);
@@ -375,50 +355,27 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file, int file_index) {
         avutil.av_dict_set(&st->metadata, "language", audio_language.c_str(), 0);
         audio_language.clear();
     }
-
-    file.streams.push_back(TOutputStream{std::move(made.second), copy});
-    output_encoders[output_encoder_count++] = by_name;
+    FinishNewStream(file, made, copy);
     audio_disabled = false;
     audio_codec_name.clear();
     audio_stream_copy = 0;
 }
 
 void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file, int file_index) {
-    AVFormatContext* oc = file.get();
     const bool copy = subtitle_stream_copy != 0;
-    AVCodecID codec_id = AV_CODEC_ID_NONE;
-    const AVCodec* by_name = nullptr;
-    if (!copy && !FindCodecId(subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, codec_id, &by_name))
-        throw FFmpegException(last_error);
-    // Without a name the container's own subtitle format, as for video and audio.
-    if (!copy && subtitle_codec_name.empty())
-        codec_id = avformat.av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
-    std::pair<AVStream*, TCodecContextPtr> made;
-    try {
-        made = NewStream(oc, AVMEDIA_TYPE_SUBTITLE);
-    } catch (const FFmpegException&) {
-        subtitle_codec_name.clear();
-        subtitle_language.clear();
-        throw;
-    }
-    AVStream* st = made.first;
-    AVCodecContext* enc = made.second.get();
-
-    stream_bsf_table[file_index][st->index] = std::move(subtitle_bsf_list);
-    subtitle_bsf_list.clear();
+    const TStreamKind kind{AVMEDIA_TYPE_SUBTITLE, &subtitle_codec_name, &subtitle_language, &subtitle_bsf_list, 0};
+    TNewStream made = StartNewStream(file, file_index, kind, copy);
     if (!copy) {
         // Recorded subtitle options go to the encoder like those of the other types.
-        ApplyGenericOptions(enc, generic_options.codec_options[3],
+        ApplyGenericOptions(made.enc.get(), generic_options.codec_options[3],
                             AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-        enc->codec_id = codec_id;
+        made.enc->codec_id = made.codec_id;
     }
     if (!subtitle_language.empty()) {
-        avutil.av_dict_set(&st->metadata, "language", subtitle_language.c_str(), 0);
+        avutil.av_dict_set(&made.st->metadata, "language", subtitle_language.c_str(), 0);
         subtitle_language.clear();
     }
-
-    file.streams.push_back(TOutputStream{std::move(made.second), copy});
-    output_encoders[output_encoder_count++] = by_name;
+    FinishNewStream(file, made, copy);
     subtitle_disabled = false;
     subtitle_codec_name.clear();
     subtitle_stream_copy = 0;

@@ -137,8 +137,6 @@ void TCustomFFmpeg::Run() {
     }
     helper_thread_id = std::thread::id();
     try {
-        CloseOpenEncoders();
-        CloseOpenDecoders();
         // The end of a usable run is its file under the final name: a file
         // that cannot be put there makes the run a failure.
         stage = TFailStage::Placing;

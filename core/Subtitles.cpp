@@ -44,7 +44,7 @@ void TCustomFFmpeg::PrepareSubtitleEncoder(TOutputStreamState& ost, TInputStream
 // it; at the end of the input only decoders that hold data back are asked
 // again, and the pages held back are written.
 int TCustomFFmpeg::DecodeSubtitle(TInputStreamState& ist, int ist_index, AVPacket* pkt) {
-    AVPacket* in = pkt ? pkt : copy_packet.get();
+    AVPacket* in = pkt ? pkt : run->copy_packet.get();
     if (!pkt) avcodec.av_packet_unref(in);
     const AVRational tb = ist.stream->time_base;
     bool more = pkt || (ist.dec->codec->capabilities & AV_CODEC_CAP_DELAY);
@@ -61,18 +61,18 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStreamState& ist, int ist_index, AVPacke
         else if (subtitle.pts != AV_NOPTS_VALUE)
             pts = avutil.av_rescale_q(subtitle.pts, AV_TIME_BASE_Q, tb);
         if (start_time == 0 || ist.pts >= start_time) {
-            for (auto& ost : ost_table) {
+            for (auto& ost : run->ost_table) {
                 if (ost->source_index != ist_index || !ost->encoding_needed) continue;
                 if (ost->enc->codec_type != AVMEDIA_TYPE_SUBTITLE) throw FFmpegException("invalid codec_type");
-                EncodeSubtitle(transcode_outputs[ost->file_index], *ost, ist, &subtitle, pts);
+                EncodeSubtitle(run->outputs[ost->file_index], *ost, ist, &subtitle, pts);
             }
         }
         more = !pkt;
     }
     if (!pkt) {
-        for (auto& ost : ost_table)
+        for (auto& ost : run->ost_table)
             if (ost->source_index == ist_index && ost->encoding_needed)
-                FlushSubtitles(transcode_outputs[ost->file_index], *ost);
+                FlushSubtitles(run->outputs[ost->file_index], *ost);
     }
     return 0;
 }
@@ -91,9 +91,9 @@ void TCustomFFmpeg::EncodeSubtitle(AVFormatContext* os, TOutputStreamState& ost,
         if (exit_on_error) throw FFmpegException(text);
         Log(0, text);
     };
-    uint8_t* buffer = subtitle_buffer.Reserve(kSubtitleBufferSize);
-    if (!subtitle_packet) subtitle_packet.reset(avcodec.av_packet_alloc());
-    if (!buffer || !subtitle_packet) return refused(AVERROR(ENOMEM));
+    uint8_t* buffer = run->subtitle_buffer.Reserve(kSubtitleBufferSize);
+    if (!run->subtitle_packet) run->subtitle_packet.reset(avcodec.av_packet_alloc());
+    if (!buffer || !run->subtitle_packet) return refused(AVERROR(ENOMEM));
 
     AVCodecContext* enc = ost.enc;
     const AVRational out_tb = ost.stream->time_base;
@@ -114,7 +114,7 @@ void TCustomFFmpeg::EncodeSubtitle(AVFormatContext* os, TOutputStreamState& ost,
         if (i == 1) shown.num_rects = 0;
         const int size = avcodec.avcodec_encode_subtitle(enc, buffer, kSubtitleBufferSize, &shown);
         if (size < 0) return refused(size);
-        AVPacket* pkt = subtitle_packet.get();
+        AVPacket* pkt = run->subtitle_packet.get();
         avcodec.av_packet_unref(pkt);
         pkt->stream_index = ost.index;
         pkt->data = buffer;

@@ -46,35 +46,27 @@ void TCustomFFmpeg::Transcode() {
 
 void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
                               int input_count, const TStreamMap* maps, int map_count) {
-    audio_size = video_size = extra_size = 0;
-    dup_frames = drop_frames = 0;
-    transcode_outputs = outputs;
-    first_output_pos = 0;
     converted_ms = -1;
     placed_output.clear();
     finished = false;
     read_to_end = false;
+    dup_frames = drop_frames = 0;
+    run = std::make_unique<TRunState>();
+    run->outputs = outputs;
     try {
         SetUpTranscode(outputs, output_count, inputs, input_count, maps, map_count);
         RunTranscodeLoop(outputs, output_count, inputs, input_count);
     } catch (...) {
-        // Codecs still open stay listed and are closed by the run's clean-up.
-        FreeTranscodeTables();
+        EndRun();
         throw;
     }
-    FreeTranscodeTables();
+    EndRun();
 }
 
-void TCustomFFmpeg::FreeTranscodeTables() {
-    // Output streams first: an encoder thread stops before anything it uses goes.
-    ost_table.clear();
-    ist_table.clear();
-    file_table.clear();
-    encoded_packet.reset();
-    copy_packet.reset();
-    decoded_frame.reset();
-    vstats_file.reset();
-    transcode_outputs = nullptr;
+void TCustomFFmpeg::EndRun() {
+    dup_frames = run->dup_frames;
+    drop_frames = run->drop_frames;
+    run.reset();
 }
 
 int TCustomFFmpeg::FindProgramStream(AVFormatContext** inputs, int input_count, int program, AVMediaType type) {
@@ -85,9 +77,9 @@ int TCustomFFmpeg::FindProgramStream(AVFormatContext** inputs, int input_count, 
             if (prog->id != program) continue;
             for (unsigned k = 0; k < prog->nb_stream_indexes; ++k) {
                 const int sidx = static_cast<int>(prog->stream_index[k]);
-                if (sidx >= file_table[f].nb_streams) continue;
-                const int n = file_table[f].ist_index + sidx;
-                const TInputStreamState& ist = *ist_table[n];
+                if (sidx >= run->file_table[f].nb_streams) continue;
+                const int n = run->file_table[f].ist_index + sidx;
+                const TInputStreamState& ist = *run->ist_table[n];
                 if (ist.discard && ist.stream->codecpar->codec_type == type) return n;
             }
         }
@@ -96,26 +88,26 @@ int TCustomFFmpeg::FindProgramStream(AVFormatContext** inputs, int input_count, 
 }
 
 void TCustomFFmpeg::AddOpenEncoder(TOutputStreamState& ost) {
-    open_encoders.push_front({&ost, ost.enc, ost.encoding_needed != 0});
+    run->open_encoders.push_front({&ost, ost.enc, ost.encoding_needed != 0});
 }
 
 void TCustomFFmpeg::AddOpenDecoder(TInputStreamState& ist) {
-    open_decoders.push_front({&ist, ist.dec, ist.decoding_needed != 0});
+    run->open_decoders.push_front({&ist, ist.dec, ist.decoding_needed != 0});
 }
 
 // The input stream table: one record per stream of every input, in file order.
 void TCustomFFmpeg::MapInputStreams(AVFormatContext** inputs, int input_count) {
-    file_table.assign(static_cast<size_t>(input_count), TInputFileState{});
+    run->file_table.assign(static_cast<size_t>(input_count), TInputFileState{});
     int total_in = 0;
     for (int k = 0; k < input_count; ++k) {
-        file_table[k].ist_index = total_in;
-        file_table[k].nb_streams = static_cast<int>(inputs[k]->nb_streams);
-        total_in += file_table[k].nb_streams;
+        run->file_table[k].ist_index = total_in;
+        run->file_table[k].nb_streams = static_cast<int>(inputs[k]->nb_streams);
+        total_in += run->file_table[k].nb_streams;
     }
-    ist_table.clear();
-    ist_table.reserve(static_cast<size_t>(total_in));
+    run->ist_table.clear();
+    run->ist_table.reserve(static_cast<size_t>(total_in));
     for (int k = 0; k < input_count; ++k) {
-        for (int s = 0; s < file_table[k].nb_streams; ++s) {
+        for (int s = 0; s < run->file_table[k].nb_streams; ++s) {
             auto ist = std::make_unique<TInputStreamState>();
             ist->file_index = k;
             ist->index = s;
@@ -124,7 +116,7 @@ void TCustomFFmpeg::MapInputStreams(AVFormatContext** inputs, int input_count) {
             ist->dec = s < static_cast<int>(decoders.size()) ? decoders[s].get() : nullptr;
             ist->discard = 1;
             if (rate_emulation) ist->wallclock_start = avutil.av_gettime();
-            ist_table.push_back(std::move(ist));
+            run->ist_table.push_back(std::move(ist));
         }
     }
 }
@@ -151,7 +143,7 @@ void TCustomFFmpeg::CheckStreamMaps(const TStreamMap* maps, int map_count, int t
     for (int m = 0; m < map_count; ++m) {
         const TStreamMap& map = maps[m];
         auto bad = [&](int file, int stream) {
-            return file < 0 || file > input_count - 1 || stream < 0 || stream >= file_table[file].nb_streams;
+            return file < 0 || file > input_count - 1 || stream < 0 || stream >= run->file_table[file].nb_streams;
         };
         if (bad(map.file_index, map.stream_index))
             throw FFmpegException(
@@ -166,8 +158,8 @@ void TCustomFFmpeg::CheckStreamMaps(const TStreamMap* maps, int map_count, int t
 // the one it keeps in step with.
 void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
                                   int input_count, const TStreamMap* maps, int map_count, int total_out) {
-    ost_table.clear();
-    ost_table.reserve(static_cast<size_t>(total_out));
+    run->ost_table.clear();
+    run->ost_table.reserve(static_cast<size_t>(total_out));
     int n = 0;
     for (int i = 0; i < output_count; ++i) {
         AVFormatContext* os = outputs[i];
@@ -183,8 +175,8 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
             const AVMediaType type = ost->enc ? ost->enc->codec_type : ost->stream->codecpar->codec_type;
             if (map_count > 0) {
                 const TStreamMap& map = maps[n];
-                ost->source_index = file_table[map.file_index].ist_index + map.stream_index;
-                if (ist_table[ost->source_index]->stream->codecpar->codec_type != type) {
+                ost->source_index = run->file_table[map.file_index].ist_index + map.stream_index;
+                if (run->ist_table[ost->source_index]->stream->codecpar->codec_type != type) {
                     avformat.av_dump_format(os, i, output_files[i].ShownName(), 1);
                     throw FFmpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
                                                      map.file_index, map.stream_index, i, j));
@@ -198,8 +190,8 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
                         found = true;
                     }
                 } else {
-                    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
-                        const TInputStreamState& ist = *ist_table[k];
+                    for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k) {
+                        const TInputStreamState& ist = *run->ist_table[k];
                         if (ist.discard && ist.stream->codecpar->codec_type == type) {
                             ost->source_index = k;
                             found = true;
@@ -208,8 +200,8 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
                     }
                 }
                 if (!found && program_id == 0) {
-                    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k) {
-                        if (ist_table[k]->stream->codecpar->codec_type == type) {
+                    for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k) {
+                        if (run->ist_table[k]->stream->codecpar->codec_type == type) {
                             ost->source_index = k;
                             found = true;
                         }
@@ -221,24 +213,24 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
                         FormatText("Could not find input stream matching output stream #%d.%d", i, j));
                 }
             }
-            TInputStreamState& ist = *ist_table[ost->source_index];
+            TInputStreamState& ist = *run->ist_table[ost->source_index];
             ist.discard = 0;
             if (map_count > 0) {
                 const TStreamMap& map = maps[n];
-                ost->sync_input = ist_table[file_table[map.sync_file_index].ist_index + map.sync_stream_index].get();
+                ost->sync_input = run->ist_table[run->file_table[map.sync_file_index].ist_index + map.sync_stream_index].get();
             } else {
                 ost->sync_input = &ist;
             }
-            ost_table.push_back(std::move(ost));
+            run->ost_table.push_back(std::move(ost));
         }
     }
 }
 
 // Each output stream's parameters: copied from its source, or set up for its encoder.
 void TCustomFFmpeg::SetCodecParameters(AVFormatContext** outputs) {
-    for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
-        TOutputStreamState& ost = *ost_table[n];
-        TInputStreamState& ist = *ist_table[ost.source_index];
+    for (int n = 0; n < static_cast<int>(run->ost_table.size()); ++n) {
+        TOutputStreamState& ost = *run->ost_table[n];
+        TInputStreamState& ist = *run->ist_table[ost.source_index];
         AVFormatContext* out = outputs[ost.file_index];
         const AVCodecParameters* in_par = ist.stream->codecpar;
 
@@ -310,8 +302,8 @@ void TCustomFFmpeg::LogStreamMapping(AVFormatContext** outputs, int output_count
 
     if (verbosity >= 0 && OnLog) {
         OnLog(this, 1, "Stream mapping:");
-        for (const auto& ost : ost_table) {
-            const TInputStreamState& ist = *ist_table[ost->source_index];
+        for (const auto& ost : run->ost_table) {
+            const TInputStreamState& ist = *run->ist_table[ost->source_index];
             OnLog(this, 1,
                   FormatText("  Stream #%d.%d -> #%d.%d", ist.file_index, ist.index, ost->file_index, ost->index));
             if (ost->sync_input != &ist)
@@ -321,8 +313,8 @@ void TCustomFFmpeg::LogStreamMapping(AVFormatContext** outputs, int output_count
 }
 
 void TCustomFFmpeg::OpenEncoders() {
-    for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
-        TOutputStreamState& ost = *ost_table[n];
+    for (int n = 0; n < static_cast<int>(run->ost_table.size()); ++n) {
+        TOutputStreamState& ost = *run->ost_table[n];
         if (!ost.encoding_needed) continue;
         const AVCodec* codec = (n < static_cast<int>(output_encoders.size()) && output_encoders[n])
                                    ? output_encoders[n]
@@ -331,7 +323,7 @@ void TCustomFFmpeg::OpenEncoders() {
             throw FFmpegException(
                 FormatText("Unsupported codec for output stream #%d.%d", ost.file_index, ost.index));
         if (ost.enc->codec_type == AVMEDIA_TYPE_SUBTITLE)
-            PrepareSubtitleEncoder(ost, *ist_table[ost.source_index], ost.source_index);
+            PrepareSubtitleEncoder(ost, *run->ist_table[ost.source_index], ost.source_index);
         {
             // The library's own threads (x264's, frame and slice threads) log
             // with the context: it names the task their lines belong to.
@@ -347,7 +339,7 @@ void TCustomFFmpeg::OpenEncoders() {
                                                  ost.file_index, ost.index));
             AddOpenEncoder(ost);
         }
-        extra_size += ost.enc->extradata_size;
+        run->extra_size += ost.enc->extradata_size;
         if (avcodec.avcodec_parameters_from_context(ost.stream->codecpar, ost.enc) < 0)
             throw FFmpegException("av_mallocz fail");
         ost.stream->time_base = ost.enc->time_base;
@@ -355,16 +347,16 @@ void TCustomFFmpeg::OpenEncoders() {
         // Containers that store a picture rate (Matroska's default duration) take it from here.
         if (ost.enc->codec_type == AVMEDIA_TYPE_VIDEO) ost.stream->avg_frame_rate = ost.enc->framerate;
     }
-    for (auto& ost : ost_table) MakeBitstreamFilters(*ost);
+    for (auto& ost : run->ost_table) MakeBitstreamFilters(*ost);
 }
 
 // The decoders, and every input stream's clock at its start.
 void TCustomFFmpeg::StartDecoders() {
-    for (int k = 0; k < static_cast<int>(ist_table.size()); ++k)
-        if (ist_table[k]->decoding_needed) OpenDecoder(*ist_table[k], k);
+    for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k)
+        if (run->ist_table[k]->decoding_needed) OpenDecoder(*run->ist_table[k], k);
 
     // initial timestamps
-    for (auto& ist : ist_table) {
+    for (auto& ist : run->ist_table) {
         ist->pts = 0;
         ist->next_pts = AV_NOPTS_VALUE;
         ist->at_start = 1;
@@ -408,8 +400,8 @@ void TCustomFFmpeg::StartAudioEncoderThread(AVFormatContext** outputs) {
     // The encoder of the first encoded audio stream runs on a thread of its
     // own, beside this one that reads, decodes and encodes the pictures.
     if (encode_in_thread) {
-        for (int n = 0; n < static_cast<int>(ost_table.size()); ++n) {
-            TOutputStreamState& ost = *ost_table[n];
+        for (int n = 0; n < static_cast<int>(run->ost_table.size()); ++n) {
+            TOutputStreamState& ost = *run->ost_table[n];
             if (!ost.encoding_needed || ost.enc->codec_type != AVMEDIA_TYPE_AUDIO) continue;
             if (ost.enc->frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
                 StartEncoderThread(outputs[ost.file_index], ost);
@@ -436,23 +428,23 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     CheckStreamMaps(maps, map_count, total_out, input_count);
     ChooseSources(outputs, output_count, inputs, input_count, maps, map_count, total_out);
     SetCodecParameters(outputs);
-    encoded_packet.reset(avcodec.av_packet_alloc());
-    copy_packet.reset(avcodec.av_packet_alloc());
-    decoded_frame.reset(avutil.av_frame_alloc());
-    if (!encoded_packet || !copy_packet || !decoded_frame) throw FFmpegException("av_malloc fail");
+    run->encoded_packet.reset(avcodec.av_packet_alloc());
+    run->copy_packet.reset(avcodec.av_packet_alloc());
+    run->decoded_frame.reset(avutil.av_frame_alloc());
+    if (!run->encoded_packet || !run->copy_packet || !run->decoded_frame) throw FFmpegException("av_malloc fail");
     LogStreamMapping(outputs, output_count);
     OpenEncoders();
     StartDecoders();
     CopyMetadataMaps(outputs, output_count, inputs, input_count);
     const bool want_sdp = WriteHeaders(outputs, output_count);
-    if (output_count > 0 && outputs[0]->pb) first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
+    if (output_count > 0 && outputs[0]->pb) run->first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
     StartAudioEncoderThread(outputs);
     if (want_sdp) LogSessionDescription(outputs, output_count);
-    declared_input_us = DeclaredInputLength(inputs, input_count);
+    run->declared_input_us = DeclaredInputLength(inputs, input_count);
 
     // The clocks of the progress records start now.
-    timer_start = avutil.av_gettime();
-    last_report_time = timer_start;
+    run->timer_start = avutil.av_gettime();
+    run->last_report_time = run->timer_start;
 }
 
 // A header may claim any rate; one far outside what audio uses (1 Hz, say)
@@ -529,7 +521,7 @@ void TCustomFFmpeg::OpenPassLogFile(TOutputStreamState& ost, int position) {
 // Opens the decoder of one input stream, forced by name or found by its codec
 // id; one opened already (for a subtitle encoder) stays as it is.
 void TCustomFFmpeg::OpenDecoder(TInputStreamState& ist, int ist_index) {
-    if (std::any_of(open_decoders.begin(), open_decoders.end(),
+    if (std::any_of(run->open_decoders.begin(), run->open_decoders.end(),
                     [&](const TOpenCodec& node) { return node.record == &ist; }))
         return;
     const AVCodec* codec = (ist_index < input_decoder_count && input_decoders[ist_index])
@@ -546,7 +538,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStreamState& ist, int ist_index) {
     // The decoder is asked for the channel count of the encoder it feeds;
     // decoders that can mix down (AC-3) do it with the stream's own levels.
     TDictionaryPtr options;
-    for (const auto& ost : ost_table) {
+    for (const auto& ost : run->ost_table) {
         if (ost->source_index != ist_index || !ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO)
             continue;
         const int wanted = ost->enc->ch_layout.nb_channels;

@@ -177,7 +177,7 @@ int TCustomFFmpeg::DecodeVideo(TInputStreamState& ist, int ist_index, const AVPa
 }
 
 int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
-    AVFrame* frame = decoded_frame.get();
+    AVFrame* frame = run->decoded_frame.get();
     while (true) {
         const int r = avcodec.avcodec_receive_frame(ist.dec, frame);
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
@@ -194,10 +194,10 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
         PaceReading(ist);
         if (start_time == 0 || ist.pts >= start_time) {
             PreProcessVideoFrame(ist, frame);
-            for (auto& ost : ost_table) {
+            for (auto& ost : run->ost_table) {
                 if (ost->source_index != ist_index || !ost->encoding_needed) continue;
                 if (ost->enc->codec_type != AVMEDIA_TYPE_VIDEO) throw FFmpegException("invalid codec_type");
-                PassVideoFrame(transcode_outputs[ost->file_index], *ost, ist, frame);
+                PassVideoFrame(run->outputs[ost->file_index], *ost, ist, frame);
             }
         }
         avutil.av_frame_unref(frame);
@@ -265,11 +265,11 @@ void TCustomFFmpeg::EncodeAndReport(AVFormatContext* os, TOutputStreamState& ost
 void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
     const AVCodecContext* enc = ost.enc;
     if (!enc || enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
-    if (!vstats_file) {
-        vstats_file.reset(myutil.fopen(vstats_file_name.c_str(), "w"));
-        if (!vstats_file) throw FFmpegException("fopen fail: " + vstats_file_name);
+    if (!run->vstats_file) {
+        run->vstats_file.reset(myutil.fopen(vstats_file_name.c_str(), "w"));
+        if (!run->vstats_file) throw FFmpegException("fopen fail: " + vstats_file_name);
     }
-    FILE* f = vstats_file.get();
+    FILE* f = run->vstats_file.get();
     myutil.fprintf(f, "frame= %5d q= %2.1f ", ost.frame_number.load(), static_cast<double>(ost.quality) / 118.0);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         myutil.fprintf(f, "PSNR= %6.2f ",
@@ -278,17 +278,17 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
     const double tb = av_q2d(enc->time_base);
     const double ti = std::max(static_cast<double>(ost.sample_clock) * tb, 0.01);
     const double bitrate = frame_size * 8 / tb / 1000.0;
-    const double avg = static_cast<double>(video_size) * 8 / ti / 1000.0;
+    const double avg = static_cast<double>(run->video_size) * 8 / ti / 1000.0;
     myutil.fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                   static_cast<double>(video_size) / 1024, ti, bitrate, avg);
+                   static_cast<double>(run->video_size) / 1024, ti, bitrate, avg);
     myutil.fprintf(f, "type= %c\n", avutil.av_get_picture_type_char(static_cast<AVPictureType>(ost.pict_type)));
 }
 
 void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture) {
-    ++hook_frame_count;
+    ++run->hook_frame_count;
     DecideHookAction(ist.pts);
     const bool custom = static_cast<bool>(OnCustomHook);
-    const bool plugins = !custom && hooks_in_use && hook_action == haContinue;
+    const bool plugins = !custom && hooks_in_use && run->hook_action == haContinue;
     if (!deinterlace && !custom && !plugins) return;
     // Hooks paint on a copy: the decoder may still read the picture it handed out.
     AVFrame* out = HookPicture(ist.hook_pictures, picture);
@@ -381,10 +381,10 @@ int TCustomFFmpeg::SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost)
         nb_frames = static_cast<int>(std::min<int64_t>(std::llrint(vdelta), INT_MAX - 1)) + 1;
     }
     if (nb_frames == 0) {
-        ++drop_frames;
+        ++run->drop_frames;
         if (verbosity > 2) Log(1, "*** drop!");
     } else if (nb_frames > 1) {
-        dup_frames += nb_frames - 1;
+        run->dup_frames += nb_frames - 1;
         if (verbosity > 2) Log(1, FormatText("*** %d dup!", nb_frames - 1));
     }
     return nb_frames;
@@ -446,7 +446,7 @@ AVFrame* TCustomFFmpeg::VideoFrameFailed(const char* text) {
 // Writes every packet the encoder has ready; the size of the last one, 0 if none.
 int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& ost) {
     AVCodecContext* enc = ost.enc;
-    AVPacket* pkt = encoded_packet.get();
+    AVPacket* pkt = run->encoded_packet.get();
     int size = 0;
     while (true) {
         const int r = avcodec.avcodec_receive_packet(enc, pkt);
@@ -467,7 +467,7 @@ int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& 
             }
         }
         size = pkt->size;
-        video_size += pkt->size;
+        run->video_size += pkt->size;
         pkt->stream_index = ost.index;
         avcodec.av_packet_rescale_ts(pkt, enc->time_base, ost.stream->time_base);
         WriteFrame(os, pkt, ost);

@@ -60,8 +60,8 @@ void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamS
     // The size limit holds within the packet that crossed it: the reading loop
     // stops then, but packets already on their way (an encoder thread, the
     // drain at the end) must not grow the file further.
-    if (file_size_limit != 0 && transcode_outputs && os == transcode_outputs[0] &&
-        first_output_pos > file_size_limit)
+    if (file_size_limit != 0 && run->outputs && os == run->outputs[0] &&
+        run->first_output_pos > file_size_limit)
         return;
     const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
     if (ts != AV_NOPTS_VALUE) ost.cur_pts = ts + (pkt->duration > 0 ? pkt->duration : 0);
@@ -72,6 +72,6 @@ void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamS
         write_error = r;
         throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
     }
-    if (transcode_outputs && os == transcode_outputs[0] && os->pb)
-        first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);
+    if (run->outputs && os == run->outputs[0] && os->pb)
+        run->first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);
 }

@@ -111,8 +111,6 @@ TTimes ConvertOurs(const std::string& src, const std::string& dst, bool encoder_
         std::fprintf(stderr, "transcode: %s\n", e.Message.c_str());
         ok = false;
     }
-    core.CloseOpenEncoders();
-    core.CloseOpenDecoders();
     core.FreeFiles();
     if (!ok) return {};
     return {Now() - start, CpuNow() - cpu_start};

@@ -47,8 +47,6 @@ protected:
         };
     }
     void TearDown() override {
-        core.CloseOpenEncoders();
-        core.CloseOpenDecoders();
         core.FreeFiles();
         avutil.av_log_set_level(savedLibLevel);
     }
@@ -87,8 +85,6 @@ protected:
         } catch (const Exception& e) {
             error = e.Message;
         }
-        core.CloseOpenEncoders();
-        core.CloseOpenDecoders();
         if (error.empty()) {
             try {
                 core.PlaceOutputFiles();

@@ -173,9 +173,11 @@ protected:
         if (ic) avformat.avformat_free_context(ic);
         oc = ic = nullptr;
         ost.pending_clear.reset();
+        core.run.reset();
     }
 
     void Open(const std::string& path) {
+        core.run = std::make_unique<TRunState>();
         ASSERT_GE(avformat.avformat_alloc_output_context2(&oc, nullptr, "mpegts", path.c_str()), 0);
         AVStream* st = avformat.avformat_new_stream(oc, nullptr);
         const AVCodec* codec = avcodec.avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);

@@ -131,7 +131,7 @@ TEST_F(TranscodeVideoTest, SynchronisationDuplicatesDropsAndResynchronisesByTheR
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         core.video_sync_method = c.vsync;
-        core.dup_frames = core.drop_frames = 0;
+        core.run = std::make_unique<TRunState>();
         lines.clear();
         os.oformat = c.vfr ? &vfr : &cfr;
         enc->time_base = AVRational{1, c.tb_den};
@@ -139,8 +139,8 @@ TEST_F(TranscodeVideoTest, SynchronisationDuplicatesDropsAndResynchronisesByTheR
         ist.pts = c.pts_us;
         EXPECT_EQ(core.SyncVideoFrames(&os, ost), c.frames);
         EXPECT_EQ(ost.sample_clock, c.clock_after);
-        EXPECT_EQ(core.dup_frames, c.dup);
-        EXPECT_EQ(core.drop_frames, c.drop);
+        EXPECT_EQ(core.run->dup_frames, c.dup);
+        EXPECT_EQ(core.run->drop_frames, c.drop);
         EXPECT_EQ(Logged("*** drop!"), c.drop > 0);
         if (c.dup > 0) EXPECT_TRUE(Logged("*** " + std::to_string(c.dup) + " dup!")) << AllLines();
     }

@@ -329,6 +329,7 @@ TEST_F(HookPictureTest, ClearingTheWindowBitClosesTheWindow) {
     ASSERT_GE(avutil.av_frame_get_buffer(picture.get(), 0), 0);
     int64_t clock = 0;
     core.PreviewClock = [&] { return clock += 200000; };
+    core.run = std::make_unique<TRunState>();
     core.SetPreviewFlags(1, 0);
     core.PreviewFrame(picture.get(), 0);
     EXPECT_EQ(window.made, 1);
