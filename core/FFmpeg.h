@@ -311,9 +311,20 @@ public:
     // Deinterlacing and the frame hooks (the custom hook, or the plug-ins when
     // the hook action lets them) of one decoded picture, in place.
     void PreProcessVideoFrame(TInputStreamState& ist, AVFrame* picture);
-    // How many times the picture now due at the stream's sync input is encoded
-    // (0: dropped), keeping the frame clock and the dup and drop totals.
+    // Variable-rate and pass-through outputs: whether the picture now due at
+    // the stream's sync input is encoded (0: dropped), keeping the frame clock
+    // and the drop total.
     int SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost);
+    // Constant-rate outputs: each slot shows the nearest picture (see VideoPath.cpp).
+    bool ConstantRateSlots(const AVFormatContext* os, const TOutputStreamState& ost) const;
+    void HoldForNearestSlots(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
+                             int& frame_size);
+    int64_t GridTime(TInputStreamState& ist) const;
+    int64_t SlotsBefore(const TOutputStreamState& ost, double next_at) const;
+    void EncodeHeldPicture(AVFormatContext* os, TOutputStreamState& ost, int64_t end, int& frame_size);
+    void EncodeLastHeldPicture(AVFormatContext* os, TOutputStreamState& ost);
+    void EncodePictureSlots(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* shown, float quality,
+                            int count, int& frame_size);
     // One line of video statistics for the last encoded picture ("vstats").
     void WriteVideoStats(TOutputStreamState& ost, int frame_size);
     // Synchronises, formats and encodes one picture; frame_size: the last packet's bytes.
@@ -403,6 +414,9 @@ private:
     // The recording time or size limit is met; raises when the output runs far
     // past what the inputs declare.
     bool LimitReached(double opts_min, int output_count) const;
+    // Raises when an output time (seconds) runs past twice what the inputs
+    // declare and a minute more: a header or a packet time that lies.
+    void CheckWithinDeclared(double seconds) const;
     // After the loop: drains decoders and encoders, writes the trailers and the
     // last report, and closes the codecs.
     void FinishTranscode(AVFormatContext** outputs, int output_count);

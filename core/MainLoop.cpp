@@ -66,12 +66,16 @@ int TCustomFFmpeg::NextInputFile(double& opts_min, bool& frame_limit) const {
 bool TCustomFFmpeg::LimitReached(double opts_min, int output_count) const {
     if (static_cast<double>(recording_time) / 1000000.0 <= opts_min) return true;
     if (file_size_limit != 0 && output_count > 0 && run->first_output_pos > file_size_limit) return true;
-    if (run->declared_input_us > 0 &&
-        opts_min * 1e6 > static_cast<double>(2 * run->declared_input_us + 60 * int64_t{AV_TIME_BASE}))
-        throw FFmpegException(
-            FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
-                       static_cast<double>(run->declared_input_us) / 1e6));
+    CheckWithinDeclared(opts_min);
     return false;
+}
+
+void TCustomFFmpeg::CheckWithinDeclared(double seconds) const {
+    if (run->declared_input_us <= 0) return;
+    if (seconds * 1e6 <= static_cast<double>(2 * run->declared_input_us + 60 * int64_t{AV_TIME_BASE})) return;
+    throw FFmpegException(
+        FormatText("The input decodes to far more than its declared length (%.1f s); conversion stopped",
+                   static_cast<double>(run->declared_input_us) / 1e6));
 }
 
 void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count, AVFormatContext** inputs,
@@ -160,9 +164,16 @@ void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count)
 // though the container would write a valid empty file.
 void TCustomFFmpeg::CheckSomethingDecoded() {
     for (const auto& ost : run->ost_table) {
-        if (!ost->encoding_needed || ost->enc->codec_type != AVMEDIA_TYPE_AUDIO || ost->frames_submitted != 0) continue;
-        decode_failed = true;
-        throw FFmpegException("No audio could be decoded from the input");
+        if (!ost->encoding_needed) continue;
+        const AVMediaType type = ost->enc->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO && ost->frames_submitted == 0) {
+            decode_failed = true;
+            throw FFmpegException("No audio could be decoded from the input");
+        }
+        if (type == AVMEDIA_TYPE_VIDEO && ost->frame_number == 0) {
+            decode_failed = true;
+            throw FFmpegException("No picture could be decoded from the input");
+        }
     }
 }
 

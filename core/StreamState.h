@@ -44,6 +44,7 @@ struct TInputStreamState {
     // the last picture (lambda units).
     std::vector<TFramePtr> hook_pictures;
     float quality = 0;
+    int64_t grid_origin = AV_NOPTS_VALUE;  // microseconds: the first picture's time, for GridTime
     int to_s16_format = -1;
     int to_s16_rate = 0;
     int to_s16_channels = 0;
@@ -93,7 +94,14 @@ struct TOutputStreamState {
     int pad_needed = 0;
     int pad_top = 0, pad_bottom = 0, pad_left = 0, pad_right = 0;  // pixels
     TFramePtr work_picture;               // scaled or padded picture of the encoder's size and format
-    TFramePtr last_picture;               // the picture last given to the encoder: a gap repeats it
+    // Constant-rate outputs: the picture held until the next one tells which
+    // slots it is nearest to; its time and length in encoder ticks, and the
+    // quality the decoder gave it.
+    TFramePtr last_picture;
+    bool held = false;
+    double held_at = 0;
+    double held_span = 0;
+    float held_quality = 0;
     TFramePtr send_picture;               // the reference handed to the encoder, reused
     TFramePtr crop_picture;               // the decoded picture seen through the crop bands
     // The filter chain of this stream ("vfilters"): buffer source -> ... -> buffer sink.

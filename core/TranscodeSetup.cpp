@@ -354,8 +354,6 @@ void TCustomFFmpeg::OpenEncoders() {
 void TCustomFFmpeg::StartDecoders() {
     for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k)
         if (run->ist_table[k]->decoding_needed) OpenDecoder(*run->ist_table[k], k);
-
-    // initial timestamps
     for (auto& ist : run->ist_table) {
         ist->pts = 0;
         ist->next_pts = AV_NOPTS_VALUE;

@@ -2,6 +2,7 @@
 // (pre-processing, the filter chain or crop/scale/pad, frame-rate
 // synchronisation, encoding, the drain at the end of the input).
 #include <algorithm>
+#include <cinttypes>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -320,26 +321,123 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStreamState& ist, AVFrame* pictur
 
 void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
                                      AVFrame* picture, int& frame_size) {
-    AVCodecContext* enc = ost.enc;
     frame_size = 0;
+    // A time far beyond the input's length is checked before any slot is
+    // filled up to it: a jump of hours in one damaged packet must not become
+    // hours of copies.
+    CheckWithinDeclared(static_cast<double>(ost.sync_input->pts - start_time) / 1e6);
+    if (ConstantRateSlots(os, ost)) {
+        HoldForNearestSlots(os, ost, ist, picture, frame_size);
+        return;
+    }
     const int nb_frames = std::min(SyncVideoFrames(os, ost), max_frames[mfVideo] - ost.frame_number.load());
     if (nb_frames <= 0) return;
-
     AVFrame* final_picture = FormatVideoFrame(ost, picture);
     if (!final_picture) return;
+    EncodePictureSlots(os, ost, final_picture, ist.quality, nb_frames, frame_size);
+}
 
+bool TCustomFFmpeg::ConstantRateSlots(const AVFormatContext* os, const TOutputStreamState& ost) const {
+    if (video_sync_method == 0 || video_sync_method == 2) return false;
+    if (video_sync_method > 0) return true;
+    return av_q2d(ost.enc->time_base) > 0.001 && !(os->oformat->flags & AVFMT_VARIABLE_FPS);
+}
+
+// A constant-rate output shows in each of its slots the input picture nearest
+// to the slot's time, so a picture is known to be done only when the next one
+// comes: it is held until then (or the end) and encoded into its slots.
+void TCustomFFmpeg::HoldForNearestSlots(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                        AVFrame* picture, int& frame_size) {
+    const double tb = av_q2d(ost.enc->time_base);
+    const double at = static_cast<double>(GridTime(*ost.sync_input) - start_time) / 1000000.0 / tb;
+    if (ost.held) EncodeHeldPicture(os, ost, SlotsBefore(ost, at), frame_size);
+    AVFrame* final_picture = FormatVideoFrame(ost, picture);
+    if (!final_picture) return;
+    AVFrame* held = ost.last_picture.get();
+    avutil.av_frame_unref(held);
+    if (avutil.av_frame_ref(held, final_picture) < 0) throw FFmpegException("Video encoding failed");
+    ost.held = true;
+    ost.held_at = at;
+    ost.held_span = static_cast<double>(PictureDuration(ist, picture)) / 1000000.0 / tb;
+    ost.held_quality = ist.quality;
+}
+
+// A picture's time (microseconds) on the input's declared frame grid when it
+// lies within one tick of the container's clock of it: containers that count
+// in milliseconds round 1/30 s, and the nearest slot must not follow that
+// rounding back and forth. Other times (gaps, a rate the header gets wrong)
+// are taken as they are.
+int64_t TCustomFFmpeg::GridTime(TInputStreamState& ist) const {
+    AVRational rate = ist.stream->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = ist.stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return ist.pts;
+    if (ist.grid_origin == AV_NOPTS_VALUE) ist.grid_origin = ist.pts;
+    const double frame_us = 1000000.0 * rate.den / rate.num;
+    const double tick_us = 1000000.0 * av_q2d(ist.stream->time_base);
+    if (tick_us * 2 >= frame_us) return ist.pts;
+    const double frames = std::nearbyint(static_cast<double>(ist.pts - ist.grid_origin) / frame_us);
+    const double on_grid = static_cast<double>(ist.grid_origin) + frames * frame_us;
+    if (std::fabs(on_grid - static_cast<double>(ist.pts)) > tick_us) return ist.pts;
+    return std::llrint(on_grid);
+}
+
+// The first slot that is no longer the held picture's, when the next picture
+// is at next_at (encoder ticks): the slots nearer to the held picture than to
+// the next. A gap longer than two of the held picture's frames is held over
+// until the next picture's own slot, so that picture is not shown early.
+int64_t TCustomFFmpeg::SlotsBefore(const TOutputStreamState& ost, double next_at) const {
+    const double span = ost.held_span > 0 ? ost.held_span : 1.0;
+    if (next_at - ost.held_at > 2 * span) return std::llrint(std::min(next_at, 9e18));
+    // A slot just between the two shows the earlier: no picture comes early.
+    return static_cast<int64_t>(std::floor((ost.held_at + next_at) / 2)) + 1;
+}
+
+// The held picture into its slots up to end (exclusive), counting a picture
+// that got none as dropped and every slot after its first as a repeat.
+void TCustomFFmpeg::EncodeHeldPicture(AVFormatContext* os, TOutputStreamState& ost, int64_t end, int& frame_size) {
+    const int64_t slots = std::max<int64_t>(0, end - ost.sample_clock);
+    ost.held = false;
+    if (slots == 0) {
+        ++run->drop_frames;
+        if (verbosity > 2) Log(1, "*** drop!");
+        return;
+    }
+    if (slots > 1) {
+        run->dup_frames += static_cast<int>(std::min<int64_t>(slots - 1, INT_MAX - run->dup_frames));
+        if (verbosity > 2) Log(1, FormatText("*** %" PRId64 " dup!", slots - 1));
+    }
+    const int64_t allowed = std::min<int64_t>(slots, max_frames[mfVideo] - ost.frame_number.load());
+    if (allowed <= 0) return;
+    EncodePictureSlots(os, ost, ost.last_picture.get(), ost.held_quality,
+                       static_cast<int>(std::min<int64_t>(allowed, INT_MAX)), frame_size);
+}
+
+// What is still held when the input ends takes the slots up to its own end,
+// within the recording time.
+void TCustomFFmpeg::EncodeLastHeldPicture(AVFormatContext* os, TOutputStreamState& ost) {
+    if (!ost.held) return;
+    const double tb = av_q2d(ost.enc->time_base);
+    const double span = ost.held_span > 0 ? ost.held_span : 1.0;
+    double end = std::floor(ost.held_at + span / 2) + 1;
+    if (recording_time != INT64_MAX)
+        end = std::min(end, std::ceil(static_cast<double>(recording_time) / 1000000.0 / tb));
+    int frame_size = 0;
+    EncodeHeldPicture(os, ost, static_cast<int64_t>(std::min(end, 9e18)), frame_size);
+    if (!vstats_file_name.empty() && frame_size != 0) WriteVideoStats(ost, frame_size);
+}
+
+// One picture into count consecutive output slots.
+void TCustomFFmpeg::EncodePictureSlots(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* shown,
+                                       float quality, int count, int& frame_size) {
+    AVCodecContext* enc = ost.enc;
     AVFrame* send = ost.send_picture.get();
-    AVFrame* last = ost.last_picture.get();
-    for (int i = 0; i < nb_frames; ++i) {
+    for (int i = 0; i < count; ++i) {
         if (stop_requested.load(std::memory_order_relaxed)) break;
-        // A gap in the input shows the picture before it until the new one is due.
-        const AVFrame* shown = (i < nb_frames - 1 && last->buf[0]) ? last : final_picture;
         if (avutil.av_frame_ref(send, shown) < 0) throw FFmpegException("Video encoding failed");
         send->pts = ost.sample_clock;
-        send->interlaced_frame = picture->interlaced_frame;
         if (enc->flags & kInterlacedFlags)
-            send->top_field_first = top_field_first == -1 ? picture->top_field_first : top_field_first;
-        send->quality = same_quality ? static_cast<int>(std::lrint(ist.quality)) : enc->global_quality;
+            send->top_field_first = top_field_first == -1 ? shown->top_field_first : top_field_first;
+        send->quality = same_quality ? static_cast<int>(std::lrint(quality)) : enc->global_quality;
         if (me_threshold == 0) send->pict_type = AV_PICTURE_TYPE_NONE;
         send->key_frame = 0;
         if (preview_flags.load(std::memory_order_relaxed) != 0)
@@ -352,10 +450,6 @@ void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* os, TOutputStreamState& os
         ost.sample_clock += 1;
         ost.frame_number++;
     }
-    if (final_picture != last) {
-        avutil.av_frame_unref(last);
-        avutil.av_frame_ref(last, final_picture);
-    }
 }
 
 int TCustomFFmpeg::SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost) {
@@ -366,28 +460,16 @@ int TCustomFFmpeg::SyncVideoFrames(AVFormatContext* os, TOutputStreamState& ost)
         ost.sample_clock = std::llrint(ipts / tb);
         return 1;
     }
-    int nb_frames = 1;
+    // Variable rate: a picture more than 0.6 of a slot late is left out, one
+    // as early moves the clock to it.
     const double vdelta = ipts / tb - static_cast<double>(ost.sample_clock);
-    if (vdelta < -1.1) {
-        nb_frames = 0;
-    } else if (video_sync_method == 2 || (video_sync_method < 0 && (os->oformat->flags & AVFMT_VARIABLE_FPS))) {
-        if (vdelta <= -0.6)
-            nb_frames = 0;
-        else if (vdelta > 0.6)
-            ost.sample_clock = std::llrint(ipts / tb);
-    } else if (vdelta > 1.1) {
-        // A gap: the slots before the picture's own one repeat the picture
-        // before it, and the new picture comes at its time, not early.
-        nb_frames = static_cast<int>(std::min<int64_t>(std::llrint(vdelta), INT_MAX - 1)) + 1;
-    }
-    if (nb_frames == 0) {
+    if (vdelta <= -0.6) {
         ++run->drop_frames;
         if (verbosity > 2) Log(1, "*** drop!");
-    } else if (nb_frames > 1) {
-        run->dup_frames += nb_frames - 1;
-        if (verbosity > 2) Log(1, FormatText("*** %d dup!", nb_frames - 1));
+        return 0;
     }
-    return nb_frames;
+    if (vdelta > 0.6) ost.sample_clock = std::llrint(ipts / tb);
+    return 1;
 }
 
 AVFrame* TCustomFFmpeg::FormatVideoFrame(TOutputStreamState& ost, AVFrame* picture) {
@@ -482,6 +564,7 @@ void TCustomFFmpeg::FlushVideoEncoder(AVFormatContext* os, TOutputStreamState& o
         if (avfilter.av_buffersrc_add_frame_flags(ost.input_filter, nullptr, 0) >= 0)
             PullFilteredPictures(os, ost, ist);
     }
+    EncodeLastHeldPicture(os, ost);
     const int r = avcodec.avcodec_send_frame(ost.enc, nullptr);
     if (r < 0 && r != AVERROR_EOF) throw FFmpegException("Video encoding failed");
     ReceiveVideoPackets(os, ost);

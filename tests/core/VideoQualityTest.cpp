@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 
@@ -137,6 +138,71 @@ TEST_F(VideoQualityTest, AVariableRateInputKeepsEveryPictureAndTickAtItsTime) {
     }
 }
 
+
+// A copy of a RealMedia file with each packet of stream 0 changed by patch,
+// given the packet's bytes (its 12-byte header first).
+std::string PatchRmPackets(const std::string& src, const std::string& dst,
+                           const std::function<void(char* packet, size_t length)>& patch) {
+    std::string bytes = ReadFileBytes(src);
+    const size_t data = bytes.find("DATA");
+    if (data == std::string::npos) throw FixtureError("no DATA chunk in " + src);
+    const auto be = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | static_cast<uint8_t>(bytes[at + i]);
+        return v;
+    };
+    for (size_t at = data + 18; at + 12 <= bytes.size();) {
+        const size_t length = be(at + 2, 2);
+        if (length < 12 || at + length > bytes.size()) break;
+        if (be(at + 4, 2) == 0) patch(&bytes[at], length);
+        at += length;
+    }
+    std::ofstream(dst, std::ios::binary) << bytes;
+    return dst;
+}
+
+// Damaged video never ends as "Completed": a packet time far beyond the
+// declared length fails the file before hours of copies are written, and a
+// file whose every picture is damaged fails with its reason; nothing is kept.
+TEST_F(VideoQualityTest, DamagedVideoFailsWithItsReasonAndKeepsNothing) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--seconds", "1", "--audio", "none"});
+    uint32_t last_time = 0;
+    PatchRmPackets(src, dir.File("scan.rm"), [&](char* p, size_t) {
+        last_time = std::max(last_time, static_cast<uint32_t>(static_cast<uint8_t>(p[6])) << 24 |
+                                            static_cast<uint8_t>(p[7]) << 16 | static_cast<uint8_t>(p[8]) << 8 |
+                                            static_cast<uint8_t>(p[9]));
+    });
+    const std::string jump = PatchRmPackets(src, dir.File("jump.rm"), [&](char* p, size_t) {
+        const uint32_t t = static_cast<uint32_t>(static_cast<uint8_t>(p[6])) << 24 | static_cast<uint8_t>(p[7]) << 16 |
+                           static_cast<uint8_t>(p[8]) << 8 | static_cast<uint8_t>(p[9]);
+        if (t != last_time) return;
+        const uint32_t hour = 3600000;  // milliseconds
+        for (int i = 0; i < 4; ++i) p[6 + i] = static_cast<char>(hour >> (24 - 8 * i));
+    });
+    const std::string blank = PatchRmPackets(src, dir.File("blank.rm"), [](char* p, size_t length) {
+        std::memset(p + 12, 0xff, length - 12);
+    });
+    const TKind PalDvd{"pal-dvd", ".mpg", {{"target", "pal-dvd"}}};
+    const std::string too_long = "The input decodes to far more than its declared length (1.0 s); conversion stopped";
+    struct Case {
+        std::string input;
+        const TKind* kind;
+        std::string error;
+    };
+    const Case cases[] = {
+        {jump, &PalDvd, too_long},
+        {jump, &Mp4, too_long},
+        {jump, &Mkv, too_long},
+        {blank, &PalDvd, "No picture could be decoded from the input"},
+        {blank, &Mp4, "No picture could be decoded from the input"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input + " as " + c.kind->name);
+        const std::string dst = dir.File(std::string("out") + c.kind->extension);
+        EXPECT_EQ(ConvertAs(c.input, dst, *c.kind), c.error) << AllLines();
+        EXPECT_FALSE(FileExists(dst));
+    }
+}
 
 // sameq: the encoder takes each picture's quantiser from the input picture, so
 // a finely quantised input gives a large output and a coarse one a small
