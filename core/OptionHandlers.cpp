@@ -367,19 +367,19 @@ void TCustomFFmpeg::AddFrameHook(const std::string& text) {
     hooks_in_use = true;
 }
 
-// The program, volume and mux timings of a task record: a negative value there
-// (0 for the timings) means unset and leaves the option as it was, while their
-// option rows store any value given as text.
-void TCustomFFmpeg::SetProgramId(int v) {
-    if (v >= 0) program_id = v;
-}
-
 void TCustomFFmpeg::SetSampleRate(int v) {
     if (OptionTakes("ar", v)) audio_sample_rate = v;
 }
 
 void TCustomFFmpeg::SetChannels(int v) {
     if (OptionTakes("ac", v)) audio_channels = v;
+}
+
+// The program, volume and mux timings of a task record: a negative value there
+// (0 for the timings) means unset and leaves the option as it was, while their
+// option rows store any value given as text.
+void TCustomFFmpeg::SetProgramId(int v) {
+    if (v >= 0) program_id = v;
 }
 
 void TCustomFFmpeg::SetVolume(int v) {

@@ -20,8 +20,9 @@ using TOptionHandler = void (*)(TCustomFFmpeg& core, const std::string& name, co
 
 constexpr double Unbounded = std::numeric_limits<double>::infinity();
 
-// The values a numeric row takes. A value outside min..max is refused with the
-// refusal, or ignored (the field keeps its value) when there is none.
+// The values a numeric row takes, checked by the row's setter (OptionTakes), which
+// the option text and the task records both reach. A value outside min..max is
+// refused with the refusal, or ignored (the field keeps its value) when there is none.
 struct TOptionRange {
     double min = -Unbounded;
     double max = Unbounded;
