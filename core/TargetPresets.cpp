@@ -40,7 +40,7 @@ constexpr TTargetKind Vcd{
                  {"ab", "224000"}, {"packetsize", "2324"}, {"muxrate", "1411200"}}},
     .sample_rate = 44100,
     .channels = TTargetChannels::Two,
-    // The VCD multiplex needs less than the default preload to stay in spec.
+    // The VCD multiplex needs less than the default preload to keep within the Video CD standard.
     .mux_preload = 0.44f,
     .aspect = "4:3",
 };
