@@ -8,18 +8,25 @@ namespace {
 // so that a player can start before the whole file is there. Text subtitles
 // become MP4's timed text or ASS; only Matroska holds bitmap ones.
 const std::vector<TOutputKind> Kinds = {
-    {"mp3", ".mp3", "", "", "libmp3lame", "", false, false, true, "id3v2_version=3\nwrite_id3v1=1",
-     "MP3 audio (the window's record)", "", false, "MP3 audio"},
-    {"mp4", ".mp4", "mp4", "libx264", "aac", "", true, false, true, "crf=23\nmovflags=+faststart",
-     "H.264 video and AAC audio in MP4", "mov_text", false, "MP4 video (H.264/AAC)"},
-    {"mkv", ".mkv", "matroska", "libx264", "aac", "", true, false, true, "crf=23",
-     "H.264 video and AAC audio in Matroska", "ass", true},
-    {"dvd", ".mpg", "", "", "", "dvd", true, true, false, "", "DVD-Video (MPEG-2, AC-3)", "", false, "DVD (MPEG-2)"},
-    {"vcd", ".mpg", "", "", "", "vcd", true, true, false, "", "Video CD (MPEG-1)", "", false, "VCD (MPEG-1)"},
-    {"svcd", ".mpg", "", "", "", "svcd", true, true, false, "", "Super Video CD (MPEG-2)", "", false,
-     "SVCD (MPEG-2)"},
-    {"dv", ".dv", "", "", "", "dv", true, false, false, "", "DV (4:2:0 PAL, 4:1:1 NTSC)", "", false, "DV"},
-    {"dv50", ".dv", "", "", "", "dv50", true, false, false, "", "DVCPRO 50 (4:2:2)"},
+    {.name = "mp3", .extension = ".mp3", .audio_codec = "libmp3lame", .audio_settings = true,
+     .options = "id3v2_version=3\nwrite_id3v1=1", .description = "MP3 audio (the window's record)",
+     .window_name = "MP3 audio"},
+    {.name = "mp4", .extension = ".mp4", .format = "mp4", .video_codec = "libx264", .audio_codec = "aac",
+     .needs_video = true, .audio_settings = true, .options = "crf=23\nmovflags=+faststart",
+     .description = "H.264 video and AAC audio in MP4", .text_subtitles = "mov_text",
+     .window_name = "MP4 video (H.264/AAC)"},
+    {.name = "mkv", .extension = ".mkv", .format = "matroska", .video_codec = "libx264", .audio_codec = "aac",
+     .needs_video = true, .audio_settings = true, .options = "crf=23",
+     .description = "H.264 video and AAC audio in Matroska", .text_subtitles = "ass", .bitmap_subtitles = true},
+    {.name = "dvd", .extension = ".mpg", .target = "dvd", .needs_video = true, .film_rate = true,
+     .description = "DVD-Video (MPEG-2, AC-3)", .window_name = "DVD (MPEG-2)"},
+    {.name = "vcd", .extension = ".mpg", .target = "vcd", .needs_video = true, .film_rate = true,
+     .description = "Video CD (MPEG-1)", .window_name = "VCD (MPEG-1)"},
+    {.name = "svcd", .extension = ".mpg", .target = "svcd", .needs_video = true, .film_rate = true,
+     .description = "Super Video CD (MPEG-2)", .window_name = "SVCD (MPEG-2)"},
+    {.name = "dv", .extension = ".dv", .target = "dv", .needs_video = true,
+     .description = "DV (4:2:0 PAL, 4:1:1 NTSC)", .window_name = "DV"},
+    {.name = "dv50", .extension = ".dv", .target = "dv50", .needs_video = true, .description = "DVCPRO 50 (4:2:2)"},
 };
 
 }  // namespace

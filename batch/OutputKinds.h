@@ -6,17 +6,17 @@
 #include <vector>
 
 struct TOutputKind {
-    const char* name;         // as typed after --to
-    const char* extension;    // of the output files, with its dot
-    const char* format;       // the container forced on the output; "" lets the extension decide
-    const char* video_codec;  // "" none (audio only) or the target's choice
-    const char* audio_codec;  // "" the target's choice
-    const char* target;       // disc target preset ("vcd", "dvd", "dv", ...); "" none
-    bool needs_video;         // an input without a video stream cannot be written as this kind
-    bool film_rate;           // takes the "film-" prefix (24 fps)
-    bool audio_settings;      // channels, bit rate and sample rate are the user's
-    const char* options;      // further engine options, "NAME=VALUE" lines
-    const char* description;  // one line for the help text
+    const char* name = "";            // as typed after --to
+    const char* extension = "";       // of the output files, with its dot
+    const char* format = "";          // the container forced on the output; "" lets the extension decide
+    const char* video_codec = "";     // "" none (audio only) or the target's choice
+    const char* audio_codec = "";     // "" the target's choice
+    const char* target = "";          // disc target preset ("vcd", "dvd", "dv", ...); "" none
+    bool needs_video = false;         // an input without a video stream cannot be written as this kind
+    bool film_rate = false;           // takes the "film-" prefix (24 fps)
+    bool audio_settings = false;      // channels, bit rate and sample rate are the user's
+    const char* options = "";         // further engine options, "NAME=VALUE" lines
+    const char* description = "";     // one line for the help text
     const char* text_subtitles = "";  // the format text subtitles become; "" none are kept
     bool bitmap_subtitles = false;    // bitmap subtitles (DVB, DVD, Blu-ray) are kept as they are
     const char* window_name = "";     // the window's item for the kind; "" not offered there

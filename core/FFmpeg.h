@@ -196,6 +196,9 @@ public:
     void SetTargetOption(const std::string& value);
     // The names SetOption knows, in lookup order.
     static std::vector<std::string> OptionNames();
+    // Checks a value for option name against its row's range: true when the row
+    // takes it, false when it ignores it; raises the row's refusal otherwise.
+    bool OptionTakes(const std::string& name, double value) const;
     // A duration or date in microseconds; raises on text the library rejects.
     int64_t ParseTime(const std::string& option_name, const std::string& text, bool is_duration);
 

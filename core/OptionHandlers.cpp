@@ -43,17 +43,6 @@ void SkipSeparator(const char*& p) {
     if (*p) ++p;
 }
 
-constexpr const char* VerticalCropRange =
-    "Vertical crop dimensions are outside the range of the original image.\n"
-    "Remember to crop first and scale second.";
-constexpr const char* HorizontalCropRange =
-    "Horizontal crop dimensions are outside the range of the original image.\n"
-    "Remember to crop first and scale second.";
-
-void CheckEven(int v, const char* message) {
-    if (v % 2 != 0) throw FFmpegException(message);
-}
-
 // The folder of the running program, with a trailing separator.
 std::string ProgramFolder() {
     char path[4096];
@@ -162,60 +151,35 @@ void TCustomFFmpeg::SetSampleFormat(const std::string& text) {
     }
 }
 
-void TCustomFFmpeg::SetCropTop(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Top crop size must be a multiple of 2");
-    if (v >= frame_height) throw FFmpegException(VerticalCropRange);
-    crop_top = v;
-    frame_height -= v;
+namespace {
+// A band cut from one side of the picture (its row checks it): the picture's
+// length on that side shrinks by it.
+void CutBand(TCustomFFmpeg& core, const char* option, int v, int& band, int& length) {
+    if (!core.OptionTakes(option, v)) return;
+    band = v;
+    length -= v;
 }
+}  // namespace
 
-void TCustomFFmpeg::SetCropBottom(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Bottom crop size must be a multiple of 2");
-    if (v >= frame_height) throw FFmpegException(VerticalCropRange);
-    crop_bottom = v;
-    frame_height -= v;
-}
-
-void TCustomFFmpeg::SetCropLeft(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Left crop size must be a multiple of 2");
-    if (v >= frame_width) throw FFmpegException(HorizontalCropRange);
-    crop_left = v;
-    frame_width -= v;
-}
-
-void TCustomFFmpeg::SetCropRight(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Right crop size must be a multiple of 2");
-    if (v >= frame_width) throw FFmpegException(HorizontalCropRange);
-    crop_right = v;
-    frame_width -= v;
-}
+void TCustomFFmpeg::SetCropTop(int v) { CutBand(*this, "croptop", v, crop_top, frame_height); }
+void TCustomFFmpeg::SetCropBottom(int v) { CutBand(*this, "cropbottom", v, crop_bottom, frame_height); }
+void TCustomFFmpeg::SetCropLeft(int v) { CutBand(*this, "cropleft", v, crop_left, frame_width); }
+void TCustomFFmpeg::SetCropRight(int v) { CutBand(*this, "cropright", v, crop_right, frame_width); }
 
 void TCustomFFmpeg::SetPadTop(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Top pad size must be a multiple of 2");
-    pad_top = v;
+    if (OptionTakes("padtop", v)) pad_top = v;
 }
 
 void TCustomFFmpeg::SetPadBottom(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Bottom pad size must be a multiple of 2");
-    pad_bottom = v;
+    if (OptionTakes("padbottom", v)) pad_bottom = v;
 }
 
 void TCustomFFmpeg::SetPadLeft(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Left pad size must be a multiple of 2");
-    pad_left = v;
+    if (OptionTakes("padleft", v)) pad_left = v;
 }
 
 void TCustomFFmpeg::SetPadRight(int v) {
-    if (v < 0) return;
-    CheckEven(v, "Right pad size must be a multiple of 2");
-    pad_right = v;
+    if (OptionTakes("padright", v)) pad_right = v;
 }
 
 void TCustomFFmpeg::SetPadColor(int rgb) {
@@ -229,8 +193,7 @@ void TCustomFFmpeg::SetPadColor(int rgb) {
 }
 
 void TCustomFFmpeg::SetQScale(float q) {
-    if (!(q > 0) || q > 255) throw FFmpegException("qscale must be > 0.0 and <= 255");
-    video_qscale = q;
+    if (OptionTakes("qscale", q)) video_qscale = q;
 }
 
 void TCustomFFmpeg::SetMatrix(std::vector<uint16_t>& matrix, const std::string& text) {
@@ -375,8 +338,7 @@ void TCustomFFmpeg::AddMetadata(const std::string& key, const std::string& value
 // ---- miscellaneous ----
 
 void TCustomFFmpeg::SetPass(int n) {
-    if (n != 1 && n != 2) throw FFmpegException("pass number can be only 1 or 2");
-    pass = n;
+    if (OptionTakes("pass", n)) pass = n;
 }
 
 void TCustomFFmpeg::SetVstats() {
@@ -405,16 +367,19 @@ void TCustomFFmpeg::AddFrameHook(const std::string& text) {
     hooks_in_use = true;
 }
 
-void TCustomFFmpeg::SetProgramId(int v) {
-    if (v >= 0) program_id = v;
-}
-
 void TCustomFFmpeg::SetSampleRate(int v) {
-    if (v > 0) audio_sample_rate = v;
+    if (OptionTakes("ar", v)) audio_sample_rate = v;
 }
 
 void TCustomFFmpeg::SetChannels(int v) {
-    if (v > 0) audio_channels = v;
+    if (OptionTakes("ac", v)) audio_channels = v;
+}
+
+// The program, volume and mux timings of a task record: a negative value there
+// (0 for the timings) means unset and leaves the option as it was, while their
+// option rows store any value given as text.
+void TCustomFFmpeg::SetProgramId(int v) {
+    if (v >= 0) program_id = v;
 }
 
 void TCustomFFmpeg::SetVolume(int v) {

@@ -1,6 +1,9 @@
-// Target presets: every setting a disc or tape format needs, applied in order
-// through the option handlers, so that later options can still override them.
+// Target presets: every setting a disc or tape format needs, one row per kind
+// and norm, applied in order through the option handlers, so that later
+// options can still override them.
+#include <array>
 #include <cmath>
+#include <optional>
 #include <type_traits>
 
 #include "core/FFmpeg.h"
@@ -9,7 +12,92 @@ namespace {
 
 enum TNorm { nmPAL = 0, nmNTSC = 1, nmFILM = 2 };
 
-const char* const NormFrameRates[3] = {"25", "30000/1001", "24000/1001"};
+// A library option of the encoders or the muxer.
+struct TLibrarySetting {
+    const char* name = nullptr;  // nullptr: an unused place
+    const char* value = nullptr;
+};
+
+enum class TTargetChannels { Two, AtLeastTwo };
+
+// What a kind sets whatever its norm.
+struct TTargetKind {
+    const char* video_codec = "";  // "" keeps the one chosen
+    const char* audio_codec = "";
+    const char* format;
+    std::array<TLibrarySetting, 7> library{};  // in the order they are set, after the group of pictures
+    int sample_rate;                           // Hz
+    TTargetChannels channels;
+    float mux_preload = 0;          // seconds; 0 keeps the option's
+    const char* aspect = nullptr;   // assumed when none is given; nullptr takes any
+};
+
+constexpr TTargetKind Vcd{
+    .video_codec = "mpeg1video",
+    .audio_codec = "mp2",
+    .format = "vcd",
+    .library = {{{"b", "1150000"}, {"maxrate", "1150000"}, {"minrate", "1150000"}, {"bufsize", "327680"},
+                 {"ab", "224000"}, {"packetsize", "2324"}, {"muxrate", "1411200"}}},
+    .sample_rate = 44100,
+    .channels = TTargetChannels::Two,
+    // The VCD multiplex needs less than the default preload to keep within the Video CD standard.
+    .mux_preload = 0.44f,
+    .aspect = "4:3",
+};
+
+constexpr TTargetKind Svcd{
+    .video_codec = "mpeg2video",
+    .audio_codec = "mp2",
+    .format = "svcd",
+    // scan_offset: the public flags no longer know it, it is the MPEG-2 encoder's own option.
+    .library = {{{"b", "2040000"}, {"maxrate", "2516000"}, {"minrate", "0"}, {"bufsize", "1835008"},
+                 {"scan_offset", "1"}, {"ab", "224000"}, {"packetsize", "2324"}}},
+    .sample_rate = 44100,
+    .channels = TTargetChannels::AtLeastTwo,
+    .aspect = "4:3",
+};
+
+constexpr TTargetKind Dvd{
+    .video_codec = "mpeg2video",
+    .audio_codec = "ac3",
+    .format = "dvd",
+    .library = {{{"b", "6000000"}, {"maxrate", "9000000"}, {"minrate", "0"}, {"bufsize", "1835008"},
+                 {"packetsize", "2048"}, {"muxrate", "10080000"}, {"ab", "448000"}}},
+    .sample_rate = 48000,
+    .channels = TTargetChannels::AtLeastTwo,
+    .aspect = "16:9",
+};
+
+constexpr TTargetKind Dv{.format = "dv", .sample_rate = 48000, .channels = TTargetChannels::Two};
+
+// The picture of a kind in one norm. Film is NTSC's picture at 24 fps.
+struct TTargetRow {
+    const char* kind;
+    TNorm norm;
+    const char* size;
+    const char* pix_fmt = nullptr;  // nullptr: the encoder's
+    const char* rate;
+    const char* gop = nullptr;      // frames in a group of pictures; nullptr: the encoder's
+    const TTargetKind* settings;
+};
+
+constexpr TTargetRow TargetRows[] = {
+    {.kind = "vcd", .norm = nmPAL, .size = "352x288", .rate = "25", .gop = "15", .settings = &Vcd},
+    {.kind = "vcd", .norm = nmNTSC, .size = "352x240", .rate = "30000/1001", .gop = "18", .settings = &Vcd},
+    {.kind = "vcd", .norm = nmFILM, .size = "352x240", .rate = "24000/1001", .gop = "18", .settings = &Vcd},
+    {.kind = "svcd", .norm = nmPAL, .size = "480x576", .rate = "25", .gop = "15", .settings = &Svcd},
+    {.kind = "svcd", .norm = nmNTSC, .size = "480x480", .rate = "30000/1001", .gop = "18", .settings = &Svcd},
+    {.kind = "svcd", .norm = nmFILM, .size = "480x480", .rate = "24000/1001", .gop = "18", .settings = &Svcd},
+    {.kind = "dvd", .norm = nmPAL, .size = "720x576", .rate = "25", .gop = "15", .settings = &Dvd},
+    {.kind = "dvd", .norm = nmNTSC, .size = "720x480", .rate = "30000/1001", .gop = "18", .settings = &Dvd},
+    {.kind = "dvd", .norm = nmFILM, .size = "720x480", .rate = "24000/1001", .gop = "18", .settings = &Dvd},
+    {.kind = "dv", .norm = nmPAL, .size = "720x576", .pix_fmt = "yuv420p", .rate = "25", .settings = &Dv},
+    {.kind = "dv", .norm = nmNTSC, .size = "720x480", .pix_fmt = "yuv411p", .rate = "30000/1001", .settings = &Dv},
+    {.kind = "dv", .norm = nmFILM, .size = "720x480", .pix_fmt = "yuv411p", .rate = "24000/1001", .settings = &Dv},
+    {.kind = "dv50", .norm = nmPAL, .size = "720x576", .pix_fmt = "yuv422p", .rate = "25", .settings = &Dv},
+    {.kind = "dv50", .norm = nmNTSC, .size = "720x480", .pix_fmt = "yuv422p", .rate = "30000/1001", .settings = &Dv},
+    {.kind = "dv50", .norm = nmFILM, .size = "720x480", .pix_fmt = "yuv422p", .rate = "24000/1001", .settings = &Dv},
+};
 
 // Frames per 1000 seconds, rounded half to even; 0 for an unusable rate.
 long RateTimes1000(int num, int den) {
@@ -26,128 +114,85 @@ const AVFormatContext* ContextOf(const T& entry) {
         return entry.get();
 }
 
-bool NormOfRate(long r, TNorm& norm) {
-    if (r == 25000) {
-        norm = nmPAL;
-        return true;
+std::optional<TNorm> NormOfRate(int num, int den) {
+    const long r = RateTimes1000(num, den);
+    if (r == 25000) return nmPAL;
+    if (r == 29970 || r == 23976) return nmNTSC;
+    return std::nullopt;
+}
+
+std::optional<TNorm> NormNamed(const std::string& name) {
+    if (name == "pal") return nmPAL;
+    if (name == "ntsc") return nmNTSC;
+    if (name == "film") return nmFILM;
+    return std::nullopt;
+}
+
+// The norm of the frame rate asked for, else of the first video stream of the
+// opened inputs that has one.
+std::optional<TNorm> NormOfRates(const TCustomFFmpeg& core) {
+    if (auto norm = NormOfRate(core.frame_rate.num, core.frame_rate.den)) return norm;
+    for (int f = 0; f < core.input_file_count; ++f) {
+        const AVFormatContext* ic = ContextOf(core.input_files[f]);
+        if (!ic) continue;
+        for (unsigned s = 0; s < ic->nb_streams; ++s) {
+            const AVStream* st = ic->streams[s];
+            if (!st || !st->codecpar || st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+            // The stream's frame rate stands for its decoder's time base.
+            AVRational rate = st->r_frame_rate;
+            if (rate.num <= 0 || rate.den <= 0) rate = st->avg_frame_rate;
+            if (auto norm = NormOfRate(rate.num, rate.den)) return norm;
+        }
     }
-    if (r == 29970 || r == 23976) {
-        norm = nmNTSC;
-        return true;
+    return std::nullopt;
+}
+
+// The norm named, else detected from the frame rates (with a note), else the fallback's.
+TNorm TargetNorm(TCustomFFmpeg& core, const std::string& norm_name, const std::string& fallback_norm) {
+    if (auto named = NormNamed(norm_name)) return *named;
+    if (core.frame_rate.den == 0) throw FFmpegException("frame_rate is invalid.");
+    const TNorm norm = NormOfRates(core).value_or(NormNamed(fallback_norm).value_or(nmPAL));
+    if (core.verbosity > 0) core.LogF(1, "Assuming %s for target.", norm == nmPAL ? "PAL" : "NTSC");
+    return norm;
+}
+
+// Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
+// input (or given) becomes the nearer of the two, none the kind's own.
+void AssumeAspect(TCustomFFmpeg& core, const char* aspect) {
+    if (core.frame_aspect != 0) {
+        const float a = core.frame_aspect;
+        const bool wide = std::fabs(a - 16.0f / 9.0f) < std::fabs(a - 4.0f / 3.0f);
+        if (std::fabs(a - (wide ? 16.0f / 9.0f : 4.0f / 3.0f)) < 1e-4f) return;
+        aspect = wide ? "16:9" : "4:3";
     }
-    return false;
+    core.SetAspect(aspect);
+    core.LogF(1, "Assuming %s for aspect ratio", aspect);
+}
+
+const TTargetRow* TargetRowOf(const std::string& kind, TNorm norm) {
+    for (const TTargetRow& row : TargetRows)
+        if (kind == row.kind && norm == row.norm) return &row;
+    return nullptr;
 }
 
 }  // namespace
 
 void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_name,
                               const std::string& fallback_norm) {
-    TNorm norm;
-    if (norm_name == "pal") {
-        norm = nmPAL;
-    } else if (norm_name == "ntsc") {
-        norm = nmNTSC;
-    } else if (norm_name == "film") {
-        norm = nmFILM;
-    } else {
-        if (frame_rate.den == 0) throw FFmpegException("frame_rate is invalid.");
-        bool found = NormOfRate(RateTimes1000(frame_rate.num, frame_rate.den), norm);
-        for (int f = 0; !found && f < input_file_count; ++f) {
-            const AVFormatContext* ic = ContextOf(input_files[f]);
-            if (!ic) continue;
-            for (unsigned s = 0; !found && s < ic->nb_streams; ++s) {
-                const AVStream* st = ic->streams[s];
-                if (!st || !st->codecpar || st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-                // The stream's frame rate stands for its decoder's time base.
-                AVRational rate = st->r_frame_rate;
-                if (rate.num <= 0 || rate.den <= 0) rate = st->avg_frame_rate;
-                found = NormOfRate(RateTimes1000(rate.num, rate.den), norm);
-            }
-        }
-        if (!found) norm = fallback_norm == "film" ? nmFILM : fallback_norm == "ntsc" ? nmNTSC : nmPAL;
-        if (verbosity > 0) LogF(1, "Assuming %s for target.", norm == nmPAL ? "PAL" : "NTSC");
-    }
-
-    const bool pal = norm == nmPAL;
-    const char* rate = NormFrameRates[norm];
-    const char* gop = pal ? "15" : "18";
-    // Disc pictures are 4:3 or 16:9 and nothing else: an aspect taken from the
-    // input (or given) becomes the nearer of the two, none the kind's own.
-    const auto assume_aspect = [this](const char* aspect) {
-        if (frame_aspect != 0) {
-            const bool wide = std::fabs(frame_aspect - 16.0f / 9.0f) < std::fabs(frame_aspect - 4.0f / 3.0f);
-            if (std::fabs(frame_aspect - (wide ? 16.0f / 9.0f : 4.0f / 3.0f)) < 1e-4f) return;
-            aspect = wide ? "16:9" : "4:3";
-        }
-        SetAspect(aspect);
-        LogF(1, "Assuming %s for aspect ratio", aspect);
-    };
-    const auto channels_at_least_two = [this] {
-        if (audio_channels == 1) audio_channels = 2;
-    };
-
-    if (kind == "vcd") {
-        SetCodecName('v', "mpeg1video");
-        SetCodecName('a', "mp2");
-        SetOutputFormat("vcd");
-        SetFrameSize(pal ? "352x288" : "352x240");
-        SetFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "1150000");
-        SetGenericOption("maxrate", "1150000");
-        SetGenericOption("minrate", "1150000");
-        SetGenericOption("bufsize", "327680");
-        SetGenericOption("ab", "224000");
-        audio_sample_rate = 44100;
-        audio_channels = 2;
-        SetGenericOption("packetsize", "2324");
-        SetGenericOption("muxrate", "1411200");
-        // The VCD multiplex needs less than the default preload to stay in spec.
-        mux_preload = 0.44f;
-        assume_aspect("4:3");
-    } else if (kind == "svcd") {
-        SetCodecName('v', "mpeg2video");
-        SetCodecName('a', "mp2");
-        SetOutputFormat("svcd");
-        SetFrameSize(pal ? "480x576" : "480x480");
-        SetFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "2040000");
-        SetGenericOption("maxrate", "2516000");
-        SetGenericOption("minrate", "0");
-        SetGenericOption("bufsize", "1835008");
-        // The public flags no longer know it: the MPEG-2 encoder's own option.
-        SetGenericOption("scan_offset", "1");
-        SetGenericOption("ab", "224000");
-        audio_sample_rate = 44100;
-        SetGenericOption("packetsize", "2324");
-        channels_at_least_two();
-        assume_aspect("4:3");
-    } else if (kind == "dvd") {
-        SetCodecName('v', "mpeg2video");
-        SetCodecName('a', "ac3");
-        SetOutputFormat("dvd");
-        SetFrameSize(pal ? "720x576" : "720x480");
-        SetFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "6000000");
-        SetGenericOption("maxrate", "9000000");
-        SetGenericOption("minrate", "0");
-        SetGenericOption("bufsize", "1835008");
-        SetGenericOption("packetsize", "2048");
-        SetGenericOption("muxrate", "10080000");
-        SetGenericOption("ab", "448000");
-        audio_sample_rate = 48000;
-        channels_at_least_two();
-        assume_aspect("16:9");
-    } else if (kind == "dv" || kind == "dv50") {
-        SetOutputFormat("dv");
-        SetFrameSize(pal ? "720x576" : "720x480");
-        SetPixelFormat(kind == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
-        SetFrameRate(rate);
-        audio_sample_rate = 48000;
-        audio_channels = 2;
-    } else {
-        throw FFmpegException("Unknown target type");
-    }
+    const TTargetRow* row = TargetRowOf(kind, TargetNorm(*this, norm_name, fallback_norm));
+    if (!row) throw FFmpegException("Unknown target type");
+    const TTargetKind& k = *row->settings;
+    SetCodecName('v', k.video_codec);
+    SetCodecName('a', k.audio_codec);
+    SetOutputFormat(k.format);
+    SetFrameSize(row->size);
+    if (row->pix_fmt) SetPixelFormat(row->pix_fmt);
+    SetFrameRate(row->rate);
+    if (row->gop) SetGenericOption("g", row->gop);
+    for (const TLibrarySetting& setting : k.library)
+        if (setting.name) SetGenericOption(setting.name, setting.value);
+    audio_sample_rate = k.sample_rate;
+    if (k.channels == TTargetChannels::Two || audio_channels == 1) audio_channels = 2;
+    if (k.mux_preload > 0) mux_preload = k.mux_preload;
+    if (k.aspect) AssumeAspect(*this, k.aspect);
 }

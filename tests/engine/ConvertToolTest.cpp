@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "binding/FFmpegLoader.h"
+#include "core/FFmpeg.h"
 #include "tests/common/AudioCheck.h"
 #include "tests/common/ConvertTool.h"
 #include "tests/common/Fixtures.h"
@@ -249,6 +250,24 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
     run = Convert({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("2.3"), std::string::npos);
+}
+
+// Every name the engine knows, a line each in lookup order, its value starting
+// in the same column on every line.
+TEST_F(ConvertToolTest, OptionsListsTheEnginesVocabulary) {
+    const TRun run = Convert({"--options"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::istringstream text(run.out);
+    std::vector<std::string> names;
+    std::set<size_t> value_columns;
+    for (std::string line; std::getline(text, line);) {
+        names.push_back(line.substr(0, line.find(' ')));
+        value_columns.insert(line.find_first_not_of(' ', names.back().size()));
+    }
+    EXPECT_EQ(names, TCustomFFmpeg::OptionNames());
+    EXPECT_EQ(value_columns.size(), 1u);
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\npass +int 1\\.\\.2 +pass of a two-pass encoding\n")))
+        << run.out;
 }
 
 TEST_F(ConvertToolTest, EngineOptionsReachTheOutputs) {

@@ -9,6 +9,7 @@
 
 #include "batch/General.h"
 #include "batch/Settings.h"
+#include "core/OptionInfo.h"
 
 namespace {
 
@@ -207,6 +208,10 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
         o.Version = true;
         return TRead::Read;
     }
+    if (r.Is(nullptr, "--options")) {
+        o.ListOptions = true;
+        return Result(r.Flag());
+    }
     return TRead::NotMine;
 }
 
@@ -243,7 +248,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         if (read == TRead::NotMine) return reader.Fail("unknown option " + reader.name);
         if (read == TRead::Failed) return false;
     }
-    if (!o.Help && !o.Version && o.Files.empty()) {
+    if (!o.Help && !o.Version && !o.ListOptions && o.Files.empty()) {
         error = "no input files";
         return false;
     }
@@ -283,6 +288,8 @@ std::string ConvertUsage() {
            "      --tags               copy them (default: the window's \"Copy tags\")\n"
            "  -j, --jobs N             files converted at once (default: the number of processors)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
+           "      --options            list the engine options with their values; other names go\n"
+           "                           to the media libraries' codec and format options\n"
            "      --info               show what each file holds and convert nothing\n"
            "      --report FILE        write what became of each file to FILE, a line a file of\n"
            "                           tab-separated outcome, reason, input, output and details\n"
@@ -292,4 +299,22 @@ std::string ConvertUsage() {
            "      --version            the version\n"
            "\n"
            "Exit status: 0 every file converted, 1 some file failed, 2 usage error, 130 interrupted.\n";
+}
+
+std::string OptionListing() {
+    const std::vector<TOptionInfo> rows = OptionInfo();
+    size_t name_width = 0, value_width = 0;
+    for (const TOptionInfo& row : rows) {
+        name_width = std::max(name_width, row.name.size());
+        value_width = std::max(value_width, row.value.size());
+    }
+    std::string text;
+    for (const TOptionInfo& row : rows) {
+        std::string line = row.name;
+        line.resize(name_width + 2, ' ');
+        line += row.value;
+        line.resize(name_width + 2 + value_width + 2, ' ');
+        text += line + row.description + "\n";
+    }
+    return text;
 }

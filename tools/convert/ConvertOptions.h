@@ -17,6 +17,7 @@ struct TConvertOptions {
     bool Quiet = false;
     bool Verbose = false;
     bool Help = false;
+    bool ListOptions = false;  // "--options": list the engine's option vocabulary
     bool Version = false;
 };
 
@@ -27,3 +28,6 @@ TConvertOptions DefaultConvertOptions();
 bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions& options, std::string& error);
 
 std::string ConvertUsage();
+
+// The engine's options, a line each: name, value and description in aligned columns.
+std::string OptionListing();

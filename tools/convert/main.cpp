@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
         std::fputs(ConvertUsage().c_str(), stdout);
         return 0;
     }
+    if (options.ListOptions) {
+        std::fputs(OptionListing().c_str(), stdout);
+        return 0;
+    }
     TEventLoopWindowThread loop;
     TDAzaduVED engine(&loop);
     if (options.Version) {
