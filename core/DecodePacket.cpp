@@ -22,14 +22,10 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
         ist.pts = ist.next_pts = avutil.av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
 
     const AVMediaType type = ist.stream->codecpar->codec_type;
+    int decoded = 0;
     if (ist.decoding_needed) {
-        if (type == AVMEDIA_TYPE_VIDEO) {
-            if (DecodeVideo(ist, ist_index, pkt) < 0) return -1;
-        } else if (type == AVMEDIA_TYPE_SUBTITLE) {
-            if (DecodeSubtitle(ist, ist_index, pkt) < 0) return -1;
-        } else if (type != AVMEDIA_TYPE_AUDIO || DecodeAudio(ist, ist_index, pkt) < 0) {
-            return -1;
-        }
+        decoded = DecodeStream(ist, ist_index, pkt);
+        if (decoded < 0 && pkt) return -1;
     } else if (pkt) {
         ist.pts = ist.next_pts;
         int64_t duration = 0;
@@ -46,18 +42,30 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
 
     // Copied streams take the packet as it came, once per packet.
     if (pkt && (start_time == 0 || ist.pts >= start_time)) CopyPacket(ist, ist_index, *pkt);
+    // At the end the encoders give out what they hold, whatever the decoder's
+    // drain said.
+    if (!pkt) FlushEncoders(ist, ist_index);
+    return decoded;
+}
 
-    // End of the input: the encoders fed by this stream give out what they hold.
-    if (!pkt) {
-        for (auto& ost : run->ost_table) {
-            if (ost->source_index != ist_index || !ost->encoding_needed) continue;
-            if (ost->enc->codec_type == AVMEDIA_TYPE_AUDIO)
-                FlushAudioEncoder(run->outputs[ost->file_index], *ost);
-            else if (ost->enc->codec_type == AVMEDIA_TYPE_VIDEO)
-                FlushVideoEncoder(run->outputs[ost->file_index], *ost, ist);
-        }
+int TCustomFFmpeg::DecodeStream(TInputStreamState& ist, int ist_index, const AVPacket* pkt) {
+    switch (ist.stream->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: return DecodeVideo(ist, ist_index, pkt) < 0 ? -1 : 0;
+        case AVMEDIA_TYPE_SUBTITLE: return DecodeSubtitle(ist, ist_index, const_cast<AVPacket*>(pkt)) < 0 ? -1 : 0;
+        case AVMEDIA_TYPE_AUDIO: return DecodeAudio(ist, ist_index, pkt) < 0 ? -1 : 0;
+        default: return -1;
     }
-    return 0;
+}
+
+// End of the input: the encoders fed by this stream give out what they hold.
+void TCustomFFmpeg::FlushEncoders(TInputStreamState& ist, int ist_index) {
+    for (auto& ost : run->ost_table) {
+        if (ost->source_index != ist_index || !ost->encoding_needed) continue;
+        if (ost->enc->codec_type == AVMEDIA_TYPE_AUDIO)
+            FlushAudioEncoder(run->outputs[ost->file_index], *ost);
+        else if (ost->enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            FlushVideoEncoder(run->outputs[ost->file_index], *ost, ist);
+    }
 }
 
 int TCustomFFmpeg::DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt) {

@@ -435,6 +435,8 @@ private:
     void MakeBitstreamFilters(TOutputStreamState& ost);
     void PrepareAudioEncoder(TOutputStreamState& ost);
     void StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost);
+    int DecodeStream(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    void FlushEncoders(TInputStreamState& ist, int ist_index);
     int DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
     int ReceiveAudioFrames(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
     int ToPackedS16(TInputStreamState& ist, const AVFrame* frame, const uint8_t*& block);
@@ -460,7 +462,7 @@ private:
     // video path
     void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
     int DecodeVideo(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
-    int ReceiveVideoFrames(TInputStreamState& ist, int ist_index);
+    int ReceiveVideoFrames(TInputStreamState& ist, int ist_index, bool draining);
     int64_t PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const;
     void PassVideoFrame(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
     void PullFilteredPictures(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist);

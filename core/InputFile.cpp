@@ -15,6 +15,19 @@ bool RationalSet(AVRational q) { return q.num > 0 && q.den > 0; }
 
 double RatioOf(AVRational q) { return q.den != 0 ? static_cast<double>(q.num) / q.den : 0.0; }
 
+// A declared picture rate whose one picture would outlast the whole file and
+// an hour more (a damaged 16.16 field reads as 1/65536 fps) contradicts the
+// packets' times: it is forgotten, so the pictures keep their own times and
+// the output takes its default rate.
+void ForgetContradictedRate(const AVFormatContext& ic, AVStream& st) {
+    if (st.codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return;
+    const int64_t limit = std::max<int64_t>(ic.duration, 0) + int64_t{3600} * AV_TIME_BASE;
+    for (AVRational* rate : {&st.avg_frame_rate, &st.r_frame_rate}) {
+        if (rate->num <= 0 || rate->den <= 0) continue;
+        if (avutil.av_rescale_q(1, AVRational{rate->den, rate->num}, AV_TIME_BASE_Q) > limit) *rate = AVRational{0, 1};
+    }
+}
+
 }  // namespace
 
 bool TCustomFFmpeg::FindCodecId(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codec_id,
@@ -155,6 +168,7 @@ bool TCustomFFmpeg::AddInputDecoders(TInputFile& file, const std::string& file_n
 
             // Every stream has its entry, so that the entries line up with the
             // input streams of the transcode; streams nobody forces keep none.
+            ForgetContradictedRate(*ic, *st);
             input_decoders[input_decoder_count++] = TakeStreamProperties(*st, *dec, static_cast<int>(i));
             file.decoders.push_back(std::move(dec));
         }

@@ -169,19 +169,26 @@ int TCustomFFmpeg::DecodeVideo(TInputStreamState& ist, int ist_index, const AVPa
     AVCodecContext* dec = ist.dec;
     int r = avcodec.avcodec_send_packet(dec, pkt);
     if (r == AVERROR(EAGAIN)) {
-        if (ReceiveVideoFrames(ist, ist_index) < 0) return -1;
+        if (ReceiveVideoFrames(ist, ist_index, false) < 0) return -1;
         r = avcodec.avcodec_send_packet(dec, pkt);
     }
-    const int received = ReceiveVideoFrames(ist, ist_index);
+    const int received = ReceiveVideoFrames(ist, ist_index, pkt == nullptr);
     if (r < 0 && r != AVERROR_EOF) return -1;
     return received;
 }
 
-int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
+int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index, bool draining) {
+    // With frame threads a damaged packet's error comes out only while the
+    // decoder is drained, ahead of pictures it still holds: the drain goes on
+    // past it (each error stands for one picture, so a bound of errors ends a
+    // decoder that keeps failing).
+    constexpr int kMaxDrainErrors = 256;
+    int drain_errors = 0;
     AVFrame* frame = run->decoded_frame.get();
     while (true) {
         const int r = avcodec.avcodec_receive_frame(ist.dec, frame);
-        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return drain_errors > 0 ? -1 : 0;
+        if (r < 0 && draining && ++drain_errors < kMaxDrainErrors) continue;
         if (r < 0) return -1;
         // The input clock follows the decoder: each picture's own time, else
         // the time the previous one predicted.
@@ -205,9 +212,14 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
     }
 }
 
-// Microseconds one decoded picture lasts.
+// Microseconds one decoded picture lasts. A packet duration of more than an
+// hour comes from a damaged rate field, not from a picture: it is passed over.
 int64_t TCustomFFmpeg::PictureDuration(const TInputStreamState& ist, const AVFrame* frame) const {
-    if (frame->pkt_duration > 0) return avutil.av_rescale_q(frame->pkt_duration, ist.stream->time_base, AV_TIME_BASE_Q);
+    constexpr int64_t kLongestPictureUs = int64_t{3600} * AV_TIME_BASE;
+    const int64_t packet_us = frame->pkt_duration > 0
+                                  ? avutil.av_rescale_q(frame->pkt_duration, ist.stream->time_base, AV_TIME_BASE_Q)
+                                  : 0;
+    if (packet_us > 0 && packet_us <= kLongestPictureUs) return packet_us;
     AVRational rate = ist.dec->framerate;
     if (rate.num <= 0 || rate.den <= 0) rate = ist.stream->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = ist.stream->r_frame_rate;
@@ -431,8 +443,10 @@ void TCustomFFmpeg::EncodePictureSlots(AVFormatContext* os, TOutputStreamState& 
                                        float quality, int count, int& frame_size) {
     AVCodecContext* enc = ost.enc;
     AVFrame* send = ost.send_picture.get();
+    const double tb = av_q2d(enc->time_base);
     for (int i = 0; i < count; ++i) {
         if (stop_requested.load(std::memory_order_relaxed)) break;
+        CheckWithinDeclared(static_cast<double>(ost.sample_clock) * tb);
         if (avutil.av_frame_ref(send, shown) < 0) throw FFmpegException("Video encoding failed");
         send->pts = ost.sample_clock;
         if (enc->flags & kInterlacedFlags)

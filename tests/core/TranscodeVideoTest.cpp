@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <random>
 
@@ -424,6 +425,53 @@ TEST_F(TranscodeVideoTest, EachOutputSlotShowsThePictureNearestItsTime) {
         if (c.in_fps < c.out_fps) EXPECT_EQ(skipped, 0);
         EXPECT_EQ(core.dup_frames, repeats);
         EXPECT_EQ(core.drop_frames, skipped);
+    }
+}
+
+// A copy of a RealVideo file whose header declares another frame rate (the
+// 16.16 fixed-point field the libraries read as the stream's rate).
+std::string WithDeclaredRate(const std::string& src, const std::string& dst, uint32_t rate_16_16) {
+    std::string bytes = ReadFileBytes(src);
+    const size_t vido = bytes.find("VIDO");
+    if (vido == std::string::npos || vido + 22 > bytes.size()) throw FixtureError("no VIDO header in " + src);
+    for (int i = 0; i < 4; ++i) bytes[vido + 18 + i] = static_cast<char>(rate_16_16 >> (24 - 8 * i));
+    std::ofstream(dst, std::ios::binary) << bytes;
+    return dst;
+}
+
+// A declared rate a hair off the packets' own (983035/65536 for 15 fps) keeps
+// every picture at its time, never earlier than one container tick (1 ms);
+// one that contradicts them (1/65536, a damaged field) is not trusted.
+TEST_F(TranscodeVideoTest, PicturesKeepTheirTimesWhateverRateTheHeaderDeclares) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video",
+                                        {"--video", "rv10", "--fps", "15", "--seconds", "2", "--audio", "none"});
+    for (const uint32_t declared : {0x000EFFFBu, 0x00000001u}) {
+        const std::string odd = WithDeclaredRate(src, dir.File("odd.rm"), declared);
+        for (const char* extension : {".mp4", ".mkv"}) {
+            SCOPED_TRACE(std::to_string(declared) + "/65536 fps to " + extension);
+            const std::string dst = dir.File(std::string("odd") + extension);
+            std::filesystem::remove(dst);
+            core.ResetOptionState();
+            // Nearly lossless, so that repeated pictures read back as their numbers.
+            ASSERT_TRUE(OpenVideo(odd, dst, "libx264", "aac", [&] { ASSERT_TRUE(core.SetGenericOption("crf", "1")); }));
+            ASSERT_EQ(Run(), "") << AllLines();
+            // Near 15 fps the output keeps the input's pictures one for one;
+            // without a rate to trust it takes its default and repeats some.
+            const bool trusted = declared != 1;
+            const std::vector<DecodedPicture> pictures = DecodePictures(dst);
+            if (trusted) ASSERT_EQ(pictures.size(), 30u);
+            int last = -1;
+            for (const DecodedPicture& picture : pictures) {
+                const int n = PictureNumber(picture);
+                EXPECT_TRUE(n == last || n == last + 1) << "after " << last << " comes " << n;
+                last = n;
+                const double own = std::round(n * 1000.0 / 15) / 1000;  // the input's millisecond times
+                const double shown = picture.seconds - pictures.front().seconds;
+                EXPECT_GE(shown, own - (trusted ? 0.001 : 0.5 / 15) - 1e-9) << "picture " << n << " early";
+                EXPECT_LE(shown, own + 0.5 / 15) << "picture " << n << " late";
+            }
+            EXPECT_EQ(last, 29);
+        }
     }
 }
 
