@@ -76,7 +76,8 @@ std::vector<double> GapTimes() {
 // A variable-rate input end to end: every output picture shows the latest input
 // picture due by its time (give or take one output frame), so a gap repeats the
 // picture before it and never shows the next one early; the report's counters
-// are the repeats and drops seen; the ticks in the sound stay with their pictures.
+// are the repeats and drops seen; the ticks in the sound stay with their
+// pictures as they were in the input, within half an input frame.
 TEST_F(VideoQualityTest, AVariableRateInputKeepsEveryPictureAndTickAtItsTime) {
     const std::string src = MakeFixture(dir, "gaps.rm", "rm-vfr", {"--video", "rv20", "--fps", "25"});
     const std::vector<double> own = GapTimes();
@@ -89,6 +90,9 @@ TEST_F(VideoQualityTest, AVariableRateInputKeepsEveryPictureAndTickAtItsTime) {
             EXPECT_NEAR(in[n].seconds, own[n], 0.0015) << "input picture " << n;
         }
     }
+    // The ticks as the input has them, each against its picture's own time.
+    const std::vector<double> in_ticks = TickTimes(DecodeSound(src));
+    ASSERT_EQ(in_ticks.size(), (own.size() + 3) / 4);
     for (const TKind* kind : {&PalDvd, &Mp4, &Mkv}) {
         SCOPED_TRACE(kind->name);
         const std::string dst = dir.File(std::string("gaps") + kind->extension);
@@ -133,7 +137,8 @@ TEST_F(VideoQualityTest, AVariableRateInputKeepsEveryPictureAndTickAtItsTime) {
         for (size_t i = 0; i < ticks.size(); ++i) {
             const size_t n = i * 4;
             ASSERT_GE(first_shown[n], 0) << "picture " << n << " never shown";
-            EXPECT_NEAR(ticks[i], first_shown[n], frame) << "tick of picture " << n;
+            EXPECT_NEAR(ticks[i] - first_shown[n], in_ticks[i] - own[n], frame / 2 + 0.001)
+                << "tick of picture " << n;
         }
     }
 }
