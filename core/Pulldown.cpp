@@ -27,6 +27,19 @@ void RewriteSequenceHeader(uint8_t* body, size_t left, TPulldownState& state) {
     if (state.film) body[3] = static_cast<uint8_t>((body[3] & 0xF0) | Ntsc);
 }
 
+// The group's time code counts 24 film pictures a second; it becomes the
+// 29.97 video frame (30 a second, no frames dropped) where that picture starts.
+void RewriteGroupTimeCode(uint8_t* body, size_t left) {
+    if (left < 4) return;
+    const uint32_t v = uint32_t(body[0]) << 24 | uint32_t(body[1]) << 16 | uint32_t(body[2]) << 8 | body[3];
+    const int64_t hours = v >> 26 & 31, minutes = v >> 20 & 63, seconds = v >> 13 & 63, pictures = v >> 7 & 63;
+    if (minutes > 59 || seconds > 59 || pictures > 23) return;  // no time code of film
+    const int64_t frames = PulldownFieldsBefore(((hours * 60 + minutes) * 60 + seconds) * 24 + pictures) / 2;
+    const uint32_t code = uint32_t(frames / 108000 % 24) << 26 | uint32_t(frames / 1800 % 60) << 20 | 1u << 19 |
+                          uint32_t(frames / 30 % 60) << 13 | uint32_t(frames % 30) << 7 | (v & 0x7F);
+    for (int i = 0; i < 4; ++i) body[i] = static_cast<uint8_t>(code >> (24 - 8 * i));
+}
+
 // Sets top_field_first and repeat_first_field of a progressive frame picture;
 // false when the extension is short or the picture cannot repeat a field.
 bool RewritePictureCoding(uint8_t* body, size_t left, int64_t display) {
@@ -56,6 +69,7 @@ int64_t RewritePulldownHeaders(uint8_t* data, size_t size, TPulldownState& state
         } else if (code == GroupCode) {
             state.group_start += state.group_length;
             state.group_length = 0;
+            if (state.film) RewriteGroupTimeCode(body, left);
         } else if (code == PictureCode && state.film && left >= 2) {
             const int64_t temporal_reference = (body[0] << 2) | (body[1] >> 6);
             picture = state.group_start + temporal_reference;

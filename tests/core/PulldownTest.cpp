@@ -165,8 +165,36 @@ TEST(PulldownTest, HostilePacketsAreSurvived) {
     EXPECT_GE(state.group_start, 0);
 }
 
+// A group's time code counts 24 film pictures a second before and 30 video
+// frames after (the frame where the picture's first field is); the closed and
+// broken flags stay; what is no film time code is kept.
+TEST(PulldownTest, GroupTimeCodesCountVideoFrames) {
+    struct Case {
+        int film[4];   // hours, minutes, seconds, pictures
+        int video[4];  // the same, frames for pictures; the film's when kept
+    };
+    const Case cases[] = {
+        {{0, 0, 0, 0}, {0, 0, 0, 0}},     {{0, 0, 0, 18}, {0, 0, 0, 22}},
+        {{0, 0, 1, 0}, {0, 0, 1, 0}},     {{1, 2, 3, 4}, {1, 2, 3, 5}},
+        {{23, 59, 59, 23}, {23, 59, 59, 29}}, {{0, 0, 0, 24}, {0, 0, 0, 24}},
+        {{0, 60, 0, 0}, {0, 60, 0, 0}},
+    };
+    const auto group = [](const int t[4]) {
+        const uint32_t v = uint32_t(t[0]) << 26 | uint32_t(t[1]) << 20 | 1u << 19 | uint32_t(t[2]) << 13 |
+                           uint32_t(t[3]) << 7 | 0x60;  // closed, broken
+        return Bytes{0, 0, 1, 0xB8, uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::vector<int>(c.film, c.film + 4)));
+        TPulldownState state;
+        Bytes packet = Cat({Sequence(1), group(c.film)});
+        RewritePulldownHeaders(packet.data(), packet.size(), state);
+        EXPECT_EQ(Bytes(packet.begin() + 12, packet.end()), group(c.video));
+    }
+}
+
 TEST(PulldownTest, FieldsBeforeAPictureFollowThreeTwo) {
-    const std::pair<int64_t, int64_t> cases[] = {{-3, -8}, {-2, -5}, {-1, -2}, {0, 0}, {1, 3},
+    const std::pair<int64_t, int64_t> cases[] = {{-3, -7}, {-2, -5}, {-1, -2}, {0, 0}, {1, 3},
                                                  {2, 5},   {3, 8},   {4, 10},  {9, 23}};
     for (const auto& [picture, fields] : cases) EXPECT_EQ(PulldownFieldsBefore(picture), fields) << picture;
 }
