@@ -684,34 +684,41 @@ int SquareStep(const DecodedPicture& p, int input_width) {
 }  // namespace
 
 // Film on DVD-Video is soft 3:2 pulldown: each film picture is coded once and
-// shown for 3, then 2 fields of 29.97 fps video. dvdauthor authors the title
-// without a warning, mediainfo reads the pulldown, and the pictures decode back
-// in order, each input picture once, on the field grid.
+// shown for 3, then 2 fields of 29.97 fps video, B pictures (coded out of
+// display order) too. dvdauthor authors the title without a warning,
+// mediainfo reads the pulldown, and the pictures decode back in order, each
+// input picture once, on the field grid.
 TEST_F(ConvertToolTest, AFilmDvdIsSoftPulldownThatDvdauthorTakes) {
     if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
     ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
     avutil.av_log_set_level(AV_LOG_QUIET);
     const std::string src = MakeFixture(dir, "film.rm", "rm-video", {"--fps", "24", "--seconds", "1"});
-    const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "film-dvd", src});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::string file = out + "film.mpg";
-    EXPECT_EQ(MediaInfoField(file, "Video", "ScanOrder"), "2:3 Pulldown");
-    EXPECT_EQ(MediaInfoField(file, "Video", "FrameRate"), "23.976") << "the film's pictures a second";
     const std::vector<DecodedPicture> in = DecodePictures(src);
-    const std::vector<DecodedPicture> pictures = DecodePictures(file);
-    ASSERT_EQ(pictures.size(), in.size());
     const double field = 1001.0 / 60000;
-    for (size_t k = 0; k < pictures.size(); ++k) {
-        EXPECT_EQ(SquareStep(pictures[k], in[0].width), static_cast<int>(k)) << "output picture " << k;
-        if (k > 0) {
-            EXPECT_NEAR(pictures[k].seconds - pictures[k - 1].seconds, (k % 2 ? 3 : 2) * field, 0.0001)
-                << "output picture " << k;
+    const std::pair<std::string, std::string> cases[] = {{"bf=0", "No"}, {"bf=2", "Yes"}};
+    for (const auto& [b_pictures, bvop] : cases) {
+        SCOPED_TRACE(b_pictures);
+        fs::remove_all(out);
+        const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "film-dvd", "--option", b_pictures, src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + "film.mpg";
+        EXPECT_EQ(MediaInfoField(file, "Video", "Format_Settings_BVOP"), bvop);
+        EXPECT_EQ(MediaInfoField(file, "Video", "ScanOrder"), "2:3 Pulldown");
+        EXPECT_EQ(MediaInfoField(file, "Video", "FrameRate"), "23.976") << "the film's pictures a second";
+        const std::vector<DecodedPicture> pictures = DecodePictures(file);
+        ASSERT_EQ(pictures.size(), in.size());
+        for (size_t k = 0; k < pictures.size(); ++k) {
+            EXPECT_EQ(SquareStep(pictures[k], in[0].width), static_cast<int>(k)) << "output picture " << k;
+            if (k > 0) {
+                EXPECT_NEAR(pictures[k].seconds - pictures[k - 1].seconds, (k % 2 ? 3 : 2) * field, 0.0001)
+                    << "output picture " << k;
+            }
         }
+        const DvdAuthoring dvd = AuthorDvdTitle(file, dir.File("dvd-" + b_pictures));
+        if (!dvd.started) GTEST_SKIP() << "dvdauthor is not installed (scripts/deps installs it)";
+        EXPECT_EQ(dvd.status, 0) << dvd.said;
+        EXPECT_EQ(dvd.said.find("WARN"), std::string::npos) << dvd.said;
     }
-    const DvdAuthoring dvd = AuthorDvdTitle(file, dir.File("dvd"));
-    if (!dvd.started) GTEST_SKIP() << "dvdauthor is not installed (scripts/deps installs it)";
-    EXPECT_EQ(dvd.status, 0) << dvd.said;
-    EXPECT_EQ(dvd.said.find("WARN"), std::string::npos) << dvd.said;
 }
 
 // Pictures of odd sizes (MPEG-4 in Matroska at 561x321) are never refused: the
