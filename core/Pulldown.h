@@ -23,10 +23,10 @@ struct TPulldownState {
 // Rewrites the headers in one packet's bytes, in place: frame_rate_code 1
 // becomes 4, progressive_sequence 0, the group's time code counts 29.97
 // frames, and the frame picture's top_field_first and repeat_first_field
-// follow the pattern. Reads nothing past size; a header
-// cut short, a stream of another rate and bytes without start codes are left
-// as they are. The display index (from the stream's first picture) of the
-// picture whose flags it set, or -1 when it set none.
+// follow the pattern. Reads nothing past size; a header cut short, a stream
+// of another rate and bytes without start codes are left as they are. The
+// display index (from the stream's first picture) of the picture whose flags
+// it set, or -1 when it set none.
 int64_t RewritePulldownHeaders(uint8_t* data, size_t size, TPulldownState& state);
 
 // Fields of 1001/60000 s from the start of display picture 0 to the start of
