@@ -36,6 +36,7 @@ extern "C" {
     X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate)                     \
     X(av_get_bits_per_sample) X(av_get_exact_bits_per_sample) X(av_new_packet)            \
     X(av_packet_alloc) X(av_packet_clone) X(av_packet_free) X(av_packet_ref)              \
+    X(av_packet_make_writable)                                                            \
     X(av_packet_get_side_data) X(av_packet_rescale_ts) X(av_packet_unref) X(av_parser_close) X(av_parser_init)       \
     X(av_parser_parse2) X(avcodec_alloc_context3) X(avcodec_close)                        \
     X(avcodec_decode_subtitle2) X(avcodec_descriptor_get) X(avcodec_descriptor_get_by_name) \

@@ -125,6 +125,7 @@ struct TOptionState {
     int image2_forced = 0;
     float dts_delta_threshold = 10;  // seconds
     int scaler_flags = 4;
+    bool soft_pulldown = false;      // MPEG-2 video of 24000/1001 written as 3:2 pulldown (core/Pulldown.h)
     // Bitstream filter names for the next stream of each type, in chain order.
     std::vector<std::string> video_bsf_list;
     std::vector<std::string> audio_bsf_list;

@@ -11,6 +11,7 @@
 #include "binding/Entries.h"
 #include "core/AvOwners.h"
 #include "core/EncoderWorker.h"
+#include "core/Pulldown.h"
 
 // ---- table records ----
 struct TInputFileState {
@@ -119,6 +120,7 @@ struct TOutputStreamState {
     std::vector<TBsfPtr> bsfs;
     std::vector<TPacketPtr> bsf_kept;  // per filter: the packet it was given, until it answered
     TFilePtr pass_log_file;
+    TPulldownState pulldown;  // used when soft_pulldown is set
 
     // Encodes on a thread of its own when set; declared last so that it stops
     // before anything it uses goes away.

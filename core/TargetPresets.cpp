@@ -79,6 +79,7 @@ struct TTargetRow {
     const char* rate;
     const char* gop = nullptr;      // frames in a group of pictures; nullptr: the encoder's
     const TTargetKind* settings;
+    bool pulldown = false;          // film coded as 3:2 pulldown: DVD-Video has no 24000/1001
 };
 
 constexpr TTargetRow TargetRows[] = {
@@ -90,7 +91,8 @@ constexpr TTargetRow TargetRows[] = {
     {.kind = "svcd", .norm = nmFILM, .size = "480x480", .rate = "24000/1001", .gop = "18", .settings = &Svcd},
     {.kind = "dvd", .norm = nmPAL, .size = "720x576", .rate = "25", .gop = "15", .settings = &Dvd},
     {.kind = "dvd", .norm = nmNTSC, .size = "720x480", .rate = "30000/1001", .gop = "18", .settings = &Dvd},
-    {.kind = "dvd", .norm = nmFILM, .size = "720x480", .rate = "24000/1001", .gop = "18", .settings = &Dvd},
+    {.kind = "dvd", .norm = nmFILM, .size = "720x480", .rate = "24000/1001", .gop = "18", .settings = &Dvd,
+     .pulldown = true},
     {.kind = "dv", .norm = nmPAL, .size = "720x576", .pix_fmt = "yuv420p", .rate = "25", .settings = &Dv},
     {.kind = "dv", .norm = nmNTSC, .size = "720x480", .pix_fmt = "yuv411p", .rate = "30000/1001", .settings = &Dv},
     {.kind = "dv", .norm = nmFILM, .size = "720x480", .pix_fmt = "yuv411p", .rate = "24000/1001", .settings = &Dv},
@@ -195,4 +197,5 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_n
     if (k.channels == TTargetChannels::Two || audio_channels == 1) audio_channels = 2;
     if (k.mux_preload > 0) mux_preload = k.mux_preload;
     if (k.aspect) AssumeAspect(*this, k.aspect);
+    soft_pulldown = row->pulldown;
 }

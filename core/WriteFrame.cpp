@@ -5,6 +5,8 @@
 #include "core/FormatText.h"
 
 void TCustomFFmpeg::WriteFrame(AVFormatContext* os, AVPacket* pkt, TOutputStreamState& ost) {
+    if (soft_pulldown && ost.encoding_needed && ost.enc && ost.enc->codec_id == AV_CODEC_ID_MPEG2VIDEO)
+        ApplyPulldown(pkt, ost.stream->time_base, ost.pulldown);
     FilterPacket(os, pkt, ost, 0);
 }
 

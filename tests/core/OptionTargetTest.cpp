@@ -232,4 +232,16 @@ TEST_F(OptionTarget, UnknownKind) {
     EXPECT_STREQ(core.forced_output_format->name, "dv");
 }
 
+// Only film on DVD is coded as soft pulldown (DVD-Video has no film rate; the
+// Video CD standards have one); each target sets it afresh.
+TEST_F(OptionTarget, OnlyFilmDvdIsCodedAsPulldown) {
+    const std::pair<const char*, bool> cases[] = {{"film-dvd", true},  {"film-vcd", false}, {"film-svcd", false},
+                                                  {"film-dvd", true},  {"ntsc-dvd", false}, {"pal-dvd", false},
+                                                  {"film-dv50", false}};
+    for (const auto& [target, pulldown] : cases) {
+        core.SetOption("target", target);
+        EXPECT_EQ(core.soft_pulldown, pulldown) << target;
+    }
+}
+
 }  // namespace

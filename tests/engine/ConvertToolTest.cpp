@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "core/FFmpeg.h"
 #include "tests/common/AudioCheck.h"
 #include "tests/common/ConvertTool.h"
+#include "tests/common/DvdCheck.h"
 #include "tests/common/Fixtures.h"
 #include "tests/common/SubtitleCheck.h"
 #include "tests/common/VideoCheck.h"
@@ -663,6 +665,59 @@ TEST_F(ConvertToolTest, EachVideoKindWritesTheFileItsStandardDescribes) {
             EXPECT_NEAR(static_cast<double>(bytes.size() / c.packet), std::atof(c.rate.c_str()), 1.0)
                 << "one second of frames";
         }
+    }
+}
+
+namespace {
+
+// The input picture an output picture of rm-video shows: the bright square's
+// left edge moves four input pixels a picture; -1 when there is no square.
+int SquareStep(const DecodedPicture& p, int input_width) {
+    for (int x = 0; x < p.width; ++x) {
+        int bright = 0;
+        for (int y = 0; y < p.height; ++y) bright += p.Y(x, y) > 228;
+        if (bright >= 16) return static_cast<int>(std::lround(x * input_width / (4.0 * p.width)));
+    }
+    return -1;
+}
+
+}  // namespace
+
+// Film on DVD-Video is soft 3:2 pulldown: each film picture is coded once and
+// shown for 3, then 2 fields of 29.97 fps video, B pictures (coded out of
+// display order) too. dvdauthor authors the title without a warning,
+// mediainfo reads the pulldown, and the pictures decode back in order, each
+// input picture once, on the field grid.
+TEST_F(ConvertToolTest, AFilmDvdIsSoftPulldownThatDvdauthorTakes) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+    avutil.av_log_set_level(AV_LOG_QUIET);
+    const std::string src = MakeFixture(dir, "film.rm", "rm-video", {"--fps", "24", "--seconds", "1"});
+    const std::vector<DecodedPicture> in = DecodePictures(src);
+    const double field = 1001.0 / 60000;
+    const std::pair<std::string, std::string> cases[] = {{"bf=0", "No"}, {"bf=2", "Yes"}};
+    for (const auto& [b_pictures, bvop] : cases) {
+        SCOPED_TRACE(b_pictures);
+        fs::remove_all(out);
+        const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "film-dvd", "--option", b_pictures, src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + "film.mpg";
+        EXPECT_EQ(MediaInfoField(file, "Video", "Format_Settings_BVOP"), bvop);
+        EXPECT_EQ(MediaInfoField(file, "Video", "ScanOrder"), "2:3 Pulldown");
+        EXPECT_EQ(MediaInfoField(file, "Video", "FrameRate"), "23.976") << "the film's pictures a second";
+        const std::vector<DecodedPicture> pictures = DecodePictures(file);
+        ASSERT_EQ(pictures.size(), in.size());
+        for (size_t k = 0; k < pictures.size(); ++k) {
+            EXPECT_EQ(SquareStep(pictures[k], in[0].width), static_cast<int>(k)) << "output picture " << k;
+            if (k > 0) {
+                EXPECT_NEAR(pictures[k].seconds - pictures[k - 1].seconds, (k % 2 ? 3 : 2) * field, 0.0001)
+                    << "output picture " << k;
+            }
+        }
+        const DvdAuthoring dvd = AuthorDvdTitle(file, dir.File("dvd-" + b_pictures));
+        if (!dvd.started) GTEST_SKIP() << "dvdauthor is not installed (scripts/deps installs it)";
+        EXPECT_EQ(dvd.status, 0) << dvd.said;
+        EXPECT_EQ(dvd.said.find("WARN"), std::string::npos) << dvd.said;
     }
 }
 
