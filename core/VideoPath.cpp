@@ -193,8 +193,10 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index) {
         ist.next_pts = ist.pts + PictureDuration(ist, frame);
         ist.quality = PictureQuality(frame);
         PaceReading(ist);
+        // Hooks see every decoded picture, so their frame numbers do not
+        // depend on ss; only the outputs start at it.
+        PreProcessVideoFrame(ist, frame);
         if (start_time == 0 || ist.pts >= start_time) {
-            PreProcessVideoFrame(ist, frame);
             for (auto& ost : run->ost_table) {
                 if (ost->source_index != ist_index || !ost->encoding_needed) continue;
                 if (ost->enc->codec_type != AVMEDIA_TYPE_VIDEO) throw FFmpegException("invalid codec_type");
