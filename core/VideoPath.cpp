@@ -553,6 +553,9 @@ int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& 
         size = pkt->size;
         run->video_size += pkt->size;
         pkt->stream_index = ost.index;
+        // One tick of the encoder's clock per picture: the output's position
+        // then reaches the end of the last picture, not its start.
+        if (pkt->duration <= 0) pkt->duration = 1;
         avcodec.av_packet_rescale_ts(pkt, enc->time_base, ost.stream->time_base);
         WriteFrame(os, pkt, ost);
         avcodec.av_packet_unref(pkt);
