@@ -153,10 +153,8 @@ void TCustomFFmpeg::SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState
     // Pictures are worth the libraries' own threads (one per processor) unless
     // a count was set; their frame and slice threads give the same bytes
     // however they are scheduled.
-    if (thread_count <= 1) {
-        enc->thread_count = 0;
-        dec->thread_count = 0;
-    }
+    enc->thread_count = picture_thread_count;
+    dec->thread_count = picture_thread_count;
     ost.encoding_needed = 1;
     ist.decoding_needed = 1;
     last_error.clear();

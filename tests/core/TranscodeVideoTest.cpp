@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <random>
 
 #include "core/VideoFilters.h"
@@ -303,6 +304,31 @@ TEST_F(TranscodeVideoTest, PictureOptionsShapeTheDecodedPictures) {
     const std::vector<DecodedPicture> pictures = DecodePictures(dst);
     ASSERT_FALSE(pictures.empty());
     for (int y : {2, 13, 131, 141}) EXPECT_NEAR(pictures[0].Y(100, y), 16, 4) << "row " << y;
+}
+
+// threads reaches the picture encoder, whose settings the file carries: a
+// count as given, and 0 or no count at all the libraries' own choice.
+TEST_F(TranscodeVideoTest, ThreadsSetsTheEncodersCount) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    std::map<std::string, std::string> settings;  // by the value of threads, "" not given
+    for (const char* threads : {"", "0", "1", "3"}) {
+        SCOPED_TRACE(threads);
+        const std::string dst = dir.File("threads.mp4");
+        std::filesystem::remove(dst);
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "libx264", "aac", [&] {
+            if (*threads) core.SetOption("threads", threads);
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        const std::string text = MediaInfoField(dst, "Video", "Encoded_Library_Settings");
+        const size_t at = text.find(" threads=");
+        ASSERT_NE(at, std::string::npos) << text;
+        settings[threads] = text.substr(at + 1, text.find(' ', at + 1) - at - 1);
+    }
+    EXPECT_EQ(settings["1"], "threads=1");
+    EXPECT_EQ(settings["3"], "threads=3");
+    EXPECT_EQ(settings[""], settings["0"]);
+    EXPECT_NE(settings[""], "threads=1");
 }
 
 TEST_F(TranscodeVideoTest, PadWithAChainThatChangesTheSizeIsRefused) {
