@@ -128,6 +128,12 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
     }
     ost.enc->width = w + pad_left + pad_right;
     ost.enc->height = h + pad_top + pad_bottom;
+    // The encoder shows the pictures as the chain left them (setsar, a scale).
+    const AVRational sar = avfilter.av_buffersink_get_sample_aspect_ratio(ost.output_filter);
+    if (sar.num > 0 && sar.den > 0) {
+        ost.enc->sample_aspect_ratio = sar;
+        ost.stream->sample_aspect_ratio = sar;
+    }
     return 0;
 }
 

@@ -331,6 +331,34 @@ TEST_F(TranscodeVideoTest, ThreadsSetsTheEncodersCount) {
     EXPECT_NE(settings[""], "threads=1");
 }
 
+// The pictures' aspect as the chain leaves it reaches the file: setsar, and a
+// scale after it that stretches the pixels.
+TEST_F(TranscodeVideoTest, TheChainsSampleAspectIsTheOutputs) {
+    struct Case {
+        const char* chain;
+        const char* pixel_aspect;
+        const char* display_aspect;
+    };
+    const Case cases[] = {
+        {"", "1.000", "1.222"},
+        {"setsar=2", "2.000", "2.444"},
+        {"setsar=2,scale=88:144", "4.000", "2.444"},
+    };
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chain);
+        const std::string dst = dir.File("aspect.mkv");
+        std::filesystem::remove(dst);
+        core.ResetOptionState();
+        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+            if (*c.chain) core.SetOption("vfilters", c.chain);
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        EXPECT_EQ(MediaInfoField(dst, "Video", "PixelAspectRatio"), c.pixel_aspect);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "DisplayAspectRatio"), c.display_aspect);
+    }
+}
+
 TEST_F(TranscodeVideoTest, PadWithAChainThatChangesTheSizeIsRefused) {
     const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
     ASSERT_TRUE(OpenVideo(src, dir.File("out.mkv"), "mpeg4", "libmp3lame", [&] {
