@@ -71,10 +71,8 @@ TPictureView Offset(const AVFrame* f, int top, int left) {
     const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
     if (!desc) return v;
     for (int i = 0; i < 4 && v.data[i]; ++i) {
-        const bool chroma = (i == 1 || i == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        const int y = chroma ? top >> desc->log2_chroma_h : top;
-        const int x = chroma ? left >> desc->log2_chroma_w : left;
-        v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + x;
+        const int y = top >> PlaneRowShift(desc, i);
+        v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + static_cast<ptrdiff_t>(PlaneBytes(desc, i, left));
     }
     return v;
 }

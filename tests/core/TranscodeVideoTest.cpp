@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -218,6 +219,47 @@ TEST_F(TranscodeVideoTest, DeinterlacingIsTheFiveTapFilterOnOddRows) {
     }
 }
 
+// The bands in layouts the libraries read back differently: packed, semi-planar,
+// 16-bit, big-endian, bit fields, alpha. Read back as 8-bit YUV by the
+// scaler, every band pixel is video-range black and the inside is untouched.
+TEST_F(TranscodeVideoTest, PadPictureFillsTheBandsOfAnyLayout) {
+    constexpr int kSize = 32, kBand = 8;
+    for (AVPixelFormat format : {AV_PIX_FMT_YUYV422, AV_PIX_FMT_UYVY422, AV_PIX_FMT_NV12, AV_PIX_FMT_P010LE,
+                                 AV_PIX_FMT_YUV420P16BE, AV_PIX_FMT_RGB565BE, AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA64BE,
+                                 AV_PIX_FMT_X2RGB10LE, AV_PIX_FMT_YUVA444P, AV_PIX_FMT_GBRP16LE}) {
+        SCOPED_TRACE(avutil.av_get_pix_fmt_name(format));
+        TFramePtr padded(avutil.av_frame_alloc()), back(avutil.av_frame_alloc());
+        padded->width = back->width = kSize;
+        padded->height = back->height = kSize;
+        padded->format = format;
+        back->format = AV_PIX_FMT_YUV444P;
+        ASSERT_GE(avutil.av_frame_get_buffer(padded.get(), 0), 0);
+        ASSERT_GE(avutil.av_frame_get_buffer(back.get(), 0), 0);
+        for (int p = 0; p < 4 && padded->buf[p]; ++p) std::memset(padded->buf[p]->data, 0xff, padded->buf[p]->size);
+        TPictureView view;
+        for (int p = 0; p < 4; ++p) {
+            view.data[p] = padded->data[p];
+            view.linesize[p] = padded->linesize[p];
+        }
+        ASSERT_EQ(PadPicture(view, nullptr, kSize, kSize, format, kBand, kBand, kBand, kBand, {16, 128, 128}), 0);
+        TSwsPtr sws(swscale.sws_getContext(kSize, kSize, format, kSize, kSize, AV_PIX_FMT_YUV444P, SWS_POINT,
+                                           nullptr, nullptr, nullptr));
+        ASSERT_TRUE(sws);
+        swscale.sws_scale(sws.get(), padded->data, padded->linesize, 0, kSize, back->data, back->linesize);
+        int wrong = 0;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) {
+                const bool band = x < kBand || y < kBand || x >= kSize - kBand || y >= kSize - kBand;
+                const int luma = back->data[0][y * back->linesize[0] + x];
+                const int u = back->data[1][y * back->linesize[1] + x], v = back->data[2][y * back->linesize[2] + x];
+                if (band) wrong += std::abs(luma - 16) > 2 || std::abs(u - 128) > 2 || std::abs(v - 128) > 2;
+                else wrong += luma < 200;  // the white it was filled with
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+    EXPECT_EQ(PadPicture(TPictureView{}, nullptr, kSize, kSize, AV_PIX_FMT_PAL8, 2, 2, 2, 2, {16, 128, 128}), -1);
+}
+
 // A rate change keeps the pictures at their times: pictures are dropped or
 // repeated, and the totals name exactly the pictures the output gained or lost.
 TEST_F(TranscodeVideoTest, RateChangesDropOrRepeatPicturesAndTheTotalsSayHowMany) {
@@ -356,6 +398,52 @@ TEST_F(TranscodeVideoTest, TheChainsSampleAspectIsTheOutputs) {
         ASSERT_EQ(Run(), "") << AllLines();
         EXPECT_EQ(MediaInfoField(dst, "Video", "PixelAspectRatio"), c.pixel_aspect);
         EXPECT_EQ(MediaInfoField(dst, "Video", "DisplayAspectRatio"), c.display_aspect);
+    }
+}
+
+// Pad bands in formats of other depths and layouts: every picture is written,
+// the bands are video-range black, the picture sits inside them. Through the
+// scaler (a new size) and straight from a chain that keeps the size.
+TEST_F(TranscodeVideoTest, PadBandsAreBlackInEveryPixelFormat) {
+    struct Case {
+        const char* ext;
+        const char* vcodec;
+        const char* pix_fmt;
+        const char* chain;  // "" none: the scaler brings the picture to 144x112
+        int width, height;
+    };
+    const Case cases[] = {
+        {".mkv", "ffv1", "yuv420p10le", "", 176, 144},
+        {".mkv", "ffv1", "yuv420p10le", "null", 208, 176},
+        {".nut", "rawvideo", "yuyv422", "", 176, 144},
+        {".nut", "rawvideo", "yuyv422", "hflip,hflip", 208, 176},
+        {".mkv", "ffv1", "bgr0", "null", 208, 176},
+        {".mkv", "ffv1", "gbrp10le", "", 176, 144},
+    };
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv20", RealAudio::Ac3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pix_fmt) + " " + c.chain);
+        const std::string dst = dir.File(std::string("padded") + c.ext);
+        std::filesystem::remove(dst);
+        core.ResetOptionState();
+        lines.clear();
+        ASSERT_TRUE(OpenVideo(src, dst, c.vcodec, "libmp3lame", [&] {
+            core.SetOption("pix_fmt", c.pix_fmt);
+            if (*c.chain) core.SetOption("vfilters", c.chain);
+            else core.SetFrameSize("144x112");
+            for (const char* side : {"padtop", "padbottom", "padleft", "padright"}) core.SetOption(side, "16");
+        }));
+        ASSERT_EQ(Run(), "") << AllLines();
+        std::string error;
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst, &error);
+        EXPECT_NEAR(static_cast<int>(pictures.size()), 15, 1) << error;
+        ASSERT_FALSE(pictures.empty());
+        const DecodedPicture& p = pictures.front();
+        ASSERT_EQ(p.width, c.width);
+        ASSERT_EQ(p.height, c.height);
+        for (int y : {2, 13, c.height - 14, c.height - 3}) EXPECT_NEAR(p.Y(c.width / 2, y), 16, 4) << "row " << y;
+        for (int x : {2, 13, c.width - 14, c.width - 3}) EXPECT_NEAR(p.Y(x, c.height / 2), 16, 4) << "column " << x;
+        EXPECT_GT(p.Y(24, 24), 200);  // the square at the top left, inside the bands
     }
 }
 
