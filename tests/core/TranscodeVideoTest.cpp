@@ -42,6 +42,17 @@ protected:
         }
         return true;
     }
+
+    // src into dst afresh (a file already there is never replaced) with the
+    // given encoders: Run()'s result.
+    std::string ConvertAfresh(const std::string& src, const std::string& dst, const std::string& vcodec,
+                              const std::string& acodec, const std::function<void()>& before_output) {
+        std::filesystem::remove(dst);
+        core.ResetOptionState();
+        lines.clear();
+        if (!OpenVideo(src, dst, vcodec, acodec, before_output)) return "not opened";
+        return Run();
+    }
 };
 
 std::string Fps(int fps) { return std::to_string(fps) + ".000"; }
@@ -356,12 +367,9 @@ TEST_F(TranscodeVideoTest, ThreadsSetsTheEncodersCount) {
     for (const char* threads : {"", "0", "1", "3"}) {
         SCOPED_TRACE(threads);
         const std::string dst = dir.File("threads.mp4");
-        std::filesystem::remove(dst);
-        core.ResetOptionState();
-        ASSERT_TRUE(OpenVideo(src, dst, "libx264", "aac", [&] {
+        ASSERT_EQ(ConvertAfresh(src, dst, "libx264", "aac", [&] {
             if (*threads) core.SetOption("threads", threads);
-        }));
-        ASSERT_EQ(Run(), "") << AllLines();
+        }), "") << AllLines();
         const std::string text = MediaInfoField(dst, "Video", "Encoded_Library_Settings");
         const size_t at = text.find(" threads=");
         ASSERT_NE(at, std::string::npos) << text;
@@ -390,12 +398,9 @@ TEST_F(TranscodeVideoTest, TheChainsSampleAspectIsTheOutputs) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.chain);
         const std::string dst = dir.File("aspect.mkv");
-        std::filesystem::remove(dst);
-        core.ResetOptionState();
-        ASSERT_TRUE(OpenVideo(src, dst, "mpeg4", "libmp3lame", [&] {
+        ASSERT_EQ(ConvertAfresh(src, dst, "mpeg4", "libmp3lame", [&] {
             if (*c.chain) core.SetOption("vfilters", c.chain);
-        }));
-        ASSERT_EQ(Run(), "") << AllLines();
+        }), "") << AllLines();
         EXPECT_EQ(MediaInfoField(dst, "Video", "PixelAspectRatio"), c.pixel_aspect);
         EXPECT_EQ(MediaInfoField(dst, "Video", "DisplayAspectRatio"), c.display_aspect);
     }
@@ -424,16 +429,12 @@ TEST_F(TranscodeVideoTest, PadBandsAreBlackInEveryPixelFormat) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.pix_fmt) + " " + c.chain);
         const std::string dst = dir.File(std::string("padded") + c.ext);
-        std::filesystem::remove(dst);
-        core.ResetOptionState();
-        lines.clear();
-        ASSERT_TRUE(OpenVideo(src, dst, c.vcodec, "libmp3lame", [&] {
+        ASSERT_EQ(ConvertAfresh(src, dst, c.vcodec, "libmp3lame", [&] {
             core.SetOption("pix_fmt", c.pix_fmt);
             if (*c.chain) core.SetOption("vfilters", c.chain);
             else core.SetFrameSize("144x112");
             for (const char* side : {"padtop", "padbottom", "padleft", "padright"}) core.SetOption(side, "16");
-        }));
-        ASSERT_EQ(Run(), "") << AllLines();
+        }), "") << AllLines();
         std::string error;
         const std::vector<DecodedPicture> pictures = DecodePictures(dst, &error);
         EXPECT_NEAR(static_cast<int>(pictures.size()), 15, 1) << error;
