@@ -168,7 +168,8 @@ int PadPicture(const TPictureView& dst, const TPictureView* src, int height, int
 
 size_t PlaneBytes(const AVPixFmtDescriptor* desc, int plane, int pixels) {
     // The widest step of the plane's components, as the libraries size a line.
-    int step = 0, chroma = 0;
+    int step = 0;
+    bool chroma = false;
     for (int c = 0; c < desc->nb_components; ++c) {
         if (desc->comp[c].plane != plane || desc->comp[c].step <= step) continue;
         step = desc->comp[c].step;
