@@ -52,6 +52,7 @@ extern "C" {
 
 #define ARDX_AVFILTER_ENTRIES(X)                                                          \
     X(av_buffersink_get_frame) X(av_buffersink_get_frame_flags) X(av_buffersink_get_h) X(av_buffersink_get_w)                           \
+    X(av_buffersink_get_sample_aspect_ratio)                                              \
     X(av_buffersrc_add_frame_flags) X(avfilter_get_by_name) X(avfilter_get_class)         \
     X(avfilter_graph_alloc) X(avfilter_graph_alloc_filter) X(avfilter_graph_config) X(avfilter_graph_create_filter)      \
     X(avfilter_graph_free) X(avfilter_graph_parse_ptr) X(avfilter_inout_alloc)            \

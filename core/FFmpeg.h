@@ -176,6 +176,7 @@ public:
     void SetInputTsOffset(const std::string& text);
     void SetRecordTimestamp(const std::string& text);
     void SetPass(int n);
+    void SetThreadCount(int n);
     // matrix: intra_matrix or inter_matrix.
     void SetMatrix(std::vector<uint16_t>& matrix, const std::string& text);
     void SetVstats();

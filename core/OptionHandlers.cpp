@@ -341,6 +341,12 @@ void TCustomFFmpeg::SetPass(int n) {
     if (OptionTakes("pass", n)) pass = n;
 }
 
+void TCustomFFmpeg::SetThreadCount(int n) {
+    if (!OptionTakes("threads", n)) return;
+    thread_count = n;
+    picture_thread_count = n;
+}
+
 void TCustomFFmpeg::SetVstats() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -118,7 +118,8 @@ struct TOptionState {
     bool exit_on_error = false;
     bool hooks_in_use = false;
     int verbosity = 1;
-    int thread_count = 1;
+    int thread_count = 1;            // of each decoder and encoder; 0 = one per processor
+    int picture_thread_count = 0;    // of picture decoders and encoders: the same once threads is given
     bool input_sync = false;
     int64_t file_size_limit = 0;     // bytes, 0 = no limit
     bool force_fps = false;

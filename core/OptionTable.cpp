@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class TOptionKind { Note, Int, Int64, Float, Flag, Set, Text, Handler, Todo };
+enum class TOptionKind { Note, Int, Int64, Float, Flag, Set, Text, Handler };
 
 using TOptionHandler = void (*)(TCustomFFmpeg& core, const std::string& name, const std::string& value);
 
@@ -51,7 +51,6 @@ struct TOptionEntry {
 constexpr TOptionEntry Note(const char* name, const char* description = "accepted and ignored") {
     return {name, TOptionKind::Note, "none", description};
 }
-constexpr TOptionEntry Todo(const char* name) { return {name, TOptionKind::Todo, "none", "not supported: refused"}; }
 constexpr TOptionEntry Int(const char* name, int TOptionState::*field, const char* description) {
     TOptionEntry e{name, TOptionKind::Int, "int", description};
     e.int_field = field;
@@ -142,7 +141,8 @@ constexpr TOptionEntry OptionTable[] = {
          ON(c.SetVerbosity(StrToInt(v)))),
     Call("target", "vcd|svcd|dvd|dv|dv50", "disc or tape preset; pal-, ntsc- or film- before it sets the norm",
          ON(c.SetTargetOption(v))),
-    Todo("threads"),
+    Call("threads", "int", "threads of each decoder and encoder (0 one per processor)",
+         ON(c.SetThreadCount(StrToInt(v))), Within(0, 16, "threads must be from 0 (one per processor) to 16")),
     Int("vsync", &S::video_sync_method, "video sync: -1 auto, 0 pass through, 1 constant rate, 2 variable rate"),
     Int("async", &S::audio_sync_method, "audio sync: 0 off, 1 pad or cut, N also stretch by up to N samples"),
     Float("adrift_threshold", &S::audio_drift_threshold, "audio drift corrected by padding or cutting, seconds"),
@@ -281,7 +281,6 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
         case TOptionKind::Set: this->*entry->flag_field = true; break;
         case TOptionKind::Text: this->*entry->text_field = value; break;
         case TOptionKind::Handler: entry->handler(*this, name, value); break;
-        case TOptionKind::Todo: throw FFmpegException("TODO: option - " + name);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
@@ -45,8 +46,8 @@ void DeinterlacePlane(uint8_t* dst, int dst_wrap, const uint8_t* src, int src_wr
     DeinterlaceLine(dst, m2, m1, c, c, c, width);
 }
 
-// Chroma width and height shifts of the planar formats both operations know;
-// false for any other format.
+// Chroma width and height shifts of the planar formats the deinterlacer
+// knows; false for any other format.
 bool PlanarShifts(AVPixelFormat format, int& hshift, int& vshift, int& planes) {
     planes = 3;
     hshift = vshift = 0;
@@ -62,6 +63,62 @@ bool PlanarShifts(AVPixelFormat format, int& hshift, int& vshift, int& planes) {
     case AV_PIX_FMT_GRAY8: planes = 1; return true;
     default: return false;
     }
+}
+
+// Formats whose samples are not whole bytes of integers (bits, palette
+// indexes, floats) or live outside memory: no band is painted in them.
+constexpr uint64_t kUnpaddable =
+    AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT;
+
+// An 8-bit sample at the given depth: video-range values keep their place on the scale.
+unsigned AtDepth(int value, int depth) {
+    const unsigned v = static_cast<unsigned>(std::clamp(value, 0, 255));
+    return depth >= 8 ? v << (depth - 8) : v >> (8 - depth);
+}
+
+// The sample of component c of the colour (Y, U, V; video range) at the format's depth.
+unsigned ComponentValue(const AVPixFmtDescriptor* desc, int c, const std::array<int, 3>& yuv) {
+    const int depth = desc->comp[c].depth;
+    if ((desc->flags & AV_PIX_FMT_FLAG_ALPHA) && c == desc->nb_components - 1) return (1u << depth) - 1;
+    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB)) return AtDepth(yuv[c], depth);
+    // Video-range BT.601 to RGB: the default black stays black.
+    const double y = 1.164 * (yuv[0] - 16), u = yuv[1] - 128, v = yuv[2] - 128;
+    const double rgb[3] = {y + 1.596 * v, y - 0.392 * u - 0.813 * v, y + 2.017 * u};
+    return AtDepth(static_cast<int>(std::lround(rgb[c])), depth);
+}
+
+// Writes one sample into the bits of its component, leaving its neighbours'.
+void PutSample(uint8_t* at, const AVComponentDescriptor& comp, bool big_endian, unsigned value) {
+    if (comp.shift + comp.depth <= 8) {
+        const unsigned mask = ((1u << comp.depth) - 1) << comp.shift;
+        *at = static_cast<uint8_t>((*at & ~mask) | ((value << comp.shift) & mask));
+        return;
+    }
+    const int bytes = comp.shift + comp.depth <= 16 ? 2 : 4;
+    uint32_t word = 0;
+    for (int b = 0; b < bytes; ++b) word |= static_cast<uint32_t>(at[big_endian ? bytes - 1 - b : b]) << (8 * b);
+    const uint32_t mask = static_cast<uint32_t>(((uint64_t{1} << comp.depth) - 1) << comp.shift);
+    word = (word & ~mask) | ((value << comp.shift) & mask);
+    for (int b = 0; b < bytes; ++b) at[big_endian ? bytes - 1 - b : b] = static_cast<uint8_t>(word >> (8 * b));
+}
+
+// One row of plane `plane`, width pixels wide, all of the colour.
+std::vector<uint8_t> ColourRow(const AVPixFmtDescriptor* desc, int plane, int width, const std::array<int, 3>& yuv) {
+    std::vector<uint8_t> row(PlaneBytes(desc, plane, width) + 4);  // room for a wide sample's last bytes
+    const bool big_endian = desc->flags & AV_PIX_FMT_FLAG_BE;
+    for (int c = 0; c < desc->nb_components; ++c) {
+        const AVComponentDescriptor& comp = desc->comp[c];
+        if (comp.plane != plane) continue;
+        const bool chroma = (c == 1 || c == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
+        const int samples = chroma ? -((-width) >> desc->log2_chroma_w) : width;
+        const unsigned value = ComponentValue(desc, c, yuv);
+        // A component within one byte of a big-endian word is in its second byte.
+        const int offset = comp.offset + (big_endian && comp.shift + comp.depth <= 8 ? 1 : 0);
+        for (int x = 0; x < samples; ++x)
+            PutSample(row.data() + static_cast<ptrdiff_t>(x) * comp.step + offset, comp, big_endian, value);
+    }
+    row.resize(PlaneBytes(desc, plane, width));
+    return row;
 }
 
 }  // namespace
@@ -81,34 +138,49 @@ int DeinterlacePicture(const TPictureView& dst, const TPictureView& src, AVPixel
 
 int PadPicture(const TPictureView& dst, const TPictureView* src, int height, int width, AVPixelFormat format,
                int pad_top, int pad_bottom, int pad_left, int pad_right, const std::array<int, 3>& color) {
-    int hshift = 0, vshift = 0, planes = 0;
-    if (!PlanarShifts(format, hshift, vshift, planes)) return -1;
+    const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(format);
+    if (!desc || (desc->flags & kUnpaddable)) return -1;
     if (pad_top < 0 || pad_bottom < 0 || pad_left < 0 || pad_right < 0 || pad_left + pad_right > width ||
         pad_top + pad_bottom > height)
         return -1;
-    for (int i = 0; i < planes; ++i) {
-        const int xs = i == 0 ? 0 : hshift;
-        const int ys = i == 0 ? 0 : vshift;
-        const int w = -((-width) >> xs);  // rounded up, as the planes are allocated
-        const int h = -((-height) >> ys);
-        const int top = pad_top >> ys, bottom = pad_bottom >> ys;
-        const int left = pad_left >> xs, right = pad_right >> xs;
-        const int inner = std::max(0, w - left - right);
-        const auto value = static_cast<uint8_t>(std::clamp(color[i], 0, 255));
+    for (int i = 0; i < 4 && dst.data[i]; ++i) {
+        // One row of the colour: the bands are cut from it, in whole pixels.
+        const std::vector<uint8_t> colour = ColourRow(desc, i, width, color);
+        const size_t w = colour.size();
+        const int h = -((-height) >> PlaneRowShift(desc, i));  // rounded up, as the planes are allocated
+        const int top = pad_top >> PlaneRowShift(desc, i), bottom = pad_bottom >> PlaneRowShift(desc, i);
+        const size_t left = PlaneBytes(desc, i, pad_left), right = PlaneBytes(desc, i, pad_right);
+        const size_t inner = w > left + right ? w - left - right : 0;
         for (int y = 0; y < h; ++y) {
             uint8_t* row = dst.data[i] + static_cast<ptrdiff_t>(y) * dst.linesize[i];
             if (y < top || y >= h - bottom) {
-                std::memset(row, value, static_cast<size_t>(w));
+                std::memcpy(row, colour.data(), w);
                 continue;
             }
-            std::memset(row, value, static_cast<size_t>(std::min(left, w)));
+            std::memcpy(row, colour.data(), std::min(left, w));
             if (src && src->data[i])
-                std::memcpy(row + left, src->data[i] + static_cast<ptrdiff_t>(y - top) * src->linesize[i],
-                            static_cast<size_t>(inner));
-            if (w - right >= left) std::memset(row + w - right, value, static_cast<size_t>(right));
+                std::memcpy(row + left, src->data[i] + static_cast<ptrdiff_t>(y - top) * src->linesize[i], inner);
+            if (w >= left + right) std::memcpy(row + w - right, colour.data() + w - right, right);
         }
     }
     return 0;
+}
+
+size_t PlaneBytes(const AVPixFmtDescriptor* desc, int plane, int pixels) {
+    // The widest step of the plane's components, as the libraries size a line.
+    int step = 0;
+    bool chroma = false;
+    for (int c = 0; c < desc->nb_components; ++c) {
+        if (desc->comp[c].plane != plane || desc->comp[c].step <= step) continue;
+        step = desc->comp[c].step;
+        chroma = c == 1 || c == 2;
+    }
+    const int shift = chroma ? desc->log2_chroma_w : 0;
+    return static_cast<size_t>(-((-pixels) >> shift)) * static_cast<size_t>(step);
+}
+
+int PlaneRowShift(const AVPixFmtDescriptor* desc, int plane) {
+    return (plane == 1 || plane == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB) ? desc->log2_chroma_h : 0;
 }
 
 int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& ost) {
@@ -128,6 +200,12 @@ int TCustomFFmpeg::ConfigureFilters(TInputStreamState& ist, TOutputStreamState& 
     }
     ost.enc->width = w + pad_left + pad_right;
     ost.enc->height = h + pad_top + pad_bottom;
+    // The encoder shows the pictures as the chain left them (setsar, a scale).
+    const AVRational sar = avfilter.av_buffersink_get_sample_aspect_ratio(ost.output_filter);
+    if (sar.num > 0 && sar.den > 0) {
+        ost.enc->sample_aspect_ratio = sar;
+        ost.stream->sample_aspect_ratio = sar;
+    }
     return 0;
 }
 

@@ -3,9 +3,11 @@
 // offer in the form the path needs: the five-tap deinterlacer and padding with
 // a colour. Plain functions over plane pointers, so they are tested on their own.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -25,7 +27,14 @@ int DeinterlacePicture(const TPictureView& dst, const TPictureView& src, AVPixel
                        int height);
 
 // Pads a picture of width x height (the whole, padding included): the bands
-// take the colour (Y, U, V); the inside is copied from src when src has data,
-// else left as it is (a scaler wrote it). Planar YUV and grey only; -1 otherwise.
+// take the colour (Y, U, V, 8-bit video range, scaled to the format's depth;
+// RGB formats get it converted); the inside is copied from src when src has
+// data, else left as it is (a scaler wrote it). Any format of whole-byte
+// integer samples, planar or packed; -1 for others (bits, palettes, floats).
 int PadPicture(const TPictureView& dst, const TPictureView* src, int height, int width, AVPixelFormat format,
                int pad_top, int pad_bottom, int pad_left, int pad_right, const std::array<int, 3>& color);
+
+// Bytes that `pixels` columns take in a plane of the format (rounded up to
+// whole chroma samples), and the shift from picture rows to the plane's rows.
+size_t PlaneBytes(const AVPixFmtDescriptor* desc, int plane, int pixels);
+int PlaneRowShift(const AVPixFmtDescriptor* desc, int plane);

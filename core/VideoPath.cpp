@@ -71,10 +71,8 @@ TPictureView Offset(const AVFrame* f, int top, int left) {
     const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
     if (!desc) return v;
     for (int i = 0; i < 4 && v.data[i]; ++i) {
-        const bool chroma = (i == 1 || i == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
-        const int y = chroma ? top >> desc->log2_chroma_h : top;
-        const int x = chroma ? left >> desc->log2_chroma_w : left;
-        v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + x;
+        const int y = top >> PlaneRowShift(desc, i);
+        v.data[i] += static_cast<ptrdiff_t>(y) * v.linesize[i] + static_cast<ptrdiff_t>(PlaneBytes(desc, i, left));
     }
     return v;
 }
@@ -153,10 +151,8 @@ void TCustomFFmpeg::SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState
     // Pictures are worth the libraries' own threads (one per processor) unless
     // a count was set; their frame and slice threads give the same bytes
     // however they are scheduled.
-    if (thread_count <= 1) {
-        enc->thread_count = 0;
-        dec->thread_count = 0;
-    }
+    enc->thread_count = picture_thread_count;
+    dec->thread_count = picture_thread_count;
     ost.encoding_needed = 1;
     ist.decoding_needed = 1;
     last_error.clear();
@@ -200,8 +196,10 @@ int TCustomFFmpeg::ReceiveVideoFrames(TInputStreamState& ist, int ist_index, boo
         ist.next_pts = ist.pts + PictureDuration(ist, frame);
         ist.quality = PictureQuality(frame);
         PaceReading(ist);
+        // Hooks see every decoded picture, so their frame numbers do not
+        // depend on ss; only the outputs start at it.
+        PreProcessVideoFrame(ist, frame);
         if (start_time == 0 || ist.pts >= start_time) {
-            PreProcessVideoFrame(ist, frame);
             for (auto& ost : run->ost_table) {
                 if (ost->source_index != ist_index || !ost->encoding_needed) continue;
                 if (ost->enc->codec_type != AVMEDIA_TYPE_VIDEO) throw FFmpegException("invalid codec_type");
@@ -565,6 +563,9 @@ int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& 
         size = pkt->size;
         run->video_size += pkt->size;
         pkt->stream_index = ost.index;
+        // One tick of the encoder's clock per picture: the output's position
+        // then reaches the end of the last picture, not its start.
+        if (pkt->duration <= 0) pkt->duration = 1;
         avcodec.av_packet_rescale_ts(pkt, enc->time_base, ost.stream->time_base);
         WriteFrame(os, pkt, ost);
         avcodec.av_packet_unref(pkt);

@@ -130,11 +130,39 @@ float FirstChannelSample(const AVFrame* f, int i) {
   }
 }
 
+// Whether the format is 8-bit planar YUV or grey, as DecodedPicture holds it.
+bool PlanarEightBit(const AVPixFmtDescriptor* desc) {
+  if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL))) return false;
+  for (int c = 0; c < desc->nb_components; ++c)
+    if (desc->comp[c].depth != 8 || desc->comp[c].step != 1 || desc->comp[c].plane != c) return false;
+  return true;
+}
+
+// A picture of any other format as 8-bit YUV 4:4:4 (video range), through the scaler.
+AVFrame* AsPlanarEightBit(const AVFrame* f, AVFrame* out) {
+  SwsContext* sws = swscale.sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), f->width,
+                                           f->height, AV_PIX_FMT_YUV444P, SWS_POINT, nullptr, nullptr, nullptr);
+  out->width = f->width;
+  out->height = f->height;
+  out->format = AV_PIX_FMT_YUV444P;
+  const bool ok = sws && avutil.av_frame_get_buffer(out, 0) >= 0 &&
+                  swscale.sws_scale(sws, f->data, f->linesize, 0, f->height, out->data, out->linesize) > 0;
+  swscale.sws_freeContext(sws);
+  return ok ? out : nullptr;
+}
+
 }  // namespace
 
 std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string* error) {
   std::vector<DecodedPicture> pictures;
-  DecodeFirstStream(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame* f, double seconds) {
+  AVFrame* converted = avutil.av_frame_alloc();
+  DecodeFirstStream(path, AVMEDIA_TYPE_VIDEO, [&](const AVFrame* decoded, double seconds) {
+    const AVFrame* f = decoded;
+    if (!PlanarEightBit(avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format)))) {
+      avutil.av_frame_unref(converted);
+      f = AsPlanarEightBit(decoded, converted);
+      if (!f) return;
+    }
     const AVPixFmtDescriptor* desc = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
     DecodedPicture p;
     p.width = f->width;
@@ -153,6 +181,7 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
     copy(p.v, 2, p.chroma_width, p.chroma_height);
     pictures.push_back(std::move(p));
   }, error);
+  avutil.av_frame_free(&converted);
   return pictures;
 }
 

@@ -17,7 +17,8 @@ bool HaveMediaInfo();
 std::string MediaInfoField(const std::string& path, const std::string& section, const std::string& field);
 
 // One decoded picture, its planes copied without padding (chroma at the
-// format's own size).
+// format's own size); a picture of a format other than 8-bit planar YUV or
+// grey comes as 8-bit YUV 4:4:4 (video range).
 struct DecodedPicture {
   int width = 0, height = 0;
   int chroma_width = 0, chroma_height = 0;

@@ -77,9 +77,14 @@ TEST_F(OptionDispatch, NamesMatchExactlyAndCaseSensitively) {
     EXPECT_TRUE(LibLinesSoFar().empty());
 }
 
-TEST_F(OptionDispatch, ThreadsIsNotSupported) {
-    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("threads", "2"); }), "TODO: option - threads");
-    EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("threads", ""); }), "TODO: option - threads");
+TEST_F(OptionDispatch, ThreadsOutsideItsRangeIsRefused) {
+    for (const char* value : {"17", "-1", "1000"})
+        EXPECT_EQ(MessageOf<FFmpegException>([&] { core.SetOption("threads", value); }),
+                  "threads must be from 0 (one per processor) to 16")
+            << value;
+    EXPECT_THROW(core.SetOption("threads", ""), EConvertError);
+    EXPECT_NO_THROW(core.SetOption("threads", "0"));
+    EXPECT_NO_THROW(core.SetOption("threads", "16"));
 }
 
 TEST_F(OptionDispatch, IntegerFieldsConvertTheWholeValue) {

@@ -60,8 +60,8 @@ TEST_F(OptionTextDispatch, ListOptionsAreTakenOnceOverBothPasses) {
 
 TEST_F(OptionTextDispatch, FailuresStopTheText) {
     Listen();
-    EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "ab=128\nthreads=2\nac=1", true); }),
-              "TODO: option - threads");
+    EXPECT_EQ(MessageOf<FFmpegException>([&] { DispatchOptionText(core, "ab=128\nthreads=17\nac=1", true); }),
+              "threads must be from 0 (one per processor) to 16");
     EXPECT_EQ(CarrierInt(Audio(), "b"), 128);
     EXPECT_EQ(core.audio_channels, 2);
     ASSERT_EQ(lines.size(), 1u);

@@ -58,6 +58,29 @@ TEST_F(TranscodeRunTest, ProgressRecordsGrowAndEndAtTheInputsLength) {
     EXPECT_TRUE(Logged("muxing overhead")) << AllLines();
 }
 
+// A video output's last record reaches the end of its last picture, in
+// containers that count in milliseconds, in their own ticks and in frames.
+TEST_F(TranscodeRunTest, VideoProgressEndsAtTheEndOfTheLastPicture) {
+    const std::string src =
+        MakeFixture(dir, "in.rm", "rm-video", {"--seconds", "4", "--fps", "25", "--audio", "none"});
+    for (const char* ext : {".mkv", ".mp4", ".avi"}) {
+        SCOPED_TRACE(ext);
+        const std::string dst = dir.File(std::string("out") + ext);
+        core.ResetOptionState();
+        progress.clear();
+        RecordProgress();
+        core.progress_interval = 0;
+        ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+        core.SetCodecName('v', "mpeg4");
+        ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+        ASSERT_EQ(Run(), "") << AllLines();
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back().current_ms, 4000);
+        EXPECT_EQ(core.converted_ms, 4000);
+        EXPECT_FALSE(core.EndedShort());
+    }
+}
+
 TEST_F(TranscodeRunTest, TextReportAndByteStatisticsGoToTheLogWithoutAProgressHandler) {
     const std::string src = MakeRealAc3(dir, "in.rm", 1.0, 48000, 1);
     const std::string dst = dir.File("out.mp3");

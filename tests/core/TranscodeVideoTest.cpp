@@ -41,6 +41,17 @@ protected:
         }
         return true;
     }
+
+    // src into dst afresh (a file already there is never replaced) with the
+    // given encoders: Run()'s result.
+    std::string ConvertAfresh(const std::string& src, const std::string& dst, const std::string& vcodec,
+                              const std::string& acodec, const std::function<void()>& before_output) {
+        std::filesystem::remove(dst);
+        core.ResetOptionState();
+        lines.clear();
+        if (!OpenVideo(src, dst, vcodec, acodec, before_output)) return "not opened";
+        return Run();
+    }
 };
 
 std::string Fps(int fps) { return std::to_string(fps) + ".000"; }
@@ -218,6 +229,47 @@ TEST_F(TranscodeVideoTest, DeinterlacingIsTheFiveTapFilterOnOddRows) {
     }
 }
 
+// The bands in layouts the libraries read back differently: packed, semi-planar,
+// 16-bit, big-endian, bit fields, alpha. Read back as 8-bit YUV by the
+// scaler, every band pixel is video-range black and the inside is untouched.
+TEST_F(TranscodeVideoTest, PadPictureFillsTheBandsOfAnyLayout) {
+    constexpr int kSize = 32, kBand = 8;
+    for (AVPixelFormat format : {AV_PIX_FMT_YUYV422, AV_PIX_FMT_UYVY422, AV_PIX_FMT_NV12, AV_PIX_FMT_P010LE,
+                                 AV_PIX_FMT_YUV420P16BE, AV_PIX_FMT_RGB565BE, AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA64BE,
+                                 AV_PIX_FMT_X2RGB10LE, AV_PIX_FMT_YUVA444P, AV_PIX_FMT_GBRP16LE}) {
+        SCOPED_TRACE(avutil.av_get_pix_fmt_name(format));
+        TFramePtr padded(avutil.av_frame_alloc()), back(avutil.av_frame_alloc());
+        padded->width = back->width = kSize;
+        padded->height = back->height = kSize;
+        padded->format = format;
+        back->format = AV_PIX_FMT_YUV444P;
+        ASSERT_GE(avutil.av_frame_get_buffer(padded.get(), 0), 0);
+        ASSERT_GE(avutil.av_frame_get_buffer(back.get(), 0), 0);
+        for (int p = 0; p < 4 && padded->buf[p]; ++p) std::fill_n(padded->buf[p]->data, padded->buf[p]->size, 0xff);
+        TPictureView view;
+        for (int p = 0; p < 4; ++p) {
+            view.data[p] = padded->data[p];
+            view.linesize[p] = padded->linesize[p];
+        }
+        ASSERT_EQ(PadPicture(view, nullptr, kSize, kSize, format, kBand, kBand, kBand, kBand, {16, 128, 128}), 0);
+        TSwsPtr sws(swscale.sws_getContext(kSize, kSize, format, kSize, kSize, AV_PIX_FMT_YUV444P, SWS_POINT,
+                                           nullptr, nullptr, nullptr));
+        ASSERT_TRUE(sws);
+        swscale.sws_scale(sws.get(), padded->data, padded->linesize, 0, kSize, back->data, back->linesize);
+        int wrong = 0;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) {
+                const bool band = x < kBand || y < kBand || x >= kSize - kBand || y >= kSize - kBand;
+                const int luma = back->data[0][y * back->linesize[0] + x];
+                const int u = back->data[1][y * back->linesize[1] + x], v = back->data[2][y * back->linesize[2] + x];
+                if (band) wrong += std::abs(luma - 16) > 2 || std::abs(u - 128) > 2 || std::abs(v - 128) > 2;
+                else wrong += luma < 200;  // the white it was filled with
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+    EXPECT_EQ(PadPicture(TPictureView{}, nullptr, kSize, kSize, AV_PIX_FMT_PAL8, 2, 2, 2, 2, {16, 128, 128}), -1);
+}
+
 // A rate change keeps the pictures at their times: pictures are dropped or
 // repeated, and the totals name exactly the pictures the output gained or lost.
 TEST_F(TranscodeVideoTest, RateChangesDropOrRepeatPicturesAndTheTotalsSayHowMany) {
@@ -304,6 +356,96 @@ TEST_F(TranscodeVideoTest, PictureOptionsShapeTheDecodedPictures) {
     const std::vector<DecodedPicture> pictures = DecodePictures(dst);
     ASSERT_FALSE(pictures.empty());
     for (int y : {2, 13, 131, 141}) EXPECT_NEAR(pictures[0].Y(100, y), 16, 4) << "row " << y;
+}
+
+// threads reaches the picture encoder, whose settings the file carries: a
+// count as given, and 0 or no count at all the libraries' own choice.
+TEST_F(TranscodeVideoTest, ThreadsSetsTheEncodersCount) {
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    std::vector<std::string> settings;  // threads=N as the file says, for each count ("" not given)
+    for (const char* threads : {"", "0", "1", "3"}) {
+        SCOPED_TRACE(threads);
+        const std::string dst = dir.File("threads.mp4");
+        ASSERT_EQ(ConvertAfresh(src, dst, "libx264", "aac", [&] {
+            if (*threads) core.SetOption("threads", threads);
+        }), "") << AllLines();
+        const std::string text = MediaInfoField(dst, "Video", "Encoded_Library_Settings");
+        const size_t at = text.find(" threads=");
+        ASSERT_NE(at, std::string::npos) << text;
+        settings.push_back(text.substr(at + 1, text.find(' ', at + 1) - at - 1));
+    }
+    ASSERT_EQ(settings.size(), 4u);
+    EXPECT_EQ(settings[2], "threads=1");
+    EXPECT_EQ(settings[3], "threads=3");
+    EXPECT_EQ(settings[0], settings[1]);
+    EXPECT_NE(settings[0], "threads=1");
+}
+
+// The pictures' aspect as the chain leaves it reaches the file: setsar, and a
+// scale after it that stretches the pixels.
+TEST_F(TranscodeVideoTest, TheChainsSampleAspectIsTheOutputs) {
+    struct Case {
+        const char* chain;
+        const char* pixel_aspect;
+        const char* display_aspect;
+    };
+    const Case cases[] = {
+        {"", "1.000", "1.222"},
+        {"setsar=2", "2.000", "2.444"},
+        {"setsar=2,scale=88:144", "4.000", "2.444"},
+    };
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv10", RealAudio::Ac3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chain);
+        const std::string dst = dir.File("aspect.mkv");
+        ASSERT_EQ(ConvertAfresh(src, dst, "mpeg4", "libmp3lame", [&] {
+            if (*c.chain) core.SetOption("vfilters", c.chain);
+        }), "") << AllLines();
+        EXPECT_EQ(MediaInfoField(dst, "Video", "PixelAspectRatio"), c.pixel_aspect);
+        EXPECT_EQ(MediaInfoField(dst, "Video", "DisplayAspectRatio"), c.display_aspect);
+    }
+}
+
+// Pad bands in formats of other depths and layouts: every picture is written,
+// the bands are video-range black, the picture sits inside them. Through the
+// scaler (a new size) and straight from a chain that keeps the size.
+TEST_F(TranscodeVideoTest, PadBandsAreBlackInEveryPixelFormat) {
+    struct Case {
+        const char* ext;
+        const char* vcodec;
+        const char* pix_fmt;
+        const char* chain;  // "" none: the scaler brings the picture to 144x112
+        int width, height;
+    };
+    const Case cases[] = {
+        {".mkv", "ffv1", "yuv420p10le", "", 176, 144},
+        {".mkv", "ffv1", "yuv420p10le", "null", 208, 176},
+        {".nut", "rawvideo", "yuyv422", "", 176, 144},
+        {".nut", "rawvideo", "yuyv422", "hflip,hflip", 208, 176},
+        {".mkv", "ffv1", "bgr0", "null", 208, 176},
+        {".mkv", "ffv1", "gbrp10le", "", 176, 144},
+    };
+    const std::string src = MakeRealVideo(dir, "in.rm", 1.0, "rv20", RealAudio::Ac3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pix_fmt) + " " + c.chain);
+        const std::string dst = dir.File(std::string("padded") + c.ext);
+        ASSERT_EQ(ConvertAfresh(src, dst, c.vcodec, "libmp3lame", [&] {
+            core.SetOption("pix_fmt", c.pix_fmt);
+            if (*c.chain) core.SetOption("vfilters", c.chain);
+            else core.SetFrameSize("144x112");
+            for (const char* side : {"padtop", "padbottom", "padleft", "padright"}) core.SetOption(side, "16");
+        }), "") << AllLines();
+        std::string error;
+        const std::vector<DecodedPicture> pictures = DecodePictures(dst, &error);
+        EXPECT_NEAR(static_cast<int>(pictures.size()), 15, 1) << error;
+        ASSERT_FALSE(pictures.empty());
+        const DecodedPicture& p = pictures.front();
+        ASSERT_EQ(p.width, c.width);
+        ASSERT_EQ(p.height, c.height);
+        for (int y : {2, 13, c.height - 14, c.height - 3}) EXPECT_NEAR(p.Y(c.width / 2, y), 16, 4) << "row " << y;
+        for (int x : {2, 13, c.width - 14, c.width - 3}) EXPECT_NEAR(p.Y(x, c.height / 2), 16, 4) << "column " << x;
+        EXPECT_GT(p.Y(24, 24), 200);  // the square at the top left, inside the bands
+    }
 }
 
 TEST_F(TranscodeVideoTest, PadWithAChainThatChangesTheSizeIsRefused) {

@@ -372,6 +372,7 @@ TEST_F(VideoQualityTest, EachVideoFailureHasItsMessageAndOutcome) {
     const auto pad = [](bool strict) {
         return [strict](TCustomFFmpeg& c) {
             c.SetCodecName('v', "png");
+            c.SetOption("pix_fmt", "monob");
             c.SetPadTop(16);
             c.exit_on_error = strict;
         };
@@ -383,7 +384,7 @@ TEST_F(VideoQualityTest, EachVideoFailureHasItsMessageAndOutcome) {
          "0 Deinterlacing failed.", 15},
         {"crop bands past a smaller picture", "shrinking", crop(false), "", "0 error cropping picture", 8},
         {"the same with xerror", "shrinking", crop(true), "error cropping picture", "", -1},
-        {"pad bands around an RGB picture, with xerror", "rm", pad(true), "error padding picture", "", -1},
+        {"pad bands around a picture of one bit per pixel, with xerror", "rm", pad(true), "error padding picture", "", -1},
     };
     std::map<std::string, std::string> inputs = {
         {"rm", MakeFixture(dir, "in.rm", "rm-video", {"--seconds", "1", "--audio", "none"})},

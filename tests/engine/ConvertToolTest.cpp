@@ -274,9 +274,9 @@ TEST_F(ConvertToolTest, OptionsListsTheEnginesVocabulary) {
 
 TEST_F(ConvertToolTest, EngineOptionsReachTheOutputs) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
-    TRun run = Convert({"-o", out, "--option", "threads=2", src});
+    TRun run = Convert({"-o", out, "--option", "threads=17", src});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("TODO: option - threads"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("threads must be from 0 (one per processor) to 16"), std::string::npos) << run.err;
     EXPECT_TRUE(OutputFiles().empty());
     const std::string longer = MakeRealAc3(dir, "b.rm", 4.0);
     run = Convert({"-o", out, "--option", "t=1", longer});

@@ -143,12 +143,12 @@ TEST_F(EngineTest, SetOutputFileOutsideTheListRaises) {
     EXPECT_THROW(engine->RemoveTask(3), Exception);
 }
 
-TEST_F(EngineTest, ThreadsInTheOptionTextFailsTheOutput) {
+TEST_F(EngineTest, ARefusedOptionInTheOptionTextFailsTheOutput) {
     const std::string src = MakeRealAc3(dir, "in.rm", 1.0);
     ASSERT_EQ(engine->AddTask(src), 0);
     TOutputOptions out;
     out.AudioCodec = "libmp3lame";
-    out.ExtOptions = "threads=4";
+    out.ExtOptions = "threads=40";
     // The output's options are read when the task opens its files.
     ASSERT_TRUE(engine->SetOutputFile(0, dir.File("out.mp3"), &out));
     EXPECT_EQ(out.FileName, dir.File("out.mp3"));
@@ -160,7 +160,7 @@ TEST_F(EngineTest, ThreadsInTheOptionTextFailsTheOutput) {
     ASSERT_TRUE(recorder.WaitEndOfRun());
     EXPECT_EQ(result.End, TTaskEnd::Failed);
     EXPECT_EQ(result.Failure, TTaskFailure::OutputUnusable);
-    EXPECT_EQ(result.Message, "TODO: option - threads");
+    EXPECT_EQ(result.Message, "threads must be from 0 (one per processor) to 16");
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.mp3")));
 }
 

@@ -235,6 +235,53 @@ TEST_F(HookPictureTest, TheCustomHookPaintsStopsOrFailsPictureByPicture) {
     }
 }
 
+// The hooks see every decoded picture, numbered from the input's first, also
+// those before an output start time; the output starts at it with the hooks'
+// paint on its pictures.
+TEST_F(HookPictureTest, HooksSeeThePicturesBeforeTheStartTimeToo) {
+    struct Case {
+        const char* ss;
+        size_t written;
+    };
+    const Case cases[] = {{"", 5}, {"0.3", 2}};
+    const std::string src = MakeVideo("in.rm", 0.5);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ss);
+        std::vector<int> frames;
+        std::vector<int64_t> times;
+        int before_calls = 0;
+        const std::string out = dir.File("ss.mkv");
+        ASSERT_EQ(Convert(src, out,
+                          [&] {
+                              if (*c.ss) core.SetOption("ss", c.ss);
+                              core.OnCustomHook = [&](TCustomFFmpeg*, TBitmap* bitmap, int frame, int64_t pts,
+                                                      bool&, bool&) {
+                                  frames.push_back(frame);
+                                  times.push_back(pts);
+                                  PaintMark(bitmap);
+                              };
+                          }),
+                  "");
+        core.OnCustomHook = nullptr;
+        EXPECT_EQ(frames, (std::vector<int>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(times, (std::vector<int64_t>{0, 100000, 200000, 300000, 400000}));
+        const auto pictures = Pictures(out);
+        ASSERT_EQ(pictures.size(), c.written);
+        for (const DecodedPicture& p : pictures) EXPECT_TRUE(Marked(p)) << "at " << p.seconds << " s";
+
+        ASSERT_EQ(Convert(src, out,
+                          [&] {
+                              if (*c.ss) core.SetOption("ss", c.ss);
+                              core.SetOption("vhook", SamplePlugin("grey"));
+                              core.OnBeforeHook = [&](TCustomFFmpeg*, THookAction&, int64_t) { ++before_calls; };
+                          }),
+                  "");
+        core.OnBeforeHook = nullptr;
+        EXPECT_EQ(before_calls, 5);
+        EXPECT_EQ(Pictures(out).size(), c.written);
+    }
+}
+
 // A preview window standing in for the window's, recording what it gets.
 struct TRecordingWindow : TPreviewWindow {
     struct TLog {
