@@ -209,6 +209,23 @@ TEST_F(VideoQualityTest, DamagedVideoFailsWithItsReasonAndKeepsNothing) {
     }
 }
 
+// A damaged last picture is an error the decoder's frame threads give only
+// while they are drained: the pictures before it, and those the encoder still
+// holds, all reach the file, whatever the number of threads.
+TEST_F(VideoQualityTest, ADamagedLastPictureLosesNothingElseWithAnyNumberOfThreads) {
+    const std::string src =
+        MakeFixture(dir, "damaged.mkv", "mkv-mpeg4", {"--seconds", "4", "--audio", "none", "--damage-last", "1"});
+    std::vector<size_t> counts;
+    for (const char* threads : {"1", "2"}) {
+        SCOPED_TRACE(std::string(threads) + " threads");
+        const std::string dst = dir.File("damaged.mp4");
+        ASSERT_EQ(ConvertAs(src, dst, Mp4, [&] { core.SetOption("threads", threads); }), "") << AllLines();
+        counts.push_back(DecodePictures(dst).size());
+    }
+    EXPECT_EQ(counts[0], counts[1]);
+    EXPECT_GE(counts[0], 59u);  // of 60
+}
+
 // sameq: the encoder takes each picture's quantiser from the input picture, so
 // a finely quantised input gives a large output and a coarse one a small
 // output, where the encoder's own rate control makes both alike.
