@@ -139,7 +139,7 @@ void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count)
         }
         if (r < 0) {
             write_error = r;
-            throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+            throw FFmpegException(FFmpegWriteErrorText("av_interleaved_write_frame()", r));
         }
     }
     PrintReport(outputs, output_count, true);
