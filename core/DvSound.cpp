@@ -44,7 +44,7 @@ void TCustomFFmpeg::FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamSta
     const AVRational samples{1, ost.enc->sample_rate};
     TPacketPtr pkt(avcodec.av_packet_alloc());
     if (!pkt) throw FFmpegException("av_malloc failed");
-    // A picture's worth at a time, so that the packets interleave with the pictures.
+    // About a picture's worth at a time, so that the packets interleave with the pictures.
     constexpr int64_t Chunk = 1600;
     while (ost.enc_next_pts < end) {
         const int n = static_cast<int>(std::min(Chunk, end - ost.enc_next_pts));
@@ -62,17 +62,17 @@ void TCustomFFmpeg::FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamSta
 }
 
 std::string TCustomFFmpeg::WriteFailureText(const AVFormatContext* os, int code) const {
-    // The DV muxer refuses a frame with too little sound as an invalid argument; its
-    // log line alone says why, and not every user sees the log.
+    // The DV muxer refuses a frame it cannot build as an invalid argument; only its
+    // log line says why, and not every user sees the log.
     if (IsDv(os) && code == AVERROR(EINVAL))
-        return "av_interleaved_write_frame(): a DV frame lacks its sound "
+        return "av_interleaved_write_frame(): a DV frame could not be built "
                "(Insufficient audio data or severe sync problem)";
     return FFmpegWriteErrorText("av_interleaved_write_frame()", code);
 }
 
 // Sound that starts after the pictures gets silence before it, as much at a time as
 // PadWithSilence takes; the clock counts what was queued until the gap is filled.
-bool TCustomFFmpeg::FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf,
+void TCustomFFmpeg::FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf,
                                          int& size) {
     const int enc_rate = ost.enc->sample_rate;
     const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
@@ -82,8 +82,7 @@ bool TCustomFFmpeg::FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamSt
     if (byte_delta <= 0) {
         ist.at_start = 0;
         ost.sample_clock = std::llrint(ipts * enc_rate) - queued;
-        return true;
+        return;
     }
     PadWithSilence(ist, buf, size, byte_delta, late);
-    return true;
 }

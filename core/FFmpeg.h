@@ -461,7 +461,7 @@ private:
     bool NeedsSoundUnderEveryPicture(const TOutputStreamState& ost) const;
     int64_t PicturesEndInSamples(const TOutputStreamState& audio) const;
     void FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamState& ost);
-    bool FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
+    void FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
     // What the user reads when a packet or the trailer cannot be written.
     std::string WriteFailureText(const AVFormatContext* os, int code) const;
     // video path
