@@ -35,6 +35,7 @@
 #include "app/Translations.h"
 #include "batch/General.h"
 #include "batch/Settings.h"
+#include "batch/Simultaneous.h"
 
 namespace fs = std::filesystem;
 
@@ -274,6 +275,7 @@ void TForm1::BuildOtherSettings() {
     SpnSimultaneous->setObjectName("SpnSimultaneous");
     SpnSimultaneous->setRange(1, ProcessorCount());
     SpnSimultaneous->setValue(ProcessorCount());
+    connect(SpnSimultaneous, &QSpinBox::valueChanged, this, [this] { simultaneousChosen_ = true; });
     auto* simultaneous = new QHBoxLayout;
     simultaneous->addWidget(LblSimultaneous);
     simultaneous->addWidget(SpnSimultaneous);
@@ -481,6 +483,7 @@ void TForm1::ReadSettingsIntoControls() {
     const int simultaneous = s.SimultaneousConversions;
     SpnSimultaneous->setValue(simultaneous >= 1 && simultaneous <= ProcessorCount() ? simultaneous
                                                                                      : ProcessorCount());
+    simultaneousChosen_ = simultaneous >= 1 && simultaneous <= ProcessorCount();
     lastAddFolder_ = s.LastAddFolder;
 }
 
@@ -497,7 +500,8 @@ void TForm1::WriteSettingsFromControls() {
     s.OutputFormat = OutputChoice().kind->name;
     s.VideoNorm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
     s.ShowPreview = ChkPreview->isChecked();
-    s.SimultaneousConversions = SpnSimultaneous->value();
+    // Not chosen stays not chosen: each run decides from its files and the memory.
+    s.SimultaneousConversions = simultaneousChosen_ ? SpnSimultaneous->value() : 0;
     s.LastAddFolder = lastAddFolder_;
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
@@ -787,7 +791,10 @@ void TForm1::StartRun() {
     });
     calls_.Open();
     std::string problem;
-    const TRunRequest request{PlanChoice(), OutputFolder(), SimultaneousConversions()};
+    const int simultaneous = simultaneousChosen_
+                                 ? SimultaneousConversions()
+                                 : DefaultSimultaneous(files, ProcessorCount(), AvailableMemoryBytes());
+    const TRunRequest request{PlanChoice(), OutputFolder(), simultaneous};
     if (!run_->Start(files, request, problem)) {
         calls_.Close();
         run_.reset();

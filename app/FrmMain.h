@@ -182,6 +182,8 @@ private:
     bool centred_ = false;
     bool closeAgreed_ = false;  // closing during a run needs no question any more
     std::string lastAddFolder_;
+    // The settings or the user set SpnSimultaneous; otherwise each run takes DefaultSimultaneous.
+    bool simultaneousChosen_ = false;
     std::vector<const TOutputKind*> formats_;  // CboFormat's items
 
     std::map<TFileId, TListedFile> listed_;  // each row's file, as listing read it

@@ -108,8 +108,10 @@ TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
     facts.Tags = probe.Tags();
     facts.VideoStreams = probe.VideoStreamCount();
     if (const AVFormatContext* ctx = probe.FormatContext())
-        for (unsigned i = 0; i < ctx->nb_streams; ++i)
-            facts.Streams.push_back(TProbedStream{StreamType(ctx->streams[i]->codecpar)});
+        for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+            const AVCodecParameters* par = ctx->streams[i]->codecpar;
+            facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height});
+        }
     return facts;
 }
 

@@ -11,6 +11,8 @@
 struct TProbedStream {
     enum TType { Other, Video, Audio, TextSubtitle, BitmapSubtitle };
     TType type = Other;
+    int Width = 0;   // pixels, of a video stream; 0 unknown
+    int Height = 0;  // pixels, of a video stream; 0 unknown
 };
 
 struct TSubtitlePlan {

@@ -61,3 +61,6 @@ extern std::mutex CodecLock;
 // The message for a negative library result code, with the subject (a file name or
 // an operation) in front: "<subject>: no such file or directory" and so on.
 std::string FFmpegErrorText(const std::string& subject, int code);
+// The same for a failed write to an output: the system's reason ("No space left
+// on device") for every code made from a system error.
+std::string FFmpegWriteErrorText(const std::string& subject, int code);

@@ -148,6 +148,10 @@ bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& 
     const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
     const int queued = avutil.av_audio_fifo_size(ost.sample_fifo.get());  // samples per channel
     if (audio_sync_method == 0) {
+        if (ist.at_start && NeedsSoundUnderEveryPicture(ost)) {
+            FillSoundBeforeStart(ost, ist, buf, size);
+            return true;
+        }
         ost.sample_clock = std::llrint(ipts * enc_rate) - queued;
         return true;
     }

@@ -460,6 +460,13 @@ private:
     void WriteAudioPacket(AVFormatContext* os, TOutputStreamState& ost, AVPacket* pkt);
     void EncodeAndWriteAudio(AVFormatContext* os, TOutputStreamState& ost, const AVFrame* frame);
     void FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& ost);
+    // DV: silence where the input's sound does not cover the pictures (core/DvSound.cpp).
+    bool NeedsSoundUnderEveryPicture(const TOutputStreamState& ost) const;
+    int64_t PicturesEndInSamples(const TOutputStreamState& audio) const;
+    void FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamState& ost);
+    void FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
+    // What the user reads when a packet or the trailer cannot be written.
+    std::string WriteFailureText(const AVFormatContext* os, int code) const;
     // video path
     void SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist);
     int DecodeVideo(TInputStreamState& ist, int ist_index, const AVPacket* pkt);

@@ -126,6 +126,7 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
 void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count) {
     for (int k = 0; k < static_cast<int>(run->ist_table.size()); ++k)
         if (run->ist_table[k]->decoding_needed) DecodePacket(*run->ist_table[k], k, nullptr);
+    for (auto& ost : run->ost_table) FillSoundToPicturesEnd(outputs[ost->file_index], *ost);
     for (auto& ost : run->ost_table) DrainBitstreamFilters(outputs[ost->file_index], *ost);
     if (read_to_end) CheckSomethingDecoded();
     converted_ms = ConvertedMs();
@@ -139,7 +140,7 @@ void TCustomFFmpeg::FinishTranscode(AVFormatContext** outputs, int output_count)
         }
         if (r < 0) {
             write_error = r;
-            throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+            throw FFmpegException(WriteFailureText(outputs[i], r));
         }
     }
     PrintReport(outputs, output_count, true);

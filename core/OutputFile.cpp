@@ -569,7 +569,7 @@ void TCustomFFmpeg::PlaceOutputFiles() {
         }
         if (result < 0) {
             write_error = result;
-            throw FFmpegException(FFmpegErrorText(file.final_path, result));
+            throw FFmpegException(FFmpegWriteErrorText(file.final_path, result));
         }
         // The muxer's comment frame and ID3v1 text are mended for players.
         if (file->oformat && std::strcmp(file->oformat->name, "mp3") == 0) MendId3Tags(file.temp_path);

@@ -72,7 +72,7 @@ void TCustomFFmpeg::MuxPacket(AVFormatContext* os, AVPacket* pkt, TOutputStreamS
     if (r >= 0 && os->pb && os->pb->error < 0) r = os->pb->error;
     if (r < 0) {
         write_error = r;
-        throw FFmpegException(FFmpegErrorText("av_interleaved_write_frame()", r));
+        throw FFmpegException(WriteFailureText(os, r));
     }
     if (run->outputs && os == run->outputs[0] && os->pb)
         run->first_output_pos = avformat.avio_seek(os->pb, 0, SEEK_CUR);

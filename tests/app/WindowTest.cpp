@@ -109,13 +109,14 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     // Nothing is written while the window is open.
     EXPECT_FALSE(fs::exists(Paths().SettingsFile));
 
-    // Closing writes the settings, making the settings folder first.
+    // Closing writes the settings, making the settings folder first. Simultaneous
+    // conversions the user never chose stay unchosen: each run decides them.
     form->CboAudioBitrate->setCurrentIndex(7);
     form->ChkShutdown->setChecked(true);
     Destroy();
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
-                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=" + Processors() +
+                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
                                   "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
@@ -180,6 +181,17 @@ TEST_F(FormTest, SimultaneousConversionsStayWithinTheProcessors) {
         EXPECT_EQ(form->SpnSimultaneous->maximum(), std::stoi(Processors()));
         Destroy();
     }
+}
+
+// A number the user sets is kept; one read from the settings stays chosen.
+TEST_F(FormTest, ChosenSimultaneousConversionsAreKept) {
+    ASSERT_TRUE(Create());
+    form->SpnSimultaneous->setValue(1);
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nSimultaneousConversions=1\n"), std::string::npos) << SettingsText();
+    ASSERT_TRUE(Create());
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nSimultaneousConversions=1\n"), std::string::npos) << SettingsText();
 }
 
 TEST_F(FormTest, RandomBytesAsSettingsFile) {

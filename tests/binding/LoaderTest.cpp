@@ -140,3 +140,22 @@ TEST(ErrorText, MapsResultCodesByMeaning) {
     EXPECT_EQ(FFmpegErrorText("img", AVERROR(EDOM)).find("for img1.jpg, img2.jpg, ..., use 'img%d.jpg';"),
               std::string("img: Incorrect image filename syntax.\r\nUse '%d' to specify the image number:\r\n  ").size());
 }
+
+// A failed write gives the system's reason, never a text about opening or a damaged input.
+TEST(ErrorText, WriteFailuresGiveTheSystemsReason) {
+    const struct {
+        int code;
+        const char* text;
+    } cases[] = {
+        {AVERROR(ENOSPC), "out.mp3: No space left on device"},
+        {AVERROR(EDQUOT), "out.mp3: Disk quota exceeded"},
+        {AVERROR(EIO), "out.mp3: Input/output error"},
+        {AVERROR(EFBIG), "out.mp3: File too large"},
+        {AVERROR(ENOMEM), "out.mp3: Cannot allocate memory"},
+        {AVERROR_EOF, "out.mp3: Error while opening file"},  // the libraries' own code keeps its text
+    };
+    for (const auto& c : cases) EXPECT_EQ(FFmpegWriteErrorText("out.mp3", c.code), c.text);
+    // Reading too, a code the texts do not name is the system's reason.
+    EXPECT_EQ(FFmpegErrorText("a.rm", AVERROR(ENOSPC)), "a.rm: No space left on device");
+    EXPECT_EQ(FFmpegErrorText("a.rm", AVERROR(EACCES)), "a.rm: Permission denied");
+}

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <utility>
-#include <thread>
 
 #include "batch/General.h"
 #include "batch/Settings.h"
@@ -225,7 +224,6 @@ TConvertOptions DefaultConvertOptions() {
     o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
     o.Plan.Overwrite = s.Overwrite;
     o.Plan.CopyTags = s.CopyTags;
-    o.Jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     return o;
 }
 
@@ -286,7 +284,8 @@ std::string ConvertUsage() {
            "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
            "      --no-tags            leave the source's tags (title, artist, ...) out\n"
            "      --tags               copy them (default: the window's \"Copy tags\")\n"
-           "  -j, --jobs N             files converted at once (default: the number of processors)\n"
+           "  -j, --jobs N             files converted at once (default: the number of processors,\n"
+           "                           fewer when half the available memory cannot hold them)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
            "      --options            list the engine options with their values; other names go\n"
            "                           to the media libraries' codec and format options\n"

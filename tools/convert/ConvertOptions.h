@@ -11,7 +11,7 @@ struct TConvertOptions {
     std::string OutputFolder;  // ends with "/"
     // What is written ("--to"), its audio, overwriting, tags and "--option" lines.
     TPlanChoice Plan;
-    int Jobs = 1;
+    int Jobs = 0;  // files converted at once ("-j"); 0: not chosen, DefaultSimultaneous decides
     std::string Report;  // where the outcome records go ("--report"); empty: nowhere
     bool Info = false;
     bool Quiet = false;

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "batch/BatchProgress.h"
 #include "batch/Converter.h"
 #include "batch/General.h"
 #include "batch/RunSummary.h"
+#include "batch/Simultaneous.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
 
@@ -235,7 +237,11 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         news = true;
         loop.Wake();
     });
-    const TRunRequest request{options.Plan, options.OutputFolder, options.Jobs};
+    const int jobs = options.Jobs > 0 ? options.Jobs
+                                      : DefaultSimultaneous(listing.Files,
+                                                            static_cast<int>(std::thread::hardware_concurrency()),
+                                                            AvailableMemoryBytes());
+    const TRunRequest request{options.Plan, options.OutputFolder, jobs};
     std::string problem;
     if (!run.Start(listing.Files, request, problem)) {
         PrintLine(stderr, "Cannot write to the output folder " + options.OutputFolder + ": " + problem);
