@@ -108,13 +108,6 @@ protected:
     std::string src;
 };
 
-TEST_F(ChapterTest, TheGeneratedInputHasThreeChapters) {
-    const auto read = MediaInfoChapters(src);
-    ASSERT_EQ(read.size(), 3u);
-    EXPECT_EQ(read[2].title, "Chapter 3");
-    EXPECT_NEAR(read[2].start, 2.0, 0.001);
-}
-
 // Each kept chapter: its title, start and end in the output (ms).
 TEST_F(ChapterTest, Mp4AndMatroskaKeepTheChaptersMovedBySsAndCutAtT) {
     struct Case {
