@@ -17,8 +17,8 @@ int64_t SaturatedMinus(int64_t a, int64_t b) {
     return b < 0 ? INT64_MAX : INT64_MIN;
 }
 
-// The chapter at `span` with the source's id, time base and title; nothing
-// but the chapter itself is taken from the library when it fails.
+// The chapter at `span` with the source's id, time base and title; a failure
+// leaves nothing allocated.
 TChapterPtr NewChapter(const AVChapter& source, TChapterSpan span) {
     TChapterPtr chapter(static_cast<AVChapter*>(avutil.av_mallocz(sizeof(AVChapter))));
     if (!chapter) throw FFmpegException("av_mallocz fail");
@@ -27,7 +27,8 @@ TChapterPtr NewChapter(const AVChapter& source, TChapterSpan span) {
     chapter->start = span.start;
     chapter->end = span.end;
     if (const AVDictionaryEntry* title = avutil.av_dict_get(source.metadata, "title", nullptr, 0))
-        if (avutil.av_dict_set(&chapter->metadata, "title", title->value, 0) < 0) throw FFmpegException("av_mallocz fail");
+        if (avutil.av_dict_set(&chapter->metadata, "title", title->value, 0) < 0)
+            throw FFmpegException("av_mallocz fail");
     return chapter;
 }
 

@@ -18,7 +18,7 @@ struct TChapterSpan {
 // when no part of it is kept.
 std::optional<TChapterSpan> KeptChapterSpan(TChapterSpan chapter, int64_t shift, int64_t limit);
 
-// Whether a muxer of this name writes chapters.
+// Whether the muxer is one of those that keep chapters.
 bool KeepsChapters(const AVOutputFormat* format);
 
 // Gives each output that keeps chapters and has none yet a copy of the

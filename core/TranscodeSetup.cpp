@@ -435,7 +435,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     OpenEncoders();
     StartDecoders();
     CopyMetadataMaps(outputs, output_count, inputs, input_count);
-    // The outputs begin at ss of the input's time as the run reads it (offsets applied).
+    // An output's zero is the input time start_time past the offsets (the input's own start, a seek).
     if (input_count > 0)
         CopyChapters(outputs, output_count, inputs[0], start_time - input_ts_offsets[0], recording_time);
     const bool want_sdp = WriteHeaders(outputs, output_count);
