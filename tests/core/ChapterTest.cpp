@@ -1,9 +1,8 @@
 // Chapters carried from the first input to MP4 and Matroska outputs, moved by
 // ss and cut at t; checked with mediainfo (starts, titles) and the libraries'
-// demuxers (ends).
+// demuxers (ends). The disc and tape kinds: tests/engine/ChapterConvertTest.cpp.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 
 #include "core/Chapters.h"
@@ -88,17 +87,13 @@ protected:
 
     // Converts src to dst; the options are set before the input opens (input_ss_ms)
     // or before the output opens (the rest). "" or the error.
-    std::string Convert(const std::string& dst, int input_ss_ms, int ss_ms, int t_ms, const char* target = nullptr) {
+    std::string Convert(const std::string& dst, int input_ss_ms, int ss_ms, int t_ms) {
         std::filesystem::remove(dst);
         core.ResetOptionState();
         if (input_ss_ms > 0) core.SetStartTimeUs(input_ss_ms * int64_t{1000});
         if (!core.OpenInputFile(src)) return "input: " + core.last_error;
-        if (target) {
-            core.SetOption("target", target);
-        } else {
-            core.SetCodecName('v', "mpeg4");
-            core.SetCodecName('a', "aac");
-        }
+        core.SetCodecName('v', "mpeg4");
+        core.SetCodecName('a', "aac");
         if (ss_ms > 0) core.SetStartTimeUs(ss_ms * int64_t{1000});
         if (t_ms > 0) core.SetRecordingTimeMs(t_ms);
         if (!core.OpenOutputFile(dst)) return "output: " + core.last_error;
@@ -122,11 +117,9 @@ TEST_F(ChapterTest, Mp4AndMatroskaKeepTheChaptersMovedBySsAndCutAtT) {
         {"mp4 as it is", ".mp4", 0, 0, 0, all},
         {"mkv from 1.5 s", ".mkv", 0, 1500, 0, {{0, 500, "Chapter 2"}, {500, 1500, "Chapter 3"}}},
         {"mkv seeking to 1.5 s", ".mkv", 1500, 0, 0, {{0, 500, "Chapter 2"}, {500, 1500, "Chapter 3"}}},
-        {"mkv from 1 s: the first ends there", ".mkv", 0, 1000, 0, {{0, 1000, "Chapter 2"}, {1000, 2000, "Chapter 3"}}},
         {"mkv for 1.5 s", ".mkv", 0, 0, 1500, {{0, 1000, "Chapter 1"}, {1000, 1500, "Chapter 2"}}},
         {"mp4 from 0.5 s for 1.5 s: the third starts at the end", ".mp4", 0, 500, 1500,
          {{0, 500, "Chapter 1"}, {500, 1500, "Chapter 2"}}},
-        {"mkv from 1.2 s for 0.5 s: inside one", ".mkv", 0, 1200, 500, {{0, 500, "Chapter 2"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -147,12 +140,18 @@ TEST_F(ChapterTest, Mp4AndMatroskaKeepTheChaptersMovedBySsAndCutAtT) {
     }
 }
 
-TEST_F(ChapterTest, DiscOutputsHaveNone) {
-    const std::string dst = dir.File("out.mpg");
-    ASSERT_EQ(Convert(dst, 0, 0, 0, "pal-dvd"), "") << AllLines();
-    EXPECT_EQ(MediaInfoField(dst, "General", "Format"), "MPEG-PS");
-    EXPECT_TRUE(MediaInfoChapters(dst).empty());
-    EXPECT_TRUE(LibraryChapters(dst).empty());
+// The chapters belong to the output before its header is written: a header the
+// muxer refuses (MP4 takes no plain PCM) frees them with the output, once
+// (ASan would see a second free or a use after it).
+TEST_F(ChapterTest, AHeaderRefusedAfterTheChaptersFreesThemWithTheOutput) {
+    const std::string dst = dir.File("refused.mp4");
+    core.ResetOptionState();
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetCodecName('v', "mpeg4");
+    core.SetCodecName('a', "pcm_s16le");
+    ASSERT_TRUE(core.OpenOutputFile(dst)) << core.last_error;
+    EXPECT_NE(Run().find("Could not write header"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dst));
 }
 
 }  // namespace
