@@ -77,6 +77,7 @@ extern "C" {
     X(av_channel_layout_copy)                                                             \
     X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_dict_copy)                \
     X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_set) X(av_dict_set_int)     \
+    X(av_dynarray_add_nofree)                                                             \
     X(av_find_nearest_q_idx) X(av_frame_alloc) X(av_frame_apply_cropping) X(av_frame_clone) X(av_frame_copy_props) X(av_frame_free)         \
     X(av_frame_get_side_data)                                                             \
     X(av_frame_get_buffer) X(av_frame_is_writable) X(av_frame_make_writable) X(av_frame_ref) X(av_frame_unref)    \

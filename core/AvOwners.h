@@ -29,6 +29,13 @@ struct TSwsFree {
 struct TFilterGraphFree {
     void operator()(AVFilterGraph* p) const { avfilter.avfilter_graph_free(&p); }
 };
+// A chapter not yet handed to its container; the container frees the ones it holds.
+struct TChapterFree {
+    void operator()(AVChapter* p) const {
+        avutil.av_dict_free(&p->metadata);
+        avutil.av_free(p);
+    }
+};
 struct TFileClose {
     void operator()(FILE* f) const { myutil.fclose(f); }
 };
@@ -37,6 +44,7 @@ using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoFree>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfFree>;
+using TChapterPtr = std::unique_ptr<AVChapter, TChapterFree>;
 using TFilePtr = std::unique_ptr<FILE, TFileClose>;
 using TSwsPtr = std::unique_ptr<SwsContext, TSwsFree>;
 using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphFree>;

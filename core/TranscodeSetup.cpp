@@ -6,6 +6,7 @@
 #include <string>
 
 #include "binding/FFmpegLoader.h"
+#include "core/Chapters.h"
 #include "core/FFmpeg.h"
 #include "core/FormatText.h"
 
@@ -434,6 +435,9 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     OpenEncoders();
     StartDecoders();
     CopyMetadataMaps(outputs, output_count, inputs, input_count);
+    // An output's zero is the input time start_time past the offsets (the input's own start, a seek).
+    if (input_count > 0)
+        CopyChapters(outputs, output_count, inputs[0], start_time - input_ts_offsets[0], recording_time);
     const bool want_sdp = WriteHeaders(outputs, output_count);
     if (output_count > 0 && outputs[0]->pb) run->first_output_pos = avformat.avio_seek(outputs[0]->pb, 0, SEEK_CUR);
     StartAudioEncoderThread(outputs);

@@ -56,6 +56,31 @@ std::string MediaInfoField(const std::string& path, const std::string& section, 
   return status == 0 ? out : "";
 }
 
+// The Menu section's lines look like "00:01:02.500   : en:Title".
+std::vector<MediaInfoChapter> MediaInfoChapters(const std::string& path) {
+  int status = -1;
+  const std::string out = Capture({"mediainfo", path}, status);
+  std::vector<MediaInfoChapter> chapters;
+  // A section title follows a blank line ("Menus : 3" in the others does not).
+  size_t at = out.find("\n\nMenu");
+  if (at != std::string::npos) ++at;
+  while (at != std::string::npos) {
+    const size_t begin = at + 1;
+    at = out.find('\n', begin);
+    const std::string line = out.substr(begin, at == std::string::npos ? std::string::npos : at - begin);
+    if (line.empty()) break;  // only the first Menu section
+    int h = 0, m = 0;
+    double s = 0;
+    const size_t colon = line.find(" : ");
+    if (std::sscanf(line.c_str(), "%d:%d:%lf", &h, &m, &s) != 3 || colon == std::string::npos) continue;
+    std::string title = line.substr(colon + 3);
+    const size_t language = title.find(':');
+    if (language != std::string::npos && language <= 3) title.erase(0, language + 1);
+    chapters.push_back({h * 3600.0 + m * 60.0 + s, title});
+  }
+  return chapters;
+}
+
 namespace {
 
 // Decodes the first stream of the type to its end, handing every frame with its

@@ -16,6 +16,14 @@ bool HaveMediaInfo();
 // (Format, Width, Height, FrameRate, DisplayAspectRatio, BitRate, FrameCount ...).
 std::string MediaInfoField(const std::string& path, const std::string& section, const std::string& field);
 
+// The chapters in mediainfo's Menu section: each start (seconds) and title,
+// without the language mediainfo may put before it ("en:").
+struct MediaInfoChapter {
+  double start = 0;
+  std::string title;
+};
+std::vector<MediaInfoChapter> MediaInfoChapters(const std::string& path);
+
 // One decoded picture, its planes copied without padding (chroma at the
 // format's own size); a picture of a format other than 8-bit planar YUV or
 // grey comes as 8-bit YUV 4:4:4 (video range).

@@ -1,0 +1,58 @@
+// Chapters through ardentix-convert: what a user who converts a chaptered
+// Matroska file finds in each kind, read by mediainfo.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/common/ConvertTool.h"
+#include "tests/common/Fixtures.h"
+#include "tests/common/VideoCheck.h"
+
+namespace fs = std::filesystem;
+using namespace ardentix::test;
+
+namespace {
+
+TEST(ChapterConvert, Mp4AndMkvKeepTheChaptersOfTheirPartAndTheDiscAndTapeKindsNone) {
+    if (!fs::exists(ConvertToolPath())) GTEST_SKIP() << ConvertToolPath() << " is not built";
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    TempDir dir;
+    const std::string config = dir.File("config");
+    fs::create_directories(config);
+    const std::string src = MakeFixture(dir, "film.mkv", "mkv-mpeg4", {"--seconds", "3", "--chapters", "3"});
+    struct Case {
+        std::string to, ext;
+        std::vector<std::string> options;
+        std::vector<std::string> titles;
+        double second_start;  // seconds
+    };
+    const Case cases[] = {
+        {"mkv", ".mkv", {}, {"Chapter 1", "Chapter 2", "Chapter 3"}, 1.0},
+        {"mp4", ".mp4", {"--option", "ss=1.5"}, {"Chapter 2", "Chapter 3"}, 0.5},
+        {"mkv", ".mkv", {"--option", "t=1.5"}, {"Chapter 1", "Chapter 2"}, 1.0},
+        {"pal-dvd", ".mpg", {}, {}, 0},
+        {"pal-dv", ".dv", {}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to + (c.options.empty() ? "" : " " + c.options[1]));
+        const std::string out = dir.File("out-" + c.to + std::to_string(c.options.size())) + "/";
+        std::vector<std::string> args = {"-q", "-j", "1", "-o", out, "--to", c.to};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(src);
+        const int status = WaitForConvertTool(
+            SpawnConvertTool(args, dir.Path(), config, dir.File("stdout"), dir.File("stderr")));
+        std::stringstream err;
+        err << std::ifstream(dir.File("stderr")).rdbuf();
+        ASSERT_EQ(status, 0) << err.str();
+        const auto chapters = MediaInfoChapters(out + "film" + c.ext);
+        ASSERT_EQ(chapters.size(), c.titles.size());
+        for (size_t k = 0; k < chapters.size(); ++k) EXPECT_EQ(chapters[k].title, c.titles[k]);
+        if (chapters.size() < 2) continue;
+        EXPECT_NEAR(chapters[0].start, 0.0, 0.001);
+        EXPECT_NEAR(chapters[1].start, c.second_start, 0.001);
+    }
+}
+
+}  // namespace
