@@ -48,10 +48,10 @@ int TCustomFFmpeg::DecodePacket(TInputStreamState& ist, int ist_index, AVPacket*
     return decoded;
 }
 
-int TCustomFFmpeg::DecodeStream(TInputStreamState& ist, int ist_index, const AVPacket* pkt) {
+int TCustomFFmpeg::DecodeStream(TInputStreamState& ist, int ist_index, AVPacket* pkt) {
     switch (ist.stream->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO: return DecodeVideo(ist, ist_index, pkt) < 0 ? -1 : 0;
-        case AVMEDIA_TYPE_SUBTITLE: return DecodeSubtitle(ist, ist_index, const_cast<AVPacket*>(pkt)) < 0 ? -1 : 0;
+        case AVMEDIA_TYPE_SUBTITLE: return DecodeSubtitle(ist, ist_index, pkt) < 0 ? -1 : 0;
         case AVMEDIA_TYPE_AUDIO: return DecodeAudio(ist, ist_index, pkt) < 0 ? -1 : 0;
         default: return -1;
     }

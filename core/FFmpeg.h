@@ -436,7 +436,7 @@ private:
     void MakeBitstreamFilters(TOutputStreamState& ost);
     void PrepareAudioEncoder(TOutputStreamState& ost);
     void StartEncoderThread(AVFormatContext* os, TOutputStreamState& ost);
-    int DecodeStream(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
+    int DecodeStream(TInputStreamState& ist, int ist_index, AVPacket* pkt);
     void FlushEncoders(TInputStreamState& ist, int ist_index);
     int DecodeAudio(TInputStreamState& ist, int ist_index, const AVPacket* pkt);
     int ReceiveAudioFrames(TInputStreamState& ist, int ist_index, const AVPacket* pkt);

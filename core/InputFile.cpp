@@ -63,10 +63,10 @@ TDictionaryPtr TCustomFFmpeg::DemuxerSettings() const {
     if (audio_channels > 0) avutil.av_dict_set_int(&settings_raw, "channels", audio_channels, 0);
     const int64_t width = static_cast<int64_t>(frame_width) + pad_left + pad_right;
     const int64_t height = static_cast<int64_t>(frame_height) + pad_top + pad_bottom;
-    if (width > 0 && height > 0)
-        avutil.av_dict_set(&settings_raw, "video_size",
-                           FormatText("%lldx%lld", static_cast<long long>(width), static_cast<long long>(height)).c_str(),
-                           0);
+    if (width > 0 && height > 0) {
+        const std::string size = FormatText("%lldx%lld", static_cast<long long>(width), static_cast<long long>(height));
+        avutil.av_dict_set(&settings_raw, "video_size", size.c_str(), 0);
+    }
     if (frame_pix_fmt >= 0) {
         if (const char* pix_name = avutil.av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_pix_fmt)))
             avutil.av_dict_set(&settings_raw, "pixel_format", pix_name, 0);

@@ -238,7 +238,8 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file, int file_index) {
     const bool copy = video_stream_copy != 0;
     std::vector<RcOverride> overrides;
     const TStreamKind kind{AVMEDIA_TYPE_VIDEO, &video_codec_name, nullptr, &video_bsf_list, video_codec_tag, true};
-    TNewStream made = StartNewStream(file, file_index, kind, copy, [&] { overrides = ParseRcOverride(rc_override_text); });
+    TNewStream made =
+        StartNewStream(file, file_index, kind, copy, [&] { overrides = ParseRcOverride(rc_override_text); });
     AVFormatContext* oc = file.get();
     AVCodecContext* enc = made.enc.get();
     AVCodecContext* carrier = generic_options.codec_options[0];

@@ -218,7 +218,8 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
             ist.discard = 0;
             if (map_count > 0) {
                 const TStreamMap& map = maps[n];
-                ost->sync_input = run->ist_table[run->file_table[map.sync_file_index].ist_index + map.sync_stream_index].get();
+                const int sync = run->file_table[map.sync_file_index].ist_index + map.sync_stream_index;
+                ost->sync_input = run->ist_table[sync].get();
             } else {
                 ost->sync_input = &ist;
             }
