@@ -758,7 +758,8 @@ TEST_F(ConvertToolTest, OddSizedPicturesConvertToEveryKind) {
 // shape kept, as mediainfo reads it; the disc and DV kinds refuse the option.
 TEST_F(ConvertToolTest, TheLargestPictureScalesALargerOneDown) {
     if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
-    const std::string src = MakeFixture(dir, "large.mkv", "mkv-mpeg4", {"--size", "1920x1080", "--seconds", "1", "--audio", "none"});
+    const std::string src =
+        MakeFixture(dir, "large.mkv", "mkv-mpeg4", {"--size", "1920x1080", "--seconds", "1", "--audio", "none"});
     const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "mp4", "--max-size", "1280x720", src});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "Width"), "1280");
