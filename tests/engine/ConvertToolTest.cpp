@@ -766,10 +766,13 @@ TEST_F(ConvertToolTest, TheLargestPictureScalesALargerOneDown) {
     EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "Height"), "720");
     EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "DisplayAspectRatio"), "1.778");
     fs::remove_all(out);
-    for (const char* to : {"dvd", "pal-dv"}) {
+    for (const auto& [to, why] : {std::pair{"dvd", "dvd has a fixed picture size"},
+                                  std::pair{"pal-dv", "dv has a fixed picture size"},
+                                  std::pair{"mp3", "mp3 has no picture"}}) {
         const TRun refused = Convert({"-o", out, "--to", to, "--max-size", "1280x720", src});
         EXPECT_EQ(refused.status, 2) << to;
-        EXPECT_NE(refused.err.find("--max-size applies to mp4 and mkv only"), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find(std::string("--max-size applies to mp4 and mkv only; ") + why), std::string::npos)
+            << refused.err;
     }
     const TRun bad = Convert({"-o", out, "--to", "mp4", "--max-size", "720p", src});
     EXPECT_EQ(bad.status, 2);

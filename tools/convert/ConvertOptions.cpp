@@ -221,14 +221,15 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
     return TRead::NotMine;
 }
 
-// The disc and DV kinds have sizes of their own, so a limit for them is a mistake worth telling.
+// The disc and DV kinds have sizes of their own and MP3 has no picture, so a limit for them is a
+// mistake worth telling.
 bool CheckMaxSize(const TPlanChoice& plan, std::string& error) {
     if (plan.MaxPicture.Width == 0 || plan.To.kind->size_limit) return true;
     std::string kinds;
     for (const TOutputKind& kind : OutputKinds())
         if (kind.size_limit) kinds += (kinds.empty() ? "" : " and ") + std::string(kind.name);
     error = std::string("--max-size applies to ") + kinds + " only; " + plan.To.kind->name +
-            " has a fixed picture size";
+            (plan.To.kind->needs_video ? " has a fixed picture size" : " has no picture");
     return false;
 }
 
@@ -298,8 +299,8 @@ std::string ConvertUsage() {
            "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
            "                           nearest the source's (16000 for 16 kHz speech)\n"
            "      --max-size WxH       mp4 and mkv: a larger picture is scaled down to fit in\n"
-           "                           WxH (1280x720), keeping its shape, never up; refused for the\n"
-           "                           disc and DV kinds, whose picture sizes are fixed\n"
+           "                           WxH (1280x720), keeping its shape, never up; refused for mp3\n"
+           "                           and for the disc and DV kinds, whose picture sizes are fixed\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
            "                           subtitles, mkv bitmap ones too)\n"
            "      --overwrite          replace existing output files of the same name\n"
