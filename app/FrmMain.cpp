@@ -384,6 +384,7 @@ void TForm1::ConnectControls() {
     Label5->setBuddy(CboChannels);
     Label6->setBuddy(CboAudioBitrate);
     Label10->setBuddy(CboAudioSampleRate);
+    LblMaxPicture->setBuddy(CboMaxPicture);
     LblSimultaneous->setBuddy(SpnSimultaneous);
     BuildShortcuts();
     SetAccessibleNames();
