@@ -240,6 +240,13 @@ void TForm1::BuildOutputSettings() {
     CboAudioSampleRate->setObjectName("CboAudioSampleRate");
     CboAudioSampleRate->addItems(Items(SampleRateItems()));
     CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
+    LblMaxPicture = NewLabel("LblMaxPicture", tr("Largest p&icture: "));
+    CboMaxPicture = new QComboBox(this);
+    CboMaxPicture->setObjectName("CboMaxPicture");
+    for (const TPictureSize size : MaxPictureChoices())
+        CboMaxPicture->addItem(size.Width ? Q(PictureSizeText(size)) : tr("No limit"));
+    CboMaxPicture->setToolTip(tr("A larger picture is made smaller to fit, keeping its shape; a smaller one "
+                                 "stays as it is"));
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(LblFormat, 0, 0);
     out->addWidget(CboFormat, 0, 1);
@@ -252,6 +259,8 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(Label10, 3, 0);
     out->addWidget(CboAudioSampleRate, 3, 1);
     out->addWidget(Label12, 3, 2);
+    out->addWidget(LblMaxPicture, 4, 0);
+    out->addWidget(CboMaxPicture, 4, 1, 1, 2);
     out->setColumnStretch(1, 1);
 }
 
@@ -375,6 +384,7 @@ void TForm1::ConnectControls() {
     Label5->setBuddy(CboChannels);
     Label6->setBuddy(CboAudioBitrate);
     Label10->setBuddy(CboAudioSampleRate);
+    LblMaxPicture->setBuddy(CboMaxPicture);
     LblSimultaneous->setBuddy(SpnSimultaneous);
     BuildShortcuts();
     SetAccessibleNames();
@@ -412,6 +422,7 @@ void TForm1::SetAccessibleNames() {
     CboChannels->setAccessibleName(plain(Label5->text()));
     CboAudioBitrate->setAccessibleName(tr("Audio bitrate in kbps"));
     CboAudioSampleRate->setAccessibleName(tr("Audio sample rate in Hz"));
+    CboMaxPicture->setAccessibleName(plain(LblMaxPicture->text()));
     SpnSimultaneous->setAccessibleName(plain(LblSimultaneous->text()));
     PbBatch->setAccessibleName(tr("Progress of the whole batch"));
     LblBatch->setAccessibleName(tr("Progress of the whole batch in words"));
@@ -479,6 +490,10 @@ void TForm1::ReadSettingsIntoControls() {
     for (size_t i = 0; i < formats_.size(); ++i)
         if (s.OutputFormat == formats_[i]->name) CboFormat->setCurrentIndex(static_cast<int>(i));
     CboNorm->setCurrentIndex(s.VideoNorm == "ntsc" ? 1 : 0);
+    CboMaxPicture->setCurrentIndex(0);
+    const std::vector<TPictureSize>& sizes = MaxPictureChoices();
+    for (size_t i = 1; i < sizes.size(); ++i)
+        if (s.MaxPictureSize == PictureSizeText(sizes[i])) CboMaxPicture->setCurrentIndex(static_cast<int>(i));
     // None stored, or a number this machine cannot follow: one file per processor.
     const int simultaneous = s.SimultaneousConversions;
     SpnSimultaneous->setValue(simultaneous >= 1 && simultaneous <= ProcessorCount() ? simultaneous
@@ -500,6 +515,7 @@ void TForm1::WriteSettingsFromControls() {
     s.OutputFormat = OutputChoice().kind->name;
     s.VideoNorm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
     s.ShowPreview = ChkPreview->isChecked();
+    s.MaxPictureSize = PictureSizeText(MaxPicture());
     // Not chosen stays not chosen: each run decides from its files and the memory.
     s.SimultaneousConversions = simultaneousChosen_ ? SpnSimultaneous->value() : 0;
     s.LastAddFolder = lastAddFolder_;
@@ -527,6 +543,8 @@ void TForm1::ShowFormatChoice() {
         w->setToolTip(fixed);
     }
     ChkPreview->setEnabled(kind.needs_video);
+    LblMaxPicture->setVisible(kind.size_limit);
+    CboMaxPicture->setVisible(kind.size_limit);
     ChkPreview->setToolTip(kind.needs_video
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
@@ -549,7 +567,14 @@ TPlanChoice TForm1::PlanChoice() const {
                                  CboAudioSampleRate->currentIndex());
     choice.Overwrite = ChkOverwrite->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
+    choice.MaxPicture = MaxPicture();
     return choice;
+}
+
+TPictureSize TForm1::MaxPicture() const {
+    const int item = CboMaxPicture->currentIndex();
+    const bool listed = item >= 0 && static_cast<size_t>(item) < MaxPictureChoices().size();
+    return listed ? MaxPictureChoices()[static_cast<size_t>(item)] : TPictureSize{};
 }
 
 void TForm1::CreateOutputFolder() const {

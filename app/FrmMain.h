@@ -86,6 +86,7 @@ public:
     const TRunSummary& Summary() const { return summary_; }
     // The output kind chosen, and its TV standard ("pal", "ntsc"; "" for kinds without one).
     TOutputChoice OutputChoice() const;
+    TPictureSize MaxPicture() const;  // the "Largest picture" choice; 0x0 no limit
     // Everything the settings choose for a run.
     TPlanChoice PlanChoice() const;
     // The summary in words, as the box at the end of a batch shows it.
@@ -109,6 +110,8 @@ public:
     QComboBox* CboNorm = nullptr;    // "PAL" or "NTSC", for the kinds with a TV standard
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label10 = nullptr, *Label12 = nullptr;
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
+    QLabel* LblMaxPicture = nullptr;
+    QComboBox* CboMaxPicture = nullptr;  // MaxPictureChoices, for the kinds with a size limit
     QGroupBox* GBOther = nullptr;
     QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;

@@ -1,6 +1,10 @@
 #include "batch/OutputPlan.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <numeric>
 
 #include "binding/Entries.h"
 #include "probe/AVProbe.h"
@@ -44,7 +48,53 @@ TProbedStream::TType StreamType(const AVCodecParameters* par) {
     return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) ? TProbedStream::TextSubtitle : TProbedStream::Other;
 }
 
+// The even number nearest to x, at least 2 and at most `limit` (even sizes suit H.264's 4:2:0).
+int EvenWithin(double x, int limit) {
+    const int even = static_cast<int>(std::lround(x / 2)) * 2;
+    return std::clamp(even, 2, std::max(2, limit - limit % 2));
+}
+
+const TProbedStream* FirstVideo(const std::vector<TProbedStream>& streams) {
+    for (const TProbedStream& s : streams)
+        if (s.type == TProbedStream::Video) return &s;
+    return nullptr;
+}
+
 }  // namespace
+
+std::optional<TPictureSize> ParsePictureSize(const std::string& text) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 == text.size()) return std::nullopt;
+    if (text.find_first_not_of("0123456789x") != std::string::npos || text.find('x', x + 1) != std::string::npos)
+        return std::nullopt;
+    if (x > 5 || text.size() - x - 1 > 5) return std::nullopt;  // beyond any picture, and beyond int
+    const TPictureSize size{std::stoi(text.substr(0, x)), std::stoi(text.substr(x + 1))};
+    if (size.Width < 2 || size.Height < 2) return std::nullopt;
+    return size;
+}
+
+std::string PictureSizeText(TPictureSize size) {
+    if (size.Width <= 0 || size.Height <= 0) return {};
+    return std::to_string(size.Width) + "x" + std::to_string(size.Height);
+}
+
+const std::vector<TPictureSize>& MaxPictureChoices() {
+    static const std::vector<TPictureSize> list = {{0, 0}, {1920, 1080}, {1280, 720}, {854, 480}, {640, 360}};
+    return list;
+}
+
+std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureSize box) {
+    if (box.Width <= 0 || box.Height <= 0 || video.Width <= 0 || video.Height <= 0) return std::nullopt;
+    const bool square = video.SampleAspectNum <= 0 || video.SampleAspectDen <= 0;
+    const int64_t num = static_cast<int64_t>(video.Width) * (square ? 1 : video.SampleAspectNum);
+    const int64_t den = static_cast<int64_t>(video.Height) * (square ? 1 : video.SampleAspectDen);
+    const double shown_width = static_cast<double>(num) / static_cast<double>(den) * video.Height;
+    if (std::lround(shown_width) <= box.Width && video.Height <= box.Height) return std::nullopt;
+    const double scale = std::min(box.Width / shown_width, static_cast<double>(box.Height) / video.Height);
+    const int64_t g = std::gcd(num, den);
+    return TScaledPicture{{EvenWithin(shown_width * scale, box.Width), EvenWithin(video.Height * scale, box.Height)},
+                          std::to_string(num / g) + ":" + std::to_string(den / g)};
+}
 
 const std::vector<int>& BitrateChoices() {
     static const std::vector<int> list = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 288, 320};
@@ -109,8 +159,12 @@ TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
     facts.VideoStreams = probe.VideoStreamCount();
     if (const AVFormatContext* ctx = probe.FormatContext())
         for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-            const AVCodecParameters* par = ctx->streams[i]->codecpar;
-            facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height});
+            const AVStream* stream = ctx->streams[i];
+            const AVCodecParameters* par = stream->codecpar;
+            // The codec's pixel aspect, else the container's.
+            const AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio
+                                                                    : stream->sample_aspect_ratio;
+            facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height, sar.num, sar.den});
         }
     return facts;
 }
@@ -138,6 +192,12 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     // Video kinds carry the subtitle streams their container holds.
     const TSubtitlePlan subtitles = PlanSubtitles(kind, source.Streams, choice.Subtitles);
     output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
+    const TProbedStream* video = FirstVideo(source.Streams);
+    if (kind.size_limit && video)
+        if (const auto scaled = LimitPicture(*video, choice.MaxPicture)) {
+            output.FrameSize = PictureSizeText(scaled->Size);
+            output.AspectRatio = scaled->Aspect;
+        }
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;

@@ -2,6 +2,7 @@
 // The plan from one source file to its task's output record, the same in both
 // front ends: the user's choices (the window's controls, the terminal's
 // options) and what the probe read of the source make the record.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,12 +53,35 @@ class TCustomAVProbe;
 // The facts of the file the probe has open.
 TSourceFacts SourceFacts(const TCustomAVProbe& probe);
 
+// A picture's size in pixels.
+struct TPictureSize {
+    int Width = 0;
+    int Height = 0;
+};
+// Reads "WxH" (both 2 or more); nullopt for anything else.
+std::optional<TPictureSize> ParsePictureSize(const std::string& text);
+// "WxH"; empty for 0x0.
+std::string PictureSizeText(TPictureSize size);
+// The window's list of largest pictures; the first, 0x0, is no limit.
+const std::vector<TPictureSize>& MaxPictureChoices();
+
+// How a picture larger than a box is written: its size and display aspect.
+struct TScaledPicture {
+    TPictureSize Size;   // even, inside the box
+    std::string Aspect;  // the source's display aspect, "W:H"
+};
+// The picture shown at square pixels (width times the pixel aspect) is scaled
+// down to fit in `box`, never up; nullopt when it fits already, the box is 0x0
+// or the size is unknown.
+std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureSize box);
+
 // Everything the user chose for a batch.
 struct TPlanChoice {
     TOutputChoice To{&OutputKinds().front(), ""};
     TAudioChoice Audio;
     bool Overwrite = true;
     bool CopyTags = true;
+    TPictureSize MaxPicture;           // the largest picture of the kinds with size_limit; 0x0 no limit
     bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
 };

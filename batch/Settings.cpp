@@ -2,6 +2,7 @@
 
 #include "batch/IniFile.h"
 #include "batch/OutputKinds.h"
+#include "batch/OutputPlan.h"
 
 namespace {
 const char* const Section = "Options";
@@ -30,6 +31,9 @@ TSettings ReadSettings(const std::string& path) {
     if (kind && kind->window_name[0]) s.OutputFormat = format;
     if (ini.ReadString(Section, "VideoNorm", s.VideoNorm) == "ntsc") s.VideoNorm = "ntsc";
     s.ShowPreview = ReadFlag(ini, "ShowPreview", s.ShowPreview);
+    // A size that does not read is no limit.
+    const auto max_picture = ParsePictureSize(ini.ReadString(Section, "MaxPictureSize"));
+    if (max_picture) s.MaxPictureSize = PictureSizeText(*max_picture);
     return s;
 }
 
@@ -47,5 +51,6 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"OutputFormat", s.OutputFormat},
         {"VideoNorm", s.VideoNorm},
         {"ShowPreview", FlagText(s.ShowPreview)},
+        {"MaxPictureSize", s.MaxPictureSize},
     });
 }

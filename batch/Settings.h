@@ -15,6 +15,7 @@ struct TSettings {
     std::string OutputFormat = "mp3";  // the output kind's name; one the window does not offer reads as MP3
     std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
     bool ShowPreview = false;          // pictures of a video shown while it converts
+    std::string MaxPictureSize;        // the largest picture of mp4 and mkv, "1280x720"; empty: no limit
 };
 
 // Missing or unreadable files and keys give the defaults above.

@@ -13,6 +13,8 @@ struct TProbedStream {
     TType type = Other;
     int Width = 0;   // pixels, of a video stream; 0 unknown
     int Height = 0;  // pixels, of a video stream; 0 unknown
+    int SampleAspectNum = 0;  // a pixel's width to its height, of a video stream; 0 unknown (square)
+    int SampleAspectDen = 0;
 };
 
 struct TSubtitlePlan {

@@ -284,6 +284,18 @@
         <translation>Fernsehnorm</translation>
     </message>
     <message>
+        <source>Largest p&amp;icture: </source>
+        <translation>Ma&amp;ximales Bild: </translation>
+    </message>
+    <message>
+        <source>No limit</source>
+        <translation>Keine Grenze</translation>
+    </message>
+    <message>
+        <source>A larger picture is made smaller to fit, keeping its shape; a smaller one stays as it is</source>
+        <translation>Ein größeres Bild wird passend verkleinert und behält seine Form; ein kleineres bleibt, wie es ist</translation>
+    </message>
+    <message>
         <source>%1 sets the audio by its own standard</source>
         <translation>%1 legt den Ton nach seiner eigenen Norm fest</translation>
     </message>

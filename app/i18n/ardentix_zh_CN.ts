@@ -284,6 +284,18 @@
         <translation>电视制式</translation>
     </message>
     <message>
+        <source>Largest p&amp;icture: </source>
+        <translation>最大画面(&amp;I): </translation>
+    </message>
+    <message>
+        <source>No limit</source>
+        <translation>不限</translation>
+    </message>
+    <message>
+        <source>A larger picture is made smaller to fit, keeping its shape; a smaller one stays as it is</source>
+        <translation>较大的画面缩小到合适大小并保持其比例；较小的画面保持不变</translation>
+    </message>
+    <message>
         <source>%1 sets the audio by its own standard</source>
         <translation>%1 按其自身标准设定音频</translation>
     </message>

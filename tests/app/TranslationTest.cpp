@@ -87,9 +87,9 @@ std::set<QString> KeptOnPurpose(const std::string& language) {
     return kept;
 }
 
-// True when nothing in the text needs a language: numbers, times, signs.
+// True when nothing in the text needs a language: numbers, times, signs, picture sizes ("1280x720").
 bool LanguageFree(const QString& text) {
-    static const QRegularExpression free(R"(^[\d\s.:%()=,/+-]*$)");
+    static const QRegularExpression free(R"(^([\d\s.:%()=,/+-]|(?<=\d)x(?=\d))*$)");
     return free.match(text).hasMatch() || text == "Ardentix" || text == "Ardentix V3.4" || text == "...";
 }
 

@@ -101,6 +101,27 @@ TEST_F(VideoWindowTest, ASoundFileUnderAVideoFormatFailsInItsRowAndTheBatchGoesO
     EXPECT_NEAR(std::stod(MediaInfoField(out + "clip.mp4", "Video", "Duration")), 1000, 100);
 }
 
+// "Largest picture" is offered for MP4 only, and its choice reaches the plan of
+// a picture larger than it.
+TEST_F(VideoWindowTest, TheLargestPictureReachesThePlan) {
+    const std::string clip =
+        MakeFixture(dir, "large.mkv", "mkv-mpeg4", {"--size", "1920x1080", "--seconds", "1", "--audio", "none"});
+    AddThroughDialog({clip});
+    EXPECT_TRUE(form->CboMaxPicture->isHidden());  // MP3 has no picture
+    ChooseFormat("MP4 video (H.264/AAC)");
+    EXPECT_FALSE(form->CboMaxPicture->isHidden());
+    EXPECT_EQ(form->CboMaxPicture->currentText(), "No limit");
+    const TListedFile file = ListFiles(form->Engine().Probe, {clip}).Files.at(0);
+    EXPECT_EQ(PlanOutput(form->PlanChoice(), file.Source).FrameSize, "");
+    form->CboMaxPicture->setCurrentText("1280x720");
+    const TOutputOptions record = PlanOutput(form->PlanChoice(), file.Source);
+    EXPECT_EQ(record.FrameSize, "1280x720");
+    EXPECT_EQ(record.AspectRatio, "16:9");
+    ChooseFormat("DVD (MPEG-2)");
+    EXPECT_TRUE(form->CboMaxPicture->isHidden());
+    EXPECT_EQ(PlanOutput(form->PlanChoice(), file.Source).FrameSize, "");
+}
+
 // The row shows frames and speed while the preview shows the pictures, and
 // closing the preview unticks the box and leaves the file whole.
 TEST_F(VideoWindowTest, ClosingThePreviewStopsThePreviewNotTheConversion) {

@@ -117,7 +117,8 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
-                                  "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n");
+                                  "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
+                                  "MaxPictureSize=\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -127,7 +128,7 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
                       "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\n");
+                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -141,20 +142,23 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboFormat->currentText(), "DVD (MPEG-2)");
     EXPECT_EQ(form->CboNorm->currentText(), "NTSC");
     EXPECT_TRUE(form->ChkPreview->isChecked());
+    EXPECT_EQ(form->CboMaxPicture->currentText(), "854x480");
+    EXPECT_TRUE(form->CboMaxPicture->isHidden());  // DVD has its own picture size
     EXPECT_TRUE(form->Engine().Preview());
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\n");
+                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
     const std::string out = dir.File("out") + "/";
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=7\nAudioBitrate=-1\nAudioSampleRate=zero\nOverwrite=true\n"
-                      "ShutdownAfterCompleted=yes\nOutputFormat=mkv\nVideoNorm=secam\nShowPreview=1\n");
+                      "ShutdownAfterCompleted=yes\nOutputFormat=mkv\nVideoNorm=secam\nShowPreview=1\n"
+                      "MaxPictureSize=1000x1000\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out);  // already ends with a separator: unchanged
     // Indexes outside their lists keep the list's default, so a run always has values.
@@ -168,6 +172,7 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     // A kind the window does not offer, and a standard it does not know.
     EXPECT_EQ(form->CboFormat->currentText(), "MP3 audio");
     EXPECT_EQ(form->CboNorm->currentText(), "PAL");
+    EXPECT_EQ(form->CboMaxPicture->currentText(), "No limit");  // a size the list does not offer
 }
 
 // A number of files at once that this machine cannot follow gives one per processor.
@@ -214,7 +219,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\n";
+                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

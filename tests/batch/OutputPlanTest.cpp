@@ -109,3 +109,66 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     EXPECT_TRUE(out.Tags.empty());
     EXPECT_FALSE(HasLine(out.ExtOptions, "y"));
 }
+
+TEST(OutputPlan, LargestPictureScalesDownKeepingTheDisplayAspect) {
+    struct TRow {
+        const char* what;
+        TProbedStream video;  // size and pixel aspect of the source
+        TPictureSize box;
+        const char* size;    // written; "" as it is
+        const char* aspect;  // display aspect written with it
+    };
+    using T = TProbedStream;
+    const TRow rows[] = {
+        {"landscape", {T::Video, 1920, 1080}, {1280, 720}, "1280x720", "16:9"},
+        {"landscape, height decides", {T::Video, 1440, 1080}, {1280, 720}, "960x720", "4:3"},
+        {"portrait", {T::Video, 1080, 1920}, {1280, 720}, "406x720", "9:16"},
+        {"wider than the box", {T::Video, 2560, 1080}, {1280, 720}, "1280x540", "64:27"},
+        {"already small", {T::Video, 640, 360}, {1280, 720}, "", ""},
+        {"exactly the box", {T::Video, 1280, 720}, {1280, 720}, "", ""},
+        {"no limit", {T::Video, 1920, 1080}, {0, 0}, "", ""},
+        {"size unknown", {T::Video, 0, 0}, {1280, 720}, "", ""},
+        {"odd source", {T::Video, 1921, 1081}, {1280, 720}, "1280x720", "1921:1081"},
+        {"odd box", {T::Video, 1920, 1080}, {853, 479}, "852x478", "16:9"},
+        {"rounds to even", {T::Video, 1000, 1000}, {333, 333}, "332x332", "1:1"},
+        {"anamorphic PAL 16:9", {T::Video, 720, 576, 64, 45}, {854, 480}, "854x480", "16:9"},
+        {"anamorphic PAL 4:3", {T::Video, 720, 576, 16, 15}, {640, 360}, "480x360", "4:3"},
+        {"pixels wider, fits in height", {T::Video, 1440, 1080, 4, 3}, {1920, 1080}, "", ""},
+        {"pixels wider, too wide", {T::Video, 1440, 1080, 4, 3}, {1280, 720}, "1280x720", "16:9"},
+        {"pixels narrower", {T::Video, 1920, 1080, 3, 4}, {1280, 720}, "960x720", "4:3"},
+    };
+    for (const TRow& row : rows) {
+        const auto scaled = LimitPicture(row.video, row.box);
+        EXPECT_EQ(scaled ? PictureSizeText(scaled->Size) : "", row.size) << row.what;
+        EXPECT_EQ(scaled ? scaled->Aspect : "", row.aspect) << row.what;
+    }
+}
+
+TEST(OutputPlan, LargestPictureReachesTheRecordOfMp4AndMkvOnly) {
+    TSourceFacts facts;
+    facts.VideoStreams = 1;
+    facts.Streams = {{TProbedStream::Audio}, {TProbedStream::Video, 1920, 1080}};
+    TPlanChoice choice;
+    choice.MaxPicture = {1280, 720};
+    for (const char* kind : {"mp4", "mkv"}) {
+        choice.To = Kind(kind);
+        const TOutputOptions out = PlanOutput(choice, facts);
+        EXPECT_EQ(out.FrameSize, "1280x720") << kind;
+        EXPECT_EQ(out.AspectRatio, "16:9") << kind;
+    }
+    for (const char* kind : {"mp3", "dvd", "pal-vcd", "svcd", "dv", "dv50"}) {
+        choice.To = Kind(kind);
+        const TOutputOptions out = PlanOutput(choice, facts);
+        EXPECT_EQ(out.FrameSize, "") << kind;
+        EXPECT_EQ(out.AspectRatio, "") << kind;
+    }
+}
+
+TEST(OutputPlan, PictureSizesReadAsWidthByHeight) {
+    ASSERT_TRUE(ParsePictureSize("1280x720"));
+    EXPECT_EQ(PictureSizeText(*ParsePictureSize("1280x720")), "1280x720");
+    for (const char* bad : {"", "1280", "x720", "1280x", "1x720", "1280x1", "12a0x720", "1280x720x1", "999999x720"})
+        EXPECT_FALSE(ParsePictureSize(bad)) << bad;
+    EXPECT_EQ(PictureSizeText({}), "");
+    EXPECT_EQ(PictureSizeText(MaxPictureChoices().front()), "");  // the window's first item is no limit
+}

@@ -121,11 +121,13 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.CopyTags = false;
     s.SimultaneousConversions = 3;
     s.LastAddFolder = "/home/u/Radio shows";
+    s.MaxPictureSize = "1280x720";
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
-              "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n");
+              "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
+              "MaxPictureSize=1280x720\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -136,9 +138,19 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_FALSE(r.CopyTags);
     EXPECT_EQ(r.SimultaneousConversions, 3);
     EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
+    EXPECT_EQ(r.MaxPictureSize, "1280x720");
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
+}
+
+TEST(Settings, LargestPictureReadsOnlyASize) {
+    TempDir dir;
+    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\n")).MaxPictureSize, "");
+    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nMaxPictureSize=854x480\n")).MaxPictureSize, "854x480");
+    for (const char* bad : {"1280", "1280x", "x720", "1280x720x2", "big", "0x0", "-1280x720", "1280X720"})
+        EXPECT_EQ(ReadSettings(Write(dir, std::string("[Options]\nMaxPictureSize=") + bad + "\n")).MaxPictureSize, "")
+            << bad;
 }
 
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
@@ -152,7 +164,7 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
               "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "\n[Tail]\nA=1\n");
+              "MaxPictureSize=\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

@@ -754,6 +754,33 @@ TEST_F(ConvertToolTest, OddSizedPicturesConvertToEveryKind) {
     }
 }
 
+// A 1920x1080 picture under --max-size 1280x720 is written at 1280x720, its
+// shape kept, as mediainfo reads it; the disc and DV kinds refuse the option.
+TEST_F(ConvertToolTest, TheLargestPictureScalesALargerOneDown) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    const std::string src =
+        MakeFixture(dir, "large.mkv", "mkv-mpeg4", {"--size", "1920x1080", "--seconds", "1", "--audio", "none"});
+    const TRun run = Convert({"-q", "-j", "1", "-o", out, "--to", "mp4", "--max-size", "1280x720", src});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "Width"), "1280");
+    EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "Height"), "720");
+    EXPECT_EQ(MediaInfoField(out + "large.mp4", "Video", "DisplayAspectRatio"), "1.778");
+    fs::remove_all(out);
+    for (const auto& [to, why] : {std::pair{"dvd", "dvd has a fixed picture size"},
+                                  std::pair{"pal-dv", "dv has a fixed picture size"},
+                                  std::pair{"mp3", "mp3 has no picture"}}) {
+        const TRun refused = Convert({"-o", out, "--to", to, "--max-size", "1280x720", src});
+        EXPECT_EQ(refused.status, 2) << to;
+        EXPECT_NE(refused.err.find(std::string("--max-size applies to mp4 and mkv only; ") + why), std::string::npos)
+            << refused.err;
+    }
+    const TRun bad = Convert({"-o", out, "--to", "mp4", "--max-size", "720p", src});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("--max-size takes WIDTHxHEIGHT"), std::string::npos) << bad.err;
+    EXPECT_TRUE(OutputFiles().empty());
+    EXPECT_NE(Convert({"--help"}).out.find("--max-size WxH"), std::string::npos);
+}
+
 // Sound-only inputs: every video kind refuses them with its message and goes on
 // with the next file; the sound-only kind takes them.
 TEST_F(ConvertToolTest, AVideoKindRefusesSoundOnlyInputsAndGoesOn) {

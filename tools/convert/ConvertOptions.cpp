@@ -164,6 +164,13 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
         if (!r.Value(kind)) return TRead::Failed;
         return Result(ParseOutputKind(kind, o.Plan.To, error) || r.Fail(error));
     }
+    if (r.Is(nullptr, "--max-size")) {
+        std::string text;
+        if (!r.Value(text)) return TRead::Failed;
+        const auto size = ParsePictureSize(text);
+        if (size) o.Plan.MaxPicture = *size;
+        return Result(size || r.Fail("option --max-size takes WIDTHxHEIGHT, such as 1280x720"));
+    }
     if (r.Is(nullptr, "--no-subtitles")) {
         o.Plan.Subtitles = false;
         return Result(r.Flag());
@@ -214,6 +221,18 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
     return TRead::NotMine;
 }
 
+// The disc and DV kinds have sizes of their own and MP3 has no picture, so a limit for them is a
+// mistake worth telling.
+bool CheckMaxSize(const TPlanChoice& plan, std::string& error) {
+    if (plan.MaxPicture.Width == 0 || plan.To.kind->size_limit) return true;
+    std::string kinds;
+    for (const TOutputKind& kind : OutputKinds())
+        if (kind.size_limit) kinds += (kinds.empty() ? "" : " and ") + std::string(kind.name);
+    error = std::string("--max-size applies to ") + kinds + " only; " + plan.To.kind->name +
+            (plan.To.kind->needs_video ? " has a fixed picture size" : " has no picture");
+    return false;
+}
+
 }  // namespace
 
 TConvertOptions DefaultConvertOptions() {
@@ -246,6 +265,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         if (read == TRead::NotMine) return reader.Fail("unknown option " + reader.name);
         if (read == TRead::Failed) return false;
     }
+    if (!CheckMaxSize(o.Plan, error)) return false;
     if (!o.Help && !o.Version && !o.ListOptions && o.Files.empty()) {
         error = "no input files";
         return false;
@@ -278,6 +298,9 @@ std::string ConvertUsage() {
            "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
            "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
            "                           nearest the source's (16000 for 16 kHz speech)\n"
+           "      --max-size WxH       mp4 and mkv: a larger picture is scaled down to fit in\n"
+           "                           WxH (1280x720), keeping its shape, never up; refused for mp3\n"
+           "                           and for the disc and DV kinds, whose picture sizes are fixed\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
            "                           subtitles, mkv bitmap ones too)\n"
            "      --overwrite          replace existing output files of the same name\n"
