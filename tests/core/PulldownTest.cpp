@@ -193,12 +193,6 @@ TEST(PulldownTest, GroupTimeCodesCountVideoFrames) {
     }
 }
 
-TEST(PulldownTest, FieldsBeforeAPictureFollowThreeTwo) {
-    const std::pair<int64_t, int64_t> cases[] = {{-3, -7}, {-2, -5}, {-1, -2}, {0, 0}, {1, 3},
-                                                 {2, 5},   {3, 8},   {4, 10},  {9, 23}};
-    for (const auto& [picture, fields] : cases) EXPECT_EQ(PulldownFieldsBefore(picture), fields) << picture;
-}
-
 // Times move from the film grid onto the field grid at 90 kHz, the first
 // picture's time kept; decoding times before presentation ones stay so; a
 // packet sharing its bytes with another does not change the other's.
