@@ -247,6 +247,11 @@ void TForm1::BuildOutputSettings() {
         CboMaxPicture->addItem(size.Width ? Q(PictureSizeText(size)) : tr("No limit"));
     CboMaxPicture->setToolTip(tr("A larger picture is made smaller to fit, keeping its shape; a smaller one "
                                  "stays as it is"));
+    ChkAllAudioTracks = new QCheckBox(tr("Every audio trac&k"), this);
+    ChkAllAudioTracks->setObjectName("ChkAllAudioTracks");
+    ChkAllAudioTracks->setChecked(defaults.AllAudioTracks);
+    ChkAllAudioTracks->setToolTip(tr("Each sound track of the source is kept with its language and title; "
+                                     "otherwise only the first"));
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(LblFormat, 0, 0);
     out->addWidget(CboFormat, 0, 1);
@@ -261,6 +266,7 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(Label12, 3, 2);
     out->addWidget(LblMaxPicture, 4, 0);
     out->addWidget(CboMaxPicture, 4, 1, 1, 2);
+    out->addWidget(ChkAllAudioTracks, 5, 0, 1, 3);
     out->setColumnStretch(1, 1);
 }
 
@@ -477,12 +483,21 @@ void TForm1::ReadSettingsIntoControls() {
         if (index >= 0 && index < box->count()) box->setCurrentIndex(index);
     };
     const TSettings defaults;
+    ShowAudioList(TAudioList::Mp3);
     CboChannels->setCurrentIndex(defaults.Channels);
     CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
     CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
     select(CboChannels, s.Channels);
     select(CboAudioBitrate, s.AudioBitrate);
     select(CboAudioSampleRate, s.AudioSampleRate);
+    // The video kinds' set waits for its kind; outside its list is "Automatic".
+    const auto video_item = [](int index, const std::vector<std::string>& items) {
+        return index >= 0 && static_cast<size_t>(index) < items.size() ? index : 0;
+    };
+    hiddenAudio_ = {video_item(s.VideoChannels, ChannelItems(TAudioList::Video)),
+                    video_item(s.VideoAudioBitrate, BitrateItems(TAudioList::Video)),
+                    video_item(s.VideoAudioSampleRate, SampleRateItems(TAudioList::Video))};
+    ChkAllAudioTracks->setChecked(s.AllAudioTracks);
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
     ChkCopyTags->setChecked(s.CopyTags);
@@ -490,6 +505,7 @@ void TForm1::ReadSettingsIntoControls() {
     for (size_t i = 0; i < formats_.size(); ++i)
         if (s.OutputFormat == formats_[i]->name) CboFormat->setCurrentIndex(static_cast<int>(i));
     CboNorm->setCurrentIndex(s.VideoNorm == "ntsc" ? 1 : 0);
+    ShowAudioList(AudioListOf(*OutputChoice().kind));
     CboMaxPicture->setCurrentIndex(0);
     const std::vector<TPictureSize>& sizes = MaxPictureChoices();
     for (size_t i = 1; i < sizes.size(); ++i)
@@ -506,9 +522,14 @@ void TForm1::WriteSettingsFromControls() {
     if (paths_.SettingsFile.empty()) return;  // no home: nothing can be kept
     TSettings s;
     s.OutputPath = EdtOutputFolder->text().toStdString();
-    s.Channels = CboChannels->currentIndex();
-    s.AudioBitrate = CboAudioBitrate->currentIndex();
-    s.AudioSampleRate = CboAudioSampleRate->currentIndex();
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Video);
+    s.Channels = mp3.channels;
+    s.AudioBitrate = mp3.bitrate;
+    s.AudioSampleRate = mp3.rate;
+    s.VideoChannels = video.channels;
+    s.VideoAudioBitrate = video.bitrate;
+    s.VideoAudioSampleRate = video.rate;
+    s.AllAudioTracks = ChkAllAudioTracks->isChecked();
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
     s.CopyTags = ChkCopyTags->isChecked();
@@ -542,6 +563,8 @@ void TForm1::ShowFormatChoice() {
         w->setEnabled(kind.audio_settings);
         w->setToolTip(fixed);
     }
+    ShowAudioList(AudioListOf(kind));
+    ChkAllAudioTracks->setVisible(kind.audio_tracks);
     ChkPreview->setEnabled(kind.needs_video);
     LblMaxPicture->setVisible(kind.size_limit);
     CboMaxPicture->setVisible(kind.size_limit);
@@ -549,6 +572,29 @@ void TForm1::ShowFormatChoice() {
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
     ShowPlannedNames();
+}
+
+// The MP3 record and the video kinds each keep their own audio choices; the
+// lists of the kind chosen are shown, the other set waits in hiddenAudio_.
+void TForm1::ShowAudioList(TAudioList list) {
+    if (list == audioList_) return;
+    const TAudioItems shown{CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
+                            CboAudioSampleRate->currentIndex()};
+    const auto refill = [](QComboBox* box, const std::vector<std::string>& items, int index) {
+        box->clear();
+        box->addItems(Items(items));
+        box->setCurrentIndex(index);
+    };
+    refill(CboChannels, ChannelItems(list), hiddenAudio_.channels);
+    refill(CboAudioBitrate, BitrateItems(list), hiddenAudio_.bitrate);
+    refill(CboAudioSampleRate, SampleRateItems(list), hiddenAudio_.rate);
+    hiddenAudio_ = shown;
+    audioList_ = list;
+}
+
+TForm1::TAudioItems TForm1::AudioItemsOf(TAudioList list) const {
+    if (list != audioList_) return hiddenAudio_;
+    return {CboChannels->currentIndex(), CboAudioBitrate->currentIndex(), CboAudioSampleRate->currentIndex()};
 }
 
 // The names the rows will be written under, by the run's own rule.
@@ -563,8 +609,10 @@ void TForm1::ShowPlannedNames() {
 TPlanChoice TForm1::PlanChoice() const {
     TPlanChoice choice;
     choice.To = OutputChoice();
-    choice.Audio = AudioChoiceOf(CboChannels->currentIndex(), CboAudioBitrate->currentIndex(),
-                                 CboAudioSampleRate->currentIndex());
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Video);
+    choice.Audio = AudioChoiceOf(mp3.channels, mp3.bitrate, mp3.rate);
+    choice.VideoAudio = AudioChoiceOf(video.channels, video.bitrate, video.rate, TAudioList::Video);
+    choice.AllAudioTracks = ChkAllAudioTracks->isChecked();
     choice.Overwrite = ChkOverwrite->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
     choice.MaxPicture = MaxPicture();

@@ -112,6 +112,7 @@ public:
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QLabel* LblMaxPicture = nullptr;
     QComboBox* CboMaxPicture = nullptr;  // MaxPictureChoices, for the kinds with a size limit
+    QCheckBox* ChkAllAudioTracks = nullptr;  // every audio track, for the kinds that hold several
     QGroupBox* GBOther = nullptr;
     QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;
@@ -188,6 +189,15 @@ private:
     // The settings or the user set SpnSimultaneous; otherwise each run takes DefaultSimultaneous.
     bool simultaneousChosen_ = false;
     std::vector<const TOutputKind*> formats_;  // CboFormat's items
+    // The audio lists shown (the MP3 record's or the video kinds', see
+    // AudioListOf), and the item indexes of the set not shown.
+    struct TAudioItems {
+        int channels = 0, bitrate = 0, rate = 0;
+    };
+    TAudioList audioList_ = TAudioList::Mp3;
+    TAudioItems hiddenAudio_;
+    void ShowAudioList(TAudioList list);
+    TAudioItems AudioItemsOf(TAudioList list) const;
 
     std::map<TFileId, TListedFile> listed_;  // each row's file, as listing read it
     std::vector<TFileRecord> listingRefusals_;

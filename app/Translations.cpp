@@ -41,6 +41,7 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(1 Channel, Mono)", QT_TRANSLATE_NOOP("TMessageText", "1 Channel, Mono")},
     {R"(2 Channels, Stereo)", QT_TRANSLATE_NOOP("TMessageText", "2 Channels, Stereo")},
     {R"(Same as source)", QT_TRANSLATE_NOOP("TMessageText", "Same as source")},
+    {R"(Automatic)", QT_TRANSLATE_NOOP("TMessageText", "Automatic")},
     {R"(VBR high)", QT_TRANSLATE_NOOP("TMessageText", "VBR high")},
     {R"(VBR standard)", QT_TRANSLATE_NOOP("TMessageText", "VBR standard")},
     {R"(VBR small)", QT_TRANSLATE_NOOP("TMessageText", "VBR small")},

@@ -16,6 +16,7 @@ struct TOutputKind {
     bool film_rate = false;           // takes the "film-" prefix (24 fps)
     bool audio_settings = false;      // channels, bit rate and sample rate are the user's
     bool size_limit = false;          // takes the user's largest picture size; the others have fixed sizes
+    bool audio_tracks = false;        // holds every audio track of the source; the others the first
     const char* options = "";         // further engine options, "NAME=VALUE" lines
     const char* description = "";     // one line for the help text
     const char* text_subtitles = "";  // the format text subtitles become; "" none are kept

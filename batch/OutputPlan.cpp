@@ -24,13 +24,76 @@ constexpr int DefaultSampleRateItem = 4;
 
 bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
 
-int PlannedChannels(const TAudioChoice& audio, const TSourceFacts& source) {
-    if (audio.Channels != SameAsSource) return audio.Channels;
-    return source.Channels == 1 ? 1 : 2;
+// The rates the AAC encoder takes, Hz.
+const std::vector<int>& AacSampleRates() {
+    static const std::vector<int> list = {7350,  8000,  11025, 12000, 16000, 22050, 24000,
+                                          32000, 44100, 48000, 64000, 88200, 96000};
+    return list;
 }
 
-int PlannedSampleRate(const TAudioChoice& audio, const TSourceFacts& source) {
-    return audio.SampleRate == SameAsSource ? NearestMp3Rate(source.SampleRate) : audio.SampleRate;
+// The rate of `rates` nearest to hz (the higher of two as near); `unknown` for 0 or less.
+int NearestRate(const std::vector<int>& rates, int hz, int unknown) {
+    if (hz <= 0) return unknown;
+    int best = rates.front();
+    for (int rate : rates)
+        if (std::abs(rate - hz) <= std::abs(best - hz)) best = rate;
+    return best;
+}
+
+// The sound of one output track, from the choice and its source track.
+struct TTrackAudio {
+    int channels = 2;
+    int rate = 44100;
+    int kbps = 256;
+};
+
+TTrackAudio PlanTrack(const TAudioChoice& audio, int source_channels, int source_rate) {
+    TTrackAudio track;
+    if (audio.Channels == Automatic)
+        track.channels = std::clamp(source_channels, 1, 8) == source_channels ? source_channels : 2;
+    else if (audio.Channels == SameAsSource)
+        track.channels = source_channels == 1 ? 1 : 2;
+    else
+        track.channels = audio.Channels;
+    if (audio.SampleRate == Automatic)
+        track.rate = NearestRate(AacSampleRates(), source_rate, 48000);
+    else if (audio.SampleRate == SameAsSource)
+        track.rate = NearestMp3Rate(source_rate);
+    else
+        track.rate = audio.SampleRate;
+    // 64 kbit/s a channel keeps AAC clean for speech and music alike.
+    track.kbps = audio.BitrateKbps == Automatic ? std::min(64 * track.channels, 384) : audio.BitrateKbps;
+    return track;
+}
+
+// The source's audio streams the output carries, in file order: every one
+// that can be decoded where the kind holds several, else the first.
+std::vector<int> CarriedAudio(const TPlanChoice& choice, const std::vector<TProbedStream>& streams) {
+    std::vector<int> carried;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (streams[i].type != TProbedStream::Audio) continue;
+        if (!carried.empty() && (!choice.To.kind->audio_tracks || !choice.AllAudioTracks)) break;
+        if (carried.empty() || streams[i].Decodable) carried.push_back(static_cast<int>(i));
+    }
+    return carried;
+}
+
+// Every track after the first is added once the file is open ("newaudio"),
+// each with its own settings in front of it; the first takes the record's.
+std::string FurtherTrackLines(const TOutputKind& kind, const TAudioChoice& audio,
+                              const std::vector<TProbedStream>& streams, const std::vector<int>& carried) {
+    std::string text;
+    for (size_t k = 1; k < carried.size(); ++k) {
+        const TProbedStream& s = streams[static_cast<size_t>(carried[k])];
+        if (kind.audio_codec[0]) text += std::string("acodec=") + kind.audio_codec + "\n";
+        if (kind.audio_settings) {
+            const TTrackAudio track = PlanTrack(audio, s.Channels, s.SampleRate);
+            text += "ac=" + std::to_string(track.channels) + "\nar=" + std::to_string(track.rate) +
+                    "\nab=" + std::to_string(track.kbps * 1000) + "\n";
+        }
+        text += "newaudio\n";
+    }
+    return text;
 }
 
 // Bitmap subtitles are those Matroska holds as they are.
@@ -58,6 +121,29 @@ const TProbedStream* FirstVideo(const std::vector<TProbedStream>& streams) {
     for (const TProbedStream& s : streams)
         if (s.type == TProbedStream::Video) return &s;
     return nullptr;
+}
+
+// Streams go to the output in file order by themselves, each to the next of
+// its type. Another choice or order needs a map for every output stream, in
+// the order the output makes them: the picture, the first sound and subtitles
+// as the file opens, then the further sounds and subtitles.
+std::vector<std::string> StreamMaps(const std::vector<TProbedStream>& streams, const std::vector<int>& audio,
+                                    const TSubtitlePlan& subtitles) {
+    bool audio_in_order = true;
+    size_t k = 0;
+    for (size_t i = 0; i < streams.size() && k < audio.size(); ++i)
+        if (streams[i].type == TProbedStream::Audio) audio_in_order &= audio[k++] == static_cast<int>(i);
+    if (audio_in_order && subtitles.in_file_order) return {};
+    std::vector<int> order;
+    if (const TProbedStream* video = FirstVideo(streams)) order.push_back(static_cast<int>(video - streams.data()));
+    const std::vector<int>& subs = subtitles.order;
+    if (!audio.empty()) order.push_back(audio.front());
+    if (!subs.empty()) order.push_back(subs.front());
+    if (audio.size() > 1) order.insert(order.end(), audio.begin() + 1, audio.end());
+    if (subs.size() > 1) order.insert(order.end(), subs.begin() + 1, subs.end());
+    std::vector<std::string> lines;
+    for (const int i : order) lines.push_back("map=0:" + std::to_string(i));
+    return lines;
 }
 
 }  // namespace
@@ -111,31 +197,44 @@ const std::vector<int>& Mp3SampleRates() {
     return list;
 }
 
-int NearestMp3Rate(int hz) {
-    if (hz <= 0) return 44100;
-    int best = Mp3SampleRates().front();
-    for (int rate : Mp3SampleRates())
-        if (std::abs(rate - hz) <= std::abs(best - hz)) best = rate;
-    return best;
+int NearestMp3Rate(int hz) { return NearestRate(Mp3SampleRates(), hz, 44100); }
+
+TAudioList AudioListOf(const TOutputKind& kind) {
+    return kind.needs_video && kind.audio_settings ? TAudioList::Video : TAudioList::Mp3;
 }
 
-std::vector<std::string> ChannelItems() { return {"1 Channel, Mono", "2 Channels, Stereo", "Same as source"}; }
-
-std::vector<std::string> BitrateItems() {
-    std::vector<std::string> items;
-    for (int kbps : BitrateChoices()) items.push_back(std::to_string(kbps));
-    for (const TVbrItem& vbr : VbrItems) items.push_back(vbr.text);
+std::vector<std::string> ChannelItems(TAudioList list) {
+    std::vector<std::string> items = {"1 Channel, Mono", "2 Channels, Stereo", "Same as source"};
+    if (list == TAudioList::Video) items.insert(items.begin(), "Automatic");
     return items;
 }
 
-std::vector<std::string> SampleRateItems() {
+std::vector<std::string> BitrateItems(TAudioList list) {
     std::vector<std::string> items;
+    if (list == TAudioList::Video) items.push_back("Automatic");
+    for (int kbps : BitrateChoices()) items.push_back(std::to_string(kbps));
+    if (list == TAudioList::Mp3)
+        for (const TVbrItem& vbr : VbrItems) items.push_back(vbr.text);
+    return items;
+}
+
+std::vector<std::string> SampleRateItems(TAudioList list) {
+    std::vector<std::string> items;
+    if (list == TAudioList::Video) items.push_back("Automatic");
     for (int hz : SampleRateChoices()) items.push_back(std::to_string(hz));
     items.push_back("Same as source");
     return items;
 }
 
-TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem) {
+TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem, TAudioList list) {
+    if (list == TAudioList::Video) {
+        // "Automatic" first, then the MP3 record's items; anything else is automatic.
+        const bool constant = bitrateItem >= 1 && static_cast<size_t>(bitrateItem) <= BitrateChoices().size();
+        const TAudioChoice chosen = AudioChoiceOf(channelItem - 1, bitrateItem - 1, sampleRateItem - 1);
+        return {InRange(channelItem - 1, ChannelItems().size()) ? chosen.Channels : Automatic,
+                InRange(sampleRateItem - 1, SampleRateItems().size()) ? chosen.SampleRate : Automatic,
+                constant ? chosen.BitrateKbps : Automatic, -1};
+    }
     TAudioChoice audio;
     if (!InRange(channelItem, ChannelItems().size())) channelItem = DefaultChannelItem;
     audio.Channels = channelItem == 2 ? SameAsSource : channelItem + 1;
@@ -164,7 +263,9 @@ TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
             // The codec's pixel aspect, else the container's.
             const AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio
                                                                     : stream->sample_aspect_ratio;
-            facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height, sar.num, sar.den});
+            facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height, sar.num, sar.den,
+                                                  par->ch_layout.nb_channels, par->sample_rate,
+                                                  avcodec.avcodec_find_decoder(par->codec_id) != nullptr});
         }
     return facts;
 }
@@ -177,18 +278,21 @@ std::string PlanRefusal(const TPlanChoice& choice, const TSourceFacts& source) {
 
 TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source) {
     const TOutputKind& kind = *choice.To.kind;
+    const TAudioChoice& audio = AudioListOf(kind) == TAudioList::Video ? choice.VideoAudio : choice.Audio;
     // Quality-based MP3 is LAME's own scale; the other encoders keep the bit rate.
-    const bool vbr = choice.Audio.VbrLevel >= 0 && std::string(kind.audio_codec) == "libmp3lame";
+    const bool vbr = audio.VbrLevel >= 0 && std::string(kind.audio_codec) == "libmp3lame";
     TOutputOptions output;
     output.FileExt = kind.extension;
     output.FileFormat = kind.format;
     output.VideoCodec = kind.video_codec;
     output.AudioCodec = kind.audio_codec;
     if (kind.audio_settings) {
-        output.AudioChannels = PlannedChannels(choice.Audio, source);
-        output.AudioSampleRate = PlannedSampleRate(choice.Audio, source);
-        if (!vbr) output.AudioBitrate = choice.Audio.BitrateKbps * 1000;
+        const TTrackAudio track = PlanTrack(audio, source.Channels, source.SampleRate);
+        output.AudioChannels = track.channels;
+        output.AudioSampleRate = track.rate;
+        if (!vbr) output.AudioBitrate = track.kbps * 1000;
     }
+    const std::vector<int> carried = CarriedAudio(choice, source.Streams);
     // Video kinds carry the subtitle streams their container holds.
     const TSubtitlePlan subtitles = PlanSubtitles(kind, source.Streams, choice.Subtitles);
     output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
@@ -202,10 +306,12 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
-    if (vbr) text += "aq=" + std::to_string(choice.Audio.VbrLevel) + "\n";
+    if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Overwrite) text += "y\n";
-    // Last: some of them add streams once the file is open.
+    for (const std::string& line : StreamMaps(source.Streams, carried, subtitles)) text += line + "\n";
+    // Last: these add streams once the file is open, sound before subtitles.
+    text += FurtherTrackLines(kind, audio, source.Streams, carried);
     for (const std::string& line : subtitles.options) text += line + "\n";
     output.ExtOptions = text;
     return output;

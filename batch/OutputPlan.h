@@ -13,6 +13,9 @@
 
 // "Same as source" for the channels and the sample rate.
 constexpr int SameAsSource = 0;
+// "Automatic" for the channels, sample rate and bit rate of a video kind's
+// sound: each track keeps its rate and channels, at 64 kbit/s a channel.
+constexpr int Automatic = -1;
 
 // The audio of an output as the user chose it.
 struct TAudioChoice {
@@ -21,6 +24,8 @@ struct TAudioChoice {
     int BitrateKbps = 256;   // kbit/s, constant; also the bit rate of kinds other than MP3
     int VbrLevel = -1;       // MP3 by quality: LAME's V0 (largest) to V9 (smallest); -1 constant bit rate
 };
+// The sound of the video kinds until the user chooses otherwise.
+constexpr TAudioChoice AutomaticAudio{Automatic, Automatic, Automatic, -1};
 
 // The constant bit rates (kbit/s) and the sample rates (Hz) both front ends offer.
 const std::vector<int>& BitrateChoices();
@@ -31,15 +36,22 @@ const std::vector<int>& Mp3SampleRates();
 // near); 44100 when the source's rate is unknown (0 or less).
 int NearestMp3Rate(int hz);
 
+// Which of the window's two sets of audio lists: the MP3 record's, or that of
+// the video kinds with audio settings, which starts with "Automatic" and has
+// no quality items.
+enum class TAudioList { Mp3, Video };
+TAudioList AudioListOf(const TOutputKind& kind);
+
 // The window's three lists, item by item (the settings file keeps the item indexes):
 // "1 Channel, Mono", "2 Channels, Stereo", "Same as source"; the constant bit rates,
 // then "VBR high", "VBR standard", "VBR small"; the sample rates, then "Same as source".
-std::vector<std::string> ChannelItems();
-std::vector<std::string> BitrateItems();
-std::vector<std::string> SampleRateItems();
+std::vector<std::string> ChannelItems(TAudioList list = TAudioList::Mp3);
+std::vector<std::string> BitrateItems(TAudioList list = TAudioList::Mp3);
+std::vector<std::string> SampleRateItems(TAudioList list = TAudioList::Mp3);
 // The choice three item indexes stand for; an index outside its list counts as
-// that list's default item (stereo, 256 kbit/s, 44100 Hz).
-TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem);
+// that list's default item (stereo, 256 kbit/s, 44100 Hz; "Automatic" for video).
+TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem,
+                           TAudioList list = TAudioList::Mp3);
 
 // What the probe read of a source; -1 where it could not.
 struct TSourceFacts {
@@ -78,7 +90,9 @@ std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureS
 // Everything the user chose for a batch.
 struct TPlanChoice {
     TOutputChoice To{&OutputKinds().front(), ""};
-    TAudioChoice Audio;
+    TAudioChoice Audio;                    // of the audio kinds
+    TAudioChoice VideoAudio = AutomaticAudio;  // of the video kinds that take the user's audio settings
+    bool AllAudioTracks = true;            // kinds that hold several keep every audio track, else the first
     bool Overwrite = true;
     bool CopyTags = true;
     TPictureSize MaxPicture;           // the largest picture of the kinds with size_limit; 0x0 no limit

@@ -34,6 +34,10 @@ TSettings ReadSettings(const std::string& path) {
     // A size that does not read is no limit.
     const auto max_picture = ParsePictureSize(ini.ReadString(Section, "MaxPictureSize"));
     if (max_picture) s.MaxPictureSize = PictureSizeText(*max_picture);
+    s.VideoChannels = ini.ReadInteger(Section, "VideoChannels", s.VideoChannels);
+    s.VideoAudioBitrate = ini.ReadInteger(Section, "VideoAudioBitrate", s.VideoAudioBitrate);
+    s.VideoAudioSampleRate = ini.ReadInteger(Section, "VideoAudioSampleRate", s.VideoAudioSampleRate);
+    s.AllAudioTracks = ReadFlag(ini, "AllAudioTracks", s.AllAudioTracks);
     return s;
 }
 
@@ -52,5 +56,9 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"VideoNorm", s.VideoNorm},
         {"ShowPreview", FlagText(s.ShowPreview)},
         {"MaxPictureSize", s.MaxPictureSize},
+        {"VideoChannels", std::to_string(s.VideoChannels)},
+        {"VideoAudioBitrate", std::to_string(s.VideoAudioBitrate)},
+        {"VideoAudioSampleRate", std::to_string(s.VideoAudioSampleRate)},
+        {"AllAudioTracks", FlagText(s.AllAudioTracks)},
     });
 }

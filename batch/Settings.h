@@ -16,6 +16,10 @@ struct TSettings {
     std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
     bool ShowPreview = false;          // pictures of a video shown while it converts
     std::string MaxPictureSize;        // the largest picture of mp4 and mkv, "1280x720"; empty: no limit
+    int VideoChannels = 0;             // the video kinds' audio lists, item indexes; 0 is "Automatic"
+    int VideoAudioBitrate = 0;
+    int VideoAudioSampleRate = 0;
+    bool AllAudioTracks = true;        // mp4 and mkv keep every audio track, else the first
 };
 
 // Missing or unreadable files and keys give the defaults above.

@@ -1,5 +1,7 @@
 #include "batch/SubtitlePlan.h"
 
+#include <utility>
+
 namespace {
 
 // Codec option of a carried stream: the kind's text format, or a copy.
@@ -10,12 +12,6 @@ std::string CodecOf(const TOutputKind& kind, const TProbedStream& s) {
 bool Carried(const TOutputKind& kind, const TProbedStream& s) {
     if (s.type == TProbedStream::TextSubtitle) return kind.text_subtitles[0] != '\0';
     return s.type == TProbedStream::BitmapSubtitle && kind.bitmap_subtitles;
-}
-
-int First(const std::vector<TProbedStream>& streams, TProbedStream::TType type) {
-    for (size_t i = 0; i < streams.size(); ++i)
-        if (streams[i].type == type) return static_cast<int>(i);
-    return -1;
 }
 
 }  // namespace
@@ -44,20 +40,13 @@ TSubtitlePlan PlanSubtitles(const TOutputKind& kind, const std::vector<TProbedSt
     if (order.empty()) return plan;
     for (size_t k = 1; k < order.size(); ++k)
         if (order[k] < order[k - 1]) all = false;
-    // Streams go to outputs in file order by themselves; another choice or
-    // order needs a map for every output stream: picture, sound, subtitles.
-    if (!all) {
-        const int video = First(streams, TProbedStream::Video);
-        const int audio = First(streams, TProbedStream::Audio);
-        if (video >= 0) plan.options.push_back("map=0:" + std::to_string(video));
-        if (audio >= 0) plan.options.push_back("map=0:" + std::to_string(audio));
-        for (const int i : order) plan.options.push_back("map=0:" + std::to_string(i));
-    }
+    plan.in_file_order = all;
     for (size_t k = 1; k < order.size(); ++k) {
         plan.options.push_back("scodec=" + CodecOf(kind, streams[order[k]]));
         plan.options.push_back("newsubtitle");
     }
     plan.options.push_back("scodec=" + CodecOf(kind, streams[order[0]]));
     plan.carried = static_cast<int>(order.size());
+    plan.order = std::move(order);
     return plan;
 }

@@ -15,13 +15,18 @@ struct TProbedStream {
     int Height = 0;  // pixels, of a video stream; 0 unknown
     int SampleAspectNum = 0;  // a pixel's width to its height, of a video stream; 0 unknown (square)
     int SampleAspectDen = 0;
+    int Channels = 0;    // of an audio stream; 0 unknown
+    int SampleRate = 0;  // Hz, of an audio stream; 0 unknown
+    bool Decodable = true;  // the libraries have a decoder for it
 };
 
 struct TSubtitlePlan {
     // "NAME=VALUE" lines for the output record's option text; empty when no
     // subtitle stream is carried.
     std::vector<std::string> options;
-    int carried = 0;  // subtitle streams the output gets
+    int carried = 0;          // subtitle streams the output gets
+    std::vector<int> order;   // the streams carried, in the output's order
+    bool in_file_order = true;  // every subtitle stream carried, in file order: no maps needed
 };
 
 // Text subtitles become the kind's text format, bitmap subtitles are copied

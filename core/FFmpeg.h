@@ -403,6 +403,7 @@ private:
     void ChooseSources(AVFormatContext** outputs, int output_count, AVFormatContext** inputs, int input_count,
                        const TStreamMap* maps, int map_count, int total_out);
     void SetCodecParameters(AVFormatContext** outputs);
+    void MarkDefaultTracks();
     void LogStreamMapping(AVFormatContext** outputs, int output_count);
     void OpenEncoders();
     void StartDecoders();

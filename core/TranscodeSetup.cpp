@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "binding/FFmpegLoader.h"
@@ -228,6 +229,21 @@ void TCustomFFmpeg::ChooseSources(AVFormatContext** outputs, int output_count, A
     }
 }
 
+// The first picture and the first sound of each output are the ones a player
+// starts with; the further sounds are there to be chosen. Subtitles keep the
+// source's flags: a default subtitle is shown without being asked for.
+void TCustomFFmpeg::MarkDefaultTracks() {
+    std::set<std::pair<int, AVMediaType>> marked;
+    for (const auto& ost : run->ost_table) {
+        const AVMediaType type = ost->enc ? ost->enc->codec_type : ost->stream->codecpar->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
+        if (marked.insert({ost->file_index, type}).second)
+            ost->stream->disposition |= AV_DISPOSITION_DEFAULT;
+        else
+            ost->stream->disposition &= ~AV_DISPOSITION_DEFAULT;
+    }
+}
+
 // Each output stream's parameters: copied from its source, or set up for its encoder.
 void TCustomFFmpeg::SetCodecParameters(AVFormatContext** outputs) {
     for (int n = 0; n < static_cast<int>(run->ost_table.size()); ++n) {
@@ -236,9 +252,11 @@ void TCustomFFmpeg::SetCodecParameters(AVFormatContext** outputs) {
         AVFormatContext* out = outputs[ost.file_index];
         const AVCodecParameters* in_par = ist.stream->codecpar;
 
-        if (const AVDictionaryEntry* lang = avutil.av_dict_get(ist.stream->metadata, "language", nullptr, 0))
-            if (!avutil.av_dict_get(ost.stream->metadata, "language", nullptr, 0))
-                avutil.av_dict_set(&ost.stream->metadata, "language", lang->value, 0);
+        // A track keeps its language and title unless an option gave them.
+        for (const char* key : {"language", "title"})
+            if (const AVDictionaryEntry* tag = avutil.av_dict_get(ist.stream->metadata, key, nullptr, 0))
+                if (!avutil.av_dict_get(ost.stream->metadata, key, nullptr, 0))
+                    avutil.av_dict_set(&ost.stream->metadata, key, tag->value, 0);
         ost.stream->disposition = ist.stream->disposition;
 
         if (ost.stream_copy) {
@@ -428,6 +446,7 @@ void TCustomFFmpeg::SetUpTranscode(AVFormatContext** outputs, int output_count, 
     CheckStreamMaps(maps, map_count, total_out, input_count);
     ChooseSources(outputs, output_count, inputs, input_count, maps, map_count, total_out);
     SetCodecParameters(outputs);
+    MarkDefaultTracks();
     run->encoded_packet.reset(avcodec.av_packet_alloc());
     run->copy_packet.reset(avcodec.av_packet_alloc());
     run->decoded_frame.reset(avutil.av_frame_alloc());

@@ -304,6 +304,14 @@
         <translation>Zeigt die Bilder jedes Videos während der Konvertierung, bis zu zehn pro Sekunde</translation>
     </message>
     <message>
+        <source>Every audio trac&amp;k</source>
+        <translation>Jede Tonspu&amp;r</translation>
+    </message>
+    <message>
+        <source>Each sound track of the source is kept with its language and title; otherwise only the first</source>
+        <translation>Jede Tonspur der Quelle bleibt mit ihrer Sprache und ihrem Titel erhalten; sonst nur die erste</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>
@@ -518,6 +526,10 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>2 Channels, Stereo</source>
         <translation>2 Kanäle, Stereo</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
     </message>
     <message>
         <source>Same as source</source>

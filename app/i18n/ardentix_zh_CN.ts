@@ -304,6 +304,14 @@
         <translation>转换时显示每个视频的画面，每秒最多十幅</translation>
     </message>
     <message>
+        <source>Every audio trac&amp;k</source>
+        <translation>每条音轨(&amp;K)</translation>
+    </message>
+    <message>
+        <source>Each sound track of the source is kept with its language and title; otherwise only the first</source>
+        <translation>保留源文件的每条音轨及其语言和标题；否则只保留第一条</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 没有可显示的画面</translation>
     </message>
@@ -518,6 +526,10 @@ Usually that means that input file is truncated and/or corrupted.</source>
     <message>
         <source>2 Channels, Stereo</source>
         <translation>2 声道，立体声</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>自动</translation>
     </message>
     <message>
         <source>Same as source</source>

@@ -118,7 +118,8 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
                                   "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-                                  "MaxPictureSize=\n");
+                                  "MaxPictureSize=\nVideoChannels=0\nVideoAudioBitrate=0\nVideoAudioSampleRate=0\n"
+                                  "AllAudioTracks=True\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -128,7 +129,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
                       "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
+                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
+                      "VideoChannels=2\nVideoAudioBitrate=4\nVideoAudioSampleRate=1\nAllAudioTracks=False\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -145,12 +147,22 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboMaxPicture->currentText(), "854x480");
     EXPECT_TRUE(form->CboMaxPicture->isHidden());  // DVD has its own picture size
     EXPECT_TRUE(form->Engine().Preview());
+    // MP4 shows the video kinds' own audio choices, MP3 its own again.
+    form->CboFormat->setCurrentText("MP4 video (H.264/AAC)");
+    EXPECT_EQ(form->CboChannels->currentText(), "2 Channels, Stereo");
+    EXPECT_EQ(form->CboAudioBitrate->currentText(), "64");
+    EXPECT_EQ(form->CboAudioSampleRate->currentText(), "8000");
+    EXPECT_FALSE(form->ChkAllAudioTracks->isChecked());
+    form->CboFormat->setCurrentText("MP3 audio");
+    EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
+    form->CboFormat->setCurrentText("DVD (MPEG-2)");
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
+                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
+                      "VideoChannels=2\nVideoAudioBitrate=4\nVideoAudioSampleRate=1\nAllAudioTracks=False\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -219,7 +231,8 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n";
+                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
+                               "VideoChannels=0\nVideoAudioBitrate=0\nVideoAudioSampleRate=0\nAllAudioTracks=True\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

@@ -52,6 +52,26 @@ TEST(OutputPlan, ItemIndexesStandForTheWindowsChoices) {
     EXPECT_EQ(ChannelItems().size(), 3u);
     EXPECT_EQ(BitrateItems().size(), BitrateChoices().size() + 3);
     EXPECT_EQ(SampleRateItems().back(), "Same as source");
+    // The video kinds' lists: "Automatic" first, no quality items; outside them is automatic.
+    const TAudioList video = TAudioList::Video;
+    EXPECT_EQ(BitrateItems(video).size(), BitrateChoices().size() + 1);
+    for (const auto& items : {ChannelItems(video), BitrateItems(video), SampleRateItems(video)})
+        EXPECT_EQ(items.front(), "Automatic");
+    struct {
+        int channels, bitrate, rate;
+        TAudioChoice want;
+    } const videoCases[] = {
+        {0, 0, 0, AutomaticAudio},
+        {2, 8, 5, {2, 44100, 128, -1}},
+        {3, 14, 7, {SameAsSource, SameAsSource, 320, -1}},
+        {4, 15, -1, AutomaticAudio},
+    };
+    for (const auto& c : videoCases) {
+        const TAudioChoice got = AudioChoiceOf(c.channels, c.bitrate, c.rate, video);
+        EXPECT_EQ(got.Channels, c.want.Channels) << c.channels;
+        EXPECT_EQ(got.SampleRate, c.want.SampleRate) << c.rate;
+        EXPECT_EQ(got.BitrateKbps, c.want.BitrateKbps) << c.bitrate;
+    }
 }
 
 TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
@@ -72,12 +92,19 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         {"vbr", "mp3", {2, 44100, 256, 2}, 44100, 2, 2, 44100, -1, "aq=2"},
         {"vbr smallest", "mp3", {1, 22050, 128, 9}, 44100, 2, 1, 22050, -1, "aq=9"},
         {"vbr is MP3's", "mp4", {2, 48000, 192, 2}, 44100, 2, 2, 48000, 192000, ""},
+        // Automatic: the source's rate (one AAC takes) and channels, 64 kbit/s a channel.
+        {"automatic mono", "mp4", AutomaticAudio, 48000, 1, 1, 48000, 64000, ""},
+        {"automatic stereo", "mkv", AutomaticAudio, 22050, 2, 2, 22050, 128000, ""},
+        {"automatic surround", "mkv", AutomaticAudio, 48000, 6, 6, 48000, 384000, ""},
+        {"automatic odd rate", "mp4", AutomaticAudio, 11000, 2, 2, 11025, 128000, ""},
+        {"automatic unknown", "mp4", AutomaticAudio, -1, -1, 2, 48000, 128000, ""},
+        {"a bit rate given", "mp4", {Automatic, Automatic, 96, -1}, 8000, 1, 1, 8000, 96000, ""},
         {"disc standard decides", "dvd", source, 16000, 1, -1, -1, -1, ""},
     };
     for (const auto& c : cases) {
         TPlanChoice choice;
         choice.To = Kind(c.kind);
-        choice.Audio = c.audio;
+        (AudioListOf(*choice.To.kind) == TAudioList::Video ? choice.VideoAudio : choice.Audio) = c.audio;
         TSourceFacts facts;
         facts.SampleRate = c.sourceRate;
         facts.Channels = c.sourceChannels;
@@ -87,6 +114,52 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         EXPECT_EQ(out.AudioBitrate, c.bitrate) << c.name;
         EXPECT_EQ(out.ExtOptions.find("aq=") != std::string::npos, c.quality[0] != 0) << c.name;
         if (c.quality[0]) EXPECT_TRUE(HasLine(out.ExtOptions, c.quality)) << c.name << ": " << out.ExtOptions;
+    }
+}
+
+// Every sound track where the kind holds several, each with its own settings,
+// added after the file opens and before further subtitles; maps only where
+// the streams' own order would pick the wrong ones.
+TEST(OutputPlan, SoundTracksAndSubtitlesGoInTheOutputsOrder) {
+    using S = TProbedStream;
+    const S v{S::Video}, a{S::Audio, 0, 0, 0, 0, 2, 44100}, mono{S::Audio, 0, 0, 0, 0, 1, 48000};
+    const S mute{S::Audio, 0, 0, 0, 0, 2, 44100, false}, text{S::TextSubtitle}, bitmap{S::BitmapSubtitle};
+    const std::string further = "acodec=aac\nac=1\nar=48000\nab=64000\nnewaudio\n";
+    struct {
+        const char* name;
+        const char* kind;
+        bool all;
+        std::vector<S> streams;
+        size_t further_tracks;
+        std::string maps;
+    } const cases[] = {
+        {"second track", "mp4", true, {v, a, mono}, 1, ""},
+        {"first only", "mkv", false, {v, a, mono}, 0, ""},
+        {"disc keeps the first", "dvd", true, {v, a, mono}, 0, ""},
+        {"no decoder", "mkv", true, {v, a, mute, mono}, 1, "map=0:0\nmap=0:1\nmap=0:3\n"},
+        {"subtitle left out", "mp4", true, {v, a, bitmap, text, mono}, 1, "map=0:0\nmap=0:1\nmap=0:3\nmap=0:4\n"},
+        {"all in file order", "mkv", true, {v, text, a, text, mono}, 1, ""},
+        // Copied subtitles come first: every stream is mapped.
+        {"copies first", "mkv", true, {v, text, a, bitmap, mono}, 1,
+         "map=0:0\nmap=0:2\nmap=0:3\nmap=0:4\nmap=0:1\n"},
+    };
+    for (const auto& c : cases) {
+        TPlanChoice choice;
+        choice.To = Kind(c.kind);
+        choice.AllAudioTracks = c.all;
+        TSourceFacts facts;
+        facts.Streams = c.streams;
+        const std::string text = PlanOutput(choice, facts).ExtOptions;
+        size_t tracks = 0;
+        for (size_t at = text.find("newaudio"); at != std::string::npos; at = text.find("newaudio", at + 1)) ++tracks;
+        EXPECT_EQ(tracks, c.further_tracks) << c.name << ": " << text;
+        if (c.further_tracks) EXPECT_NE(text.find(further), std::string::npos) << c.name << ": " << text;
+        if (text.find("newsubtitle") != std::string::npos)
+            EXPECT_LT(text.find("newaudio"), text.find("newsubtitle")) << c.name;
+        std::string maps;
+        for (size_t at = text.find("map=0:"); at != std::string::npos; at = text.find("map=0:", at + 1))
+            maps += text.substr(at, text.find('\n', at) + 1 - at);
+        EXPECT_EQ(maps, c.maps) << c.name;
     }
 }
 

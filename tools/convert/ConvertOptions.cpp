@@ -118,14 +118,18 @@ private:
 enum class TRead { NotMine, Read, Failed };
 TRead Result(bool ok) { return ok ? TRead::Read : TRead::Failed; }
 
-TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio) {
+// The MP3 record's settings; the video kinds take channels, bit rate and
+// sample rate given here too, in place of "Automatic".
+TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
     if (r.Is("-c", "--channels")) {
         if (!r.NumberOrSource(audio.Channels)) return TRead::Failed;
+        video.Channels = audio.Channels;
         const bool known = audio.Channels == 1 || audio.Channels == 2 || audio.Channels == SameAsSource;
         return Result(known || r.Fail("channels must be 1, 2 or source"));
     }
     if (r.Is("-b", "--bitrate")) {
         if (!r.Number(audio.BitrateKbps)) return TRead::Failed;
+        video.BitrateKbps = audio.BitrateKbps;
         audio.VbrLevel = -1;
         return Result(InList(BitrateChoices(), audio.BitrateKbps) ||
                       r.Fail("bit rate must be one of " + ListText(BitrateChoices()) + " (kbit/s)"));
@@ -137,6 +141,7 @@ TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio) {
     }
     if (r.Is("-r", "--sample-rate")) {
         if (!r.NumberOrSource(audio.SampleRate)) return TRead::Failed;
+        video.SampleRate = audio.SampleRate;
         return Result(audio.SampleRate == SameAsSource || InList(SampleRateChoices(), audio.SampleRate) ||
                       r.Fail("sample rate must be one of " + ListText(SampleRateChoices()) + " (Hz) or source"));
     }
@@ -171,6 +176,12 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
         if (size) o.Plan.MaxPicture = *size;
         return Result(size || r.Fail("option --max-size takes WIDTHxHEIGHT, such as 1280x720"));
     }
+    if (r.Is(nullptr, "--audio-tracks")) {
+        std::string which;
+        if (!r.Value(which)) return TRead::Failed;
+        o.Plan.AllAudioTracks = which == "all";
+        return Result(which == "all" || which == "first" || r.Fail("option --audio-tracks takes first or all"));
+    }
     if (r.Is(nullptr, "--no-subtitles")) {
         o.Plan.Subtitles = false;
         return Result(r.Flag());
@@ -187,7 +198,7 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
     for (const TRead read : {ReadSwitch(r, "--overwrite", "--no-overwrite", o.Plan.Overwrite),
                              ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags)})
         if (read != TRead::NotMine) return read;
-    return ReadAudioOption(r, o.Plan.Audio);
+    return ReadAudioOption(r, o.Plan.Audio, o.Plan.VideoAudio);
 }
 
 TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
@@ -241,6 +252,8 @@ TConvertOptions DefaultConvertOptions() {
     o.OutputFolder = IncludeTrailingSeparator(s.OutputPath.empty() ? DefaultOutputFolder(DocumentsFolder())
                                                                    : s.OutputPath);
     o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
+    o.Plan.VideoAudio = AudioChoiceOf(s.VideoChannels, s.VideoAudioBitrate, s.VideoAudioSampleRate, TAudioList::Video);
+    o.Plan.AllAudioTracks = s.AllAudioTracks;
     o.Plan.Overwrite = s.Overwrite;
     o.Plan.CopyTags = s.CopyTags;
     return o;
@@ -292,7 +305,9 @@ std::string ConvertUsage() {
            "                           dv and dv50 as pal-KIND or ntsc-KIND; without a prefix the\n"
            "                           input's frame rate decides\n"
            "  -c, --channels 1|2|source  audio channels; source: mono stays mono, more become\n"
-           "                           stereo (not for the disc kinds: their standard decides)\n"
+           "                           stereo (not for the disc kinds: their standard decides).\n"
+           "                           mp4 and mkv without -c, -b or -r: each track keeps its\n"
+           "                           channels and rate, AAC at 64 kbit/s a channel\n"
            "  -b, --bitrate KBPS       constant bit rate: " + ListText(BitrateChoices()) + "\n"
            "      --vbr N              MP3 by quality instead, LAME's V0 (best, ~245 kbit/s) to\n"
            "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
@@ -301,6 +316,8 @@ std::string ConvertUsage() {
            "      --max-size WxH       mp4 and mkv: a larger picture is scaled down to fit in\n"
            "                           WxH (1280x720), keeping its shape, never up; refused for mp3\n"
            "                           and for the disc and DV kinds, whose picture sizes are fixed\n"
+           "      --audio-tracks first|all  mp4 and mkv: every audio track with its language and\n"
+           "                           title (default), or only the first; the others keep the first\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
            "                           subtitles, mkv bitmap ones too)\n"
            "      --overwrite          replace existing output files of the same name\n"
