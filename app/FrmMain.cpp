@@ -247,6 +247,9 @@ void TForm1::BuildOutputSettings() {
         CboMaxPicture->addItem(size.Width ? Q(PictureSizeText(size)) : tr("No limit"));
     CboMaxPicture->setToolTip(tr("A larger picture is made smaller to fit, keeping its shape; a smaller one "
                                  "stays as it is"));
+    CboQuality = new QComboBox(this);
+    CboQuality->setObjectName("CboQuality");
+    CboQuality->setVisible(false);
     ChkAllAudioTracks = new QCheckBox(tr("Every audio trac&k"), this);
     ChkAllAudioTracks->setObjectName("ChkAllAudioTracks");
     ChkAllAudioTracks->setChecked(defaults.AllAudioTracks);
@@ -260,6 +263,7 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(CboChannels, 1, 1, 1, 2);
     out->addWidget(Label6, 2, 0);
     out->addWidget(CboAudioBitrate, 2, 1);
+    out->addWidget(CboQuality, 2, 1, 1, 2);
     out->addWidget(Label8, 2, 2);
     out->addWidget(Label10, 3, 0);
     out->addWidget(CboAudioSampleRate, 3, 1);
@@ -494,10 +498,13 @@ void TForm1::ReadSettingsIntoControls() {
     const auto video_item = [](int index, const std::vector<std::string>& items) {
         return index >= 0 && static_cast<size_t>(index) < items.size() ? index : 0;
     };
-    hiddenAudio_ = {video_item(s.VideoChannels, ChannelItems(TAudioList::Video)),
-                    video_item(s.VideoAudioBitrate, BitrateItems(TAudioList::Video)),
-                    video_item(s.VideoAudioSampleRate, SampleRateItems(TAudioList::Video))};
+    hiddenAudio_ = {video_item(s.OtherChannels, ChannelItems(TAudioList::Automatic)),
+                    video_item(s.OtherAudioBitrate, BitrateItems(TAudioList::Automatic)),
+                    video_item(s.OtherAudioSampleRate, SampleRateItems(TAudioList::Automatic))};
     ChkAllAudioTracks->setChecked(s.AllAudioTracks);
+    ShowAudioMeasure(TAudioMeasure::Bitrate, {});
+    vorbisQuality_ = s.VorbisQuality;
+    flacCompression_ = s.FlacCompression;
     ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
     ChkCopyTags->setChecked(s.CopyTags);
@@ -506,6 +513,7 @@ void TForm1::ReadSettingsIntoControls() {
         if (s.OutputFormat == formats_[i]->name) CboFormat->setCurrentIndex(static_cast<int>(i));
     CboNorm->setCurrentIndex(s.VideoNorm == "ntsc" ? 1 : 0);
     ShowAudioList(AudioListOf(*OutputChoice().kind));
+    ShowAudioMeasure(AudioMeasureOf(*OutputChoice().kind), CboFormat->currentText());
     CboMaxPicture->setCurrentIndex(0);
     const std::vector<TPictureSize>& sizes = MaxPictureChoices();
     for (size_t i = 1; i < sizes.size(); ++i)
@@ -522,14 +530,16 @@ void TForm1::WriteSettingsFromControls() {
     if (paths_.SettingsFile.empty()) return;  // no home: nothing can be kept
     TSettings s;
     s.OutputPath = EdtOutputFolder->text().toStdString();
-    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Video);
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Automatic);
     s.Channels = mp3.channels;
     s.AudioBitrate = mp3.bitrate;
     s.AudioSampleRate = mp3.rate;
-    s.VideoChannels = video.channels;
-    s.VideoAudioBitrate = video.bitrate;
-    s.VideoAudioSampleRate = video.rate;
+    s.OtherChannels = video.channels;
+    s.OtherAudioBitrate = video.bitrate;
+    s.OtherAudioSampleRate = video.rate;
     s.AllAudioTracks = ChkAllAudioTracks->isChecked();
+    s.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
+    s.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
     s.Overwrite = ChkOverwrite->isChecked();
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
     s.CopyTags = ChkCopyTags->isChecked();
@@ -559,11 +569,12 @@ void TForm1::ShowFormatChoice() {
     const QString fixed =
         kind.audio_settings ? QString() : tr("%1 sets the audio by its own standard").arg(CboFormat->currentText());
     for (QWidget* w : std::initializer_list<QWidget*>{Label5, CboChannels, Label6, CboAudioBitrate, Label8, Label10,
-                                                      CboAudioSampleRate, Label12}) {
+                                                      CboAudioSampleRate, Label12, CboQuality}) {
         w->setEnabled(kind.audio_settings);
         w->setToolTip(fixed);
     }
     ShowAudioList(AudioListOf(kind));
+    ShowAudioMeasure(AudioMeasureOf(kind), CboFormat->currentText());
     ChkAllAudioTracks->setVisible(kind.audio_tracks);
     ChkPreview->setEnabled(kind.needs_video);
     LblMaxPicture->setVisible(kind.size_limit);
@@ -592,6 +603,46 @@ void TForm1::ShowAudioList(TAudioList list) {
     audioList_ = list;
 }
 
+// Vorbis is chosen by quality and FLAC by compression, in the bit rate's
+// place; WAV keeps every sample, so there is nothing to choose.
+void TForm1::ShowAudioMeasure(TAudioMeasure measure, const QString& kind) {
+    if (measure_ == TAudioMeasure::Quality) vorbisQuality_ = MeasureChoice(measure_);
+    if (measure_ == TAudioMeasure::Compression) flacCompression_ = MeasureChoice(measure_);
+    measure_ = measure;
+    const std::vector<int> values = AudioMeasureValues(measure);
+    const bool listed = !values.empty();
+    CboAudioBitrate->setVisible(!listed);
+    Label8->setVisible(!listed);
+    CboQuality->setVisible(listed);
+    Label6->setText(measure == TAudioMeasure::Quality       ? tr("&Quality: ")
+                    : measure == TAudioMeasure::Compression ? tr("Compression: ")
+                                                            : tr("Audio &Bitrate: "));
+    Label6->setBuddy(listed ? CboQuality : CboAudioBitrate);
+    if (measure == TAudioMeasure::None) {
+        CboAudioBitrate->setEnabled(false);
+        CboAudioBitrate->setToolTip(tr("%1 keeps every sample as it is").arg(kind));
+    }
+    if (!listed) return;
+    const std::optional<int> chosen = measure == TAudioMeasure::Quality ? vorbisQuality_ : flacCompression_;
+    CboQuality->clear();
+    CboQuality->addItem(TranslatedMessage("Automatic"));
+    for (int value : values) {
+        CboQuality->addItem(QString::number(value));
+        if (chosen == value) CboQuality->setCurrentIndex(CboQuality->count() - 1);
+    }
+    CboQuality->setToolTip(measure == TAudioMeasure::Quality
+                               ? tr("From -1 (smallest) to 10 (best); Automatic is 3, about 112 kbps for stereo")
+                               : tr("From 0 (fastest) to 12 (smallest file); the sound is the same"));
+}
+
+std::optional<int> TForm1::MeasureChoice(TAudioMeasure measure) const {
+    if (measure != measure_) return measure == TAudioMeasure::Quality ? vorbisQuality_ : flacCompression_;
+    const std::vector<int> values = AudioMeasureValues(measure);
+    const int item = CboQuality->currentIndex();
+    if (item < 1 || static_cast<size_t>(item) > values.size()) return std::nullopt;
+    return values[static_cast<size_t>(item) - 1];
+}
+
 TForm1::TAudioItems TForm1::AudioItemsOf(TAudioList list) const {
     if (list != audioList_) return hiddenAudio_;
     return {CboChannels->currentIndex(), CboAudioBitrate->currentIndex(), CboAudioSampleRate->currentIndex()};
@@ -609,10 +660,12 @@ void TForm1::ShowPlannedNames() {
 TPlanChoice TForm1::PlanChoice() const {
     TPlanChoice choice;
     choice.To = OutputChoice();
-    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Video);
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Automatic);
     choice.Audio = AudioChoiceOf(mp3.channels, mp3.bitrate, mp3.rate);
-    choice.VideoAudio = AudioChoiceOf(video.channels, video.bitrate, video.rate, TAudioList::Video);
+    choice.OtherAudio = AudioChoiceOf(video.channels, video.bitrate, video.rate, TAudioList::Automatic);
     choice.AllAudioTracks = ChkAllAudioTracks->isChecked();
+    choice.OtherAudio.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
+    choice.OtherAudio.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
     choice.Overwrite = ChkOverwrite->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
     choice.MaxPicture = MaxPicture();

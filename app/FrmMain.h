@@ -113,6 +113,7 @@ public:
     QLabel* LblMaxPicture = nullptr;
     QComboBox* CboMaxPicture = nullptr;  // MaxPictureChoices, for the kinds with a size limit
     QCheckBox* ChkAllAudioTracks = nullptr;  // every audio track, for the kinds that hold several
+    QComboBox* CboQuality = nullptr;  // in the bit rate's place: Vorbis's quality or FLAC's compression
     QGroupBox* GBOther = nullptr;
     QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;
@@ -198,6 +199,12 @@ private:
     TAudioItems hiddenAudio_;
     void ShowAudioList(TAudioList list);
     TAudioItems AudioItemsOf(TAudioList list) const;
+    // What the last audio list chooses (CboAudioBitrate or CboQuality), and
+    // the quality and compression while their lists are not shown.
+    TAudioMeasure measure_ = TAudioMeasure::Bitrate;
+    std::optional<int> vorbisQuality_, flacCompression_;
+    void ShowAudioMeasure(TAudioMeasure measure, const QString& kind);
+    std::optional<int> MeasureChoice(TAudioMeasure measure) const;
 
     std::map<TFileId, TListedFile> listed_;  // each row's file, as listing read it
     std::vector<TFileRecord> listingRefusals_;

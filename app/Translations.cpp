@@ -51,6 +51,11 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"((.+) · Frame (\d+) · (\d+) fps)", QT_TRANSLATE_NOOP("TMessageText", "%1 · Frame %2 · %3 fps")},
     // The output formats (batch/OutputKinds.cpp) and a source that has none of what one needs.
     {R"(MP3 audio)", QT_TRANSLATE_NOOP("TMessageText", "MP3 audio")},
+    {R"(M4A audio \(AAC\))", QT_TRANSLATE_NOOP("TMessageText", "M4A audio (AAC)")},
+    {R"(Opus audio)", QT_TRANSLATE_NOOP("TMessageText", "Opus audio")},
+    {R"(Ogg Vorbis audio)", QT_TRANSLATE_NOOP("TMessageText", "Ogg Vorbis audio")},
+    {R"(FLAC audio \(lossless\))", QT_TRANSLATE_NOOP("TMessageText", "FLAC audio (lossless)")},
+    {R"(WAV audio \(uncompressed\))", QT_TRANSLATE_NOOP("TMessageText", "WAV audio (uncompressed)")},
     {R"(MP4 video \(H\.264/AAC\))", QT_TRANSLATE_NOOP("TMessageText", "MP4 video (H.264/AAC)")},
     {R"(DVD \(MPEG-2\))", QT_TRANSLATE_NOOP("TMessageText", "DVD (MPEG-2)")},
     {R"(VCD \(MPEG-1\))", QT_TRANSLATE_NOOP("TMessageText", "VCD (MPEG-1)")},

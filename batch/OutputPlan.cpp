@@ -24,11 +24,29 @@ constexpr int DefaultSampleRateItem = 4;
 
 bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(index) < size; }
 
-// The rates the AAC encoder takes, Hz.
-const std::vector<int>& AacSampleRates() {
-    static const std::vector<int> list = {7350,  8000,  11025, 12000, 16000, 22050, 24000,
-                                          32000, 44100, 48000, 64000, 88200, 96000};
-    return list;
+// What an encoder takes, and what "Automatic" gives it.
+struct TCodecRules {
+    const char* codec;
+    std::vector<int> rates;  // the sample rates it takes, Hz, ascending; empty: any
+    int max_channels;
+    int kbps_per_channel;    // the automatic bit rate; 0: it is not chosen by bit rate
+    int max_kbps;
+};
+
+const TCodecRules& RulesOf(const std::string& codec) {
+    static const std::vector<TCodecRules> rules = {
+        {"libmp3lame", Mp3SampleRates(), 2, 128, 320},
+        // 64 kbit/s a channel keeps AAC clean for speech and music alike; Opus needs less.
+        {"aac", {7350, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000}, 8, 64, 384},
+        {"libopus", {8000, 12000, 16000, 24000, 48000}, 8, 48, 256},
+        {"libvorbis", {}, 8, 0, 0},
+        {"flac", {}, 8, 0, 0},
+        {"pcm_s16le", {}, 8, 0, 0},
+    };
+    for (const TCodecRules& r : rules)
+        if (codec == r.codec) return r;
+    static const TCodecRules any{"", {}, 2, 64, 320};
+    return any;
 }
 
 // The rate of `rates` nearest to hz (the higher of two as near); `unknown` for 0 or less.
@@ -40,29 +58,42 @@ int NearestRate(const std::vector<int>& rates, int hz, int unknown) {
     return best;
 }
 
+// The source's rate where the encoder takes it, else the lowest it takes above
+// it, so that nothing of the sound is cut off; 48000 for an unknown one.
+int RateKeepingTheSound(const TCodecRules& rules, int hz) {
+    if (hz <= 0) return 48000;
+    if (rules.rates.empty()) return hz;
+    for (int rate : rules.rates)
+        if (rate >= hz) return rate;
+    return rules.rates.back();
+}
+
 // The sound of one output track, from the choice and its source track.
 struct TTrackAudio {
     int channels = 2;
     int rate = 44100;
-    int kbps = 256;
+    int kbps = 256;  // 0: not chosen by bit rate
 };
 
-TTrackAudio PlanTrack(const TAudioChoice& audio, int source_channels, int source_rate) {
+TTrackAudio PlanTrack(const TOutputKind& kind, const TAudioChoice& audio, int source_channels, int source_rate) {
+    const TCodecRules& rules = RulesOf(kind.audio_codec);
+    const bool mp3 = std::string(kind.audio_codec) == "libmp3lame";
     TTrackAudio track;
     if (audio.Channels == Automatic)
-        track.channels = std::clamp(source_channels, 1, 8) == source_channels ? source_channels : 2;
+        track.channels = source_channels >= 1 && source_channels <= rules.max_channels ? source_channels : 2;
     else if (audio.Channels == SameAsSource)
         track.channels = source_channels == 1 ? 1 : 2;
     else
         track.channels = audio.Channels;
-    if (audio.SampleRate == Automatic)
-        track.rate = NearestRate(AacSampleRates(), source_rate, 48000);
-    else if (audio.SampleRate == SameAsSource)
+    if (mp3 && (audio.SampleRate == Automatic || audio.SampleRate == SameAsSource))
         track.rate = NearestMp3Rate(source_rate);
+    else if (audio.SampleRate == Automatic || audio.SampleRate == SameAsSource)
+        track.rate = RateKeepingTheSound(rules, source_rate);
     else
-        track.rate = audio.SampleRate;
-    // 64 kbit/s a channel keeps AAC clean for speech and music alike.
-    track.kbps = audio.BitrateKbps == Automatic ? std::min(64 * track.channels, 384) : audio.BitrateKbps;
+        track.rate = RateKeepingTheSound(rules, audio.SampleRate);
+    track.kbps = audio.BitrateKbps == Automatic ? std::min(rules.kbps_per_channel * track.channels, rules.max_kbps)
+                                                : audio.BitrateKbps;
+    if (rules.kbps_per_channel == 0) track.kbps = 0;
     return track;
 }
 
@@ -78,6 +109,17 @@ std::vector<int> CarriedAudio(const TPlanChoice& choice, const std::vector<TProb
     return carried;
 }
 
+// Vorbis by quality (3, about 112 kbit/s for stereo, unless chosen), FLAC by
+// its compression where one was chosen.
+std::string MeasureLines(const TOutputKind& kind, const TAudioChoice& audio) {
+    if (!kind.audio_settings) return {};
+    if (AudioMeasureOf(kind) == TAudioMeasure::Quality)
+        return "aq=" + std::to_string(audio.VorbisQuality.value_or(3)) + "\n";
+    if (AudioMeasureOf(kind) == TAudioMeasure::Compression && audio.FlacCompression)
+        return "compression_level=" + std::to_string(*audio.FlacCompression) + "\n";
+    return {};
+}
+
 // Every track after the first is added once the file is open ("newaudio"),
 // each with its own settings in front of it; the first takes the record's.
 std::string FurtherTrackLines(const TOutputKind& kind, const TAudioChoice& audio,
@@ -87,9 +129,9 @@ std::string FurtherTrackLines(const TOutputKind& kind, const TAudioChoice& audio
         const TProbedStream& s = streams[static_cast<size_t>(carried[k])];
         if (kind.audio_codec[0]) text += std::string("acodec=") + kind.audio_codec + "\n";
         if (kind.audio_settings) {
-            const TTrackAudio track = PlanTrack(audio, s.Channels, s.SampleRate);
-            text += "ac=" + std::to_string(track.channels) + "\nar=" + std::to_string(track.rate) +
-                    "\nab=" + std::to_string(track.kbps * 1000) + "\n";
+            const TTrackAudio track = PlanTrack(kind, audio, s.Channels, s.SampleRate);
+            text += "ac=" + std::to_string(track.channels) + "\nar=" + std::to_string(track.rate) + "\n";
+            if (track.kbps > 0) text += "ab=" + std::to_string(track.kbps * 1000) + "\n";
         }
         text += "newaudio\n";
     }
@@ -199,19 +241,36 @@ const std::vector<int>& Mp3SampleRates() {
 
 int NearestMp3Rate(int hz) { return NearestRate(Mp3SampleRates(), hz, 44100); }
 
+TAudioMeasure AudioMeasureOf(const TOutputKind& kind) {
+    const std::string codec = kind.audio_codec;
+    if (codec == "libvorbis") return TAudioMeasure::Quality;
+    if (codec == "flac") return TAudioMeasure::Compression;
+    return RulesOf(codec).kbps_per_channel > 0 ? TAudioMeasure::Bitrate : TAudioMeasure::None;
+}
+
+std::vector<int> AudioMeasureValues(TAudioMeasure measure) {
+    std::vector<int> values;
+    if (measure == TAudioMeasure::Quality)
+        for (int q = -1; q <= 10; ++q) values.push_back(q);
+    if (measure == TAudioMeasure::Compression)
+        for (int c = 0; c <= 12; ++c) values.push_back(c);
+    return values;
+}
+
 TAudioList AudioListOf(const TOutputKind& kind) {
-    return kind.needs_video && kind.audio_settings ? TAudioList::Video : TAudioList::Mp3;
+    return kind.audio_settings && std::string(kind.audio_codec) != "libmp3lame" ? TAudioList::Automatic
+                                                                                 : TAudioList::Mp3;
 }
 
 std::vector<std::string> ChannelItems(TAudioList list) {
     std::vector<std::string> items = {"1 Channel, Mono", "2 Channels, Stereo", "Same as source"};
-    if (list == TAudioList::Video) items.insert(items.begin(), "Automatic");
+    if (list == TAudioList::Automatic) items.insert(items.begin(), "Automatic");
     return items;
 }
 
 std::vector<std::string> BitrateItems(TAudioList list) {
     std::vector<std::string> items;
-    if (list == TAudioList::Video) items.push_back("Automatic");
+    if (list == TAudioList::Automatic) items.push_back("Automatic");
     for (int kbps : BitrateChoices()) items.push_back(std::to_string(kbps));
     if (list == TAudioList::Mp3)
         for (const TVbrItem& vbr : VbrItems) items.push_back(vbr.text);
@@ -220,14 +279,14 @@ std::vector<std::string> BitrateItems(TAudioList list) {
 
 std::vector<std::string> SampleRateItems(TAudioList list) {
     std::vector<std::string> items;
-    if (list == TAudioList::Video) items.push_back("Automatic");
+    if (list == TAudioList::Automatic) items.push_back("Automatic");
     for (int hz : SampleRateChoices()) items.push_back(std::to_string(hz));
     items.push_back("Same as source");
     return items;
 }
 
 TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem, TAudioList list) {
-    if (list == TAudioList::Video) {
+    if (list == TAudioList::Automatic) {
         // "Automatic" first, then the MP3 record's items; anything else is automatic.
         const bool constant = bitrateItem >= 1 && static_cast<size_t>(bitrateItem) <= BitrateChoices().size();
         const TAudioChoice chosen = AudioChoiceOf(channelItem - 1, bitrateItem - 1, sampleRateItem - 1);
@@ -278,7 +337,7 @@ std::string PlanRefusal(const TPlanChoice& choice, const TSourceFacts& source) {
 
 TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source) {
     const TOutputKind& kind = *choice.To.kind;
-    const TAudioChoice& audio = AudioListOf(kind) == TAudioList::Video ? choice.VideoAudio : choice.Audio;
+    const TAudioChoice& audio = AudioListOf(kind) == TAudioList::Automatic ? choice.OtherAudio : choice.Audio;
     // Quality-based MP3 is LAME's own scale; the other encoders keep the bit rate.
     const bool vbr = audio.VbrLevel >= 0 && std::string(kind.audio_codec) == "libmp3lame";
     TOutputOptions output;
@@ -287,10 +346,10 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     output.VideoCodec = kind.video_codec;
     output.AudioCodec = kind.audio_codec;
     if (kind.audio_settings) {
-        const TTrackAudio track = PlanTrack(audio, source.Channels, source.SampleRate);
+        const TTrackAudio track = PlanTrack(kind, audio, source.Channels, source.SampleRate);
         output.AudioChannels = track.channels;
         output.AudioSampleRate = track.rate;
-        if (!vbr) output.AudioBitrate = track.kbps * 1000;
+        if (!vbr && track.kbps > 0) output.AudioBitrate = track.kbps * 1000;
     }
     const std::vector<int> carried = CarriedAudio(choice, source.Streams);
     // Video kinds carry the subtitle streams their container holds.
@@ -307,6 +366,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
+    text += MeasureLines(kind, audio);
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Overwrite) text += "y\n";
     for (const std::string& line : StreamMaps(source.Streams, carried, subtitles)) text += line + "\n";

@@ -13,8 +13,9 @@
 
 // "Same as source" for the channels and the sample rate.
 constexpr int SameAsSource = 0;
-// "Automatic" for the channels, sample rate and bit rate of a video kind's
-// sound: each track keeps its rate and channels, at 64 kbit/s a channel.
+// "Automatic" for the channels, sample rate and bit rate of the kinds other
+// than MP3: each track keeps its rate (one the encoder takes) and channels, at
+// the bit rate that suits the encoder (AAC 64 kbit/s a channel, Opus 48).
 constexpr int Automatic = -1;
 
 // The audio of an output as the user chose it.
@@ -23,9 +24,17 @@ struct TAudioChoice {
     int SampleRate = 44100;  // Hz; SameAsSource: the MP3 rate nearest to the source's
     int BitrateKbps = 256;   // kbit/s, constant; also the bit rate of kinds other than MP3
     int VbrLevel = -1;       // MP3 by quality: LAME's V0 (largest) to V9 (smallest); -1 constant bit rate
+    std::optional<int> VorbisQuality;    // Ogg Vorbis, -1 (smallest) to 10 (best); none: 3
+    std::optional<int> FlacCompression;  // FLAC's effort, 0 (fastest) to 12 (smallest); none: the encoder's 5
 };
-// The sound of the video kinds until the user chooses otherwise.
-constexpr TAudioChoice AutomaticAudio{Automatic, Automatic, Automatic, -1};
+// The sound of the kinds other than MP3 until the user chooses otherwise.
+constexpr TAudioChoice AutomaticAudio{Automatic, Automatic, Automatic, -1, {}, {}};
+// What the last list of a kind chooses: a bit rate, Vorbis's quality, FLAC's
+// compression, or nothing (WAV keeps every sample).
+enum class TAudioMeasure { Bitrate, Quality, Compression, None };
+TAudioMeasure AudioMeasureOf(const TOutputKind& kind);
+// The values of the quality or compression list, from the smallest; empty for the others.
+std::vector<int> AudioMeasureValues(TAudioMeasure measure);
 
 // The constant bit rates (kbit/s) and the sample rates (Hz) both front ends offer.
 const std::vector<int>& BitrateChoices();
@@ -37,9 +46,9 @@ const std::vector<int>& Mp3SampleRates();
 int NearestMp3Rate(int hz);
 
 // Which of the window's two sets of audio lists: the MP3 record's, or that of
-// the video kinds with audio settings, which starts with "Automatic" and has
+// the other kinds with audio settings, which starts with "Automatic" and has
 // no quality items.
-enum class TAudioList { Mp3, Video };
+enum class TAudioList { Mp3, Automatic };
 TAudioList AudioListOf(const TOutputKind& kind);
 
 // The window's three lists, item by item (the settings file keeps the item indexes):
@@ -49,7 +58,7 @@ std::vector<std::string> ChannelItems(TAudioList list = TAudioList::Mp3);
 std::vector<std::string> BitrateItems(TAudioList list = TAudioList::Mp3);
 std::vector<std::string> SampleRateItems(TAudioList list = TAudioList::Mp3);
 // The choice three item indexes stand for; an index outside its list counts as
-// that list's default item (stereo, 256 kbit/s, 44100 Hz; "Automatic" for video).
+// that list's default item (stereo, 256 kbit/s, 44100 Hz; "Automatic" for the others).
 TAudioChoice AudioChoiceOf(int channelItem, int bitrateItem, int sampleRateItem,
                            TAudioList list = TAudioList::Mp3);
 
@@ -91,7 +100,7 @@ std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureS
 struct TPlanChoice {
     TOutputChoice To{&OutputKinds().front(), ""};
     TAudioChoice Audio;                    // of the audio kinds
-    TAudioChoice VideoAudio = AutomaticAudio;  // of the video kinds that take the user's audio settings
+    TAudioChoice OtherAudio = AutomaticAudio;  // of the other kinds that take the user's audio settings
     bool AllAudioTracks = true;            // kinds that hold several keep every audio track, else the first
     bool Overwrite = true;
     bool CopyTags = true;

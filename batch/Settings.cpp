@@ -1,5 +1,7 @@
 #include "batch/Settings.h"
 
+#include <algorithm>
+
 #include "batch/IniFile.h"
 #include "batch/OutputKinds.h"
 #include "batch/OutputPlan.h"
@@ -12,6 +14,14 @@ bool ReadFlag(const TIniFile& ini, const char* key, bool def) {
     return ini.ReadString(Section, key, def ? "True" : "False") == "True";
 }
 const char* FlagText(bool value) { return value ? "True" : "False"; }
+
+// A value of `values`, or none ("Automatic") for anything else.
+std::optional<int> ReadChoice(const TIniFile& ini, const char* key, const std::vector<int>& values) {
+    const int value = ini.ReadInteger(Section, key, -1000);
+    if (std::find(values.begin(), values.end(), value) == values.end()) return std::nullopt;
+    return value;
+}
+std::string ChoiceText(const std::optional<int>& value) { return value ? std::to_string(*value) : ""; }
 }  // namespace
 
 TSettings ReadSettings(const std::string& path) {
@@ -34,10 +44,12 @@ TSettings ReadSettings(const std::string& path) {
     // A size that does not read is no limit.
     const auto max_picture = ParsePictureSize(ini.ReadString(Section, "MaxPictureSize"));
     if (max_picture) s.MaxPictureSize = PictureSizeText(*max_picture);
-    s.VideoChannels = ini.ReadInteger(Section, "VideoChannels", s.VideoChannels);
-    s.VideoAudioBitrate = ini.ReadInteger(Section, "VideoAudioBitrate", s.VideoAudioBitrate);
-    s.VideoAudioSampleRate = ini.ReadInteger(Section, "VideoAudioSampleRate", s.VideoAudioSampleRate);
+    s.OtherChannels = ini.ReadInteger(Section, "OtherChannels", s.OtherChannels);
+    s.OtherAudioBitrate = ini.ReadInteger(Section, "OtherAudioBitrate", s.OtherAudioBitrate);
+    s.OtherAudioSampleRate = ini.ReadInteger(Section, "OtherAudioSampleRate", s.OtherAudioSampleRate);
     s.AllAudioTracks = ReadFlag(ini, "AllAudioTracks", s.AllAudioTracks);
+    s.VorbisQuality = ReadChoice(ini, "VorbisQuality", AudioMeasureValues(TAudioMeasure::Quality));
+    s.FlacCompression = ReadChoice(ini, "FlacCompression", AudioMeasureValues(TAudioMeasure::Compression));
     return s;
 }
 
@@ -56,9 +68,11 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"VideoNorm", s.VideoNorm},
         {"ShowPreview", FlagText(s.ShowPreview)},
         {"MaxPictureSize", s.MaxPictureSize},
-        {"VideoChannels", std::to_string(s.VideoChannels)},
-        {"VideoAudioBitrate", std::to_string(s.VideoAudioBitrate)},
-        {"VideoAudioSampleRate", std::to_string(s.VideoAudioSampleRate)},
+        {"OtherChannels", std::to_string(s.OtherChannels)},
+        {"OtherAudioBitrate", std::to_string(s.OtherAudioBitrate)},
+        {"OtherAudioSampleRate", std::to_string(s.OtherAudioSampleRate)},
         {"AllAudioTracks", FlagText(s.AllAudioTracks)},
+        {"VorbisQuality", ChoiceText(s.VorbisQuality)},
+        {"FlacCompression", ChoiceText(s.FlacCompression)},
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The converter's settings: section "Options" of Options.ini.
+#include <optional>
 #include <string>
 
 struct TSettings {
@@ -16,10 +17,12 @@ struct TSettings {
     std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
     bool ShowPreview = false;          // pictures of a video shown while it converts
     std::string MaxPictureSize;        // the largest picture of mp4 and mkv, "1280x720"; empty: no limit
-    int VideoChannels = 0;             // the video kinds' audio lists, item indexes; 0 is "Automatic"
-    int VideoAudioBitrate = 0;
-    int VideoAudioSampleRate = 0;
+    int OtherChannels = 0;             // the other kinds' audio lists, item indexes; 0 is "Automatic"
+    int OtherAudioBitrate = 0;
+    int OtherAudioSampleRate = 0;
     bool AllAudioTracks = true;        // mp4 and mkv keep every audio track, else the first
+    std::optional<int> VorbisQuality;    // -1..10; none: "Automatic"
+    std::optional<int> FlacCompression;  // 0..12; none: "Automatic"
 };
 
 // Missing or unreadable files and keys give the defaults above.

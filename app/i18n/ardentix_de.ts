@@ -312,6 +312,26 @@
         <translation>Jede Tonspur der Quelle bleibt mit ihrer Sprache und ihrem Titel erhalten; sonst nur die erste</translation>
     </message>
     <message>
+        <source>&amp;Quality: </source>
+        <translation>&amp;Qualität: </translation>
+    </message>
+    <message>
+        <source>Compression: </source>
+        <translation>Kompression: </translation>
+    </message>
+    <message>
+        <source>%1 keeps every sample as it is</source>
+        <translation>%1 behält jeden Abtastwert, wie er ist</translation>
+    </message>
+    <message>
+        <source>From -1 (smallest) to 10 (best); Automatic is 3, about 112 kbps for stereo</source>
+        <translation>Von -1 (kleinste) bis 10 (beste); Automatisch ist 3, etwa 112 kbit/s für Stereo</translation>
+    </message>
+    <message>
+        <source>From 0 (fastest) to 12 (smallest file); the sound is the same</source>
+        <translation>Von 0 (schnellste) bis 12 (kleinste Datei); der Ton bleibt derselbe</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>
@@ -554,6 +574,26 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>MP3 audio</source>
         <translation>MP3-Audio</translation>
+    </message>
+    <message>
+        <source>M4A audio (AAC)</source>
+        <translation>M4A-Audio (AAC)</translation>
+    </message>
+    <message>
+        <source>Opus audio</source>
+        <translation>Opus-Audio</translation>
+    </message>
+    <message>
+        <source>Ogg Vorbis audio</source>
+        <translation>Ogg-Vorbis-Audio</translation>
+    </message>
+    <message>
+        <source>FLAC audio (lossless)</source>
+        <translation>FLAC-Audio (verlustfrei)</translation>
+    </message>
+    <message>
+        <source>WAV audio (uncompressed)</source>
+        <translation>WAV-Audio (unkomprimiert)</translation>
     </message>
     <message>
         <source>MP4 video (H.264/AAC)</source>

@@ -312,6 +312,26 @@
         <translation>保留源文件的每条音轨及其语言和标题；否则只保留第一条</translation>
     </message>
     <message>
+        <source>&amp;Quality: </source>
+        <translation>质量(&amp;Q): </translation>
+    </message>
+    <message>
+        <source>Compression: </source>
+        <translation>压缩级别: </translation>
+    </message>
+    <message>
+        <source>%1 keeps every sample as it is</source>
+        <translation>%1 原样保留每个采样</translation>
+    </message>
+    <message>
+        <source>From -1 (smallest) to 10 (best); Automatic is 3, about 112 kbps for stereo</source>
+        <translation>从 -1（最小）到 10（最好）；自动为 3，立体声约 112 kbps</translation>
+    </message>
+    <message>
+        <source>From 0 (fastest) to 12 (smallest file); the sound is the same</source>
+        <translation>从 0（最快）到 12（文件最小）；声音相同</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 没有可显示的画面</translation>
     </message>
@@ -554,6 +574,26 @@ Usually that means that input file is truncated and/or corrupted.</source>
     <message>
         <source>MP3 audio</source>
         <translation>MP3 音频</translation>
+    </message>
+    <message>
+        <source>M4A audio (AAC)</source>
+        <translation>M4A 音频 (AAC)</translation>
+    </message>
+    <message>
+        <source>Opus audio</source>
+        <translation>Opus 音频</translation>
+    </message>
+    <message>
+        <source>Ogg Vorbis audio</source>
+        <translation>Ogg Vorbis 音频</translation>
+    </message>
+    <message>
+        <source>FLAC audio (lossless)</source>
+        <translation>FLAC 音频（无损）</translation>
+    </message>
+    <message>
+        <source>WAV audio (uncompressed)</source>
+        <translation>WAV 音频（未压缩）</translation>
     </message>
     <message>
         <source>MP4 video (H.264/AAC)</source>

@@ -50,6 +50,11 @@ TEST_F(VideoWindowTest, EachFormatBuildsItsTaskRecord) {
         int bitrate;  // MP3's is the 96 chosen above; MP4 has its own, "Automatic"
     } formats[] = {
         {"MP3 audio", "PAL", ".mp3", "", "", true, 96000},
+        {"M4A audio (AAC)", "PAL", ".m4a", "", "", true, 128000},
+        {"Opus audio", "PAL", ".opus", "", "", true, 96000},
+        {"Ogg Vorbis audio", "PAL", ".ogg", "", "", true, -1},
+        {"FLAC audio (lossless)", "PAL", ".flac", "", "", true, -1},
+        {"WAV audio (uncompressed)", "PAL", ".wav", "", "", true, -1},
         {"MP4 video (H.264/AAC)", "NTSC", ".mp4", "", "libx264", true, 128000},
         {"DVD (MPEG-2)", "PAL", ".mpg", "target=pal-dvd", "", false, -1},
         {"VCD (MPEG-1)", "NTSC", ".mpg", "target=ntsc-vcd", "", false, -1},
@@ -62,11 +67,13 @@ TEST_F(VideoWindowTest, EachFormatBuildsItsTaskRecord) {
         ChooseFormat(f.item, f.norm);
         EXPECT_EQ(Cell(0, colOutputFilename), std::string("clip") + f.ext);
         EXPECT_EQ(form->CboNorm->isEnabled(), f.target[0] != '\0');
-        EXPECT_EQ(form->ChkPreview->isEnabled(), std::string(f.ext) != ".mp3");
+        EXPECT_EQ(form->ChkPreview->isEnabled(), f.video_codec[0] || !f.audio_choice) << "only videos have pictures";
         for (QWidget* w : std::initializer_list<QWidget*>{form->CboChannels, form->CboAudioBitrate,
                                                           form->CboAudioSampleRate}) {
-            EXPECT_EQ(w->isEnabled(), f.audio_choice) << w->objectName().toStdString();
-            EXPECT_EQ(w->toolTip().isEmpty(), f.audio_choice) << "a fixed setting says why";
+            // WAV keeps every sample: no bit rate to choose.
+            const bool chosen = f.audio_choice && !(w == form->CboAudioBitrate && f.ext == std::string(".wav"));
+            EXPECT_EQ(w->isEnabled(), chosen) << w->objectName().toStdString();
+            EXPECT_EQ(w->toolTip().isEmpty(), chosen) << "a fixed setting says why";
         }
 
         const TListedFile file = ListFiles(form->Engine().Probe, {clip}).Files.at(0);

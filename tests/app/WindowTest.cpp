@@ -118,8 +118,8 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
                                   "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-                                  "MaxPictureSize=\nVideoChannels=0\nVideoAudioBitrate=0\nVideoAudioSampleRate=0\n"
-                                  "AllAudioTracks=True\n");
+                                  "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
+                                  "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -130,7 +130,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
                       "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                       "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
-                      "VideoChannels=2\nVideoAudioBitrate=4\nVideoAudioSampleRate=1\nAllAudioTracks=False\n");
+                      "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
+                      "VorbisQuality=5\nFlacCompression=12\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -153,7 +154,15 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "64");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "8000");
     EXPECT_FALSE(form->ChkAllAudioTracks->isChecked());
+    form->CboFormat->setCurrentText("Ogg Vorbis audio");
+    EXPECT_FALSE(form->CboQuality->isHidden());
+    EXPECT_EQ(form->CboQuality->currentText(), "5");
+    form->CboFormat->setCurrentText("FLAC audio (lossless)");
+    EXPECT_EQ(form->CboQuality->currentText(), "12");
+    form->CboFormat->setCurrentText("WAV audio (uncompressed)");
+    EXPECT_FALSE(form->CboAudioBitrate->isEnabled());  // every sample kept: nothing to choose
     form->CboFormat->setCurrentText("MP3 audio");
+    EXPECT_TRUE(form->CboQuality->isHidden());
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
     form->CboFormat->setCurrentText("DVD (MPEG-2)");
     Destroy();
@@ -162,7 +171,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                   "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
-                      "VideoChannels=2\nVideoAudioBitrate=4\nVideoAudioSampleRate=1\nAllAudioTracks=False\n");
+                      "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
+                      "VorbisQuality=5\nFlacCompression=12\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -232,7 +242,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
-                               "VideoChannels=0\nVideoAudioBitrate=0\nVideoAudioSampleRate=0\nAllAudioTracks=True\n";
+                               "OtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\nAllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

@@ -53,7 +53,7 @@ TEST(OutputPlan, ItemIndexesStandForTheWindowsChoices) {
     EXPECT_EQ(BitrateItems().size(), BitrateChoices().size() + 3);
     EXPECT_EQ(SampleRateItems().back(), "Same as source");
     // The video kinds' lists: "Automatic" first, no quality items; outside them is automatic.
-    const TAudioList video = TAudioList::Video;
+    const TAudioList video = TAudioList::Automatic;
     EXPECT_EQ(BitrateItems(video).size(), BitrateChoices().size() + 1);
     for (const auto& items : {ChannelItems(video), BitrateItems(video), SampleRateItems(video)})
         EXPECT_EQ(items.front(), "Automatic");
@@ -99,12 +99,22 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         {"automatic odd rate", "mp4", AutomaticAudio, 11000, 2, 2, 11025, 128000, ""},
         {"automatic unknown", "mp4", AutomaticAudio, -1, -1, 2, 48000, 128000, ""},
         {"a bit rate given", "mp4", {Automatic, Automatic, 96, -1}, 8000, 1, 1, 8000, 96000, ""},
+        // Opus takes five rates: the source's where it can, else the next above.
+        {"opus music", "opus", AutomaticAudio, 44100, 2, 2, 48000, 96000, ""},
+        {"opus speech", "opus", AutomaticAudio, 8000, 1, 1, 8000, 48000, ""},
+        {"opus between", "opus", AutomaticAudio, 22050, 2, 2, 24000, 96000, ""},
+        {"opus rate given", "opus", {2, 44100, 128, -1}, 8000, 1, 2, 48000, 128000, ""},
+        // Vorbis by quality, FLAC and WAV by nothing: any rate, up to eight channels.
+        {"vorbis", "ogg", AutomaticAudio, 32000, 2, 2, 32000, -1, "aq=3"},
+        {"vorbis chosen", "ogg", {Automatic, Automatic, Automatic, -1, 7, {}}, 44100, 1, 1, 44100, -1, "aq=7"},
+        {"flac", "flac", AutomaticAudio, 96000, 6, 6, 96000, -1, ""},
+        {"wav", "wav", {SameAsSource, SameAsSource, 320, -1}, 11025, 6, 2, 11025, -1, ""},
         {"disc standard decides", "dvd", source, 16000, 1, -1, -1, -1, ""},
     };
     for (const auto& c : cases) {
         TPlanChoice choice;
         choice.To = Kind(c.kind);
-        (AudioListOf(*choice.To.kind) == TAudioList::Video ? choice.VideoAudio : choice.Audio) = c.audio;
+        (AudioListOf(*choice.To.kind) == TAudioList::Automatic ? choice.OtherAudio : choice.Audio) = c.audio;
         TSourceFacts facts;
         facts.SampleRate = c.sourceRate;
         facts.Channels = c.sourceChannels;
@@ -161,6 +171,14 @@ TEST(OutputPlan, SoundTracksAndSubtitlesGoInTheOutputsOrder) {
             maps += text.substr(at, text.find('\n', at) + 1 - at);
         EXPECT_EQ(maps, c.maps) << c.name;
     }
+}
+
+TEST(OutputPlan, FlacTakesTheCompressionChosen) {
+    TPlanChoice choice;
+    choice.To = Kind("flac");
+    EXPECT_EQ(PlanOutput(choice, {}).ExtOptions.find("compression_level"), std::string::npos);
+    choice.OtherAudio.FlacCompression = 12;
+    EXPECT_TRUE(HasLine(PlanOutput(choice, {}).ExtOptions, "compression_level=12"));
 }
 
 TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {

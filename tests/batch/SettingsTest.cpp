@@ -122,16 +122,18 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.SimultaneousConversions = 3;
     s.LastAddFolder = "/home/u/Radio shows";
     s.MaxPictureSize = "1280x720";
-    s.VideoChannels = 2;
-    s.VideoAudioBitrate = 8;
+    s.OtherChannels = 2;
+    s.OtherAudioBitrate = 8;
     s.AllAudioTracks = false;
+    s.VorbisQuality = 5;
+    s.FlacCompression = 12;
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
               "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=1280x720\nVideoChannels=2\nVideoAudioBitrate=8\nVideoAudioSampleRate=0\n"
-              "AllAudioTracks=False\n");
+              "MaxPictureSize=1280x720\nOtherChannels=2\nOtherAudioBitrate=8\nOtherAudioSampleRate=0\n"
+              "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -143,9 +145,13 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.SimultaneousConversions, 3);
     EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
     EXPECT_EQ(r.MaxPictureSize, "1280x720");
-    EXPECT_EQ(r.VideoChannels, 2);
-    EXPECT_EQ(r.VideoAudioBitrate, 8);
+    EXPECT_EQ(r.OtherChannels, 2);
+    EXPECT_EQ(r.OtherAudioBitrate, 8);
     EXPECT_FALSE(r.AllAudioTracks);
+    EXPECT_EQ(r.VorbisQuality, 5);
+    EXPECT_EQ(r.FlacCompression, 12);
+    // Outside their ranges: "Automatic".
+    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nVorbisQuality=11\nFlacCompression=-1\n")).VorbisQuality, std::nullopt);
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
@@ -171,8 +177,8 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
               "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=\nVideoChannels=0\nVideoAudioBitrate=0\nVideoAudioSampleRate=0\n"
-              "AllAudioTracks=True\n\n[Tail]\nA=1\n");
+              "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
+              "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

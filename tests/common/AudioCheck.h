@@ -32,6 +32,9 @@ struct DecodedAudio {
 DecodedAudio DecodeMp3(const std::string& path);
 // 8/16/24/32-bit PCM and 32/64-bit float WAV, plain or extensible.
 DecodedAudio ReadWav(const std::string& path);
+// The first audio stream of any file the media libraries read (loaded first),
+// the encoder's delay removed where the file says so.
+DecodedAudio DecodeWithLibraries(const std::string& path);
 
 // The samples of one channel between two times in seconds (clamped to the signal).
 std::vector<float> Slice(const std::vector<float>& mono, long rate, double from, double to);

@@ -994,3 +994,62 @@ TEST_F(ConvertToolTest, VideoKindsCarryTheSubtitlesTheirContainerHolds) {
     }
     EXPECT_NE(Convert({"--help"}).out.find("--no-subtitles"), std::string::npos);
 }
+
+// Each audio kind decodes back to the tones that went in, at the rate and
+// channels its rules give, as long as the input (FLAC and WAV to the sample,
+// the others within their encoder's delay), with the source's tags in the
+// kind's own form as mediainfo reads them (WAV's artist is its "Director").
+TEST_F(ConvertToolTest, EachAudioKindDecodesBackToTheSoundAndTheTagsThatWentIn) {
+    ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+    const std::string music =
+        MakeFixture(dir, "music.rm", "rm-ac3", {"--seconds", "2", "--title", "Song", "--author", "Singer"});
+    const std::string speech = MakeFixture(dir, "speech.rm", "rm-ra144", {"--seconds", "2"});
+    struct Case {
+        std::string to, src;
+        std::vector<std::string> options;
+        long rate;
+        int channels;
+        double slack;  // seconds the length may differ; 0: not one sample
+        const char* artist;
+    };
+    const Case cases[] = {
+        {"flac", music, {"--compression", "8"}, 44100, 2, 0, "Performer"},
+        {"wav", music, {}, 44100, 2, 0, "Director"},
+        {"m4a", music, {}, 44100, 2, 0.03, "Performer"},
+        {"ogg", music, {"--quality", "5"}, 44100, 2, 0.03, "Performer"},
+        {"opus", music, {}, 48000, 2, 0.03, "Performer"},
+        // Speech keeps its 8 kHz mono, which Opus takes too; given channels apply.
+        {"opus", speech, {}, 8000, 1, 0.03, nullptr},
+        {"m4a", speech, {"-c", "2"}, 8000, 2, 0.03, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to + " from " + fs::path(c.src).filename().string());
+        fs::remove_all(out);
+        std::vector<std::string> args = {"-q", "-o", out, "--to", c.to};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(c.src);
+        const TRun run = Convert(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + fs::path(c.src).stem().string() + "." + c.to;
+        const DecodedAudio in = DecodeWithLibraries(c.src), got = DecodeWithLibraries(file);
+        ASSERT_TRUE(got.ok) << got.error;
+        // An Opus decoder always gives 48 kHz; the file says the rate it was made from.
+        if (HaveMediaInfo()) EXPECT_EQ(MediaInfoField(file, "Audio", "SamplingRate"), std::to_string(c.rate));
+        EXPECT_EQ(got.channels, c.channels);
+        if (c.slack == 0)
+            EXPECT_EQ(got.frames, in.frames);
+        else
+            EXPECT_NEAR(got.Seconds(), in.Seconds(), c.slack);
+        for (int ch = 0; ch < got.channels; ++ch) {
+            const auto heard = Slice(got.Channel(ch), got.rate, 0.3, got.Seconds() - 0.3);
+            const auto sent = Slice(in.Channel(std::min(ch, in.channels - 1)), in.rate, 0.3, in.Seconds() - 0.3);
+            const double f = DominantFrequency(sent, in.rate);
+            EXPECT_NEAR(DominantFrequency(heard, got.rate), f, 3.0) << "channel " << ch;
+            EXPECT_NEAR(ToneMagnitude(heard, got.rate, f), ToneMagnitude(sent, in.rate, f), 0.1) << "channel " << ch;
+        }
+        if (c.artist && HaveMediaInfo()) {
+            EXPECT_EQ(MediaInfoField(file, "General", "Title"), "Song");
+            EXPECT_EQ(MediaInfoField(file, "General", c.artist), "Singer");
+        }
+    }
+}

@@ -118,7 +118,7 @@ private:
 enum class TRead { NotMine, Read, Failed };
 TRead Result(bool ok) { return ok ? TRead::Read : TRead::Failed; }
 
-// The MP3 record's settings; the video kinds take channels, bit rate and
+// The MP3 record's settings; the other kinds take channels, bit rate and
 // sample rate given here too, in place of "Automatic".
 TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
     if (r.Is("-c", "--channels")) {
@@ -138,6 +138,17 @@ TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
         if (!r.Number(audio.VbrLevel)) return TRead::Failed;
         return Result((audio.VbrLevel >= 0 && audio.VbrLevel <= 9) ||
                       r.Fail("--vbr takes a quality from 0 (best) to 9 (smallest)"));
+    }
+    if (r.Is(nullptr, "--quality") || r.Is(nullptr, "--compression")) {
+        const bool quality = r.name == "--quality";
+        const std::vector<int> values =
+            AudioMeasureValues(quality ? TAudioMeasure::Quality : TAudioMeasure::Compression);
+        int value = 0;
+        if (!r.Number(value)) return TRead::Failed;
+        (quality ? video.VorbisQuality : video.FlacCompression) = value;
+        return Result(InList(values, value) || r.Fail("option " + r.name + " takes " +
+                                                      std::to_string(values.front()) + " to " +
+                                                      std::to_string(values.back())));
     }
     if (r.Is("-r", "--sample-rate")) {
         if (!r.NumberOrSource(audio.SampleRate)) return TRead::Failed;
@@ -198,7 +209,7 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
     for (const TRead read : {ReadSwitch(r, "--overwrite", "--no-overwrite", o.Plan.Overwrite),
                              ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags)})
         if (read != TRead::NotMine) return read;
-    return ReadAudioOption(r, o.Plan.Audio, o.Plan.VideoAudio);
+    return ReadAudioOption(r, o.Plan.Audio, o.Plan.OtherAudio);
 }
 
 TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
@@ -252,8 +263,10 @@ TConvertOptions DefaultConvertOptions() {
     o.OutputFolder = IncludeTrailingSeparator(s.OutputPath.empty() ? DefaultOutputFolder(DocumentsFolder())
                                                                    : s.OutputPath);
     o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
-    o.Plan.VideoAudio = AudioChoiceOf(s.VideoChannels, s.VideoAudioBitrate, s.VideoAudioSampleRate, TAudioList::Video);
+    o.Plan.OtherAudio = AudioChoiceOf(s.OtherChannels, s.OtherAudioBitrate, s.OtherAudioSampleRate, TAudioList::Automatic);
     o.Plan.AllAudioTracks = s.AllAudioTracks;
+    o.Plan.OtherAudio.VorbisQuality = s.VorbisQuality;
+    o.Plan.OtherAudio.FlacCompression = s.FlacCompression;
     o.Plan.Overwrite = s.Overwrite;
     o.Plan.CopyTags = s.CopyTags;
     return o;
@@ -295,7 +308,7 @@ std::string ConvertUsage() {
     }
     return "usage: ardentix-convert [options] FILE...\n"
            "Converts media files (RealMedia and anything else the media libraries read) to MP3,\n"
-           "or to a video kind chosen with --to.\n"
+           "or to another audio or video kind chosen with --to.\n"
            "Defaults come from the converter window's settings.\n"
            "\n"
            "  -o, --output-folder DIR  folder of the output files\n"
@@ -306,11 +319,14 @@ std::string ConvertUsage() {
            "                           input's frame rate decides\n"
            "  -c, --channels 1|2|source  audio channels; source: mono stays mono, more become\n"
            "                           stereo (not for the disc kinds: their standard decides).\n"
-           "                           mp4 and mkv without -c, -b or -r: each track keeps its\n"
-           "                           channels and rate, AAC at 64 kbit/s a channel\n"
+           "                           Kinds other than mp3 without -c, -b or -r: each track\n"
+           "                           keeps its channels and a rate its encoder takes, AAC at\n"
+           "                           64 kbit/s a channel, Opus at 48\n"
            "  -b, --bitrate KBPS       constant bit rate: " + ListText(BitrateChoices()) + "\n"
            "      --vbr N              MP3 by quality instead, LAME's V0 (best, ~245 kbit/s) to\n"
            "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
+           "      --quality Q          ogg: Vorbis quality, -1 (smallest) to 10 (best); default 3\n"
+           "      --compression N      flac: 0 (fastest) to 12 (smallest); default 5\n"
            "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
            "                           nearest the source's (16000 for 16 kHz speech)\n"
            "      --max-size WxH       mp4 and mkv: a larger picture is scaled down to fit in\n"
