@@ -204,7 +204,9 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(choice.Audio.VbrLevel) + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
-    if (choice.Overwrite) text += "y\n";
+    if (choice.Existing == TExistingOutputs::Replace) text += "y\n";
+    // A shorter file at the name would pass for a finished one on the next run.
+    if (choice.Existing == TExistingOutputs::Skip) text += "discard_stopped\n";
     // Last: some of them add streams once the file is open.
     for (const std::string& line : subtitles.options) text += line + "\n";
     output.ExtOptions = text;

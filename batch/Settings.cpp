@@ -12,6 +12,14 @@ bool ReadFlag(const TIniFile& ini, const char* key, bool def) {
     return ini.ReadString(Section, key, def ? "True" : "False") == "True";
 }
 const char* FlagText(bool value) { return value ? "True" : "False"; }
+
+// The rule's own key first; an older file's "Overwrite" keeps its meaning.
+TExistingOutputs ReadExistingOutputs(const TIniFile& ini, TExistingOutputs def) {
+    if (const auto rule = ExistingOutputsNamed(ini.ReadString(Section, "ExistingOutputs"))) return *rule;
+    const std::string overwrite = ini.ReadString(Section, "Overwrite");
+    if (overwrite.empty()) return def;
+    return overwrite == "True" ? TExistingOutputs::Replace : TExistingOutputs::Number;
+}
 }  // namespace
 
 TSettings ReadSettings(const std::string& path) {
@@ -21,7 +29,7 @@ TSettings ReadSettings(const std::string& path) {
     s.Channels = ini.ReadInteger(Section, "Channels", s.Channels);
     s.AudioBitrate = ini.ReadInteger(Section, "AudioBitrate", s.AudioBitrate);
     s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
-    s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
+    s.ExistingOutputs = ReadExistingOutputs(ini, s.ExistingOutputs);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
     s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
     s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
@@ -34,6 +42,7 @@ TSettings ReadSettings(const std::string& path) {
     // A size that does not read is no limit.
     const auto max_picture = ParsePictureSize(ini.ReadString(Section, "MaxPictureSize"));
     if (max_picture) s.MaxPictureSize = PictureSizeText(*max_picture);
+    s.OutputNextToSource = ReadFlag(ini, "OutputNextToSource", s.OutputNextToSource);
     return s;
 }
 
@@ -43,7 +52,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"Channels", std::to_string(s.Channels)},
         {"AudioBitrate", std::to_string(s.AudioBitrate)},
         {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
-        {"Overwrite", FlagText(s.Overwrite)},
+        {"Overwrite", FlagText(s.ExistingOutputs == TExistingOutputs::Replace)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
         {"CopyTags", FlagText(s.CopyTags)},
         {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
@@ -52,5 +61,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"VideoNorm", s.VideoNorm},
         {"ShowPreview", FlagText(s.ShowPreview)},
         {"MaxPictureSize", s.MaxPictureSize},
+        {"ExistingOutputs", ExistingOutputsName(s.ExistingOutputs)},
+        {"OutputNextToSource", FlagText(s.OutputNextToSource)},
     });
 }

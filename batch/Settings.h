@@ -2,12 +2,16 @@
 // The converter's settings: section "Options" of Options.ini.
 #include <string>
 
+#include "batch/ExistingOutputs.h"
+
 struct TSettings {
-    std::string OutputPath;  // empty: the default output folder
+    std::string OutputPath;  // empty: the default output folder of the kind (DefaultOutputFolder)
     int Channels = 1;        // item indexes of the three lists, not the values shown
     int AudioBitrate = 11;
     int AudioSampleRate = 4;
-    bool Overwrite = true;
+    // Key ExistingOutputs; a file without it has its "Overwrite" read
+    // (True replace, else number), and "Overwrite" is still written for older versions.
+    TExistingOutputs ExistingOutputs = TExistingOutputs::Number;
     bool ShutdownAfterCompleted = false;
     bool CopyTags = true;  // the source's tags go into the output
     int SimultaneousConversions = 0;  // files converted at once; 0 or less: one per processor
@@ -16,6 +20,7 @@ struct TSettings {
     std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
     bool ShowPreview = false;          // pictures of a video shown while it converts
     std::string MaxPictureSize;        // the largest picture of mp4 and mkv, "1280x720"; empty: no limit
+    bool OutputNextToSource = false;   // each output in its source's folder instead of OutputPath
 };
 
 // Missing or unreadable files and keys give the defaults above.
