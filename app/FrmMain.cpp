@@ -1046,13 +1046,10 @@ void TForm1::ConnectPlaceChoices() {
             ShowPlannedNames();
         });
     });
-    // What is written and where: every choice of the output group, whichever
-    // there are, the tags and the folder.
+    // What is written: every choice of the output group, whichever there are, and the tags.
     for (QComboBox* box : GBOutput->findChildren<QComboBox*>())
         connect(box, &QComboBox::currentIndexChanged, this, [this] { ForgetOutcomes(); });
-    for (QCheckBox* box : {ChkCopyTags, ChkNextToSource})
-        connect(box, &QCheckBox::toggled, this, [this] { ForgetOutcomes(); });
-    connect(EdtOutputFolder, &QLineEdit::textChanged, this, [this] { ForgetOutcomes(); });
+    connect(ChkCopyTags, &QCheckBox::toggled, this, [this] { ForgetOutcomes(); });
 }
 
 void TForm1::ShowOutputFolder() {
@@ -1069,6 +1066,6 @@ void TForm1::ForgetOutcomes() {
     for (int row = 0; row < Lvw->rowCount(); ++row) {
         const QTableWidgetItem* item = Lvw->item(row, colStatus);
         const QString status = item ? item->data(Qt::UserRole).toString() : QString();
-        if (status.startsWith("Completed") || status == "Skipped") SetStatus(row, " ");
+        if (status.startsWith("Completed") || status == "Skipped") SetStatus(row, "");
     }
 }

@@ -126,7 +126,7 @@ protected:
 class RunFormTest : public FormTest {
 protected:
     void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nSimultaneousConversions=1\n");
         ASSERT_TRUE(Create());
     }
     std::string Status(int row) const { return Cell(row, colStatus); }

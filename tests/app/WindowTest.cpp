@@ -74,8 +74,11 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_EQ(form->CboChannels->currentIndex(), 1);
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
-    EXPECT_EQ(Caption(form->ChkOverwrite), "Overwrite existing files");
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(Caption(form->LblExisting), "If an output exists: ");
+    EXPECT_EQ(Items(form->CboExisting),
+              (std::vector<std::string>{"Number the new file", "Skip the file", "Replace the old file"}));
+    EXPECT_EQ(form->LblExisting->buddy(), form->CboExisting);
+    EXPECT_EQ(Caption(form->ChkNextToSource), "Save next to each source file");
     EXPECT_EQ(Caption(form->ChkShutdown), "Shut down computer when completed");
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_EQ(Caption(form->BtnStart), "Convert");
@@ -97,13 +100,14 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
 
 TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     ASSERT_TRUE(Create());
-    const std::string folder = dir.File("docs") + "/My Converted MP3/";
+    const std::string folder = dir.File("music") + "/Ardentix/";
     EXPECT_EQ(OutputFolder(), folder);
-    EXPECT_TRUE(fs::is_directory(folder));  // made at once
+    EXPECT_FALSE(fs::exists(folder));  // made when a run starts
     EXPECT_EQ(form->CboChannels->currentText(), "2 Channels, Stereo");
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
-    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
+    EXPECT_FALSE(form->ChkNextToSource->isChecked());
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_TRUE(form->Engine().LibrariesLoaded());
     // Nothing is written while the window is open.
@@ -114,11 +118,11 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     form->CboAudioBitrate->setCurrentIndex(7);
     form->ChkShutdown->setChecked(true);
     Destroy();
-    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
-                                  "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
-                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
-                                  "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-                                  "MaxPictureSize=\n");
+    // No folder chosen: none is kept, and the default goes on following the kind.
+    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=False\n"
+                              "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
+                              "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
+                              "MaxPictureSize=\nExistingOutputs=number\nOutputNextToSource=False\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -131,11 +135,11 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                       "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
-    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(form->CboChannels->currentText(), "1 Channel, Mono");
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "48000");
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->CboExisting->currentText(), "Number the new file");
     EXPECT_TRUE(form->ChkShutdown->isChecked());
     EXPECT_FALSE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->SimultaneousConversions(), 1);
@@ -150,7 +154,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
+                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
+                                  "ExistingOutputs=number\nOutputNextToSource=False\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -166,7 +171,7 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
     EXPECT_EQ(form->CboAudioSampleRate->currentIndex(), 4);
     // Only "True" ticks.
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_FALSE(form->ChkPreview->isChecked());
     // A kind the window does not offer, and a standard it does not know.
@@ -205,7 +210,7 @@ TEST_F(FormTest, RandomBytesAsSettingsFile) {
     fs::copy_file(random, Paths().SettingsFile);
     ASSERT_TRUE(Create());
     EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
-    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
     Destroy();
     EXPECT_NE(SettingsText().find("[Options]\nOutputPath="), std::string::npos);
 }
@@ -219,7 +224,8 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n";
+                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
+                               "ExistingOutputs=skip\nOutputNextToSource=True\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);
@@ -322,4 +328,35 @@ TEST_F(FormTest, OutputFolderChooser) {
     EXPECT_EQ(OutputFolder(), "/");
     // The chooser opens where the output goes now.
     EXPECT_EQ(dialogs.FolderStarts, (std::vector<std::string>{before, before, dir.File("music") + "/"}));
+}
+
+// Until the user chooses a folder, the default follows the kind (the music or
+// the videos folder) and none is kept; with "next to each source file" the
+// folder row is not used and the rows show the sources' folders.
+TEST_F(FormTest, WhereOutputsGo) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(OutputFolder(), dir.File("music") + "/Ardentix/");
+    form->CboFormat->setCurrentIndex(1);
+    EXPECT_EQ(OutputFolder(), dir.File("videos") + "/Ardentix/");
+    form->CboFormat->setCurrentIndex(0);
+    fs::create_directories(dir.File("in"));
+    AddThroughDialog({ardentix::test::MakeRealAudio144(dir, "in/a.ra", 0.5)});
+    form->ChkNextToSource->setChecked(true);
+    EXPECT_FALSE(form->BtnChangeOutputFolder->isEnabled());
+    EXPECT_FALSE(form->EdtOutputFolder->isEnabled());
+    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(dir.File("in/a.mp3"))));
+    form->ChkNextToSource->setChecked(false);
+    EXPECT_TRUE(form->BtnChangeOutputFolder->isEnabled());
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nOutputPath=\n"), std::string::npos) << SettingsText();
+
+    ASSERT_TRUE(Create());
+    dialogs.FolderAnswers = {dir.File("mine")};
+    form->BtnChangeOutputFolder->click();
+    form->CboFormat->setCurrentIndex(1);
+    EXPECT_EQ(OutputFolder(), dir.File("mine") + "/") << "a chosen folder stays whatever the kind";
+    form->ChkNextToSource->setChecked(true);
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nOutputPath=" + dir.File("mine") + "/\n"), std::string::npos) << SettingsText();
+    EXPECT_NE(SettingsText().find("\nOutputNextToSource=True\n"), std::string::npos) << SettingsText();
 }

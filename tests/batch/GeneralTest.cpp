@@ -2,7 +2,12 @@
 
 #include <climits>
 
+#include <filesystem>
+#include <fstream>
+
 #include "batch/General.h"
+#include "batch/OutputKinds.h"
+#include "tests/common/Fixtures.h"
 
 TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("/cfg", "/home/u"), "/cfg/Ardentix/Options.ini");
@@ -13,9 +18,36 @@ TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("", ""), "");
 }
 
-TEST(General, DefaultOutputFolder) {
-    EXPECT_EQ(DefaultOutputFolder("/home/u/Documents"), "/home/u/Documents/My Converted MP3/");
-    EXPECT_EQ(DefaultOutputFolder("/home/u/Documents/"), "/home/u/Documents/My Converted MP3/");
+// The desktop's music and videos folders from user-dirs.dirs, in the config
+// home SettingsFilePath uses, else ~/Music and ~/Videos; audio kinds go to the
+// one, video kinds to the other.
+TEST(General, DefaultOutputFolderFollowsTheDesktopsFolders) {
+    ardentix::test::TempDir dir;
+    const std::string home = dir.File("home");
+    const std::string xdg = dir.File("xdg");
+    std::filesystem::create_directories(xdg);
+    std::filesystem::create_directories(home + "/.config");
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Musik\"\n";
+    std::ofstream(xdg + "/user-dirs.dirs") << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                              "XDG_MUSIC_DIR=\"/srv/music\"\nXDG_VIDEOS_DIR=\"$HOME/Filme\"\n"
+                                              "XDG_VIDEOS_DIR=\"relative\"\n";
+    const struct {
+        const char* name;
+        std::string xdg;
+        std::string music, videos;
+    } cases[] = {
+        {"XDG_CONFIG_HOME", xdg, "/srv/music/", home + "/Filme/"},
+        {"~/.config, only music named", "", home + "/Musik/", home + "/Videos/"},
+        {"no file", dir.File("none"), home + "/Music/", home + "/Videos/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TUserFolders folders = ReadUserFolders(c.xdg, home);
+        EXPECT_EQ(folders.Music, c.music);
+        EXPECT_EQ(folders.Videos, c.videos);
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("mp3")), c.music + "Ardentix/");
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("dvd")), c.videos + "Ardentix/");
+    }
     EXPECT_EQ(IncludeTrailingSeparator("/"), "/");
     EXPECT_EQ(IncludeTrailingSeparator("/a"), "/a/");
 }

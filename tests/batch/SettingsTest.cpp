@@ -35,7 +35,8 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.Channels, 1);
     EXPECT_EQ(s.AudioBitrate, 11);
     EXPECT_EQ(s.AudioSampleRate, 4);
-    EXPECT_TRUE(s.Overwrite);  // the stored default ticks the box
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
+    EXPECT_FALSE(s.OutputNextToSource);
     EXPECT_FALSE(s.ShutdownAfterCompleted);
     EXPECT_EQ(s.SimultaneousConversions, 0);  // one per processor
     EXPECT_EQ(s.LastAddFolder, "");
@@ -52,7 +53,7 @@ TEST(Settings, StoredValuesAreRead) {
     EXPECT_EQ(s.Channels, 0);
     EXPECT_EQ(s.AudioBitrate, 13);
     EXPECT_EQ(s.AudioSampleRate, 2);
-    EXPECT_FALSE(s.Overwrite);
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
     EXPECT_TRUE(s.ShutdownAfterCompleted);
 }
 
@@ -61,7 +62,7 @@ TEST(Settings, SectionAndKeyNamesIgnoreCaseButTrueDoesNot) {
     const std::string path = Write(dir, "[options]\nCHANNELS=0\noverwrite=true\nShutdownAfterCompleted=TRUE\n");
     const TSettings s = ReadSettings(path);
     EXPECT_EQ(s.Channels, 0);
-    EXPECT_FALSE(s.Overwrite);
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
     EXPECT_FALSE(s.ShutdownAfterCompleted);
 }
 
@@ -116,7 +117,8 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.Channels = 0;
     s.AudioBitrate = 13;
     s.AudioSampleRate = 5;
-    s.Overwrite = false;
+    s.ExistingOutputs = TExistingOutputs::Skip;
+    s.OutputNextToSource = true;
     s.ShutdownAfterCompleted = true;
     s.CopyTags = false;
     s.SimultaneousConversions = 3;
@@ -127,13 +129,14 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
               "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=1280x720\n");
+              "MaxPictureSize=1280x720\nExistingOutputs=skip\nOutputNextToSource=True\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
     EXPECT_EQ(r.AudioBitrate, 13);
     EXPECT_EQ(r.AudioSampleRate, 5);
-    EXPECT_FALSE(r.Overwrite);
+    EXPECT_EQ(r.ExistingOutputs, TExistingOutputs::Skip);
+    EXPECT_TRUE(r.OutputNextToSource);
     EXPECT_TRUE(r.ShutdownAfterCompleted);
     EXPECT_FALSE(r.CopyTags);
     EXPECT_EQ(r.SimultaneousConversions, 3);
@@ -142,6 +145,35 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
+}
+
+// A file of an older version has only "Overwrite"; one of this version has
+// both, and its own key decides; "Overwrite" is written for the older version.
+TEST(Settings, ExistingOutputsKeepOlderFilesMeaning) {
+    TempDir dir;
+    const struct {
+        const char* keys;
+        TExistingOutputs read;
+        const char* overwrite_written;
+    } cases[] = {
+        {"", TExistingOutputs::Number, "False"},
+        {"Overwrite=True\n", TExistingOutputs::Replace, "True"},
+        {"Overwrite=False\n", TExistingOutputs::Number, "False"},
+        {"Overwrite=True\nExistingOutputs=skip\n", TExistingOutputs::Skip, "False"},
+        {"Overwrite=False\nExistingOutputs=replace\n", TExistingOutputs::Replace, "True"},
+        {"Overwrite=True\nExistingOutputs=Skip\n", TExistingOutputs::Replace, "True"},  // not a word of ours
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.keys);
+        const std::string path = Write(dir, std::string("[Options]\n") + c.keys);
+        const TSettings s = ReadSettings(path);
+        EXPECT_EQ(s.ExistingOutputs, c.read);
+        WriteSettings(path, s);
+        const TIniFile written(path);
+        EXPECT_EQ(written.ReadString("Options", "Overwrite"), c.overwrite_written);
+        EXPECT_EQ(written.ReadString("Options", "ExistingOutputs"), ExistingOutputsName(c.read));
+        EXPECT_EQ(ReadSettings(path).ExistingOutputs, c.read);
+    }
 }
 
 TEST(Settings, LargestPictureReadsOnlyASize) {
@@ -162,9 +194,9 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
-              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
+              "AudioSampleRate=4\nOverwrite=False\nShutdownAfterCompleted=False\nCopyTags=True\n"
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=\n\n[Tail]\nA=1\n");
+              "MaxPictureSize=\nExistingOutputs=number\nOutputNextToSource=False\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
