@@ -1025,7 +1025,7 @@ void TForm1::BtnHelpClick() { dialogs_.OpenDocument(helpFile_); }
 
 void TForm1::BuildPlaceChoices() {
     const TSettings defaults;
-    LblExisting = NewLabel("LblExisting", tr("&If an output exists: "));
+    LblExisting = NewLabel("LblExisting", tr("If an &output exists: "));
     CboExisting = new QComboBox(this);
     CboExisting->setObjectName("CboExisting");
     CboExisting->addItems(Items(ExistingOutputsItems()));

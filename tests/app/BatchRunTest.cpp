@@ -215,12 +215,12 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
         << form->LblBatch->text().toStdString();
     form->BtnStart->click();
     EXPECT_EQ(Status(0), "Completed");
-    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
     EXPECT_EQ(Status(2), " ");
     ExpectIdle();
     // Late events of the stopped run change nothing.
     QCoreApplication::processEvents();
-    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
     EXPECT_TRUE(dialogs.Summaries.empty());
     EXPECT_EQ(shutdown.Calls, 0);
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);

@@ -27,6 +27,7 @@ class JobListTest : public FormTest {
 protected:
     void SetUp() override {
         WriteSettingsText("[Options]\nOutputPath=" + dir.File("out") + "\nExistingOutputs=number\n");
+        fs::create_directories(dir.File("out"));
         ASSERT_TRUE(Create());
     }
     std::string Column(int column) const {
