@@ -72,8 +72,9 @@ TAppPaths SystemAppPaths() {
     TAppPaths p;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    p.SettingsFile = SettingsFilePath(xdg ? xdg : "", home && *home ? home : QDir::homePath().toStdString());
-    p.Folders = ReadUserFolders(xdg ? xdg : "", home && *home ? home : QDir::homePath().toStdString());
+    const std::string home_folder = home && *home ? home : QDir::homePath().toStdString();
+    p.SettingsFile = SettingsFilePath(xdg ? xdg : "", home_folder);
+    p.Folders = ReadUserFolders(xdg ? xdg : "", home_folder);
     p.ProgramFolder = IncludeTrailingSeparator(QCoreApplication::applicationDirPath().toStdString());
     return p;
 }

@@ -91,7 +91,8 @@ std::vector<TFileRecord> TRunSummary::FailedFiles() const {
 }
 
 std::vector<TFileRecord> TRunSummary::KeptShorter() const {
-    return Where(entries_, [](const TFileRecord& e) { return e.Outcome == TFileOutcome::Stopped && !e.Output.empty(); });
+    return Where(entries_,
+                 [](const TFileRecord& e) { return e.Outcome == TFileOutcome::Stopped && !e.Output.empty(); });
 }
 
 bool TRunSummary::RanToTheEnd() const {

@@ -285,7 +285,8 @@ TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     for (const auto& [overwrite, atOnce] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
         SCOPED_TRACE(std::string(overwrite ? "overwriting, " : "keeping, ") + std::to_string(atOnce) + " at once");
         for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
-        form->CboExisting->setCurrentIndex(static_cast<int>(overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number));
+        const TExistingOutputs rule = overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number;
+        form->CboExisting->setCurrentIndex(static_cast<int>(rule));
         form->SpnSimultaneous->setValue(atOnce);
         form->BtnClear->click();
         AddThroughDialog({lo, hi, lo});

@@ -77,7 +77,8 @@ protected:
 
     TFaceResult ThroughWindow(const TCase& c) {
         const std::string out = Prepare(c);
-        WriteSettingsText("[Options]\nOutputPath=" + out + "/\nSimultaneousConversions=1\nOutputFormat=" + c.kind + "\n");
+        WriteSettingsText("[Options]\nOutputPath=" + out + "/\nSimultaneousConversions=1\nOutputFormat=" + c.kind +
+                          "\n");
         dialogs = TRecordingDialogs();
         EXPECT_TRUE(Create());
         std::vector<std::string> inputs;

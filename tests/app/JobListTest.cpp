@@ -98,7 +98,8 @@ TEST_F(JobListTest, ALongNameWithAnExistingOutputCanBeAdded) {
     const std::string src = MakeRealAc3(dir, base + ".rm", 1.0);
     for (bool overwrite : {true, false}) {
         SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
-        form->CboExisting->setCurrentIndex(static_cast<int>(overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number));
+        const TExistingOutputs rule = overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number;
+        form->CboExisting->setCurrentIndex(static_cast<int>(rule));
         form->BtnClear->click();
         AddThroughDialog({src});
         ASSERT_EQ(Rows(), 1);

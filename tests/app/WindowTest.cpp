@@ -344,7 +344,8 @@ TEST_F(FormTest, WhereOutputsGo) {
     form->ChkNextToSource->setChecked(true);
     EXPECT_FALSE(form->BtnChangeOutputFolder->isEnabled());
     EXPECT_FALSE(form->EdtOutputFolder->isEnabled());
-    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(dir.File("in/a.mp3"))));
+    const QString beside = QString::fromStdString(dir.File("in/a.mp3"));
+    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(beside));
     form->ChkNextToSource->setChecked(false);
     EXPECT_TRUE(form->BtnChangeOutputFolder->isEnabled());
     Destroy();

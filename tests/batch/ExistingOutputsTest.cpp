@@ -117,8 +117,9 @@ TEST_F(ExistingOutputsTest, EachRuleAgainstWhatIsAtTheName) {
         if (c.at == folder) fs::create_directories(where + c.at);
         else if (!c.at.empty()) std::ofstream(where + c.at) << "old";
 
-        const std::string shown = PlanOutputPaths(ListFiles(engine->Probe, {source}).Files, Choice(c.rule, c.beside), out)[0];
-        const std::vector<TFileRecord> records = Run({source}, Choice(c.rule, c.beside));
+        const TPlanChoice choice = Choice(c.rule, c.beside);
+        const std::string shown = PlanOutputPaths(ListFiles(engine->Probe, {source}).Files, choice, out)[0];
+        const std::vector<TFileRecord> records = Run({source}, choice);
         ASSERT_EQ(records.size(), 1u);
         EXPECT_STREQ(OutcomeName(records[0].Outcome), c.outcome);
         EXPECT_EQ(records[0].Reason, c.outcome == std::string("skipped") ? TReason::OutputExists : TReason::None);

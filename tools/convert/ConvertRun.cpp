@@ -67,8 +67,10 @@ void PrintRecord(const TFileRecord& record, bool quiet, const std::map<TFileId, 
     }
     if (quiet) return;
     if (record.Outcome == TFileOutcome::Stopped || record.Outcome == TFileOutcome::NotStarted) {
-        const bool kept = !record.Output.empty();
-        PrintLine(stdout, record.Input + ": Stopped" + (kept ? ", kept shorter as " + record.Output + " (" + record.Text + ")" : ""));
+        // A shorter file kept under its name must not pass for a whole one.
+        const std::string kept =
+            record.Output.empty() ? "" : ", kept shorter as " + record.Output + " (" + record.Text + ")";
+        PrintLine(stdout, record.Input + ": Stopped" + kept);
         return;
     }
     if (record.Outcome == TFileOutcome::Skipped) {
