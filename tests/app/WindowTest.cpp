@@ -330,34 +330,28 @@ TEST_F(FormTest, OutputFolderChooser) {
     EXPECT_EQ(dialogs.FolderStarts, (std::vector<std::string>{before, before, dir.File("music") + "/"}));
 }
 
-// Until the user chooses a folder, the default follows the kind (the music or
-// the videos folder) and none is kept; with "next to each source file" the
-// folder row is not used and the rows show the sources' folders.
+// Until the user chooses a folder, the default follows the kind and none is
+// kept; next to the sources, the folder row is unused and the rows show the
+// sources' folders.
 TEST_F(FormTest, WhereOutputsGo) {
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), dir.File("music") + "/Ardentix/");
     form->CboFormat->setCurrentIndex(1);
     EXPECT_EQ(OutputFolder(), dir.File("videos") + "/Ardentix/");
-    form->CboFormat->setCurrentIndex(0);
-    fs::create_directories(dir.File("in"));
-    AddThroughDialog({ardentix::test::MakeRealAudio144(dir, "in/a.ra", 0.5)});
+    AddThroughDialog({ardentix::test::MakeRealAudio144(dir, "a.ra", 0.5)});
     form->ChkNextToSource->setChecked(true);
     EXPECT_FALSE(form->BtnChangeOutputFolder->isEnabled());
-    EXPECT_FALSE(form->EdtOutputFolder->isEnabled());
-    const QString beside = QString::fromStdString(dir.File("in/a.mp3"));
-    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(beside));
-    form->ChkNextToSource->setChecked(false);
-    EXPECT_TRUE(form->BtnChangeOutputFolder->isEnabled());
+    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(dir.File("a.mp4"))));
     Destroy();
     EXPECT_NE(SettingsText().find("\nOutputPath=\n"), std::string::npos) << SettingsText();
-
+    EXPECT_NE(SettingsText().find("\nOutputNextToSource=True\n"), std::string::npos) << SettingsText();
     ASSERT_TRUE(Create());
+    EXPECT_TRUE(form->ChkNextToSource->isChecked());
     dialogs.FolderAnswers = {dir.File("mine")};
+    form->ChkNextToSource->setChecked(false);
     form->BtnChangeOutputFolder->click();
-    form->CboFormat->setCurrentIndex(1);
+    form->CboFormat->setCurrentIndex(0);
     EXPECT_EQ(OutputFolder(), dir.File("mine") + "/") << "a chosen folder stays whatever the kind";
-    form->ChkNextToSource->setChecked(true);
     Destroy();
     EXPECT_NE(SettingsText().find("\nOutputPath=" + dir.File("mine") + "/\n"), std::string::npos) << SettingsText();
-    EXPECT_NE(SettingsText().find("\nOutputNextToSource=True\n"), std::string::npos) << SettingsText();
 }

@@ -2,9 +2,6 @@
 
 #include <climits>
 
-#include <filesystem>
-#include <fstream>
-
 #include "batch/General.h"
 #include "batch/OutputKinds.h"
 #include "tests/common/Fixtures.h"
@@ -18,35 +15,24 @@ TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("", ""), "");
 }
 
-// The desktop's music and videos folders from user-dirs.dirs, in the config
+// The desktop's music and videos folders from user-dirs.dirs in the config
 // home SettingsFilePath uses, else ~/Music and ~/Videos; audio kinds go to the
 // one, video kinds to the other.
 TEST(General, DefaultOutputFolderFollowsTheDesktopsFolders) {
     ardentix::test::TempDir dir;
-    const std::string home = dir.File("home");
-    const std::string xdg = dir.File("xdg");
-    std::filesystem::create_directories(xdg);
-    std::filesystem::create_directories(home + "/.config");
-    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_MUSIC_DIR=\"$HOME/Musik\"\n";
-    std::ofstream(xdg + "/user-dirs.dirs") << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                              "XDG_MUSIC_DIR=\"/srv/music\"\nXDG_VIDEOS_DIR=\"$HOME/Filme\"\n"
-                                              "XDG_VIDEOS_DIR=\"relative\"\n";
-    const struct {
-        const char* name;
-        std::string xdg;
-        std::string music, videos;
-    } cases[] = {
-        {"XDG_CONFIG_HOME", xdg, "/srv/music/", home + "/Filme/"},
-        {"~/.config, only music named", "", home + "/Musik/", home + "/Videos/"},
-        {"no file", dir.File("none"), home + "/Music/", home + "/Videos/"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const TUserFolders folders = ReadUserFolders(c.xdg, home);
-        EXPECT_EQ(folders.Music, c.music);
-        EXPECT_EQ(folders.Videos, c.videos);
-        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("mp3")), c.music + "Ardentix/");
-        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("dvd")), c.videos + "Ardentix/");
+    const std::string home = dir.File("home"), xdg = dir.File("xdg");
+    ardentix::test::WriteFileBytes(home + "/.config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+    ardentix::test::WriteFileBytes(xdg + "/user-dirs.dirs", "# a comment\nXDG_MUSIC_DIR=\"/srv/music\"\n"
+                                                            "XDG_VIDEOS_DIR=\"$HOME/Filme\"\nXDG_VIDEOS_DIR=\"relative\"\n");
+    const std::string cases[][3] = {  // XDG_CONFIG_HOME, music, videos
+        {xdg, "/srv/music/", home + "/Filme/"},
+        {"", home + "/Musik/", home + "/Videos/"},
+        {dir.File("none"), home + "/Music/", home + "/Videos/"}};
+    for (const auto& [config, music, videos] : cases) {
+        SCOPED_TRACE(config);
+        const TUserFolders folders = ReadUserFolders(config, home);
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("mp3")), music + "Ardentix/");
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("dvd")), videos + "Ardentix/");
     }
     EXPECT_EQ(IncludeTrailingSeparator("/"), "/");
     EXPECT_EQ(IncludeTrailingSeparator("/a"), "/a/");

@@ -151,28 +151,22 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
 // both, and its own key decides; "Overwrite" is written for the older version.
 TEST(Settings, ExistingOutputsKeepOlderFilesMeaning) {
     TempDir dir;
-    const struct {
-        const char* keys;
-        TExistingOutputs read;
-        const char* overwrite_written;
-    } cases[] = {
-        {"", TExistingOutputs::Number, "False"},
-        {"Overwrite=True\n", TExistingOutputs::Replace, "True"},
-        {"Overwrite=False\n", TExistingOutputs::Number, "False"},
-        {"Overwrite=True\nExistingOutputs=skip\n", TExistingOutputs::Skip, "False"},
-        {"Overwrite=False\nExistingOutputs=replace\n", TExistingOutputs::Replace, "True"},
-        {"Overwrite=True\nExistingOutputs=Skip\n", TExistingOutputs::Replace, "True"},  // not a word of ours
+    using R = TExistingOutputs;
+    const std::pair<const char*, R> cases[] = {
+        {"", R::Number},
+        {"Overwrite=True\n", R::Replace},
+        {"Overwrite=False\n", R::Number},
+        {"Overwrite=True\nExistingOutputs=skip\n", R::Skip},
+        {"Overwrite=False\nExistingOutputs=replace\n", R::Replace},
+        {"Overwrite=True\nExistingOutputs=Skip\n", R::Replace},  // not a word of ours
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.keys);
-        const std::string path = Write(dir, std::string("[Options]\n") + c.keys);
-        const TSettings s = ReadSettings(path);
-        EXPECT_EQ(s.ExistingOutputs, c.read);
-        WriteSettings(path, s);
+    for (const auto& [keys, rule] : cases) {
+        SCOPED_TRACE(keys);
+        const std::string path = Write(dir, std::string("[Options]\n") + keys);
+        WriteSettings(path, ReadSettings(path));
         const TIniFile written(path);
-        EXPECT_EQ(written.ReadString("Options", "Overwrite"), c.overwrite_written);
-        EXPECT_EQ(written.ReadString("Options", "ExistingOutputs"), ExistingOutputsName(c.read));
-        EXPECT_EQ(ReadSettings(path).ExistingOutputs, c.read);
+        EXPECT_EQ(written.ReadString("Options", "Overwrite"), rule == R::Replace ? "True" : "False");
+        EXPECT_EQ(written.ReadString("Options", "ExistingOutputs"), ExistingOutputsName(rule));
     }
 }
 

@@ -192,32 +192,22 @@ TEST_F(ConvertToolTest, WithoutSettingsTheWindowsDefaultsApply) {
 TEST_F(ConvertToolTest, ExistingOutputsAndPlaceOptionsAreRead) {
     fs::create_directories(dir.File("in"));
     const std::string src = MakeRealAudio144(dir, "in/a.ra", 0.5);
-    const struct {
-        std::vector<std::string> args;
-        const char* written;  // relative to the test's folder; "" none
-        const char* line;     // in the output
-    } cases[] = {
-        {{"--existing", "number"}, "out/a(1).mp3", "Completed"},
-        {{"--no-overwrite"}, "out/a(1).mp3", "Completed"},
-        {{"--existing=skip"}, "", "Skipped, the output exists"},
-        {{"--existing", "replace"}, "out/a.mp3", "Completed"},
-        {{"--overwrite"}, "out/a.mp3", "Completed"},
-        {{"--next-to-source"}, "in/a.mp3", "Completed"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args[0]);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // options, the file written ("" none)
+        {{"--existing", "number"}, "out/a(1).mp3"}, {{"--no-overwrite"}, "out/a(1).mp3"}, {{"--existing=skip"}, ""},
+        {{"--existing", "replace"}, "out/a.mp3"},   {{"--overwrite"}, "out/a.mp3"},       {{"--next-to-source"}, "in/a.mp3"}};
+    for (const auto& [options, written] : cases) {
+        SCOPED_TRACE(options[0]);
         fs::remove_all(out);
         fs::remove(dir.File("in/a.mp3"));
-        fs::create_directories(out);
-        std::ofstream(out + "a.mp3") << "old";
+        WriteFileBytes(out + "a.mp3", "old");
         std::vector<std::string> args = {"-o", out};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), options.begin(), options.end());
         args.push_back(src);
         const TRun run = Convert(args);
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
-        if (c.written[0]) EXPECT_TRUE(DecodeMp3(dir.File(c.written)).ok) << c.written;
-        EXPECT_EQ(Slurp(out + "a.mp3") == "old", std::string(c.written) != "out/a.mp3");
+        if (written.empty()) EXPECT_NE(run.out.find("Skipped, the output exists"), std::string::npos) << run.out;
+        else EXPECT_TRUE(DecodeMp3(dir.File(written)).ok) << written;
+        EXPECT_EQ(Slurp(out + "a.mp3") == "old", written != "out/a.mp3");
     }
 }
 
