@@ -19,7 +19,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTableWidgetItem>
 #include <QThread>
 #include <QVBoxLayout>
@@ -73,10 +72,9 @@ TAppPaths SystemAppPaths() {
     TAppPaths p;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    p.SettingsFile = SettingsFilePath(xdg ? xdg : "", home && *home ? home : QDir::homePath().toStdString());
-    QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (docs.isEmpty()) docs = QDir::homePath();
-    p.DocumentsFolder = IncludeTrailingSeparator(docs.toStdString());
+    const std::string home_folder = home && *home ? home : QDir::homePath().toStdString();
+    p.SettingsFile = SettingsFilePath(xdg ? xdg : "", home_folder);
+    p.Folders = ReadUserFolders(xdg ? xdg : "", home_folder);
     p.ProgramFolder = IncludeTrailingSeparator(QCoreApplication::applicationDirPath().toStdString());
     return p;
 }
@@ -278,8 +276,6 @@ void TForm1::BuildOtherSettings() {
     const TSettings defaults;
     GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
-    ChkOverwrite = new QCheckBox(tr("&Overwrite existing files"), this);
-    ChkOverwrite->setObjectName("ChkOverwrite");
     ChkShutdown = new QCheckBox(tr("Shut do&wn computer when completed"), this);
     ChkShutdown->setObjectName("ChkShutdown");
     ChkCopyTags = new QCheckBox(tr("Copy ta&gs"), this);
@@ -299,8 +295,13 @@ void TForm1::BuildOtherSettings() {
     simultaneous->addWidget(LblSimultaneous);
     simultaneous->addWidget(SpnSimultaneous);
     simultaneous->addStretch(1);
+    BuildPlaceChoices();
+    auto* existing = new QHBoxLayout;
+    existing->addWidget(LblExisting);
+    existing->addWidget(CboExisting);
+    existing->addStretch(1);
     auto* other = new QVBoxLayout(GBOther);
-    other->addWidget(ChkOverwrite);
+    other->addLayout(existing);
     other->addWidget(ChkShutdown);
     other->addWidget(ChkCopyTags);
     other->addWidget(ChkPreview);
@@ -343,6 +344,7 @@ void TForm1::LayOutControls() {
     folder->addWidget(Label1);
     folder->addWidget(EdtOutputFolder, 1);
     folder->addWidget(BtnChangeOutputFolder);
+    folder->addWidget(ChkNextToSource);
 
     auto* groups = new QHBoxLayout;
     groups->addWidget(GBOutput, 1);
@@ -382,7 +384,7 @@ void TForm1::ConnectControls() {
     click(BtnHelp, &TForm1::BtnHelpClick);
 
     connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowFormatChoice(); }); });
-    connect(ChkOverwrite, &QCheckBox::toggled, this, [this] { Guarded([&] { ShowPlannedNames(); }); });
+    ConnectPlaceChoices();
     // Also during a run: the engine shows or stops showing the pictures at once.
     connect(ChkPreview, &QCheckBox::toggled, this, [this](bool on) {
         if (engine_) engine_->SetPreview(on);
@@ -423,7 +425,8 @@ void TForm1::SetAccessibleNames() {
     auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
         b->setAccessibleName(plain(b->text()));
-    for (QCheckBox* c : {ChkOverwrite, ChkShutdown, ChkPreview}) c->setAccessibleName(plain(c->text()));
+    for (QCheckBox* c : {ChkShutdown, ChkPreview, ChkNextToSource}) c->setAccessibleName(plain(c->text()));
+    CboExisting->setAccessibleName(plain(LblExisting->text()));
     Lvw->setAccessibleName(tr("Files to convert"));
     EdtOutputFolder->setAccessibleName(plain(Label1->text()));
     BtnChangeOutputFolder->setAccessibleName(tr("Choose the output folder"));
@@ -473,14 +476,14 @@ bool TForm1::FormCreate() {
         FormCloseQuery();
         return false;
     }
-    CreateOutputFolder();
     return true;
 }
 
 void TForm1::ReadSettingsIntoControls() {
     const TSettings s = ReadSettings(paths_.SettingsFile);
-    EdtOutputFolder->setText(Q(s.OutputPath.empty() ? DefaultOutputFolder(paths_.DocumentsFolder)
-                                                    : IncludeTrailingSeparator(s.OutputPath)));
+    chosenFolder_ = IncludeTrailingSeparator(s.OutputPath);
+    ChkNextToSource->setChecked(s.OutputNextToSource);
+    CboExisting->setCurrentIndex(static_cast<int>(s.ExistingOutputs));
     // An index outside its list keeps the list's default choice: a run always has
     // a value to read.
     auto select = [](QComboBox* box, int index) {
@@ -494,18 +497,17 @@ void TForm1::ReadSettingsIntoControls() {
     select(CboChannels, s.Channels);
     select(CboAudioBitrate, s.AudioBitrate);
     select(CboAudioSampleRate, s.AudioSampleRate);
-    // The video kinds' set waits for its kind; outside its list is "Automatic".
-    const auto video_item = [](int index, const std::vector<std::string>& items) {
+    // The other kinds' set waits for its kind; outside its list is "Automatic".
+    const auto other_item = [](int index, const std::vector<std::string>& items) {
         return index >= 0 && static_cast<size_t>(index) < items.size() ? index : 0;
     };
-    hiddenAudio_ = {video_item(s.OtherChannels, ChannelItems(TAudioList::Automatic)),
-                    video_item(s.OtherAudioBitrate, BitrateItems(TAudioList::Automatic)),
-                    video_item(s.OtherAudioSampleRate, SampleRateItems(TAudioList::Automatic))};
+    hiddenAudio_ = {other_item(s.OtherChannels, ChannelItems(TAudioList::Automatic)),
+                    other_item(s.OtherAudioBitrate, BitrateItems(TAudioList::Automatic)),
+                    other_item(s.OtherAudioSampleRate, SampleRateItems(TAudioList::Automatic))};
     ChkAllAudioTracks->setChecked(s.AllAudioTracks);
     ShowAudioMeasure(TAudioMeasure::Bitrate, {});
     vorbisQuality_ = s.VorbisQuality;
     flacCompression_ = s.FlacCompression;
-    ChkOverwrite->setChecked(s.Overwrite);
     ChkShutdown->setChecked(s.ShutdownAfterCompleted);
     ChkCopyTags->setChecked(s.CopyTags);
     ChkPreview->setChecked(s.ShowPreview);
@@ -524,23 +526,26 @@ void TForm1::ReadSettingsIntoControls() {
                                                                                      : ProcessorCount());
     simultaneousChosen_ = simultaneous >= 1 && simultaneous <= ProcessorCount();
     lastAddFolder_ = s.LastAddFolder;
+    ShowOutputFolder();
 }
 
 void TForm1::WriteSettingsFromControls() {
     if (paths_.SettingsFile.empty()) return;  // no home: nothing can be kept
     TSettings s;
-    s.OutputPath = EdtOutputFolder->text().toStdString();
-    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Automatic);
+    // Only a chosen folder is kept, so that the default keeps following the kind.
+    s.OutputPath = chosenFolder_;
+    s.OutputNextToSource = ChkNextToSource->isChecked();
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), other = AudioItemsOf(TAudioList::Automatic);
     s.Channels = mp3.channels;
     s.AudioBitrate = mp3.bitrate;
     s.AudioSampleRate = mp3.rate;
-    s.OtherChannels = video.channels;
-    s.OtherAudioBitrate = video.bitrate;
-    s.OtherAudioSampleRate = video.rate;
+    s.OtherChannels = other.channels;
+    s.OtherAudioBitrate = other.bitrate;
+    s.OtherAudioSampleRate = other.rate;
     s.AllAudioTracks = ChkAllAudioTracks->isChecked();
     s.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
     s.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
-    s.Overwrite = ChkOverwrite->isChecked();
+    s.ExistingOutputs = PlanChoice().Existing;
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
     s.CopyTags = ChkCopyTags->isChecked();
     s.OutputFormat = OutputChoice().kind->name;
@@ -582,6 +587,7 @@ void TForm1::ShowFormatChoice() {
     ChkPreview->setToolTip(kind.needs_video
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
+    ShowOutputFolder();
     ShowPlannedNames();
 }
 
@@ -660,13 +666,15 @@ void TForm1::ShowPlannedNames() {
 TPlanChoice TForm1::PlanChoice() const {
     TPlanChoice choice;
     choice.To = OutputChoice();
-    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), video = AudioItemsOf(TAudioList::Automatic);
+    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), other = AudioItemsOf(TAudioList::Automatic);
     choice.Audio = AudioChoiceOf(mp3.channels, mp3.bitrate, mp3.rate);
-    choice.OtherAudio = AudioChoiceOf(video.channels, video.bitrate, video.rate, TAudioList::Automatic);
+    choice.OtherAudio = AudioChoiceOf(other.channels, other.bitrate, other.rate, TAudioList::Automatic);
     choice.AllAudioTracks = ChkAllAudioTracks->isChecked();
     choice.OtherAudio.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
     choice.OtherAudio.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
-    choice.Overwrite = ChkOverwrite->isChecked();
+    const int existing = CboExisting->currentIndex();
+    if (existing >= 0 && existing < CboExisting->count()) choice.Existing = static_cast<TExistingOutputs>(existing);
+    choice.NextToSource = ChkNextToSource->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
     choice.MaxPicture = MaxPicture();
     return choice;
@@ -676,11 +684,6 @@ TPictureSize TForm1::MaxPicture() const {
     const int item = CboMaxPicture->currentIndex();
     const bool listed = item >= 0 && static_cast<size_t>(item) < MaxPictureChoices().size();
     return listed ? MaxPictureChoices()[static_cast<size_t>(item)] : TPictureSize{};
-}
-
-void TForm1::CreateOutputFolder() const {
-    std::error_code ec;
-    if (!OutputFolder().empty()) fs::create_directories(OutputFolder(), ec);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -852,7 +855,8 @@ void TForm1::BtnMoveDownClick() {
 void TForm1::BtnChangeOutputFolderClick() {
     const std::string folder = dialogs_.ChooseFolder(this, S(tr("Please select output folder")), OutputFolder());
     if (folder.empty()) return;
-    EdtOutputFolder->setText(Q(IncludeTrailingSeparator(folder)));
+    chosenFolder_ = IncludeTrailingSeparator(folder);
+    ShowOutputFolder();
     ShowPlannedNames();
 }
 
@@ -861,9 +865,11 @@ void TForm1::BtnChangeOutputFolderClick() {
 void TForm1::SetControlsIdle(bool idle) {
     // "Show preview" stays: pictures can be looked at or not while they are made.
     for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown,
-                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, ChkOverwrite,
-                                                      ChkShutdown, ChkCopyTags, LblSimultaneous, SpnSimultaneous})
+                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, LblExisting,
+                                                      CboExisting, ChkNextToSource, ChkShutdown, ChkCopyTags,
+                                                      LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
+    if (idle) ShowOutputFolder();
     for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch}) w->setVisible(!idle);
     Lvw->setEnabled(true);
     Lvw->SetDropsAllowed(idle);
@@ -974,7 +980,7 @@ void TForm1::ShowRecord(const TFileRecord& record) {
     const auto row = runRows_.find(record.Id);
     if (row == runRows_.end()) return;
     progress_.FileEnded(row->second);
-    lastOutcomes_[record.Id] = record.Converted();
+    lastOutcomes_[record.Id] = record.Converted() || record.Outcome == TFileOutcome::Skipped;
     switch (record.Outcome) {
         case TFileOutcome::Completed:
         case TFileOutcome::EndedEarly:
@@ -987,7 +993,15 @@ void TForm1::ShowRecord(const TFileRecord& record) {
             // Told in its row and in the summary: an unattended batch goes on.
             SetStatus(row->second, "Failed", RecordText(record));
             break;
-        case TFileOutcome::Stopped: SetStatus(row->second, "Stopped"); break;
+        case TFileOutcome::Stopped:
+            // A shorter file kept under its name must not pass for a whole one either.
+            SetStatus(row->second, record.Output.empty() ? "Stopped" : "Stopped (" + record.Text + ")");
+            if (!record.Output.empty()) SetOutputName(row->second, record.Output);
+            break;
+        case TFileOutcome::Skipped:
+            SetStatus(row->second, "Skipped", RecordText(record));
+            SetOutputName(row->second, record.Output);
+            break;
         case TFileOutcome::NotStarted: break;
     }
 }
@@ -1040,6 +1054,8 @@ std::string TForm1::SummaryText() const {
     const int total = summary_.Total();
     text += (total == 1 ? tr("1 file") : tr("%1 files").arg(total)) + ": " +
             tr("%1 converted, %2 failed.").arg(summary_.Converted()).arg(summary_.Failures()) + "\n";
+    if (const int skipped = summary_.Count(TFileOutcome::Skipped))
+        text += tr("%1 skipped: their outputs exist already.").arg(skipped) + "\n";
     const std::vector<TFileRecord> failed = summary_.FailedFiles();
     if (!failed.empty()) text += "\n" + tr("Failed:") + "\n";
     for (const TFileRecord& e : failed) text += "  " + Q(e.Input) + ": " + RecordText(e) + "\n";
@@ -1048,6 +1064,9 @@ std::string TForm1::SummaryText() const {
     for (const TFileRecord& e : converted)
         text += "  " + Q(e.Input) + " \u2192 " + Q(e.Output) +
                 (e.Text.empty() ? QString() : " (" + TranslatedMessage(e.Text) + ")") + "\n";
+    const std::vector<TFileRecord> shorter = summary_.KeptShorter();
+    if (!shorter.empty()) text += "\n" + tr("Stopped, kept shorter than the input:") + "\n";
+    for (const TFileRecord& e : shorter) text += "  " + Q(e.Output) + " (" + TranslatedMessage(e.Text) + ")\n";
     return S(text);
 }
 
@@ -1103,3 +1122,52 @@ void TForm1::BtnAboutClick() {
 }
 
 void TForm1::BtnHelpClick() { dialogs_.OpenDocument(helpFile_); }
+
+// ---- where outputs go ----
+
+void TForm1::BuildPlaceChoices() {
+    const TSettings defaults;
+    LblExisting = NewLabel("LblExisting", tr("If an &output exists: "));
+    CboExisting = new QComboBox(this);
+    CboExisting->setObjectName("CboExisting");
+    CboExisting->addItems(Items(ExistingOutputsItems()));
+    CboExisting->setCurrentIndex(static_cast<int>(defaults.ExistingOutputs));
+    CboExisting->setToolTip(tr("Skip: a file already at the output's name counts as converted, so a stopped "
+                               "batch started again converts only the files still missing"));
+    ChkNextToSource = new QCheckBox(tr("Save ne&xt to each source file"), this);
+    ChkNextToSource->setObjectName("ChkNextToSource");
+    ChkNextToSource->setToolTip(tr("Each output goes to the folder of its source file instead of the output folder"));
+}
+
+void TForm1::ConnectPlaceChoices() {
+    LblExisting->setBuddy(CboExisting);
+    connect(CboExisting, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowPlannedNames(); }); });
+    connect(ChkNextToSource, &QCheckBox::toggled, this, [this] {
+        Guarded([&] {
+            ShowOutputFolder();
+            ShowPlannedNames();
+        });
+    });
+    // What is written: every choice of the output group, whichever there are, and the tags.
+    for (QComboBox* box : GBOutput->findChildren<QComboBox*>())
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { ForgetOutcomes(); });
+    connect(ChkCopyTags, &QCheckBox::toggled, this, [this] { ForgetOutcomes(); });
+}
+
+void TForm1::ShowOutputFolder() {
+    const bool beside = ChkNextToSource->isChecked();
+    EdtOutputFolder->setText(Q(chosenFolder_.empty() ? DefaultOutputFolder(paths_.Folders, *OutputChoice().kind)
+                                                     : chosenFolder_));
+    for (QWidget* w : std::initializer_list<QWidget*>{Label1, EdtOutputFolder, BtnChangeOutputFolder})
+        w->setEnabled(!beside && runState_ == TRunState::Idle);
+}
+
+void TForm1::ForgetOutcomes() {
+    if (runState_ != TRunState::Idle || lastOutcomes_.empty()) return;
+    lastOutcomes_.clear();
+    for (int row = 0; row < Lvw->rowCount(); ++row) {
+        const QTableWidgetItem* item = Lvw->item(row, colStatus);
+        const QString status = item ? item->data(Qt::UserRole).toString() : QString();
+        if (status.startsWith("Completed") || status == "Skipped") SetStatus(row, "");
+    }
+}

@@ -14,6 +14,7 @@
 #include "app/WindowCalls.h"
 #include "batch/BatchProgress.h"
 #include "batch/Converter.h"
+#include "batch/General.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/DAzaduVED.h"
@@ -32,7 +33,7 @@ class TJobList;
 // Where the window keeps and looks for its files.
 struct TAppPaths {
     std::string SettingsFile;     // .../Ardentix/Options.ini; empty: none
-    std::string DocumentsFolder;  // the user's documents
+    TUserFolders Folders;         // the desktop's music and videos folders, for the default output folder
     std::string ProgramFolder;    // the program's folder, ending with "/"
 };
 // The paths of the running program and user.
@@ -115,13 +116,16 @@ public:
     QCheckBox* ChkAllAudioTracks = nullptr;  // every audio track, for the kinds that hold several
     QComboBox* CboQuality = nullptr;  // in the bit rate's place: Vorbis's quality or FLAC's compression
     QGroupBox* GBOther = nullptr;
-    QCheckBox *ChkOverwrite = nullptr, *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
+    QCheckBox *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;
     QSpinBox* SpnSimultaneous = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
     QLabel* LblProgress = nullptr;
     QProgressBar* PbBatch = nullptr;  // the whole batch, by playing time
     QLabel* LblBatch = nullptr;       // the same in words: file n of N, time taken and left
+    QLabel* LblExisting = nullptr;
+    QComboBox* CboExisting = nullptr;     // ExistingOutputsItems, in the order of TExistingOutputs
+    QCheckBox* ChkNextToSource = nullptr;  // each output in its source's folder; the folder row is then unused
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -144,7 +148,6 @@ private:
     void SetAccessibleNames();
     void ReadSettingsIntoControls();
     void WriteSettingsFromControls();
-    void CreateOutputFolder() const;
     std::string OutputFolder() const;
     // Enables what the chosen output kind leaves to the user, and says why the rest is not.
     void ShowFormatChoice();
@@ -174,6 +177,13 @@ private:
     template <typename Fn> void Guarded(Fn&& fn);
 
     std::string ProgressLine(int row, const TFileProgress& progress) const;
+    void BuildPlaceChoices();
+    void ConnectPlaceChoices();
+    // The chosen folder, or the default of the kind chosen; unused next to the sources.
+    void ShowOutputFolder();
+    // Outputs made with other settings are not what the settings now ask for:
+    // the rows that were done wait again.
+    void ForgetOutcomes();
 
     IUserDialogs& dialogs_;
     IShutdown& shutdown_;
@@ -219,4 +229,5 @@ private:
     QElapsedTimer clock_;
     QTimer tick_;  // keeps the time in the batch line moving between progress records
     int lastShownRow_ = -1;
+    std::string chosenFolder_;  // the folder the user chose, ending with "/"; empty: the kind's default
 };

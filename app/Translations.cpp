@@ -28,6 +28,8 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"((\d+:\d\d:\d\d) of (\d+:\d\d:\d\d))", QT_TRANSLATE_NOOP("TMessageText", "%1 of %2")},
     {R"(Failed)", QT_TRANSLATE_NOOP("TMessageText", "Failed")},
     {R"(Stopped)", QT_TRANSLATE_NOOP("TMessageText", "Stopped")},
+    {R"(Stopped \((.+)\))", QT_TRANSLATE_NOOP("TMessageText", "Stopped (%1)")},
+    {R"(Skipped)", QT_TRANSLATE_NOOP("TMessageText", "Skipped")},
     {R"(Error)", QT_TRANSLATE_NOOP("TMessageText", "Error")},
     {R"(Information)", QT_TRANSLATE_NOOP("TMessageText", "Information")},
     {R"(Cannot convert: (.+))", QT_TRANSLATE_NOOP("TMessageText", "Cannot convert: %1")},
@@ -45,6 +47,10 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(VBR high)", QT_TRANSLATE_NOOP("TMessageText", "VBR high")},
     {R"(VBR standard)", QT_TRANSLATE_NOOP("TMessageText", "VBR standard")},
     {R"(VBR small)", QT_TRANSLATE_NOOP("TMessageText", "VBR small")},
+    // The rule for existing outputs (batch/ExistingOutputs.cpp).
+    {R"(Number the new file)", QT_TRANSLATE_NOOP("TMessageText", "Number the new file")},
+    {R"(Skip the file)", QT_TRANSLATE_NOOP("TMessageText", "Skip the file")},
+    {R"(Replace the old file)", QT_TRANSLATE_NOOP("TMessageText", "Replace the old file")},
     // The Status column (batch/General.cpp).
     {R"((\d+)% Completed)", QT_TRANSLATE_NOOP("TMessageText", "%1% Completed")},
     {R"((\d+:\d\d:\d\d) Converted)", QT_TRANSLATE_NOOP("TMessageText", "%1 Converted")},
@@ -131,6 +137,7 @@ constexpr TReasonText ReasonTexts[] = {
     {TReason::EncodingFailed, QT_TRANSLATE_NOOP("TReason", "The conversion failed")},
     {TReason::Stopped, QT_TRANSLATE_NOOP("TReason", "Stopped")},
     {TReason::InputEndedEarly, QT_TRANSLATE_NOOP("TReason", "The input ends early")},
+    {TReason::OutputExists, QT_TRANSLATE_NOOP("TReason", "The output exists already")},
 };
 
 struct TCompiledPattern {

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "batch/ExistingOutputs.h"
 #include "batch/General.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
@@ -42,6 +43,13 @@ std::string Canonical(const std::string& path) {
     std::error_code ec;
     const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
     return ec ? path : p.string();
+}
+
+// The folder of a source as the system names it, with a separator.
+std::string SourceFolder(const std::string& path) {
+    std::error_code ec;
+    const fs::path folder = fs::absolute(path, ec).parent_path();
+    return IncludeTrailingSeparator(Canonical(folder.string()));
 }
 
 TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
@@ -109,8 +117,20 @@ struct TNaming {
         taken.insert(path);
         return path;
     }
+    // Why the folder of an output next to its source cannot take it; empty
+    // when it can. Each folder is prepared once a run.
+    std::string FolderProblem(const std::string& output) {
+        const std::string where = fs::path(output).parent_path().string();
+        const auto known = prepared.find(where);
+        if (known != prepared.end()) return known->second;
+        std::string why;
+        if (!PrepareOutputFolder(where, why)) why = where + ": " + why;
+        else why.clear();
+        return prepared[where] = why;
+    }
     std::string folder;
     std::set<std::string> taken;
+    std::map<std::string, std::string> prepared;  // source folder -> its problem, empty when usable
 };
 
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given) {
@@ -132,16 +152,10 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given)
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken) {
+    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder;
     const std::string extension = choice.To.kind->extension;
-    // A file at the name is replaced only with overwriting on; a folder or
-    // anything else there never is.
-    auto occupied = [&](const std::string& path) {
-        std::error_code ec;
-        const fs::file_status status = fs::symlink_status(path, ec);
-        if (ec || !fs::exists(status)) return false;
-        return !choice.Overwrite || !fs::is_regular_file(fs::status(path, ec));
-    };
-    return folder + ChooseOutputName(folder, BaseName(file.Path), false, taken, occupied, extension) + extension;
+    auto occupied = [&](const std::string& path) { return NameOccupied(choice.Existing, path); };
+    return where + ChooseOutputName(where, BaseName(file.Path), false, taken, occupied, extension) + extension;
 }
 
 std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, const TPlanChoice& choice,
@@ -180,6 +194,13 @@ struct TBatchRun::TState {
         record.Output.clear();
         ended.push_back(slot);
     }
+    void Skip(size_t slot, const std::string& output) {
+        TFileRecord& record = records[slot];
+        record.Outcome = TFileOutcome::Skipped;
+        record.Reason = TReason::OutputExists;
+        record.Output = output;
+        ended.push_back(slot);
+    }
     void Ended(TDAzaduVED& engine, int index);
     void Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total);
     void Notify(TRunNews news) {
@@ -214,8 +235,7 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
             case TTaskEnd::Finished:
                 record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
                 record.Reason = result.EndedShort ? TReason::InputEndedEarly : TReason::None;
-                if (result.EndedShort)
-                    record.Text = DurationText(result.ConvertedMs * 1000) + " of " + DurationText(result.ExpectedMs * 1000);
+                if (result.EndedShort) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
                 // A name taken while the file was converted makes it take the next free one.
                 if (!result.PlacedOutput.empty()) record.Output = result.PlacedOutput;
                 break;
@@ -228,8 +248,9 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
             case TTaskEnd::Stopped:
                 record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
                 record.Reason = TReason::Stopped;
-                // What a stopped file kept, where its name was free.
+                // What a stopped file kept, where its name was free, and how much of it.
                 record.Output = result.PlacedOutput;
+                if (!record.Output.empty()) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
                 break;
         }
         ended.push_back(slot->second);
@@ -258,7 +279,8 @@ TBatchRun::TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> noti
 TBatchRun::~TBatchRun() { Detach(); }
 
 bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem) {
-    if (!PrepareOutputFolder(request.OutputFolder, problem)) return false;
+    // Outputs next to their sources have their folders prepared file by file.
+    if (!request.Plan.NextToSource && !PrepareOutputFolder(request.OutputFolder, problem)) return false;
     TNaming naming(files, request.OutputFolder);
     for (const TListedFile& file : files) Plan(file, request, naming);
     std::weak_ptr<TState> weak = state_;
@@ -295,8 +317,16 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNamin
     if (!file.Readable) return refuse(TReason::InputUnreadable, file.Problem);
     if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
         return refuse(TReason::NoStreamForKind, refusal);
+    const std::string name = naming.Next(file, request.Plan);
+    if (request.Plan.NextToSource)
+        if (const std::string problem = naming.FolderProblem(name); !problem.empty())
+            return refuse(TReason::OutputFolderUnusable, problem);
+    if (CountsAsDone(request.Plan.Existing, name)) {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        return state_->Skip(slot, name);
+    }
     TOutputOptions output = PlanOutput(request.Plan, file.Source);
-    output.FileName = naming.Next(file, request.Plan);
+    output.FileName = name;
     TInputOptions input;
     input.FileName = file.Path;
     const int index = engine_.AddTask(file.Path, &input);

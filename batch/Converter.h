@@ -40,10 +40,12 @@ struct TListing {
 };
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given);
 
-// The rule for existing outputs, the same for planning and for showing planned
-// names: a name is free unless something is there; a file there is replaced
-// only with overwriting on, anything else there (a folder) never is. Names in
-// taken (this run's other outputs, its inputs) are never chosen.
+// The name a file's output takes, the same for planning and for showing
+// planned names: in the folder given, or in the source's own folder with
+// NextToSource; the first of name, name(1), ... that the choice's rule for
+// existing outputs (batch/ExistingOutputs.h) leaves free. Names in taken (this
+// run's other outputs, its inputs) are never chosen. Under Skip the name may
+// hold a file: the run then skips the file (CountsAsDone).
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken);
 
@@ -55,7 +57,7 @@ std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, 
 // What a run was asked for.
 struct TRunRequest {
     TPlanChoice Plan;
-    std::string OutputFolder;  // ends with "/"
+    std::string OutputFolder;  // ends with "/"; not used with Plan.NextToSource
     int Simultaneous = 1;      // files converted at once; 0 one after another on the engine's window thread
 };
 
@@ -93,8 +95,10 @@ public:
 
     // Prepares the output folder, plans every file and starts the engine.
     // False with the folder's problem when it cannot be used: nothing runs
-    // then. Files refused by the plan end at once (their records come with
-    // the first Take); a run with nothing to convert is over at once.
+    // then. Files refused by the plan (a source folder that cannot take its
+    // output, with NextToSource, among them) or skipped for their existing
+    // outputs end at once (their records come with the first Take); a run
+    // with nothing to convert is over at once.
     bool Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem);
     // Asks every file to stop; the run ends through its events as usual.
     void Stop();

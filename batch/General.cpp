@@ -1,9 +1,30 @@
 #include "batch/General.h"
 
 #include <algorithm>
+#include <fstream>
 
+#include "batch/OutputKinds.h"
 #include "core/Conversions.h"
 #include "core/FFmpegException.h"
+
+namespace {
+
+// The config home: $XDG_CONFIG_HOME when absolute, else $HOME/.config; empty when neither is known.
+std::string ConfigHome(const std::string& xdgConfigHome, const std::string& home) {
+    if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/') return xdgConfigHome;
+    return home.empty() ? std::string() : IncludeTrailingSeparator(home) + ".config";
+}
+
+// A line 'KEY="$HOME/Music"' of user-dirs.dirs: the folder, or empty when it names none.
+std::string UserDirValue(const std::string& line, const std::string& key, const std::string& home) {
+    if (line.rfind(key + "=", 0) != 0) return {};
+    std::string value = line.substr(key.size() + 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+    return !value.empty() && value.front() == '/' ? IncludeTrailingSeparator(value) : std::string();
+}
+
+}  // namespace
 
 std::string IncludeTrailingSeparator(const std::string& path) {
     if (path.empty() || path.back() == '/') return path;
@@ -11,15 +32,27 @@ std::string IncludeTrailingSeparator(const std::string& path) {
 }
 
 std::string SettingsFilePath(const std::string& xdgConfigHome, const std::string& home) {
-    std::string base;
-    if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/') base = xdgConfigHome;
-    else if (!home.empty()) base = IncludeTrailingSeparator(home) + ".config";
-    else return {};
-    return IncludeTrailingSeparator(base) + "Ardentix/Options.ini";
+    const std::string base = ConfigHome(xdgConfigHome, home);
+    return base.empty() ? std::string() : IncludeTrailingSeparator(base) + "Ardentix/Options.ini";
 }
 
-std::string DefaultOutputFolder(const std::string& documentsFolder) {
-    return IncludeTrailingSeparator(documentsFolder) + "My Converted MP3/";
+TUserFolders ReadUserFolders(const std::string& xdgConfigHome, const std::string& home) {
+    const std::string base = home.empty() ? std::string("./") : IncludeTrailingSeparator(home);
+    TUserFolders folders{base + "Music/", base + "Videos/"};
+    const std::string config = ConfigHome(xdgConfigHome, home);
+    if (config.empty()) return folders;
+    std::ifstream dirs(IncludeTrailingSeparator(config) + "user-dirs.dirs");
+    std::string line;
+    while (std::getline(dirs, line)) {
+        if (const std::string music = UserDirValue(line, "XDG_MUSIC_DIR", home); !music.empty()) folders.Music = music;
+        if (const std::string videos = UserDirValue(line, "XDG_VIDEOS_DIR", home); !videos.empty())
+            folders.Videos = videos;
+    }
+    return folders;
+}
+
+std::string DefaultOutputFolder(const TUserFolders& folders, const TOutputKind& kind) {
+    return (kind.needs_video ? folders.Videos : folders.Music) + "Ardentix/";
 }
 
 std::string DurationText(int64_t microseconds) {

@@ -15,8 +15,19 @@ std::string IncludeTrailingSeparator(const std::string& path);
 // it is an absolute path and $HOME/.config otherwise; empty when neither is known.
 std::string SettingsFilePath(const std::string& xdgConfigHome, const std::string& home);
 
-// documents folder + "My Converted MP3/".
-std::string DefaultOutputFolder(const std::string& documentsFolder);
+// The desktop's folders for the outputs, each ending with "/".
+struct TUserFolders {
+    std::string Music;
+    std::string Videos;
+};
+// XDG_MUSIC_DIR and XDG_VIDEOS_DIR of <config home>/user-dirs.dirs (the config
+// home as SettingsFilePath finds it), else $HOME/Music and $HOME/Videos.
+TUserFolders ReadUserFolders(const std::string& xdgConfigHome, const std::string& home);
+
+struct TOutputKind;
+// Where a kind's outputs go when the user chose no folder: the music folder
+// for the audio kinds, the videos folder for the video kinds, then "Ardentix/".
+std::string DefaultOutputFolder(const TUserFolders& folders, const TOutputKind& kind);
 
 // "h:mm:ss" with two-digit minutes and seconds and at least two-digit hours, from a
 // duration in microseconds (an unknown, negative one shows 00:00:00).

@@ -368,7 +368,9 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
     text += MeasureLines(kind, audio);
     for (const std::string& line : choice.Options) text += line + "\n";
-    if (choice.Overwrite) text += "y\n";
+    if (choice.Existing == TExistingOutputs::Replace) text += "y\n";
+    // A shorter file at the name would pass for a finished one on the next run.
+    if (choice.Existing == TExistingOutputs::Skip) text += "discard_stopped\n";
     for (const std::string& line : StreamMaps(source.Streams, carried, subtitles)) text += line + "\n";
     // Last: these add streams once the file is open, sound before subtitles.
     text += FurtherTrackLines(kind, audio, source.Streams, carried);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/ExistingOutputs.h"
 #include "batch/OutputKinds.h"
 #include "batch/SubtitlePlan.h"
 #include "batch/TagMap.h"
@@ -102,11 +103,12 @@ struct TPlanChoice {
     TAudioChoice Audio;                    // of the audio kinds
     TAudioChoice OtherAudio = AutomaticAudio;  // of the other kinds that take the user's audio settings
     bool AllAudioTracks = true;            // kinds that hold several keep every audio track, else the first
-    bool Overwrite = true;
+    TExistingOutputs Existing = TExistingOutputs::Number;  // what a file already at an output's name means
     bool CopyTags = true;
     TPictureSize MaxPicture;           // the largest picture of the kinds with size_limit; 0x0 no limit
     bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
+    bool NextToSource = false;         // each output goes to its source's folder, not the output folder
 };
 
 // Why a source cannot be written as the chosen kind ("has no video stream to

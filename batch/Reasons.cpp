@@ -21,6 +21,7 @@ constexpr TReasonRow ReasonRows[] = {
     {TReason::EncodingFailed, "encoding-failed", "The conversion failed"},
     {TReason::Stopped, "stopped", "Stopped"},
     {TReason::InputEndedEarly, "input-ended-early", "The input ends early"},
+    {TReason::OutputExists, "output-exists", "The output exists already"},
 };
 
 }  // namespace

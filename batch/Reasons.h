@@ -18,6 +18,7 @@ enum class TReason {
     EncodingFailed,        // converting or writing the output failed
     Stopped,               // the user stopped the batch
     InputEndedEarly,       // converted, but the input ends clearly before its declared length
+    OutputExists,          // skipped: a file at the output's name counts as its conversion
 };
 
 // "Cannot read the input", ...; empty for None.

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "batch/General.h"
+
 namespace {
 
 template <typename Pred>
@@ -24,6 +26,7 @@ const char* OutcomeName(TFileOutcome outcome) {
         case TFileOutcome::Failed: return "failed";
         case TFileOutcome::Refused: return "refused";
         case TFileOutcome::Stopped: return "stopped";
+        case TFileOutcome::Skipped: return "skipped";
         case TFileOutcome::NotStarted: break;
     }
     return "not-started";
@@ -44,6 +47,11 @@ std::string ReportField(const std::string& text) {
 }
 
 }  // namespace
+
+std::string ShorterText(int64_t convertedMs, int64_t expectedMs) {
+    const std::string converted = DurationText(convertedMs * 1000);
+    return expectedMs < 0 ? converted : converted + " of " + DurationText(expectedMs * 1000);
+}
 
 bool WriteReport(const std::string& path, const std::vector<TFileRecord>& records, std::string& why) {
     std::ofstream report(path, std::ios::binary | std::ios::trunc);
@@ -80,6 +88,11 @@ std::vector<TFileRecord> TRunSummary::ConvertedFiles() const {
 
 std::vector<TFileRecord> TRunSummary::FailedFiles() const {
     return Where(entries_, [](const TFileRecord& e) { return e.Failure(); });
+}
+
+std::vector<TFileRecord> TRunSummary::KeptShorter() const {
+    return Where(entries_,
+                 [](const TFileRecord& e) { return e.Outcome == TFileOutcome::Stopped && !e.Output.empty(); });
 }
 
 bool TRunSummary::RanToTheEnd() const {

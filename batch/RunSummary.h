@@ -15,6 +15,7 @@ enum class TFileOutcome {
     Refused,     // not started: the batch found that it cannot be converted
     Stopped,     // the user stopped it while it ran
     NotStarted,  // the batch was stopped before it began
+    Skipped,     // not converted: its output exists already and the rule says skip
 };
 
 // A listed file's name within its process: unlike a position it survives removals.
@@ -27,7 +28,8 @@ struct TFileRecord {
     TFileOutcome Outcome = TFileOutcome::NotStarted;
     TReason Reason = TReason::None;
     // The details in English: the libraries' or the system's message; for a
-    // file that ended early how much of it was converted ("00:00:03 of 00:00:10").
+    // file that ended early, or was stopped and kept, how much of it was
+    // converted ("00:00:03 of 00:00:10").
     std::string Text;
     int64_t ConvertedMs = -1;  // output length reached; -1 unknown
     int64_t ExpectedMs = -1;   // what the input declares; -1 unknown
@@ -36,8 +38,12 @@ struct TFileRecord {
     bool Failure() const { return Outcome == TFileOutcome::Failed || Outcome == TFileOutcome::Refused; }
 };
 
-// "completed", "ended-early", "failed", "refused", "stopped", "not-started".
+// "completed", "ended-early", "failed", "refused", "stopped", "not-started", "skipped".
 const char* OutcomeName(TFileOutcome outcome);
+
+// How much of a file was converted, "00:00:03 of 00:00:10" ("00:00:03" when
+// the expected length is unknown), both in milliseconds.
+std::string ShorterText(int64_t convertedMs, int64_t expectedMs);
 
 // The records as a script reads them: a header line, then one line a file of
 // tab-separated outcome, reason, input, output and details; a tab, a line
@@ -59,6 +65,8 @@ public:
     std::vector<TFileRecord> With(TFileOutcome outcome) const;
     std::vector<TFileRecord> ConvertedFiles() const;
     std::vector<TFileRecord> FailedFiles() const;
+    // Stopped files whose shorter output was kept under its name.
+    std::vector<TFileRecord> KeptShorter() const;
     // Every file was dealt with: none stopped and none left waiting.
     bool RanToTheEnd() const;
 

@@ -22,6 +22,13 @@ std::optional<int> ReadChoice(const TIniFile& ini, const char* key, const std::v
     return value;
 }
 std::string ChoiceText(const std::optional<int>& value) { return value ? std::to_string(*value) : ""; }
+// The rule's own key first; an older file's "Overwrite" keeps its meaning.
+TExistingOutputs ReadExistingOutputs(const TIniFile& ini, TExistingOutputs def) {
+    if (const auto rule = ExistingOutputsNamed(ini.ReadString(Section, "ExistingOutputs"))) return *rule;
+    const std::string overwrite = ini.ReadString(Section, "Overwrite");
+    if (overwrite.empty()) return def;
+    return overwrite == "True" ? TExistingOutputs::Replace : TExistingOutputs::Number;
+}
 }  // namespace
 
 TSettings ReadSettings(const std::string& path) {
@@ -31,7 +38,7 @@ TSettings ReadSettings(const std::string& path) {
     s.Channels = ini.ReadInteger(Section, "Channels", s.Channels);
     s.AudioBitrate = ini.ReadInteger(Section, "AudioBitrate", s.AudioBitrate);
     s.AudioSampleRate = ini.ReadInteger(Section, "AudioSampleRate", s.AudioSampleRate);
-    s.Overwrite = ReadFlag(ini, "Overwrite", s.Overwrite);
+    s.ExistingOutputs = ReadExistingOutputs(ini, s.ExistingOutputs);
     s.ShutdownAfterCompleted = ReadFlag(ini, "ShutdownAfterCompleted", s.ShutdownAfterCompleted);
     s.CopyTags = ReadFlag(ini, "CopyTags", s.CopyTags);
     s.SimultaneousConversions = ini.ReadInteger(Section, "SimultaneousConversions", s.SimultaneousConversions);
@@ -50,6 +57,7 @@ TSettings ReadSettings(const std::string& path) {
     s.AllAudioTracks = ReadFlag(ini, "AllAudioTracks", s.AllAudioTracks);
     s.VorbisQuality = ReadChoice(ini, "VorbisQuality", AudioMeasureValues(TAudioMeasure::Quality));
     s.FlacCompression = ReadChoice(ini, "FlacCompression", AudioMeasureValues(TAudioMeasure::Compression));
+    s.OutputNextToSource = ReadFlag(ini, "OutputNextToSource", s.OutputNextToSource);
     return s;
 }
 
@@ -59,7 +67,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"Channels", std::to_string(s.Channels)},
         {"AudioBitrate", std::to_string(s.AudioBitrate)},
         {"AudioSampleRate", std::to_string(s.AudioSampleRate)},
-        {"Overwrite", FlagText(s.Overwrite)},
+        {"Overwrite", FlagText(s.ExistingOutputs == TExistingOutputs::Replace)},
         {"ShutdownAfterCompleted", FlagText(s.ShutdownAfterCompleted)},
         {"CopyTags", FlagText(s.CopyTags)},
         {"SimultaneousConversions", std::to_string(s.SimultaneousConversions)},
@@ -74,5 +82,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"AllAudioTracks", FlagText(s.AllAudioTracks)},
         {"VorbisQuality", ChoiceText(s.VorbisQuality)},
         {"FlacCompression", ChoiceText(s.FlacCompression)},
+        {"ExistingOutputs", ExistingOutputsName(s.ExistingOutputs)},
+        {"OutputNextToSource", FlagText(s.OutputNextToSource)},
     });
 }

@@ -3,12 +3,16 @@
 #include <optional>
 #include <string>
 
+#include "batch/ExistingOutputs.h"
+
 struct TSettings {
-    std::string OutputPath;  // empty: the default output folder
+    std::string OutputPath;  // empty: the default output folder of the kind (DefaultOutputFolder)
     int Channels = 1;        // item indexes of the three lists, not the values shown
     int AudioBitrate = 11;
     int AudioSampleRate = 4;
-    bool Overwrite = true;
+    // Key ExistingOutputs; a file without it has its "Overwrite" read
+    // (True replace, else number), and "Overwrite" is still written for older versions.
+    TExistingOutputs ExistingOutputs = TExistingOutputs::Number;
     bool ShutdownAfterCompleted = false;
     bool CopyTags = true;  // the source's tags go into the output
     int SimultaneousConversions = 0;  // files converted at once; 0 or less: one per processor
@@ -23,6 +27,7 @@ struct TSettings {
     bool AllAudioTracks = true;        // mp4 and mkv keep every audio track, else the first
     std::optional<int> VorbisQuality;    // -1..10; none: "Automatic"
     std::optional<int> FlacCompression;  // 0..12; none: "Automatic"
+    bool OutputNextToSource = false;   // each output in its source's folder instead of OutputPath
 };
 
 // Missing or unreadable files and keys give the defaults above.

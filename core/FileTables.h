@@ -87,6 +87,7 @@ struct TOutputFile {
     std::string temp_path;
     std::string final_path;
     bool replace = false;  // the move may replace an existing final file
+    bool keep_stopped = true;  // a stopped run's file is placed where the final name is free
 
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }

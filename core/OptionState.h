@@ -141,4 +141,5 @@ struct TOptionState {
     std::array<std::array<double, MAX_STREAMS>, MAX_FILES> input_ts_scales{};
     // Frame hook time ranges, sorted by end time.
     std::vector<THookRange> hook_ranges;
+    bool discard_stopped_output = false;  // a stopped run's shorter file is never placed under the output's name
 };

@@ -121,6 +121,7 @@ constexpr TOptionEntry OptionTable[] = {
     Call("f", "format", "container format of the next input or output", ON(c.SetFormat(v))),
     Note("i", "accepted and ignored: the inputs are given apart"),
     Set("y", &S::overwrite_output, "replace an existing file of the output's name"),
+    Set("discard_stopped", &S::discard_stopped_output, "keep no output of a stopped conversion"),
     Call("map", "F:S[:F:S]", "write stream S of input F (synced to the second pair)", ON(c.AddStreamMap(v))),
     Call("map_meta_data", "OUT:IN", "tags of output OUT from input IN", ON(c.AddMetadataMap(v))),
     Call("t", "time", "stop writing after this duration", ON(c.SetRecordingTime(v))),

@@ -539,6 +539,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         if (temp.empty()) return fail(FormatText("Could not open '%s': %s", file_name.c_str(), why.c_str()));
         output_files[row].temp_path = temp;
         output_files[row].replace = overwrite_output;
+        output_files[row].keep_stopped = !discard_stopped_output;
         target = temp;
     }
     if (!OpenLocalOutput(oc, target)) {
@@ -574,7 +575,12 @@ void TCustomFFmpeg::PlaceOutputFiles() {
         }
         // The muxer's comment frame and ID3v1 text are mended for players.
         if (file->oformat && std::strcmp(file->oformat->name, "mp3") == 0) MendId3Tags(file.temp_path);
-        // A stopped run keeps its shorter file only where it takes no one's name.
+        // A stopped run keeps its shorter file only where it takes no one's name,
+        // and not at all where a file at the name means a finished conversion.
+        if (!finished && !file.keep_stopped) {
+            Log(0, FormatText("'%s': the stopped conversion is not kept", file.final_path.c_str()));
+            continue;
+        }
         const TPlaceMode mode = !finished      ? TPlaceMode::OnlyIfFree
                                 : file.replace ? TPlaceMode::Replace
                                                : TPlaceMode::KeepOrNumber;

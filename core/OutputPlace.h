@@ -31,7 +31,7 @@ std::string NumberedName(const std::string& base, int n);
 
 // How a finished temporary file takes its final name.
 enum class TPlaceMode {
-    Replace,      // overwriting is on: an existing final file is replaced
+    Replace,      // the replace rule: an existing final file is replaced
     KeepOrNumber, // an existing final name is kept; the next free name(n) is taken
     OnlyIfFree,   // a stopped conversion: placed only where the final name is free
 };

@@ -108,10 +108,6 @@
         <translation>Abtast&amp;rate: </translation>
     </message>
     <message>
-        <source>&amp;Overwrite existing files</source>
-        <translation>Vorhandene Dateien über&amp;schreiben</translation>
-    </message>
-    <message>
         <source>Shut do&amp;wn computer when completed</source>
         <translation>Computer nach Abschluss herunter&amp;fahren</translation>
     </message>
@@ -335,6 +331,30 @@
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>
+    <message>
+        <source>%1 skipped: their outputs exist already.</source>
+        <translation>%1 übersprungen: ihre Ausgaben existieren schon.</translation>
+    </message>
+    <message>
+        <source>Stopped, kept shorter than the input:</source>
+        <translation>Angehalten, kürzer als die Eingabe behalten:</translation>
+    </message>
+    <message>
+        <source>If an &amp;output exists: </source>
+        <translation>&amp;Wenn eine Ausgabe existiert: </translation>
+    </message>
+    <message>
+        <source>Skip: a file already at the output&apos;s name counts as converted, so a stopped batch started again converts only the files still missing</source>
+        <translation>Überspringen: eine Datei, die schon unter dem Namen der Ausgabe liegt, gilt als konvertiert; ein angehaltener Stapel konvertiert beim nächsten Start also nur die Dateien, die noch fehlen</translation>
+    </message>
+    <message>
+        <source>Save ne&amp;xt to each source file</source>
+        <translation>Neben jeder &amp;Quelldatei speichern</translation>
+    </message>
+    <message>
+        <source>Each output goes to the folder of its source file instead of the output folder</source>
+        <translation>Jede Ausgabe kommt in den Ordner ihrer Quelldatei statt in den Ausgabeordner</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -516,10 +536,6 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <translation>Hinweis</translation>
     </message>
     <message>
-        <source>Convertion of file &quot;%1&quot; is not supported.</source>
-        <translation>Die Konvertierung der Datei „%1“ wird nicht unterstützt.</translation>
-    </message>
-    <message>
         <source>Cannot convert: %1</source>
         <translation>Konvertierung nicht möglich: %1</translation>
     </message>
@@ -619,6 +635,26 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <source>has no video stream to write as %1</source>
         <translation>hat keinen Videostrom für %1</translation>
     </message>
+    <message>
+        <source>Stopped (%1)</source>
+        <translation>Angehalten (%1)</translation>
+    </message>
+    <message>
+        <source>Skipped</source>
+        <translation>Übersprungen</translation>
+    </message>
+    <message>
+        <source>Number the new file</source>
+        <translation>Neue Datei nummerieren</translation>
+    </message>
+    <message>
+        <source>Skip the file</source>
+        <translation>Datei überspringen</translation>
+    </message>
+    <message>
+        <source>Replace the old file</source>
+        <translation>Alte Datei ersetzen</translation>
+    </message>
 </context>
 <context>
     <name>TReason</name>
@@ -665,6 +701,10 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>The input ends early</source>
         <translation>Die Eingabe endet vorzeitig</translation>
+    </message>
+    <message>
+        <source>The output exists already</source>
+        <translation>Die Ausgabe existiert schon</translation>
     </message>
 </context>
 <context>

@@ -108,10 +108,6 @@
         <translation>音频采样率(&amp;E)：</translation>
     </message>
     <message>
-        <source>&amp;Overwrite existing files</source>
-        <translation>覆盖已存在的文件(&amp;O)</translation>
-    </message>
-    <message>
         <source>Shut do&amp;wn computer when completed</source>
         <translation>完成后关闭计算机(&amp;W)</translation>
     </message>
@@ -335,6 +331,30 @@
         <source>%1 has no pictures to show</source>
         <translation>%1 没有可显示的画面</translation>
     </message>
+    <message>
+        <source>%1 skipped: their outputs exist already.</source>
+        <translation>%1 个已跳过：其输出已存在。</translation>
+    </message>
+    <message>
+        <source>Stopped, kept shorter than the input:</source>
+        <translation>已停止，保留了比输入短的文件：</translation>
+    </message>
+    <message>
+        <source>If an &amp;output exists: </source>
+        <translation>如果输出已存在(&amp;O)：</translation>
+    </message>
+    <message>
+        <source>Skip: a file already at the output&apos;s name counts as converted, so a stopped batch started again converts only the files still missing</source>
+        <translation>跳过：已占用输出文件名的文件算作已转换，因此被停止的一批文件再次开始时只转换仍然缺少的文件</translation>
+    </message>
+    <message>
+        <source>Save ne&amp;xt to each source file</source>
+        <translation>保存在每个源文件旁边(&amp;X)</translation>
+    </message>
+    <message>
+        <source>Each output goes to the folder of its source file instead of the output folder</source>
+        <translation>每个输出写到其源文件所在的文件夹，而不是输出文件夹</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -516,10 +536,6 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <translation>提示</translation>
     </message>
     <message>
-        <source>Convertion of file &quot;%1&quot; is not supported.</source>
-        <translation>不支持转换文件“%1”。</translation>
-    </message>
-    <message>
         <source>Cannot convert: %1</source>
         <translation>无法转换：%1</translation>
     </message>
@@ -619,6 +635,26 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <source>has no video stream to write as %1</source>
         <translation>没有可写为 %1 的视频流</translation>
     </message>
+    <message>
+        <source>Stopped (%1)</source>
+        <translation>已停止（%1）</translation>
+    </message>
+    <message>
+        <source>Skipped</source>
+        <translation>已跳过</translation>
+    </message>
+    <message>
+        <source>Number the new file</source>
+        <translation>为新文件编号</translation>
+    </message>
+    <message>
+        <source>Skip the file</source>
+        <translation>跳过该文件</translation>
+    </message>
+    <message>
+        <source>Replace the old file</source>
+        <translation>替换旧文件</translation>
+    </message>
 </context>
 <context>
     <name>TReason</name>
@@ -665,6 +701,10 @@ Usually that means that input file is truncated and/or corrupted.</source>
     <message>
         <source>The input ends early</source>
         <translation>输入文件提前结束</translation>
+    </message>
+    <message>
+        <source>The output exists already</source>
+        <translation>输出已存在</translation>
     </message>
 </context>
 <context>

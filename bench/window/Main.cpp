@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
         files.push_back(file);
     }
     const std::string out = (dir / "out").string() + "/";
-    std::ofstream((dir / "Options.ini").string()) << "[Options]\nOutputPath=" << out << "\nOverwrite=True\n";
+    std::ofstream((dir / "Options.ini").string()) << "[Options]\nOutputPath=" << out << "\nExistingOutputs=replace\n";
 
     TSilentDesktop desktop;
     TAppPaths paths;
     paths.SettingsFile = (dir / "Options.ini").string();
-    paths.DocumentsFolder = (dir / "docs").string() + "/";
+    paths.Folders = {(dir / "music").string() + "/", (dir / "videos").string() + "/"};
     paths.ProgramFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
     double one = 1e300, two = 1e300, cpu_one = 0, cpu_two = 0;
     {

@@ -59,7 +59,7 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     const std::string c = MakeRealAc3(dir, "three.rmvb", 1.0, 48000, 1, {880});
     AddThroughDialog({a, b, c});
     ASSERT_EQ(Rows(), 3);
-    form->ChkOverwrite->setChecked(false);
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Number));
     RunToEnd();
 
     EXPECT_EQ(Status(0), "Completed");
@@ -105,6 +105,32 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     EXPECT_EQ(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(out + "one(1).mp3")),
               true);
     EXPECT_EQ(dialogs.Summaries.size(), 2u);
+}
+
+// Changing what is written after a run turns the done rows back to waiting,
+// so Convert asks nothing; how existing outputs are met writes nothing else.
+// A skipped row says so and names the file that was there.
+TEST_F(BatchRunTest, ChangingWhatIsWrittenMakesDoneRowsWaitAgain) {
+    AddThroughDialog({MakeRealAudio144(dir, "a.ra", 0.5), MakeRealAudio144(dir, "b.ra", 0.5)});
+    WriteFileBytes(out + "b.mp3", "old");
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Skip));
+    RunToEnd();
+    EXPECT_EQ(Status(1), "Skipped");
+    EXPECT_EQ(Cell(1, colOutputFilename), "b.mp3");
+    EXPECT_TRUE(form->Lvw->item(1, colStatus)->toolTip().contains("The output exists already"));
+    EXPECT_TRUE(Contains(dialogs.Summaries.back().Text, "1 skipped: their outputs exist already."));
+    const std::function<void()> changes[] = {[&] { form->CboAudioBitrate->setCurrentText("64"); },
+                                             [&] { form->ChkCopyTags->setChecked(false); },
+                                             [&] { form->CboFormat->setCurrentIndex(1); }};
+    for (const auto& change : changes) {
+        form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Replace));
+        EXPECT_EQ(Status(0), "Completed");
+        change();
+        EXPECT_EQ(Status(0) + Status(1), "");
+        form->CboFormat->setCurrentIndex(0);
+        RunToEnd();
+        EXPECT_TRUE(dialogs.Questions.empty());
+    }
 }
 
 TEST_F(BatchRunTest, SettingsReachTheEncoder) {
@@ -183,12 +209,12 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
         << form->LblBatch->text().toStdString();
     form->BtnStart->click();
     EXPECT_EQ(Status(0), "Completed");
-    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
     EXPECT_EQ(Status(2), " ");
     ExpectIdle();
     // Late events of the stopped run change nothing.
     QCoreApplication::processEvents();
-    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
     EXPECT_TRUE(dialogs.Summaries.empty());
     EXPECT_EQ(shutdown.Calls, 0);
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
@@ -253,7 +279,8 @@ TEST_F(BatchRunTest, SameNamesInOneRunNeverWriteOverEachOther) {
     for (const auto& [overwrite, atOnce] : {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
         SCOPED_TRACE(std::string(overwrite ? "overwriting, " : "keeping, ") + std::to_string(atOnce) + " at once");
         for (const auto& e : fs::directory_iterator(out)) fs::remove(e.path());
-        form->ChkOverwrite->setChecked(overwrite);
+        const TExistingOutputs rule = overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number;
+        form->CboExisting->setCurrentIndex(static_cast<int>(rule));
         form->SpnSimultaneous->setValue(atOnce);
         form->BtnClear->click();
         AddThroughDialog({lo, hi, lo});
@@ -341,7 +368,7 @@ TEST_F(BatchRunTest, ClosingWhenIdleOrByTheDesktopDoesNotAsk) {
 
 TEST_F(BatchRunTest, AStoppedRunLeavesEveryExistingFileAsItWas) {
     form->Engine().SetProgressInterval(100);
-    form->ChkOverwrite->setChecked(true);
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Replace));
     fs::create_directories(out);
     const std::vector<std::string> names = {"first", "long", "third"};
     for (const std::string& name : names) std::ofstream(out + name + ".mp3") << "old " << name;

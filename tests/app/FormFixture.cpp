@@ -70,7 +70,6 @@ FormTest::FormTest() {
     App();
     shutdown.Dialogs = &dialogs;
     dialogs.Shutdown = &shutdown;
-    std::filesystem::create_directories(dir.File("docs"));
     std::filesystem::create_directories(dir.File("prog"));
 }
 
@@ -79,7 +78,7 @@ FormTest::~FormTest() { Destroy(); }
 TAppPaths FormTest::Paths() const {
     TAppPaths p;
     p.SettingsFile = dir.File("config/Ardentix/Options.ini");
-    p.DocumentsFolder = dir.File("docs") + "/";
+    p.Folders = {dir.File("music") + "/", dir.File("videos") + "/"};
     p.ProgramFolder = dir.File("prog") + "/";
     return p;
 }

@@ -17,9 +17,11 @@
 
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -126,10 +128,15 @@ protected:
 class RunFormTest : public FormTest {
 protected:
     void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + out + "\nOverwrite=False\nSimultaneousConversions=1\n");
+        WriteSettingsText("[Options]\nOutputPath=" + out + "\nSimultaneousConversions=1\n");
+        std::filesystem::create_directories(out);
         ASSERT_TRUE(Create());
     }
     std::string Status(int row) const { return Cell(row, colStatus); }
+    // A stopped file's row when its shorter output was kept: "Stopped (00:00:34 of 00:05:00)".
+    static bool KeptShorter(const std::string& status) {
+        return std::regex_match(status, std::regex(R"(Stopped \(\d\d:\d\d:\d\d of \d\d:\d\d:\d\d\))"));
+    }
     const std::string out = dir.File("out") + "/";
 };
 

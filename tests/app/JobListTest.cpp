@@ -26,7 +26,8 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 class JobListTest : public FormTest {
 protected:
     void SetUp() override {
-        WriteSettingsText("[Options]\nOutputPath=" + dir.File("out") + "\nOverwrite=False\n");
+        WriteSettingsText("[Options]\nOutputPath=" + dir.File("out") + "\nExistingOutputs=number\n");
+        fs::create_directories(dir.File("out"));
         ASSERT_TRUE(Create());
     }
     std::string Column(int column) const {
@@ -82,7 +83,7 @@ TEST_F(JobListTest, ExistingOutputGetsANumberedName) {
     EXPECT_EQ(Cell(0, colOutputFilename), "song(2).mp3");
     EXPECT_EQ(ReadFileBytes(dir.File("out/song.mp3")), "old");
     EXPECT_FALSE(fs::exists(dir.File("out/song(2).mp3")));
-    form->ChkOverwrite->setChecked(true);
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Replace));
     EXPECT_EQ(Cell(0, colOutputFilename), "song.mp3");
     AddThroughDialog({MakeRealAc3(dir, "song.rm", 1.0)});
     ASSERT_EQ(Rows(), 2);
@@ -97,7 +98,8 @@ TEST_F(JobListTest, ALongNameWithAnExistingOutputCanBeAdded) {
     const std::string src = MakeRealAc3(dir, base + ".rm", 1.0);
     for (bool overwrite : {true, false}) {
         SCOPED_TRACE(overwrite ? "overwriting" : "keeping");
-        form->ChkOverwrite->setChecked(overwrite);
+        const TExistingOutputs rule = overwrite ? TExistingOutputs::Replace : TExistingOutputs::Number;
+        form->CboExisting->setCurrentIndex(static_cast<int>(rule));
         form->BtnClear->click();
         AddThroughDialog({src});
         ASSERT_EQ(Rows(), 1);

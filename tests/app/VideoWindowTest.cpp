@@ -145,7 +145,7 @@ TEST_F(VideoWindowTest, ClosingThePreviewStopsThePreviewNotTheConversion) {
     ASSERT_NE(preview, nullptr) << "no preview window while the video converted";
     // Only the preview can change during a run.
     EXPECT_TRUE(form->ChkPreview->isEnabled());
-    EXPECT_FALSE(form->ChkOverwrite->isEnabled());
+    EXPECT_FALSE(form->CboExisting->isEnabled());
     std::smatch m;
     std::string status;
     ASSERT_TRUE(WaitUntil([&] {

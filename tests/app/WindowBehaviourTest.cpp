@@ -236,8 +236,8 @@ TEST_F(WindowBehaviourTest, StopStopsEveryFileConverting) {
         return Status(0).find("% Completed") != std::string::npos && Status(1).find("% Completed") != std::string::npos;
     }));
     form->BtnStart->click();
-    EXPECT_EQ(Status(0), "Stopped");
-    EXPECT_EQ(Status(1), "Stopped");
+    EXPECT_TRUE(KeptShorter(Status(0))) << Status(0);
+    EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
     EXPECT_EQ(Status(2), " ");
     EXPECT_FALSE(form->RunGoing());
     EXPECT_EQ(form->Engine().TaskCount(), 0);

@@ -74,8 +74,11 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_EQ(form->CboChannels->currentIndex(), 1);
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
-    EXPECT_EQ(Caption(form->ChkOverwrite), "Overwrite existing files");
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(Caption(form->LblExisting), "If an output exists: ");
+    EXPECT_EQ(Items(form->CboExisting),
+              (std::vector<std::string>{"Number the new file", "Skip the file", "Replace the old file"}));
+    EXPECT_EQ(form->LblExisting->buddy(), form->CboExisting);
+    EXPECT_EQ(Caption(form->ChkNextToSource), "Save next to each source file");
     EXPECT_EQ(Caption(form->ChkShutdown), "Shut down computer when completed");
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_EQ(Caption(form->BtnStart), "Convert");
@@ -97,13 +100,14 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
 
 TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     ASSERT_TRUE(Create());
-    const std::string folder = dir.File("docs") + "/My Converted MP3/";
+    const std::string folder = dir.File("music") + "/Ardentix/";
     EXPECT_EQ(OutputFolder(), folder);
-    EXPECT_TRUE(fs::is_directory(folder));  // made at once
+    EXPECT_FALSE(fs::exists(folder));  // made when a run starts
     EXPECT_EQ(form->CboChannels->currentText(), "2 Channels, Stereo");
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "256");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "44100");
-    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
+    EXPECT_FALSE(form->ChkNextToSource->isChecked());
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_TRUE(form->Engine().LibrariesLoaded());
     // Nothing is written while the window is open.
@@ -114,12 +118,13 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
     form->CboAudioBitrate->setCurrentIndex(7);
     form->ChkShutdown->setChecked(true);
     Destroy();
-    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + folder +
-                                  "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
-                                  "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
-                                  "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-                                  "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
-                                  "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n");
+    // No folder chosen: none is kept, and the default goes on following the kind.
+    EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=False\n"
+                              "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
+                              "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
+                              "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
+                              "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\nExistingOutputs=number\n"
+                              "OutputNextToSource=False\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -134,11 +139,11 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                       "VorbisQuality=5\nFlacCompression=12\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
-    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(form->CboChannels->currentText(), "1 Channel, Mono");
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "48000");
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->CboExisting->currentText(), "Number the new file");
     EXPECT_TRUE(form->ChkShutdown->isChecked());
     EXPECT_FALSE(form->ChkCopyTags->isChecked());
     EXPECT_EQ(form->SimultaneousConversions(), 1);
@@ -171,8 +176,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                   "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
-                      "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
-                      "VorbisQuality=5\nFlacCompression=12\n");
+                                  "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
+                                  "VorbisQuality=5\nFlacCompression=12\nExistingOutputs=number\nOutputNextToSource=False\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -188,7 +193,7 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
     EXPECT_EQ(form->CboAudioSampleRate->currentIndex(), 4);
     // Only "True" ticks.
-    EXPECT_FALSE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
     EXPECT_FALSE(form->ChkShutdown->isChecked());
     EXPECT_FALSE(form->ChkPreview->isChecked());
     // A kind the window does not offer, and a standard it does not know.
@@ -227,7 +232,7 @@ TEST_F(FormTest, RandomBytesAsSettingsFile) {
     fs::copy_file(random, Paths().SettingsFile);
     ASSERT_TRUE(Create());
     EXPECT_EQ(form->CboAudioBitrate->currentIndex(), 11);
-    EXPECT_TRUE(form->ChkOverwrite->isChecked());
+    EXPECT_EQ(form->PlanChoice().Existing, TExistingOutputs::Number);
     Destroy();
     EXPECT_NE(SettingsText().find("[Options]\nOutputPath="), std::string::npos);
 }
@@ -242,7 +247,8 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
-                               "OtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\nAllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n";
+                               "OtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\nAllAudioTracks=True\n"
+                               "VorbisQuality=\nFlacCompression=\nExistingOutputs=skip\nOutputNextToSource=True\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);
@@ -345,4 +351,30 @@ TEST_F(FormTest, OutputFolderChooser) {
     EXPECT_EQ(OutputFolder(), "/");
     // The chooser opens where the output goes now.
     EXPECT_EQ(dialogs.FolderStarts, (std::vector<std::string>{before, before, dir.File("music") + "/"}));
+}
+
+// Until the user chooses a folder, the default follows the kind and none is
+// kept; next to the sources, the folder row is unused and the rows show the
+// sources' folders.
+TEST_F(FormTest, WhereOutputsGo) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(OutputFolder(), dir.File("music") + "/Ardentix/");
+    form->CboFormat->setCurrentText("MP4 video (H.264/AAC)");
+    EXPECT_EQ(OutputFolder(), dir.File("videos") + "/Ardentix/");
+    AddThroughDialog({ardentix::test::MakeRealAudio144(dir, "a.ra", 0.5)});
+    form->ChkNextToSource->setChecked(true);
+    EXPECT_FALSE(form->BtnChangeOutputFolder->isEnabled());
+    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(dir.File("a.mp4"))));
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nOutputPath=\n"), std::string::npos) << SettingsText();
+    EXPECT_NE(SettingsText().find("\nOutputNextToSource=True\n"), std::string::npos) << SettingsText();
+    ASSERT_TRUE(Create());
+    EXPECT_TRUE(form->ChkNextToSource->isChecked());
+    dialogs.FolderAnswers = {dir.File("mine")};
+    form->ChkNextToSource->setChecked(false);
+    form->BtnChangeOutputFolder->click();
+    form->CboFormat->setCurrentIndex(0);
+    EXPECT_EQ(OutputFolder(), dir.File("mine") + "/") << "a chosen folder stays whatever the kind";
+    Destroy();
+    EXPECT_NE(SettingsText().find("\nOutputPath=" + dir.File("mine") + "/\n"), std::string::npos) << SettingsText();
 }

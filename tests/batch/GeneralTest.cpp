@@ -3,6 +3,8 @@
 #include <climits>
 
 #include "batch/General.h"
+#include "batch/OutputKinds.h"
+#include "tests/common/Fixtures.h"
 
 TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("/cfg", "/home/u"), "/cfg/Ardentix/Options.ini");
@@ -13,9 +15,25 @@ TEST(General, SettingsPathFollowsXdg) {
     EXPECT_EQ(SettingsFilePath("", ""), "");
 }
 
-TEST(General, DefaultOutputFolder) {
-    EXPECT_EQ(DefaultOutputFolder("/home/u/Documents"), "/home/u/Documents/My Converted MP3/");
-    EXPECT_EQ(DefaultOutputFolder("/home/u/Documents/"), "/home/u/Documents/My Converted MP3/");
+// The desktop's music and videos folders from user-dirs.dirs in the config
+// home SettingsFilePath uses, else ~/Music and ~/Videos; audio kinds go to the
+// one, video kinds to the other.
+TEST(General, DefaultOutputFolderFollowsTheDesktopsFolders) {
+    ardentix::test::TempDir dir;
+    const std::string home = dir.File("home"), xdg = dir.File("xdg");
+    ardentix::test::WriteFileBytes(home + "/.config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
+    ardentix::test::WriteFileBytes(xdg + "/user-dirs.dirs", "# a comment\nXDG_MUSIC_DIR=\"/srv/music\"\n"
+                                                            "XDG_VIDEOS_DIR=\"$HOME/Filme\"\nXDG_VIDEOS_DIR=\"relative\"\n");
+    const std::string cases[][3] = {  // XDG_CONFIG_HOME, music, videos
+        {xdg, "/srv/music/", home + "/Filme/"},
+        {"", home + "/Musik/", home + "/Videos/"},
+        {dir.File("none"), home + "/Music/", home + "/Videos/"}};
+    for (const auto& [config, music, videos] : cases) {
+        SCOPED_TRACE(config);
+        const TUserFolders folders = ReadUserFolders(config, home);
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("mp3")), music + "Ardentix/");
+        EXPECT_EQ(DefaultOutputFolder(folders, *OutputKindNamed("dvd")), videos + "Ardentix/");
+    }
     EXPECT_EQ(IncludeTrailingSeparator("/"), "/");
     EXPECT_EQ(IncludeTrailingSeparator("/a"), "/a/");
 }

@@ -186,6 +186,7 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     facts.Tags = {{"title", "Song"}, {"author", "Singer"}, {"encoder", "Lavf"}};
     TPlanChoice choice;
     choice.Options = {"id3v2_version=4"};
+    choice.Existing = TExistingOutputs::Replace;
     TOutputOptions out = PlanOutput(choice, facts);
     EXPECT_EQ(out.FileExt, ".mp3");
     EXPECT_EQ(out.AudioCodec, "libmp3lame");
@@ -195,7 +196,7 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     EXPECT_EQ(out.ExtOptions, "id3v2_version=3\nwrite_id3v1=1\nid3v2_version=4\ny\n");
 
     choice.CopyTags = false;
-    choice.Overwrite = false;
+    choice.Existing = TExistingOutputs::Number;
     out = PlanOutput(choice, facts);
     EXPECT_TRUE(out.Tags.empty());
     EXPECT_FALSE(HasLine(out.ExtOptions, "y"));

@@ -35,7 +35,8 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.Channels, 1);
     EXPECT_EQ(s.AudioBitrate, 11);
     EXPECT_EQ(s.AudioSampleRate, 4);
-    EXPECT_TRUE(s.Overwrite);  // the stored default ticks the box
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
+    EXPECT_FALSE(s.OutputNextToSource);
     EXPECT_FALSE(s.ShutdownAfterCompleted);
     EXPECT_EQ(s.SimultaneousConversions, 0);  // one per processor
     EXPECT_EQ(s.LastAddFolder, "");
@@ -52,7 +53,7 @@ TEST(Settings, StoredValuesAreRead) {
     EXPECT_EQ(s.Channels, 0);
     EXPECT_EQ(s.AudioBitrate, 13);
     EXPECT_EQ(s.AudioSampleRate, 2);
-    EXPECT_FALSE(s.Overwrite);
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
     EXPECT_TRUE(s.ShutdownAfterCompleted);
 }
 
@@ -61,7 +62,7 @@ TEST(Settings, SectionAndKeyNamesIgnoreCaseButTrueDoesNot) {
     const std::string path = Write(dir, "[options]\nCHANNELS=0\noverwrite=true\nShutdownAfterCompleted=TRUE\n");
     const TSettings s = ReadSettings(path);
     EXPECT_EQ(s.Channels, 0);
-    EXPECT_FALSE(s.Overwrite);
+    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
     EXPECT_FALSE(s.ShutdownAfterCompleted);
 }
 
@@ -116,7 +117,8 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.Channels = 0;
     s.AudioBitrate = 13;
     s.AudioSampleRate = 5;
-    s.Overwrite = false;
+    s.ExistingOutputs = TExistingOutputs::Skip;
+    s.OutputNextToSource = true;
     s.ShutdownAfterCompleted = true;
     s.CopyTags = false;
     s.SimultaneousConversions = 3;
@@ -133,13 +135,15 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
               "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
               "MaxPictureSize=1280x720\nOtherChannels=2\nOtherAudioBitrate=8\nOtherAudioSampleRate=0\n"
-              "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\n");
+              "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\nExistingOutputs=skip\n"
+              "OutputNextToSource=True\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
     EXPECT_EQ(r.AudioBitrate, 13);
     EXPECT_EQ(r.AudioSampleRate, 5);
-    EXPECT_FALSE(r.Overwrite);
+    EXPECT_EQ(r.ExistingOutputs, TExistingOutputs::Skip);
+    EXPECT_TRUE(r.OutputNextToSource);
     EXPECT_TRUE(r.ShutdownAfterCompleted);
     EXPECT_FALSE(r.CopyTags);
     EXPECT_EQ(r.SimultaneousConversions, 3);
@@ -155,6 +159,29 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
+}
+
+// A file of an older version has only "Overwrite"; one of this version has
+// both, and its own key decides; "Overwrite" is written for the older version.
+TEST(Settings, ExistingOutputsKeepOlderFilesMeaning) {
+    TempDir dir;
+    using R = TExistingOutputs;
+    const std::pair<const char*, R> cases[] = {
+        {"", R::Number},
+        {"Overwrite=True\n", R::Replace},
+        {"Overwrite=False\n", R::Number},
+        {"Overwrite=True\nExistingOutputs=skip\n", R::Skip},
+        {"Overwrite=False\nExistingOutputs=replace\n", R::Replace},
+        {"Overwrite=True\nExistingOutputs=Skip\n", R::Replace},  // not a word of ours
+    };
+    for (const auto& [keys, rule] : cases) {
+        SCOPED_TRACE(keys);
+        const std::string path = Write(dir, std::string("[Options]\n") + keys);
+        WriteSettings(path, ReadSettings(path));
+        const TIniFile written(path);
+        EXPECT_EQ(written.ReadString("Options", "Overwrite"), rule == R::Replace ? "True" : "False");
+        EXPECT_EQ(written.ReadString("Options", "ExistingOutputs"), ExistingOutputsName(rule));
+    }
 }
 
 TEST(Settings, LargestPictureReadsOnlyASize) {
@@ -175,10 +202,11 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
-              "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
+              "AudioSampleRate=4\nOverwrite=False\nShutdownAfterCompleted=False\nCopyTags=True\n"
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
               "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
-              "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\n\n[Tail]\nA=1\n");
+              "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\nExistingOutputs=number\n"
+              "OutputNextToSource=False\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

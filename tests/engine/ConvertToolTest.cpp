@@ -174,16 +174,41 @@ TEST_F(ConvertToolTest, WithoutSettingsTheWindowsDefaultsApply) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
     const TRun run = Convert({"-v", src});
     EXPECT_EQ(run.status, 0) << run.err;
-    const std::string folder = dir.File("Documents/My Converted MP3/");
+    // The music folder of a home without user-dirs.dirs, made by the run.
+    const std::string folder = dir.File("Music/Ardentix/");
     const DecodedAudio audio = DecodeMp3(folder + "a.mp3");
     ASSERT_TRUE(audio.ok) << audio.error;
     EXPECT_EQ(audio.channels, 2);
     EXPECT_EQ(audio.rate, 44100);
     EXPECT_EQ(audio.bitrateKbps, 256);
     EXPECT_NE(run.err.find("[0] "), std::string::npos) << "verbose shows the engine's lines";
-    // Overwriting is on by default, as in the window on its first start.
+    // A file at the name is kept and the new one numbered, as in the window on its first start.
     EXPECT_EQ(Convert({"-q", src}).status, 0);
-    EXPECT_FALSE(fs::exists(folder + "a(1).mp3"));
+    EXPECT_TRUE(fs::exists(folder + "a(1).mp3"));
+}
+
+// --existing with its words and the short forms of earlier versions, and
+// --next-to-source over -o; what each rule does is the converter library's.
+TEST_F(ConvertToolTest, ExistingOutputsAndPlaceOptionsAreRead) {
+    fs::create_directories(dir.File("in"));
+    const std::string src = MakeRealAudio144(dir, "in/a.ra", 0.5);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {  // options, the file written ("" none)
+        {{"--existing", "number"}, "out/a(1).mp3"}, {{"--no-overwrite"}, "out/a(1).mp3"}, {{"--existing=skip"}, ""},
+        {{"--existing", "replace"}, "out/a.mp3"},   {{"--overwrite"}, "out/a.mp3"},       {{"--next-to-source"}, "in/a.mp3"}};
+    for (const auto& [options, written] : cases) {
+        SCOPED_TRACE(options[0]);
+        fs::remove_all(out);
+        fs::remove(dir.File("in/a.mp3"));
+        WriteFileBytes(out + "a.mp3", "old");
+        std::vector<std::string> args = {"-o", out};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(src);
+        const TRun run = Convert(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        if (written.empty()) EXPECT_NE(run.out.find("Skipped, the output exists"), std::string::npos) << run.out;
+        else EXPECT_TRUE(DecodeMp3(dir.File(written)).ok) << written;
+        EXPECT_EQ(Slurp(out + "a.mp3") == "old", written != "out/a.mp3");
+    }
 }
 
 TEST_F(ConvertToolTest, AnInputIsNeverItsOwnOutput) {
@@ -240,7 +265,8 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"-b", "100", src}, {"-r", "11025", src}, {"-c", "3", src}, {"-j", "0", src},
           {"--jobs"}, {"--frobnicate", src}, {"--option", "novalue", src}, {"-b", "x", src}, {"-c", "0", src},
-          {"-r", "Source", src}, {"--vbr", "10", src}, {"--vbr", "-1", src}, {"--no-tags=1", src}}) {
+          {"-r", "Source", src}, {"--vbr", "10", src}, {"--vbr", "-1", src}, {"--no-tags=1", src},
+          {"--existing", "ask", src}, {"--existing"}, {"--overwrite=1", src}, {"--next-to-source=yes", src}}) {
         const TRun run = Convert(args);
         EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(run.err.empty());
@@ -358,8 +384,9 @@ TEST_F(ConvertToolTest, EveryWayARunEndsLeavesTheUsersFilesWhole) {
                     << run.err;
         }
         if (c.signal == SIGKILL) {
-            // The next run clears what the killed one left; nothing else of the folder.
-            EXPECT_EQ(Convert({"-o", out, "-q", blip}).status, 0);
+            // The next run clears what the killed one left; nothing else of the folder,
+            // and the blip converted before the kill is not converted again.
+            EXPECT_EQ(Convert({"-o", out, "-q", "--existing", "skip", blip}).status, 0);
             EXPECT_TRUE(DecodeMp3(out + "blip.mp3").ok);
         }
         EXPECT_TRUE(TemporaryOutputs().empty()) << run.err;

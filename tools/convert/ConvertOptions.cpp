@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <utility>
 
@@ -15,25 +14,6 @@ namespace {
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-// The documents folder the window uses: XDG_DOCUMENTS_DIR of user-dirs.dirs,
-// else ~/Documents.
-std::string DocumentsFolder() {
-    const std::string home = Env("HOME");
-    std::string config = Env("XDG_CONFIG_HOME");
-    if (config.empty() || config.front() != '/') config = home + "/.config";
-    std::ifstream dirs(config + "/user-dirs.dirs");
-    std::string line;
-    while (std::getline(dirs, line)) {
-        const std::string key = "XDG_DOCUMENTS_DIR=";
-        if (line.rfind(key, 0) != 0) continue;
-        std::string value = line.substr(key.size());
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
-        if (!value.empty() && value.front() == '/') return value;
-    }
-    return home.empty() ? std::string("./") : home + "/Documents";
 }
 
 bool InList(const std::vector<int>& list, int value) {
@@ -167,12 +147,34 @@ TRead ReadSwitch(TArgReader& r, const char* on, const char* off, bool& value) {
     return TRead::Read;
 }
 
+// Where outputs go and what a file already at an output's name means.
+TRead ReadPlaceOption(TArgReader& r, TConvertOptions& o) {
+    if (r.Is(nullptr, "--existing")) {
+        std::string word;
+        if (!r.Value(word)) return TRead::Failed;
+        const auto rule = ExistingOutputsNamed(word);
+        if (rule) o.Plan.Existing = *rule;
+        return Result(rule || r.Fail("option --existing takes " + ExistingOutputsChoices()));
+    }
+    // The short forms of earlier versions.
+    if (r.Is(nullptr, "--overwrite") || r.Is(nullptr, "--no-overwrite")) {
+        o.Plan.Existing = r.name == "--overwrite" ? TExistingOutputs::Replace : TExistingOutputs::Number;
+        return Result(r.Flag());
+    }
+    if (r.Is(nullptr, "--next-to-source")) {
+        o.Plan.NextToSource = true;
+        return Result(r.Flag());
+    }
+    return TRead::NotMine;
+}
+
 TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
     if (r.Is("-o", "--output-folder")) {
         std::string folder;
         if (!r.Value(folder)) return TRead::Failed;
         if (folder.empty()) return Result(r.Fail("option " + r.name + " needs a folder"));
         o.OutputFolder = IncludeTrailingSeparator(folder);
+        o.Plan.NextToSource = false;
         return TRead::Read;
     }
     if (r.Is(nullptr, "--to")) {
@@ -206,8 +208,7 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
         o.Plan.Options.push_back(pair);
         return TRead::Read;
     }
-    for (const TRead read : {ReadSwitch(r, "--overwrite", "--no-overwrite", o.Plan.Overwrite),
-                             ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags)})
+    for (const TRead read : {ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags), ReadPlaceOption(r, o)})
         if (read != TRead::NotMine) return read;
     return ReadAudioOption(r, o.Plan.Audio, o.Plan.OtherAudio);
 }
@@ -260,14 +261,15 @@ bool CheckMaxSize(const TPlanChoice& plan, std::string& error) {
 TConvertOptions DefaultConvertOptions() {
     TConvertOptions o;
     const TSettings s = ReadSettings(SettingsFilePath(Env("XDG_CONFIG_HOME"), Env("HOME")));
-    o.OutputFolder = IncludeTrailingSeparator(s.OutputPath.empty() ? DefaultOutputFolder(DocumentsFolder())
-                                                                   : s.OutputPath);
+    // None chosen: the kind's default, once the kind is known.
+    o.OutputFolder = IncludeTrailingSeparator(s.OutputPath);
+    o.Plan.NextToSource = s.OutputNextToSource;
     o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
     o.Plan.OtherAudio = AudioChoiceOf(s.OtherChannels, s.OtherAudioBitrate, s.OtherAudioSampleRate, TAudioList::Automatic);
     o.Plan.AllAudioTracks = s.AllAudioTracks;
     o.Plan.OtherAudio.VorbisQuality = s.VorbisQuality;
     o.Plan.OtherAudio.FlacCompression = s.FlacCompression;
-    o.Plan.Overwrite = s.Overwrite;
+    o.Plan.Existing = s.ExistingOutputs;
     o.Plan.CopyTags = s.CopyTags;
     return o;
 }
@@ -292,6 +294,8 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         if (read == TRead::Failed) return false;
     }
     if (!CheckMaxSize(o.Plan, error)) return false;
+    if (o.OutputFolder.empty())
+        o.OutputFolder = DefaultOutputFolder(ReadUserFolders(Env("XDG_CONFIG_HOME"), Env("HOME")), *o.Plan.To.kind);
     if (!o.Help && !o.Version && !o.ListOptions && o.Files.empty()) {
         error = "no input files";
         return false;
@@ -311,7 +315,10 @@ std::string ConvertUsage() {
            "or to another audio or video kind chosen with --to.\n"
            "Defaults come from the converter window's settings.\n"
            "\n"
-           "  -o, --output-folder DIR  folder of the output files\n"
+           "  -o, --output-folder DIR  folder of the output files (default: the window's, else\n"
+           "                           Ardentix in the music folder for mp3, in the videos\n"
+           "                           folder for the video kinds)\n"
+           "      --next-to-source     each output in the folder of its input instead\n"
            "      --to KIND            what is written (default mp3):\n" +
            kinds +
            "                           vcd, svcd and dvd also as pal-KIND, ntsc-KIND or film-KIND,\n"
@@ -336,8 +343,12 @@ std::string ConvertUsage() {
            "                           title (default), or only the first; the others keep the first\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
            "                           subtitles, mkv bitmap ones too)\n"
-           "      --overwrite          replace existing output files of the same name\n"
-           "      --no-overwrite       never replace a file: number the new one, name(1).mp3, ...\n"
+           "      --existing number|skip|replace  a file already at an output's name: number the\n"
+           "                           new one, name(1).mp3, ...; skip the input, so a stopped\n"
+           "                           batch run again converts only what is missing; or replace\n"
+           "                           the file (default: the window's choice, else number)\n"
+           "      --overwrite          the same as --existing replace\n"
+           "      --no-overwrite       the same as --existing number\n"
            "      --no-tags            leave the source's tags (title, artist, ...) out\n"
            "      --tags               copy them (default: the window's \"Copy tags\")\n"
            "  -j, --jobs N             files converted at once (default: the number of processors,\n"

@@ -39,17 +39,23 @@ std::string Seconds(int64_t microseconds) {
 }
 
 // The end of a batch: the counts, then each failure again with its reason, since
-// in a long batch the lines of the failures have scrolled away by now.
+// in a long batch the lines of the failures have scrolled away by now, and the
+// stopped files whose shorter output was kept.
 std::string SummaryText(const TRunSummary& summary) {
     const int total = summary.Total();
+    const int skipped = summary.Count(TFileOutcome::Skipped);
     std::string text = std::to_string(total) + (total == 1 ? " file: " : " files: ") +
-                       std::to_string(summary.Converted()) + " completed, " + std::to_string(summary.Failures()) +
-                       " failed, " +
+                       std::to_string(summary.Converted()) + " completed, " +
+                       (skipped ? std::to_string(skipped) + " skipped (output exists), " : "") +
+                       std::to_string(summary.Failures()) + " failed, " +
                        std::to_string(summary.Count(TFileOutcome::Stopped) + summary.Count(TFileOutcome::NotStarted)) +
                        " stopped";
     const std::vector<TFileRecord> failed = summary.FailedFiles();
     if (!failed.empty()) text += "\nFailed:";
     for (const TFileRecord& e : failed) text += "\n  " + RecordLine(e);
+    const std::vector<TFileRecord> shorter = summary.KeptShorter();
+    if (!shorter.empty()) text += "\nStopped, kept shorter than the input:";
+    for (const TFileRecord& e : shorter) text += "\n  " + e.Output + " (" + e.Text + ")";
     return text;
 }
 
@@ -61,7 +67,14 @@ void PrintRecord(const TFileRecord& record, bool quiet, const std::map<TFileId, 
     }
     if (quiet) return;
     if (record.Outcome == TFileOutcome::Stopped || record.Outcome == TFileOutcome::NotStarted) {
-        PrintLine(stdout, record.Input + ": Stopped");
+        // A shorter file kept under its name must not pass for a whole one.
+        const std::string kept =
+            record.Output.empty() ? "" : ", kept shorter as " + record.Output + " (" + record.Text + ")";
+        PrintLine(stdout, record.Input + ": Stopped" + kept);
+        return;
+    }
+    if (record.Outcome == TFileOutcome::Skipped) {
+        PrintLine(stdout, record.Input + " -> " + record.Output + ": Skipped, the output exists");
         return;
     }
     // An input that ended early says how much of it there was.
