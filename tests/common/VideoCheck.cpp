@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/FFmpegLoader.h"
+#include "tests/common/AudioCheck.h"
 
 namespace ardentix::test {
 
@@ -139,18 +140,21 @@ bool DecodeFirstStream(const std::string& path, AVMediaType type,
   return true;
 }
 
-// Sample i of the first channel of an audio frame, in -1..1.
-float FirstChannelSample(const AVFrame* f, int i) {
+template <typename T>
+float At(const AVFrame* f, int i, int c, double full_scale) {
   const int channels = f->ch_layout.nb_channels;
-  switch (f->format) {
-    case AV_SAMPLE_FMT_FLTP: return reinterpret_cast<const float*>(f->extended_data[0])[i];
-    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(f->data[0])[i * channels];
-    case AV_SAMPLE_FMT_S16P: return reinterpret_cast<const int16_t*>(f->extended_data[0])[i] / 32768.0f;
-    case AV_SAMPLE_FMT_S16: return reinterpret_cast<const int16_t*>(f->data[0])[i * channels] / 32768.0f;
-    case AV_SAMPLE_FMT_S32P:
-      return static_cast<float>(reinterpret_cast<const int32_t*>(f->extended_data[0])[i] / 2147483648.0);
-    case AV_SAMPLE_FMT_S32:
-      return static_cast<float>(reinterpret_cast<const int32_t*>(f->data[0])[i * channels] / 2147483648.0);
+  const bool planar = avutil.av_sample_fmt_is_planar(static_cast<AVSampleFormat>(f->format));
+  const T v = planar ? reinterpret_cast<const T*>(f->extended_data[c])[i]
+                     : reinterpret_cast<const T*>(f->data[0])[i * channels + c];
+  return static_cast<float>(v / full_scale);
+}
+
+// Sample i of channel c of an audio frame, in -1..1, for the formats decoders give.
+float ChannelSample(const AVFrame* f, int i, int c) {
+  switch (avutil.av_get_packed_sample_fmt(static_cast<AVSampleFormat>(f->format))) {
+    case AV_SAMPLE_FMT_FLT: return At<float>(f, i, c, 1.0);
+    case AV_SAMPLE_FMT_S16: return At<int16_t>(f, i, c, 32768.0);
+    case AV_SAMPLE_FMT_S32: return At<int32_t>(f, i, c, 2147483648.0);
     default: return 0;
   }
 }
@@ -252,7 +256,7 @@ DecodedSound DecodeSound(const std::string& path, std::string* error) {
       sound.rate = f->sample_rate;
       sound.start = seconds < 0 ? 0 : seconds;
     }
-    for (int i = 0; i < f->nb_samples; ++i) sound.samples.push_back(FirstChannelSample(f, i));
+    for (int i = 0; i < f->nb_samples; ++i) sound.samples.push_back(ChannelSample(f, i, 0));
   }, error);
   return sound;
 }
@@ -271,6 +275,23 @@ std::vector<double> TickTimes(const DecodedSound& sound, double level) {
     below = 0;
   }
   return ticks;
+}
+
+DecodedAudio DecodeWithLibraries(const std::string& path) {
+  DecodedAudio out;
+  const bool decoded = DecodeFirstStream(
+      path, AVMEDIA_TYPE_AUDIO,
+      [&](const AVFrame* f, double) {
+        out.rate = f->sample_rate;
+        out.channels = f->ch_layout.nb_channels;
+        for (int i = 0; i < f->nb_samples; ++i)
+          for (int c = 0; c < out.channels; ++c) out.samples.push_back(ChannelSample(f, i, c));
+        out.frames += static_cast<size_t>(f->nb_samples);
+      },
+      &out.error);
+  out.ok = decoded && out.frames > 0;
+  if (decoded && !out.ok) out.error = "no samples";
+  return out;
 }
 
 }  // namespace ardentix::test
