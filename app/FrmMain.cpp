@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTableWidgetItem>
@@ -58,6 +59,16 @@ int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
 
 // "38× real time" reads better with a decimal only where it tells something.
 QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 ? 1 : 0); }
+
+// Asks for the whole of its settings, so that a window with room shows them without scrolling.
+class TSettingsArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const QWidget* w = widget();
+        return w ? w->sizeHint() + QSize(2 * frameWidth(), 2 * frameWidth()) : QScrollArea::sizeHint();
+    }
+};
 
 QStringList Items(const std::vector<std::string>& texts) {
     QStringList items;
@@ -165,7 +176,9 @@ void TForm1::BuildJobList() {
     Lvw->horizontalHeader()->setStretchLastSection(true);
     Lvw->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Lvw->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
-    Lvw->setMinimumSize(total + 2 * Lvw->frameWidth() + 4, fontMetrics().height() * 16);
+    // The list asks for its columns and sixteen rows, and shrinks to a few.
+    Lvw->SetSizeHint(QSize(total + 2 * Lvw->frameWidth() + 4, fontMetrics().height() * 16));
+    Lvw->setMinimumSize(fontMetrics().averageCharWidth() * 30, fontMetrics().height() * 5);
     connect(Lvw, &TJobList::FilesDropped, this, [this](const QStringList& files) {
         std::vector<std::string> paths;
         for (const QString& f : files) paths.push_back(f.toStdString());
@@ -346,9 +359,20 @@ void TForm1::LayOutControls() {
     folder->addWidget(BtnChangeOutputFolder);
     folder->addWidget(ChkNextToSource);
 
-    auto* groups = new QHBoxLayout;
+    // The settings scroll on a screen too small for them, so the window can
+    // shrink to fit any screen while the list keeps a few rows.
+    auto* settings = new QWidget;
+    auto* groups = new QHBoxLayout(settings);
+    groups->setContentsMargins(0, 0, 0, 0);
     groups->addWidget(GBOutput, 1);
     groups->addWidget(GBOther, 1);
+    SettingsArea = new TSettingsArea(this);
+    SettingsArea->setObjectName("SettingsArea");
+    SettingsArea->setFrameShape(QFrame::NoFrame);
+    SettingsArea->setWidgetResizable(true);
+    SettingsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    SettingsArea->setWidget(settings);
+    SettingsArea->setMinimumHeight(fontMetrics().height() * 4);
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(BtnStart);
@@ -359,10 +383,8 @@ void TForm1::LayOutControls() {
     auto* main = new QVBoxLayout(this);
     main->addLayout(top, 1);
     main->addLayout(folder);
-    main->addLayout(groups);
+    main->addWidget(SettingsArea);
     main->addLayout(bottom);
-    // A fixed dialog: the size the contents ask for, not resizable.
-    main->setSizeConstraint(QLayout::SetFixedSize);
 
     const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
     for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
@@ -527,6 +549,9 @@ void TForm1::ReadSettingsIntoControls() {
     simultaneousChosen_ = simultaneous >= 1 && simultaneous <= ProcessorCount();
     lastAddFolder_ = s.LastAddFolder;
     ShowOutputFolder();
+    if (const auto size = ParsePictureSize(s.WindowSize)) storedSize_ = QSize(size->Width, size->Height);
+    for (size_t c = 0; c < s.ColumnWidths.size() && c < colStatus; ++c)
+        Lvw->setColumnWidth(static_cast<int>(c), s.ColumnWidths[c]);
 }
 
 void TForm1::WriteSettingsFromControls() {
@@ -546,6 +571,10 @@ void TForm1::WriteSettingsFromControls() {
     s.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
     s.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
     s.ExistingOutputs = PlanChoice().Existing;
+    // A window never shown keeps the size it had.
+    const QSize size = centred_ ? this->size() : storedSize_;
+    if (size.isValid()) s.WindowSize = PictureSizeText({size.width(), size.height()});
+    for (int c = 0; c < colStatus; ++c) s.ColumnWidths.push_back(Lvw->columnWidth(c));
     s.ShutdownAfterCompleted = ChkShutdown->isChecked();
     s.CopyTags = ChkCopyTags->isChecked();
     s.OutputFormat = OutputChoice().kind->name;
@@ -712,6 +741,10 @@ void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (centred_) return;
     centred_ = true;
+    // The size of the last session, or what the contents ask for, within the screen.
+    QSize size = storedSize_.isValid() ? storedSize_ : sizeHint();
+    if (QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size());
+    resize(size.expandedTo(minimumSizeHint()));
     if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 }
 
@@ -745,7 +778,8 @@ void TForm1::SetStatus(int row, const std::string& text, const QString& why) {
     // The row keeps the English text for the window's own checks and shows it translated.
     item->setData(Qt::UserRole, Q(text));
     item->setText(TranslatedMessage(text));
-    item->setToolTip(why.isEmpty() ? QString() : PlainToolTip(why));
+    // A narrow column elides the text; the tooltip holds it whole.
+    item->setToolTip(why.isEmpty() ? item->text() : PlainToolTip(why));
 }
 
 TFileId TForm1::RowFile(int row) const {

@@ -26,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QToolButton;
 class TJobList;
@@ -115,6 +116,7 @@ public:
     QComboBox* CboMaxPicture = nullptr;  // MaxPictureChoices, for the kinds with a size limit
     QCheckBox* ChkAllAudioTracks = nullptr;  // every audio track, for the kinds that hold several
     QComboBox* CboQuality = nullptr;  // in the bit rate's place: Vorbis's quality or FLAC's compression
+    QScrollArea* SettingsArea = nullptr;  // the two settings groups, scrolled on a small screen
     QGroupBox* GBOther = nullptr;
     QCheckBox *ChkShutdown = nullptr, *ChkCopyTags = nullptr, *ChkPreview = nullptr;
     QLabel* LblSimultaneous = nullptr;
@@ -195,6 +197,7 @@ private:
     TWindowCalls calls_{this};
     bool closed_ = false;
     bool centred_ = false;
+    QSize storedSize_;  // the window's size in the settings; invalid: none
     bool closeAgreed_ = false;  // closing during a run needs no question any more
     std::string lastAddFolder_;
     // The settings or the user set SpnSimultaneous; otherwise each run takes DefaultSimultaneous.

@@ -11,6 +11,9 @@ public:
 
     // Accepting drops is switched off while a run goes on.
     void SetDropsAllowed(bool allowed) { dropsAllowed_ = allowed; }
+    // The size the list asks for (its columns and some rows); it can be made smaller.
+    void SetSizeHint(QSize hint) { hint_ = hint; }
+    QSize sizeHint() const override { return hint_.isValid() ? hint_ : QTableWidget::sizeHint(); }
 
 signals:
     void FilesDropped(const QStringList& paths);
@@ -22,6 +25,7 @@ protected:
 
 private:
     bool dropsAllowed_ = true;
+    QSize hint_;
 };
 
 // The local files of a drop, in order; other URLs are left out.

@@ -5,6 +5,7 @@
 #include "batch/IniFile.h"
 #include "batch/OutputKinds.h"
 #include "batch/OutputPlan.h"
+#include "core/Conversions.h"
 
 namespace {
 const char* const Section = "Options";
@@ -22,6 +23,27 @@ std::optional<int> ReadChoice(const TIniFile& ini, const char* key, const std::v
     return value;
 }
 std::string ChoiceText(const std::optional<int>& value) { return value ? std::to_string(*value) : ""; }
+// Widths between 8 and 4000 pixels, separated by commas; anything else is none.
+std::vector<int> ReadWidths(const std::string& text) {
+    std::vector<int> widths;
+    if (text.empty()) return widths;
+    for (size_t start = 0; start <= text.size();) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        const std::optional<int> width = TryStrToInt(text.substr(start, comma - start));
+        if (!width || *width < 8 || *width > 4000) return {};
+        widths.push_back(*width);
+        start = comma + 1;
+    }
+    return widths;
+}
+
+std::string WidthsText(const std::vector<int>& widths) {
+    std::string text;
+    for (int w : widths) text += (text.empty() ? "" : ",") + std::to_string(w);
+    return text;
+}
+
 // The rule's own key first; an older file's "Overwrite" keeps its meaning.
 TExistingOutputs ReadExistingOutputs(const TIniFile& ini, TExistingOutputs def) {
     if (const auto rule = ExistingOutputsNamed(ini.ReadString(Section, "ExistingOutputs"))) return *rule;
@@ -58,6 +80,8 @@ TSettings ReadSettings(const std::string& path) {
     s.VorbisQuality = ReadChoice(ini, "VorbisQuality", AudioMeasureValues(TAudioMeasure::Quality));
     s.FlacCompression = ReadChoice(ini, "FlacCompression", AudioMeasureValues(TAudioMeasure::Compression));
     s.OutputNextToSource = ReadFlag(ini, "OutputNextToSource", s.OutputNextToSource);
+    if (const auto size = ParsePictureSize(ini.ReadString(Section, "WindowSize"))) s.WindowSize = PictureSizeText(*size);
+    s.ColumnWidths = ReadWidths(ini.ReadString(Section, "ColumnWidths"));
     return s;
 }
 
@@ -84,5 +108,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"FlacCompression", ChoiceText(s.FlacCompression)},
         {"ExistingOutputs", ExistingOutputsName(s.ExistingOutputs)},
         {"OutputNextToSource", FlagText(s.OutputNextToSource)},
+        {"WindowSize", s.WindowSize},
+        {"ColumnWidths", WidthsText(s.ColumnWidths)},
     });
 }

@@ -2,6 +2,7 @@
 // The converter's settings: section "Options" of Options.ini.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "batch/ExistingOutputs.h"
 
@@ -27,6 +28,8 @@ struct TSettings {
     bool AllAudioTracks = true;        // mp4 and mkv keep every audio track, else the first
     std::optional<int> VorbisQuality;    // -1..10; none: "Automatic"
     std::optional<int> FlacCompression;  // 0..12; none: "Automatic"
+    std::string WindowSize;            // the window's last size, "WxH" in logical pixels; empty: as it asks
+    std::vector<int> ColumnWidths;     // the list's columns before Status, logical pixels; empty: as the font asks
     bool OutputNextToSource = false;   // each output in its source's folder instead of OutputPath
 };
 

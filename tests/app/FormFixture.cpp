@@ -89,9 +89,12 @@ void FormTest::WriteSettingsText(const std::string& text) const {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string FormTest::SettingsText() const {
+std::string FormTest::SettingsText(bool layout) const {
     std::ifstream in(Paths().SettingsFile, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    for (std::string line; std::getline(in, line);)
+        if (layout || (line.rfind("WindowSize=", 0) != 0 && line.rfind("ColumnWidths=", 0) != 0)) text += line + "\n";
+    return text;
 }
 
 bool FormTest::Create() {

@@ -98,7 +98,9 @@ protected:
     // paths: the temporary layout; a settings text is written first when given.
     TAppPaths Paths() const;
     void WriteSettingsText(const std::string& text) const;
-    std::string SettingsText() const;
+    // The settings file; without the window's size and column widths, which
+    // follow the machine's fonts, unless `layout`.
+    std::string SettingsText(bool layout = false) const;
     // Makes the window and runs its creation; false when it failed.
     bool Create();
     // Closes and destroys the window.

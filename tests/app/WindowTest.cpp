@@ -1,6 +1,7 @@
 // The window as a whole: controls, settings at start and close, library loading,
 // the error handler, about box and help.
 #include <QCheckBox>
+#include <QScrollArea>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -90,12 +91,30 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_TRUE(form->GBOutput->isAncestorOf(form->CboAudioBitrate));
     EXPECT_TRUE(form->GBOther->isAncestorOf(form->ChkShutdown));
 
-    // A fixed dialog: it cannot be resized.
+    // Resizable, shown whole at first, and small enough for a 1366x768 screen at 200 %.
     form->show();
     QCoreApplication::processEvents();
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_NE(form->minimumSize(), form->maximumSize());
+    EXPECT_LE(form->minimumSizeHint().width(), 683);
+    EXPECT_LE(form->minimumSizeHint().height(), 384);
     EXPECT_GE(form->width(), 600);
     EXPECT_TRUE(dialogs.Messages.empty());
+}
+
+// The size and the column widths of the last session come back.
+TEST_F(FormTest, SizeAndColumnWidthsAreRemembered) {
+    ASSERT_TRUE(Create());
+    form->show();
+    QCoreApplication::processEvents();
+    form->resize(700, 420);
+    form->Lvw->setColumnWidth(0, 222);
+    Destroy();
+    EXPECT_NE(SettingsText(true).find("\nWindowSize=700x420\nColumnWidths=222,"), std::string::npos);
+    ASSERT_TRUE(Create());
+    form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->size(), QSize(700, 420));
+    EXPECT_EQ(form->Lvw->columnWidth(0), 222);
 }
 
 TEST_F(FormTest, FirstStartWithoutSettingsFile) {
