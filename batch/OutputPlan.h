@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "batch/OutputKinds.h"
+#include "batch/PicturePlan.h"
+#include "batch/PictureSample.h"
 #include "batch/SubtitlePlan.h"
 #include "batch/TagMap.h"
 #include "engine/TaskOptions.h"
@@ -48,6 +50,7 @@ struct TSourceFacts {
     TTags Tags;           // the file's tags, then its first audio stream's
     int VideoStreams = -1;               // -1 when the probe could not read the file
     std::vector<TProbedStream> Streams;  // every stream, in file order
+    TPictureSample Pictures;             // the first video stream's pictures, as ListFiles sampled them
 };
 class TCustomAVProbe;
 // The facts of the file the probe has open.
@@ -84,6 +87,8 @@ struct TPlanChoice {
     TPictureSize MaxPicture;           // the largest picture of the kinds with size_limit; 0x0 no limit
     bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
+    bool RemoveBlackBars = true;       // mp4 and mkv: bands black on every sampled picture are cut
+    TDeinterlace Deinterlace = TDeinterlace::Auto;
 };
 
 // Why a source cannot be written as the chosen kind ("has no video stream to
