@@ -63,7 +63,9 @@ TEST_F(PictureSampleTest, FindsTheBarsOfEveryPictureAndTheCombingOfWovenFields) 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const TPictureSample s = Sampled(MakeFixture(dir, std::string(row.name) + ".x", row.kind, row.options));
-        if (row.sampled >= 0) EXPECT_EQ(s.Pictures > 0, row.sampled == 1) << s.Pictures;
+        if (row.sampled >= 0) {
+            EXPECT_EQ(s.Pictures > 0, row.sampled == 1) << s.Pictures;
+        }
         EXPECT_EQ(s.CropTop, row.top);
         EXPECT_EQ(s.CropBottom, row.bottom);
         EXPECT_EQ(s.CropLeft + s.CropRight, 0);
