@@ -262,6 +262,24 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(LblMaxPicture, 4, 0);
     out->addWidget(CboMaxPicture, 4, 1, 1, 2);
     out->setColumnStretch(1, 1);
+    BuildPictureSettings(out);
+}
+
+void TForm1::BuildPictureSettings(QGridLayout* out) {
+    const TSettings defaults;
+    ChkRemoveBlackBars = new QCheckBox(tr("Remove blac&k bars"), this);
+    ChkRemoveBlackBars->setObjectName("ChkRemoveBlackBars");
+    ChkRemoveBlackBars->setChecked(defaults.RemoveBlackBars);
+    LblDeinterlace = NewLabel("LblDeinterlace", tr("Deinterlace: "));
+    CboDeinterlace = new QComboBox(this);
+    CboDeinterlace->setObjectName("CboDeinterlace");
+    CboDeinterlace->addItems({tr("Automatic"), tr("On"), tr("Off")});
+    CboDeinterlace->setToolTip(tr("Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its "
+                                  "fields as they are"));
+    LblDeinterlace->setBuddy(CboDeinterlace);
+    out->addWidget(ChkRemoveBlackBars, 5, 0, 1, 3);
+    out->addWidget(LblDeinterlace, 6, 0);
+    out->addWidget(CboDeinterlace, 6, 1, 1, 2);
 }
 
 void TForm1::BuildOtherSettings() {
@@ -423,6 +441,8 @@ void TForm1::SetAccessibleNames() {
     CboAudioBitrate->setAccessibleName(tr("Audio bitrate in kbps"));
     CboAudioSampleRate->setAccessibleName(tr("Audio sample rate in Hz"));
     CboMaxPicture->setAccessibleName(plain(LblMaxPicture->text()));
+    ChkRemoveBlackBars->setAccessibleName(plain(ChkRemoveBlackBars->text()));
+    CboDeinterlace->setAccessibleName(plain(LblDeinterlace->text()));
     SpnSimultaneous->setAccessibleName(plain(LblSimultaneous->text()));
     PbBatch->setAccessibleName(tr("Progress of the whole batch"));
     LblBatch->setAccessibleName(tr("Progress of the whole batch in words"));
@@ -500,6 +520,7 @@ void TForm1::ReadSettingsIntoControls() {
                                                                                      : ProcessorCount());
     simultaneousChosen_ = simultaneous >= 1 && simultaneous <= ProcessorCount();
     lastAddFolder_ = s.LastAddFolder;
+    ReadPictureSettings(s);
 }
 
 void TForm1::WriteSettingsFromControls() {
@@ -519,6 +540,7 @@ void TForm1::WriteSettingsFromControls() {
     // Not chosen stays not chosen: each run decides from its files and the memory.
     s.SimultaneousConversions = simultaneousChosen_ ? SpnSimultaneous->value() : 0;
     s.LastAddFolder = lastAddFolder_;
+    WritePictureSettings(s);
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
 
@@ -548,7 +570,28 @@ void TForm1::ShowFormatChoice() {
     ChkPreview->setToolTip(kind.needs_video
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
+    ShowPictureChoices(kind);
     ShowPlannedNames();
+}
+
+// Bars are cut where the picture's size is free (MP4); any video can be deinterlaced.
+void TForm1::ShowPictureChoices(const TOutputKind& kind) {
+    ChkRemoveBlackBars->setEnabled(kind.size_limit);
+    ChkRemoveBlackBars->setToolTip(
+        kind.size_limit ? tr("Black bands at the edges of every sampled picture are cut off")
+                        : tr("%1 keeps the whole picture").arg(CboFormat->currentText()));
+    LblDeinterlace->setEnabled(kind.needs_video);
+    CboDeinterlace->setEnabled(kind.needs_video);
+}
+
+void TForm1::ReadPictureSettings(const TSettings& s) {
+    ChkRemoveBlackBars->setChecked(s.RemoveBlackBars);
+    CboDeinterlace->setCurrentIndex(static_cast<int>(DeinterlaceNamed(s.Deinterlace).value_or(TDeinterlace::Auto)));
+}
+
+void TForm1::WritePictureSettings(TSettings& s) const {
+    s.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
+    s.Deinterlace = DeinterlaceName(static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2)));
 }
 
 // The names the rows will be written under, by the run's own rule.
@@ -568,6 +611,8 @@ TPlanChoice TForm1::PlanChoice() const {
     choice.Overwrite = ChkOverwrite->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
     choice.MaxPicture = MaxPicture();
+    choice.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
+    choice.Deinterlace = static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2));
     return choice;
 }
 

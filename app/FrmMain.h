@@ -20,6 +20,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -28,6 +29,7 @@ class QPushButton;
 class QSpinBox;
 class QToolButton;
 class TJobList;
+struct TSettings;
 
 // Where the window keeps and looks for its files.
 struct TAppPaths {
@@ -120,6 +122,9 @@ public:
     QLabel* LblProgress = nullptr;
     QProgressBar* PbBatch = nullptr;  // the whole batch, by playing time
     QLabel* LblBatch = nullptr;       // the same in words: file n of N, time taken and left
+    QCheckBox* ChkRemoveBlackBars = nullptr;  // mp4 and mkv: bars found by sampling are cut
+    QLabel* LblDeinterlace = nullptr;
+    QComboBox* CboDeinterlace = nullptr;  // "Automatic", "On", "Off", in TDeinterlace's order
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -135,6 +140,8 @@ private:
     void BuildListButtons();
     void BuildOutputSettings();
     void BuildOtherSettings();
+    // "Remove black bars" and "Deinterlace", below the rows of the output group.
+    void BuildPictureSettings(QGridLayout* out);
     void BuildBottomRow();
     void LayOutControls();
     void ConnectControls();
@@ -146,6 +153,9 @@ private:
     std::string OutputFolder() const;
     // Enables what the chosen output kind leaves to the user, and says why the rest is not.
     void ShowFormatChoice();
+    void ShowPictureChoices(const TOutputKind& kind);
+    void ReadPictureSettings(const TSettings& s);
+    void WritePictureSettings(TSettings& s) const;
     void ShowPlannedNames();
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);

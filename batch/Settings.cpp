@@ -34,6 +34,9 @@ TSettings ReadSettings(const std::string& path) {
     // A size that does not read is no limit.
     const auto max_picture = ParsePictureSize(ini.ReadString(Section, "MaxPictureSize"));
     if (max_picture) s.MaxPictureSize = PictureSizeText(*max_picture);
+    s.RemoveBlackBars = ReadFlag(ini, "RemoveBlackBars", s.RemoveBlackBars);
+    if (const auto deinterlace = DeinterlaceNamed(ini.ReadString(Section, "Deinterlace", s.Deinterlace)))
+        s.Deinterlace = DeinterlaceName(*deinterlace);
     return s;
 }
 
@@ -52,5 +55,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"VideoNorm", s.VideoNorm},
         {"ShowPreview", FlagText(s.ShowPreview)},
         {"MaxPictureSize", s.MaxPictureSize},
+        {"RemoveBlackBars", FlagText(s.RemoveBlackBars)},
+        {"Deinterlace", s.Deinterlace},
     });
 }

@@ -16,6 +16,8 @@ struct TSettings {
     std::string VideoNorm = "pal";     // "pal" or "ntsc", for the kinds with a TV standard
     bool ShowPreview = false;          // pictures of a video shown while it converts
     std::string MaxPictureSize;        // the largest picture of mp4 and mkv, "1280x720"; empty: no limit
+    bool RemoveBlackBars = true;       // mp4 and mkv: bars black on every sampled picture are cut
+    std::string Deinterlace = "auto";  // "auto", "on" or "off" (DeinterlaceName)
 };
 
 // Missing or unreadable files and keys give the defaults above.

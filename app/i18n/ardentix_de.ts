@@ -307,6 +307,38 @@
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>
+    <message>
+        <source>Remove blac&amp;k bars</source>
+        <translation>Schwarze Bal&amp;ken entfernen</translation>
+    </message>
+    <message>
+        <source>Deinterlace: </source>
+        <translation>Zeilensprung auflösen: </translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>Ein</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its fields as they are</source>
+        <translation>Automatisch: Ein Video im Zeilensprungverfahren wird entflochten, außer DVD oder DV behält seine Halbbilder, wie sie sind</translation>
+    </message>
+    <message>
+        <source>Black bands at the edges of every sampled picture are cut off</source>
+        <translation>Schwarze Streifen an den Rändern jedes geprüften Bildes werden abgeschnitten</translation>
+    </message>
+    <message>
+        <source>%1 keeps the whole picture</source>
+        <translation>%1 behält das ganze Bild</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>

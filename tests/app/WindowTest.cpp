@@ -118,7 +118,7 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
                                   "\nChannels=1\nAudioBitrate=7\nAudioSampleRate=4\nOverwrite=True\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=True\nSimultaneousConversions=0"
                                   "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-                                  "MaxPictureSize=\n");
+                                  "MaxPictureSize=\nRemoveBlackBars=True\nDeinterlace=auto\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -128,7 +128,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=0\nAudioBitrate=0x2\nAudioSampleRate=5\nOverwrite=False\n"
                       "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
+                      "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
+                      "RemoveBlackBars=False\nDeinterlace=on\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_TRUE(fs::is_directory(out));
@@ -145,12 +146,15 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboMaxPicture->currentText(), "854x480");
     EXPECT_TRUE(form->CboMaxPicture->isHidden());  // DVD has its own picture size
     EXPECT_TRUE(form->Engine().Preview());
+    EXPECT_FALSE(form->ChkRemoveBlackBars->isChecked());
+    EXPECT_EQ(form->CboDeinterlace->currentText(), "On");
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
                                   "/\nChannels=0\nAudioBitrate=2\nAudioSampleRate=5\nOverwrite=False\n"
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n");
+                                  "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
+                                  "RemoveBlackBars=False\nDeinterlace=on\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -219,7 +223,8 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
     const std::string stored = "[Options]\nOutputPath=" + dir.File("mine") +
                                "/\nChannels=0\nAudioBitrate=3\nAudioSampleRate=2\nOverwrite=False\n"
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
-                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n";
+                               "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
+                               "RemoveBlackBars=True\nDeinterlace=auto\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

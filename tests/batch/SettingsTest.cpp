@@ -122,12 +122,14 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.SimultaneousConversions = 3;
     s.LastAddFolder = "/home/u/Radio shows";
     s.MaxPictureSize = "1280x720";
+    s.RemoveBlackBars = false;
+    s.Deinterlace = "off";
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
               "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
               "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=1280x720\n");
+              "MaxPictureSize=1280x720\nRemoveBlackBars=False\nDeinterlace=off\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -139,6 +141,8 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.SimultaneousConversions, 3);
     EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
     EXPECT_EQ(r.MaxPictureSize, "1280x720");
+    EXPECT_FALSE(r.RemoveBlackBars);
+    EXPECT_EQ(r.Deinterlace, "off");
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
@@ -153,6 +157,17 @@ TEST(Settings, LargestPictureReadsOnlyASize) {
             << bad;
 }
 
+TEST(Settings, PictureChoicesDefaultToAutomatic) {
+    TempDir dir;
+    const TSettings none = ReadSettings(Write(dir, "[Options]\n"));
+    EXPECT_TRUE(none.RemoveBlackBars);
+    EXPECT_EQ(none.Deinterlace, "auto");
+    const TSettings odd = ReadSettings(Write(dir, "[Options]\nRemoveBlackBars=yes\nDeinterlace=ON\n"));
+    EXPECT_FALSE(odd.RemoveBlackBars);
+    EXPECT_EQ(odd.Deinterlace, "auto");
+    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nDeinterlace=on\n")).Deinterlace, "on");
+}
+
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     TempDir dir;
     const std::string path =
@@ -164,7 +179,7 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
               "; kept\n[Window]\nLeft=10\n[Options]\nChannels=0\nExtra=yes\nOutputPath=\nAudioBitrate=11\n"
               "AudioSampleRate=4\nOverwrite=True\nShutdownAfterCompleted=False\nCopyTags=True\n"
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=\n\n[Tail]\nA=1\n");
+              "MaxPictureSize=\nRemoveBlackBars=True\nDeinterlace=auto\n\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 
