@@ -104,4 +104,15 @@ TEST_F(PictureSampleTest, TheTerminalCutsBarsAndDeinterlacesWhereTheSampleSaysSo
     const TPictureSample after = Sampled(out + "woven.mp4");
     EXPECT_GT(after.Pictures, 0);
     EXPECT_FALSE(after.Interlaced()) << after.CombedPictures << " combed, " << after.ProgressivePictures;
+    // Turned off, nothing is done; a value the options do not know is a usage error.
+    const std::string kept = dir.File("kept") + "/";
+    const pid_t off = SpawnConvertTool({"-v", "--crop", "none", "--deinterlace=off", "--to", "mkv", "-o", kept, bars},
+                                       dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"));
+    ASSERT_EQ(WaitForConvertTool(off), 0);
+    EXPECT_EQ(MediaInfoField(kept + "bars.mkv", "Video", "Height"), "576");
+    for (const char* bad : {"--crop=some", "--deinterlace=yes"}) {
+        const pid_t refused = SpawnConvertTool({bad, "-o", kept, bars}, dir.Path(), dir.File("config"),
+                                               dir.File("stdout"), dir.File("stderr"));
+        EXPECT_EQ(WaitForConvertTool(refused), 2) << bad;
+    }
 }
