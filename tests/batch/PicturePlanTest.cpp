@@ -4,19 +4,9 @@
 
 #include "batch/OutputPlan.h"
 #include "binding/FFmpegLoader.h"
+#include "tests/batch/PlanChoices.h"
 
 namespace {
-
-TOutputChoice Kind(const char* name) {
-    TOutputChoice choice;
-    std::string error;
-    EXPECT_TRUE(ParseOutputKind(name, choice, error)) << error;
-    return choice;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
 
 // A PAL source of square pixels whose sample found 72-pixel bars, combed or not.
 TSourceFacts Pal(bool combed, int width = 720, int height = 576, int bars = 72) {
