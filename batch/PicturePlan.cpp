@@ -34,7 +34,14 @@ bool Deinterlaced(const TPlanChoice& choice, const TPictureSample& sample) {
     return sample.Interlaced() && (choice.To.kind->size_limit || !KeepsFields(choice.To, sample));
 }
 
+// Bands that would leave less than a quarter of the picture are a dark video's
+// content, not bars (a night scene throughout, credits on black).
+bool LeavesAPicture(const TPictureSample& s) {
+    return (s.Width - s.CropLeft - s.CropRight) * 4 >= s.Width && (s.Height - s.CropTop - s.CropBottom) * 4 >= s.Height;
+}
+
 void PlanCrop(TPicturePlan& plan, const TPictureSample& sample) {
+    if (!LeavesAPicture(sample)) return;
     const struct {
         const char* side;
         int pixels;

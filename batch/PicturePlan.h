@@ -30,5 +30,6 @@ struct TPicturePlan {
 
 // Black bars are cut for the kinds with a free picture size, unless the user
 // turned it off or gave a crop or filter option of their own; a sample that
-// found none, or no sample, cuts nothing.
+// found none, or no sample, cuts nothing, and so do bands that would leave
+// less than a quarter of the picture.
 TPicturePlan PlanPictures(const TPlanChoice& choice, const TSourceFacts& source);

@@ -56,7 +56,8 @@ bool MakeGraph(TSampleGraph& g, const AVFrame& picture, AVRational time_base) {
     return AddFilter(g, &g.source, "buffer", args) && AddFilter(g, &idet, "idet", "intl_thres=1.5") &&
            AddFilter(g, &crop, "cropdetect", "skip=0:round=2:reset=0") && AddFilter(g, &g.sink, "buffersink", "") &&
            avfilter.avfilter_link(g.source, 0, idet, 0) >= 0 && avfilter.avfilter_link(idet, 0, crop, 0) >= 0 &&
-           avfilter.avfilter_link(crop, 0, g.sink, 0) >= 0 && avfilter.avfilter_graph_config(g.graph.get(), nullptr) >= 0;
+           avfilter.avfilter_link(crop, 0, g.sink, 0) >= 0 &&
+           avfilter.avfilter_graph_config(g.graph.get(), nullptr) >= 0;
 }
 
 int MetaNumber(const AVFrame& frame, const char* key, int otherwise) {
@@ -66,7 +67,8 @@ int MetaNumber(const AVFrame& frame, const char* key, int otherwise) {
 
 // One picture out of the graph: idet's verdict on it, and cropdetect's bounds so far.
 void ReadMeasures(const AVFrame& frame, TTally& run) {
-    if (const AVDictionaryEntry* e = avutil.av_dict_get(frame.metadata, "lavfi.idet.single.current_frame", nullptr, 0)) {
+    const char* const verdict = "lavfi.idet.single.current_frame";
+    if (const AVDictionaryEntry* e = avutil.av_dict_get(frame.metadata, verdict, nullptr, 0)) {
         const std::string type = e->value;
         if (type == "tff" || type == "bff") ++run.combed;
         if (type == "progressive") ++run.progressive;
@@ -224,7 +226,8 @@ TPictureSample SamplePictures(AVFormatContext* input) {
         const int64_t start = input->start_time == AV_NOPTS_VALUE ? 0 : input->start_time;
         const int64_t length = input->duration == AV_NOPTS_VALUE ? 0 : input->duration;
         // Without a known length only the start can be looked at.
-        for (int run = 0; run < (length > 0 ? Runs : 1); ++run) sampler.Run(start + length * (2 * run + 1) / (2 * Runs));
+        for (int run = 0; run < (length > 0 ? Runs : 1); ++run)
+            sampler.Run(start + length * (2 * run + 1) / (2 * Runs));
         TPictureSample sample = SampleOf(sampler.tally);
         const AVStream* st = input->streams[stream];
         const AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;

@@ -73,6 +73,9 @@ TEST(PicturePlan, TheCroppedPictureIsWhatTheSizeLimitAndTheAspectSee) {
     EXPECT_EQ(sides.AspectRatio, "1:1");  // 540 columns of 16:15 pixels by 576 rows
     EXPECT_EQ(sides.Notes, std::vector<std::string>{"Removing black bars: 90 left, 90 right"});
     EXPECT_EQ(PlanOutput(choice, TSourceFacts{}).Notes, std::vector<std::string>{});
+    // Bands that leave less than a quarter are a dark video's content.
+    EXPECT_EQ(PlanOutput(choice, Pal(false, 720, 576, 218)).ExtOptions.find("crop"), std::string::npos);
+    EXPECT_TRUE(HasLine(PlanOutput(choice, Pal(false, 720, 576, 216)).ExtOptions, "croptop=216"));
 }
 
 // Auto keeps the fields where the kind writes them at the source's height and
