@@ -261,7 +261,7 @@ void TForm1::BuildOutputSettings() {
     CboQuality = new QComboBox(this);
     CboQuality->setObjectName("CboQuality");
     CboQuality->setVisible(false);
-    ChkAllAudioTracks = new QCheckBox(tr("Every audio trac&k"), this);
+    ChkAllAudioTracks = new QCheckBox(tr("Ever&y audio track"), this);
     ChkAllAudioTracks->setObjectName("ChkAllAudioTracks");
     ChkAllAudioTracks->setChecked(defaults.AllAudioTracks);
     ChkAllAudioTracks->setToolTip(tr("Each sound track of the source is kept with its language and title; "
@@ -283,6 +283,24 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(CboMaxPicture, 4, 1, 1, 2);
     out->addWidget(ChkAllAudioTracks, 5, 0, 1, 3);
     out->setColumnStretch(1, 1);
+    BuildPictureSettings(out);
+}
+
+void TForm1::BuildPictureSettings(QGridLayout* out) {
+    const TSettings defaults;
+    ChkRemoveBlackBars = new QCheckBox(tr("Remove blac&k bars"), this);
+    ChkRemoveBlackBars->setObjectName("ChkRemoveBlackBars");
+    ChkRemoveBlackBars->setChecked(defaults.RemoveBlackBars);
+    LblDeinterlace = NewLabel("LblDeinterlace", tr("Deinterlace: "));
+    CboDeinterlace = new QComboBox(this);
+    CboDeinterlace->setObjectName("CboDeinterlace");
+    CboDeinterlace->addItems({tr("Automatic"), tr("On"), tr("Off")});
+    CboDeinterlace->setToolTip(tr("Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its "
+                                  "fields as they are"));
+    LblDeinterlace->setBuddy(CboDeinterlace);
+    out->addWidget(ChkRemoveBlackBars, 6, 0, 1, 3);
+    out->addWidget(LblDeinterlace, 7, 0);
+    out->addWidget(CboDeinterlace, 7, 1, 1, 2);
 }
 
 void TForm1::BuildOtherSettings() {
@@ -458,6 +476,8 @@ void TForm1::SetAccessibleNames() {
     CboAudioBitrate->setAccessibleName(tr("Audio bitrate in kbps"));
     CboAudioSampleRate->setAccessibleName(tr("Audio sample rate in Hz"));
     CboMaxPicture->setAccessibleName(plain(LblMaxPicture->text()));
+    ChkRemoveBlackBars->setAccessibleName(plain(ChkRemoveBlackBars->text()));
+    CboDeinterlace->setAccessibleName(plain(LblDeinterlace->text()));
     SpnSimultaneous->setAccessibleName(plain(LblSimultaneous->text()));
     PbBatch->setAccessibleName(tr("Progress of the whole batch"));
     LblBatch->setAccessibleName(tr("Progress of the whole batch in words"));
@@ -552,6 +572,7 @@ void TForm1::ReadSettingsIntoControls() {
     if (const auto size = ParsePictureSize(s.WindowSize)) storedSize_ = QSize(size->Width, size->Height);
     for (size_t c = 0; c < s.ColumnWidths.size() && c < colStatus; ++c)
         Lvw->setColumnWidth(static_cast<int>(c), s.ColumnWidths[c]);
+    ReadPictureSettings(s);
 }
 
 void TForm1::WriteSettingsFromControls() {
@@ -584,6 +605,7 @@ void TForm1::WriteSettingsFromControls() {
     // Not chosen stays not chosen: each run decides from its files and the memory.
     s.SimultaneousConversions = simultaneousChosen_ ? SpnSimultaneous->value() : 0;
     s.LastAddFolder = lastAddFolder_;
+    WritePictureSettings(s);
     Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
 }
 
@@ -617,6 +639,7 @@ void TForm1::ShowFormatChoice() {
                                ? tr("Shows the pictures of each video as it is converted, up to ten a second")
                                : tr("%1 has no pictures to show").arg(CboFormat->currentText()));
     ShowOutputFolder();
+    ShowPictureChoices(kind);
     ShowPlannedNames();
 }
 
@@ -683,6 +706,26 @@ TForm1::TAudioItems TForm1::AudioItemsOf(TAudioList list) const {
     return {CboChannels->currentIndex(), CboAudioBitrate->currentIndex(), CboAudioSampleRate->currentIndex()};
 }
 
+// Bars are cut where the picture's size is free (MP4); any video can be deinterlaced.
+void TForm1::ShowPictureChoices(const TOutputKind& kind) {
+    ChkRemoveBlackBars->setEnabled(kind.size_limit);
+    ChkRemoveBlackBars->setToolTip(
+        kind.size_limit ? tr("Black bands at the edges of every sampled picture are cut off")
+                        : tr("%1 keeps the whole picture").arg(CboFormat->currentText()));
+    LblDeinterlace->setEnabled(kind.needs_video);
+    CboDeinterlace->setEnabled(kind.needs_video);
+}
+
+void TForm1::ReadPictureSettings(const TSettings& s) {
+    ChkRemoveBlackBars->setChecked(s.RemoveBlackBars);
+    CboDeinterlace->setCurrentIndex(static_cast<int>(DeinterlaceNamed(s.Deinterlace).value_or(TDeinterlace::Auto)));
+}
+
+void TForm1::WritePictureSettings(TSettings& s) const {
+    s.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
+    s.Deinterlace = DeinterlaceName(static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2)));
+}
+
 // The names the rows will be written under, by the run's own rule.
 void TForm1::ShowPlannedNames() {
     if (runState_ != TRunState::Idle) return;
@@ -706,6 +749,8 @@ TPlanChoice TForm1::PlanChoice() const {
     choice.NextToSource = ChkNextToSource->isChecked();
     choice.CopyTags = ChkCopyTags->isChecked();
     choice.MaxPicture = MaxPicture();
+    choice.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
+    choice.Deinterlace = static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2));
     return choice;
 }
 

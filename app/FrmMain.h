@@ -21,6 +21,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +31,7 @@ class QScrollArea;
 class QSpinBox;
 class QToolButton;
 class TJobList;
+struct TSettings;
 
 // Where the window keeps and looks for its files.
 struct TAppPaths {
@@ -128,6 +130,9 @@ public:
     QLabel* LblExisting = nullptr;
     QComboBox* CboExisting = nullptr;     // ExistingOutputsItems, in the order of TExistingOutputs
     QCheckBox* ChkNextToSource = nullptr;  // each output in its source's folder; the folder row is then unused
+    QCheckBox* ChkRemoveBlackBars = nullptr;  // mp4 and mkv: bars found by sampling are cut
+    QLabel* LblDeinterlace = nullptr;
+    QComboBox* CboDeinterlace = nullptr;  // "Automatic", "On", "Off", in TDeinterlace's order
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -143,6 +148,8 @@ private:
     void BuildListButtons();
     void BuildOutputSettings();
     void BuildOtherSettings();
+    // "Remove black bars" and "Deinterlace", below the rows of the output group.
+    void BuildPictureSettings(QGridLayout* out);
     void BuildBottomRow();
     void LayOutControls();
     void ConnectControls();
@@ -153,6 +160,9 @@ private:
     std::string OutputFolder() const;
     // Enables what the chosen output kind leaves to the user, and says why the rest is not.
     void ShowFormatChoice();
+    void ShowPictureChoices(const TOutputKind& kind);
+    void ReadPictureSettings(const TSettings& s);
+    void WritePictureSettings(TSettings& s) const;
     void ShowPlannedNames();
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);

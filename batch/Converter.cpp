@@ -11,6 +11,7 @@
 
 #include "batch/ExistingOutputs.h"
 #include "batch/General.h"
+#include "batch/PictureSample.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
 #include "probe/LinkFile.h"
@@ -65,6 +66,8 @@ TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
             file.DurationUs = info.Duration;
             file.SizeBytes = probe.GetFileSize();
             file.Source = SourceFacts(probe);
+            // While the file is open: the plan's crop and deinterlacing need its pictures.
+            file.Source.Pictures = SamplePictures(probe.FormatContext());
         } else {
             file.Problem = probe.LastError();
         }

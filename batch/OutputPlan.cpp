@@ -159,6 +159,20 @@ int EvenWithin(double x, int limit) {
     return std::clamp(even, 2, std::max(2, limit - limit % 2));
 }
 
+// A picture's display aspect: its width times the pixel aspect to its height.
+struct TShownAspect {
+    int64_t num = 1, den = 1;
+    std::string Text() const {
+        const int64_t g = std::gcd(num, den);
+        return std::to_string(num / g) + ":" + std::to_string(den / g);
+    }
+};
+TShownAspect ShownAspect(const TProbedStream& video) {
+    const bool square = video.SampleAspectNum <= 0 || video.SampleAspectDen <= 0;
+    return {static_cast<int64_t>(video.Width) * (square ? 1 : video.SampleAspectNum),
+            static_cast<int64_t>(video.Height) * (square ? 1 : video.SampleAspectDen)};
+}
+
 const TProbedStream* FirstVideo(const std::vector<TProbedStream>& streams) {
     for (const TProbedStream& s : streams)
         if (s.type == TProbedStream::Video) return &s;
@@ -213,15 +227,12 @@ const std::vector<TPictureSize>& MaxPictureChoices() {
 
 std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureSize box) {
     if (box.Width <= 0 || box.Height <= 0 || video.Width <= 0 || video.Height <= 0) return std::nullopt;
-    const bool square = video.SampleAspectNum <= 0 || video.SampleAspectDen <= 0;
-    const int64_t num = static_cast<int64_t>(video.Width) * (square ? 1 : video.SampleAspectNum);
-    const int64_t den = static_cast<int64_t>(video.Height) * (square ? 1 : video.SampleAspectDen);
-    const double shown_width = static_cast<double>(num) / static_cast<double>(den) * video.Height;
+    const TShownAspect shown = ShownAspect(video);
+    const double shown_width = static_cast<double>(shown.num) / static_cast<double>(shown.den) * video.Height;
     if (std::lround(shown_width) <= box.Width && video.Height <= box.Height) return std::nullopt;
     const double scale = std::min(box.Width / shown_width, static_cast<double>(box.Height) / video.Height);
-    const int64_t g = std::gcd(num, den);
     return TScaledPicture{{EvenWithin(shown_width * scale, box.Width), EvenWithin(video.Height * scale, box.Height)},
-                          std::to_string(num / g) + ":" + std::to_string(den / g)};
+                          shown.Text()};
 }
 
 const std::vector<int>& BitrateChoices() {
@@ -355,18 +366,26 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     // Video kinds carry the subtitle streams their container holds.
     const TSubtitlePlan subtitles = PlanSubtitles(kind, source.Streams, choice.Subtitles);
     output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
+    const TPicturePlan pictures = PlanPictures(choice, source);
     const TProbedStream* video = FirstVideo(source.Streams);
-    if (kind.size_limit && video)
-        if (const auto scaled = LimitPicture(*video, choice.MaxPicture)) {
+    if (kind.size_limit && video) {
+        // The size limit and the display aspect are those of the picture the crop leaves.
+        const TProbedStream shown = pictures.Cropped(*video);
+        if (const auto scaled = LimitPicture(shown, choice.MaxPicture)) {
             output.FrameSize = PictureSizeText(scaled->Size);
             output.AspectRatio = scaled->Aspect;
+        } else if (shown.Width != video->Width || shown.Height != video->Height) {
+            output.AspectRatio = ShownAspect(shown).Text();
         }
+    }
+    output.Notes = pictures.Notes;
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
     text += MeasureLines(kind, audio);
+    for (const std::string& line : pictures.Options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Existing == TExistingOutputs::Replace) text += "y\n";
     // A shorter file at the name would pass for a finished one on the next run.

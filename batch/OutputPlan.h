@@ -8,6 +8,8 @@
 
 #include "batch/ExistingOutputs.h"
 #include "batch/OutputKinds.h"
+#include "batch/PicturePlan.h"
+#include "batch/PictureSample.h"
 #include "batch/SubtitlePlan.h"
 #include "batch/TagMap.h"
 #include "engine/TaskOptions.h"
@@ -70,6 +72,7 @@ struct TSourceFacts {
     TTags Tags;           // the file's tags, then its first audio stream's
     int VideoStreams = -1;               // -1 when the probe could not read the file
     std::vector<TProbedStream> Streams;  // every stream, in file order
+    TPictureSample Pictures;             // the first video stream's pictures, as ListFiles sampled them
 };
 class TCustomAVProbe;
 // The facts of the file the probe has open.
@@ -109,6 +112,8 @@ struct TPlanChoice {
     bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
     bool NextToSource = false;         // each output goes to its source's folder, not the output folder
+    bool RemoveBlackBars = true;       // mp4 and mkv: bands black on every sampled picture are cut
+    TDeinterlace Deinterlace = TDeinterlace::Auto;
 };
 
 // Why a source cannot be written as the chosen kind ("has no video stream to

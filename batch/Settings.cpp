@@ -82,6 +82,9 @@ TSettings ReadSettings(const std::string& path) {
     s.OutputNextToSource = ReadFlag(ini, "OutputNextToSource", s.OutputNextToSource);
     if (const auto size = ParsePictureSize(ini.ReadString(Section, "WindowSize"))) s.WindowSize = PictureSizeText(*size);
     s.ColumnWidths = ReadWidths(ini.ReadString(Section, "ColumnWidths"));
+    s.RemoveBlackBars = ReadFlag(ini, "RemoveBlackBars", s.RemoveBlackBars);
+    if (const auto deinterlace = DeinterlaceNamed(ini.ReadString(Section, "Deinterlace", s.Deinterlace)))
+        s.Deinterlace = DeinterlaceName(*deinterlace);
     return s;
 }
 
@@ -110,5 +113,7 @@ void WriteSettings(const std::string& path, const TSettings& s) {
         {"OutputNextToSource", FlagText(s.OutputNextToSource)},
         {"WindowSize", s.WindowSize},
         {"ColumnWidths", WidthsText(s.ColumnWidths)},
+        {"RemoveBlackBars", FlagText(s.RemoveBlackBars)},
+        {"Deinterlace", s.Deinterlace},
     });
 }

@@ -31,6 +31,8 @@ struct TSettings {
     std::string WindowSize;            // the window's last size, "WxH" in logical pixels; empty: as it asks
     std::vector<int> ColumnWidths;     // the list's columns before Status, logical pixels; empty: as the font asks
     bool OutputNextToSource = false;   // each output in its source's folder instead of OutputPath
+    bool RemoveBlackBars = true;       // mp4 and mkv: bars black on every sampled picture are cut
+    std::string Deinterlace = "auto";  // "auto", "on" or "off" (DeinterlaceName)
 };
 
 // Missing or unreadable files and keys give the defaults above.

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "core/FFmpeg.h"
+#include "core/TargetPresets.h"
 
 namespace {
 
@@ -178,6 +179,20 @@ const TTargetRow* TargetRowOf(const std::string& kind, TNorm norm) {
 }
 
 }  // namespace
+
+std::optional<TTargetPicture> TargetPicture(const std::string& kind, const std::string& norm, int input_rate_num,
+                                            int input_rate_den) {
+    const TNorm n = NormNamed(norm).value_or(NormOfRate(input_rate_num, input_rate_den).value_or(nmNTSC));
+    const TTargetRow* row = TargetRowOf(kind, n);
+    TTargetPicture picture;
+    AVRational rate{0, 1};
+    if (!row || avutil.av_parse_video_size(&picture.width, &picture.height, row->size) < 0 ||
+        avutil.av_parse_video_rate(&rate, row->rate) < 0)
+        return std::nullopt;
+    picture.rate_num = rate.num;
+    picture.rate_den = rate.den;
+    return picture;
+}
 
 void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm_name,
                               const std::string& fallback_norm) {

@@ -110,6 +110,7 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     if (!o.Genre.empty()) core.AddMetadata("genre", Cut(o.Genre, 31));
     for (const auto& [key, value] : o.Tags) core.AddMetadata(key, value);
     if (!o.CustomHook && !o.BeforeHook) core.SetHookRanges(ParseHookRanges(o.HookRanges));
+    for (const std::string& note : o.Notes) core.Log(1, note);
 }
 
 std::vector<THookRange> ParseHookRanges(const std::string& text) {

@@ -78,6 +78,7 @@ struct TOutputOptions {
     std::string HookRanges;  // "start-end,start-end" in milliseconds
     std::string ExtOptions;  // option text, two passes
     int32_t Reserved[2] = {0, 0};
+    std::vector<std::string> Notes;  // lines the task logs as its output is set up (what the plan decided)
 };
 
 // Applies the input record to a core before its input file is opened: the

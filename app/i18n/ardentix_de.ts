@@ -300,8 +300,8 @@
         <translation>Zeigt die Bilder jedes Videos während der Konvertierung, bis zu zehn pro Sekunde</translation>
     </message>
     <message>
-        <source>Every audio trac&amp;k</source>
-        <translation>Jede Tonspu&amp;r</translation>
+        <source>Ever&amp;y audio track</source>
+        <translation>&amp;Jede Tonspur</translation>
     </message>
     <message>
         <source>Each sound track of the source is kept with its language and title; otherwise only the first</source>
@@ -354,6 +354,38 @@
     <message>
         <source>Each output goes to the folder of its source file instead of the output folder</source>
         <translation>Jede Ausgabe kommt in den Ordner ihrer Quelldatei statt in den Ausgabeordner</translation>
+    </message>
+    <message>
+        <source>Remove blac&amp;k bars</source>
+        <translation>Schwarze Bal&amp;ken entfernen</translation>
+    </message>
+    <message>
+        <source>Deinterlace: </source>
+        <translation>Zeilensprung auflösen: </translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>Ein</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its fields as they are</source>
+        <translation>Automatisch: Ein Video im Zeilensprungverfahren wird entflochten, außer DVD oder DV behält seine Halbbilder, wie sie sind</translation>
+    </message>
+    <message>
+        <source>Black bands at the edges of every sampled picture are cut off</source>
+        <translation>Schwarze Streifen an den Rändern jedes geprüften Bildes werden abgeschnitten</translation>
+    </message>
+    <message>
+        <source>%1 keeps the whole picture</source>
+        <translation>%1 behält das ganze Bild</translation>
     </message>
 </context>
 <context>

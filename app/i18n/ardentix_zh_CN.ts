@@ -300,8 +300,8 @@
         <translation>转换时显示每个视频的画面，每秒最多十幅</translation>
     </message>
     <message>
-        <source>Every audio trac&amp;k</source>
-        <translation>每条音轨(&amp;K)</translation>
+        <source>Ever&amp;y audio track</source>
+        <translation>每条音轨(&amp;Y)</translation>
     </message>
     <message>
         <source>Each sound track of the source is kept with its language and title; otherwise only the first</source>
@@ -354,6 +354,38 @@
     <message>
         <source>Each output goes to the folder of its source file instead of the output folder</source>
         <translation>每个输出写到其源文件所在的文件夹，而不是输出文件夹</translation>
+    </message>
+    <message>
+        <source>Remove blac&amp;k bars</source>
+        <translation>去除黑边(&amp;K)</translation>
+    </message>
+    <message>
+        <source>Deinterlace: </source>
+        <translation>去隔行: </translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>开</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>关</translation>
+    </message>
+    <message>
+        <source>Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its fields as they are</source>
+        <translation>自动：隔行扫描的视频会被去隔行，除非 DVD 或 DV 原样保留其场</translation>
+    </message>
+    <message>
+        <source>Black bands at the edges of every sampled picture are cut off</source>
+        <translation>在每个抽样画面边缘都为黑色的条带会被裁掉</translation>
+    </message>
+    <message>
+        <source>%1 keeps the whole picture</source>
+        <translation>%1 保留完整画面</translation>
     </message>
 </context>
 <context>

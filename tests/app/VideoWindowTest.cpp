@@ -130,6 +130,38 @@ TEST_F(VideoWindowTest, TheLargestPictureReachesThePlan) {
     EXPECT_EQ(PlanOutput(form->PlanChoice(), file.Source).FrameSize, "");
 }
 
+// "Remove black bars" is for MP4 only and "Deinterlace" for every video
+// format; both reach the plan of a letterboxed, interlaced file.
+TEST_F(VideoWindowTest, BlackBarsAndDeinterlacingReachThePlan) {
+    const std::string clip = MakeFixture(dir, "tv.mkv", "mkv-mpeg4",
+                                         {"--size", "720x576", "--fps", "25", "--seconds", "2", "--audio", "none",
+                                          "--qscale", "4", "--bars", "72", "--woven"});
+    const TListedFile file = ListFiles(form->Engine().Probe, {clip}).Files.at(0);
+    const struct {
+        const char* item;
+        bool bars, deinterlace;
+    } formats[] = {{"MP3 audio", false, false}, {"MP4 video (H.264/AAC)", true, true},
+                   {"DVD (MPEG-2)", false, true}, {"DV", false, true}};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.item);
+        ChooseFormat(f.item);
+        EXPECT_EQ(form->ChkRemoveBlackBars->isEnabled(), f.bars);
+        EXPECT_EQ(form->CboDeinterlace->isEnabled(), f.deinterlace);
+    }
+    ChooseFormat("MP4 video (H.264/AAC)");
+    EXPECT_TRUE(form->ChkRemoveBlackBars->isChecked());
+    EXPECT_EQ(form->CboDeinterlace->currentText(), "Automatic");
+    const TOutputOptions automatic = PlanOutput(form->PlanChoice(), file.Source);
+    EXPECT_EQ(automatic.Notes, (std::vector<std::string>{"Removing black bars: 72 top, 72 bottom",
+                                                         "Input looks interlaced: deinterlacing"}));
+    form->ChkRemoveBlackBars->setChecked(false);
+    form->CboDeinterlace->setCurrentText("Off");
+    const TOutputOptions off = PlanOutput(form->PlanChoice(), file.Source);
+    EXPECT_TRUE(off.Notes.empty());
+    EXPECT_EQ(off.ExtOptions.find("crop"), std::string::npos);
+    EXPECT_EQ(off.ExtOptions.find("deinterlace"), std::string::npos);
+}
+
 // The row shows frames and speed while the preview shows the pictures, and
 // closing the preview unticks the box and leaves the file whole.
 TEST_F(VideoWindowTest, ClosingThePreviewStopsThePreviewNotTheConversion) {

@@ -143,7 +143,7 @@ TEST_F(FormTest, FirstStartWithoutSettingsFile) {
                               "\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
                               "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
                               "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\nExistingOutputs=number\n"
-                              "OutputNextToSource=False\n");
+                              "OutputNextToSource=False\nRemoveBlackBars=True\nDeinterlace=auto\n");
     EXPECT_TRUE(dialogs.Messages.empty());
     EXPECT_FALSE(FFmpegLoader().LibsLoaded(DefaultLibs));  // released at closing
 }
@@ -155,7 +155,7 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                       "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                       "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
                       "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
-                      "VorbisQuality=5\nFlacCompression=12\n");
+                      "VorbisQuality=5\nFlacCompression=12\nRemoveBlackBars=False\nDeinterlace=on\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out + "/");  // a separator is added
     EXPECT_FALSE(fs::exists(out));
@@ -189,6 +189,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_TRUE(form->CboQuality->isHidden());
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "48");
     form->CboFormat->setCurrentText("DVD (MPEG-2)");
+    EXPECT_FALSE(form->ChkRemoveBlackBars->isChecked());
+    EXPECT_EQ(form->CboDeinterlace->currentText(), "On");
     Destroy();
     // Written back as read, indexes in decimal.
     EXPECT_EQ(SettingsText(), "[Options]\nOutputPath=" + out +
@@ -196,7 +198,8 @@ TEST_F(FormTest, StoredSettingsAreShown) {
                                   "ShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                   "OutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=854x480\n"
                                   "OtherChannels=2\nOtherAudioBitrate=4\nOtherAudioSampleRate=1\nAllAudioTracks=False\n"
-                                  "VorbisQuality=5\nFlacCompression=12\nExistingOutputs=number\nOutputNextToSource=False\n");
+                                  "VorbisQuality=5\nFlacCompression=12\nRemoveBlackBars=False\nDeinterlace=on\n"
+                                  "ExistingOutputs=number\nOutputNextToSource=False\n");
 }
 
 TEST_F(FormTest, BadStoredSettingsFallBack) {
@@ -267,7 +270,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
                                "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=1\nLastAddFolder=/music/in\n"
                                "OutputFormat=vcd\nVideoNorm=ntsc\nShowPreview=True\nMaxPictureSize=1280x720\n"
                                "OtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\nAllAudioTracks=True\n"
-                               "VorbisQuality=\nFlacCompression=\nExistingOutputs=skip\nOutputNextToSource=True\n";
+                               "VorbisQuality=\nFlacCompression=\nExistingOutputs=skip\nOutputNextToSource=True\nRemoveBlackBars=True\nDeinterlace=auto\n";
     WriteSettingsText(stored);
     EXPECT_FALSE(Create());
     ASSERT_EQ(dialogs.Messages.size(), 1u);

@@ -2,21 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "batch/OutputPlan.h"
-
-namespace {
-
-TOutputChoice Kind(const char* name) {
-    TOutputChoice choice;
-    std::string error;
-    EXPECT_TRUE(ParseOutputKind(name, choice, error)) << error;
-    return choice;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
-
-}  // namespace
+#include "tests/batch/PlanChoices.h"
 
 TEST(OutputPlan, NearestMp3RateTakesTheClosestOfTheNine) {
     const std::pair<int, int> cases[] = {

@@ -129,6 +129,10 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     s.AllAudioTracks = false;
     s.VorbisQuality = 5;
     s.FlacCompression = 12;
+    s.RemoveBlackBars = false;
+    s.Deinterlace = "off";
+    s.WindowSize = "640x400";
+    s.ColumnWidths = {100, 50, 60, 120};
     WriteSettings(path, s);
     EXPECT_EQ(Slurp(path),
               "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
@@ -136,7 +140,8 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
               "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
               "MaxPictureSize=1280x720\nOtherChannels=2\nOtherAudioBitrate=8\nOtherAudioSampleRate=0\n"
               "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\nExistingOutputs=skip\n"
-              "OutputNextToSource=True\n");
+              "OutputNextToSource=True\nWindowSize=640x400\nColumnWidths=100,50,60,120\nRemoveBlackBars=False\n"
+              "Deinterlace=off\n");
     const TSettings r = ReadSettings(path);
     EXPECT_EQ(r.OutputPath, s.OutputPath);
     EXPECT_EQ(r.Channels, 0);
@@ -156,6 +161,13 @@ TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
     EXPECT_EQ(r.FlacCompression, 12);
     // Outside their ranges: "Automatic".
     EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nVorbisQuality=11\nFlacCompression=-1\n")).VorbisQuality, std::nullopt);
+    EXPECT_FALSE(r.RemoveBlackBars);
+    EXPECT_EQ(r.WindowSize, "640x400");
+    EXPECT_EQ(r.ColumnWidths, (std::vector<int>{100, 50, 60, 120}));
+    for (const char* bad : {"100,,50", "100,", "3,100", "wide"})
+        EXPECT_TRUE(ReadSettings(Write(dir, std::string("[Options]\nColumnWidths=") + bad + "\n")).ColumnWidths.empty())
+            << bad;
+    EXPECT_EQ(r.Deinterlace, "off");
     // Missing, the box is ticked; present, only the exact text "True" ticks it.
     EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
     EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
@@ -193,6 +205,17 @@ TEST(Settings, LargestPictureReadsOnlyASize) {
             << bad;
 }
 
+TEST(Settings, PictureChoicesDefaultToAutomatic) {
+    TempDir dir;
+    const TSettings none = ReadSettings(Write(dir, "[Options]\n"));
+    EXPECT_TRUE(none.RemoveBlackBars);
+    EXPECT_EQ(none.Deinterlace, "auto");
+    const TSettings odd = ReadSettings(Write(dir, "[Options]\nRemoveBlackBars=yes\nDeinterlace=ON\n"));
+    EXPECT_FALSE(odd.RemoveBlackBars);
+    EXPECT_EQ(odd.Deinterlace, "auto");
+    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nDeinterlace=on\n")).Deinterlace, "on");
+}
+
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
     TempDir dir;
     const std::string path =
@@ -206,7 +229,8 @@ TEST(Settings, WriteKeepsOtherSectionsAndKeys) {
               "SimultaneousConversions=0\nLastAddFolder=\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
               "MaxPictureSize=\nOtherChannels=0\nOtherAudioBitrate=0\nOtherAudioSampleRate=0\n"
               "AllAudioTracks=True\nVorbisQuality=\nFlacCompression=\nExistingOutputs=number\n"
-              "OutputNextToSource=False\n\n[Tail]\nA=1\n");
+              "OutputNextToSource=False\nWindowSize=\nColumnWidths=\nRemoveBlackBars=True\nDeinterlace=auto\n"
+              "\n[Tail]\nA=1\n");
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

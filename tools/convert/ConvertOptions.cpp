@@ -139,6 +139,21 @@ TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
     return TRead::NotMine;
 }
 
+// What is done to the pictures besides their size: --crop and --deinterlace.
+TRead ReadPictureOption(TArgReader& r, TPlanChoice& plan) {
+    std::string text;
+    if (r.Is(nullptr, "--crop")) {
+        if (!r.Value(text)) return TRead::Failed;
+        plan.RemoveBlackBars = text == "auto";
+        return Result(text == "auto" || text == "none" || r.Fail("option --crop takes auto or none"));
+    }
+    if (!r.Is(nullptr, "--deinterlace")) return TRead::NotMine;
+    if (!r.Value(text)) return TRead::Failed;
+    const auto how = DeinterlaceNamed(text);
+    if (how) plan.Deinterlace = *how;
+    return Result(how || r.Fail("option --deinterlace takes auto, on or off"));
+}
+
 // A switch between two settings: --name sets it, --no-name clears it.
 TRead ReadSwitch(TArgReader& r, const char* on, const char* off, bool& value) {
     if (!r.Is(nullptr, on) && !r.Is(nullptr, off)) return TRead::NotMine;
@@ -210,6 +225,7 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
     }
     for (const TRead read : {ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags), ReadPlaceOption(r, o)})
         if (read != TRead::NotMine) return read;
+    if (const TRead read = ReadPictureOption(r, o.Plan); read != TRead::NotMine) return read;
     return ReadAudioOption(r, o.Plan.Audio, o.Plan.OtherAudio);
 }
 
@@ -271,6 +287,8 @@ TConvertOptions DefaultConvertOptions() {
     o.Plan.OtherAudio.FlacCompression = s.FlacCompression;
     o.Plan.Existing = s.ExistingOutputs;
     o.Plan.CopyTags = s.CopyTags;
+    o.Plan.RemoveBlackBars = s.RemoveBlackBars;
+    o.Plan.Deinterlace = DeinterlaceNamed(s.Deinterlace).value_or(TDeinterlace::Auto);
     return o;
 }
 
@@ -341,6 +359,13 @@ std::string ConvertUsage() {
            "                           and for the disc and DV kinds, whose picture sizes are fixed\n"
            "      --audio-tracks first|all  mp4 and mkv: every audio track with its language and\n"
            "                           title (default), or only the first; the others keep the first\n"
+           "      --crop auto|none     mp4 and mkv: auto (the default) cuts black bars found on\n"
+           "                           every one of ten samples over the file's length; a crop of\n"
+           "                           your own (--option croptop=N, ...) wins over it\n"
+           "      --deinterlace auto|on|off  auto (the default) deinterlaces an input whose samples\n"
+           "                           look interlaced, for mp4 and mkv and for the kinds that change\n"
+           "                           its height or rate; DVD and DV in the input's own norm keep\n"
+           "                           the fields. The defaults are the window's settings\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
            "                           subtitles, mkv bitmap ones too)\n"
            "      --existing number|skip|replace  a file already at an output's name: number the\n"
