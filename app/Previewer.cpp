@@ -1,5 +1,7 @@
 #include "app/Previewer.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -26,7 +28,8 @@ void TPreviewWidget::paintEvent(QPaintEvent*) {
     if (!bitmap.Bits()) return;
     // The bitmap's rows as they are, not copied.
     const QImage image(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.Stride(), QImage::Format_BGR888);
-    painter.drawImage(0, 0, image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect(), image);
 }
 
 void TPreviewWidget::mousePressEvent(QMouseEvent* event) {
@@ -55,9 +58,10 @@ void TPreviewWidget::closeEvent(QCloseEvent* event) {
     if (picture_->on_user_close) picture_->on_user_close();
 }
 
-TPreviewer::TPreviewer(QObject* context, std::function<void()> onUserClose)
+TPreviewer::TPreviewer(QObject* context, const std::string& name, std::function<void()> onUserClose)
     : context_(context), picture_(std::make_shared<TPreviewPicture>()) {
     picture_->on_user_close = std::move(onUserClose);
+    picture_->name = QString::fromStdString(name);
 }
 
 TPreviewer::~TPreviewer() {
@@ -87,6 +91,38 @@ bool TPreviewer::Show(const TBitmap& bitmap, int frame_number, int64_t pts) {
     return true;
 }
 
+namespace {
+
+// The picture's size, scaled down to the widest a preview is.
+QSize PreviewSize(int width, int height) {
+    if (width <= TPreviewer::kMaxWidth || width <= 0) return {std::max(width, 1), std::max(height, 1)};
+    return {TPreviewer::kMaxWidth, std::max(1, height * TPreviewer::kMaxWidth / width)};
+}
+
+// Beside the main window, right where there is room, else left, the previews
+// of files converted at once one under the other; never over the list.
+void PlaceBesideMainWindow(QWidget* window) {
+    int others = 0;
+    const QWidget* main = nullptr;
+    for (const QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != window && w->isVisible() && w->objectName() == TPreviewer::kObjectName) ++others;
+        if (w->isVisible() && w->objectName() == "Form1") main = w;
+    }
+    const QScreen* screen = main ? main->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    const QRect beside = main ? main->frameGeometry() : QRect(room.center(), QSize(0, 0));
+    const int gap = 8;
+    int x = beside.right() + gap;
+    if (x + window->width() > room.right() && beside.left() - gap - window->width() >= room.left())
+        x = beside.left() - gap - window->width();
+    const int step = window->height() + 32;  // the caption of the one above
+    const int y = std::min(beside.top() + others * step, std::max(room.top(), room.bottom() - window->height()));
+    window->move(std::clamp(x, room.left(), std::max(room.left(), room.right() - window->width())), y);
+}
+
+}  // namespace
+
 void TPreviewer::Draw(const std::shared_ptr<TPreviewPicture>& picture) {
     QSize size;
     QString caption;
@@ -94,20 +130,16 @@ void TPreviewer::Draw(const std::shared_ptr<TPreviewPicture>& picture) {
         std::lock_guard<std::mutex> guard(picture->lock);
         picture->posted = false;
         if (picture->released || picture->closed) return;
-        size = QSize(picture->bitmap.Width(), picture->bitmap.Height());
-        caption = QString::fromStdString(PreviewTimeText(picture->pts));
+        size = PreviewSize(picture->bitmap.Width(), picture->bitmap.Height());
+        const QString time = QString::fromStdString(PreviewTimeText(picture->pts));
+        caption = picture->name.isEmpty() ? time : picture->name + QString::fromUtf8(" \u00b7 ") + time;
     }
     QWidget* window = picture->widget.data();
     if (!window) {
         window = new TPreviewWidget(picture);
         picture->widget = window;
         window->setFixedSize(size);
-        // The windows of files converted at the same time step aside from each other.
-        int others = 0;
-        for (const QWidget* w : QApplication::topLevelWidgets())
-            if (w != window && w->isVisible() && w->objectName() == TPreviewer::kObjectName) ++others;
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            window->move(screen->availableGeometry().center() - window->rect().center() + QPoint(32, 32) * others);
+        PlaceBesideMainWindow(window);
         window->setWindowTitle(caption);
         window->show();
         return;

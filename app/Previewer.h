@@ -1,7 +1,8 @@
 #pragma once
 // The preview window of one task: a small tool window above the others,
-// centred on the screen, its client area the picture's size, its caption the
-// picture's time, dragged by its picture. Closing it ends the previews of its
+// beside the main window (those of files converted at once stacked), the
+// picture scaled to at most kMaxWidth pixels wide, its caption the file's
+// name and the picture's time, dragged by its picture. Closing it ends the previews of its
 // task.
 //
 // The engine's side (TPreviewer) is called on a worker under the preview
@@ -30,6 +31,7 @@ struct TPreviewPicture {
     bool released = false;  // the task let the window go
     std::atomic<bool> closed{false};  // the user closed the window
     std::function<void()> on_user_close;  // set before the window exists, called on the window's thread
+    QString name;                         // the file's, set before the window exists
     QPointer<QWidget> widget;  // window's thread only
 };
 
@@ -54,7 +56,7 @@ class TPreviewer : public TPreviewWindow {
 public:
     // context: an object of the window's thread; queued calls to it run there.
     // onUserClose is called there when the user closes the window.
-    explicit TPreviewer(QObject* context, std::function<void()> onUserClose = {});
+    TPreviewer(QObject* context, const std::string& name, std::function<void()> onUserClose = {});
     ~TPreviewer() override;
     TPreviewer(const TPreviewer&) = delete;
     TPreviewer& operator=(const TPreviewer&) = delete;
@@ -63,6 +65,8 @@ public:
 
     // The widgets' object name, for those who look for them.
     static constexpr const char* kObjectName = "TPreviewer";
+    // The widest a preview is; a larger picture is scaled down.
+    static constexpr int kMaxWidth = 360;
 
 private:
     // On the window's thread: makes the window on the first picture and draws the latest.

@@ -15,8 +15,8 @@ TQtWindowThread::~TQtWindowThread() {
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
-std::unique_ptr<TPreviewWindow> TQtWindowThread::NewPreviewWindow() {
-    return std::make_unique<TPreviewer>(this, onPreviewClosed_);
+std::unique_ptr<TPreviewWindow> TQtWindowThread::NewPreviewWindow(const std::string& name) {
+    return std::make_unique<TPreviewer>(this, name, onPreviewClosed_);
 }
 
 void TQtWindowThread::OneShotTimer(int ms, std::function<void()> fn) {

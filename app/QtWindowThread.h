@@ -23,7 +23,7 @@ public:
     std::thread::id ThreadId() const override { return threadId_; }
     void ProcessPending() override;
     // A TPreviewer (app/Previewer.h) whose window lives on this thread.
-    std::unique_ptr<TPreviewWindow> NewPreviewWindow() override;
+    std::unique_ptr<TPreviewWindow> NewPreviewWindow(const std::string& name) override;
     // Called on this thread when the user closes a preview window made here.
     void SetOnPreviewClosed(std::function<void()> fn) { onPreviewClosed_ = std::move(fn); }
 

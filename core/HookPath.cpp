@@ -2,13 +2,21 @@
 // callback or hook ranges), the custom hook on a 24-bit bitmap, the plug-in
 // hooks, and the preview step for pictures the encoder takes.
 #include <exception>
+#include <filesystem>
 
 #include "binding/Exception.h"
+#include "binding/LocalName.h"
 #include "core/FFmpeg.h"
 
 std::mutex PreviewLock;
 
 namespace {
+
+// A preview window is named after the file whose pictures it shows.
+std::string FileNameOf(const AVFormatContext* ic) {
+    if (!ic || !ic->url) return {};
+    return std::filesystem::path(LocalFileName(ic->url)).filename().string();
+}
 
 constexpr uint8_t kPreviewWindow = 1;
 constexpr uint8_t kPreviewBitmap = 2;
@@ -152,7 +160,7 @@ void TCustomFFmpeg::PreviewFrame(const AVFrame* picture, int64_t pts) {
     std::lock_guard<std::mutex> guard(PreviewLock);
     // Turned off while the picture was converted.
     if (!(preview_flags.load() & kPreviewWindow)) return;
-    if (converted && !previewer && NewPreviewWindow) previewer = NewPreviewWindow();
+    if (converted && !previewer && NewPreviewWindow) previewer = NewPreviewWindow(FileNameOf(input_file_count > 0 ? input_files[0].get() : nullptr));
     if (converted && previewer && previewer->Show(run->preview_rgb.bitmap, run->hook_frame_count, pts)) {
         run->last_preview_time = now;
         return;

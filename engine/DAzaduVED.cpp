@@ -268,7 +268,7 @@ void TCustomDAzaduVED::ConnectTask(TFFmpeg* task) {
         DoProgress(static_cast<TFFmpeg*>(sender), frame, fps, duration, quality, bitrate, size, total);
     };
     task->OnTerminate = [this](TCustomFFmpeg* sender) { DoTerminate(static_cast<TFFmpeg*>(sender)); };
-    if (window_) task->NewPreviewWindow = [window = window_] { return window->NewPreviewWindow(); };
+    if (window_) task->NewPreviewWindow = [window = window_](const std::string& name) { return window->NewPreviewWindow(name); };
 }
 
 bool TCustomDAzaduVED::OpenTaskInput(TFFmpeg& task, const std::string& file_name, const TInputOptions* options,

@@ -24,7 +24,7 @@ public:
     // A preview window for one task (hooks/PreviewWindow.h says how it is
     // used); none when there is no window to show pictures in. Called on a
     // worker under the preview lock: it must not wait for the window's thread.
-    virtual std::unique_ptr<TPreviewWindow> NewPreviewWindow() { return nullptr; }
+    virtual std::unique_ptr<TPreviewWindow> NewPreviewWindow(const std::string& /*name*/) { return nullptr; }
 
     bool IsWindowThread() const { return std::this_thread::get_id() == ThreadId(); }
 };

@@ -28,7 +28,8 @@ public:
 };
 
 // Makes a task's preview window; none when the application has no windows.
-using TPreviewWindowFactory = std::function<std::unique_ptr<TPreviewWindow>()>;
+// `name` is what the window shows of its task: the input file's name.
+using TPreviewWindowFactory = std::function<std::unique_ptr<TPreviewWindow>(const std::string& name)>;
 
 // "hh:mm:ss.mmm" of a time in microseconds (hours not wrapped at 24), or
 // "N/A" for the libraries' missing-timestamp value.

@@ -63,10 +63,10 @@ void Fill(TBitmap& bitmap, int width, int height, uint8_t b, uint8_t g, uint8_t 
 
 }  // namespace
 
-TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsTime) {
+TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsNameAndTime) {
     apptest::App();
     TQtWindowThread window;
-    std::unique_ptr<TPreviewWindow> previewer = window.NewPreviewWindow();
+    std::unique_ptr<TPreviewWindow> previewer = window.NewPreviewWindow("clip.rm");
     ASSERT_TRUE(previewer);
     TBitmap red;
     Fill(red, 40, 30, 0, 0, 255);
@@ -77,7 +77,7 @@ TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsTime) {
 
     ASSERT_TRUE(Pump([] { return VisiblePreviewWindow() != nullptr; }));
     QPointer<QWidget> w = VisiblePreviewWindow();
-    EXPECT_EQ(w->windowTitle(), "00:00:01.500");
+    EXPECT_EQ(w->windowTitle(), QString::fromUtf8("clip.rm \u00b7 00:00:01.500"));
     EXPECT_EQ(w->size(), QSize(40, 30));
     EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(w->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
@@ -87,9 +87,15 @@ TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsTime) {
     TBitmap green;
     Fill(green, 40, 30, 0, 255, 0);
     std::thread([&] { shown = previewer->Show(green, 6, 3723004000); }).join();
-    ASSERT_TRUE(Pump([&] { return w->windowTitle() == "01:02:03.004"; }));
+    ASSERT_TRUE(Pump([&] { return w->windowTitle().endsWith("01:02:03.004"); }));
     EXPECT_EQ(w->grab().toImage().pixelColor(5, 5), QColor(0, 255, 0));
     EXPECT_EQ(PreviewWindows().size(), 1u);
+    // A larger picture is shown scaled down to the preview's width.
+    TBitmap large;
+    Fill(large, 720, 576, 255, 0, 0);
+    std::thread([&] { shown = previewer->Show(large, 7, 0); }).join();
+    ASSERT_TRUE(Pump([&] { return w->size() == QSize(TPreviewer::kMaxWidth, 288); }));
+    EXPECT_EQ(w->grab().toImage().pixelColor(300, 250), QColor(0, 0, 255));
 
     // The user closes it: the worker learns it at its next picture.
     w->close();
@@ -99,18 +105,23 @@ TEST(Previewer, AWorkersPictureAppearsInAWindowOfItsSizeCaptionedWithItsTime) {
     EXPECT_TRUE(Pump([&] { return w.isNull(); }));
 }
 
-// Files converted at the same time show their pictures side by side, not one
-// window exactly over the other.
-TEST(Previewer, WindowsOfTasksAtTheSameTimeDoNotCoverEachOther) {
+// Files converted at the same time show their pictures one under the other,
+// beside the main window: none covers the list or another.
+TEST(Previewer, WindowsOfTasksAtTheSameTimeCoverNeitherTheMainWindowNorEachOther) {
     apptest::App();
+    QWidget main;
+    main.setObjectName("Form1");
+    main.setGeometry(40, 40, 300, 200);
+    main.show();
     TQtWindowThread window;
-    std::unique_ptr<TPreviewWindow> first = window.NewPreviewWindow(), second = window.NewPreviewWindow();
+    std::unique_ptr<TPreviewWindow> first = window.NewPreviewWindow("a.rm"), second = window.NewPreviewWindow("b.rm");
     TBitmap picture;
     Fill(picture, 40, 30, 0, 0, 255);
     std::thread([&] { first->Show(picture, 1, 0), second->Show(picture, 1, 0); }).join();
     ASSERT_TRUE(Pump([] { return PreviewWindows().size() == 2; }));
     const std::vector<QWidget*> shown = PreviewWindows();
-    EXPECT_NE(shown[0]->pos(), shown[1]->pos());
+    EXPECT_FALSE(shown[0]->frameGeometry().intersects(shown[1]->frameGeometry()));
+    for (const QWidget* w : shown) EXPECT_FALSE(w->frameGeometry().intersects(main.frameGeometry()));
     std::thread([&] { first.reset(), second.reset(); }).join();
     EXPECT_TRUE(Pump([] { return PreviewWindows().empty(); }));
 }
@@ -149,7 +160,7 @@ TEST(Previewer, ClosingTheWindowMidTaskStopsPreviewsButNotTheConversion) {
         QWidget* w = VisiblePreviewWindow();
         ASSERT_NE(w, nullptr) << "the run ended before a preview window came";
         EXPECT_EQ(w->size(), QSize(64, 48));
-        EXPECT_TRUE(w->windowTitle().contains(QRegularExpression("^00:00:0\\d\\.\\d\\d\\d$")))
+        EXPECT_TRUE(w->windowTitle().contains(QRegularExpression("^in\\.rm \u00b7 00:00:0\\d\\.\\d\\d\\d$")))
             << w->windowTitle().toStdString();
         w->close();
         bool came_back = false;

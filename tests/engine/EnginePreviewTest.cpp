@@ -37,7 +37,7 @@ private:
 
 class TPreviewLoop : public TEventLoopWindowThread {
 public:
-    std::unique_ptr<TPreviewWindow> NewPreviewWindow() override {
+    std::unique_ptr<TPreviewWindow> NewPreviewWindow(const std::string&) override {
         return std::make_unique<TPostingWindow>(*this, counts);
     }
     TPreviewCounts counts;

@@ -335,7 +335,7 @@ TEST_F(HookPictureTest, PreviewsComeAtMostEveryTenthOfASecond) {
                           [&] {
                               core.SetPreviewFlags(c.flags, 0);
                               core.PreviewClock = [&] { return clock += 40000; };
-                              core.NewPreviewWindow = [&] { return std::make_unique<TRecordingWindow>(window); };
+                              core.NewPreviewWindow = [&](const std::string&) { return std::make_unique<TRecordingWindow>(window); };
                               core.OnPreviewBitmap = [&](TCustomFFmpeg*, TBitmap* bitmap, int frame, int64_t) {
                                   EXPECT_EQ(bitmap->Width(), 64);
                                   callback_frames.push_back(frame);
@@ -368,7 +368,7 @@ TEST_F(HookPictureTest, PreviewsComeAtMostEveryTenthOfASecond) {
 // again makes a new one on the next picture.
 TEST_F(HookPictureTest, ClearingTheWindowBitClosesTheWindow) {
     TRecordingWindow::TLog window;
-    core.NewPreviewWindow = [&] { return std::make_unique<TRecordingWindow>(window); };
+    core.NewPreviewWindow = [&](const std::string&) { return std::make_unique<TRecordingWindow>(window); };
     TFramePtr picture(avutil.av_frame_alloc());
     picture->width = 32;
     picture->height = 16;
