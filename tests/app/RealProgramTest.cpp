@@ -92,14 +92,14 @@ int WaitExit(pid_t pid, std::chrono::seconds limit) {
 struct TVirtualDisplay {
     pid_t pid = -1;
     std::string display;
-    explicit TVirtualDisplay(const std::string& xvfb) {
+    explicit TVirtualDisplay(const std::string& xvfb, const std::string& screen = "1280x800x24") {
         int fds[2];
         if (::pipe(fds) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid = Spawn({xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        pid = Spawn({xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
                     Environment({}), &actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
@@ -120,7 +120,8 @@ struct TVirtualDisplay {
 // Starts the program on the display with the file listed, waits for its picture
 // and ends it the way a desktop does; the exit status, or -1 after a failure.
 int RunForScreenshot(const std::string& program, const std::string& file, const std::string& shot,
-                     const std::vector<std::pair<std::string, std::string>>& env) {
+                     const std::vector<std::pair<std::string, std::string>>& env,
+                     const std::function<void()>& while_shown = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string log = shot + ".log";
@@ -142,6 +143,7 @@ int RunForScreenshot(const std::string& program, const std::string& file, const 
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the file is written whole
     EXPECT_TRUE(fs::exists(shot)) << ReadFileBytes(log);
+    if (while_shown) while_shown();
     ::kill(pid, SIGTERM);
     const int status = WaitExit(pid, std::chrono::seconds(60));
     EXPECT_EQ(status, 0) << ReadFileBytes(log);
@@ -247,6 +249,37 @@ TEST_F(RealProgram, StartsWithAFileOnXAndClosesCleanly) {
     EXPECT_FALSE(fs::exists(dir.File("home/Music/Ardentix")));
 }
 
+// On a 1366x768 screen at 200 % the whole window fits, as the X server
+// places it (xwininfo): the settings scroll instead of being cut off.
+TEST_F(RealProgram, TheWindowFitsASmallScreenAtTwiceTheScale) {
+    const std::string xwininfo = FindOnPath("xwininfo");
+    if (xwininfo.empty()) GTEST_SKIP() << "xwininfo is not installed (x11-utils)";
+    x = std::make_unique<TVirtualDisplay>(FindOnPath("Xvfb"), "1366x768x24");
+    ASSERT_FALSE(x->display.empty()) << "Xvfb did not start";
+    const std::string song = MakeRealAc3(dir, "song.rm", 1.0);
+    auto env = Desktop();
+    env.push_back({"QT_SCALE_FACTOR", "2"});
+    std::string tree;
+    ASSERT_EQ(RunForScreenshot(program, song, dir.File("small.png"), env, [&] {
+                  const std::string file = dir.File("tree.txt");
+                  const std::string command =
+                      "DISPLAY=" + x->display + " " + xwininfo + " -root -tree >" + file + " 2>/dev/null";
+                  if (std::system(command.c_str()) == 0) tree = ReadFileBytes(file);
+              }),
+              0);
+    // The main window: the largest of the program's top windows.
+    const std::regex window(R"re("Ardentix[^"]*": \(.*\)\s+(\d+)x(\d+)\+(-?\d+)\+(-?\d+))re");
+    int width = 0, height = 0, left = 0, top = 0;
+    for (auto it = std::sregex_iterator(tree.begin(), tree.end(), window); it != std::sregex_iterator(); ++it)
+        if (std::stoi((*it)[1]) * std::stoi((*it)[2]) > width * height)
+            width = std::stoi((*it)[1]), height = std::stoi((*it)[2]), left = std::stoi((*it)[3]), top = std::stoi((*it)[4]);
+    ASSERT_GT(width, 0) << tree;
+    EXPECT_GE(left, 0);
+    EXPECT_GE(top, 0);
+    EXPECT_LE(left + width, 1366) << width << "x" << height << "+" << left << "+" << top;
+    EXPECT_LE(top + height, 768) << width << "x" << height << "+" << left << "+" << top;
+}
+
 // The program takes its language from the system's locale: the same window with the
 // same file looks different in German and in Chinese than in English, and the same
 // again under a locale it has no translation for.
@@ -310,7 +343,7 @@ TEST_F(RealProgram, AVideoConvertsToMp4WithThePreviewShowing) {
                                          {"--video", "rv20", "--fps", "25", "--size", "320x240", "--seconds", "20"});
     const std::string out = dir.File("out");
     // The X server's own list of windows, looked at while the batch runs.
-    const std::regex previewWindow(R"re("(\d\d:\d\d:\d\d\.\d{3})": \(.*\)\s+320x240\+)re");
+    const std::regex previewWindow(R"re("holiday\.rmvb .{1,8} (\d\d:\d\d:\d\d\.\d{3})": \(.*\)\s+320x240\+)re");
     std::string caption;
     const TBatchRun run = RunBatch({clip}, "OutputFormat=mp4\nShowPreview=True\n", [&] {
         if (!caption.empty()) return;
