@@ -305,6 +305,11 @@ void TForm1::BuildBottomRow() {
     QFont bold = BtnStart->font();
     bold.setBold(true);
     BtnStart->setFont(bold);
+    BtnPause = NewButton("BtnPause", tr("&Pause"));
+    BtnPause->hide();
+    QSizePolicy keepPause = BtnPause->sizePolicy();
+    keepPause.setRetainSizeWhenHidden(true);
+    BtnPause->setSizePolicy(keepPause);
     BtnAbout = NewButton("BtnAbout", tr("Abou&t"));
     BtnHelp = NewButton("BtnHelp", tr("&Help"));
     LblProgress = NewLabel("LblProgress", "");
@@ -340,6 +345,7 @@ void TForm1::LayOutControls() {
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(BtnStart);
+    bottom->addWidget(BtnPause);
     bottom->addWidget(LblProgress, 1);
     bottom->addWidget(BtnAbout);
     bottom->addWidget(BtnHelp);
@@ -353,7 +359,7 @@ void TForm1::LayOutControls() {
     main->setSizeConstraint(QLayout::SetFixedSize);
 
     const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
         b->setMinimumWidth(minButton);
 }
 
@@ -370,6 +376,7 @@ void TForm1::ConnectControls() {
     click(BtnStart, &TForm1::BtnStartClick);
     click(BtnAbout, &TForm1::BtnAboutClick);
     click(BtnHelp, &TForm1::BtnHelpClick);
+    click(BtnPause, &TForm1::BtnPauseClick);
 
     connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowFormatChoice(); }); });
     connect(ChkOverwrite, &QCheckBox::toggled, this, [this] { Guarded([&] { ShowPlannedNames(); }); });
@@ -411,7 +418,7 @@ void TForm1::BuildShortcuts() {
 // and words where the caption is a sign or there is none.
 void TForm1::SetAccessibleNames() {
     auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
         b->setAccessibleName(plain(b->text()));
     for (QCheckBox* c : {ChkOverwrite, ChkShutdown, ChkPreview}) c->setAccessibleName(plain(c->text()));
     Lvw->setAccessibleName(tr("Files to convert"));
@@ -763,7 +770,7 @@ void TForm1::SetControlsIdle(bool idle) {
                                                       BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, ChkOverwrite,
                                                       ChkShutdown, ChkCopyTags, LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
-    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch}) w->setVisible(!idle);
+    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch, BtnPause}) w->setVisible(!idle);
     Lvw->setEnabled(true);
     Lvw->SetDropsAllowed(idle);
 }
@@ -840,6 +847,7 @@ void TForm1::StartRun() {
     progress_.Start(durations, Now());
     for (const TFileRecord& record : run_->Records()) SetOutputName(runRows_[record.Id], record.Output);
     ShowStartCaption(true);
+    ShowPauseState();
     ShowBatchProgress();
     tick_.start();
     TakeRunUpdate();
@@ -848,6 +856,7 @@ void TForm1::StartRun() {
 void TForm1::StopRun() {
     runState_ = TRunState::Stopping;
     BtnStart->setEnabled(false);
+    ShowPauseState();
     run_->Stop();
     // Stopped files end within moments: the window waits for them, so that
     // every row tells how its file ended before anything else can be done.
@@ -902,6 +911,7 @@ void TForm1::CompleteRun() {
     runState_ = TRunState::Idle;
     ShowStartCaption(false);
     BtnStart->setEnabled(true);
+    ShowPauseState();
     ShowBatchProgress();
     SetControlsIdle(true);
     Lvw->viewport()->update();
@@ -959,7 +969,9 @@ void TForm1::ShowBatchProgress() {
                                                 .arg(p.Files())
                                           : tr("File %1 of %2").arg(std::max(1, p.Started())).arg(p.Files());
     const int64_t left = p.RemainingMs(Now());
-    const QString remaining = left < 0 ? tr("estimating the time left") : tr("about %1 left").arg(Q(ClockText(left)));
+    const QString remaining = p.Paused() ? tr("paused")
+                              : left < 0 ? tr("estimating the time left")
+                                         : tr("about %1 left").arg(Q(ClockText(left)));
     LblBatch->setText(tr("%1 \u00b7 %2% \u00b7 %3 elapsed \u00b7 %4")
                           .arg(files)
                           .arg(p.Percent())
@@ -992,6 +1004,27 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
         lastShownRow_ = row;
         if (QTableWidgetItem* item = Lvw->item(row, 0)) Lvw->scrollToItem(item);
     }
+}
+
+void TForm1::BtnPauseClick() {
+    if (runState_ != TRunState::Running || !run_) return;
+    // The clock of the batch line stops with the files, so the pause counts in no estimate.
+    if (run_->Paused()) {
+        run_->Resume();
+        progress_.Resume(Now());
+    } else {
+        run_->Pause();
+        progress_.Pause(Now());
+    }
+    ShowPauseState();
+    ShowBatchProgress();
+}
+
+void TForm1::ShowPauseState() {
+    const bool paused = run_ && run_->Paused();
+    BtnPause->setText(paused ? tr("&Resume") : tr("&Pause"));
+    BtnPause->setAccessibleName(paused ? tr("Resume") : tr("Pause"));
+    BtnPause->setEnabled(runState_ == TRunState::Running);
 }
 
 // ---- about and help ----

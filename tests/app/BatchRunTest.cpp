@@ -1,6 +1,7 @@
 // Batch runs through the real engine: MP3 files decoded back, stop, failures,
 // name collisions and the shutdown after a run.
 #include <QLabel>
+#include <QTest>
 
 #include <filesystem>
 #include <regex>
@@ -194,6 +195,36 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
     // The file that never ran leaves nothing behind.
     EXPECT_FALSE(fs::exists(out + "third.mp3"));
+}
+
+TEST_F(BatchRunTest, PauseHoldsTheFilesAndTheClockUntilResumedOrStopped) {
+    form->Engine().SetProgressInterval(100);
+    AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440}), MakeRealAudio144(dir, "next.ra", 1.0)});
+    EXPECT_FALSE(form->BtnPause->isVisibleTo(form.get()));
+    form->BtnStart->click();
+    EXPECT_EQ(Caption(form->BtnPause), "Pause");
+    ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
+    form->BtnPause->click();
+    EXPECT_EQ(Caption(form->BtnPause), "Resume");
+    EXPECT_TRUE(form->LblBatch->text().endsWith("paused")) << form->LblBatch->text().toStdString();
+    QTest::qWait(300);  // a record already on its way
+    const std::string held = Status(0);
+    const QString line = form->LblBatch->text();
+    QTest::qWait(1500);
+    // Neither the file nor the time taken moved, and the next file did not start.
+    EXPECT_EQ(Status(0), held);
+    EXPECT_EQ(form->LblBatch->text(), line);
+    EXPECT_EQ(Status(1), " ");
+    form->BtnPause->click();
+    EXPECT_EQ(Caption(form->BtnPause), "Pause");
+    ASSERT_TRUE(WaitUntil([&] { return Status(0) != held; }));
+    // Stop ends a paused run as it ends a running one.
+    form->BtnPause->click();
+    form->BtnStart->click();
+    EXPECT_EQ(Status(0), "Stopped");
+    EXPECT_EQ(Status(1), " ");
+    EXPECT_FALSE(form->BtnPause->isVisibleTo(form.get()));
+    ExpectIdle();
 }
 
 TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {
