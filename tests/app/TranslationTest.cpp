@@ -90,7 +90,8 @@ std::set<QString> KeptOnPurpose(const std::string& language) {
 // True when nothing in the text needs a language: numbers, times, signs, picture sizes ("1280x720").
 bool LanguageFree(const QString& text) {
     static const QRegularExpression free(R"(^([\d\s.:%()=,/+-]|(?<=\d)x(?=\d))*$)");
-    return free.match(text).hasMatch() || text == "Ardentix" || text == "Ardentix V3.4" || text == "...";
+    return free.match(text).hasMatch() || text == "Ardentix" || text == "..." ||
+           (text.startsWith("Ardentix ") && free.match(text.mid(9)).hasMatch());
 }
 
 // Widgets whose text does not fit the room the window gives them.

@@ -16,6 +16,7 @@
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpegException.h"
 #include "tests/app/FormFixture.h"
+#include "tests/common/ConvertTool.h"
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -285,7 +286,7 @@ TEST_F(FormTest, AboutBoxIsModalAndClosesWithOk) {
     form->BtnAboutClick();
     EXPECT_TRUE(modal);
     EXPECT_EQ(title, "About Ardentix");
-    EXPECT_EQ(label, "Ardentix V3.4");
+    EXPECT_EQ(label, "Ardentix " + ardentix::test::ChangelogVersion());
     EXPECT_EQ(form->findChildren<TFrmAbout*>().size(), 0);  // freed when closed
 }
 
