@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QPushButton>
@@ -57,8 +58,12 @@ std::string S(const QString& s) { return s.toStdString(); }
 // The processors of the machine: the most files converted at once.
 int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
 
-// "38× real time" reads better with a decimal only where it tells something.
-QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 ? 1 : 0); }
+// "38× real time" reads better with a decimal only where it tells something; the
+// decimal sign is the locale's ("5,2-fache Echtzeit").
+QString SpeedText(double speed) { return QLocale().toString(speed, 'f', speed < 10 ? 1 : 0); }
+
+// Bytes with the locale's group separators ("1.234.567" in German).
+std::string SizeText(int64_t bytes) { return QLocale().toString(static_cast<qlonglong>(bytes)).toStdString(); }
 
 QStringList Items(const std::vector<std::string>& texts) {
     QStringList items;
@@ -661,7 +666,7 @@ void TForm1::AddRow(const TListedFile& file) {
     Lvw->insertRow(row);
     const std::string texts[colCount] = {FileNamePart(file.Path),
                                          file.DurationUs < 0 ? "" : DurationText(file.DurationUs),
-                                         file.SizeBytes < 0 ? "" : std::to_string(file.SizeBytes),
+                                         file.SizeBytes < 0 ? "" : SizeText(file.SizeBytes),
                                          "", "", file.Path};
     for (int c = 0; c < colCount; ++c) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
@@ -1034,4 +1039,12 @@ void TForm1::BtnAboutClick() {
     about.exec();
 }
 
-void TForm1::BtnHelpClick() { dialogs_.OpenDocument(helpFile_); }
+void TForm1::BtnHelpClick() {
+    if (dialogs_.OpenDocument(helpFile_)) return;
+    // Without a program for web pages the user can still open the guide by hand.
+    dialogs_.ShowMessage(this,
+                         S(tr("No program was found to open the guide (the package xdg-utils provides one). "
+                              "The guide is the file:\n%1")
+                               .arg(Q(helpFile_))),
+                         AppTitle, TMessageIcon::Information);
+}

@@ -308,6 +308,17 @@ TEST_F(FormTest, HelpOfAnInstalledProgram) {
     EXPECT_EQ(dialogs.Opened[0], dir.File("share/ardentix/help.html"));
 }
 
+TEST_F(FormTest, HelpWithoutAProgramToOpenItTellsWhereTheGuideIs) {
+    std::ofstream(dir.File("prog/help.html")) << "<html></html>";
+    ASSERT_TRUE(Create());
+    dialogs.CanOpen = false;
+    form->BtnHelp->click();
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_NE(dialogs.Messages[0].Text.find("\n" + dir.File("prog") + "/help.html"), std::string::npos)
+        << dialogs.Messages[0].Text;
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Information);
+}
+
 TEST_F(FormTest, OutputFolderChooser) {
     ASSERT_TRUE(Create());
     const std::string before = OutputFolder();
