@@ -307,6 +307,32 @@
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>
+    <message>
+        <source>&amp;Pause</source>
+        <translation>&amp;Pause</translation>
+    </message>
+    <message>
+        <source>paused</source>
+        <translation>pausiert</translation>
+    </message>
+    <message>
+        <source>&amp;Resume</source>
+        <translation>&amp;Fortsetzen</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>Fortsetzen</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>No program was found to open the guide (the package xdg-utils provides one). The guide is the file:
+%1</source>
+        <translation>Es wurde kein Programm gefunden, das das Handbuch öffnen kann (das Paket xdg-utils bringt eines mit). Das Handbuch ist die Datei:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -315,12 +341,12 @@
         <translation>Über Ardentix</translation>
     </message>
     <message>
-        <source>RealMedia to MP3 batch converter</source>
-        <translation>Stapelkonverter von RealMedia nach MP3</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>Converts RealMedia and other media files, several at once, to MP3 audio or to MP4, DVD, VCD, SVCD and DV video</source>
+        <translation>Konvertiert RealMedia- und andere Mediendateien, mehrere zugleich, in MP3-Audio oder in MP4-, DVD-, VCD-, SVCD- und DV-Video</translation>
     </message>
 </context>
 <context>
@@ -486,10 +512,6 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>Information</source>
         <translation>Hinweis</translation>
-    </message>
-    <message>
-        <source>Convertion of file &quot;%1&quot; is not supported.</source>
-        <translation>Die Konvertierung der Datei „%1“ wird nicht unterstützt.</translation>
     </message>
     <message>
         <source>Cannot convert: %1</source>
