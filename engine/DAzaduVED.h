@@ -86,8 +86,8 @@ TLogLevel CoreLevelToLogLevel(int level);
 // only; OnCustomHook may paint on it (its canvas lock is held) and throw to
 // leave the picture as it was.
 //
-// A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
-// is ending included), read TaskCount and Task, set events and properties,
+// A handler may: call StopConvert, PauseConvert, ClearTasks and RemoveTask
+// (the task that is ending included), read TaskCount and Task, set events and properties,
 // and wait for the window's thread. AddTask and SetOutputFile never wait for
 // the event lock. StopConvert, RemoveTask, ClearTasks, UnloadLibraries and
 // the destructor do (so that no handler sees the list change under it), and

@@ -203,30 +203,24 @@ TEST_F(BatchRunTest, PauseHoldsTheFilesAndTheClockUntilResumedOrStopped) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     form->Engine().SetProgressInterval(100);
     AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440}), MakeRealAudio144(dir, "next.ra", 1.0)});
-    EXPECT_FALSE(form->BtnPause->isVisibleTo(form.get()));
     form->BtnStart->click();
-    EXPECT_EQ(Caption(form->BtnPause), "Pause");
     ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
     // Its key reaches it during the run, past the locked controls that share the letter.
     QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
     ASSERT_TRUE(WaitUntil([&] { return Caption(form->BtnPause) == "Resume"; }, std::chrono::seconds(5)));
-    EXPECT_TRUE(form->LblBatch->text().endsWith("paused")) << form->LblBatch->text().toStdString();
     QTest::qWait(300);  // a record already on its way
     const std::string held = Status(0);
     const QString line = form->LblBatch->text();
     QTest::qWait(1500);
     // Neither the file nor the time taken moved, and the next file did not start.
-    EXPECT_EQ(Status(0), held);
+    EXPECT_EQ(Status(0) + Status(1), held + " ");
     EXPECT_EQ(form->LblBatch->text(), line);
-    EXPECT_EQ(Status(1), " ");
+    EXPECT_TRUE(line.endsWith("paused")) << line.toStdString();
     form->BtnPause->click();
-    EXPECT_EQ(Caption(form->BtnPause), "Pause");
     ASSERT_TRUE(WaitUntil([&] { return Status(0) != held; }));
-    // Stop ends a paused run as it ends a running one.
     form->BtnPause->click();
-    form->BtnStart->click();
-    EXPECT_EQ(Status(0), "Stopped");
-    EXPECT_EQ(Status(1), " ");
+    form->BtnStart->click();  // Stop ends a paused run as it ends a running one
+    EXPECT_EQ(Status(0) + Status(1), "Stopped ");
     EXPECT_FALSE(form->BtnPause->isVisibleTo(form.get()));
     ExpectIdle();
 }

@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QStyle>
 #include <QXmlStreamReader>
@@ -301,21 +300,6 @@ TEST(TranslationCatalogue, HasNoUnfinishedTexts) {
 
 // Texts the libraries hand the window: known ones are translated as a whole with
 // their parts; file names keep every character; unknown texts stay as they are.
-// Qt's own dialogs (the file chooser, the standard buttons) speak the window's
-// language from the system's Qt translations, in a build tree as in the package.
-TEST(TranslatedMessage, QtsOwnDialogsComeFromTheSystem) {
-    apptest::App();
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    if (!QFile::exists(folder + "/qtbase_de.qm"))
-        GTEST_SKIP() << "Qt's translations are not installed (scripts/deps installs qt6-translations-l10n)";
-    const std::pair<const char*, const char*> languages[] = {{"de_DE", "Abbrechen"}, {"zh_CN", "取消"}};
-    for (const auto& [locale, cancel] : languages) {
-        const TAppTranslations translations{QLocale(locale)};
-        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8(cancel)) << locale;
-    }
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");  // and back
-}
-
 TEST(TranslatedMessage, KnownPatternsWithTheirParts) {
     apptest::App();
     const TAppTranslations german(QLocale("de_DE"));

@@ -256,34 +256,25 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
 // display), and one version, the package changelog's.
 TEST_F(ConvertToolTest, JoinedShortOptionsHelpAndOneVersion) {
     const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
-    TRun run = Convert({"-j2", "-b256", "-r44100", "-c1", "-o" + dir.File("joined"), src});
+    TRun run = Convert({"-j2", "-b256", "-c1", "-o" + dir.File("joined"), src});
     ASSERT_EQ(run.status, 0) << run.err;
     const DecodedAudio mp3 = DecodeMp3(dir.File("joined/a.mp3"));
-    ASSERT_TRUE(mp3.ok) << mp3.error;
-    EXPECT_EQ(mp3.bitrateKbps, 256);
-    EXPECT_EQ(mp3.channels, 1);
+    EXPECT_EQ(mp3.bitrateKbps * 10 + mp3.channels, 2561) << mp3.error;
     EXPECT_NE(Convert({"-j0", src}).err.find("jobs must be 1 or more"), std::string::npos);
     EXPECT_NE(Convert({"-xyz", src}).err.find("unknown option -x\n"), std::string::npos);
-
     const std::string version = ChangelogVersion();
-    ASSERT_FALSE(version.empty());
-    const struct {
-        std::string program, version_line, help_part;
-    } programs[] = {{ConvertBin, "ardentix-convert (Ardentix) " + version + "\n", "--output-folder"},
-                    {WindowProgramPath(), "ardentix " + version + "\n", "--convert"}};
-    for (const auto& p : programs) {
-        SCOPED_TRACE(p.program);
-        if (!fs::exists(p.program)) continue;  // a build without the window
-        for (const char* arg : {"--version", "--help"}) {
-            const pid_t pid = SpawnProgram(p.program, {arg, src}, dir.Path(), config, dir.File("stdout"),
-                                           dir.File("stderr"), {"DISPLAY=", "QT_QPA_PLATFORM=none"});
-            run = Wait(pid);
-            EXPECT_EQ(run.status, 0) << arg << ": " << run.err;
-            const bool version_asked = arg == std::string("--version");
-            EXPECT_TRUE(version_asked ? run.out == p.version_line : run.out.find(p.help_part) != std::string::npos)
-                << run.out;
+    const std::pair<std::string, std::string> programs[] = {{ConvertBin, "ardentix-convert (Ardentix) " + version},
+                                                            {WindowProgramPath(), "ardentix " + version}};
+    for (const auto& [program, line] : programs) {
+        if (!fs::exists(program)) continue;  // a build without the window
+        for (const std::string arg : {"--version", "--help"}) {
+            run = Wait(SpawnProgram(program, {arg, src}, dir.Path(), config, dir.File("stdout"), dir.File("stderr"),
+                                    {"DISPLAY=", "QT_QPA_PLATFORM=none"}));
+            EXPECT_EQ(run.status, 0) << program << arg << run.err;
+            EXPECT_TRUE(arg == "--help" ? run.out.rfind("usage: ", 0) == 0 : run.out == line + "\n") << run.out;
         }
     }
+    EXPECT_FALSE(version.empty());
     EXPECT_FALSE(fs::exists(out + "a.mp3"));
 }
 
