@@ -1013,14 +1013,16 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
 
 void TForm1::BtnPauseClick() {
     if (runState_ != TRunState::Running || !run_) return;
-    // The clock of the batch line stops with the files, so the pause counts in no estimate.
-    if (run_->Paused()) {
+    if (run_->Paused())
         run_->Resume();
-        progress_.Resume(Now());
-    } else {
+    else
         run_->Pause();
+    // The clock of the batch line stops with the files (a run that was ending
+    // does not pause), so a pause counts in no estimate.
+    if (run_->Paused())
         progress_.Pause(Now());
-    }
+    else
+        progress_.Resume(Now());
     ShowPauseState();
     ShowBatchProgress();
 }
