@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/Logo.h"
+#include "batch/Version.h"
 
 TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
     setObjectName("FrmAbout");
@@ -16,7 +17,7 @@ TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
     ImgLogo->setPixmap(MakeLogo(96, devicePixelRatioF()));
     ImgLogo->setAlignment(Qt::AlignCenter);
 
-    LblTitle = new QLabel("Ardentix V3.4", this);
+    LblTitle = new QLabel(QString::fromStdString("Ardentix " + ProgramVersion()), this);
     LblTitle->setObjectName("LblTitle");
     LblTitle->setAlignment(Qt::AlignCenter);
     QFont f = LblTitle->font();
@@ -24,8 +25,11 @@ TFrmAbout::TFrmAbout(QWidget* owner) : QDialog(owner) {
     f.setBold(true);
     LblTitle->setFont(f);
 
-    auto* subtitle = new QLabel(tr("RealMedia to MP3 batch converter"), this);
+    auto* subtitle = new QLabel(tr("Converts RealMedia and other media files, several at once, to MP3 audio "
+                                   "or to MP4, DVD, VCD, SVCD and DV video"),
+                                this);
     subtitle->setAlignment(Qt::AlignCenter);
+    subtitle->setWordWrap(true);
 
     BtnOk = new QPushButton(tr("OK"), this);
     BtnOk->setObjectName("BtnOk");

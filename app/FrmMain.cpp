@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QPushButton>
@@ -57,8 +58,12 @@ std::string S(const QString& s) { return s.toStdString(); }
 // The processors of the machine: the most files converted at once.
 int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
 
-// "38× real time" reads better with a decimal only where it tells something.
-QString SpeedText(double speed) { return QString::number(speed, 'f', speed < 10 ? 1 : 0); }
+// "38× real time" reads better with a decimal only where it tells something; the
+// decimal sign is the locale's ("5,2-fache Echtzeit").
+QString SpeedText(double speed) { return QLocale().toString(speed, 'f', speed < 10 ? 1 : 0); }
+
+// Bytes with the locale's group separators ("1.234.567" in German).
+std::string SizeText(int64_t bytes) { return QLocale().toString(static_cast<qlonglong>(bytes)).toStdString(); }
 
 // Asks for the whole of its settings, so that a window with room shows them without scrolling.
 class TSettingsArea : public QScrollArea {
@@ -347,6 +352,11 @@ void TForm1::BuildBottomRow() {
     QFont bold = BtnStart->font();
     bold.setBold(true);
     BtnStart->setFont(bold);
+    BtnPause = NewButton("BtnPause", tr("&Pause"));
+    BtnPause->hide();
+    QSizePolicy keepPause = BtnPause->sizePolicy();
+    keepPause.setRetainSizeWhenHidden(true);
+    BtnPause->setSizePolicy(keepPause);
     BtnAbout = NewButton("BtnAbout", tr("Abou&t"));
     BtnHelp = NewButton("BtnHelp", tr("&Help"));
     LblProgress = NewLabel("LblProgress", "");
@@ -394,6 +404,7 @@ void TForm1::LayOutControls() {
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(BtnStart);
+    bottom->addWidget(BtnPause);
     bottom->addWidget(LblProgress, 1);
     bottom->addWidget(BtnAbout);
     bottom->addWidget(BtnHelp);
@@ -405,7 +416,7 @@ void TForm1::LayOutControls() {
     main->addLayout(bottom);
 
     const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
         b->setMinimumWidth(minButton);
 }
 
@@ -422,6 +433,7 @@ void TForm1::ConnectControls() {
     click(BtnStart, &TForm1::BtnStartClick);
     click(BtnAbout, &TForm1::BtnAboutClick);
     click(BtnHelp, &TForm1::BtnHelpClick);
+    click(BtnPause, &TForm1::BtnPauseClick);
 
     connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { Guarded([&] { ShowFormatChoice(); }); });
     ConnectPlaceChoices();
@@ -463,7 +475,7 @@ void TForm1::BuildShortcuts() {
 // and words where the caption is a sign or there is none.
 void TForm1::SetAccessibleNames() {
     auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
         b->setAccessibleName(plain(b->text()));
     for (QCheckBox* c : {ChkShutdown, ChkPreview, ChkNextToSource}) c->setAccessibleName(plain(c->text()));
     CboExisting->setAccessibleName(plain(LblExisting->text()));
@@ -837,7 +849,7 @@ void TForm1::AddRow(const TListedFile& file) {
     Lvw->insertRow(row);
     const std::string texts[colCount] = {FileNamePart(file.Path),
                                          file.DurationUs < 0 ? "" : DurationText(file.DurationUs),
-                                         file.SizeBytes < 0 ? "" : std::to_string(file.SizeBytes),
+                                         file.SizeBytes < 0 ? "" : SizeText(file.SizeBytes),
                                          "", "", file.Path};
     for (int c = 0; c < colCount; ++c) {
         auto* item = new QTableWidgetItem(Q(texts[c]));
@@ -949,7 +961,7 @@ void TForm1::SetControlsIdle(bool idle) {
                                                       LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
     if (idle) ShowOutputFolder();
-    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch}) w->setVisible(!idle);
+    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch, BtnPause}) w->setVisible(!idle);
     Lvw->setEnabled(true);
     Lvw->SetDropsAllowed(idle);
 }
@@ -1026,6 +1038,7 @@ void TForm1::StartRun() {
     progress_.Start(durations, Now());
     for (const TFileRecord& record : run_->Records()) SetOutputName(runRows_[record.Id], record.Output);
     ShowStartCaption(true);
+    ShowPauseState();
     ShowBatchProgress();
     tick_.start();
     TakeRunUpdate();
@@ -1034,6 +1047,7 @@ void TForm1::StartRun() {
 void TForm1::StopRun() {
     runState_ = TRunState::Stopping;
     BtnStart->setEnabled(false);
+    ShowPauseState();
     run_->Stop();
     // Stopped files end within moments: the window waits for them, so that
     // every row tells how its file ended before anything else can be done.
@@ -1096,6 +1110,7 @@ void TForm1::CompleteRun() {
     runState_ = TRunState::Idle;
     ShowStartCaption(false);
     BtnStart->setEnabled(true);
+    ShowPauseState();
     ShowBatchProgress();
     SetControlsIdle(true);
     Lvw->viewport()->update();
@@ -1158,7 +1173,9 @@ void TForm1::ShowBatchProgress() {
                                                 .arg(p.Files())
                                           : tr("File %1 of %2").arg(std::max(1, p.Started())).arg(p.Files());
     const int64_t left = p.RemainingMs(Now());
-    const QString remaining = left < 0 ? tr("estimating the time left") : tr("about %1 left").arg(Q(ClockText(left)));
+    const QString remaining = p.Paused() ? tr("paused")
+                              : left < 0 ? tr("estimating the time left")
+                                         : tr("about %1 left").arg(Q(ClockText(left)));
     LblBatch->setText(tr("%1 \u00b7 %2% \u00b7 %3 elapsed \u00b7 %4")
                           .arg(files)
                           .arg(p.Percent())
@@ -1193,6 +1210,29 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
     }
 }
 
+void TForm1::BtnPauseClick() {
+    if (runState_ != TRunState::Running || !run_) return;
+    if (run_->Paused())
+        run_->Resume();
+    else
+        run_->Pause();
+    // The clock of the batch line stops with the files (a run that was ending
+    // does not pause), so a pause counts in no estimate.
+    if (run_->Paused())
+        progress_.Pause(Now());
+    else
+        progress_.Resume(Now());
+    ShowPauseState();
+    ShowBatchProgress();
+}
+
+void TForm1::ShowPauseState() {
+    const bool paused = run_ && run_->Paused();
+    BtnPause->setText(paused ? tr("&Resume") : tr("&Pause"));
+    BtnPause->setAccessibleName(paused ? tr("Resume") : tr("Pause"));
+    BtnPause->setEnabled(runState_ == TRunState::Running);
+}
+
 // ---- about and help ----
 
 void TForm1::BtnAboutClick() {
@@ -1200,7 +1240,15 @@ void TForm1::BtnAboutClick() {
     about.exec();
 }
 
-void TForm1::BtnHelpClick() { dialogs_.OpenDocument(helpFile_); }
+void TForm1::BtnHelpClick() {
+    if (dialogs_.OpenDocument(helpFile_)) return;
+    // Without a program for web pages the user can still open the guide by hand.
+    dialogs_.ShowMessage(this,
+                         S(tr("No program was found to open the guide (the package xdg-utils provides one). "
+                              "The guide is the file:\n%1")
+                               .arg(Q(helpFile_))),
+                         AppTitle, TMessageIcon::Information);
+}
 
 // ---- where outputs go ----
 

@@ -69,6 +69,8 @@ public:
     void BtnStartClick();
     void BtnAboutClick();
     void BtnHelpClick();
+    // Pauses the run going, or resumes the paused one.
+    void BtnPauseClick();
 
     // Files given on the command line, chosen or dropped on the list: each is
     // read once and listed; what cannot be listed is told in one box.
@@ -124,6 +126,7 @@ public:
     QLabel* LblSimultaneous = nullptr;
     QSpinBox* SpnSimultaneous = nullptr;
     QPushButton *BtnStart = nullptr, *BtnAbout = nullptr, *BtnHelp = nullptr;
+    QPushButton* BtnPause = nullptr;  // beside Stop during a run: "Pause", or "Resume" while paused
     QLabel* LblProgress = nullptr;
     QProgressBar* PbBatch = nullptr;  // the whole batch, by playing time
     QLabel* LblBatch = nullptr;       // the same in words: file n of N, time taken and left
@@ -166,6 +169,8 @@ private:
     void ShowPlannedNames();
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
+    // The Pause button as the run stands: its caption, and usable only while the run goes on.
+    void ShowPauseState();
     // The row shows text translated; why (in the user's language already) is its tooltip.
     void SetStatus(int row, const std::string& text, const QString& why = {});
     void SetOutputName(int row, const std::string& path);

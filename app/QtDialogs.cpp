@@ -107,8 +107,9 @@ std::string TQtDialogs::ChooseFolder(QWidget* owner, const std::string& prompt, 
     return QFileDialog::getExistingDirectory(owner, Q(prompt), Q(folder), QFileDialog::ShowDirsOnly).toStdString();
 }
 
-void TQtDialogs::OpenDocument(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+bool TQtDialogs::OpenDocument(const std::string& path) {
+    // False when the desktop has no opener (xdg-open) to start.
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
 }
 
 // The freedesktop notification call, sent without waiting for an answer: a

@@ -38,6 +38,6 @@ public:
     std::vector<std::string> ChooseFiles(QWidget* owner, const std::string& title, const std::string& filter,
                                          const std::string& folder) override;
     std::string ChooseFolder(QWidget* owner, const std::string& prompt, const std::string& folder) override;
-    void OpenDocument(const std::string& path) override;
+    bool OpenDocument(const std::string& path) override;
     void Notify(const std::string& title, const std::string& text) override;
 };

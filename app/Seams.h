@@ -29,8 +29,9 @@ public:
                                                  const std::string& filter, const std::string& folder) = 0;
     // An existing folder, the chooser opening in `folder`; empty when cancelled.
     virtual std::string ChooseFolder(QWidget* owner, const std::string& prompt, const std::string& folder) = 0;
-    // Opens a document with the desktop's default handler; failures are the desktop's to show.
-    virtual void OpenDocument(const std::string& path) = 0;
+    // Opens a document with the desktop's default handler. False when no
+    // program could be started for it; later failures are the desktop's to show.
+    virtual bool OpenDocument(const std::string& path) = 0;
     // A desktop notification. A desktop without a notification service shows
     // nothing; that is no error.
     virtual void Notify(const std::string& title, const std::string& text) = 0;

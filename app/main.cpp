@@ -1,5 +1,6 @@
 // Ardentix: the converter window.
 //   ardentix [--convert] [--screenshot FILE] [MEDIA FILE...]
+//   ardentix --help | --version
 // Files on the command line are added to the job list. --convert starts converting
 // them at once and writes the summary on standard output too when the batch ends.
 // --screenshot saves a picture of the window once they are listed, or with
@@ -25,6 +26,7 @@
 #include "app/Previewer.h"
 #include "app/QtDialogs.h"
 #include "app/Translations.h"
+#include "batch/Version.h"
 
 namespace {
 
@@ -83,9 +85,35 @@ public:
     }
 };
 
+// --help and --version are answered on the terminal, before anything needs a
+// display; a file of such a name is given as ./--help. Answers whether one was.
+bool AnsweredOnTerminal(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--version") {
+            std::printf("ardentix %s\n", ProgramVersion().c_str());
+            return true;
+        }
+        if (arg != "--help" && arg != "-h") continue;
+        std::printf(
+            "usage: ardentix [--convert] [FILE...]\n"
+            "Opens the converter window with the files listed: RealMedia and other media files,\n"
+            "converted several at once to MP3 audio or to MP4, DVD, VCD, SVCD or DV video.\n"
+            "\n"
+            "      --convert  convert the files at once and write the summary here at the end\n"
+            "  -h, --help     this text\n"
+            "      --version  the version\n"
+            "\n"
+            "ardentix-convert does the same without a window.\n");
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (AnsweredOnTerminal(argc, argv)) return 0;
     TArdentixApplication app(argc, argv);
     QApplication::setApplicationName("Ardentix");
     QApplication::setOrganizationName("Ardentix");

@@ -14,6 +14,8 @@ void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowM
         }
     }
     averageMs_ = knownCount > 0 ? static_cast<double>(known) / knownCount : 1.0;
+    pausedMs_ = 0;
+    pausedAtMs_ = -1;
     startMs_ = nowMs;
     ended_ = 0;
     running_ = 0;
@@ -25,7 +27,7 @@ void TBatchProgress::FileProgress(int file, int64_t currentMs, int64_t totalMs, 
     if (f.state == TState::Ended) return;
     if (f.state == TState::Waiting) {
         f.state = TState::Running;
-        f.startedAtMs = nowMs;
+        f.startedAtMs = ActiveMs(nowMs);
         f.firstDoneMs = std::max<int64_t>(0, currentMs);
         ++running_;
     }
@@ -62,7 +64,7 @@ double TBatchProgress::Fraction() const {
 
 int TBatchProgress::Percent() const { return static_cast<int>(Fraction() * 100.0); }
 
-int64_t TBatchProgress::ElapsedMs(int64_t nowMs) const { return std::max<int64_t>(0, nowMs - startMs_); }
+int64_t TBatchProgress::ElapsedMs(int64_t nowMs) const { return std::max<int64_t>(0, ActiveMs(nowMs) - startMs_); }
 
 int64_t TBatchProgress::RemainingMs(int64_t nowMs) const {
     const double f = Fraction();
@@ -76,9 +78,23 @@ int64_t TBatchProgress::RemainingMs(int64_t nowMs) const {
 double TBatchProgress::FileSpeed(int file, int64_t nowMs) const {
     if (file < 0 || file >= Files()) return 0;
     const TFile& f = files_[file];
-    const int64_t wall = nowMs - f.startedAtMs;
+    const int64_t wall = ActiveMs(nowMs) - f.startedAtMs;
     if (f.state != TState::Running || wall <= 0) return 0;
     return static_cast<double>(f.doneMs - f.firstDoneMs) / static_cast<double>(wall);
+}
+
+void TBatchProgress::Pause(int64_t nowMs) {
+    if (!Paused()) pausedAtMs_ = nowMs;
+}
+
+void TBatchProgress::Resume(int64_t nowMs) {
+    if (!Paused()) return;
+    pausedMs_ += std::max<int64_t>(0, nowMs - pausedAtMs_);
+    pausedAtMs_ = -1;
+}
+
+int64_t TBatchProgress::ActiveMs(int64_t nowMs) const {
+    return nowMs - pausedMs_ - (Paused() ? std::max<int64_t>(0, nowMs - pausedAtMs_) : 0);
 }
 
 std::string ClockText(int64_t ms) {

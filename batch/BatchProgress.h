@@ -38,6 +38,12 @@ public:
     // first record (38.0 is 38 times real time); 0 while it cannot be told.
     double FileSpeed(int file, int64_t nowMs) const;
 
+    // The batch paused and resumed at these times: the time between counts
+    // neither in the time taken, nor in the estimate, nor in a file's speed.
+    void Pause(int64_t nowMs);
+    void Resume(int64_t nowMs);
+    bool Paused() const { return pausedAtMs_ >= 0; }
+
 private:
     enum class TState { Waiting, Running, Ended };
     struct TFile {
@@ -54,6 +60,10 @@ private:
     int ended_ = 0;
     int running_ = 0;
     double averageMs_ = 1.0;  // the weight of a file of unknown length
+    // The clock without the pauses: every time kept above is on it.
+    int64_t ActiveMs(int64_t nowMs) const;
+    int64_t pausedMs_ = 0;     // the pauses that ended, in total
+    int64_t pausedAtMs_ = -1;  // when the pause going began; -1 none
 };
 
 // A length or position as "mm:ss", or "h:mm:ss" from an hour up; negative shows 00:00.

@@ -352,6 +352,16 @@ void TBatchRun::Stop() {
     engine_.StopConvert();
 }
 
+void TBatchRun::Pause() {
+    if (attached_ && !stopping_) engine_.PauseConvert();
+}
+
+void TBatchRun::Resume() {
+    if (attached_) engine_.ResumeConvert();
+}
+
+bool TBatchRun::Paused() const { return attached_ && engine_.Paused(); }
+
 TRunUpdate TBatchRun::Take() {
     TRunUpdate update;
     {

@@ -103,6 +103,11 @@ public:
     // Asks every file to stop; the run ends through its events as usual.
     void Stop();
     bool Stopping() const { return stopping_; }
+    // Holds the files converting where they are and starts no other, until
+    // Resume; a Stop still ends them at once.
+    void Pause();
+    void Resume();
+    bool Paused() const;
 
     // What happened since the last call. When the run is over, the engine's
     // tasks are cleared here (their leftovers removed) and its events let go.

@@ -18,6 +18,7 @@
 #include "core/FFmpegException.h"
 #include "core/FileTables.h"
 #include "core/OptionState.h"
+#include "core/PauseGate.h"
 #include "core/RunState.h"
 #include "core/StreamState.h"
 #include "hooks/Bitmap.h"
@@ -550,4 +551,7 @@ public:
     std::string message;     // that error's text
     std::mutex run_lock;     // guards the moves between made, running, ending and terminated
     bool end_pending = false;  // a never-started task is being ended by its TDoTerminateThread
+    // Closed while the task is paused: the main loop waits at its next packet.
+    // Stop and Abort wake it, so a paused task still stops at once.
+    TPauseGate pause_gate;
 };

@@ -87,6 +87,8 @@ void TCustomFFmpeg::RunTranscodeLoop(AVFormatContext** outputs, int output_count
     read_to_end = false;
     // The stop request is read once per packet.
     while (!stop_requested.load(std::memory_order_relaxed)) {
+        // A paused task waits here, between packets, until it is resumed or stopped.
+        if (!pause_gate.Pass(stop_requested)) break;
         double opts_min;
         bool frame_limit;
         const int file_index = NextInputFile(opts_min, frame_limit);

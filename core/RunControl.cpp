@@ -90,6 +90,7 @@ void TCustomFFmpeg::Stop() {
             end_now = true;
         }
     }
+    pause_gate.Wake();
     if (!end_now) return;
     TDoTerminateThread* thread = nullptr;
     try {
@@ -102,7 +103,10 @@ void TCustomFFmpeg::Stop() {
     thread->Resume();
 }
 
-void TCustomFFmpeg::Abort() { stop_requested = true; }
+void TCustomFFmpeg::Abort() {
+    stop_requested = true;
+    pause_gate.Wake();
+}
 
 void TCustomFFmpeg::Run() {
     finished = false;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "binding/Exception.h"
 #include "binding/FFmpegLoader.h"
@@ -577,6 +578,7 @@ TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
 
 void TCustomDAzaduVED::StartNextLocked(std::vector<TFFmpeg*>& to_start) {
     if (still_to_start_ <= 0 || closing_) return;
+    if (HoldStartLocked()) return;
     --still_to_start_;
     if (thread_count_ <= 0 && window_) {
         ++pending_timers_;
@@ -662,7 +664,11 @@ void TCustomDAzaduVED::TimerFired(uint64_t run) {
             if (pending_timers_ <= 0) return;
             --pending_timers_;
             // A timer of a run that was cleared since starts nothing.
-            if (!closing_ && run == run_serial_) task = ClaimNextLocked();
+            if (!closing_ && run == run_serial_) {
+                // A timer set before a pause gives its start back to the run.
+                if (paused_) ++still_to_start_;
+                task = HoldStartLocked() ? nullptr : ClaimNextLocked();
+            }
             if (!task) end = RunDoneLocked();
             state_changed_.notify_all();
         }
@@ -685,6 +691,8 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;
     run_open_ = false;
+    paused_ = false;
+    held_starts_ = 0;
     return true;
 }
 
@@ -718,6 +726,48 @@ void TCustomDAzaduVED::StopConvert() {
     }
     // Outside the state lock: a task that cannot get a thread ends right here.
     for (TFFmpeg* task : to_stop) task->Stop();
+}
+
+bool TCustomDAzaduVED::HoldStartLocked() {
+    if (!paused_) return false;
+    ++held_starts_;
+    return true;
+}
+
+void TCustomDAzaduVED::PauseConvert() {
+    // Under the event lock no task starts or ends while the gates close.
+    TEventGuard events(*this);
+    std::lock_guard<std::mutex> guard(state_lock_);
+    if (!run_open_ || paused_) return;
+    paused_ = true;
+    if (thread_count_ <= 0 && window_) return;  // the running task is on the window's thread
+    for (int i = 0; i < tasks_.Count(); ++i) {
+        TFFmpeg* task = tasks_.Items(i);
+        if (task->claimed && !task->reported) task->pause_gate.Close();
+    }
+}
+
+void TCustomDAzaduVED::ResumeConvert() {
+    TEventGuard events(*this);
+    std::vector<TFFmpeg*> to_start;
+    bool end = false;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        if (!paused_) return;
+        paused_ = false;
+        for (int i = 0; i < tasks_.Count(); ++i) tasks_.Items(i)->pause_gate.Open();
+        for (int held = std::exchange(held_starts_, 0); held > 0; --held) StartNextLocked(to_start);
+        // Tasks removed during the pause may have left nothing to start.
+        if (to_start.empty()) end = RunDoneLocked();
+        state_changed_.notify_all();
+    }
+    for (TFFmpeg* task : to_start) StartTask(task);
+    if (end) RaiseEndOfRun();
+}
+
+bool TCustomDAzaduVED::Paused() const {
+    std::lock_guard<std::mutex> guard(state_lock_);
+    return paused_;
 }
 
 void TCustomDAzaduVED::WaitFor(const std::function<bool()>& pred) {

@@ -86,8 +86,8 @@ TLogLevel CoreLevelToLogLevel(int level);
 // only; OnCustomHook may paint on it (its canvas lock is held) and throw to
 // leave the picture as it was.
 //
-// A handler may: call StopConvert, ClearTasks and RemoveTask (the task that
-// is ending included), read TaskCount and Task, set events and properties,
+// A handler may: call StopConvert, PauseConvert, ClearTasks and RemoveTask
+// (the task that is ending included), read TaskCount and Task, set events and properties,
 // and wait for the window's thread. AddTask and SetOutputFile never wait for
 // the event lock. StopConvert, RemoveTask, ClearTasks, UnloadLibraries and
 // the destructor do (so that no handler sees the list change under it), and
@@ -196,6 +196,16 @@ public:
     // wait for the next StartConvert.
     void StartConvert(int thread_count);
     void StopConvert();
+    // Holds the run going: tasks running on workers wait at their next packet
+    // (asleep, holding their files), and no task starts until ResumeConvert,
+    // which lets them go on where they were. StopConvert, RemoveTask,
+    // ClearTasks and the destructor end paused tasks as promptly as running
+    // ones. A task running on the window's thread (a thread count of 0) goes
+    // on to its end, since nothing could resume it there; the next one waits.
+    // Without a run going PauseConvert does nothing; the run's end ends its pause.
+    void PauseConvert();
+    void ResumeConvert();
+    bool Paused() const;
 
     // The media probe the application reads files with (window's thread).
     TAVProbe Probe;
@@ -254,6 +264,8 @@ private:
     // A claimed task made ready to run on the window's thread; false when it ended instead.
     bool BeginOnWindowThread(TFFmpeg* task);
     void TimerFired(uint64_t run);
+    // During a pause a start is kept for ResumeConvert instead; true when it was.
+    bool HoldStartLocked();
     bool RunDoneLocked();
     void RaiseEndOfRun();
     // Removing tasks: the termination a started task is still owed, and the
@@ -323,6 +335,9 @@ private:
     bool closing_ = false;
     bool shut_down_ = false;
     std::shared_ptr<TCustomDAzaduVED*> alive_;  // timers hold it weakly
+    // Under the state lock: the run is paused, and the starts it held back.
+    bool paused_ = false;
+    int held_starts_ = 0;
 };
 
 // Publishes the properties and events; adds nothing else.

@@ -387,6 +387,32 @@
         <source>%1 keeps the whole picture</source>
         <translation>%1 behält das ganze Bild</translation>
     </message>
+    <message>
+        <source>&amp;Pause</source>
+        <translation>&amp;Pause</translation>
+    </message>
+    <message>
+        <source>paused</source>
+        <translation>pausiert</translation>
+    </message>
+    <message>
+        <source>&amp;Resume</source>
+        <translation>&amp;Fortsetzen</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>Fortsetzen</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>No program was found to open the guide (the package xdg-utils provides one). The guide is the file:
+%1</source>
+        <translation>Es wurde kein Programm gefunden, das das Handbuch öffnen kann (das Paket xdg-utils bringt eines mit). Das Handbuch ist die Datei:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -395,12 +421,12 @@
         <translation>Über Ardentix</translation>
     </message>
     <message>
-        <source>RealMedia to MP3 batch converter</source>
-        <translation>Stapelkonverter von RealMedia nach MP3</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>Converts RealMedia and other media files, several at once, to MP3 audio or to MP4, DVD, VCD, SVCD and DV video</source>
+        <translation>Konvertiert RealMedia- und andere Mediendateien, mehrere zugleich, in MP3-Audio oder in MP4-, DVD-, VCD-, SVCD- und DV-Video</translation>
     </message>
 </context>
 <context>

@@ -387,6 +387,32 @@
         <source>%1 keeps the whole picture</source>
         <translation>%1 保留完整画面</translation>
     </message>
+    <message>
+        <source>&amp;Pause</source>
+        <translation>暂停(&amp;P)</translation>
+    </message>
+    <message>
+        <source>paused</source>
+        <translation>已暂停</translation>
+    </message>
+    <message>
+        <source>&amp;Resume</source>
+        <translation>继续(&amp;R)</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>继续</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>暂停</translation>
+    </message>
+    <message>
+        <source>No program was found to open the guide (the package xdg-utils provides one). The guide is the file:
+%1</source>
+        <translation>未找到可以打开指南的程序（xdg-utils 软件包提供此类程序）。指南是以下文件：
+%1</translation>
+    </message>
 </context>
 <context>
     <name>TFrmAbout</name>
@@ -395,12 +421,12 @@
         <translation>关于 Ardentix</translation>
     </message>
     <message>
-        <source>RealMedia to MP3 batch converter</source>
-        <translation>RealMedia 转 MP3 批量转换器</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>确定</translation>
+    </message>
+    <message>
+        <source>Converts RealMedia and other media files, several at once, to MP3 audio or to MP4, DVD, VCD, SVCD and DV video</source>
+        <translation>同时转换多个 RealMedia 及其他媒体文件，输出为 MP3 音频或 MP4、DVD、VCD、SVCD 和 DV 视频</translation>
     </message>
 </context>
 <context>

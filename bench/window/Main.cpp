@@ -40,7 +40,7 @@ public:
         return {};
     }
     std::string ChooseFolder(QWidget*, const std::string&, const std::string&) override { return {}; }
-    void OpenDocument(const std::string&) override {}
+    bool OpenDocument(const std::string&) override { return true; }
     void Notify(const std::string&, const std::string&) override {}
     void PowerOff() override {}
 };

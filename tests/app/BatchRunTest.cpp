@@ -1,6 +1,7 @@
 // Batch runs through the real engine: MP3 files decoded back, stop, failures,
 // name collisions and the shutdown after a run.
 #include <QLabel>
+#include <QTest>
 
 #include <filesystem>
 #include <regex>
@@ -220,6 +221,35 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
     // The file that never ran leaves nothing behind.
     EXPECT_FALSE(fs::exists(out + "third.mp3"));
+}
+
+TEST_F(BatchRunTest, PauseHoldsTheFilesAndTheClockUntilResumedOrStopped) {
+    form->show();  // active, for its key
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->Engine().SetProgressInterval(100);
+    AddThroughDialog({MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440}), MakeRealAudio144(dir, "next.ra", 1.0)});
+    form->BtnStart->click();
+    ASSERT_TRUE(WaitUntil([&] { return Status(0).find("% Completed") != std::string::npos; }));
+    // Its key reaches it during the run, past the locked controls that share the letter.
+    QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
+    ASSERT_TRUE(WaitUntil([&] { return Caption(form->BtnPause) == "Resume"; }, std::chrono::seconds(5)));
+    QTest::qWait(300);  // a record already on its way
+    const std::string held = Status(0);
+    const QString line = form->LblBatch->text();
+    QTest::qWait(1500);
+    // Neither the file nor the time taken moved, and the next file did not start.
+    EXPECT_EQ(Status(0) + Status(1), held + " ");
+    EXPECT_EQ(form->LblBatch->text(), line);
+    EXPECT_TRUE(line.endsWith("paused")) << line.toStdString();
+    form->BtnPause->click();
+    ASSERT_TRUE(WaitUntil([&] { return Status(0) != held; }));
+    form->BtnPause->click();
+    form->BtnStart->click();  // Stop ends a paused run as it ends a running one
+    EXPECT_EQ(Status(0).rfind("Stopped (", 0), 0u) << Status(0);  // with how much it holds
+    EXPECT_EQ(Status(1), " ");
+    EXPECT_FALSE(form->BtnPause->isVisibleTo(form.get()));
+    ExpectIdle();
 }
 
 TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {

@@ -52,13 +52,17 @@ public:
     std::vector<std::string> ChooseFiles(QWidget*, const std::string& title, const std::string& filter,
                                          const std::string& folder) override;
     std::string ChooseFolder(QWidget*, const std::string& prompt, const std::string& folder) override;
-    void OpenDocument(const std::string& path) override { Opened.push_back(path); }
+    bool OpenDocument(const std::string& path) override {
+        Opened.push_back(path);
+        return CanOpen;
+    }
     void Notify(const std::string& title, const std::string& text) override;
 
     std::vector<TShownMessage> Messages;
     std::deque<std::vector<std::string>> FileAnswers;  // next answers of ChooseFiles
     std::deque<std::string> FolderAnswers;             // next answers of ChooseFolder
     std::deque<int> AskAnswers;                        // next answers of Ask; 0 when none is left
+    bool CanOpen = true;                               // the desktop has a program for documents
     std::vector<std::string> FileTitles, FileFilters, FileFolders, FolderPrompts, FolderStarts, Opened;
     struct TQuestion {
         std::string Text, Title;

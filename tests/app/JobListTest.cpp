@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/QtDialogs.h"
+#include "app/Translations.h"
 #include "tests/app/FormFixture.h"
 
 using namespace apptest;
@@ -53,7 +54,9 @@ TEST_F(JobListTest, AddingFilesMakesRowsWithDurationAndSize) {
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Cell(0, colInputFilename), "first.rm");
     EXPECT_EQ(Cell(0, colDuration), "00:00:03");
-    EXPECT_EQ(Cell(0, colSize), std::to_string(fs::file_size(a)));
+    // In the locale's way of writing numbers (SizesHaveTheLocalesSeparators).
+    EXPECT_EQ(QString::fromStdString(Cell(0, colSize)).remove(QLocale().groupSeparator()).toStdString(),
+              std::to_string(fs::file_size(a)));
     EXPECT_EQ(Cell(0, colOutputFilename), "first.mp3");
     EXPECT_EQ(Cell(0, colStatus), "");
     EXPECT_EQ(Cell(0, colPath), a);
@@ -63,6 +66,16 @@ TEST_F(JobListTest, AddingFilesMakesRowsWithDurationAndSize) {
     // Listing made no task and left nothing in the output folder.
     EXPECT_EQ(form->Engine().TaskCount(), 0);
     EXPECT_TRUE(FilesIn(dir.File("out")).empty());
+}
+
+TEST_F(JobListTest, SizesHaveTheLocalesSeparators) {
+    const std::string a = MakeRealAc3(dir, "song.rm", 3.0);
+    const std::string digits = std::to_string(fs::file_size(a));  // five digits
+    for (const auto& [locale, size] : {std::pair{"de_DE", "."}, {"en_US", ","}, {"zh_CN", ","}}) {
+        const TAppTranslations language{QLocale(locale)};
+        AddThroughDialog({a});
+        EXPECT_EQ(Cell(Rows() - 1, colSize), digits.substr(0, 2) + size + digits.substr(2)) << locale;
+    }
 }
 
 TEST_F(JobListTest, SameFileTwiceGivesTwoRowsWithTheNamesTheRunWillWrite) {

@@ -90,7 +90,8 @@ std::set<QString> KeptOnPurpose(const std::string& language) {
 // True when nothing in the text needs a language: numbers, times, signs, picture sizes ("1280x720").
 bool LanguageFree(const QString& text) {
     static const QRegularExpression free(R"(^([\d\s.:%()=,/+-]|(?<=\d)x(?=\d))*$)");
-    return free.match(text).hasMatch() || text == "Ardentix" || text == "Ardentix V3.4" || text == "...";
+    return free.match(text).hasMatch() || text == "Ardentix" || text == "..." ||
+           (text.startsWith("Ardentix ") && free.match(text.mid(9)).hasMatch());
 }
 
 // Widgets whose text does not fit the room the window gives them.
@@ -168,6 +169,10 @@ protected:
         AddThroughDialog({song});
         form->BtnStart->click();
         AddText(walk.Texts, "BtnStart text while converting", form->BtnStart->text());
+        form->BtnPause->click();
+        AddText(walk.Texts, "BtnPause text while paused", form->BtnPause->text());
+        AddText(walk.Texts, "LblBatch text while paused", form->LblBatch->text());
+        form->BtnPause->click();
         WaitUntil([&] { return !form->RunGoing(); });
         AddText(walk.Texts, "status after the run", form->Lvw->item(0, colStatus)->text());
         AddText(walk.Texts, "LblProgress text after the run", form->LblProgress->text());
@@ -200,7 +205,11 @@ protected:
             AddText(walk.Texts, n, QString::fromStdString(dialogs.Messages[i].Text));
             AddText(walk.Texts, n + " title", QString::fromStdString(dialogs.Messages[i].Title));
         }
+        // The guide, first where the desktop has no program to open it.
+        dialogs.CanOpen = false;
         form->BtnHelp->click();
+        AddText(walk.Texts, "box without a program for the guide",
+                QString::fromStdString(dialogs.Messages.back().Text));
         walk.Help = dialogs.Opened.empty() ? "" : fs::path(dialogs.Opened.back()).filename().string();
         Destroy();
         return walk;

@@ -17,6 +17,7 @@
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpegException.h"
 #include "tests/app/FormFixture.h"
+#include "tests/common/ConvertTool.h"
 
 using namespace apptest;
 namespace fs = std::filesystem;
@@ -336,7 +337,7 @@ TEST_F(FormTest, AboutBoxIsModalAndClosesWithOk) {
     form->BtnAboutClick();
     EXPECT_TRUE(modal);
     EXPECT_EQ(title, "About Ardentix");
-    EXPECT_EQ(label, "Ardentix V3.4");
+    EXPECT_EQ(label, "Ardentix " + ardentix::test::ChangelogVersion());
     EXPECT_EQ(form->findChildren<TFrmAbout*>().size(), 0);  // freed when closed
 }
 
@@ -356,6 +357,17 @@ TEST_F(FormTest, HelpOfAnInstalledProgram) {
     form->BtnHelp->click();
     ASSERT_EQ(dialogs.Opened.size(), 1u);
     EXPECT_EQ(dialogs.Opened[0], dir.File("share/ardentix/help.html"));
+}
+
+TEST_F(FormTest, HelpWithoutAProgramToOpenItTellsWhereTheGuideIs) {
+    std::ofstream(dir.File("prog/help.html")) << "<html></html>";
+    ASSERT_TRUE(Create());
+    dialogs.CanOpen = false;
+    form->BtnHelp->click();
+    ASSERT_EQ(dialogs.Messages.size(), 1u);
+    EXPECT_NE(dialogs.Messages[0].Text.find("\n" + dir.File("prog") + "/help.html"), std::string::npos)
+        << dialogs.Messages[0].Text;
+    EXPECT_EQ(dialogs.Messages[0].Icon, TMessageIcon::Information);
 }
 
 TEST_F(FormTest, OutputFolderChooser) {

@@ -101,6 +101,24 @@ TEST(BatchProgress, SpeedOfOneFile) {
     EXPECT_EQ(p.FileSpeed(9, 2000), 0);
 }
 
+TEST(BatchProgress, APauseCountsNeitherInTheTimeNorInTheSpeed) {
+    TBatchProgress p;
+    p.Start({100000, 100000}, 0);
+    p.FileProgress(0, 0, 100000, 1000);
+    p.FileProgress(0, 25000, 100000, 6000);
+    p.Pause(6000);
+    p.Pause(8000);  // pausing twice keeps the first start
+    EXPECT_EQ(p.RemainingMs(60000), 42000);  // an eighth in 6 s, as before the pause
+    p.Resume(66000);
+    p.Resume(70000);
+    EXPECT_EQ(p.ElapsedMs(71000), 11000);
+    p.FileProgress(0, 50000, 100000, 71000);
+    EXPECT_DOUBLE_EQ(p.FileSpeed(0, 71000), 5.0);  // 50 s of sound in 10 s of work
+    p.Pause(80000);
+    p.Start({1000}, 90000);  // a new batch starts unpaused
+    EXPECT_EQ(p.ElapsedMs(91000), 1000);
+}
+
 TEST(BatchProgress, ClockText) {
     const std::pair<int64_t, const char*> cases[] = {
         {0, "00:00"},       {999, "00:00"},      {151000, "02:31"},      {254000, "04:14"},

@@ -4,16 +4,33 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <fstream>
+
 extern char** environ;
 
 namespace ardentix::test {
 
 std::string ConvertToolPath() { return std::string(ARDENTIX_TEST_BIN_DIR) + "/../tools/convert/ardentix-convert"; }
 
+std::string WindowProgramPath() { return std::string(ARDENTIX_TEST_BIN_DIR) + "/../app/ardentix"; }
+
+std::string ChangelogVersion() {
+    std::ifstream changelog(std::string(ARDENTIX_SOURCE_DIR) + "/package/changelog");
+    std::string first;
+    std::getline(changelog, first);
+    const size_t open = first.find('('), close = first.find(')');
+    return open == std::string::npos || close < open ? std::string() : first.substr(open + 1, close - open - 1);
+}
+
 pid_t SpawnConvertTool(const std::vector<std::string>& args, const std::string& home, const std::string& config,
                        const std::string& out_file, const std::string& err_file,
                        const std::vector<std::string>& extra_env) {
-    const std::string program = ConvertToolPath();
+    return SpawnProgram(ConvertToolPath(), args, home, config, out_file, err_file, extra_env);
+}
+
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, const std::string& home,
+                   const std::string& config, const std::string& out_file, const std::string& err_file,
+                   const std::vector<std::string>& extra_env) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;

@@ -275,9 +275,33 @@ TEST_F(ConvertToolTest, UsageErrorsExitWithTwo) {
     TRun run = Convert({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("--output-folder"), std::string::npos);
-    run = Convert({"--version"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("2.3"), std::string::npos);
+}
+
+// Both programs' command lines as terminal programs take them: short options
+// joined to their values, --help and --version answered (the window's without a
+// display), and one version, the package changelog's.
+TEST_F(ConvertToolTest, JoinedShortOptionsHelpAndOneVersion) {
+    const std::string src = MakeRealAc3(dir, "a.rm", 1.0);
+    TRun run = Convert({"-j2", "-b256", "-c1", "-o" + dir.File("joined"), src});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const DecodedAudio mp3 = DecodeMp3(dir.File("joined/a.mp3"));
+    EXPECT_EQ(mp3.bitrateKbps * 10 + mp3.channels, 2561) << mp3.error;
+    EXPECT_NE(Convert({"-j0", src}).err.find("jobs must be 1 or more"), std::string::npos);
+    EXPECT_NE(Convert({"-xyz", src}).err.find("unknown option -x\n"), std::string::npos);
+    const std::string version = ChangelogVersion();
+    const std::pair<std::string, std::string> programs[] = {{ConvertBin, "ardentix-convert (Ardentix) " + version},
+                                                            {WindowProgramPath(), "ardentix " + version}};
+    for (const auto& [program, line] : programs) {
+        if (!fs::exists(program)) continue;  // a build without the window
+        for (const std::string arg : {"--version", "--help"}) {
+            run = Wait(SpawnProgram(program, {arg, src}, dir.Path(), config, dir.File("stdout"), dir.File("stderr"),
+                                    {"DISPLAY=", "QT_QPA_PLATFORM=none"}));
+            EXPECT_EQ(run.status, 0) << program << arg << run.err;
+            EXPECT_TRUE(arg == "--help" ? run.out.rfind("usage: ", 0) == 0 : run.out == line + "\n") << run.out;
+        }
+    }
+    EXPECT_FALSE(version.empty());
+    EXPECT_FALSE(fs::exists(out + "a.mp3"));
 }
 
 // Every name the engine knows, a line each in lookup order, its value starting

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "batch/Version.h"
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
 #include "tools/convert/ConvertOptions.h"
@@ -45,12 +46,12 @@ int main(int argc, char** argv) {
         std::fputs(OptionListing().c_str(), stdout);
         return 0;
     }
-    TEventLoopWindowThread loop;
-    TDAzaduVED engine(&loop);
     if (options.Version) {
-        std::printf("ardentix-convert (Ardentix), engine %s\n", engine.Version().c_str());
+        std::printf("ardentix-convert (Ardentix) %s\n", ProgramVersion().c_str());
         return 0;
     }
+    TEventLoopWindowThread loop;
+    TDAzaduVED engine(&loop);
     engine.SetLogLevel(options.Verbose ? llInfo : llQuiet);
     if (!engine.LoadLibraries(ProgramFolder() + "LibAV")) {
         std::fprintf(stderr, "ardentix-convert: %s\n", TerminalLines(engine.LastErrorText()).c_str());
