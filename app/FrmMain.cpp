@@ -961,7 +961,9 @@ void TForm1::SetControlsIdle(bool idle) {
                                                       LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
     if (idle) ShowOutputFolder();
-    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, PbBatch, LblBatch, BtnPause}) w->setVisible(!idle);
+    for (QWidget* w : std::initializer_list<QWidget*>{LblProgress, BtnPause}) w->setVisible(!idle);
+    // The batch's line stays after its run, telling how it went.
+    for (QWidget* w : std::initializer_list<QWidget*>{PbBatch, LblBatch}) w->setVisible(!idle || progress_.Files() > 0);
     Lvw->setEnabled(true);
     Lvw->SetDropsAllowed(idle);
 }
@@ -1128,7 +1130,11 @@ void TForm1::CompleteRun() {
                                                  .arg(failed);
         dialogs_.Notify(S(tr("Conversion finished")), S(counts));
     }
-    dialogs_.ShowSummary(this, S(tr("Ardentix: conversion finished")), SummaryText());
+    // Beside the sources there is no one output folder: the first file's is shown.
+    std::string folder = ChkNextToSource->isChecked() ? std::string() : OutputFolder();
+    for (const TFileRecord& e : summary_.ConvertedFiles())
+        if (folder.empty()) folder = fs::path(e.Output).parent_path().string();
+    dialogs_.ShowSummary(this, S(tr("Ardentix: conversion finished")), SummaryText(), folder);
 }
 
 // A record's reason in the user's language: its code's caption, then the details as written.

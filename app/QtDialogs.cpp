@@ -10,8 +10,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -37,13 +40,16 @@ QString PlainToolTip(const QString& text) {
     return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
-TSummaryDialog::TSummaryDialog(QWidget* owner, const QString& title, const QString& text) : QDialog(owner) {
+TSummaryDialog::TSummaryDialog(QWidget* owner, const QString& title, const QString& text, const QString& folder,
+                               std::function<void(const QString&)> open)
+    : QDialog(owner) {
     setObjectName("FrmSummary");
     setWindowTitle(title);
     Text = new QPlainTextEdit(text, this);
     Text->setObjectName("MemSummary");
     Text->setReadOnly(true);
-    Text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long names wrap rather than hide past the edge.
+    Text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Text->setAccessibleName(tr("Summary of the conversion"));
     BtnCopy = new QPushButton(tr("&Copy"), this);
     BtnCopy->setObjectName("BtnCopy");
@@ -53,14 +59,28 @@ TSummaryDialog::TSummaryDialog(QWidget* owner, const QString& title, const QStri
     BtnClose->setDefault(true);
     connect(BtnCopy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(Text->toPlainText()); });
     connect(BtnClose, &QPushButton::clicked, this, &QDialog::accept);
+    BtnOpenFolder = new QPushButton(tr("&Open folder"), this);
+    BtnOpenFolder->setObjectName("BtnOpenFolder");
+    BtnOpenFolder->setAutoDefault(false);
+    BtnOpenFolder->setVisible(!folder.isEmpty());
+    BtnOpenFolder->setToolTip(folder);
+    connect(BtnOpenFolder, &QPushButton::clicked, this, [folder, open] {
+        if (open) open(folder);
+    });
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BtnOpenFolder);
     buttons->addStretch(1);
     buttons->addWidget(BtnCopy);
     buttons->addWidget(BtnClose);
     auto* main = new QVBoxLayout(this);
     main->addWidget(Text, 1);
     main->addLayout(buttons);
-    resize(Text->fontMetrics().averageCharWidth() * 90, Text->fontMetrics().height() * 20);
+    // Wide enough for a path and its output on one line where the screen allows.
+    int widest = 0;
+    for (const QString& line : text.split('\n')) widest = std::max(widest, Text->fontMetrics().horizontalAdvance(line));
+    const int room = screen() ? screen()->availableGeometry().width() * 9 / 10 : 1200;
+    resize(std::clamp(widest + 64, Text->fontMetrics().averageCharWidth() * 90, std::max(room, 400)),
+           Text->fontMetrics().height() * 20);
 }
 
 void TQtDialogs::ShowMessage(QWidget* owner, const std::string& text, const std::string& title,
@@ -87,10 +107,12 @@ int TQtDialogs::Ask(QWidget* owner, const std::string& text, const std::string& 
     return static_cast<int>(made.size()) - 1;
 }
 
-void TQtDialogs::ShowSummary(QWidget* owner, const std::string& title, const std::string& text) {
+void TQtDialogs::ShowSummary(QWidget* owner, const std::string& title, const std::string& text,
+                             const std::string& folder) {
     // The window owns it: a second batch's summary comes beside the first, and
     // closing the window takes them along.
-    auto* dialog = new TSummaryDialog(owner, Q(title), Q(text));
+    auto* dialog = new TSummaryDialog(owner, Q(title), Q(text), Q(folder),
+                                      [this](const QString& f) { OpenDocument(f.toStdString()); });
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
 }

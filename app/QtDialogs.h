@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "app/Seams.h"
@@ -23,9 +24,11 @@ QString PlainToolTip(const QString& text);
 class TSummaryDialog : public QDialog {
     Q_OBJECT
 public:
-    TSummaryDialog(QWidget* owner, const QString& title, const QString& text);
+    // `folder` (empty: none) is opened by `open` in the desktop's file manager.
+    TSummaryDialog(QWidget* owner, const QString& title, const QString& text, const QString& folder = {},
+                   std::function<void(const QString&)> open = {});
     QPlainTextEdit* Text = nullptr;
-    QPushButton *BtnCopy = nullptr, *BtnClose = nullptr;
+    QPushButton *BtnCopy = nullptr, *BtnClose = nullptr, *BtnOpenFolder = nullptr;
 };
 
 class TQtDialogs : public IUserDialogs {
@@ -34,7 +37,8 @@ public:
                      TMessageIcon icon) override;
     int Ask(QWidget* owner, const std::string& text, const std::string& title,
             const std::vector<std::string>& buttons) override;
-    void ShowSummary(QWidget* owner, const std::string& title, const std::string& text) override;
+    void ShowSummary(QWidget* owner, const std::string& title, const std::string& text,
+                     const std::string& folder) override;
     std::vector<std::string> ChooseFiles(QWidget* owner, const std::string& title, const std::string& filter,
                                          const std::string& folder) override;
     std::string ChooseFolder(QWidget* owner, const std::string& prompt, const std::string& folder) override;

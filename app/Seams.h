@@ -21,8 +21,10 @@ public:
     virtual int Ask(QWidget* owner, const std::string& text, const std::string& title,
                     const std::vector<std::string>& buttons) = 0;
     // The summary at the end of a batch. Not modal: it holds nothing up (an
-    // unattended batch, a shutdown), and its text can be selected and copied.
-    virtual void ShowSummary(QWidget* owner, const std::string& title, const std::string& text) = 0;
+    // unattended batch, a shutdown), and its text can be selected and copied;
+    // "Open folder" shows `folder` in the file manager (empty: no such button).
+    virtual void ShowSummary(QWidget* owner, const std::string& title, const std::string& text,
+                             const std::string& folder) = 0;
     // Several existing files, the chooser opening in `folder` (empty: the desktop's
     // choice); empty when cancelled. The filter uses Qt's syntax.
     virtual std::vector<std::string> ChooseFiles(QWidget* owner, const std::string& title,

@@ -772,6 +772,10 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <translation>Zusammenfassung der Konvertierung</translation>
     </message>
     <message>
+        <source>&amp;Open folder</source>
+        <translation>&amp;Ordner öffnen</translation>
+    </message>
+    <message>
         <source>&amp;Copy</source>
         <translation>&amp;Kopieren</translation>
     </message>

@@ -772,6 +772,10 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <translation>转换摘要</translation>
     </message>
     <message>
+        <source>&amp;Open folder</source>
+        <translation>打开文件夹(&amp;O)</translation>
+    </message>
+    <message>
         <source>&amp;Copy</source>
         <translation>复制(&amp;C)</translation>
     </message>

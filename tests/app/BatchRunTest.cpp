@@ -37,7 +37,8 @@ protected:
                                                           form->BtnHelp, form->GBOutput, form->GBOther})
             EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
         EXPECT_FALSE(form->LblProgress->isVisibleTo(form.get()));
-        EXPECT_FALSE(form->PbBatch->isVisibleTo(form.get()));
+        // The batch's line stays after a run, telling how it went.
+        EXPECT_EQ(form->LblBatch->isVisibleTo(form.get()), form->BatchProgress().Files() > 0);
         EXPECT_EQ(form->Engine().TaskCount(), 0);
     }
     // The summaries shown so far.
@@ -69,6 +70,7 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     // One summary at the end, shown after the caption went back, and no box.
     ASSERT_EQ(dialogs.Summaries.size(), 1u);
     EXPECT_EQ(dialogs.Summaries[0].StartCaption, "Convert");
+    EXPECT_EQ(dialogs.Summaries[0].Folder, out);  // "Open folder"
     const std::string summary = dialogs.Summaries[0].Text;
     EXPECT_EQ(summary.rfind(Finished, 0), 0u) << summary;
     EXPECT_TRUE(Contains(summary, "3 files: 3 converted, 0 failed.")) << summary;

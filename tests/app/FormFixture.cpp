@@ -32,9 +32,10 @@ int TRecordingDialogs::Ask(QWidget*, const std::string& text, const std::string&
     return a;
 }
 
-void TRecordingDialogs::ShowSummary(QWidget*, const std::string& title, const std::string& text) {
+void TRecordingDialogs::ShowSummary(QWidget*, const std::string& title, const std::string& text,
+                                    const std::string& folder) {
     Summaries.push_back({title, text, Form && Form->BtnStart ? Caption(Form->BtnStart) : "",
-                         Shutdown ? Shutdown->Calls : 0});
+                         Shutdown ? Shutdown->Calls : 0, folder});
 }
 
 void TRecordingDialogs::Notify(const std::string& title, const std::string& text) {

@@ -48,7 +48,7 @@ public:
                      TMessageIcon icon) override;
     int Ask(QWidget*, const std::string& text, const std::string& title,
             const std::vector<std::string>& buttons) override;
-    void ShowSummary(QWidget*, const std::string& title, const std::string& text) override;
+    void ShowSummary(QWidget*, const std::string& title, const std::string& text, const std::string& folder) override;
     std::vector<std::string> ChooseFiles(QWidget*, const std::string& title, const std::string& filter,
                                          const std::string& folder) override;
     std::string ChooseFolder(QWidget*, const std::string& prompt, const std::string& folder) override;
@@ -73,6 +73,7 @@ public:
         std::string Title, Text;
         std::string StartCaption;  // the Convert/Stop caption when it was shown
         int PowerOffsBefore = 0;   // shutdowns asked for before it was shown
+        std::string Folder;        // what "Open folder" shows
     };
     std::vector<TSummary> Summaries;
     std::vector<std::pair<std::string, std::string>> Notifications;  // title, text

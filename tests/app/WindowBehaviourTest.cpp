@@ -299,7 +299,7 @@ TEST_F(WindowBehaviourTest, TheSummaryWindowCanBeCopied) {
     const std::string text = "File conversion process finished.\n1 file: 0 converted, 1 failed.\n\nFailed:\n"
                              "  /music/<b>odd</b> & name.rm: Output file #0 does not contain any stream\n";
     TQtDialogs desktop;
-    desktop.ShowSummary(form.get(), "Ardentix: conversion finished", text);
+    desktop.ShowSummary(form.get(), "Ardentix: conversion finished", text, "/music/out");
     QCoreApplication::processEvents();
     auto* summary = form->findChild<TSummaryDialog*>();
     ASSERT_NE(summary, nullptr);
@@ -309,6 +309,8 @@ TEST_F(WindowBehaviourTest, TheSummaryWindowCanBeCopied) {
     EXPECT_EQ(summary->Text->toPlainText().toStdString(), text);
     summary->BtnCopy->click();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), text);
+    EXPECT_FALSE(summary->BtnOpenFolder->isHidden());
+    EXPECT_EQ(summary->BtnOpenFolder->toolTip(), "/music/out");
     // The window goes on while it is up, and it goes when closed.
     EXPECT_TRUE(form->BtnAdd->isEnabled());
     summary->BtnClose->click();
