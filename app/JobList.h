@@ -24,5 +24,5 @@ private:
     bool dropsAllowed_ = true;
 };
 
-// The local files of a drop, in order; other URLs are left out.
+// The local files and folders of a drop, in order; other URLs are left out.
 QStringList LocalFiles(const class QMimeData* data);

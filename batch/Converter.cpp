@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "batch/ExistingOutputs.h"
+#include "batch/FolderWalk.h"
 #include "batch/General.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
@@ -52,11 +54,11 @@ std::string SourceFolder(const std::string& path) {
     return IncludeTrailingSeparator(Canonical(folder.string()));
 }
 
-TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
-    TListedFile file;
-    file.Id = ++g_next_file_id;
-    file.Path = path;
-    if (!IsRegularFile(path, file.Problem)) return file;
+// Reads what the probe finds of a listed file.
+void ProbeListed(TCustomAVProbe& probe, TListedFile& file) {
+    file.Probed = true;
+    const std::string& path = file.Path;
+    if (!IsRegularFile(path, file.Problem)) return;
     try {
         if (probe.Open(path)) {
             TAVFileInfo info;
@@ -73,7 +75,38 @@ TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
         file.Problem = e.what();
     }
     probe.Close();
-    return file;
+}
+
+// A file given by name, unless it belongs to another shard.
+void ListOne(TCustomAVProbe& probe, const std::string& path, const TListingRoots& roots, TListing& listing) {
+    TListedFile file;
+    file.Path = path;
+    file.Subfolder = MirroredFolder(path, roots.Base);
+    if (!InShard(roots.Shard, file.Subfolder + FileNamePart(path))) return;
+    file.Id = ++g_next_file_id;
+    ProbeListed(probe, file);
+    listing.Files.push_back(std::move(file));
+}
+
+// A folder's media files, in the order of the walk, not yet read.
+void ListFolder(const std::string& folder, const TListingRoots& roots, TListing& listing) {
+    TFolderWalk walk(folder, roots.Base, roots.OutputFolder);
+    for (TFoundFile found; walk.Next(found);) {
+        if (!InShard(roots.Shard, found.Subfolder + FileNamePart(found.Path))) continue;
+        TListedFile file;
+        file.Id = ++g_next_file_id;
+        file.Path = found.Path;
+        file.Subfolder = found.Subfolder;
+        file.Probed = false;
+        listing.Files.push_back(std::move(file));
+    }
+    for (const std::string& problem : walk.Problems())
+        listing.Refused.push_back({0, folder, "", TFileOutcome::Refused, TReason::InputUnreadable, problem, -1, -1});
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
 }
 
 bool FolderUsable(const std::string& path) {
@@ -133,26 +166,30 @@ struct TNaming {
     std::map<std::string, std::string> prepared;  // source folder -> its problem, empty when usable
 };
 
-TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given) {
+TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
     TListing listing;
     for (const std::string& path : given) {
+        if (IsFolder(path)) {
+            ListFolder(path, roots, listing);
+            continue;
+        }
         const TLinkExpansion link = ExpandLinkFile(path);
         if (!link.IsLink) {
-            listing.Files.push_back(ListOne(probe, path));
+            ListOne(probe, path, roots, listing);
             continue;
         }
         listing.Notes.insert(listing.Notes.end(), link.Notes.begin(), link.Notes.end());
         for (const std::string& problem : link.Problems)
             listing.Refused.push_back(
                 {0, path, "", TFileOutcome::Refused, TReason::LinkEntryUnusable, problem, -1, -1});
-        for (const std::string& file : link.Files) listing.Files.push_back(ListOne(probe, file));
+        for (const std::string& file : link.Files) ListOne(probe, file, roots, listing);
     }
     return listing;
 }
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken) {
-    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder;
+    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder + file.Subfolder;
     const std::string extension = choice.To.kind->extension;
     auto occupied = [&](const std::string& path) { return NameOccupied(choice.Existing, path); };
     return where + ChooseOutputName(where, BaseName(file.Path), false, taken, occupied, extension) + extension;
@@ -185,6 +222,18 @@ struct TBatchRun::TState {
     std::vector<size_t> ended;        // records made final, not yet taken
     std::map<TFileId, TFileProgress> progress;
     bool over = false;
+    // When each running file first reported, and when the last file ended: a
+    // file that ends before reporting began no later than that.
+    std::map<size_t, std::chrono::steady_clock::time_point> began;
+    std::chrono::steady_clock::time_point last_end = std::chrono::steady_clock::now();
+
+    int64_t ElapsedMs(size_t slot) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto start = began.count(slot) ? began[slot] : last_end;
+        began.erase(slot);
+        last_end = now;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+    }
 
     void Refuse(size_t slot, TReason reason, const std::string& text) {
         TFileRecord& record = records[slot];
@@ -231,6 +280,8 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
         TFileRecord& record = records[slot->second];
         record.ConvertedMs = result.ConvertedMs;
         record.ExpectedMs = result.ExpectedMs;
+        const int64_t elapsed = ElapsedMs(slot->second);
+        if (result.Began) record.ElapsedMs = elapsed;
         switch (result.End) {
             case TTaskEnd::Finished:
                 record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
@@ -266,6 +317,7 @@ void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int
         const auto slot = slots.find(id);
         if (slot == slots.end()) return;
         const TFileId file = records[slot->second].Id;
+        began.try_emplace(slot->second, std::chrono::steady_clock::now());
         progress[file] = TFileProgress{file, current, total, frame, fps};
     }
     Notify(TRunNews::Progress);
@@ -283,6 +335,10 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     if (!request.Plan.NextToSource && !PrepareOutputFolder(request.OutputFolder, problem)) return false;
     TNaming naming(files, request.OutputFolder);
     for (const TListedFile& file : files) Plan(file, request, naming);
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->last_end = std::chrono::steady_clock::now();
+    }
     std::weak_ptr<TState> weak = state_;
     TDAzaduVED& engine = engine_;
     engine_.SetOnTerminate([weak, &engine](int index, bool, bool, const std::string&) {
@@ -302,7 +358,9 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     return true;
 }
 
-void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNaming& naming) {
+void TBatchRun::Plan(const TListedFile& given, const TRunRequest& request, TNaming& naming) {
+    TListedFile file = given;
+    if (!file.Probed) ProbeListed(engine_.Probe, file);
     size_t slot;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
@@ -318,7 +376,7 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNamin
     if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
         return refuse(TReason::NoStreamForKind, refusal);
     const std::string name = naming.Next(file, request.Plan);
-    if (request.Plan.NextToSource)
+    if (request.Plan.NextToSource || !file.Subfolder.empty())
         if (const std::string problem = naming.FolderProblem(name); !problem.empty())
             return refuse(TReason::OutputFolderUnusable, problem);
     if (CountsAsDone(request.Plan.Existing, name)) {

@@ -154,11 +154,12 @@ TEST_F(JobListTest, DroppedFilesGoThroughTheSameCheck) {
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(good)), QUrl("https://example.invalid/x.rm"),
                   QUrl::fromLocalFile(QString::fromStdString(dir.Path())),
                   QUrl::fromLocalFile(QString::fromStdString(bad))});
-    // Only local files are taken from a drop, in order.
+    // Only local files and folders are taken from a drop, in order.
     const QStringList files = LocalFiles(&data);
-    ASSERT_EQ(files.size(), 2);
+    ASSERT_EQ(files.size(), 3);
     EXPECT_EQ(files[0].toStdString(), good);
-    EXPECT_EQ(files[1].toStdString(), bad);
+    EXPECT_EQ(files[1].toStdString(), dir.Path());
+    EXPECT_EQ(files[2].toStdString(), bad);
     QMimeData text;
     text.setText("not files");
     EXPECT_TRUE(LocalFiles(&text).isEmpty());
