@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -91,7 +92,8 @@ void ListOne(TCustomAVProbe& probe, const std::string& path, const TListingRoots
 // A folder's media files, in the order of the walk, not yet read.
 void ListFolder(const std::string& folder, const TListingRoots& roots, TListing& listing) {
     TFolderWalk walk(folder, roots.Base, roots.OutputFolder);
-    for (TFoundFile found; walk.Next(found);) {
+    bool any = false;
+    for (TFoundFile found; walk.Next(found); any = true) {
         if (!InShard(roots.Shard, found.Subfolder + FileNamePart(found.Path))) continue;
         TListedFile file;
         file.Id = ++g_next_file_id;
@@ -100,7 +102,10 @@ void ListFolder(const std::string& folder, const TListingRoots& roots, TListing&
         file.Probed = false;
         listing.Files.push_back(std::move(file));
     }
-    for (const std::string& problem : walk.Problems())
+    std::vector<std::string> problems = walk.Problems();
+    // A folder that gives nothing is told, as a file that cannot be read is.
+    if (!any && problems.empty()) problems.push_back(folder + ": no media files in the folder");
+    for (const std::string& problem : problems)
         listing.Refused.push_back({0, folder, "", TFileOutcome::Refused, TReason::InputUnreadable, problem, -1, -1});
 }
 
@@ -222,19 +227,23 @@ struct TBatchRun::TState {
     std::vector<size_t> ended;        // records made final, not yet taken
     std::map<TFileId, TFileProgress> progress;
     bool over = false;
-    // When each running file first reported, and when the last file ended: a
-    // file that ends before reporting began no later than that.
-    std::map<size_t, std::chrono::steady_clock::time_point> began;
-    std::chrono::steady_clock::time_point last_end = std::chrono::steady_clock::now();
+    // When each task began, for its elapsed time: the engine starts its tasks
+    // in the order they were added, each in the place of one that ended, so
+    // the k-th begins with the run or at the (k - simultaneous + 1)-th end.
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::vector<std::chrono::steady_clock::time_point> ends;
+    std::map<size_t, size_t> order;  // a task's record -> its place among the tasks added
+    size_t simultaneous = 1;
 
     int64_t ElapsedMs(size_t slot) {
         const auto now = std::chrono::steady_clock::now();
-        const auto start = began.count(slot) ? began[slot] : last_end;
-        began.erase(slot);
-        last_end = now;
-        return std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+        ends.push_back(now);
+        const auto place = order.find(slot);
+        if (place == order.end()) return -1;
+        const size_t k = place->second;
+        const auto began = k < simultaneous ? start : ends[std::min(k - simultaneous, ends.size() - 1)];
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - began).count();
     }
-
     void Refuse(size_t slot, TReason reason, const std::string& text) {
         TFileRecord& record = records[slot];
         record.Outcome = TFileOutcome::Refused;
@@ -317,7 +326,6 @@ void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int
         const auto slot = slots.find(id);
         if (slot == slots.end()) return;
         const TFileId file = records[slot->second].Id;
-        began.try_emplace(slot->second, std::chrono::steady_clock::now());
         progress[file] = TFileProgress{file, current, total, frame, fps};
     }
     Notify(TRunNews::Progress);
@@ -337,7 +345,8 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     for (const TListedFile& file : files) Plan(file, request, naming);
     {
         std::lock_guard<std::mutex> guard(state_->lock);
-        state_->last_end = std::chrono::steady_clock::now();
+        state_->start = std::chrono::steady_clock::now();
+        state_->simultaneous = static_cast<size_t>(std::max(request.Simultaneous, 1));
     }
     std::weak_ptr<TState> weak = state_;
     TDAzaduVED& engine = engine_;
@@ -399,6 +408,7 @@ void TBatchRun::Plan(const TListedFile& given, const TRunRequest& request, TNami
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->records[slot].Output = output.FileName;
     state_->slots[id] = slot;
+    state_->order[slot] = state_->order.size();
 }
 
 void TBatchRun::Stop() {

@@ -130,7 +130,8 @@ protected:
         if (errors.rfind("Cannot write to the output folder", 0) == 0) result.folder_refusal = errors;
         if (fs::exists(report))
             for (const auto& f : ReportRows(report, {"input", "outcome", "reason", "output"}))
-                result.rows.push_back({Relative(f[0]), f[1], f[2] == "null" ? "" : f[2], f[3] == "null" ? "" : f[3]});
+                result.rows.push_back(
+                    {Relative(f[0]), f[1], f[2] == "null" ? "" : f[2], f[3] == "null" ? "" : Relative(f[3])});
         std::sort(result.rows.begin(), result.rows.end());
         result.files = OutputFiles(out);
         return result;

@@ -173,4 +173,11 @@ TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
               "archive/1999/news.rm skipped 1999/news.mp3\n");
     // Without a base the folder given is its own.
     EXPECT_EQ(Outcomes(Run({dir.File("archive/1998")}, {"", out, {}})), "archive/1998/news.rm completed news.mp3\n");
+    // A folder with nothing to convert in it is told, not passed over in silence.
+    fs::create_directories(dir.File("nothing/.hidden"));
+    MakeRealAudio144(dir, "nothing/.hidden/a.rm", 0.2);
+    const TListing none = ListFiles(engine.Probe, {dir.File("nothing")}, {});
+    EXPECT_TRUE(none.Files.empty());
+    ASSERT_EQ(none.Refused.size(), 1u);
+    EXPECT_EQ(none.Refused[0].Reason, TReason::InputUnreadable);
 }
