@@ -227,6 +227,7 @@ struct TBatchRun::TState {
     std::vector<size_t> ended;        // records made final, not yet taken
     std::map<TFileId, TFileProgress> progress;
     bool over = false;
+
     // When each task began, for its elapsed time: the engine starts its tasks
     // in the order they were added, each in the place of one that ended, so
     // the k-th begins with the run or at the (k - simultaneous + 1)-th end.
@@ -244,6 +245,7 @@ struct TBatchRun::TState {
         const auto began = k < simultaneous ? start : ends[std::min(k - simultaneous, ends.size() - 1)];
         return std::chrono::duration_cast<std::chrono::milliseconds>(now - began).count();
     }
+
     void Refuse(size_t slot, TReason reason, const std::string& text) {
         TFileRecord& record = records[slot];
         record.Outcome = TFileOutcome::Refused;
@@ -368,14 +370,23 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
 }
 
 void TBatchRun::Plan(const TListedFile& given, const TRunRequest& request, TNaming& naming) {
-    TListedFile file = given;
-    if (!file.Probed) ProbeListed(engine_.Probe, file);
     size_t slot;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         slot = state_->records.size();
-        state_->records.push_back({file.Id, file.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
+        state_->records.push_back({given.Id, given.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
     }
+    // A folder's file whose output is there is skipped unread: a run again over
+    // an archive reads only what is missing.
+    if (!given.Probed && request.Plan.Existing == TExistingOutputs::Skip)
+        if (const std::string name = PlanOutputPath(given, request.Plan, naming.folder, naming.taken);
+            CountsAsDone(request.Plan.Existing, name)) {
+            naming.taken.insert(name);
+            std::lock_guard<std::mutex> guard(state_->lock);
+            return state_->Skip(slot, name);
+        }
+    TListedFile file = given;
+    if (!file.Probed) ProbeListed(engine_.Probe, file);
     // Engine calls are made without the lock: they may wait for the engine's events.
     auto refuse = [&](TReason reason, const std::string& text) {
         std::lock_guard<std::mutex> guard(state_->lock);

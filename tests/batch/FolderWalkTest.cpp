@@ -167,7 +167,9 @@ TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
               "archive/1999/broken.rm refused -\n"
               "archive/1999/news.rm completed 1999/news.mp3\n");
     EXPECT_GT(fs::file_size(out + "1998/news.mp3"), 0u);
-    // Part of the archive again, under the same base: its outputs are found, not made twice.
+    // Part of the archive again, under the same base: its outputs are found, not
+    // made twice, and the files whose outputs are there are not read again.
+    MakeRandom(dir, "archive/1999/news.rm", 4096, 4, true);
     EXPECT_EQ(Outcomes(Run({dir.File("archive/1999")}, roots)),
               "archive/1999/broken.rm refused -\n"
               "archive/1999/news.rm skipped 1999/news.mp3\n");
