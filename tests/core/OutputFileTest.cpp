@@ -701,52 +701,13 @@ int LinkWithLostReply(const char* from, const char* to) {
     return -1;
 }
 
-const TPlaceCalls kWays[] = {{nullptr, nullptr}, {RefusedRename, ::link}, {RefusedRename, LinkWithLostReply}};
-const char* const kWayNames[] = {"the system's rename", "link and unlink", "a link reported failed"};
-
-// The calls of one way in place for a scope; {nullptr, nullptr} keeps the system's.
-class TPlaceWay {
-public:
-    explicit TPlaceWay(TPlaceCalls way) : saved_(SetPlaceCalls({nullptr, nullptr})) {
-        SetPlaceCalls(way.link ? way : saved_);
-    }
-    ~TPlaceWay() { SetPlaceCalls(saved_); }
-
-private:
-    TPlaceCalls saved_;
-};
-
-std::string Temporary(const std::string& final_path, const std::string& bytes) {
-    std::string why;
-    const std::string temp = CreateTemporaryOutput(final_path, why);
-    std::ofstream(temp) << bytes;
-    return temp;
-}
-
 }  // namespace
 
-TEST(OutputPlaceTest, EachWayOfPlacingKeepsTakenNamesAndLeavesNoTemporaryFile) {
-    for (size_t w = 0; w < std::size(kWays); ++w) {
-        SCOPED_TRACE(kWayNames[w]);
-        TempDir dir;
-        const TPlaceWay way(kWays[w]);
-        const std::string target = dir.File("song.mp3");
-        std::string placed, why;
-        ASSERT_TRUE(PlaceOutput(Temporary(target, "first"), target, TPlaceMode::KeepOrNumber, placed, why)) << why;
-        EXPECT_EQ(placed, target);
-        ASSERT_TRUE(PlaceOutput(Temporary(target, "second"), target, TPlaceMode::KeepOrNumber, placed, why)) << why;
-        EXPECT_EQ(placed, dir.File("song(1).mp3"));
-        ASSERT_TRUE(PlaceOutput(Temporary(target, "stopped"), target, TPlaceMode::OnlyIfFree, placed, why)) << why;
-        EXPECT_EQ(placed, "");
-        EXPECT_EQ(ReadFileBytes(target), "first");
-        EXPECT_EQ(ReadFileBytes(dir.File("song(1).mp3")), "second");
-        EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"song(1).mp3", "song.mp3"}));
-    }
-}
-
 TEST(OutputPlaceTest, TwoProcessesRacingForOneNameEachGetANameOfTheirOwn) {
-    for (size_t w = 0; w < std::size(kWays); ++w) {
-        SCOPED_TRACE(kWayNames[w]);
+    const TPlaceCalls system = SetPlaceCalls({nullptr, nullptr});
+    SetPlaceCalls(system);
+    const TPlaceCalls ways[] = {system, {RefusedRename, ::link}, {RefusedRename, LinkWithLostReply}};
+    for (const TPlaceCalls way : ways)
         for (int round = 0; round < 10; ++round) {
             TempDir dir;
             const std::string target = dir.File("race.mp3");
@@ -754,30 +715,28 @@ TEST(OutputPlaceTest, TwoProcessesRacingForOneNameEachGetANameOfTheirOwn) {
             ASSERT_EQ(::pipe(start), 0);
             pid_t children[2];
             for (pid_t& child : children) {
-                child = ::fork();
-                if (child != 0) continue;
-                // The child: its own file, then the name, at the parent's word.
-                ::close(start[1]);
-                SetPlaceCalls(kWays[w].link ? kWays[w] : SetPlaceCalls({nullptr, nullptr}));
-                const std::string temp = Temporary(target, std::to_string(::getpid()));
+                if ((child = ::fork()) != 0) continue;
+                // The child: its own file, then the name at the parent's word.
+                SetPlaceCalls(way);
+                std::string why, placed;
+                const std::string temp = CreateTemporaryOutput(target, why);
+                std::ofstream(temp) << ::getpid();
                 char go;
-                const bool ok = ::read(start[0], &go, 1) == 1;
-                std::string placed, why;
-                std::_Exit(ok && PlaceOutput(temp, target, TPlaceMode::KeepOrNumber, placed, why) && !placed.empty()
-                               ? 0 : 1);
+                const bool ok = ::read(start[0], &go, 1) == 1 &&
+                                PlaceOutput(temp, target, TPlaceMode::KeepOrNumber, placed, why) && !placed.empty();
+                std::_Exit(ok ? 0 : 1);
             }
-            ::close(start[0]);
             ASSERT_EQ(::write(start[1], "go", 2), 2);
+            ::close(start[0]);
             ::close(start[1]);
-            std::set<std::string> contents;
+            std::set<std::string> writers;
             for (const pid_t child : children) {
                 int status = -1;
                 ::waitpid(child, &status, 0);
                 EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-                contents.insert(std::to_string(child));
+                writers.insert(std::to_string(child));
             }
             EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"race(1).mp3", "race.mp3"}));
-            EXPECT_EQ(contents, (std::set<std::string>{ReadFileBytes(target), ReadFileBytes(dir.File("race(1).mp3"))}));
+            EXPECT_EQ(writers, (std::set<std::string>{ReadFileBytes(target), ReadFileBytes(dir.File("race(1).mp3"))}));
         }
-    }
 }
