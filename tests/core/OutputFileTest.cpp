@@ -617,13 +617,6 @@ TEST(OutputPlaceTest, TemporaryNamesAreRecognised) {
         EXPECT_EQ(pid, 77);
         EXPECT_EQ(host, name);
     }
-    std::string why;
-    TempDir dir;
-    const std::string made = std::filesystem::path(CreateTemporaryOutput(dir.File("x.mp3"), why)).filename();
-    EXPECT_TRUE(IsTemporaryOutputName(made, &pid, &host)) << made;
-    EXPECT_EQ(pid, ::getpid());
-    EXPECT_EQ(host, ThisHostTag());
-    EXPECT_LE(ThisHostTag().size(), 24u);
     EXPECT_TRUE(IsTemporaryOutputName(TempName(4194304, 0xffffffff, "")));
     const std::vector<std::string> others = {"song.mp3",
                                              ".ardx-",
@@ -643,9 +636,9 @@ TEST(OutputPlaceTest, OnlyLeftoversOfEndedProcessesAreRemoved) {
     TempDir dir;
     const long gone = EndedProcessId();
     const std::string ended = TempName(gone, 7, ".mp3");
-    // Process ids past the system's range and 0 (a process group) never reach kill().
     const std::string ended_here = TempName(gone, 9, ".mp3", ThisHostTag());
-    // Another machine's on a shared folder: its process ids are not ours to look up.
+    // Process ids past the system's range and 0 (a process group) never reach kill(),
+    // nor another machine's on a shared folder: its process ids are not ours to look up.
     const std::vector<std::string> kept = {TempName(gone, 8, ".d"),         TempName(::getpid(), 1, ".mp3"),
                                            TempName(::getppid(), 2, ".mp3"), "song.mp3",
                                            ".ardx-junk.mp3",                 TempName(0, 3, ".mp3"),
