@@ -125,5 +125,6 @@ uint64_t PathHash(const std::string& relative_path) {
 }
 
 bool InShard(const TShard& shard, const std::string& relative_path) {
-    return shard.Count <= 0 || PathHash(relative_path) % static_cast<uint64_t>(shard.Count) == static_cast<uint64_t>(shard.Index);
+    if (shard.Count <= 0) return true;
+    return PathHash(relative_path) % static_cast<uint64_t>(shard.Count) == static_cast<uint64_t>(shard.Index);
 }

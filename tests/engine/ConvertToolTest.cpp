@@ -1122,8 +1122,8 @@ TEST_F(ConvertToolTest, ShardsOfAFolderAndAListConvertEachFileOnceInTheTreesShap
     const auto again = ReportRows(dir.File("report-all"), {"outcome"});
     EXPECT_EQ(again.size(), names.size());
     for (const auto& row : again) EXPECT_EQ(row[0], "skipped");
-    for (const auto& [shard, task] : std::vector<std::pair<std::string, std::string>>{
-             {"auto/4", ""}, {"auto/4", "SLURM_ARRAY_TASK_ID=4"}, {"4/4", ""}, {"1", ""}})
-        EXPECT_EQ(run(shard, dir.File("refused"), task.empty() ? std::vector<std::string>{} : std::vector{task}).status, 2)
-            << shard << " " << task;
+    using TEnv = std::vector<std::string>;
+    for (const auto& [shard, env] : std::vector<std::pair<std::string, TEnv>>{
+             {"auto/4", {}}, {"auto/4", {"SLURM_ARRAY_TASK_ID=4"}}, {"4/4", {}}, {"1", {}}})
+        EXPECT_EQ(run(shard, dir.File("refused"), env).status, 2) << shard;
 }

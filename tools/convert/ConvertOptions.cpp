@@ -269,7 +269,8 @@ bool ReadShard(TArgReader& r, TShard& shard) {
     std::string index_text = text.substr(0, slash);
     if (index_text == "auto") {
         index_text = Env("SLURM_ARRAY_TASK_ID");
-        if (index_text.empty()) return r.Fail("--shard auto/N: SLURM_ARRAY_TASK_ID is not set (not a Slurm array task)");
+        if (index_text.empty())
+            return r.Fail("--shard auto/N: SLURM_ARRAY_TASK_ID is not set (not a Slurm array task)");
     }
     const auto index = ParseNumber(index_text);
     if (!index || *index < 0 || *index >= *count)

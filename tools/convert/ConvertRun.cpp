@@ -247,7 +247,8 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
             continue;
         }
         if (!opened) {
-            PrintLine(stderr, FileProblemLine(file.Path, file.Readable ? probe.LastError() : file.Problem));
+            const std::string why = file.Probed && !file.Readable ? file.Problem : probe.LastError();
+            PrintLine(stderr, FileProblemLine(file.Path, why));
             status = 1;
             continue;
         }
