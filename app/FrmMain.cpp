@@ -872,10 +872,12 @@ void TForm1::SetOutputName(int row, const std::string& path) {
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
     if (runState_ != TRunState::Idle) return;  // the list is only read during a run
-    const TListing listing = ListFiles(engine_->Probe, paths);
+    // A folder's files are read when they are converted; its outputs mirror its tree.
+    const TListing listing =
+        ListFiles(engine_->Probe, paths, {"", ChkNextToSource->isChecked() ? "" : OutputFolder(), {}});
     listingRefusals_ = listing.Refused;
     for (const TListedFile& file : listing.Files) {
-        if (file.Readable) {
+        if (file.Readable || !file.Probed) {
             AddRow(file);
             continue;
         }

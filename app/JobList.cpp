@@ -12,7 +12,7 @@ QStringList LocalFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile()) continue;
         const QString path = url.toLocalFile();
-        if (QFileInfo(path).isFile()) files << path;
+        if (QFileInfo(path).isFile() || QFileInfo(path).isDir()) files << path;
     }
     return files;
 }

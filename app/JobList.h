@@ -28,5 +28,5 @@ private:
     QSize hint_;
 };
 
-// The local files of a drop, in order; other URLs are left out.
+// The local files and folders of a drop, in order; other URLs are left out.
 QStringList LocalFiles(const class QMimeData* data);

@@ -3,13 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "batch/ExistingOutputs.h"
+#include "batch/FolderWalk.h"
 #include "batch/General.h"
 #include "batch/PictureSample.h"
 #include "core/OutputPlace.h"
@@ -53,11 +56,11 @@ std::string SourceFolder(const std::string& path) {
     return IncludeTrailingSeparator(Canonical(folder.string()));
 }
 
-TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
-    TListedFile file;
-    file.Id = ++g_next_file_id;
-    file.Path = path;
-    if (!IsRegularFile(path, file.Problem)) return file;
+// Reads what the probe finds of a listed file.
+void ProbeListed(TCustomAVProbe& probe, TListedFile& file) {
+    file.Probed = true;
+    const std::string& path = file.Path;
+    if (!IsRegularFile(path, file.Problem)) return;
     try {
         if (probe.Open(path)) {
             TAVFileInfo info;
@@ -76,7 +79,42 @@ TListedFile ListOne(TCustomAVProbe& probe, const std::string& path) {
         file.Problem = e.what();
     }
     probe.Close();
-    return file;
+}
+
+// A file given by name, unless it belongs to another shard.
+void ListOne(TCustomAVProbe& probe, const std::string& path, const TListingRoots& roots, TListing& listing) {
+    TListedFile file;
+    file.Path = path;
+    file.Subfolder = MirroredFolder(path, roots.Base);
+    if (!InShard(roots.Shard, file.Subfolder + FileNamePart(path))) return;
+    file.Id = ++g_next_file_id;
+    ProbeListed(probe, file);
+    listing.Files.push_back(std::move(file));
+}
+
+// A folder's media files, in the order of the walk, not yet read.
+void ListFolder(const std::string& folder, const TListingRoots& roots, TListing& listing) {
+    TFolderWalk walk(folder, roots.Base, roots.OutputFolder);
+    bool any = false;
+    for (TFoundFile found; walk.Next(found); any = true) {
+        if (!InShard(roots.Shard, found.Subfolder + FileNamePart(found.Path))) continue;
+        TListedFile file;
+        file.Id = ++g_next_file_id;
+        file.Path = found.Path;
+        file.Subfolder = found.Subfolder;
+        file.Probed = false;
+        listing.Files.push_back(std::move(file));
+    }
+    std::vector<std::string> problems = walk.Problems();
+    // A folder that gives nothing is told, as a file that cannot be read is.
+    if (!any && problems.empty()) problems.push_back(folder + ": no media files in the folder");
+    for (const std::string& problem : problems)
+        listing.Refused.push_back({0, folder, "", TFileOutcome::Refused, TReason::InputUnreadable, problem, -1, -1});
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
 }
 
 bool FolderUsable(const std::string& path) {
@@ -136,26 +174,30 @@ struct TNaming {
     std::map<std::string, std::string> prepared;  // source folder -> its problem, empty when usable
 };
 
-TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given) {
+TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
     TListing listing;
     for (const std::string& path : given) {
+        if (IsFolder(path)) {
+            ListFolder(path, roots, listing);
+            continue;
+        }
         const TLinkExpansion link = ExpandLinkFile(path);
         if (!link.IsLink) {
-            listing.Files.push_back(ListOne(probe, path));
+            ListOne(probe, path, roots, listing);
             continue;
         }
         listing.Notes.insert(listing.Notes.end(), link.Notes.begin(), link.Notes.end());
         for (const std::string& problem : link.Problems)
             listing.Refused.push_back(
                 {0, path, "", TFileOutcome::Refused, TReason::LinkEntryUnusable, problem, -1, -1});
-        for (const std::string& file : link.Files) listing.Files.push_back(ListOne(probe, file));
+        for (const std::string& file : link.Files) ListOne(probe, file, roots, listing);
     }
     return listing;
 }
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken) {
-    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder;
+    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder + file.Subfolder;
     const std::string extension = choice.To.kind->extension;
     auto occupied = [&](const std::string& path) { return NameOccupied(choice.Existing, path); };
     return where + ChooseOutputName(where, BaseName(file.Path), false, taken, occupied, extension) + extension;
@@ -188,6 +230,24 @@ struct TBatchRun::TState {
     std::vector<size_t> ended;        // records made final, not yet taken
     std::map<TFileId, TFileProgress> progress;
     bool over = false;
+
+    // When each task began, for its elapsed time: the engine starts its tasks
+    // in the order they were added, each in the place of one that ended, so
+    // the k-th begins with the run or at the (k - simultaneous + 1)-th end.
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::vector<std::chrono::steady_clock::time_point> ends;
+    std::map<size_t, size_t> order;  // a task's record -> its place among the tasks added
+    size_t simultaneous = 1;
+
+    int64_t ElapsedMs(size_t slot) {
+        const auto now = std::chrono::steady_clock::now();
+        ends.push_back(now);
+        const auto place = order.find(slot);
+        if (place == order.end()) return -1;
+        const size_t k = place->second;
+        const auto began = k < simultaneous ? start : ends[std::min(k - simultaneous, ends.size() - 1)];
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - began).count();
+    }
 
     void Refuse(size_t slot, TReason reason, const std::string& text) {
         TFileRecord& record = records[slot];
@@ -234,6 +294,8 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
         TFileRecord& record = records[slot->second];
         record.ConvertedMs = result.ConvertedMs;
         record.ExpectedMs = result.ExpectedMs;
+        const int64_t elapsed = ElapsedMs(slot->second);
+        if (result.Began) record.ElapsedMs = elapsed;
         switch (result.End) {
             case TTaskEnd::Finished:
                 record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
@@ -286,6 +348,11 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     if (!request.Plan.NextToSource && !PrepareOutputFolder(request.OutputFolder, problem)) return false;
     TNaming naming(files, request.OutputFolder);
     for (const TListedFile& file : files) Plan(file, request, naming);
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->start = std::chrono::steady_clock::now();
+        state_->simultaneous = static_cast<size_t>(std::max(request.Simultaneous, 1));
+    }
     std::weak_ptr<TState> weak = state_;
     TDAzaduVED& engine = engine_;
     engine_.SetOnTerminate([weak, &engine](int index, bool, bool, const std::string&) {
@@ -305,13 +372,24 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
     return true;
 }
 
-void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNaming& naming) {
+void TBatchRun::Plan(const TListedFile& given, const TRunRequest& request, TNaming& naming) {
     size_t slot;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         slot = state_->records.size();
-        state_->records.push_back({file.Id, file.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
+        state_->records.push_back({given.Id, given.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
     }
+    // A folder's file whose output is there is skipped unread: a run again over
+    // an archive reads only what is missing.
+    if (!given.Probed && request.Plan.Existing == TExistingOutputs::Skip)
+        if (const std::string name = PlanOutputPath(given, request.Plan, naming.folder, naming.taken);
+            CountsAsDone(request.Plan.Existing, name)) {
+            naming.taken.insert(name);
+            std::lock_guard<std::mutex> guard(state_->lock);
+            return state_->Skip(slot, name);
+        }
+    TListedFile file = given;
+    if (!file.Probed) ProbeListed(engine_.Probe, file);
     // Engine calls are made without the lock: they may wait for the engine's events.
     auto refuse = [&](TReason reason, const std::string& text) {
         std::lock_guard<std::mutex> guard(state_->lock);
@@ -321,7 +399,7 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNamin
     if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
         return refuse(TReason::NoStreamForKind, refusal);
     const std::string name = naming.Next(file, request.Plan);
-    if (request.Plan.NextToSource)
+    if (request.Plan.NextToSource || !file.Subfolder.empty())
         if (const std::string problem = naming.FolderProblem(name); !problem.empty())
             return refuse(TReason::OutputFolderUnusable, problem);
     if (CountsAsDone(request.Plan.Existing, name)) {
@@ -344,6 +422,7 @@ void TBatchRun::Plan(const TListedFile& file, const TRunRequest& request, TNamin
     std::lock_guard<std::mutex> guard(state_->lock);
     state_->records[slot].Output = output.FileName;
     state_->slots[id] = slot;
+    state_->order[slot] = state_->order.size();
 }
 
 void TBatchRun::Stop() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/FolderWalk.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/TaskResult.h"
@@ -29,6 +30,8 @@ struct TListedFile {
     int64_t DurationUs = -1;  // -1 unknown
     int64_t SizeBytes = -1;   // -1 unknown
     TSourceFacts Source;
+    std::string Subfolder;  // the folder its output mirrors under the output folder, "/" at the end; empty: flat
+    bool Probed = true;     // false for a file a folder walk found: the run reads it when it plans it
 };
 
 // What the user gave, listed: every file (a link in its entries' place), and
@@ -38,10 +41,21 @@ struct TListing {
     std::vector<TFileRecord> Refused;
     std::vector<std::string> Notes;  // "<link>: link to <file>", for the user's record
 };
-TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given);
+// What folders among the given names are walked against (batch/FolderWalk.h).
+struct TListingRoots {
+    // Outputs mirror paths relative to it, files given alone too; empty: each
+    // folder given is its own base, and a file given alone stays flat.
+    std::string Base;
+    std::string OutputFolder;  // left out of the walks when it lies inside them
+    TShard Shard;              // only the files of this shard are listed
+};
+// A folder given stands for its media files, found without being opened:
+// they are listed unprobed, and a file that is not media the libraries read
+// ends as unreadable when its run plans it.
+TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots = {});
 
 // The name a file's output takes, the same for planning and for showing
-// planned names: in the folder given, or in the source's own folder with
+// planned names: in the folder given (its Subfolder within it), or in the source's own folder with
 // NextToSource; the first of name, name(1), ... that the choice's rule for
 // existing outputs (batch/ExistingOutputs.h) leaves free. Names in taken (this
 // run's other outputs, its inputs) are never chosen. Under Skip the name may

@@ -32,37 +32,9 @@ const char* OutcomeName(TFileOutcome outcome) {
     return "not-started";
 }
 
-namespace {
-
-std::string ReportField(const std::string& text) {
-    std::string field;
-    for (const char c : text) {
-        if (c == '\t') field += "\\t";
-        else if (c == '\n') field += "\\n";
-        else if (c == '\r') field += "\\r";
-        else if (c == '\\') field += "\\\\";
-        else field += c;
-    }
-    return field;
-}
-
-}  // namespace
-
 std::string ShorterText(int64_t convertedMs, int64_t expectedMs) {
     const std::string converted = DurationText(convertedMs * 1000);
     return expectedMs < 0 ? converted : converted + " of " + DurationText(expectedMs * 1000);
-}
-
-bool WriteReport(const std::string& path, const std::vector<TFileRecord>& records, std::string& why) {
-    std::ofstream report(path, std::ios::binary | std::ios::trunc);
-    report << "outcome\treason\tinput\toutput\tdetails\n";
-    for (const TFileRecord& r : records)
-        report << OutcomeName(r.Outcome) << '\t' << ReasonName(r.Reason) << '\t' << ReportField(r.Input) << '\t'
-               << ReportField(r.Output) << '\t' << ReportField(r.Text) << '\n';
-    report.flush();
-    if (report) return true;
-    why = std::strerror(errno);
-    return false;
 }
 
 int TRunSummary::Count(TFileOutcome outcome) const {

@@ -33,6 +33,7 @@ struct TFileRecord {
     std::string Text;
     int64_t ConvertedMs = -1;  // output length reached; -1 unknown
     int64_t ExpectedMs = -1;   // what the input declares; -1 unknown
+    int64_t ElapsedMs = -1;    // from its start to its end; -1 when it never started
 
     bool Converted() const { return Outcome == TFileOutcome::Completed || Outcome == TFileOutcome::EndedEarly; }
     bool Failure() const { return Outcome == TFileOutcome::Failed || Outcome == TFileOutcome::Refused; }
@@ -44,12 +45,6 @@ const char* OutcomeName(TFileOutcome outcome);
 // How much of a file was converted, "00:00:03 of 00:00:10" ("00:00:03" when
 // the expected length is unknown), both in milliseconds.
 std::string ShorterText(int64_t convertedMs, int64_t expectedMs);
-
-// The records as a script reads them: a header line, then one line a file of
-// tab-separated outcome, reason, input, output and details; a tab, a line
-// break, a carriage return or a backslash inside a field is written \t, \n, \r
-// or \\. False with the system's reason when the file cannot be written.
-bool WriteReport(const std::string& path, const std::vector<TFileRecord>& records, std::string& why);
 
 class TRunSummary {
 public:

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -21,7 +23,8 @@ namespace {
 const std::string TempPrefix = ".ardx-";
 constexpr size_t PidDigits = 10;
 constexpr size_t CounterDigits = 8;
-constexpr size_t TempStemLength = 6 + PidDigits + 1 + CounterDigits;
+constexpr size_t PidAndCounterLength = PidDigits + 1 + CounterDigits;
+constexpr size_t HostTagMost = 24;
 
 std::atomic<unsigned> g_temp_counter{0};
 
@@ -41,6 +44,23 @@ std::string ExtensionOf(const std::string& path) {
     return path.substr(dot);
 }
 
+// This machine's name as temporary names carry it: letters, digits, "." and
+// "-" kept, anything else "_"; a name longer than HostTagMost keeps its start
+// and ends with "~" and 8 hex digits of a hash of the whole (FNV-1a, 32 bits).
+std::string MakeHostTag() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
+    std::string tag;
+    uint32_t hash = 2166136261u;
+    for (const char* c = name; *c; ++c) {
+        const bool plain = std::isalnum(static_cast<unsigned char>(*c)) || *c == '.' || *c == '-';
+        tag += plain && static_cast<unsigned char>(*c) < 0x80 ? *c : '_';
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    }
+    if (tag.size() <= HostTagMost) return tag;
+    return tag.substr(0, HostTagMost - 9) + FormatText("~%08x", hash);
+}
+
 bool AllOf(const std::string& text, size_t from, size_t count, const char* digits) {
     if (text.size() < from + count) return false;
     for (size_t i = from; i < from + count; ++i)
@@ -48,16 +68,33 @@ bool AllOf(const std::string& text, size_t from, size_t count, const char* digit
     return true;
 }
 
+int SystemRenameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+std::atomic<int (*)(const char*, const char*)> g_rename_noreplace{SystemRenameNoReplace};
+std::atomic<int (*)(const char*, const char*)> g_link{::link};
+
+// Whether from is linked at to: over NFS a link can report failure after the
+// server made it (a lost reply to a repeated request), so the link count says.
+bool LinkedAt(const std::string& from, const std::string& to) {
+    struct stat source {}, target {};
+    if (::stat(from.c_str(), &source) != 0 || source.st_nlink < 2) return false;
+    return ::stat(to.c_str(), &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino;
+}
+
 // A rename that fails with EEXIST rather than replace the target. Falls back on
-// a hard link where the file system has no such rename, and on a look first
-// where it has no hard links either.
+// a hard link where the file system has no such rename (NFS), and on a look
+// first where it has no hard links either.
 int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (g_rename_noreplace.load()(from.c_str(), to.c_str()) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
-    if (::link(from.c_str(), to.c_str()) == 0) {
+    const int linked = g_link.load()(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (linked == 0 || LinkedAt(from, to)) {
         ::unlink(from.c_str());
         return 0;
     }
+    errno = linked;
     if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return errno;
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0) return EEXIST;
@@ -81,8 +118,8 @@ std::string CreateTemporaryOutput(const std::string& final_path, std::string& wh
     const std::string folder = FolderOf(final_path);
     const std::string extension = ExtensionOf(final_path);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = folder + TempPrefix + FormatText("%010ld-%08x", static_cast<long>(::getpid()),
-                                                                  g_temp_counter.fetch_add(1)) +
+        const std::string path = folder + TempPrefix + ThisHostTag() + "-" +
+                                 FormatText("%010ld-%08x", static_cast<long>(::getpid()), g_temp_counter.fetch_add(1)) +
                                  extension;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -98,15 +135,42 @@ std::string CreateTemporaryOutput(const std::string& final_path, std::string& wh
     return {};
 }
 
-bool IsTemporaryOutputName(const std::string& file_name, long* pid) {
+const std::string& ThisHostTag() {
+    static const std::string tag = MakeHostTag();
+    return tag;
+}
+
+namespace {
+
+// The process id and counter at position at of a name, and the extension after them.
+bool PidAndCounterAt(const std::string& name, size_t at) {
+    const size_t dash = at + PidDigits, end = at + PidAndCounterLength;
+    return AllOf(name, at, PidDigits, "0123456789") && name.size() > dash && name[dash] == '-' &&
+           AllOf(name, dash + 1, CounterDigits, "0123456789abcdef") && (name.size() == end || name[end] == '.');
+}
+
+}  // namespace
+
+bool IsTemporaryOutputName(const std::string& file_name, long* pid, std::string* host) {
     if (file_name.compare(0, TempPrefix.size(), TempPrefix) != 0) return false;
-    const size_t dash = TempPrefix.size() + PidDigits;
-    if (!AllOf(file_name, TempPrefix.size(), PidDigits, "0123456789")) return false;
-    if (file_name.size() <= dash || file_name[dash] != '-') return false;
-    if (!AllOf(file_name, dash + 1, CounterDigits, "0123456789abcdef")) return false;
-    if (file_name.size() > TempStemLength && file_name[TempStemLength] != '.') return false;
-    if (pid) *pid = std::stol(file_name.substr(TempPrefix.size(), PidDigits));
+    // The host's tag holds no "." past HostTagMost, so the first place the rest fits is the one.
+    size_t at = TempPrefix.size();
+    if (!PidAndCounterAt(file_name, at)) {
+        at = std::string::npos;
+        for (size_t dash = TempPrefix.size() + 1; dash <= TempPrefix.size() + HostTagMost; ++dash)
+            if (dash < file_name.size() && file_name[dash] == '-' && PidAndCounterAt(file_name, dash + 1)) {
+                at = dash + 1;
+                break;
+            }
+        if (at == std::string::npos) return false;
+    }
+    if (pid) *pid = std::stol(file_name.substr(at, PidDigits));
+    if (host) *host = at == TempPrefix.size() ? "" : file_name.substr(TempPrefix.size(), at - 1 - TempPrefix.size());
     return true;
+}
+
+TPlaceCalls SetPlaceCalls(TPlaceCalls calls) {
+    return {g_rename_noreplace.exchange(calls.rename_noreplace), g_link.exchange(calls.link)};
 }
 
 int RemoveLeftoverOutputs(const std::string& folder) {
@@ -116,7 +180,11 @@ int RemoveLeftoverOutputs(const std::string& folder) {
     int removed = 0;
     while (const dirent* entry = ::readdir(dir)) {
         long pid = 0;
-        if (!IsTemporaryOutputName(entry->d_name, &pid)) continue;
+        std::string host;
+        if (!IsTemporaryOutputName(entry->d_name, &pid, &host)) continue;
+        // Another machine's process ids mean nothing here (a shared folder); names
+        // without a host are of earlier versions, which wrote on one machine only.
+        if (!host.empty() && host != ThisHostTag()) continue;
         // A process that still runs may be writing it; one that is gone never will.
         if (pid == ::getpid() || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) continue;
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;

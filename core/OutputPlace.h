@@ -8,17 +8,27 @@
 // safe on any thread; none keeps state but a process-wide counter.
 #include <string>
 
-// A name of ours in the final path's folder: "." + "ardx-" + the process id
-// (10 digits) + "-" + a counter (8 hex digits) + the final name's extension,
-// fixed in length whatever the final name. The file is created empty and
-// exclusively; on failure the result is empty and why holds the system's reason.
+// A name of ours in the final path's folder: "." + "ardx-" + this machine's
+// tag + "-" + the process id (10 digits) + "-" + a counter (8 hex digits) + the
+// final name's extension, of one length whatever the final name. Machines
+// writing to one shared folder so never meet, and each knows its own. The file
+// is created empty and exclusively; on failure the result is empty and why
+// holds the system's reason.
 std::string CreateTemporaryOutput(const std::string& final_path, std::string& why);
 
-// True for a file name made by CreateTemporaryOutput; pid receives its process.
-bool IsTemporaryOutputName(const std::string& file_name, long* pid = nullptr);
+// This machine's tag in temporary names: its host name, at most 24 characters
+// of letters, digits, "." and "-" ("_" for others; a longer name is cut and
+// ends with "~" and a hash of the whole).
+const std::string& ThisHostTag();
 
-// Removes the temporary files of ours in the folder whose process has ended (a
-// killed or crashed run); those of a running instance stay. Returns the count.
+// True for a file name made by CreateTemporaryOutput (or by earlier versions,
+// without a host's tag); pid receives its process, host its tag (empty for
+// the earlier names).
+bool IsTemporaryOutputName(const std::string& file_name, long* pid = nullptr, std::string* host = nullptr);
+
+// Removes the temporary files of ours in the folder that this machine's ended
+// processes left (a killed or crashed run); those of a running instance, and
+// every other machine's, stay. Returns the count.
 int RemoveLeftoverOutputs(const std::string& folder);
 
 // Checked once before a batch: creates the folder with its parents when
@@ -43,6 +53,17 @@ enum class TPlaceMode {
 // left for the caller to remove).
 bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TPlaceMode mode, std::string& placed,
                  std::string& why);
+
+// What a no-replace rename calls: the system's renameat2 with
+// RENAME_NOREPLACE, and link(2) where that is refused (EINVAL or ENOSYS, as on
+// NFS). Both return 0 or -1 with errno set. A seam for tests: they force the
+// link fallback, and a link that reports failure after it succeeded as NFS
+// can. Returns the calls in place before.
+struct TPlaceCalls {
+    int (*rename_noreplace)(const char* from, const char* to);
+    int (*link)(const char* from, const char* to);
+};
+TPlaceCalls SetPlaceCalls(TPlaceCalls calls);
 
 // Device and inode of both paths agree (links and other spellings of one file).
 // False when either does not exist.

@@ -34,7 +34,7 @@ public:
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
     int Ask(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&) override { return 0; }
-    void ShowSummary(QWidget*, const std::string&, const std::string&) override {}
+    void ShowSummary(QWidget*, const std::string&, const std::string&, const std::string&) override {}
     std::vector<std::string> ChooseFiles(QWidget*, const std::string&, const std::string&,
                                          const std::string&) override {
         return {};

@@ -13,6 +13,7 @@
 #include "batch/RunSummary.h"
 #include "tests/app/FormFixture.h"
 #include "tests/common/ConvertTool.h"
+#include "tests/common/ReportCheck.h"
 
 namespace fs = std::filesystem;
 using namespace apptest;
@@ -105,7 +106,7 @@ protected:
 
     TFaceResult ThroughTerminal(const TCase& c) {
         const std::string out = Prepare(c);
-        const std::string report = dir.File("report.tsv");
+        const std::string report = dir.File("report.jsonl");
         fs::remove(report);
         std::vector<std::string> args = {"-o", out, "--to", c.kind, "-j", "1", "--report", report};
         for (const std::string& i : c.inputs) args.push_back(dir.File(i));
@@ -127,16 +128,10 @@ protected:
         result.status = status;
         const std::string errors = ReadFileBytes(dir.File("stderr"));
         if (errors.rfind("Cannot write to the output folder", 0) == 0) result.folder_refusal = errors;
-        std::istringstream lines(fs::exists(report) ? ReadFileBytes(report) : "");
-        std::string line;
-        std::getline(lines, line);  // the header
-        while (std::getline(lines, line)) {
-            std::vector<std::string> f;
-            std::stringstream fields(line);
-            for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-            f.resize(5);
-            result.rows.push_back({Relative(f[2]), f[0], f[1], Relative(f[3])});
-        }
+        if (fs::exists(report))
+            for (const auto& f : ReportRows(report, {"input", "outcome", "reason", "output"}))
+                result.rows.push_back(
+                    {Relative(f[0]), f[1], f[2] == "null" ? "" : f[2], f[3] == "null" ? "" : Relative(f[3])});
         std::sort(result.rows.begin(), result.rows.end());
         result.files = OutputFiles(out);
         return result;

@@ -167,22 +167,45 @@ TEST_F(JobListTest, DroppedFilesGoThroughTheSameCheck) {
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(good)), QUrl("https://example.invalid/x.rm"),
                   QUrl::fromLocalFile(QString::fromStdString(dir.Path())),
                   QUrl::fromLocalFile(QString::fromStdString(bad))});
-    // Only local files are taken from a drop, in order.
+    // Only local files and folders are taken from a drop, in order.
     const QStringList files = LocalFiles(&data);
-    ASSERT_EQ(files.size(), 2);
+    ASSERT_EQ(files.size(), 3);
     EXPECT_EQ(files[0].toStdString(), good);
-    EXPECT_EQ(files[1].toStdString(), bad);
+    EXPECT_EQ(files[1].toStdString(), dir.Path());
+    EXPECT_EQ(files[2].toStdString(), bad);
     QMimeData text;
     text.setText("not files");
     EXPECT_TRUE(LocalFiles(&text).isEmpty());
     EXPECT_TRUE(LocalFiles(nullptr).isEmpty());
 
     emit form->Lvw->FilesDropped(files);
-    ASSERT_EQ(Rows(), 1);
+    // A file dropped alone is read at once; the folder's files when they are converted.
+    ASSERT_EQ(Rows(), 3);
     EXPECT_EQ(Cell(0, colPath), good);
+    EXPECT_EQ(Cell(1, colPath), bad);
+    EXPECT_EQ(Cell(2, colPath), good);
     ASSERT_EQ(dialogs.Messages.size(), 1u);
     EXPECT_EQ(dialogs.Messages[0].Text, bad + ": Cannot read the input: Unknown format");
     EXPECT_EQ(form->Engine().TaskCount(), 0);
+}
+
+TEST_F(JobListTest, AFolderAddsItsTreeWhoseUnreadableFilesTheSummaryListsOnce) {
+    for (const char* sub : {"1998", "1999"}) fs::create_directories(dir.File("tree/" + std::string(sub)));
+    MakeRealAudio144(dir, "tree/1998/news.ra", 0.5);
+    MakeRealAudio144(dir, "tree/1999/news.ra", 0.5);
+    for (const char* name : {"tree/1999/bad1.rm", "tree/1999/bad2.rm"}) MakeRandom(dir, name, 1000, 5);
+    emit form->Lvw->FilesDropped({QString::fromStdString(dir.File("tree"))});
+    ASSERT_EQ(Rows(), 4);
+    RunToEnd();
+    EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
+    ASSERT_EQ(dialogs.Summaries.size(), 1u);
+    const std::string summary = dialogs.Summaries[0].Text;
+    for (const char* name : {"bad1.rm", "bad2.rm"}) {
+        const size_t at = summary.find(name);
+        EXPECT_NE(at, std::string::npos) << summary;
+        EXPECT_EQ(summary.find(name, at + 1), std::string::npos) << summary;
+    }
+    for (const char* output : {"1998/news.mp3", "1999/news.mp3"}) EXPECT_TRUE(fs::exists(OutputFolder() + output));
 }
 
 TEST_F(JobListTest, RemoveClearAndMove) {

@@ -24,13 +24,13 @@ std::string ChangelogVersion() {
 
 pid_t SpawnConvertTool(const std::vector<std::string>& args, const std::string& home, const std::string& config,
                        const std::string& out_file, const std::string& err_file,
-                       const std::vector<std::string>& extra_env) {
-    return SpawnProgram(ConvertToolPath(), args, home, config, out_file, err_file, extra_env);
+                       const std::vector<std::string>& extra_env, const std::string& in_file) {
+    return SpawnProgram(ConvertToolPath(), args, home, config, out_file, err_file, extra_env, in_file);
 }
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args, const std::string& home,
                    const std::string& config, const std::string& out_file, const std::string& err_file,
-                   const std::vector<std::string>& extra_env) {
+                   const std::vector<std::string>& extra_env, const std::string& in_file) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -48,7 +48,7 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
     cenv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, in_file.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;

@@ -536,10 +536,11 @@ long EndedProcessId() {
     return child;
 }
 
-std::string TempName(long pid, unsigned counter, const std::string& extension) {
+// A temporary name of a host; none: the names of earlier versions.
+std::string TempName(long pid, unsigned counter, const std::string& extension, const std::string& host = "") {
     char text[64];
-    std::snprintf(text, sizeof text, ".ardx-%010ld-%08x", pid, counter);
-    return text + extension;
+    std::snprintf(text, sizeof text, "%010ld-%08x", pid, counter);
+    return ".ardx-" + (host.empty() ? "" : host + "-") + text + extension;
 }
 
 }  // namespace
@@ -561,8 +562,9 @@ TEST_F(OutputFileTest, TheTemporaryFileIsShortBesideItsNameAndKeepsTheExtension)
         EXPECT_STREQ(file->oformat->name, c.format.c_str()) << "the format comes from the final name";
         const std::string temp = std::filesystem::path(file.temp_path).filename();
         const std::string extension = std::filesystem::path(dst).extension();
-        EXPECT_EQ(temp.size(), 25 + extension.size()) << temp;
-        EXPECT_EQ(temp.substr(25), extension);
+        const size_t stem = 26 + ThisHostTag().size();
+        EXPECT_EQ(temp.size(), stem + extension.size()) << temp;
+        EXPECT_EQ(temp.substr(stem), extension);
         EXPECT_TRUE(IsTemporaryOutputName(temp));
         EXPECT_EQ(std::filesystem::path(file.temp_path).parent_path(), dir.Path());
         EXPECT_FALSE(FileExists(file.final_path));
@@ -606,8 +608,15 @@ TEST_F(OutputFileTest, NamesTheFileSystemRefusesFailWithItsReason) {
 
 TEST(OutputPlaceTest, TemporaryNamesAreRecognised) {
     long pid = 0;
-    EXPECT_TRUE(IsTemporaryOutputName(TempName(123, 0xab, ".mp3"), &pid));
+    std::string host = "x";
+    EXPECT_TRUE(IsTemporaryOutputName(TempName(123, 0xab, ".mp3"), &pid, &host));
     EXPECT_EQ(pid, 123);
+    EXPECT_EQ(host, "");
+    for (const std::string& name : {std::string("node-07.cluster"), std::string("1234567890"), ThisHostTag()}) {
+        EXPECT_TRUE(IsTemporaryOutputName(TempName(77, 1, ".a.mp3", name), &pid, &host)) << name;
+        EXPECT_EQ(pid, 77);
+        EXPECT_EQ(host, name);
+    }
     EXPECT_TRUE(IsTemporaryOutputName(TempName(4194304, 0xffffffff, "")));
     const std::vector<std::string> others = {"song.mp3",
                                              ".ardx-",
@@ -617,7 +626,8 @@ TEST(OutputPlaceTest, TemporaryNamesAreRecognised) {
                                              ".ardx-0000000001-0000000g.mp3",
                                              ".ardx-0000000001_00000001.mp3",
                                              TempName(1, 1, "x.mp3"),
-                                             ".ardx-0000000001-0000001"};
+                                             ".ardx-0000000001-0000001",
+                                             TempName(1, 1, ".mp3", std::string(25, 'h'))};
     for (const std::string& name : others)
         EXPECT_FALSE(IsTemporaryOutputName(name)) << name;
 }
@@ -626,15 +636,20 @@ TEST(OutputPlaceTest, OnlyLeftoversOfEndedProcessesAreRemoved) {
     TempDir dir;
     const long gone = EndedProcessId();
     const std::string ended = TempName(gone, 7, ".mp3");
-    // Process ids past the system's range and 0 (a process group) never reach kill().
+    const std::string ended_here = TempName(gone, 9, ".mp3", ThisHostTag());
+    // Process ids past the system's range and 0 (a process group) never reach kill(),
+    // nor another machine's on a shared folder: its process ids are not ours to look up.
     const std::vector<std::string> kept = {TempName(gone, 8, ".d"),         TempName(::getpid(), 1, ".mp3"),
                                            TempName(::getppid(), 2, ".mp3"), "song.mp3",
                                            ".ardx-junk.mp3",                 TempName(0, 3, ".mp3"),
-                                           TempName(4294967295, 4, ".mp3"),  TempName(9999999999, 5, "")};
+                                           TempName(4294967295, 4, ".mp3"),  TempName(9999999999, 5, ""),
+                                           TempName(gone, 6, ".mp3", "other-host"),
+                                           TempName(::getpid(), 7, ".mp3", ThisHostTag())};
     ASSERT_EQ(::mkdir(dir.File(kept[0]).c_str(), 0755), 0) << "a folder with our name is not ours";
     std::ofstream(dir.File(ended)) << "bytes";
+    std::ofstream(dir.File(ended_here)) << "bytes";
     for (size_t i = 1; i < kept.size(); ++i) std::ofstream(dir.File(kept[i])) << "bytes";
-    EXPECT_EQ(RemoveLeftoverOutputs(dir.Path()), 1);
+    EXPECT_EQ(RemoveLeftoverOutputs(dir.Path()), 2);
     std::vector<std::string> expected = kept;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FolderNames(dir.Path()), expected);
@@ -663,4 +678,58 @@ TEST(OutputPlaceTest, TheFolderIsMadeCheckedAndSweptOnce) {
     EXPECT_FALSE(PrepareOutputFolder(dir.File("new"), why));
     EXPECT_EQ(why, "Permission denied");
     ::chmod(dir.File("new").c_str(), 0755);
+}
+
+namespace {
+
+int RefusedRename(const char*, const char*) {
+    errno = EINVAL;  // as NFS answers renameat2's flag
+    return -1;
+}
+
+// A link the server made while its answer was lost: done, yet reported failed.
+int LinkWithLostReply(const char* from, const char* to) {
+    if (::link(from, to) != 0) return -1;
+    errno = EIO;
+    return -1;
+}
+
+}  // namespace
+
+TEST(OutputPlaceTest, TwoProcessesRacingForOneNameEachGetANameOfTheirOwn) {
+    const TPlaceCalls system = SetPlaceCalls({nullptr, nullptr});
+    SetPlaceCalls(system);
+    const TPlaceCalls ways[] = {system, {RefusedRename, ::link}, {RefusedRename, LinkWithLostReply}};
+    for (const TPlaceCalls way : ways)
+        for (int round = 0; round < 10; ++round) {
+            TempDir dir;
+            const std::string target = dir.File("race.mp3");
+            int start[2];
+            ASSERT_EQ(::pipe(start), 0);
+            pid_t children[2];
+            for (pid_t& child : children) {
+                if ((child = ::fork()) != 0) continue;
+                // The child: its own file, then the name at the parent's word.
+                SetPlaceCalls(way);
+                std::string why, placed;
+                const std::string temp = CreateTemporaryOutput(target, why);
+                std::ofstream(temp) << ::getpid();
+                char go;
+                const bool ok = ::read(start[0], &go, 1) == 1 &&
+                                PlaceOutput(temp, target, TPlaceMode::KeepOrNumber, placed, why) && !placed.empty();
+                std::_Exit(ok ? 0 : 1);
+            }
+            ASSERT_EQ(::write(start[1], "go", 2), 2);
+            ::close(start[0]);
+            ::close(start[1]);
+            std::set<std::string> writers;
+            for (const pid_t child : children) {
+                int status = -1;
+                ::waitpid(child, &status, 0);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                writers.insert(std::to_string(child));
+            }
+            EXPECT_EQ(FolderNames(dir.Path()), (std::vector<std::string>{"race(1).mp3", "race.mp3"}));
+            EXPECT_EQ(writers, (std::set<std::string>{ReadFileBytes(target), ReadFileBytes(dir.File("race(1).mp3"))}));
+        }
 }

@@ -21,6 +21,7 @@
 #include "tests/common/SubtitleCheck.h"
 #include "tests/common/VideoCheck.h"
 #include "tests/common/LocalNames.h"
+#include "tests/common/ReportCheck.h"
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -1103,4 +1104,50 @@ TEST_F(ConvertToolTest, EachAudioKindDecodesBackToTheSoundAndTheTagsThatWentIn) 
             EXPECT_EQ(MediaInfoField(file, "General", c.artist), "Singer");
         }
     }
+}
+
+// An archive through the terminal: a folder on the command line and a file in a
+// list on standard input, outputs mirrored under one base, four jobs by
+// --shard (the last as a Slurm array task) that together convert every file
+// once, each with a report of its own, and a run again that finds them all.
+TEST_F(ConvertToolTest, ShardsOfAFolderAndAListConvertEachFileOnceInTheTreesShape) {
+    const std::string archive = dir.File("archive");
+    const std::vector<std::string> names = {"Lectures/2003/a.rm", "Lectures/2003/b.ra", "Lectures/2004/a.rm",
+                                            "Lectures/x.rm", "Talks/a.rm"};
+    for (const std::string& name : names) {
+        fs::create_directories(fs::path(archive + "/" + name).parent_path());
+        MakeRealAudio144(dir, "archive/" + name, 0.3);
+    }
+    WriteFileBytes(dir.File("list"), archive + "/Talks/a.rm\n\n");
+    auto run = [&](const std::string& shard, const std::string& report, const std::vector<std::string>& env) {
+        const std::vector<std::string> args = {"-q", "-o", out, "--base", archive, "--existing", "skip", "--shard",
+                                               shard, "--report", report, archive + "/Lectures", "--files-from", "-"};
+        return Wait(SpawnConvertTool(args, dir.Path(), config, dir.File("stdout"), dir.File("stderr"), env,
+                                     dir.File("list")));
+    };
+    std::map<std::string, std::string> outputs;  // input -> output, over every report
+    for (int k = 0; k < 4; ++k) {
+        const std::string report = dir.File("report" + std::to_string(k));
+        const TRun shard = run(k == 3 ? "auto/4" : std::to_string(k) + "/4", report, {"SLURM_ARRAY_TASK_ID=3"});
+        EXPECT_EQ(shard.status, 0) << shard.err;
+        for (const auto& row : ReportRows(report, {"input", "output", "outcome"})) {
+            EXPECT_EQ(row[2], "completed") << row[0];
+            EXPECT_TRUE(outputs.emplace(row[0], row[1]).second) << row[0] << " converted twice";
+        }
+    }
+    ASSERT_EQ(outputs.size(), names.size());
+    for (const std::string& name : names) {
+        const std::string output = out + fs::path(name).replace_extension(".mp3").string();
+        EXPECT_EQ(outputs[archive + "/" + name], output);
+        EXPECT_TRUE(DecodeMp3(output).ok) << output;
+    }
+    // Everything is there: every shard again skips every file.
+    EXPECT_EQ(run("0/1", dir.File("report-all"), {}).status, 0);
+    const auto again = ReportRows(dir.File("report-all"), {"outcome"});
+    EXPECT_EQ(again.size(), names.size());
+    for (const auto& row : again) EXPECT_EQ(row[0], "skipped");
+    using TEnv = std::vector<std::string>;
+    for (const auto& [shard, env] : std::vector<std::pair<std::string, TEnv>>{
+             {"auto/4", {}}, {"auto/4", {"SLURM_ARRAY_TASK_ID=4"}}, {"4/4", {}}, {"1", {}}})
+        EXPECT_EQ(run(shard, dir.File("refused"), env).status, 2) << shard;
 }

@@ -15,6 +15,7 @@
 
 #include "hooks/FrameHooks.h"
 #include "tests/common/ConvertTool.h"
+#include "tests/common/ReportCheck.h"
 #include "tests/engine/EngineFixture.h"
 
 using namespace enginetest;
@@ -87,7 +88,7 @@ TEST_F(EngineTest, AThousandFilesConvertUnderTwoHundredFiftySixOpenFiles) {
     if (!fs::exists(ConvertToolPath())) GTEST_SKIP() << ConvertToolPath() << " is not built";
     const std::vector<std::string> files = CopiesOf(MakeWav(dir, "one.wav", 0.1, 8000, 1), dir, 1000);
     const std::string out = dir.File("out") + "/";
-    const std::string report = dir.File("report.tsv");
+    const std::string report = dir.File("report.jsonl");
     std::vector<std::string> args = {"-q", "-o", out, "-j", "2", "-c", "1", "-r", "8000", "-b", "32", "--report", report};
     args.insert(args.end(), files.begin(), files.end());
     pid_t pid;
@@ -102,11 +103,10 @@ TEST_F(EngineTest, AThousandFilesConvertUnderTwoHundredFiftySixOpenFiles) {
     }
     EXPECT_EQ(status, 0) << Slurp(dir.File("stderr")).substr(0, 2000);
     // One record each, every one converted, into a whole MP3 of the input's length.
-    std::istringstream lines(Slurp(report));
-    std::string line;
-    int completed = 0, records = -1;
-    for (; std::getline(lines, line); ++records) completed += line.rfind("completed\t", 0) == 0;
-    EXPECT_EQ(records, 1000);
+    const auto rows = ReportRows(report, {"outcome"});
+    int completed = 0;
+    for (const auto& row : rows) completed += row[0] == "completed";
+    EXPECT_EQ(rows.size(), 1000u);
     EXPECT_EQ(completed, 1000);
     for (int i = 0; i < 1000; ++i) {
         const DecodedAudio mp3 = DecodeMp3(out + "f" + std::to_string(i) + ".mp3");

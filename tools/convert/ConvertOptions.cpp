@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <iterator>
 #include <utility>
 
@@ -267,6 +269,57 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
     return TRead::NotMine;
 }
 
+// The names of a list, one a line; empty lines are none.
+bool ReadNameList(TArgReader& r, const std::string& list, std::vector<std::string>& names) {
+    std::ifstream file;
+    if (list != "-") {
+        file.open(list, std::ios::binary);
+        if (!file) return r.Fail("cannot read the list " + list);
+    }
+    std::istream& in = list == "-" ? std::cin : file;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) names.push_back(line);
+    return !in.bad() || r.Fail("cannot read the list " + list);
+}
+
+// "K/N" with 0 <= K < N; "auto/N" takes K from the Slurm array task's number.
+bool ReadShard(TArgReader& r, TShard& shard) {
+    std::string text;
+    if (!r.Value(text)) return false;
+    const size_t slash = text.find('/');
+    const auto count = slash == std::string::npos ? std::nullopt : ParseNumber(text.substr(slash + 1));
+    if (!count || *count < 1) return r.Fail("option --shard takes K/N or auto/N, such as 0/4");
+    std::string index_text = text.substr(0, slash);
+    if (index_text == "auto") {
+        index_text = Env("SLURM_ARRAY_TASK_ID");
+        if (index_text.empty())
+            return r.Fail("--shard auto/N: SLURM_ARRAY_TASK_ID is not set (not a Slurm array task)");
+    }
+    const auto index = ParseNumber(index_text);
+    if (!index || *index < 0 || *index >= *count)
+        return r.Fail("--shard: the part " + index_text + " is not one of 0 to " + std::to_string(*count - 1) +
+                      (text.rfind("auto/", 0) == 0 ? " (SLURM_ARRAY_TASK_ID; an array of N tasks is --array=0-" +
+                                                         std::to_string(*count - 1) + ")"
+                                                   : ""));
+    shard = {*index, *count};
+    return true;
+}
+
+// The options of archives: folders mirrored to a base, lists of names, parts of a batch.
+TRead ReadArchiveOption(TArgReader& r, TConvertOptions& o) {
+    if (r.Is(nullptr, "--base")) {
+        if (!r.Value(o.Base)) return TRead::Failed;
+        return Result(!o.Base.empty() || r.Fail("option --base needs a folder"));
+    }
+    if (r.Is(nullptr, "--files-from")) {
+        std::string list;
+        if (!r.Value(list)) return TRead::Failed;
+        return Result(ReadNameList(r, list, o.Files));
+    }
+    if (r.Is(nullptr, "--shard")) return Result(ReadShard(r, o.Shard));
+    return TRead::NotMine;
+}
+
 // The disc and DV kinds have sizes of their own and MP3 has no picture, so a limit for them is a
 // mistake worth telling.
 bool CheckMaxSize(const TPlanChoice& plan, std::string& error) {
@@ -315,6 +368,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
         reader.Take(arg, i);
         TRead read = ReadPlanOption(reader, o);
         if (read == TRead::NotMine) read = ReadRunOption(reader, o);
+        if (read == TRead::NotMine) read = ReadArchiveOption(reader, o);
         if (read == TRead::NotMine) return reader.Fail("unknown option " + reader.name);
         if (read == TRead::Failed) return false;
     }
@@ -335,9 +389,10 @@ std::string ConvertUsage() {
         name.resize(std::max<size_t>(name.size(), 6), ' ');
         kinds += "      " + name + std::string(kind.extension) + "  " + kind.description + "\n";
     }
-    return "usage: ardentix-convert [options] FILE...\n"
+    return "usage: ardentix-convert [options] FILE|FOLDER...\n"
            "Converts media files (RealMedia and anything else the media libraries read) to MP3,\n"
-           "or to another audio or video kind chosen with --to.\n"
+           "or to another audio or video kind chosen with --to. A folder stands for the media\n"
+           "files in it and its subfolders, in name order; their outputs keep its structure.\n"
            "Defaults come from the converter window's settings.\n"
            "\n"
            "  -o, --output-folder DIR  folder of the output files (default: the window's, else\n"
@@ -389,8 +444,15 @@ std::string ConvertUsage() {
            "      --options            list the engine options with their values; other names go\n"
            "                           to the media libraries' codec and format options\n"
            "      --info               show what each file holds and convert nothing\n"
-           "      --report FILE        write what became of each file to FILE, a line a file of\n"
-           "                           tab-separated outcome, reason, input, output and details\n"
+           "      --report FILE        append what became of each file to FILE as it ends, a JSON\n"
+           "                           object a line: input, output, outcome, reason, message,\n"
+           "                           input_seconds, output_seconds, elapsed_seconds\n"
+           "      --base DIR           outputs mirror each input's path relative to DIR (default:\n"
+           "                           the folder given; a file given alone stays flat)\n"
+           "      --files-from FILE    the names of FILE too, one a line; - reads standard input\n"
+           "      --shard K/N          convert only part K (0 to N-1) of N parts, by a hash of each\n"
+           "                           path relative to the base; auto/N takes K from\n"
+           "                           SLURM_ARRAY_TASK_ID\n"
            "  -q, --quiet              only errors\n"
            "  -v, --verbose            the engine's log lines too\n"
            "  -h, --help               this text\n"

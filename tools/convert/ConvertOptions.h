@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/FolderWalk.h"
 #include "batch/OutputPlan.h"
 
 struct TConvertOptions {
@@ -19,6 +20,8 @@ struct TConvertOptions {
     bool Help = false;
     bool ListOptions = false;  // "--options": list the engine's option vocabulary
     bool Version = false;
+    std::string Base;  // "--base": outputs mirror the inputs' paths relative to it; empty: each folder given
+    TShard Shard;      // "--shard K/N": the part of the batch this job converts
 };
 
 // The window's settings (its settings file when there is one) as options.

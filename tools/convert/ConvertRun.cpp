@@ -12,6 +12,7 @@
 #include "batch/BatchProgress.h"
 #include "batch/Converter.h"
 #include "batch/General.h"
+#include "batch/ReportFile.h"
 #include "batch/RunSummary.h"
 #include "batch/Simultaneous.h"
 #include "probe/LinkFile.h"
@@ -146,18 +147,44 @@ private:
 
 // The list as the user gave it, with a line for each link's entries and problems.
 TListing ListGivenFiles(TDAzaduVED& engine, const TConvertOptions& options) {
-    TListing listing = ListFiles(engine.Probe, options.Files);
+    const TListingRoots roots{options.Base, options.Plan.NextToSource ? "" : options.OutputFolder, options.Shard};
+    TListing listing = ListFiles(engine.Probe, options.Files, roots);
     if (!options.Quiet)
         for (const std::string& note : listing.Notes) PrintLine(stdout, note);
     for (const TFileRecord& refused : listing.Refused) PrintLine(stderr, RecordLine(refused));
     return listing;
 }
 
+// The report as files end; a report that cannot be written is told once and
+// makes the run's status a failure, without stopping the conversions.
+class TReportLines {
+public:
+    explicit TReportLines(const std::string& path) : path_(path) {}
+    bool Open() {
+        std::string why;
+        if (path_.empty() || file_.Open(path_, why)) return true;
+        PrintLine(stderr, "Cannot write the report " + path_ + ": " + why);
+        return false;
+    }
+    void Write(const TFileRecord& record) {
+        std::string why;
+        if (!file_.IsOpen() || failed_ || file_.Write(record, why)) return;
+        PrintLine(stderr, "Cannot write the report " + path_ + ": " + why);
+        failed_ = true;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    const std::string path_;
+    TReportFile file_;
+    bool failed_ = false;
+};
+
 // Runs the batch to its end, or until interrupted asks for a stop; every
 // record is printed as it ends and added to the summary.
 void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status, const TConvertOptions& options,
               const std::map<TFileId, std::string>& durations, const std::atomic<bool>& interrupted,
-              std::atomic<bool>& news, TRunSummary& summary) {
+              std::atomic<bool>& news, TRunSummary& summary, TReportLines& report) {
     for (;;) {
         // Awake for news of the run, a stop, or the status line's clock.
         loop.RunUntil([&] { return news.exchange(false) || (interrupted.load() && !run.Stopping()); },
@@ -168,6 +195,7 @@ void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status,
         for (const TFileRecord& record : update.Ended) {
             status.Ended(record);
             PrintRecord(record, options.Quiet, durations);
+            report.Write(record);
         }
         if (update.Over) break;
         status.Show();
@@ -212,14 +240,15 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
         TAVProbe& probe = engine.Probe;
         bool opened = false;
         try {
-            opened = file.Readable && probe.Open(file.Path);
+            opened = (file.Readable || !file.Probed) && probe.Open(file.Path);
         } catch (const std::exception& e) {
             PrintLine(stderr, FileProblemLine(file.Path, e.what()));
             status = 1;
             continue;
         }
         if (!opened) {
-            PrintLine(stderr, FileProblemLine(file.Path, file.Readable ? probe.LastError() : file.Problem));
+            const std::string why = file.Probed && !file.Readable ? file.Problem : probe.LastError();
+            PrintLine(stderr, FileProblemLine(file.Path, why));
             status = 1;
             continue;
         }
@@ -232,9 +261,14 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
 
 int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
             const std::atomic<bool>& interrupted) {
+    TReportLines report(options.Report);
+    if (!report.Open()) return 1;
     const TListing listing = ListGivenFiles(engine, options);
     TRunSummary summary;
-    for (const TFileRecord& refused : listing.Refused) summary.Add(refused);
+    for (const TFileRecord& refused : listing.Refused) {
+        summary.Add(refused);
+        report.Write(refused);
+    }
     std::map<TFileId, std::string> durations;  // as the window shows them; empty when unknown
     for (const TListedFile& file : listing.Files)
         durations[file.Id] = file.DurationUs < 0 ? "" : DurationText(file.DurationUs);
@@ -262,14 +296,10 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
         return 1;
     }
     TStatusLine status(listing.Files, !options.Quiet && ::isatty(STDERR_FILENO));
-    RunBatch(run, loop, status, options, durations, interrupted, news, summary);
+    RunBatch(run, loop, status, options, durations, interrupted, news, summary, report);
     engine.SetOnLog(nullptr);
 
     if (!options.Quiet) PrintLine(stdout, SummaryText(summary));
-    int exit_status = interrupted ? 130 : summary.RanToTheEnd() && summary.Failures() == 0 ? 0 : 1;
-    if (std::string why; !options.Report.empty() && !WriteReport(options.Report, summary.Entries(), why)) {
-        PrintLine(stderr, "Cannot write the report " + options.Report + ": " + why);
-        if (exit_status == 0) exit_status = 1;
-    }
-    return exit_status;
+    const int exit_status = interrupted ? 130 : summary.RanToTheEnd() && summary.Failures() == 0 ? 0 : 1;
+    return exit_status == 0 && report.Failed() ? 1 : exit_status;
 }

@@ -1,0 +1,135 @@
+// Folders as inputs: what a walk finds and in which order, the folders outputs
+// mirror, the shares of a batch among jobs, and a run over a tree.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "batch/Converter.h"
+#include "batch/FolderWalk.h"
+#include "core/LogLevel.h"
+#include "engine/DAzaduVED.h"
+#include "engine/EventLoop.h"
+#include "tests/common/Fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace ardentix::test;
+
+namespace {
+
+// Each file a walk finds, relative to root, with the folder its output mirrors.
+std::vector<std::string> Walk(const std::string& folder, const std::string& base, const std::string& skip,
+                              const std::string& root) {
+    std::vector<std::string> found;
+    TFolderWalk walk(folder, base, skip);
+    for (TFoundFile file; walk.Next(file);)
+        found.push_back(fs::path(file.Path).lexically_relative(root).string() + " > " + file.Subfolder);
+    return found;
+}
+
+}  // namespace
+
+TEST(FolderWalkTest, FindsTheMediaFilesOfATreeInNameOrderOnceEach) {
+    TempDir dir;
+    const std::string in = dir.File("in");
+    for (const char* name : {"b/2.ra", "a/1.rm", "a/.hidden.rm", ".secret/x.rm", "notes.txt", "Z.MP3", "m.wav",
+                             "out/done.mp3", "c.ram", "a/deep/3.rmvb", "../elsewhere/e.rm"}) {
+        fs::create_directories(fs::path(in + "/" + name).parent_path());
+        std::ofstream(in + "/" + name) << "x";
+    }
+    fs::create_directory_symlink("..", in + "/a/up");           // a loop back to the top
+    fs::create_directory_symlink("a", in + "/link-to-a");       // a folder walked already
+    fs::create_directory_symlink("../elsewhere", in + "/ext");  // a folder not walked yet
+    const std::vector<std::string> expected = {"in/Z.MP3 > ",         "in/a/1.rm > a/", "in/a/deep/3.rmvb > a/deep/",
+                                               "in/b/2.ra > b/",      "in/ext/e.rm > ext/", "in/m.wav > "};
+    EXPECT_EQ(Walk(in, "", in + "/out", dir.Path()), expected);
+    EXPECT_EQ(Walk(in, "", "", dir.Path()).back(), "in/out/done.mp3 > out/");
+    TFolderWalk missing(dir.File("nothing"), "", "");
+    TFoundFile file;
+    EXPECT_FALSE(missing.Next(file));
+    EXPECT_EQ(missing.Problems().size(), 1u);
+}
+
+TEST(FolderWalkTest, OutputsMirrorThePathRelativeToTheBase) {
+    EXPECT_EQ(MirroredFolder("/a/Lectures/2003/x.rm", "/a/"), "Lectures/2003/");
+    EXPECT_EQ(MirroredFolder("/a/Lectures/../Talks/x.rm", "/a"), "Talks/");
+    for (const char* outside : {"/ab/x.rm", "/x.rm", "/a/x.rm"}) EXPECT_EQ(MirroredFolder(outside, "/a"), "");
+    // From the top or from inside it, under one base a file has one place.
+    TempDir dir;
+    for (const char* name : {"a/Lectures/2003/x.rm", "a/Lectures/2004/y.rm"}) {
+        fs::create_directories(fs::path(dir.File(name)).parent_path());
+        std::ofstream(dir.File(name)) << "x";
+    }
+    const std::vector<std::string> whole = Walk(dir.File("a/Lectures"), dir.File("a"), "", dir.Path());
+    ASSERT_EQ(whole.size(), 2u);
+    EXPECT_EQ(whole[0], "a/Lectures/2003/x.rm > Lectures/2003/");
+    EXPECT_EQ(Walk(dir.File("a/Lectures/2003"), dir.File("a"), "", dir.Path()), std::vector<std::string>{whole[0]});
+    EXPECT_EQ(Walk(dir.File("a/Lectures"), "", "", dir.Path())[0], "a/Lectures/2003/x.rm > 2003/");
+}
+
+TEST(FolderWalkTest, ShardsCoverEveryFileExactlyOnce) {
+    EXPECT_EQ(PathHash("a"), 0xaf63dc4c8601ec8cull);  // FNV-1a 64's published value
+    for (const int count : {1, 3, 4, 64})
+        for (int n = 0; n < 500; ++n) {
+            const std::string path = std::to_string(1990 + n / 25) + "/news " + std::to_string(n) + ".rm";
+            int owners = 0;
+            for (int k = 0; k < count; ++k) owners += InShard({k, count}, path);
+            EXPECT_EQ(owners, 1) << path << " in " << count;
+        }
+}
+
+namespace {
+
+class FolderRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(engine.LoadLibraries("")) << engine.LastErrorText();
+        engine.SetLogLevel(llQuiet);
+    }
+    // "input outcome output" a line, relative to the folders.
+    std::string Run(const std::vector<std::string>& given, const TListingRoots& roots) {
+        TPlanChoice choice;
+        choice.Existing = TExistingOutputs::Skip;
+        std::atomic<bool> news{false};
+        TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
+        std::string problem;
+        EXPECT_TRUE(run.Start(ListFiles(engine.Probe, given, roots).Files, {choice, out, 2}, problem)) << problem;
+        while (!run.Take().Over) loop.RunUntil([&] { return news.exchange(false); }, std::chrono::milliseconds(250));
+        std::string text;
+        for (const TFileRecord& r : run.Records())
+            text += fs::path(r.Input).lexically_relative(dir.Path()).string() + " " + OutcomeName(r.Outcome) + " " +
+                    (r.Output.empty() ? "-" : fs::path(r.Output).lexically_relative(out).string()) + "\n";
+        return text;
+    }
+
+    TempDir dir;
+    const std::string out = dir.File("archive/out") + "/";
+    TEventLoopWindowThread loop;
+    TDAzaduVED engine{&loop};
+};
+
+}  // namespace
+
+TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
+    for (const char* sub : {"archive/1998", "archive/1999", "nothing/.hidden"}) fs::create_directories(dir.File(sub));
+    MakeRealAudio144(dir, "archive/1998/news.rm", 0.5, 440);
+    MakeRealAudio144(dir, "archive/1999/news.rm", 0.5, 880);
+    MakeRandom(dir, "archive/1999/broken.rm", 4096, 3, true);
+    const TListingRoots roots{dir.File("archive"), out, {}};
+    // The output folder lies inside the tree: what is written there is not walked again.
+    EXPECT_EQ(Run({dir.File("archive")}, roots),
+              "archive/1998/news.rm completed 1998/news.mp3\narchive/1999/broken.rm refused -\n"
+              "archive/1999/news.rm completed 1999/news.mp3\n");
+    // Part of the archive again, under the same base: its outputs are found, not
+    // made twice, and the files whose outputs are there are not read again.
+    MakeRandom(dir, "archive/1999/news.rm", 4096, 4, true);
+    EXPECT_EQ(Run({dir.File("archive/1999")}, roots),
+              "archive/1999/broken.rm refused -\narchive/1999/news.rm skipped 1999/news.mp3\n");
+    EXPECT_EQ(Run({dir.File("archive/1998")}, {"", out, {}}), "archive/1998/news.rm completed news.mp3\n");
+    // A folder with nothing to convert in it is told, not passed over in silence.
+    MakeRealAudio144(dir, "nothing/.hidden/a.rm", 0.2);
+    const TListing none = ListFiles(engine.Probe, {dir.File("nothing")}, {});
+    EXPECT_TRUE(none.Files.empty());
+    EXPECT_EQ(none.Refused.size(), 1u);
+}
