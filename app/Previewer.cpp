@@ -100,7 +100,9 @@ QSize PreviewSize(int width, int height) {
 }
 
 // Beside the main window, right where there is room, else left, the previews
-// of files converted at once one under the other; never over the list.
+// of files converted at once one under the other; never over the list. A
+// screen without room beside it gets them in its lower right corner, over the
+// settings rather than the list.
 void PlaceBesideMainWindow(QWidget* window) {
     int others = 0;
     const QWidget* main = nullptr;
@@ -112,13 +114,16 @@ void PlaceBesideMainWindow(QWidget* window) {
     if (!screen) return;
     const QRect room = screen->availableGeometry();
     const QRect beside = main ? main->frameGeometry() : QRect(room.center(), QSize(0, 0));
-    const int gap = 8;
-    int x = beside.right() + gap;
-    if (x + window->width() > room.right() && beside.left() - gap - window->width() >= room.left())
-        x = beside.left() - gap - window->width();
-    const int step = window->height() + 32;  // the caption of the one above
-    const int y = std::min(beside.top() + others * step, std::max(room.top(), room.bottom() - window->height()));
-    window->move(std::clamp(x, room.left(), std::max(room.left(), room.right() - window->width())), y);
+    const int gap = 8, width = window->width(), height = window->height();
+    const int step = height + 32;  // the caption of the one above
+    const bool right = beside.right() + gap + width <= room.right();
+    const bool left = beside.left() - gap - width >= room.left();
+    if (!right && !left) {
+        window->move(room.right() - width, std::max(room.top(), room.bottom() - height - others * step));
+        return;
+    }
+    const int x = right ? beside.right() + gap : beside.left() - gap - width;
+    window->move(x, std::min(beside.top() + others * step, std::max(room.top(), room.bottom() - height)));
 }
 
 }  // namespace
