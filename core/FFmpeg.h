@@ -522,6 +522,9 @@ public:
     // Asks a running task to stop; ends a task that never ran on a thread of
     // its own; leaves an ended task alone.
     void Stop();
+    // Stop for many tasks at once: those that never ran end one after another
+    // on one thread, so that stopping a long queue starts no thread per task.
+    static void StopAll(const std::vector<TCustomFFmpeg*>& tasks);
     // Asks the run to stop (used before a task is destroyed).
     void Abort();
     // The transcode inside the error guard, the clean-up and the termination step.

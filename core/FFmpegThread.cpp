@@ -87,7 +87,7 @@ void TFFmpegThread::Execute() {
 }
 
 void TDoTerminateThread::Execute() {
-    if (task_) task_->TerminateStep();
+    for (TCustomFFmpeg* task : tasks_) task->TerminateStep();
 }
 
 size_t LiveTaskThreads() {

@@ -1,11 +1,13 @@
 #pragma once
 // The threads that run a task: TFFmpegThread runs the whole task, and
-// TDoTerminateThread ends a task that never ran. Both are made suspended, run
+// TDoTerminateThread ends tasks that never ran, one after another. Both are made suspended, run
 // their body once they are resumed, and free themselves when it returns.
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class TCustomFFmpeg;
 
@@ -55,13 +57,15 @@ private:
 
 class TDoTerminateThread : public TSuspendedThread {
 public:
-    explicit TDoTerminateThread(TCustomFFmpeg* task) : TSuspendedThread(tpIdle), task_(task) {}
+    // The tasks end in their order.
+    explicit TDoTerminateThread(std::vector<TCustomFFmpeg*> tasks)
+        : TSuspendedThread(tpIdle), tasks_(std::move(tasks)) {}
 
 protected:
     void Execute() override;
 
 private:
-    TCustomFFmpeg* task_;
+    std::vector<TCustomFFmpeg*> tasks_;
 };
 
 // Threads of either kind that have not finished yet, process-wide.

@@ -78,26 +78,30 @@ bool TCustomFFmpeg::Begin() {
     return true;
 }
 
-void TCustomFFmpeg::Stop() {
-    bool end_now = false;
-    {
-        std::lock_guard<std::mutex> guard(run_lock);
-        if (running) {
-            // The starter resumes the worker right after Start, so a flag is all it takes.
-            stop_requested = true;
-        } else if (!terminated && !end_pending) {
-            end_pending = true;
-            end_now = true;
+void TCustomFFmpeg::Stop() { StopAll({this}); }
+
+void TCustomFFmpeg::StopAll(const std::vector<TCustomFFmpeg*>& tasks) {
+    std::vector<TCustomFFmpeg*> never_ran;
+    for (TCustomFFmpeg* task : tasks) {
+        {
+            std::lock_guard<std::mutex> guard(task->run_lock);
+            if (task->running) {
+                // The starter resumes the worker right after Start, so a flag is all it takes.
+                task->stop_requested = true;
+            } else if (!task->terminated && !task->end_pending) {
+                task->end_pending = true;
+                never_ran.push_back(task);
+            }
         }
+        task->pause_gate.Wake();
     }
-    pause_gate.Wake();
-    if (!end_now) return;
+    if (never_ran.empty()) return;
     TDoTerminateThread* thread = nullptr;
     try {
-        thread = new TDoTerminateThread(this);
+        thread = new TDoTerminateThread(never_ran);
     } catch (const std::exception&) {
-        // No thread to end it on: end it here.
-        TerminateStep();
+        // No thread to end them on: end them here.
+        for (TCustomFFmpeg* task : never_ran) task->TerminateStep();
         return;
     }
     thread->Resume();

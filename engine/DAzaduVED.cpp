@@ -716,7 +716,7 @@ void TCustomDAzaduVED::StopConvert() {
             // StartConvert: it may be between AddTask and SetOutputFile.
             if (!task->claimed && run_open_ && task->run != run_serial_) continue;
             if (!task->claimed) {
-                // Never started: it ends at once on a thread of its own.
+                // Never started: it ends at once, with the others, on one thread.
                 task->claimed = true;
                 ++active_;
                 run_open_ = true;
@@ -724,8 +724,9 @@ void TCustomDAzaduVED::StopConvert() {
             to_stop.push_back(task);
         }
     }
-    // Outside the state lock: a task that cannot get a thread ends right here.
-    for (TFFmpeg* task : to_stop) task->Stop();
+    // Outside the state lock: the never-started ones end on one thread (or
+    // right here when none can be had), however long the queue.
+    TCustomFFmpeg::StopAll(std::vector<TCustomFFmpeg*>(to_stop.begin(), to_stop.end()));
 }
 
 bool TCustomDAzaduVED::HoldStartLocked() {

@@ -117,7 +117,7 @@ TEST_F(EngineTest, EndedTasksAreNotStartedAgain) {
     EXPECT_EQ(recorder.Events().size(), before);
 }
 
-TEST_F(EngineTest, StopBeforeAnythingRanEndsEveryTaskOnAThreadOfItsOwn) {
+TEST_F(EngineTest, StopBeforeAnythingRanEndsEveryTaskOnOneThreadOfItsOwn) {
     AddThreeTasks();
     engine->StopConvert();
     ASSERT_TRUE(recorder.WaitEndOfRun());
@@ -131,6 +131,7 @@ TEST_F(EngineTest, StopBeforeAnythingRanEndsEveryTaskOnAThreadOfItsOwn) {
         EXPECT_FALSE(t[i].terminate.Exception);
         EXPECT_EQ(t[i].terminate.Message, "");
         EXPECT_NE(t[i].thread, std::this_thread::get_id());
+        EXPECT_EQ(t[i].thread, t[0].thread);
     }
     EXPECT_EQ(indexes, (std::multiset<int>{0, 1, 2}));
     // Stopping twice ends nothing twice.
@@ -377,6 +378,21 @@ TEST_F(EngineTest, ProgressCarriesTheTotalAndTheReachedDuration) {
     EXPECT_EQ(last.FPS, -1);
     EXPECT_FLOAT_EQ(last.Quality, -1.0f);
     EXPECT_GT(last.CurrentSize, 0);
+}
+
+// A long queue stopped mid-run: its waiting tasks end without a thread each.
+TEST_F(EngineTest, StoppingARunWithTwoThousandWaitingTasksStartsNoThreadForEach) {
+    const std::string src = MakeRealAc3(dir, "long.rm", 30.0, 44100, 2);
+    for (int i = 0; i < 2001; ++i) ASSERT_EQ(AddMp3Task(src, dir.File("out" + std::to_string(i) + ".mp3")), i);
+    engine->SetProgressInterval(100);
+    engine->StartConvert(1);
+    ASSERT_TRUE(loop.RunUntil([&] { return !recorder.Of('p').empty(); }));
+    engine->StopConvert();
+    // The running file's worker and the one thread that ends the others.
+    EXPECT_LE(LiveTaskThreads(), 2u);
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    EXPECT_EQ(recorder.Of('t').size(), 2002u);  // every task, then the end of the run
+    WaitForTaskThreads();
 }
 
 TEST_F(EngineTest, DestroyingTheComponentDuringARunStopsAndWaitsForItsWorkers) {
