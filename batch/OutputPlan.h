@@ -23,9 +23,9 @@ constexpr int Automatic = -1;
 
 // The audio of an output as the user chose it.
 struct TAudioChoice {
-    int Channels = 2;        // 1 or 2; SameAsSource: a mono source stays mono, any other is stereo
-    int SampleRate = 44100;  // Hz; SameAsSource: the MP3 rate nearest to the source's
-    int BitrateKbps = 256;   // kbit/s, constant; also the bit rate of kinds other than MP3
+    int Channels = 2;        // 1 or 2; SameAsSource: a mono source stays mono, any other is stereo; or Automatic
+    int SampleRate = 44100;  // Hz; SameAsSource: MP3's rate nearest the source's, the others' as Automatic
+    int BitrateKbps = 256;   // kbit/s, constant, for the kinds chosen by bit rate; or Automatic
     int VbrLevel = -1;       // MP3 by quality: LAME's V0 (largest) to V9 (smallest); -1 constant bit rate
     std::optional<int> VorbisQuality;    // Ogg Vorbis, -1 (smallest) to 10 (best); none: 3
     std::optional<int> FlacCompression;  // FLAC's effort, 0 (fastest) to 12 (smallest); none: the encoder's 5
