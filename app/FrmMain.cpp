@@ -198,6 +198,9 @@ void TForm1::BuildListButtons() {
     BtnClear = NewButton("BtnClear", tr("C&lear"));
     BtnMoveUp = NewButton("BtnMoveUp", tr("Move &Up"));
     BtnMoveDown = NewButton("BtnMoveDown", tr("Move &Down"));
+    // A folder adds its media files and those of its subfolders, their outputs in the same shape.
+    BtnAddFolder = NewButton("BtnAddFolder", tr("Add folder&s..."));
+    BtnAddFolder->setToolTip(tr("Adds the media files of a folder and its subfolders (Ctrl+Shift+O)"));
 
     PbBatch = new QProgressBar(this);
     PbBatch->setObjectName("PbBatch");
@@ -371,7 +374,7 @@ void TForm1::BuildBottomRow() {
 void TForm1::LayOutControls() {
     // Layout: list with its buttons, output folder, the two groups, progress, bottom row.
     auto* side = new QVBoxLayout;
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
+    for (QPushButton* b : {BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
     side->addStretch(1);
     auto* list = new QVBoxLayout;
     list->addWidget(Lvw, 1);
@@ -416,7 +419,8 @@ void TForm1::LayOutControls() {
     main->addLayout(bottom);
 
     const int minButton = fontMetrics().horizontalAdvance("Move Down") + 32;
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout,
+                           BtnHelp})
         b->setMinimumWidth(minButton);
 }
 
@@ -429,6 +433,7 @@ void TForm1::ConnectControls() {
     click(BtnClear, &TForm1::BtnClearClick);
     click(BtnMoveUp, &TForm1::BtnMoveUpClick);
     click(BtnMoveDown, &TForm1::BtnMoveDownClick);
+    click(BtnAddFolder, &TForm1::BtnAddFolderClick);
     click(BtnChangeOutputFolder, &TForm1::BtnChangeOutputFolderClick);
     click(BtnStart, &TForm1::BtnStartClick);
     click(BtnAbout, &TForm1::BtnAboutClick);
@@ -466,6 +471,7 @@ void TForm1::BuildShortcuts() {
         });
     };
     key(QKeySequence::Open, this, BtnAdd);
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), this, BtnAddFolder);
     key(QKeySequence::Delete, Lvw, BtnRemove);
     key(QKeySequence(Qt::CTRL | Qt::Key_Up), Lvw, BtnMoveUp);
     key(QKeySequence(Qt::CTRL | Qt::Key_Down), Lvw, BtnMoveDown);
@@ -475,7 +481,8 @@ void TForm1::BuildShortcuts() {
 // and words where the caption is a sign or there is none.
 void TForm1::SetAccessibleNames() {
     auto plain = [](QString text) { return text.remove('&').trimmed().remove(QRegularExpression(":$")); };
-    for (QPushButton* b : {BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout, BtnHelp})
+    for (QPushButton* b : {BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown, BtnStart, BtnPause, BtnAbout,
+                           BtnHelp})
         b->setAccessibleName(plain(b->text()));
     for (QCheckBox* c : {ChkShutdown, ChkPreview, ChkNextToSource}) c->setAccessibleName(plain(c->text()));
     CboExisting->setAccessibleName(plain(LblExisting->text()));
@@ -900,6 +907,13 @@ void TForm1::BtnAddClick() {
     AddFiles(files);
 }
 
+void TForm1::BtnAddFolderClick() {
+    const std::string folder = dialogs_.ChooseFolder(this, S(tr("Choose a Folder to Convert")), lastAddFolder_);
+    if (folder.empty()) return;
+    lastAddFolder_ = folder;
+    AddFiles({folder});
+}
+
 void TForm1::BtnRemoveClick() {
     for (int row = Lvw->rowCount() - 1; row >= 0; --row) {
         if (!Lvw->selectionModel()->isRowSelected(row, QModelIndex())) continue;
@@ -957,8 +971,8 @@ void TForm1::BtnChangeOutputFolderClick() {
 
 void TForm1::SetControlsIdle(bool idle) {
     // "Show preview" stays: pictures can be looked at or not while they are made.
-    for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown,
-                                                      BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, LblExisting,
+    for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp,
+                                                      BtnMoveDown, BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, LblExisting,
                                                       CboExisting, ChkNextToSource, ChkShutdown, ChkCopyTags,
                                                       LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);

@@ -61,6 +61,7 @@ public:
 
     // The click handlers.
     void BtnAddClick();
+    void BtnAddFolderClick();
     void BtnRemoveClick();
     void BtnClearClick();
     void BtnMoveUpClick();
@@ -105,8 +106,8 @@ public:
 
     // Controls, named as the handlers know them.
     TJobList* Lvw = nullptr;
-    QPushButton *BtnAdd = nullptr, *BtnRemove = nullptr, *BtnClear = nullptr, *BtnMoveUp = nullptr,
-                *BtnMoveDown = nullptr;
+    QPushButton *BtnAdd = nullptr, *BtnAddFolder = nullptr, *BtnRemove = nullptr, *BtnClear = nullptr,
+                *BtnMoveUp = nullptr, *BtnMoveDown = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* EdtOutputFolder = nullptr;
     QPushButton* BtnChangeOutputFolder = nullptr;

@@ -328,6 +328,18 @@
         <translation>Von 0 (schnellste) bis 12 (kleinste Datei); der Ton bleibt derselbe</translation>
     </message>
     <message>
+        <source>Add folder&amp;s...</source>
+        <translation>Ordner hinzufügen (&amp;C)...</translation>
+    </message>
+    <message>
+        <source>Adds the media files of a folder and its subfolders (Ctrl+Shift+O)</source>
+        <translation>Fügt die Mediendateien eines Ordners und seiner Unterordner hinzu (Strg+Umschalt+O)</translation>
+    </message>
+    <message>
+        <source>Choose a Folder to Convert</source>
+        <translation>Einen Ordner zum Konvertieren wählen</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 hat keine Bilder zum Zeigen</translation>
     </message>

@@ -328,6 +328,18 @@
         <translation>从 0（最快）到 12（文件最小）；声音相同</translation>
     </message>
     <message>
+        <source>Add folder&amp;s...</source>
+        <translation>添加文件夹(&amp;J)...</translation>
+    </message>
+    <message>
+        <source>Adds the media files of a folder and its subfolders (Ctrl+Shift+O)</source>
+        <translation>添加一个文件夹及其子文件夹中的媒体文件 (Ctrl+Shift+O)</translation>
+    </message>
+    <message>
+        <source>Choose a Folder to Convert</source>
+        <translation>选择要转换的文件夹</translation>
+    </message>
+    <message>
         <source>%1 has no pictures to show</source>
         <translation>%1 没有可显示的画面</translation>
     </message>

@@ -412,3 +412,20 @@ TEST_F(FormTest, WhereOutputsGo) {
     Destroy();
     EXPECT_NE(SettingsText().find("\nOutputPath=" + dir.File("mine") + "/\n"), std::string::npos) << SettingsText();
 }
+
+// "Add folder..." lists a folder's media files, their outputs in its shape.
+TEST_F(FormTest, AddFolderListsItsFilesWithTheirOutputsInItsShape) {
+    ASSERT_TRUE(Create());
+    for (const char* year : {"1998", "1999"}) {
+        fs::create_directories(dir.File(std::string("radio/") + year));
+        ardentix::test::MakeRealAudio144(dir, std::string("radio/") + year + "/news.ra", 0.5);
+    }
+    dialogs.FolderAnswers = {dir.File("radio")};
+    form->BtnAddFolder->click();
+    ASSERT_EQ(form->Lvw->rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        const std::string tip = form->Lvw->item(row, colOutputFilename)->toolTip().toStdString();
+        EXPECT_NE(tip.find(std::string(row == 0 ? "1998" : "1999") + "/news.mp3"), std::string::npos) << tip;
+    }
+    EXPECT_EQ(dialogs.FolderPrompts.back(), "Choose a Folder to Convert");
+}
