@@ -30,7 +30,7 @@ std::string MirroredFolder(const std::string& path, const std::string& base);
 // without any of them listing the others' files.
 struct TShard {
     int Index = 0;
-    int Count = 0;  // 0: a batch of one job, every file
+    int Count = 0;  // shards in all; none (zero) means one job takes every file
 };
 uint64_t PathHash(const std::string& relative_path);
 bool InShard(const TShard& shard, const std::string& relative_path);

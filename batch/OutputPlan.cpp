@@ -72,7 +72,7 @@ int RateKeepingTheSound(const TCodecRules& rules, int hz) {
 struct TTrackAudio {
     int channels = 2;
     int rate = 44100;
-    int kbps = 256;  // 0: not chosen by bit rate
+    int kbps = 256;  // zero for an encoder not chosen by bit rate
 };
 
 TTrackAudio PlanTrack(const TOutputKind& kind, const TAudioChoice& audio, int source_channels, int source_rate) {
