@@ -1054,7 +1054,6 @@ void TForm1::StartRun() {
     for (const TListedFile& file : files) durations.push_back(file.DurationUs < 0 ? -1 : file.DurationUs / 1000);
     clock_.start();
     progress_.Start(durations, Now());
-    for (const TFileRecord& record : run_->Records()) SetOutputName(runRows_[record.Id], record.Output);
     ShowStartCaption(true);
     ShowPauseState();
     ShowBatchProgress();
@@ -1067,6 +1066,7 @@ void TForm1::StopRun() {
     BtnStart->setEnabled(false);
     ShowPauseState();
     run_->Stop();
+    TakeRunUpdate();  // a run between two files of the engine is over at once
     // Stopped files end within moments: the window waits for them, so that
     // every row tells how its file ended before anything else can be done.
     if (!run_) return;
@@ -1080,11 +1080,22 @@ void TForm1::StopRun() {
 void TForm1::TakeRunUpdate() {
     if (!run_) return;
     const TRunUpdate update = run_->Take();
+    for (const TFileRecord& record : update.Planned)
+        if (const auto row = runRows_.find(record.Id); row != runRows_.end()) SetOutputName(row->second, record.Output);
     // A file's last progress comes before its end.
     for (const TFileProgress& p : update.Progress) ShowFileProgress(p);
-    for (const TFileRecord& record : update.Ended) ShowRecord(record);
+    for (const TFileRecord& record : update.Ended) {
+        ShowRecord(record);
+        summary_.Add(record);
+    }
     if (update.Ended.size() + update.Progress.size() > 0) ShowBatchProgress();
-    if (update.Over) CompleteRun();
+    if (update.Over) {
+        summary_.AddNotReached(update.NotReached);
+        CompleteRun();
+        return;
+    }
+    // Planning goes on after what is waiting on the window's thread.
+    if (update.TakeAgain) QTimer::singleShot(0, this, [this] { Guarded([&] { TakeRunUpdate(); }); });
 }
 
 void TForm1::ShowRecord(const TFileRecord& record) {
@@ -1121,8 +1132,6 @@ void TForm1::CompleteRun() {
     const bool stopped = runState_ == TRunState::Stopping;
     calls_.Close();
     tick_.stop();
-    summary_.Clear();
-    for (const TFileRecord& record : run_->Records()) summary_.Add(record);
     run_.reset();
     if (stopWait_) stopWait_->quit();
     runState_ = TRunState::Idle;

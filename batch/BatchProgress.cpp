@@ -3,22 +3,29 @@
 #include <algorithm>
 
 void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowMs) {
-    files_.assign(durationsMs.size(), TFile{});
-    int64_t known = 0;
-    int knownCount = 0;
-    for (size_t i = 0; i < durationsMs.size(); ++i) {
-        files_[i].durationMs = durationsMs[i] > 0 ? durationsMs[i] : -1;
-        if (files_[i].durationMs > 0) {
-            known += files_[i].durationMs;
-            ++knownCount;
-        }
-    }
-    averageMs_ = knownCount > 0 ? static_cast<double>(known) / knownCount : 1.0;
+    files_.clear();
+    knownMs_ = 0;
+    knownCount_ = 0;
+    averageMs_ = 1.0;
+    expected_ = 0;
+    for (int64_t duration : durationsMs) AddFile(duration);
     pausedMs_ = 0;
     pausedAtMs_ = -1;
     startMs_ = nowMs;
     ended_ = 0;
     running_ = 0;
+}
+
+int TBatchProgress::AddFile(int64_t durationMs) {
+    TFile file;
+    file.durationMs = durationMs > 0 ? durationMs : -1;
+    if (file.durationMs > 0) {
+        knownMs_ += file.durationMs;
+        ++knownCount_;
+        averageMs_ = static_cast<double>(knownMs_) / knownCount_;
+    }
+    files_.push_back(file);
+    return Files() - 1;
 }
 
 void TBatchProgress::FileProgress(int file, int64_t currentMs, int64_t totalMs, int64_t nowMs) {
@@ -58,6 +65,7 @@ double TBatchProgress::Fraction() const {
         // A file's own share never runs past its weight, nor past its end.
         else if (f.durationMs > 0) done += std::min(w, static_cast<double>(f.doneMs));
     }
+    total += static_cast<double>(Expected() - Files()) * averageMs_;
     if (total <= 0) return 0;
     return std::clamp(done / total, 0.0, 1.0);
 }

@@ -5,6 +5,7 @@
 // the times handed in, so it is the same in every front end and in tests.
 //
 // Not locked: one thread (the front end's) feeds and reads it.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,13 @@ public:
     // A new batch of files in run order, with their lengths in milliseconds
     // (-1 when unknown), begun at nowMs (any steady clock in milliseconds).
     void Start(const std::vector<int64_t>& durationsMs, int64_t nowMs);
+
+    // A file found while the batch goes, of this length (-1 unknown): its number.
+    int AddFile(int64_t durationMs);
+    // The files the batch holds in all, as far as is known; those not added
+    // yet weigh as much as the average known one.
+    void SetExpected(int64_t files) { expected_ = files; }
+    int64_t Expected() const { return std::max<int64_t>(expected_, Files()); }
 
     // A progress record of file `file`: output time reached and the length the
     // engine expects (milliseconds; -1 unknown). The first record marks the file started.
@@ -60,6 +68,9 @@ private:
     int ended_ = 0;
     int running_ = 0;
     double averageMs_ = 1.0;  // the weight of a file of unknown length
+    int64_t knownMs_ = 0;     // the lengths known, and of how many files
+    int knownCount_ = 0;
+    int64_t expected_ = 0;
     // The clock without the pauses: every time kept above is on it.
     int64_t ActiveMs(int64_t nowMs) const;
     int64_t pausedMs_ = 0;     // the pauses that ended, in total

@@ -23,26 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<TFileId> g_next_file_id{0};
-
-bool IsRegularFile(const std::string& path, std::string& why) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::exists(status)) {
-        why = "no such file";
-        return false;
-    }
-    if (fs::is_directory(status)) {
-        why = "is a directory";
-        return false;
-    }
-    if (!fs::is_regular_file(status)) {
-        why = "not a regular file";
-        return false;
-    }
-    return true;
-}
-
 std::string Canonical(const std::string& path) {
     std::error_code ec;
     const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
@@ -54,67 +34,6 @@ std::string SourceFolder(const std::string& path) {
     std::error_code ec;
     const fs::path folder = fs::absolute(path, ec).parent_path();
     return IncludeTrailingSeparator(Canonical(folder.string()));
-}
-
-// Reads what the probe finds of a listed file.
-void ProbeListed(TCustomAVProbe& probe, TListedFile& file) {
-    file.Probed = true;
-    const std::string& path = file.Path;
-    if (!IsRegularFile(path, file.Problem)) return;
-    try {
-        if (probe.Open(path)) {
-            TAVFileInfo info;
-            probe.GetFileInfo(info);
-            file.Readable = true;
-            file.DurationUs = info.Duration;
-            file.SizeBytes = probe.GetFileSize();
-            file.Source = SourceFacts(probe);
-            // While the file is open: the plan's crop and deinterlacing need its pictures.
-            file.Source.Pictures = SamplePictures(probe.FormatContext());
-        } else {
-            file.Problem = probe.LastError();
-        }
-    } catch (const std::exception& e) {
-        // A missing library or a failed allocation: the file is not listed, with why.
-        file.Problem = e.what();
-    }
-    probe.Close();
-}
-
-// A file given by name, unless it belongs to another shard.
-void ListOne(TCustomAVProbe& probe, const std::string& path, const TListingRoots& roots, TListing& listing) {
-    TListedFile file;
-    file.Path = path;
-    file.Subfolder = MirroredFolder(path, roots.Base);
-    if (!InShard(roots.Shard, file.Subfolder + FileNamePart(path))) return;
-    file.Id = ++g_next_file_id;
-    ProbeListed(probe, file);
-    listing.Files.push_back(std::move(file));
-}
-
-// A folder's media files, in the order of the walk, not yet read.
-void ListFolder(const std::string& folder, const TListingRoots& roots, TListing& listing) {
-    TFolderWalk walk(folder, roots.Base, roots.OutputFolder);
-    bool any = false;
-    for (TFoundFile found; walk.Next(found); any = true) {
-        if (!InShard(roots.Shard, found.Subfolder + FileNamePart(found.Path))) continue;
-        TListedFile file;
-        file.Id = ++g_next_file_id;
-        file.Path = found.Path;
-        file.Subfolder = found.Subfolder;
-        file.Probed = false;
-        listing.Files.push_back(std::move(file));
-    }
-    std::vector<std::string> problems = walk.Problems();
-    // A folder that gives nothing is told, as a file that cannot be read is.
-    if (!any && problems.empty()) problems.push_back(folder + ": no media files in the folder");
-    for (const std::string& problem : problems)
-        listing.Refused.push_back({0, folder, "", TFileOutcome::Refused, TReason::InputUnreadable, problem, -1, -1});
-}
-
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
 }
 
 bool FolderUsable(const std::string& path) {
@@ -149,10 +68,12 @@ TReason ReasonOf(const TTaskResult& result, const TFileRecord& record) {
 // The names of one run: its folder as the system names it, and the names no
 // output may take (the inputs, the outputs given so far).
 struct TNaming {
-    TNaming(const std::vector<TListedFile>& files, const std::string& output_folder)
-        : folder(IncludeTrailingSeparator(Canonical(output_folder))) {
-        for (const TListedFile& file : files) taken.insert(Canonical(file.Path));
+    explicit TNaming(const std::string& output_folder) : folder(IncludeTrailingSeparator(Canonical(output_folder))) {}
+    TNaming(const std::vector<TListedFile>& files, const std::string& output_folder) : TNaming(output_folder) {
+        for (const TListedFile& file : files) Keep(file.Path);
     }
+    // A name no output may take.
+    void Keep(const std::string& input) { taken.insert(Canonical(input)); }
     std::string Next(const TListedFile& file, const TPlanChoice& choice) {
         const std::string path = PlanOutputPath(file, choice, folder, taken);
         taken.insert(path);
@@ -176,22 +97,10 @@ struct TNaming {
 
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
     TListing listing;
-    for (const std::string& path : given) {
-        if (IsFolder(path)) {
-            ListFolder(path, roots, listing);
-            continue;
-        }
-        const TLinkExpansion link = ExpandLinkFile(path);
-        if (!link.IsLink) {
-            ListOne(probe, path, roots, listing);
-            continue;
-        }
-        listing.Notes.insert(listing.Notes.end(), link.Notes.begin(), link.Notes.end());
-        for (const std::string& problem : link.Problems)
-            listing.Refused.push_back(
-                {0, path, "", TFileOutcome::Refused, TReason::LinkEntryUnusable, problem, -1, -1});
-        for (const std::string& file : link.Files) ListOne(probe, file, roots, listing);
-    }
+    TListingSource source(given, roots, false, &probe);
+    for (TListedFile file; source.Next(file);) listing.Files.push_back(std::move(file));
+    listing.Refused = source.TakeRefused();
+    listing.Notes = source.TakeNotes();
     return listing;
 }
 
@@ -222,48 +131,63 @@ std::string RecordLine(const TFileRecord& record) {
 
 // ---- the run ----
 
+namespace {
+
+// Files planned ahead of the engine, per file converted at once: enough that
+// a free place never waits for the planning, few enough to hold no memory.
+constexpr size_t kAheadPerPlace = 2;
+// The longest one go of planning keeps the window's thread, in milliseconds;
+// the rest waits for the next Take.
+constexpr int64_t kFeedSliceMs = 50;
+
+using TClock = std::chrono::steady_clock;
+
+}  // namespace
+
 struct TBatchRun::TState {
     std::mutex lock;
     std::function<void(TRunNews)> notify;  // none once the run is detached
-    std::vector<TFileRecord> records;
-    std::map<TTaskId, size_t> slots;  // engine task -> its file's record
-    std::vector<size_t> ended;        // records made final, not yet taken
+    std::map<TTaskId, TFileRecord> running;  // engine task -> its file's record, until it ends
+    std::vector<TFileRecord> planned;        // handed to the engine, not yet taken
+    std::vector<TFileRecord> ended;          // made final, not yet taken
+    std::vector<TTaskId> finished_tasks;     // ended, still in the engine's list
     std::map<TFileId, TFileProgress> progress;
-    bool over = false;
+    bool engine_running = false;  // the engine's run has been started and its end not told
 
-    // When each task began, for its elapsed time: the engine starts its tasks
-    // in the order they were added, each in the place of one that ended, so
-    // the k-th begins with the run or at the (k - simultaneous + 1)-th end.
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    std::vector<std::chrono::steady_clock::time_point> ends;
-    std::map<size_t, size_t> order;  // a task's record -> its place among the tasks added
-    size_t simultaneous = 1;
+    // When each task began, for its elapsed time: the engine starts the tasks
+    // of a run in the order they were added, each in the place of one that
+    // ended, so the k-th of a run begins with it, or at the (k - places + 1)-th
+    // end since, or when it was handed over if that was later.
+    struct TTurn {
+        size_t k;
+        TClock::time_point handed;
+        int64_t number;  // among the files the run reached
+    };
+    TClock::time_point start = TClock::now();
+    std::vector<TClock::time_point> ends;  // of this engine run
+    std::map<TTaskId, TTurn> turns;
+    size_t next_turn = 0;
+    size_t places = 1;
 
-    int64_t ElapsedMs(size_t slot) {
-        const auto now = std::chrono::steady_clock::now();
+    int64_t ElapsedMs(TTaskId id) {
+        const auto now = TClock::now();
         ends.push_back(now);
-        const auto place = order.find(slot);
-        if (place == order.end()) return -1;
-        const size_t k = place->second;
-        const auto began = k < simultaneous ? start : ends[std::min(k - simultaneous, ends.size() - 1)];
+        const auto turn = turns.find(id);
+        if (turn == turns.end()) return -1;
+        const size_t k = turn->second.k;
+        auto began = k < places ? start : ends[std::min(k - places, ends.size() - 1)];
+        began = std::max(began, turn->second.handed);
+        turns.erase(turn);
         return std::chrono::duration_cast<std::chrono::milliseconds>(now - began).count();
     }
-
-    void Refuse(size_t slot, TReason reason, const std::string& text) {
-        TFileRecord& record = records[slot];
-        record.Outcome = TFileOutcome::Refused;
-        record.Reason = reason;
-        record.Text = text;
-        record.Output.clear();
-        ended.push_back(slot);
+    void NewEngineRun() {
+        engine_running = true;
+        start = TClock::now();
+        ends.clear();
+        next_turn = 0;
+        for (auto& [id, turn] : turns) turn.k = next_turn++;
     }
-    void Skip(size_t slot, const std::string& output) {
-        TFileRecord& record = records[slot];
-        record.Outcome = TFileOutcome::Skipped;
-        record.Reason = TReason::OutputExists;
-        record.Output = output;
-        ended.push_back(slot);
-    }
+    void End(TFileRecord record) { ended.push_back(std::move(record)); }
     void Ended(TDAzaduVED& engine, int index);
     void Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total);
     void Notify(TRunNews news) {
@@ -276,11 +200,43 @@ struct TBatchRun::TState {
     }
 };
 
+namespace {
+
+// A task's end as its file's final record.
+void FillRecord(TFileRecord& record, const TTaskResult& result) {
+    record.ConvertedMs = result.ConvertedMs;
+    record.ExpectedMs = result.ExpectedMs;
+    switch (result.End) {
+        case TTaskEnd::Finished:
+            record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
+            record.Reason = result.EndedShort ? TReason::InputEndedEarly : TReason::None;
+            if (result.EndedShort) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
+            // A name taken while the file was converted makes it take the next free one.
+            if (!result.PlacedOutput.empty()) record.Output = result.PlacedOutput;
+            break;
+        case TTaskEnd::Failed:
+            record.Outcome = TFileOutcome::Failed;
+            record.Reason = ReasonOf(result, record);
+            record.Text = result.Message;
+            record.Output.clear();
+            break;
+        case TTaskEnd::Stopped:
+            record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
+            record.Reason = TReason::Stopped;
+            // What a stopped file kept, where its name was free, and how much of it.
+            record.Output = result.PlacedOutput;
+            if (!record.Output.empty()) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
+            break;
+    }
+}
+
+}  // namespace
+
 void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
     if (index < 0) {
         {
             std::lock_guard<std::mutex> guard(lock);
-            over = true;
+            engine_running = false;
         }
         Notify(TRunNews::Over);
         return;
@@ -289,37 +245,15 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
     const TTaskResult result = engine.TaskResult(index);
     {
         std::lock_guard<std::mutex> guard(lock);
-        const auto slot = slots.find(result.Id);
-        if (slot == slots.end()) return;
-        TFileRecord& record = records[slot->second];
-        record.ConvertedMs = result.ConvertedMs;
-        record.ExpectedMs = result.ExpectedMs;
-        const int64_t elapsed = ElapsedMs(slot->second);
+        const auto task = running.find(result.Id);
+        if (task == running.end()) return;
+        TFileRecord record = std::move(task->second);
+        running.erase(task);
+        const int64_t elapsed = ElapsedMs(result.Id);
         if (result.Began) record.ElapsedMs = elapsed;
-        switch (result.End) {
-            case TTaskEnd::Finished:
-                record.Outcome = result.EndedShort ? TFileOutcome::EndedEarly : TFileOutcome::Completed;
-                record.Reason = result.EndedShort ? TReason::InputEndedEarly : TReason::None;
-                if (result.EndedShort) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
-                // A name taken while the file was converted makes it take the next free one.
-                if (!result.PlacedOutput.empty()) record.Output = result.PlacedOutput;
-                break;
-            case TTaskEnd::Failed:
-                record.Outcome = TFileOutcome::Failed;
-                record.Reason = ReasonOf(result, record);
-                record.Text = result.Message;
-                record.Output.clear();
-                break;
-            case TTaskEnd::Stopped:
-                record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
-                record.Reason = TReason::Stopped;
-                // What a stopped file kept, where its name was free, and how much of it.
-                record.Output = result.PlacedOutput;
-                if (!record.Output.empty()) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
-                break;
-        }
-        ended.push_back(slot->second);
-        slots.erase(slot);
+        FillRecord(record, result);
+        ended.push_back(std::move(record));
+        finished_tasks.push_back(result.Id);
     }
     Notify(TRunNews::FileEnded);
 }
@@ -328,9 +262,9 @@ void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int
     const TTaskId id = engine.TaskId(index);
     {
         std::lock_guard<std::mutex> guard(lock);
-        const auto slot = slots.find(id);
-        if (slot == slots.end()) return;
-        const TFileId file = records[slot->second].Id;
+        const auto task = running.find(id);
+        if (task == running.end()) return;
+        const TFileId file = task->second.Id;
         progress[file] = TFileProgress{file, current, total, frame, fps};
     }
     Notify(TRunNews::Progress);
@@ -344,14 +278,24 @@ TBatchRun::TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> noti
 TBatchRun::~TBatchRun() { Detach(); }
 
 bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem) {
+    return Begin(std::make_unique<TFileListSource>(files), std::make_unique<TNaming>(files, request.OutputFolder),
+                 request, problem);
+}
+
+bool TBatchRun::Start(std::unique_ptr<TFileSource> source, const TRunRequest& request, std::string& problem) {
+    return Begin(std::move(source), std::make_unique<TNaming>(request.OutputFolder), request, problem);
+}
+
+bool TBatchRun::Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNaming> naming,
+                      const TRunRequest& request, std::string& problem) {
     // Outputs next to their sources have their folders prepared file by file.
     if (!request.Plan.NextToSource && !PrepareOutputFolder(request.OutputFolder, problem)) return false;
-    TNaming naming(files, request.OutputFolder);
-    for (const TListedFile& file : files) Plan(file, request, naming);
+    source_ = std::move(source);
+    naming_ = std::move(naming);
+    request_ = request;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
-        state_->start = std::chrono::steady_clock::now();
-        state_->simultaneous = static_cast<size_t>(std::max(request.Simultaneous, 1));
+        state_->places = static_cast<size_t>(std::max(request.Simultaneous, 1));
     }
     std::weak_ptr<TState> weak = state_;
     TDAzaduVED& engine = engine_;
@@ -362,67 +306,111 @@ bool TBatchRun::Start(const std::vector<TListedFile>& files, const TRunRequest& 
         if (const auto state = weak.lock()) state->Progressed(engine, index, frame, fps, current, total);
     });
     attached_ = true;
-    bool any;
-    {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        any = !state_->slots.empty();
-        state_->over = !any;
-    }
-    if (any) engine_.StartConvert(request.Simultaneous);
+    Feed();
     return true;
 }
 
-void TBatchRun::Plan(const TListedFile& given, const TRunRequest& request, TNaming& naming) {
-    size_t slot;
+void TBatchRun::Feed() {
+    if (stopping_ || source_done_) return;
+    const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
+    const size_t ahead = kAheadPerPlace * static_cast<size_t>(std::max(request_.Simultaneous, 1));
+    joining_.clear();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(state_->lock);
+            if (state_->running.size() >= ahead) break;
+        }
+        if (TClock::now() >= until) {
+            // The rest in the next go: the window's thread has other things to do.
+            take_again_ = true;
+            break;
+        }
+        TListedFile file;
+        const bool more = source_->Next(file);
+        std::vector<TFileRecord> refused = source_->TakeRefused();
+        if (!refused.empty()) {
+            std::lock_guard<std::mutex> guard(state_->lock);
+            for (TFileRecord& record : refused) state_->End(std::move(record));
+        }
+        if (!more) {
+            source_done_ = true;
+            break;
+        }
+        ++reached_;
+        Plan(file, *naming_);
+    }
+    JoinEngineRun();
+}
+
+void TBatchRun::JoinEngineRun() {
+    if (joining_.empty()) return;
+    bool running;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
-        slot = state_->records.size();
-        state_->records.push_back({given.Id, given.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1});
+        running = state_->engine_running;
     }
+    bool start = !running;
+    // A run that ended meanwhile takes none: a new one takes them all.
+    for (int index : joining_) start = (running && !engine_.JoinRun(index)) || start;
+    joining_.clear();
+    if (!start) return;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->NewEngineRun();
+    }
+    engine_.StartConvert(request_.Simultaneous);
+}
+
+void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
+    TFileRecord record{given.Id, given.Path, "", TFileOutcome::NotStarted, TReason::None, "", -1, -1};
+    auto end = [&](TFileOutcome outcome, TReason reason, const std::string& text, const std::string& output) {
+        record.Outcome = outcome;
+        record.Reason = reason;
+        record.Text = text;
+        record.Output = output;
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->End(std::move(record));
+    };
     // A folder's file whose output is there is skipped unread: a run again over
     // an archive reads only what is missing.
-    if (!given.Probed && request.Plan.Existing == TExistingOutputs::Skip)
-        if (const std::string name = PlanOutputPath(given, request.Plan, naming.folder, naming.taken);
-            CountsAsDone(request.Plan.Existing, name)) {
+    if (!given.Probed && request_.Plan.Existing == TExistingOutputs::Skip)
+        if (const std::string name = PlanOutputPath(given, request_.Plan, naming.folder, naming.taken);
+            CountsAsDone(request_.Plan.Existing, name)) {
             naming.taken.insert(name);
-            std::lock_guard<std::mutex> guard(state_->lock);
-            return state_->Skip(slot, name);
+            return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
         }
     TListedFile file = given;
-    if (!file.Probed) ProbeListed(engine_.Probe, file);
-    // Engine calls are made without the lock: they may wait for the engine's events.
-    auto refuse = [&](TReason reason, const std::string& text) {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        state_->Refuse(slot, reason, text);
-    };
-    if (!file.Readable) return refuse(TReason::InputUnreadable, file.Problem);
-    if (const std::string refusal = PlanRefusal(request.Plan, file.Source); !refusal.empty())
-        return refuse(TReason::NoStreamForKind, refusal);
-    const std::string name = naming.Next(file, request.Plan);
-    if (request.Plan.NextToSource || !file.Subfolder.empty())
+    if (!file.Probed) ReadListedFile(engine_.Probe, file);
+    naming.Keep(file.Path);
+    if (!file.Readable) return end(TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, "");
+    if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())
+        return end(TFileOutcome::Refused, TReason::NoStreamForKind, refusal, "");
+    const std::string name = naming.Next(file, request_.Plan);
+    if (request_.Plan.NextToSource || !file.Subfolder.empty())
         if (const std::string problem = naming.FolderProblem(name); !problem.empty())
-            return refuse(TReason::OutputFolderUnusable, problem);
-    if (CountsAsDone(request.Plan.Existing, name)) {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        return state_->Skip(slot, name);
-    }
-    TOutputOptions output = PlanOutput(request.Plan, file.Source);
+            return end(TFileOutcome::Refused, TReason::OutputFolderUnusable, problem, "");
+    if (CountsAsDone(request_.Plan.Existing, name)) return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
+    TOutputOptions output = PlanOutput(request_.Plan, file.Source);
     output.FileName = name;
     TInputOptions input;
     input.FileName = file.Path;
+    // Engine calls are made without the lock: they may wait for the engine's events.
     const int index = engine_.AddTask(file.Path, &input);
-    if (index < 0) return refuse(TReason::InputUnreadable, engine_.LastErrorText());
+    if (index < 0) return end(TFileOutcome::Refused, TReason::InputUnreadable, engine_.LastErrorText(), "");
     if (!engine_.SetOutputFile(index, output.FileName, &output)) {
         const TReason reason = IsSameFile(output.FileName, file.Path) ? TReason::OutputIsInput : TReason::NameRefused;
         const std::string why = engine_.LastErrorText();
         engine_.RemoveTask(index);
-        return refuse(reason, "Cannot convert: " + why);
+        return end(TFileOutcome::Refused, reason, "Cannot convert: " + why, "");
     }
+    record.Output = output.FileName;
+    record.ExpectedMs = file.DurationUs < 0 ? -1 : file.DurationUs / 1000;
     const TTaskId id = engine_.TaskId(index);
     std::lock_guard<std::mutex> guard(state_->lock);
-    state_->records[slot].Output = output.FileName;
-    state_->slots[id] = slot;
-    state_->order[slot] = state_->order.size();
+    state_->planned.push_back(record);
+    state_->running[id] = std::move(record);
+    state_->turns[id] = {state_->next_turn++, TClock::now(), reached_ - 1};
+    joining_.push_back(index);
 }
 
 void TBatchRun::Stop() {
@@ -441,28 +429,55 @@ void TBatchRun::Resume() {
 
 bool TBatchRun::Paused() const { return attached_ && engine_.Paused(); }
 
+int64_t TBatchRun::FileNumber(int index) const {
+    if (index < 0) return -1;
+    const TTaskId id = engine_.TaskId(index);
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto turn = state_->turns.find(id);
+    return turn == state_->turns.end() ? -1 : turn->second.number;
+}
+
+void TBatchRun::RemoveEndedTasks() {
+    std::vector<TTaskId> ids;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        ids.swap(state_->finished_tasks);
+    }
+    // Freeing a task closes its files; a temporary file that was not placed goes.
+    for (TTaskId id : ids)
+        if (const int index = engine_.IndexOfTask(id); index >= 0) engine_.RemoveTask(index);
+}
+
 TRunUpdate TBatchRun::Take() {
+    take_again_ = false;
+    if (!over_taken_) {
+        RemoveEndedTasks();
+        Feed();
+    }
     TRunUpdate update;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
-        for (size_t slot : state_->ended) update.Ended.push_back(state_->records[slot]);
-        state_->ended.clear();
+        update.Planned.swap(state_->planned);
+        update.Ended.swap(state_->ended);
         for (const auto& [id, progress] : state_->progress) update.Progress.push_back(progress);
         state_->progress.clear();
-        update.Over = state_->over && !over_taken_;
+        update.Over = !over_taken_ && attached_ && !state_->engine_running && state_->running.empty() &&
+                      (source_done_ || stopping_);
+    }
+    update.TakeAgain = take_again_;
+    if (source_) {
+        update.Notes = source_->TakeNotes();
+        update.Found = source_->Found();
+        update.FoundAll = source_->AllFound();
     }
     if (update.Over) {
         over_taken_ = true;
+        update.NotReached = source_done_ ? 0 : std::max<int64_t>(0, update.Found - reached_);
         Detach();
-        // Freeing the tasks closes their files; temporary files that were not placed go.
+        // What is left in the engine's list (a task removed as it ended stays until its end is taken).
         engine_.ClearTasks();
     }
     return update;
-}
-
-std::vector<TFileRecord> TBatchRun::Records() const {
-    std::lock_guard<std::mutex> guard(state_->lock);
-    return state_->records;
 }
 
 void TBatchRun::Detach() {

@@ -1,10 +1,10 @@
 #pragma once
 // The converter both faces drive: the whole way of a file from what the user
 // gave to its outcome record. Listing expands link files and reads each file
-// once with the probe; a run plans each listed file (kind, output name,
-// refusal), hands it to the engine, and keeps one outcome record per file. The
-// window and ardentix-convert only turn the user's input into these calls and
-// show the records.
+// once with the probe; a run takes its files from a source (batch/FileSource.h)
+// as it goes, plans each (kind, output name, refusal), hands it to the engine,
+// and gives one outcome record per file. The window and ardentix-convert only
+// turn the user's input into these calls and show the records.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/FolderWalk.h"
+#include "batch/FileSource.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/TaskResult.h"
@@ -21,19 +21,6 @@ class TDAzaduVED;
 class TCustomAVProbe;
 struct TNaming;
 
-// A file as listed: what one reading with the probe found.
-struct TListedFile {
-    TFileId Id = 0;
-    std::string Path;
-    bool Readable = false;    // the probe could read it as media
-    std::string Problem;      // why not, in English
-    int64_t DurationUs = -1;  // -1 unknown
-    int64_t SizeBytes = -1;   // -1 unknown
-    TSourceFacts Source;
-    std::string Subfolder;  // the folder its output mirrors under the output folder, "/" at the end; empty: flat
-    bool Probed = true;     // false for a file a folder walk found: the run reads it when it plans it
-};
-
 // What the user gave, listed: every file (a link in its entries' place), and
 // a refused record for each link entry that names nothing to convert.
 struct TListing {
@@ -41,17 +28,9 @@ struct TListing {
     std::vector<TFileRecord> Refused;
     std::vector<std::string> Notes;  // "<link>: link to <file>", for the user's record
 };
-// What folders among the given names are walked against (batch/FolderWalk.h).
-struct TListingRoots {
-    // Outputs mirror paths relative to it, files given alone too; empty: each
-    // folder given is its own base, and a file given alone stays flat.
-    std::string Base;
-    std::string OutputFolder;  // left out of the walks when it lies inside them
-    TShard Shard;              // only the files of this shard are listed
-};
-// A folder given stands for its media files, found without being opened:
-// they are listed unprobed, and a file that is not media the libraries read
-// ends as unreadable when its run plans it.
+// All of what a listing source gives for the names, at once, with each file
+// given by name read: a folder's files stay unread, and a file that is not
+// media the libraries read ends as unreadable when its run plans it.
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots = {});
 
 // The name a file's output takes, the same for planning and for showing
@@ -86,35 +65,56 @@ struct TFileProgress {
 
 // What a face takes from a run on its own thread.
 struct TRunUpdate {
+    // Files handed to the engine since the last take, with their output
+    // names and declared lengths (ExpectedMs); they end later.
+    std::vector<TFileRecord> Planned;
     std::vector<TFileProgress> Progress;  // the latest record of each file that reported since (ended ones too)
     std::vector<TFileRecord> Ended;       // records that became final since the last take, in order
-    bool Over = false;                         // the run has ended; nothing more comes
+    std::vector<std::string> Notes;       // the source's notes since the last take
+    int64_t Found = 0;                    // files the source has found so far
+    bool FoundAll = false;                // and that is all of them
+    // Once over: files found that the run never reached because it was
+    // stopped. They have no records.
+    int64_t NotReached = 0;
+    bool Over = false;  // the run has ended; nothing more comes
+    // Files are left to plan that no event will announce: take again soon,
+    // after the face's other work, without waiting for news.
+    bool TakeAgain = false;
 };
 
 // What a run tells its face through notify.
 enum class TRunNews { Progress, FileEnded, Over };
 
-// One run of the engine over listed files. Made, started, stopped and read on
-// the engine's window thread (the thread that owns the engine); the engine's
-// events reach it on workers, where it keeps them for Take and calls notify.
+// One run of the engine over a source's files. Made, started, stopped and
+// read on the engine's window thread (the thread that owns the engine); the
+// engine's events reach it on workers, where it keeps them for Take and calls
+// notify. It plans a few files ahead of the engine, and more each time the
+// face takes what happened, so memory and the time to the first conversion do
+// not grow with the batch; a file that ended is taken out of the engine.
 class TBatchRun {
 public:
     // notify: called on the thread of an engine event, under the engine's
     // event lock, when something can be taken. It must not wait for the
-    // window's thread (which may be waiting for that lock) nor call into the run.
+    // window's thread (which may be waiting for that lock) nor call into the
+    // run. Files that end without the engine (refused, skipped, and all of a
+    // run without tasks) raise no event: the face takes after Start, after
+    // Stop, and again at once when an update says TakeAgain.
     TBatchRun(TDAzaduVED& engine, std::function<void(TRunNews news)> notify);
     ~TBatchRun();
     TBatchRun(const TBatchRun&) = delete;
     TBatchRun& operator=(const TBatchRun&) = delete;
 
-    // Prepares the output folder, plans every file and starts the engine.
-    // False with the folder's problem when it cannot be used: nothing runs
-    // then. Files refused by the plan (a source folder that cannot take its
-    // output, with NextToSource, among them) or skipped for their existing
-    // outputs end at once (their records come with the first Take); a run
-    // with nothing to convert is over at once.
+    // Prepares the output folder, plans the first files and starts the
+    // engine. False with the folder's problem when it cannot be used: nothing
+    // runs then. Files refused by the plan (a source folder that cannot take
+    // its output, with NextToSource, among them) or skipped for their
+    // existing outputs end as they are reached, without the engine. The names
+    // of the files given (not those a folder's walk finds) are never taken by
+    // an output.
+    bool Start(std::unique_ptr<TFileSource> source, const TRunRequest& request, std::string& problem);
     bool Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem);
-    // Asks every file to stop; the run ends through its events as usual.
+    // Asks every file to stop and reaches no further file; the run ends
+    // through its events as usual.
     void Stop();
     bool Stopping() const { return stopping_; }
     // Holds the files converting where they are and starts no other, until
@@ -123,22 +123,40 @@ public:
     void Resume();
     bool Paused() const;
 
-    // What happened since the last call. When the run is over, the engine's
-    // tasks are cleared here (their leftovers removed) and its events let go.
+    // The place (from 0) among the files this run reached of the file that
+    // the engine's task at index converts; -1 for none. For an engine event's
+    // handler, where the index names the task.
+    int64_t FileNumber(int index) const;
+
+    // What happened since the last call; plans the next files. When the run
+    // is over, its events are let go here.
     TRunUpdate Take();
-    // One record per file, in the order of the files given; final once ended.
-    std::vector<TFileRecord> Records() const;
 
 private:
     struct TState;
-    // One file to an engine task, or its refusal.
-    void Plan(const TListedFile& file, const TRunRequest& request, TNaming& naming);
+    bool Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNaming> naming, const TRunRequest& request,
+               std::string& problem);
+    // Plans files until enough wait in the engine, the source is done, or
+    // the time for one go is up; the planned ones join the engine's run.
+    void Feed();
+    // One file to an engine task, or its end.
+    void Plan(const TListedFile& file, TNaming& naming);
+    // The tasks planned last go into the engine's run going, or a new one.
+    void JoinEngineRun();
+    void RemoveEndedTasks();
     void Detach();
 
     TDAzaduVED& engine_;
     // What the engine's events write and Take reads; shared with the handlers,
     // since a handler being replaced may still run once after the run is gone.
     std::shared_ptr<TState> state_;
+    std::unique_ptr<TFileSource> source_;
+    std::unique_ptr<TNaming> naming_;
+    TRunRequest request_;
+    std::vector<int> joining_;  // indexes of the tasks planned in one go of Feed
+    int64_t reached_ = 0;  // files the source handed out
+    bool source_done_ = false;
+    bool take_again_ = false;  // Feed left files for the next go
     bool attached_ = false;
     bool stopping_ = false;
     bool over_taken_ = false;

@@ -37,18 +37,32 @@ std::string ShorterText(int64_t convertedMs, int64_t expectedMs) {
     return expectedMs < 0 ? converted : converted + " of " + DurationText(expectedMs * 1000);
 }
 
-int TRunSummary::Count(TFileOutcome outcome) const {
-    return static_cast<int>(
-        std::count_if(entries_.begin(), entries_.end(), [&](const TFileRecord& e) { return e.Outcome == outcome; }));
+void TRunSummary::Clear() {
+    std::fill(std::begin(counts_), std::end(counts_), 0);
+    entries_.clear();
 }
 
-int TRunSummary::Converted() const {
-    return static_cast<int>(std::count_if(entries_.begin(), entries_.end(), [](const TFileRecord& e) { return e.Converted(); }));
+void TRunSummary::Add(TFileRecord entry) {
+    ++counts_[static_cast<int>(entry.Outcome)];
+    const bool kept_shorter = entry.Outcome == TFileOutcome::Stopped && !entry.Output.empty();
+    if (keep_all_ || entry.Failure() || kept_shorter) entries_.push_back(std::move(entry));
 }
 
-int TRunSummary::Failures() const {
-    return static_cast<int>(std::count_if(entries_.begin(), entries_.end(), [](const TFileRecord& e) { return e.Failure(); }));
+void TRunSummary::AddNotReached(int64_t files) {
+    counts_[static_cast<int>(TFileOutcome::NotStarted)] += static_cast<int>(files);
 }
+
+int TRunSummary::Total() const {
+    int total = 0;
+    for (int count : counts_) total += count;
+    return total;
+}
+
+int TRunSummary::Count(TFileOutcome outcome) const { return counts_[static_cast<int>(outcome)]; }
+
+int TRunSummary::Converted() const { return Count(TFileOutcome::Completed) + Count(TFileOutcome::EndedEarly); }
+
+int TRunSummary::Failures() const { return Count(TFileOutcome::Failed) + Count(TFileOutcome::Refused); }
 
 std::vector<TFileRecord> TRunSummary::With(TFileOutcome outcome) const {
     return Where(entries_, [&](const TFileRecord& e) { return e.Outcome == outcome; });

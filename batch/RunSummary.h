@@ -46,17 +46,23 @@ const char* OutcomeName(TFileOutcome outcome);
 // the expected length is unknown), both in milliseconds.
 std::string ShorterText(int64_t convertedMs, int64_t expectedMs);
 
+// Counts every outcome; keeps every record, or (for a batch of any size)
+// only those of the failures and of the stopped files kept shorter.
 class TRunSummary {
 public:
-    void Clear() { entries_.clear(); }
-    void Add(TFileRecord entry) { entries_.push_back(std::move(entry)); }
+    explicit TRunSummary(bool keep_every_record = true) : keep_all_(keep_every_record) {}
+    void Clear();
+    void Add(TFileRecord entry);
+    // Files a stopped run never reached: they count as not started, without records.
+    void AddNotReached(int64_t files);
 
+    // The records kept, in the order they were added.
     const std::vector<TFileRecord>& Entries() const { return entries_; }
-    int Total() const { return static_cast<int>(entries_.size()); }
+    int Total() const;
     int Count(TFileOutcome outcome) const;
     int Converted() const;  // completed, also those whose input ended early
     int Failures() const;   // failed or refused
-    // The entries of one outcome, in the order they were added.
+    // The kept entries of one outcome, in the order they were added.
     std::vector<TFileRecord> With(TFileOutcome outcome) const;
     std::vector<TFileRecord> ConvertedFiles() const;
     std::vector<TFileRecord> FailedFiles() const;
@@ -66,5 +72,8 @@ public:
     bool RanToTheEnd() const;
 
 private:
+    static constexpr int kOutcomes = static_cast<int>(TFileOutcome::Skipped) + 1;
+    bool keep_all_;
+    int counts_[kOutcomes] = {};
     std::vector<TFileRecord> entries_;
 };

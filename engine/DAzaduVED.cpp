@@ -604,6 +604,7 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
         ended_count_ = 0;
         thread_count_ = thread_count;
         still_to_start_ = 0;
+        stop_asked_ = false;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
             if (task->claimed) continue;
@@ -619,6 +620,24 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
         } while (still_to_start_ > 0 && started < thread_count);
     }
     for (TFFmpeg* task : to_start) StartTask(task);
+}
+
+bool TCustomDAzaduVED::JoinRun(int index) {
+    // As in StartConvert: a task claimed here cannot end and be freed before its thread is made.
+    TEventGuard events(*this);
+    std::vector<TFFmpeg*> to_start;
+    {
+        std::lock_guard<std::mutex> guard(state_lock_);
+        TFFmpeg* task = tasks_.Items(index);
+        if (!run_open_ || stop_asked_ || closing_ || task->claimed) return false;
+        if (task->run == run_serial_) return true;
+        task->run = run_serial_;
+        ++still_to_start_;
+        // A place is free when fewer tasks run, wait for a timer or are held by a pause than the run has.
+        if (active_ + pending_timers_ + held_starts_ < std::max(thread_count_, 1)) StartNextLocked(to_start);
+    }
+    for (TFFmpeg* task : to_start) StartTask(task);
+    return true;
 }
 
 void TCustomDAzaduVED::StartTask(TFFmpeg* task) {
@@ -693,6 +712,7 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     run_open_ = false;
     paused_ = false;
     held_starts_ = 0;
+    stop_asked_ = false;
     return true;
 }
 
@@ -709,11 +729,12 @@ void TCustomDAzaduVED::StopConvert() {
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         still_to_start_ = 0;
+        stop_asked_ = true;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
             if (task->reported || task->configuring) continue;
-            // A task added during the run is its caller's until the next
-            // StartConvert: it may be between AddTask and SetOutputFile.
+            // A task added during the run is its caller's until it joins the
+            // run: it may be between AddTask and SetOutputFile.
             if (!task->claimed && run_open_ && task->run != run_serial_) continue;
             if (!task->claimed) {
                 // Never started: it ends at once, with the others, on one thread.

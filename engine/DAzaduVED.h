@@ -119,8 +119,8 @@ TLogLevel CoreLevelToLogLevel(int level);
 // with AException True and the reason in AMessage, and the run goes on.
 //
 // Runs and stops: StartConvert counts in the tasks not started yet; a task
-// added during a run waits for the next StartConvert, and StopConvert leaves
-// it alone too (its caller may still be setting it up).
+// added during a run waits until its caller says it is set up (JoinRun) or
+// for the next StartConvert, and StopConvert leaves it alone until then.
 class TCustomDAzaduVED {
 public:
     // window: the thread that owns the component (timers for thread count 0,
@@ -195,6 +195,12 @@ public:
     // one after another on the window's thread). Tasks added during the run
     // wait for the next StartConvert.
     void StartConvert(int thread_count);
+    // A task set up while a run goes joins it: it starts when one of the
+    // run's places is free, as if it had been there at StartConvert, so a
+    // long batch can be handed over a few files at a time. False when no run
+    // is going or the run is being stopped: the task waits for the next
+    // StartConvert. An index outside the list raises.
+    bool JoinRun(int index);
     void StopConvert();
     // Holds the run going: tasks running on workers wait at their next packet
     // (asleep, holding their files), and no task starts until ResumeConvert,
@@ -338,6 +344,7 @@ private:
     // Under the state lock: the run is paused, and the starts it held back.
     bool paused_ = false;
     int held_starts_ = 0;
+    bool stop_asked_ = false;  // the run going was asked to stop: nothing joins it
 };
 
 // Publishes the properties and events; adds nothing else.

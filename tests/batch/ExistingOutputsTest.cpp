@@ -12,6 +12,7 @@
 #include "core/LogLevel.h"
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
+#include "tests/batch/RunRecords.h"
 #include "tests/common/Fixtures.h"
 
 namespace fs = std::filesystem;
@@ -34,12 +35,7 @@ protected:
         TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
         std::string problem;
         EXPECT_TRUE(run.Start(ListFiles(engine.Probe, paths).Files, {Choice(rule, beside), out, 2}, problem));
-        for (;;) {
-            loop.RunUntil([&] { return news.exchange(false); }, std::chrono::milliseconds(250));
-            const TRunUpdate update = run.Take();
-            if (stop && stop(update)) run.Stop();
-            if (update.Over) return run.Records();
-        }
+        return RecordsToEnd(run, loop, news, stop);
     }
     static TPlanChoice Choice(TExistingOutputs rule, bool beside) {
         TPlanChoice choice;

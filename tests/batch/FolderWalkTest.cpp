@@ -11,6 +11,7 @@
 #include "core/LogLevel.h"
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
+#include "tests/batch/RunRecords.h"
 #include "tests/common/Fixtures.h"
 
 namespace fs = std::filesystem;
@@ -95,9 +96,8 @@ protected:
         TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
         std::string problem;
         EXPECT_TRUE(run.Start(ListFiles(engine.Probe, given, roots).Files, {choice, out, 2}, problem)) << problem;
-        while (!run.Take().Over) loop.RunUntil([&] { return news.exchange(false); }, std::chrono::milliseconds(250));
         std::string text;
-        for (const TFileRecord& r : run.Records())
+        for (const TFileRecord& r : RecordsToEnd(run, loop, news))
             text += fs::path(r.Input).lexically_relative(dir.Path()).string() + " " + OutcomeName(r.Outcome) + " " +
                     (r.Output.empty() ? "-" : fs::path(r.Output).lexically_relative(out).string()) + "\n";
         return text;

@@ -226,3 +226,33 @@ TEST_F(EngineTest, APluginIsConfiguredOncePerTask) {
     EXPECT_EQ(count("configure"), 2) << calls;
     EXPECT_EQ(count("release"), 2) << calls;
 }
+
+TEST_F(EngineTest, TasksJoinARunGoingAndNotOneBeingStopped) {
+    // A long batch is handed over a few files at a time: each joins the run
+    // going, which ends once, after all of them.
+    const std::string src = MakeWav(dir, "one.wav", 0.3, 8000, 1);
+    ASSERT_EQ(AddMp3Task(MakeWav(dir, "long.wav", 30, 8000, 1), dir.File("o0.mp3"), 1, 8000, 32), 0);
+    engine->StartConvert(1);
+    // Held, so that the run is surely going while the others join; one place stays taken.
+    engine->PauseConvert();
+    for (int i = 1; i < 4; ++i) {
+        const int index = AddMp3Task(src, dir.File("o" + std::to_string(i) + ".mp3"), 1, 8000, 32);
+        EXPECT_TRUE(engine->JoinRun(index)) << i;
+        EXPECT_TRUE(engine->JoinRun(index)) << "joining twice counts once";
+    }
+    EXPECT_FALSE(engine->TaskResult(1).Began);
+    engine->ResumeConvert();
+    ASSERT_TRUE(recorder.WaitEndOfRun());
+    EXPECT_EQ(TerminateOrder(), (std::vector<int>{0, 1, 2, 3, -1}));
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(engine->TaskResult(i).End == TTaskEnd::Finished) << i;
+    // Without a run, or once it is being stopped, a task waits for the next StartConvert.
+    const int idle = AddMp3Task(src, dir.File("o4.mp3"), 1, 8000, 32);
+    EXPECT_FALSE(engine->JoinRun(idle));
+    engine->StartConvert(1);
+    engine->StopConvert();
+    const int late = AddMp3Task(src, dir.File("o5.mp3"), 1, 8000, 32);
+    EXPECT_FALSE(engine->JoinRun(late));
+    ASSERT_TRUE(recorder.WaitEndOfRun(2));
+    EXPECT_FALSE(engine->TaskResult(late).Began);
+    EXPECT_FALSE(fs::exists(dir.File("o5.mp3")));
+}

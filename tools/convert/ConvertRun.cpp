@@ -85,26 +85,29 @@ void PrintRecord(const TFileRecord& record, bool quiet, const std::map<TFileId, 
     PrintLine(stdout, record.Input + " -> " + record.Output + ": Completed" + length);
 }
 
-// The status line on a terminal: the whole batch by playing time, then each running file.
+// The status line on a terminal: the whole batch by playing time, then each
+// running file. Files join it as the run reaches them; until every file is
+// found, it counts the ended ones against those found so far.
 class TStatusLine {
 public:
-    TStatusLine(const std::vector<TListedFile>& files, bool shown) : shown_(shown) {
-        std::vector<int64_t> durations;
-        for (size_t i = 0; i < files.size(); ++i) {
-            durations.push_back(files[i].DurationUs < 0 ? -1 : files[i].DurationUs / 1000);
-            slots_[files[i].Id] = {static_cast<int>(i), BaseName(files[i].Path)};
-        }
-        progress_.Start(durations, NowMs());
+    explicit TStatusLine(bool shown) : shown_(shown) { progress_.Start({}, NowMs()); }
+    void Planned(const TFileRecord& record) {
+        slots_[record.Id] = {progress_.AddFile(record.ExpectedMs), BaseName(record.Input)};
     }
     void Ended(const TFileRecord& record) {
         Clear();
         const auto slot = slots_.find(record.Id);
-        if (slot == slots_.end()) return;
-        progress_.FileEnded(slot->second.first);
+        // A file that ends as it is reached (skipped, refused) counts too.
+        progress_.FileEnded(slot == slots_.end() ? progress_.AddFile(-1) : slot->second.first);
+        if (slot != slots_.end()) slots_.erase(slot);
         running_.erase(record.Id);
     }
     void Progress(const TFileProgress& p) {
         if (slots_.count(p.Id)) running_[p.Id] = p;
+    }
+    void Found(int64_t files, bool all) {
+        progress_.SetExpected(files);
+        found_all_ = all;
     }
     void Show() {
         if (!shown_) return;
@@ -115,16 +118,15 @@ public:
             const int pct = ProgressPercent(at.CurrentMs, at.TotalMs);
             status += "  " + name + " " + (pct < 0 ? std::string("...") : std::to_string(pct) + "%");
         }
+        if (status.empty()) return Print("");
         const int64_t left = progress_.RemainingMs(NowMs());
-        if (!status.empty())
-            status = std::to_string(progress_.Started()) + "/" + std::to_string(progress_.Files()) + " " +
-                     std::to_string(progress_.Percent()) + "% " + ClockText(progress_.ElapsedMs(NowMs())) +
-                     (left < 0 ? std::string() : " ~" + ClockText(left) + " left") + status;
-        if (status.empty() || status == last_) return;
-        std::lock_guard<std::mutex> guard(g_print_lock);
-        std::fprintf(stderr, "\r\033[K%s", TerminalText(status).c_str());
-        std::fflush(stderr);
-        last_ = status;
+        const std::string counts =
+            found_all_ ? std::to_string(progress_.Started()) + "/" + std::to_string(progress_.Expected()) + " " +
+                             std::to_string(progress_.Percent()) + "%"
+                       : std::to_string(progress_.Ended()) + " done, " + std::to_string(progress_.Expected()) +
+                             " found so far";
+        Print(counts + " " + ClockText(progress_.ElapsedMs(NowMs())) +
+              (left < 0 || !found_all_ ? std::string() : " ~" + ClockText(left) + " left") + status);
     }
     void Clear() {
         if (last_.empty()) return;
@@ -134,15 +136,23 @@ public:
     }
 
 private:
+    void Print(const std::string& status) {
+        if (status.empty() || status == last_) return;
+        std::lock_guard<std::mutex> guard(g_print_lock);
+        std::fprintf(stderr, "\r\033[K%s", TerminalText(status).c_str());
+        std::fflush(stderr);
+        last_ = status;
+    }
     int64_t NowMs() const {
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
     }
     const bool shown_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     TBatchProgress progress_;
-    std::map<TFileId, std::pair<int, std::string>> slots_;  // position in the batch, name shown
+    std::map<TFileId, std::pair<int, std::string>> slots_;  // position in the batch, name shown; until it ends
     std::map<TFileId, TFileProgress> running_;
     std::string last_;
+    bool found_all_ = false;
 };
 
 // The list as the user gave it, with a line for each link's entries and problems.
@@ -183,26 +193,40 @@ private:
 // Runs the batch to its end, or until interrupted asks for a stop; every
 // record is printed as it ends and added to the summary.
 void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status, const TConvertOptions& options,
-              const std::map<TFileId, std::string>& durations, const std::atomic<bool>& interrupted,
-              std::atomic<bool>& news, TRunSummary& summary, TReportLines& report) {
+              const std::atomic<bool>& interrupted, std::atomic<bool>& news, TRunSummary& summary,
+              TReportLines& report) {
+    std::map<TFileId, std::string> durations;  // of the files running, as the window shows them; empty when unknown
     for (;;) {
         // Awake for news of the run, a stop, or the status line's clock.
         loop.RunUntil([&] { return news.exchange(false) || (interrupted.load() && !run.Stopping()); },
                       std::chrono::milliseconds(250));
         if (interrupted && !run.Stopping()) run.Stop();
         const TRunUpdate update = run.Take();
+        if (!options.Quiet)
+            for (const std::string& note : update.Notes) PrintLine(stdout, note);
+        for (const TFileRecord& record : update.Planned) {
+            status.Planned(record);
+            durations[record.Id] = record.ExpectedMs < 0 ? "" : DurationText(record.ExpectedMs * 1000);
+        }
         for (const TFileProgress& p : update.Progress) status.Progress(p);
         for (const TFileRecord& record : update.Ended) {
             status.Ended(record);
             PrintRecord(record, options.Quiet, durations);
+            durations.erase(record.Id);
             report.Write(record);
+            summary.Add(record);
         }
-        if (update.Over) break;
+        status.Found(update.Found, update.FoundAll);
+        if (update.Over) {
+            summary.AddNotReached(update.NotReached);
+            break;
+        }
+        if (update.TakeAgain) news = true;
         status.Show();
     }
     status.Clear();
-    for (const TFileRecord& record : run.Records()) summary.Add(record);
 }
+
 // What --info shows of a file the probe has open, one value a line, whatever it holds.
 std::string InfoText(const std::string& file_name, const TAVProbe& probe) {
     TAVFileInfo info;
@@ -259,44 +283,49 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
     return status;
 }
 
+namespace {
+
+// How many files go at once when the user did not say: judged by the first
+// file, since the batch is not read ahead.
+int JobsFor(TDAzaduVED& engine, const TConvertOptions& options, const TListingRoots& roots) {
+    if (options.Jobs > 0) return options.Jobs;
+    std::vector<TListedFile> first(1);
+    TListingSource source(options.Files, roots, false);
+    if (source.Next(first[0])) ReadListedFile(engine.Probe, first[0]);
+    else first.clear();
+    return DefaultSimultaneous(first, static_cast<int>(std::thread::hardware_concurrency()), AvailableMemoryBytes());
+}
+
+}  // namespace
+
 int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
             const std::atomic<bool>& interrupted) {
     TReportLines report(options.Report);
     if (!report.Open()) return 1;
-    const TListing listing = ListGivenFiles(engine, options);
-    TRunSummary summary;
-    for (const TFileRecord& refused : listing.Refused) {
-        summary.Add(refused);
-        report.Write(refused);
-    }
-    std::map<TFileId, std::string> durations;  // as the window shows them; empty when unknown
-    for (const TListedFile& file : listing.Files)
-        durations[file.Id] = file.DurationUs < 0 ? "" : DurationText(file.DurationUs);
-
-    if (options.Verbose)
-        engine.SetOnLog([](int index, TLogLevel, const std::string& line) {
-            std::string text = line;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            PrintLine(stderr, "[" + std::to_string(index) + "] " + text);
-        });
     std::atomic<bool> news{false};
     TBatchRun run(engine, [&loop, &news](TRunNews) {
         news = true;
         loop.Wake();
     });
-    const int jobs = options.Jobs > 0 ? options.Jobs
-                                      : DefaultSimultaneous(listing.Files,
-                                                            static_cast<int>(std::thread::hardware_concurrency()),
-                                                            AvailableMemoryBytes());
-    const TRunRequest request{options.Plan, options.OutputFolder, jobs};
+    // Each line names its file by its place in the batch: the engine's indexes move as files end.
+    if (options.Verbose)
+        engine.SetOnLog([&run](int index, TLogLevel, const std::string& line) {
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            PrintLine(stderr, "[" + std::to_string(run.FileNumber(index)) + "] " + text);
+        });
+    const TListingRoots roots{options.Base, options.Plan.NextToSource ? "" : options.OutputFolder, options.Shard};
+    const TRunRequest request{options.Plan, options.OutputFolder, JobsFor(engine, options, roots)};
     std::string problem;
-    if (!run.Start(listing.Files, request, problem)) {
+    if (!run.Start(std::make_unique<TListingSource>(options.Files, roots, true), request, problem)) {
         PrintLine(stderr, "Cannot write to the output folder " + options.OutputFolder + ": " + problem);
         engine.SetOnLog(nullptr);
         return 1;
     }
-    TStatusLine status(listing.Files, !options.Quiet && ::isatty(STDERR_FILENO));
-    RunBatch(run, loop, status, options, durations, interrupted, news, summary, report);
+    TStatusLine status(!options.Quiet && ::isatty(STDERR_FILENO));
+    // Failures and stopped files kept shorter, for the end; the rest is counted.
+    TRunSummary summary(false);
+    RunBatch(run, loop, status, options, interrupted, news, summary, report);
     engine.SetOnLog(nullptr);
 
     if (!options.Quiet) PrintLine(stdout, SummaryText(summary));

@@ -1,0 +1,116 @@
+#pragma once
+// Where a run's files come from, one at a time as the run is ready for them,
+// so that an archive of any size starts converting at once and is never held
+// whole in memory. A source hands out files in the order the user gave them
+// (a folder's files in the order of its walk), and tells how many it has found.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "batch/FolderWalk.h"
+#include "batch/OutputPlan.h"
+#include "batch/RunSummary.h"
+
+class TCustomAVProbe;
+
+// A file as listed: what one reading with the probe found.
+struct TListedFile {
+    TFileId Id = 0;
+    std::string Path;
+    bool Readable = false;    // the probe could read it as media
+    std::string Problem;      // why not, in English
+    int64_t DurationUs = -1;  // -1 unknown
+    int64_t SizeBytes = -1;   // -1 unknown
+    TSourceFacts Source;
+    std::string Subfolder;  // the folder its output mirrors under the output folder, "/" at the end; empty: flat
+    bool Probed = true;     // false for a file not read yet: the run reads it when it plans it
+};
+
+// Reads what the probe finds of a listed file (Probed, Readable, Problem and
+// the facts), with the probe closed again after.
+void ReadListedFile(TCustomAVProbe& probe, TListedFile& file);
+
+// A new file's Id, unique in the process.
+TFileId NextFileId();
+
+// Called by one thread (the run's): Next, TakeRefused and TakeNotes; Found
+// and AllFound from any thread.
+class TFileSource {
+public:
+    virtual ~TFileSource() = default;
+    // The next file, with a fresh Id; false when none is left.
+    virtual bool Next(TListedFile& file) = 0;
+    // What could not be listed since the last call: a link's unusable entry,
+    // a folder that cannot be read or holds no media.
+    virtual std::vector<TFileRecord> TakeRefused() = 0;
+    // "<link>: link to <file>" lines since the last call, for the user's record.
+    virtual std::vector<std::string> TakeNotes() = 0;
+    // Files found so far, handed out or not, and whether that is all of them.
+    virtual int64_t Found() const = 0;
+    virtual bool AllFound() const = 0;
+};
+
+// Files listed before the run (the window's rows).
+class TFileListSource : public TFileSource {
+public:
+    explicit TFileListSource(std::vector<TListedFile> files) : files_(std::move(files)) {}
+    bool Next(TListedFile& file) override;
+    std::vector<TFileRecord> TakeRefused() override { return {}; }
+    std::vector<std::string> TakeNotes() override { return {}; }
+    int64_t Found() const override { return static_cast<int64_t>(files_.size()); }
+    bool AllFound() const override { return true; }
+
+private:
+    std::vector<TListedFile> files_;
+    size_t next_ = 0;
+};
+
+// What folders among the given names are walked against (batch/FolderWalk.h).
+struct TListingRoots {
+    // Outputs mirror paths relative to it, files given alone too; empty: each
+    // folder given is its own base, and a file given alone stays flat.
+    std::string Base;
+    std::string OutputFolder;  // left out of the walks when it lies inside them
+    TShard Shard;              // only the files of this shard are listed
+};
+
+// The names the user gave, listed as they are reached: a folder stands for
+// its media files (batch/FolderWalk.h), a link file for its entries, and a
+// file of another shard for nothing. Files come unread (Probed false). With
+// count_ahead, the count of files found runs ahead on a thread of its own,
+// walking the same names, let go when the source goes; without, Found counts
+// the files handed out. With read_given, a file given by name (or by a link)
+// is read as it is handed out, and only a folder's files come unread.
+class TListingSource : public TFileSource {
+public:
+    TListingSource(std::vector<std::string> given, TListingRoots roots, bool count_ahead,
+                   TCustomAVProbe* read_given = nullptr);
+    ~TListingSource() override;
+    TListingSource(const TListingSource&) = delete;
+    TListingSource& operator=(const TListingSource&) = delete;
+
+    bool Next(TListedFile& file) override;
+    std::vector<TFileRecord> TakeRefused() override;
+    std::vector<std::string> TakeNotes() override;
+    int64_t Found() const override;
+    bool AllFound() const override;
+
+private:
+    class TCursor;
+    void Count();
+
+    const std::vector<std::string> given_;
+    const TListingRoots roots_;
+    std::unique_ptr<TCursor> cursor_;
+    const bool counting_;
+    TCustomAVProbe* const read_given_;
+    std::atomic<int64_t> counted_{0};
+    std::atomic<bool> counted_all_{false};
+    std::atomic<int64_t> handed_{0};  // files handed out: the count never says less
+    std::atomic<bool> handed_all_{false};
+    std::atomic<bool> closing_{false};
+    std::thread counter_;  // last: it starts once the rest is made
+};
