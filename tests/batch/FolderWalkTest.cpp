@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "batch/Converter.h"
 #include "batch/FolderWalk.h"
@@ -132,4 +133,69 @@ TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
     const TListing none = ListFiles(engine.Probe, {dir.File("nothing")}, {});
     EXPECT_TRUE(none.Files.empty());
     EXPECT_EQ(none.Refused.size(), 1u);
+}
+
+TEST_F(FolderRunTest, AnArchiveIsPlannedAFewFilesAheadAndCountedAsItGoes) {
+    // 60 names of one file in nested folders, a link with a good and a missing
+    // entry, and a folder with nothing in it, converted two at a time.
+    const std::string one = MakeRealAudio144(dir, "one.rm", 0.2);
+    for (int i = 0; i < 60; ++i) {
+        const std::string folder = dir.File("archive/" + std::to_string(i / 10) + "/deep");
+        fs::create_directories(folder);
+        fs::create_hard_link(one, folder + "/f" + std::to_string(i) + ".rm");
+    }
+    fs::create_directories(dir.File("empty"));
+    std::ofstream(dir.File("list.ram")) << "file://" << one << "\nfile://" << dir.File("gone.rm") << "\n";
+    const std::vector<std::string> given = {dir.File("archive"), dir.File("list.ram"), dir.File("empty")};
+    std::atomic<bool> news{false};
+    TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
+    std::string problem;
+    ASSERT_TRUE(run.Start(std::make_unique<TListingSource>(given, TListingRoots{dir.File("archive"), out, {}}, true),
+                          {{}, out, 2}, problem))
+        << problem;
+    int most_tasks = 0, completed = 0, refused = 0, notes = 0;
+    std::set<TFileId> planned;
+    TRunUpdate last;
+    const auto records = RecordsToEnd(run, loop, news, [&](const TRunUpdate& update) {
+        most_tasks = std::max(most_tasks, engine.TaskCount());
+        for (const TFileRecord& r : update.Planned) planned.insert(r.Id);
+        notes += static_cast<int>(update.Notes.size());
+        last = update;
+        return false;
+    });
+    for (const TFileRecord& r : records) (r.Converted() ? completed : refused) += 1;
+    EXPECT_EQ(completed, 61);
+    EXPECT_EQ(refused, 2) << "the link's missing entry and the empty folder";
+    EXPECT_EQ(planned.size(), 61u);
+    EXPECT_EQ(notes, 1);
+    EXPECT_LE(most_tasks, 2 * 2 + 2) << "waiting tasks are bounded, ended ones taken out";
+    EXPECT_EQ(engine.TaskCount(), 0);
+    EXPECT_EQ(last.Found, 61);
+    EXPECT_TRUE(last.FoundAll);
+    EXPECT_TRUE(fs::exists(out + "3/deep/f30.mp3"));
+}
+
+TEST_F(FolderRunTest, AStoppedArchiveTellsWhatItNeverReached) {
+    const std::string one = MakeRealAudio144(dir, "one.rm", 2.0);
+    fs::create_directories(dir.File("archive"));
+    for (int i = 0; i < 200; ++i) fs::create_hard_link(one, dir.File("archive/f" + std::to_string(i) + ".rm"));
+    std::atomic<bool> news{false};
+    TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
+    std::string problem;
+    ASSERT_TRUE(run.Start(std::make_unique<TListingSource>(std::vector<std::string>{dir.File("archive")},
+                                                           TListingRoots{}, true),
+                          {{}, out, 2}, problem));
+    int64_t not_reached = -1;
+    bool stopped = false;
+    const auto records = RecordsToEnd(run, loop, news, [&](const TRunUpdate& update) {
+        if (update.Over) not_reached = update.NotReached;
+        // Once something has run, and while the count has found every file.
+        const bool stop = !stopped && !update.Planned.empty() && update.FoundAll;
+        stopped = stopped || stop;
+        return stop;
+    });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(static_cast<int64_t>(records.size()) + not_reached, 200);
+    EXPECT_GT(not_reached, 100) << "files beyond those planned ahead are never read";
+    EXPECT_EQ(engine.TaskCount(), 0);
 }
