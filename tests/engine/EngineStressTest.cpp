@@ -50,7 +50,10 @@ public:
                 case 8:
                     if (Pick(4) == 0) Reload();
                     break;
-                default: break;
+                default:
+                    // The last task added joins the run going, if one goes.
+                    if (const int count = engine_.TaskCount(); count > 0) engine_.JoinRun(count - 1);
+                    break;
             }
             loop_.RunUntil([] { return false; }, std::chrono::milliseconds(Pick(8)));
         }
