@@ -108,9 +108,9 @@ public:
     // engine. False with the folder's problem when it cannot be used: nothing
     // runs then. Files refused by the plan (a source folder that cannot take
     // its output, with NextToSource, among them) or skipped for their
-    // existing outputs end as they are reached, without the engine. The names
-    // of the files given (not those a folder's walk finds) are never taken by
-    // an output.
+    // existing outputs end as they are reached, without the engine. No
+    // output takes the name of an input: of any file in the list, or of a
+    // file the source handed out so far.
     bool Start(std::unique_ptr<TFileSource> source, const TRunRequest& request, std::string& problem);
     bool Start(const std::vector<TListedFile>& files, const TRunRequest& request, std::string& problem);
     // Asks every file to stop and reaches no further file; the run ends
