@@ -88,7 +88,8 @@ void ListOne(TCustomAVProbe& probe, const std::string& path, const TListingRoots
     file.Subfolder = MirroredFolder(path, roots.Base);
     if (!InShard(roots.Shard, file.Subfolder + FileNamePart(path))) return;
     file.Id = ++g_next_file_id;
-    ProbeListed(probe, file);
+    if (roots.Unread) file.Probed = false;
+    else ProbeListed(probe, file);
     listing.Files.push_back(std::move(file));
 }
 
@@ -194,6 +195,8 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given,
     }
     return listing;
 }
+
+void ReadListedFile(TCustomAVProbe& probe, TListedFile& file) { ProbeListed(probe, file); }
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const std::set<std::string>& taken) {

@@ -48,11 +48,15 @@ struct TListingRoots {
     std::string Base;
     std::string OutputFolder;  // left out of the walks when it lies inside them
     TShard Shard;              // only the files of this shard are listed
+    bool Unread = false;       // files given by name are listed unread too, for a face that reads them itself
 };
 // A folder given stands for its media files, found without being opened:
 // they are listed unprobed, and a file that is not media the libraries read
 // ends as unreadable when its run plans it.
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots = {});
+// Reads a listed file with the probe, as listing does (Probed true after).
+// Any thread, one probe per thread.
+void ReadListedFile(TCustomAVProbe& probe, TListedFile& file);
 
 // The name a file's output takes, the same for planning and for showing
 // planned names: in the folder given (its Subfolder within it), or in the source's own folder with

@@ -1,0 +1,172 @@
+#include "app/FileReader.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+
+#include "probe/AVProbe.h"
+
+namespace {
+
+// Names listed at one go: the first rows show after a few milliseconds, and
+// the lock is taken once for many files.
+constexpr size_t NamesAtOnce = 64;
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
+template <typename T> void MoveFront(std::vector<T>& from, std::vector<T>& to, size_t count) {
+    const auto end = from.begin() + static_cast<std::ptrdiff_t>(std::min(count, from.size()));
+    std::move(from.begin(), end, std::back_inserter(to));
+    from.erase(from.begin(), end);
+}
+
+}  // namespace
+
+TFileReader::TFileReader(int workers, std::function<void()> notify) : notify_(std::move(notify)) {
+    for (int i = 0; i < std::max(1, workers); ++i) workers_.emplace_back([this] { Work(); });
+}
+
+TFileReader::~TFileReader() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        names_.clear();
+        toRead_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void TFileReader::Add(const std::vector<std::string>& names, const TListingRoots& roots) {
+    if (names.empty()) return;
+    TListingRoots unread = roots;
+    unread.Unread = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& name : names) names_.push_back({name, unread});
+        idleTold_ = false;
+    }
+    wake_.notify_all();
+}
+
+TFileReader::TNews TFileReader::Take(size_t most) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TNews out;
+    MoveFront(news_.Listed, out.Listed, most);
+    // A file read is taken only with or after its listing, so its row is there.
+    if (news_.Listed.empty()) MoveFront(news_.Read, out.Read, most - out.Listed.size());
+    out.Refused = std::move(news_.Refused);
+    news_.Refused.clear();
+    if (!news_.Listed.empty() || !news_.Read.empty()) {
+        notify_();  // the rest at the next take
+        return out;
+    }
+    out.Idle = news_.Idle;
+    news_.Idle = false;
+    told_ = false;
+    return out;
+}
+
+bool TFileReader::Listing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return listing_ || !names_.empty();
+}
+
+void TFileReader::StopReading() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    toRead_.clear();
+    ++readEpoch_;
+    if (IdleLocked() && !idleTold_) {
+        idleTold_ = true;
+        news_.Idle = true;
+        Tell();
+    }
+}
+
+void TFileReader::Drop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    names_.clear();
+    toRead_.clear();
+    news_ = TNews();
+    ++readEpoch_;
+    ++listEpoch_;
+    idleTold_ = true;
+}
+
+bool TFileReader::IdleLocked() const { return names_.empty() && !listing_ && toRead_.empty() && reading_ == 0; }
+
+void TFileReader::Tell() {
+    if (told_) return;
+    told_ = true;
+    notify_();
+}
+
+void TFileReader::Work() {
+    TAVProbe probe;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stop_ || (!names_.empty() && !listing_) || !toRead_.empty(); });
+        if (stop_) return;
+        // Listing first: rows show before the files already listed are read.
+        if (!names_.empty() && !listing_)
+            ListSome(lock, probe);
+        else
+            ReadOne(lock, probe);
+        if (IdleLocked() && !idleTold_) {
+            idleTold_ = true;
+            news_.Idle = true;
+            Tell();
+        }
+    }
+}
+
+void TFileReader::ListSome(std::unique_lock<std::mutex>& lock, TCustomAVProbe& probe) {
+    std::vector<TName> names;
+    while (!names_.empty() && names.size() < NamesAtOnce) {
+        names.push_back(std::move(names_.front()));
+        names_.pop_front();
+    }
+    listing_ = true;
+    const uint64_t epoch = listEpoch_;
+    lock.unlock();
+    std::vector<TListed> listed;
+    std::vector<TFileRecord> refused;
+    for (const TName& name : names) {
+        const bool folder = IsFolder(name.Path);
+        try {
+            TListing listing = ListFiles(probe, {name.Path}, name.Roots);
+            for (TListedFile& file : listing.Files) listed.push_back({std::move(file), !folder});
+            refused.insert(refused.end(), listing.Refused.begin(), listing.Refused.end());
+        } catch (const std::exception& e) {
+            refused.push_back({0, name.Path, "", TFileOutcome::Refused, TReason::InputUnreadable,
+                               FileProblemLine(name.Path, e.what()), -1, -1});
+        }
+    }
+    lock.lock();
+    listing_ = false;
+    if (epoch != listEpoch_) return;
+    for (TListed& file : listed) {
+        if (file.ToRead) toRead_.push_back(file.File);
+        news_.Listed.push_back(std::move(file));
+    }
+    news_.Refused.insert(news_.Refused.end(), refused.begin(), refused.end());
+    wake_.notify_all();
+    Tell();
+}
+
+void TFileReader::ReadOne(std::unique_lock<std::mutex>& lock, TCustomAVProbe& probe) {
+    TListedFile file = std::move(toRead_.front());
+    toRead_.pop_front();
+    ++reading_;
+    const uint64_t epoch = readEpoch_;
+    lock.unlock();
+    ReadListedFile(probe, file);
+    lock.lock();
+    --reading_;
+    if (epoch != readEpoch_) return;
+    news_.Read.push_back(std::move(file));
+    Tell();
+}
