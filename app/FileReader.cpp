@@ -25,7 +25,8 @@ template <typename T> void MoveFront(std::vector<T>& from, std::vector<T>& to, s
 
 }  // namespace
 
-TFileReader::TFileReader(int workers, std::function<void()> notify) : notify_(std::move(notify)) {
+TFileReader::TFileReader(int workers, TRead read, std::function<void()> notify)
+    : read_(std::move(read)), notify_(std::move(notify)) {
     for (int i = 0; i < std::max(1, workers); ++i) workers_.emplace_back([this] { Work(); });
 }
 
@@ -60,8 +61,11 @@ TFileReader::TNews TFileReader::Take(size_t most) {
     if (news_.Listed.empty()) MoveFront(news_.Read, out.Read, most - out.Listed.size());
     out.Refused = std::move(news_.Refused);
     news_.Refused.clear();
+    out.Planned = std::move(news_.Planned);
+    news_.Planned.reset();
     if (!news_.Listed.empty() || !news_.Read.empty()) {
-        notify_();  // the rest at the next take
+        out.Rest = true;
+        notify_();
         return out;
     }
     out.Idle = news_.Idle;
@@ -73,6 +77,15 @@ TFileReader::TNews TFileReader::Take(size_t most) {
 bool TFileReader::Listing() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return listing_ || !names_.empty();
+}
+
+void TFileReader::Plan(uint64_t ticket, std::vector<TListedFile> files, const TPlanChoice& choice,
+                       const std::string& folder) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        plan_ = TPlan{ticket, std::move(files), choice, folder};
+    }
+    wake_.notify_one();
 }
 
 void TFileReader::StopReading() {
@@ -90,6 +103,7 @@ void TFileReader::Drop() {
     std::lock_guard<std::mutex> lock(mutex_);
     names_.clear();
     toRead_.clear();
+    plan_.reset();
     news_ = TNews();
     ++readEpoch_;
     ++listEpoch_;
@@ -108,11 +122,13 @@ void TFileReader::Work() {
     TAVProbe probe;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || (!names_.empty() && !listing_) || !toRead_.empty(); });
+        wake_.wait(lock, [&] { return stop_ || (!names_.empty() && !listing_) || plan_ || !toRead_.empty(); });
         if (stop_) return;
         // Listing first: rows show before the files already listed are read.
         if (!names_.empty() && !listing_)
             ListSome(lock, probe);
+        else if (plan_)
+            PlanNames(lock);
         else
             ReadOne(lock, probe);
         if (IdleLocked() && !idleTold_) {
@@ -163,10 +179,26 @@ void TFileReader::ReadOne(std::unique_lock<std::mutex>& lock, TCustomAVProbe& pr
     ++reading_;
     const uint64_t epoch = readEpoch_;
     lock.unlock();
-    ReadListedFile(probe, file);
+    read_(probe, file);
     lock.lock();
     --reading_;
     if (epoch != readEpoch_) return;
     news_.Read.push_back(std::move(file));
+    Tell();
+}
+
+void TFileReader::PlanNames(std::unique_lock<std::mutex>& lock) {
+    TPlan plan = std::move(*plan_);
+    plan_.reset();
+    lock.unlock();
+    TPlanned planned{plan.Ticket, {}};
+    try {
+        const std::vector<std::string> paths = PlanOutputPaths(plan.Files, plan.Choice, plan.Folder);
+        for (size_t i = 0; i < paths.size(); ++i) planned.Names.emplace_back(plan.Files[i].Id, paths[i]);
+    } catch (const std::exception&) {
+        planned.Names.clear();  // the rows keep the names they had
+    }
+    lock.lock();
+    news_.Planned = std::move(planned);
     Tell();
 }

@@ -5,7 +5,9 @@
 // The names of each addition are listed in order, a few at a time, on one
 // worker at once (links expanded, folders walked; batch/Converter.h), and the
 // files given by name are then read on every worker, each with its own probe.
-// A folder's files stay unread: the run reads them, as it always has.
+// A folder's files stay unread: the run reads them, as it always has. The
+// names a run would give the listed files are planned there too, since
+// planning asks the file system about each of them.
 //
 // Threads: the owner (the window's thread) makes, calls and destroys it.
 // notify is called under the reader's lock, on a worker or in Take, when there
@@ -18,6 +20,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,15 +33,24 @@ public:
         TListedFile File;     // not read yet
         bool ToRead = false;  // a file given by name, read next; false: a folder's, left to the run
     };
+    // The names planned for the files of one Plan, by file.
+    struct TPlanned {
+        uint64_t Ticket = 0;
+        std::vector<std::pair<TFileId, std::string>> Names;
+    };
     // What the workers found since the last take.
     struct TNews {
         std::vector<TListed> Listed;       // new files, in the order given
         std::vector<TListedFile> Read;     // files read since, in any order
         std::vector<TFileRecord> Refused;  // names that list nothing (links to nothing, empty folders)
+        bool Rest = false;                 // more was found than taken: it comes with the next take
         bool Idle = false;                 // every name given is listed and every file read (or let go)
+        std::optional<TPlanned> Planned;   // the names of the last Plan, once
     };
 
-    TFileReader(int workers, std::function<void()> notify);
+    // How a worker reads a listed file with its probe.
+    using TRead = std::function<void(TCustomAVProbe& probe, TListedFile& file)>;
+    TFileReader(int workers, TRead read, std::function<void()> notify);
     ~TFileReader();
     TFileReader(const TFileReader&) = delete;
     TFileReader& operator=(const TFileReader&) = delete;
@@ -49,6 +61,9 @@ public:
     TNews Take(size_t most);
     // Names given and not listed yet.
     bool Listing() const;
+    // Plans the names a run would give `files` (PlanOutputPaths) on a worker;
+    // they come with `ticket` in a later take. A plan not begun yet gives way.
+    void Plan(uint64_t ticket, std::vector<TListedFile> files, const TPlanChoice& choice, const std::string& folder);
     // Leaves the files not read yet unread (a run reads them); what is being
     // read now is let go too.
     void StopReading();
@@ -60,12 +75,20 @@ private:
         std::string Path;
         TListingRoots Roots;
     };
+    struct TPlan {
+        uint64_t Ticket = 0;
+        std::vector<TListedFile> Files;
+        TPlanChoice Choice;
+        std::string Folder;
+    };
     void Work();
+    void PlanNames(std::unique_lock<std::mutex>& lock);
     void ListSome(std::unique_lock<std::mutex>& lock, TCustomAVProbe& probe);
     void ReadOne(std::unique_lock<std::mutex>& lock, TCustomAVProbe& probe);
     bool IdleLocked() const;
     void Tell();  // lock held
 
+    TRead read_;
     std::function<void()> notify_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -78,6 +101,7 @@ private:
     bool idleTold_ = true;    // the last idle state has been taken
     std::deque<TName> names_;
     std::deque<TListedFile> toRead_;
+    std::optional<TPlan> plan_;
     TNews news_;
     std::vector<std::thread> workers_;
 };

@@ -67,7 +67,7 @@ const char* const WaitingStatus = "Waiting to be read";
 
 // Files the window takes from the reader at one go: a few milliseconds of the
 // window's time, so that it keeps answering while ten thousand come in.
-constexpr size_t ReadingsAtOnce = 500;
+constexpr size_t ReadingsAtOnce = 200;
 
 // The reader's threads: reading is mostly waiting for the disk and the
 // libraries' parsing, so a few even on one processor, and not many more on many.
@@ -761,11 +761,38 @@ void TForm1::WritePictureSettings(TSettings& s) const {
 // The names the rows will be written under, by the run's own rule.
 void TForm1::ShowPlannedNames() {
     if (runState_ != TRunState::Idle) return;
-    std::vector<TListedFile> files;
-    files.reserve(static_cast<size_t>(jobs_->Count()));
-    for (int row = 0; row < jobs_->Count(); ++row) files.push_back(jobs_->Row(row).File);
+    planWaiting_ = false;
+    TFileReader::TPlanned planned{++planTicket_, {}};
+    const std::vector<TListedFile> files = PlanInputs();
     const std::vector<std::string> paths = PlanOutputPaths(files, PlanChoice(), OutputFolder());
-    for (int row = 0; row < jobs_->Count(); ++row) SetOutputName(row, paths[static_cast<size_t>(row)]);
+    for (size_t i = 0; i < files.size(); ++i) planned.Names.emplace_back(files[i].Id, paths[i]);
+    ShowPlanned(planned);
+}
+
+void TForm1::PlanInBackground() {
+    if (runState_ != TRunState::Idle || !reader_) return;
+    planWaiting_ = true;
+    reader_->Plan(++planTicket_, PlanInputs(), PlanChoice(), OutputFolder());
+}
+
+// What planning reads of the rows: their paths, in order.
+std::vector<TListedFile> TForm1::PlanInputs() const {
+    std::vector<TListedFile> files(static_cast<size_t>(jobs_->Count()));
+    for (int row = 0; row < jobs_->Count(); ++row) {
+        const TListedFile& file = jobs_->Row(row).File;
+        TListedFile& input = files[static_cast<size_t>(row)];
+        input.Id = file.Id;
+        input.Path = file.Path;
+        input.Subfolder = file.Subfolder;
+    }
+    return files;
+}
+
+void TForm1::ShowPlanned(const TFileReader::TPlanned& planned) {
+    // Only the latest plan counts; a run shows the names it writes.
+    if (planned.Ticket != planTicket_) return;
+    planWaiting_ = false;
+    if (runState_ == TRunState::Idle) jobs_->SetOutputs(planned.Names);
 }
 
 TPlanChoice TForm1::PlanChoice() const {
@@ -854,11 +881,11 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
     if (runState_ != TRunState::Idle) return;  // the list is only read during a run
     if (paths.empty()) return;
     if (!reader_)
-        reader_ = std::make_unique<TFileReader>(ReaderThreads(), [this] {
+        reader_ = std::make_unique<TFileReader>(ReaderThreads(), ReadFile, [this] {
             QMetaObject::invokeMethod(this, [this] { Guarded([&] { TakeReadings(ReadingsAtOnce); }); },
                                       Qt::QueuedConnection);
         });
-    adding_ = true;
+    readIdle_ = false;
     // A folder's files are read when they are converted; its outputs mirror its tree.
     reader_->Add(paths, {"", ChkNextToSource->isChecked() ? "" : OutputFolder(), {}});
 }
@@ -869,14 +896,23 @@ void TForm1::TakeReadings(size_t most) {
     std::vector<TJobRow> rows;
     for (TFileReader::TListed& listed : news.Listed)
         rows.push_back({std::move(listed.File), listed.ToRead ? WaitingStatus : "", {}, ""});
+    unplanned_ |= !rows.empty();
     jobs_->Append(std::move(rows));
     refusing_.insert(refusing_.end(), news.Refused.begin(), news.Refused.end());
     ShowReadFiles(std::move(news.Read));
     ShowCount();
-    const bool listed = !reader_->Listing();
-    // Names are planned once the addition is listed: planning looks at every row.
-    if (listed && !news.Listed.empty()) ShowPlannedNames();
-    if (news.Idle) AdditionRead();
+    const bool listed = !news.Rest && !reader_->Listing();
+    if (news.Planned) ShowPlanned(*news.Planned);
+    // Planning looks at every row: names are planned once the addition is
+    // listed, and again when it has been read if rows went meanwhile.
+    if (unplanned_ && listed && (!news.Listed.empty() || news.Idle)) {
+        unplanned_ = false;
+        PlanInBackground();
+    }
+    if (news.Idle) {
+        readIdle_ = true;
+        AdditionRead();
+    }
     if (listed && startWhenListed_) {
         startWhenListed_ = false;
         BtnStartClick();
@@ -900,18 +936,16 @@ void TForm1::ShowReadFiles(std::vector<TListedFile> files) {
     }
     std::sort(unreadable.rbegin(), unreadable.rend());
     for (int row : unreadable) jobs_->Remove(row);
+    unplanned_ |= !unreadable.empty();
 }
 
 void TForm1::AdditionRead() {
-    adding_ = false;
     // The names given first come first, whichever thread read them.
     std::stable_sort(refusing_.begin(), refusing_.end(), [](const TFileRecord& a, const TFileRecord& b) {
         return (a.Id != 0) < (b.Id != 0) || (a.Id != 0 && b.Id != 0 && a.Id < b.Id);
     });
     listingRefusals_ = std::move(refusing_);
     refusing_.clear();
-    ShowCount();
-    ShowPlannedNames();
     // What cannot be listed is told once for the whole addition.
     QStringList problems;
     for (const TFileRecord& record : listingRefusals_) problems << Q(record.Input) + ": " + RecordText(record);
@@ -940,9 +974,12 @@ void TForm1::BtnAddFolderClick() {
 }
 
 void TForm1::BtnRemoveClick() {
-    // Rows go by their files: a file being read when its row goes is let be.
-    for (int row = jobs_->Count() - 1; row >= 0; --row)
-        if (Lvw->selectionModel()->isRowSelected(row, QModelIndex())) jobs_->Remove(row);
+    // Taken first: the selection follows the current row as rows go. A file
+    // being read when its row goes is let be.
+    std::vector<int> selected;
+    for (const QModelIndex& index : Lvw->selectionModel()->selectedRows()) selected.push_back(index.row());
+    std::sort(selected.rbegin(), selected.rend());
+    for (int row : selected) jobs_->Remove(row);
     ShowCount();
     ShowPlannedNames();
 }
@@ -950,7 +987,8 @@ void TForm1::BtnRemoveClick() {
 void TForm1::BtnClearClick() {
     if (reader_) reader_->Drop();
     // An addition being read is given up with its rows, and tells nothing.
-    adding_ = startWhenListed_ = false;
+    readIdle_ = true;
+    startWhenListed_ = planWaiting_ = unplanned_ = false;
     refusing_.clear();
     jobs_->Clear();
     ShowCount();

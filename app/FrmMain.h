@@ -78,9 +78,9 @@ public:
     void AddFiles(const std::vector<std::string>& paths);
     // What the last addition could not list, with why; complete once it has been read.
     const std::vector<TFileRecord>& ListingRefusals() const { return listingRefusals_; }
-    // True from an addition until its files are listed and read and what could
-    // not be listed has been told.
-    bool ReadingFiles() const { return adding_; }
+    // True from an addition until its files are listed and read, what could
+    // not be listed has been told and the rows show their planned names.
+    bool ReadingFiles() const { return !readIdle_ || planWaiting_; }
 
     // The handler of unhandled errors: shows the message with the application's title.
     void ApplicationException(const std::exception& error);
@@ -106,6 +106,9 @@ public:
     int64_t NotifyAfterMs = 60000;
     const std::string& HelpFile() const { return helpFile_; }
     TDAzaduVED& Engine() { return *engine_; }
+    // How the reader's threads read a file added (on those threads); tests hold
+    // it up to look at the window meanwhile. Set before the first addition.
+    TFileReader::TRead ReadFile = ReadListedFile;
 
     // Controls, named as the handlers know them.
     TJobList* Lvw = nullptr;
@@ -171,7 +174,12 @@ private:
     void ShowPictureChoices(const TOutputKind& kind);
     void ReadPictureSettings(const TSettings& s);
     void WritePictureSettings(TSettings& s) const;
+    // Plans the rows' names here (a choice changed: the names follow at once)
+    // or on the reader (an addition: the window goes on meanwhile).
     void ShowPlannedNames();
+    void PlanInBackground();
+    std::vector<TListedFile> PlanInputs() const;
+    void ShowPlanned(const TFileReader::TPlanned& planned);
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
     // The Pause button as the run stands: its caption, and usable only while the run goes on.
@@ -247,8 +255,11 @@ private:
 
     TJobModel* jobs_ = nullptr;  // Lvw's rows
     std::unique_ptr<TFileReader> reader_;  // made at the first addition, gone before the libraries
-    bool adding_ = false;          // see ReadingFiles
+    bool readIdle_ = true;         // the reader has listed and read every name given
+    uint64_t planTicket_ = 0;      // the latest planning of the names, here or on the reader
+    bool planWaiting_ = false;     // that planning runs on the reader
     bool startWhenListed_ = false;  // Convert was pressed while names were being listed
+    bool unplanned_ = false;  // rows came or went since the names were planned for an addition
     std::vector<TFileRecord> listingRefusals_;
     std::vector<TFileRecord> refusing_;  // what the addition being read has refused so far
     std::map<TFileId, bool> lastOutcomes_;   // whether each file's last run converted it

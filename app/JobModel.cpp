@@ -114,6 +114,12 @@ void TJobModel::SetOutput(int row, const std::string& path) {
     Changed(row, colOutputFilename);
 }
 
+void TJobModel::SetOutputs(const std::vector<std::pair<TFileId, std::string>>& outputs) {
+    for (const auto& [id, path] : outputs)
+        if (const int row = RowOf(id); row >= 0) rows_[static_cast<size_t>(row)].Output = path;
+    if (!rows_.empty()) emit dataChanged(index(0, colOutputFilename), index(Count() - 1, colOutputFilename));
+}
+
 void TJobModel::Remove(int row) {
     if (row < 0 || row >= Count()) return;
     beginRemoveRows({}, row, row);

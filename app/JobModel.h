@@ -44,6 +44,8 @@ public:
     void SetFile(int row, TListedFile file);
     void SetStatus(int row, const std::string& status, const QString& why = {});
     void SetOutput(int row, const std::string& path);
+    // Outputs by file; files no longer listed are passed over.
+    void SetOutputs(const std::vector<std::pair<TFileId, std::string>>& outputs);
     void Remove(int row);
     void Clear();
     void Move(int from, int to);
