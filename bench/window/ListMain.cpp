@@ -24,29 +24,12 @@
 #include "app/FrmMain.h"
 #include "app/JobList.h"
 #include "bench/BenchSupport.h"
+#include "bench/window/SilentDesktop.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Nobody answers; what would be shown goes to the error output.
-class TSilentDesktop : public IUserDialogs, public IShutdown {
-public:
-    void ShowMessage(QWidget*, const std::string& text, const std::string&, TMessageIcon) override {
-        std::fprintf(stderr, "message: %.200s\n", text.c_str());
-    }
-    int Ask(QWidget*, const std::string&, const std::string&, const std::vector<std::string>&) override { return 0; }
-    void ShowSummary(QWidget*, const std::string&, const std::string&, const std::string&) override {}
-    std::vector<std::string> ChooseFiles(QWidget*, const std::string&, const std::string&,
-                                         const std::string&) override {
-        return {};
-    }
-    std::string ChooseFolder(QWidget*, const std::string&, const std::string&) override { return {}; }
-    bool OpenDocument(const std::string&) override { return true; }
-    void Notify(const std::string&, const std::string&) override {}
-    void PowerOff() override {}
-};
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
