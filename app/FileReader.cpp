@@ -76,7 +76,7 @@ TFileReader::TNews TFileReader::Take(size_t most) {
 
 bool TFileReader::Listing() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return listing_ || !names_.empty();
+    return listing_ || !names_.empty() || !news_.Listed.empty();
 }
 
 void TFileReader::Plan(uint64_t ticket, std::vector<TListedFile> files, const TPlanChoice& choice,

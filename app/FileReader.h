@@ -59,7 +59,7 @@ public:
     // At most `most` listed and read files, the rest at the next take (notify
     // comes again for it).
     TNews Take(size_t most);
-    // Names given and not listed yet.
+    // Names given whose files have not all been taken yet.
     bool Listing() const;
     // Plans the names a run would give `files` (PlanOutputPaths) on a worker;
     // they come with `ticket` in a later take. A plan not begun yet gives way.

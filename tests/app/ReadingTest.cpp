@@ -109,14 +109,15 @@ TEST_F(ReadingTest, ManyNamesKeepTheirOrderAndClearingGivesThemUp) {
     EXPECT_TRUE(dialogs.Messages.empty());
 }
 
-// Convert while files are being read: the run reads those not read yet
-// itself, and every file is converted once.
+// Convert before the files are even listed: the run starts once they are,
+// reads those not read yet itself, and converts every file once.
 TEST_F(ReadingTest, ConvertWhileReadingConvertsEveryFile) {
     const std::string a = MakeRealAudio144(dir, "a.ra", 0.5);
     const std::string b = MakeRealAc3(dir, "b.rm", 0.5);
     form->AddFiles({a, b});
-    ASSERT_TRUE(WaitUntil([&] { return Rows() == 2; }));
     form->BtnStart->click();
+    EXPECT_TRUE(dialogs.Messages.empty()) << "the list is not empty, only not listed yet";
+    ASSERT_TRUE(WaitUntil([&] { return form->RunGoing(); }));
     Open();
     ASSERT_TRUE(WaitUntil([&] { return !form->RunGoing() && !form->ReadingFiles(); }));
     EXPECT_EQ(Column(colStatus), "Completed,Completed");
@@ -124,6 +125,25 @@ TEST_F(ReadingTest, ConvertWhileReadingConvertsEveryFile) {
     for (const char* name : {"a.mp3", "b.mp3"}) EXPECT_TRUE(DecodeMp3(out + name).ok) << name;
     EXPECT_FALSE(fs::exists(out + "a(1).mp3"));
     EXPECT_TRUE(dialogs.Messages.empty());
+}
+
+// A choice changed while an addition is being read decides the names; the
+// names planned for the addition before do not come back over them.
+TEST_F(ReadingTest, TheNamesFollowTheLatestChoice) {
+    std::ofstream(out + "a.mp3") << "old";
+    // As many files as the reader has threads at most: every thread waits
+    // with a file, so the addition's planning waits behind them.
+    std::vector<std::string> files = {MakeRealAudio144(dir, "a.ra", 0.3)};
+    for (const char* name : {"b.ra", "c.ra", "d.ra"}) fs::create_hard_link(files[0], files.emplace_back(dir.File(name)));
+    form->AddFiles(files);
+    ASSERT_TRUE(WaitUntil([&] { return Rows() == 4; }));
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Replace));
+    EXPECT_EQ(Cell(0, colOutputFilename), "a.mp3");
+    Open();
+    WaitRead();
+    EXPECT_EQ(Cell(0, colOutputFilename), "a.mp3");
+    form->CboExisting->setCurrentIndex(static_cast<int>(TExistingOutputs::Number));
+    EXPECT_EQ(Cell(0, colOutputFilename), "a(1).mp3");
 }
 
 // Closing the window while its files are read leaves nothing running.
