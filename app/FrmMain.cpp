@@ -21,13 +21,13 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSpinBox>
-#include <QTableWidgetItem>
 #include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 #include "app/FrmAbout.h"
 #include "app/JobList.h"
@@ -62,8 +62,16 @@ int ProcessorCount() { return std::max(1, QThread::idealThreadCount()); }
 // decimal sign is the locale's ("5,2-fache Echtzeit").
 QString SpeedText(double speed) { return QLocale().toString(speed, 'f', speed < 10 ? 1 : 0); }
 
-// Bytes with the locale's group separators ("1.234.567" in German).
-std::string SizeText(int64_t bytes) { return QLocale().toString(static_cast<qlonglong>(bytes)).toStdString(); }
+// A row given by name waits for the reader before it shows its length and size.
+const char* const WaitingStatus = "Waiting to be read";
+
+// Files the window takes from the reader at one go: a few milliseconds of the
+// window's time, so that it keeps answering while ten thousand come in.
+constexpr size_t ReadingsAtOnce = 200;
+
+// The reader's threads: reading is mostly waiting for the disk and the
+// libraries' parsing, so a few even on one processor, and not many more on many.
+int ReaderThreads() { return std::clamp(QThread::idealThreadCount(), 2, 4); }
 
 // Asks for the whole of its settings, so that a window with room shows them without scrolling.
 class TSettingsArea : public QScrollArea {
@@ -148,9 +156,10 @@ void TForm1::BuildControls() {
 void TForm1::BuildJobList() {
     Lvw = new TJobList(this);
     Lvw->setObjectName("Lvw");
-    Lvw->setColumnCount(colCount);
-    Lvw->setHorizontalHeaderLabels(
+    jobs_ = new TJobModel(this);
+    jobs_->SetCaptions(
         {tr("Input Filename"), tr("Duration"), tr("Size(Bytes)"), tr("Output Filename"), tr("Status"), tr("Path")});
+    Lvw->setModel(jobs_);
     Lvw->setSelectionBehavior(QAbstractItemView::SelectRows);
     Lvw->setSelectionMode(QAbstractItemView::SingleSelection);
     Lvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -172,7 +181,7 @@ void TForm1::BuildJobList() {
     for (int c = 0; c < colPath; ++c) {
         // A caption longer in the user's language than in English widens its column.
         const int caption = Lvw->horizontalHeader()->fontMetrics().horizontalAdvance(
-                                Lvw->horizontalHeaderItem(c)->text()) + 24;
+                                jobs_->headerData(c, Qt::Horizontal).toString()) + 24;
         Lvw->setColumnWidth(c, std::max(static_cast<int>(widths[c] * scale), caption));
         total += Lvw->columnWidth(c);
     }
@@ -214,6 +223,8 @@ void TForm1::BuildListButtons() {
         w->hide();
     }
     LblBatch->setMinimumHeight(fontMetrics().height());
+    LblCount = NewLabel("LblCount", "");
+    ShowCount();
 }
 
 // The output folder and the "Output Settings" group.
@@ -376,6 +387,7 @@ void TForm1::LayOutControls() {
     auto* side = new QVBoxLayout;
     for (QPushButton* b : {BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp, BtnMoveDown}) side->addWidget(b);
     side->addStretch(1);
+    side->addWidget(LblCount);
     auto* list = new QVBoxLayout;
     list->addWidget(Lvw, 1);
     list->addWidget(PbBatch);
@@ -487,6 +499,7 @@ void TForm1::SetAccessibleNames() {
     for (QCheckBox* c : {ChkShutdown, ChkPreview, ChkNextToSource}) c->setAccessibleName(plain(c->text()));
     CboExisting->setAccessibleName(plain(LblExisting->text()));
     Lvw->setAccessibleName(tr("Files to convert"));
+    LblCount->setAccessibleName(tr("Number of files in the list"));
     EdtOutputFolder->setAccessibleName(plain(Label1->text()));
     BtnChangeOutputFolder->setAccessibleName(tr("Choose the output folder"));
     CboFormat->setAccessibleName(plain(LblFormat->text()));
@@ -748,10 +761,38 @@ void TForm1::WritePictureSettings(TSettings& s) const {
 // The names the rows will be written under, by the run's own rule.
 void TForm1::ShowPlannedNames() {
     if (runState_ != TRunState::Idle) return;
-    std::vector<TListedFile> files;
-    for (int row = 0; row < Lvw->rowCount(); ++row) files.push_back(listed_[RowFile(row)]);
+    planWaiting_ = false;
+    TFileReader::TPlanned planned{++planTicket_, {}};
+    const std::vector<TListedFile> files = PlanInputs();
     const std::vector<std::string> paths = PlanOutputPaths(files, PlanChoice(), OutputFolder());
-    for (int row = 0; row < Lvw->rowCount(); ++row) SetOutputName(row, paths[static_cast<size_t>(row)]);
+    for (size_t i = 0; i < files.size(); ++i) planned.Names.emplace_back(files[i].Id, paths[i]);
+    ShowPlanned(planned);
+}
+
+void TForm1::PlanInBackground() {
+    if (runState_ != TRunState::Idle || !reader_) return;
+    planWaiting_ = true;
+    reader_->Plan(++planTicket_, PlanInputs(), PlanChoice(), OutputFolder());
+}
+
+// What planning reads of the rows: their paths, in order.
+std::vector<TListedFile> TForm1::PlanInputs() const {
+    std::vector<TListedFile> files(static_cast<size_t>(jobs_->Count()));
+    for (int row = 0; row < jobs_->Count(); ++row) {
+        const TListedFile& file = jobs_->Row(row).File;
+        TListedFile& input = files[static_cast<size_t>(row)];
+        input.Id = file.Id;
+        input.Path = file.Path;
+        input.Subfolder = file.Subfolder;
+    }
+    return files;
+}
+
+void TForm1::ShowPlanned(const TFileReader::TPlanned& planned) {
+    // Only the latest plan counts; a run shows the names it writes.
+    if (planned.Ticket != planTicket_) return;
+    planWaiting_ = false;
+    if (runState_ == TRunState::Idle) jobs_->SetOutputs(planned.Names);
 }
 
 TPlanChoice TForm1::PlanChoice() const {
@@ -815,8 +856,10 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormCloseQuery() {
     if (closed_) return;
     closed_ = true;
-    // No event reaches the window any more, and no worker waits for it.
+    // No event reaches the window any more, and no worker waits for it; the
+    // reader's probes go before the libraries.
     calls_.Close();
+    reader_.reset();
     run_.reset();
     engine_->SetOnLog(nullptr);
     engine_->StopConvert();
@@ -830,73 +873,89 @@ void TForm1::FormCloseQuery() {
 
 // ---- job list ----
 
-std::string TForm1::CellText(int row, int column) const {
-    const QTableWidgetItem* item = Lvw->item(row, column);
-    return item ? item->text().toStdString() : std::string();
-}
+void TForm1::SetStatus(int row, const std::string& text, const QString& why) { jobs_->SetStatus(row, text, why); }
 
-void TForm1::SetStatus(int row, const std::string& text, const QString& why) {
-    if (row < 0 || row >= Lvw->rowCount()) return;
-    QTableWidgetItem* item = Lvw->item(row, colStatus);
-    if (!item) Lvw->setItem(row, colStatus, item = new QTableWidgetItem);
-    // The row keeps the English text for the window's own checks and shows it translated.
-    item->setData(Qt::UserRole, Q(text));
-    item->setText(TranslatedMessage(text));
-    // A narrow column elides the text; the tooltip holds it whole.
-    item->setToolTip(why.isEmpty() ? item->text() : PlainToolTip(why));
-}
-
-TFileId TForm1::RowFile(int row) const {
-    const QTableWidgetItem* item = Lvw->item(row, colPath);
-    return item ? item->data(Qt::UserRole).toULongLong() : 0;
-}
-
-void TForm1::AddRow(const TListedFile& file) {
-    const int row = Lvw->rowCount();
-    Lvw->insertRow(row);
-    const std::string texts[colCount] = {FileNamePart(file.Path),
-                                         file.DurationUs < 0 ? "" : DurationText(file.DurationUs),
-                                         file.SizeBytes < 0 ? "" : SizeText(file.SizeBytes),
-                                         "", "", file.Path};
-    for (int c = 0; c < colCount; ++c) {
-        auto* item = new QTableWidgetItem(Q(texts[c]));
-        if (c == colDuration || c == colSize) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        if (c == colInputFilename) item->setToolTip(PlainToolTip(Q(file.Path)));
-        Lvw->setItem(row, c, item);
-    }
-    // The row names its file; rows move and go without renumbering anything.
-    Lvw->item(row, colPath)->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(file.Id));
-    listed_[file.Id] = file;
-}
-
-void TForm1::SetOutputName(int row, const std::string& path) {
-    if (row < 0 || row >= Lvw->rowCount()) return;
-    QTableWidgetItem* item = Lvw->item(row, colOutputFilename);
-    if (!item) Lvw->setItem(row, colOutputFilename, item = new QTableWidgetItem);
-    item->setText(Q(FileNamePart(path)));
-    item->setToolTip(PlainToolTip(Q(path)));
-}
+void TForm1::SetOutputName(int row, const std::string& path) { jobs_->SetOutput(row, path); }
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
     if (runState_ != TRunState::Idle) return;  // the list is only read during a run
+    if (paths.empty()) return;
+    if (!reader_)
+        reader_ = std::make_unique<TFileReader>(ReaderThreads(), ReadFile, [this] {
+            QMetaObject::invokeMethod(this, [this] { Guarded([&] { TakeReadings(ReadingsAtOnce); }); },
+                                      Qt::QueuedConnection);
+        });
+    readIdle_ = false;
     // A folder's files are read when they are converted; its outputs mirror its tree.
-    const TListing listing =
-        ListFiles(engine_->Probe, paths, {"", ChkNextToSource->isChecked() ? "" : OutputFolder(), {}});
-    listingRefusals_ = listing.Refused;
-    for (const TListedFile& file : listing.Files) {
-        if (file.Readable || !file.Probed) {
-            AddRow(file);
+    reader_->Add(paths, {"", ChkNextToSource->isChecked() ? "" : OutputFolder(), {}});
+}
+
+void TForm1::TakeReadings(size_t most) {
+    if (!reader_) return;
+    TFileReader::TNews news = reader_->Take(most);
+    std::vector<TJobRow> rows;
+    for (TFileReader::TListed& listed : news.Listed)
+        rows.push_back({std::move(listed.File), listed.ToRead ? WaitingStatus : "", {}, ""});
+    unplanned_ |= !rows.empty();
+    jobs_->Append(std::move(rows));
+    refusing_.insert(refusing_.end(), news.Refused.begin(), news.Refused.end());
+    ShowReadFiles(std::move(news.Read));
+    ShowCount();
+    const bool listed = !news.Rest && !reader_->Listing();
+    if (news.Planned) ShowPlanned(*news.Planned);
+    // Planning looks at every row: names are planned once the addition is
+    // listed, and again when it has been read if rows went meanwhile.
+    if (unplanned_ && listed && (!news.Listed.empty() || news.Idle)) {
+        unplanned_ = false;
+        PlanInBackground();
+    }
+    if (news.Idle) {
+        readIdle_ = true;
+        AdditionRead();
+    }
+    if (listed && startWhenListed_) {
+        startWhenListed_ = false;
+        BtnStartClick();
+    }
+}
+
+void TForm1::ShowReadFiles(std::vector<TListedFile> files) {
+    std::vector<int> unreadable;
+    for (TListedFile& file : files) {
+        const int row = jobs_->RowOf(file.Id);
+        if (row < 0) continue;  // removed since
+        // Rows stay put during a run; one that cannot be read fails there.
+        if (file.Readable || runState_ != TRunState::Idle) {
+            if (jobs_->Row(row).Status == WaitingStatus) SetStatus(row, "");
+            jobs_->SetFile(row, std::move(file));
             continue;
         }
-        listingRefusals_.push_back({file.Id, file.Path, "", TFileOutcome::Refused, TReason::InputUnreadable,
-                                    file.Problem, -1, -1});
+        refusing_.push_back(
+            {file.Id, file.Path, "", TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, -1, -1});
+        unreadable.push_back(row);
     }
-    ShowPlannedNames();
+    std::sort(unreadable.rbegin(), unreadable.rend());
+    for (int row : unreadable) jobs_->Remove(row);
+    unplanned_ |= !unreadable.empty();
+}
+
+void TForm1::AdditionRead() {
+    // The names given first come first, whichever thread read them.
+    std::stable_sort(refusing_.begin(), refusing_.end(), [](const TFileRecord& a, const TFileRecord& b) {
+        return (a.Id != 0) < (b.Id != 0) || (a.Id != 0 && b.Id != 0 && a.Id < b.Id);
+    });
+    listingRefusals_ = std::move(refusing_);
+    refusing_.clear();
     // What cannot be listed is told once for the whole addition.
     QStringList problems;
     for (const TFileRecord& record : listingRefusals_) problems << Q(record.Input) + ": " + RecordText(record);
     if (!problems.isEmpty())
         dialogs_.ShowMessage(this, S(problems.join('\n')), S(TranslatedMessage("Error")), TMessageIcon::Information);
+}
+
+void TForm1::ShowCount() {
+    const int count = jobs_->Count();
+    LblCount->setText(count == 1 ? tr("1 file") : tr("%Ln files", "", count));
 }
 
 void TForm1::BtnAddClick() {
@@ -915,48 +974,47 @@ void TForm1::BtnAddFolderClick() {
 }
 
 void TForm1::BtnRemoveClick() {
-    for (int row = Lvw->rowCount() - 1; row >= 0; --row) {
-        if (!Lvw->selectionModel()->isRowSelected(row, QModelIndex())) continue;
-        listed_.erase(RowFile(row));
-        Lvw->removeRow(row);
-    }
+    // Taken first: the selection follows the current row as rows go. A file
+    // being read when its row goes is let be.
+    std::vector<int> selected;
+    for (const QModelIndex& index : Lvw->selectionModel()->selectedRows()) selected.push_back(index.row());
+    std::sort(selected.rbegin(), selected.rend());
+    for (int row : selected) jobs_->Remove(row);
+    ShowCount();
     ShowPlannedNames();
 }
 
 void TForm1::BtnClearClick() {
-    if (Lvw->rowCount() == 0) return;
-    Lvw->setRowCount(0);
-    listed_.clear();
+    if (reader_) reader_->Drop();
+    // An addition being read is given up with its rows, and tells nothing.
+    readIdle_ = true;
+    startWhenListed_ = planWaiting_ = unplanned_ = false;
+    refusing_.clear();
+    jobs_->Clear();
+    ShowCount();
 }
 
 void TForm1::MoveRow(int from, int to) {
-    if (to < 0 || to >= Lvw->rowCount()) return;
-    Lvw->setUpdatesEnabled(false);
-    QList<QTableWidgetItem*> items;
-    for (int c = 0; c < colCount; ++c) items << Lvw->takeItem(from, c);
-    Lvw->removeRow(from);
-    Lvw->insertRow(to);
-    for (int c = 0; c < colCount; ++c) Lvw->setItem(to, c, items[c]);
-    Lvw->setCurrentCell(to, 0);
+    if (to < 0 || to >= jobs_->Count()) return;
+    jobs_->Move(from, to);
+    Lvw->setCurrentIndex(jobs_->index(to, 0));
     Lvw->selectRow(to);
-    Lvw->setUpdatesEnabled(true);
-    Lvw->scrollToItem(Lvw->item(to, 0), QAbstractItemView::EnsureVisible);
+    Lvw->scrollTo(jobs_->index(to, 0), QAbstractItemView::EnsureVisible);
 }
 
-static int SelectedRow(QTableWidget* list) {
-    for (int row = 0; row < list->rowCount(); ++row)
-        if (list->selectionModel()->isRowSelected(row, QModelIndex())) return row;
-    return -1;
+int TForm1::SelectedRow() const {
+    const QModelIndexList rows = Lvw->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
 }
 
 void TForm1::BtnMoveUpClick() {
-    const int row = SelectedRow(Lvw);
+    const int row = SelectedRow();
     if (row > 0) MoveRow(row, row - 1);
 }
 
 void TForm1::BtnMoveDownClick() {
-    const int row = SelectedRow(Lvw);
-    if (row >= 0 && row < Lvw->rowCount() - 1) MoveRow(row, row + 1);
+    const int row = SelectedRow();
+    if (row >= 0 && row < jobs_->Count() - 1) MoveRow(row, row + 1);
 }
 
 void TForm1::BtnChangeOutputFolderClick() {
@@ -996,7 +1054,12 @@ void TForm1::BtnStartClick() {
         return;
     }
     if (runState_ != TRunState::Idle) return;
-    if (Lvw->rowCount() == 0) {
+    // The click is taken up once every name given is listed, so that the run has all of them.
+    if (reader_ && reader_->Listing()) {
+        startWhenListed_ = true;
+        return;
+    }
+    if (jobs_->Count() == 0) {
         Message("Please select files to be converted.", "Information", TMessageIcon::Information);
         return;
     }
@@ -1005,7 +1068,7 @@ void TForm1::BtnStartClick() {
 }
 
 bool TForm1::ConfirmConvertingAgain() {
-    for (int row = 0; row < Lvw->rowCount(); ++row) {
+    for (int row = 0; row < jobs_->Count(); ++row) {
         const auto outcome = lastOutcomes_.find(RowFile(row));
         if (outcome == lastOutcomes_.end() || !outcome->second) return true;
     }
@@ -1017,13 +1080,17 @@ bool TForm1::ConfirmConvertingAgain() {
 
 void TForm1::StartRun() {
     calls_.Close();  // whatever an earlier run still had queued is dropped
+    // Files not read yet are read by the run, as a folder's are; what has been
+    // read and not shown yet is shown first, so that no file is read twice.
+    if (reader_) {
+        reader_->StopReading();
+        TakeReadings(std::numeric_limits<size_t>::max());
+    }
     std::vector<TListedFile> files;
     runRows_.clear();
-    for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const auto file = listed_.find(RowFile(row));
-        if (file == listed_.end()) continue;
-        files.push_back(file->second);
-        runRows_[file->first] = row;
+    for (int row = 0; row < jobs_->Count(); ++row) {
+        files.push_back(jobs_->Row(row).File);
+        runRows_[RowFile(row)] = row;
     }
     // Told on the engine's threads, which never wait for the window: a Stop
     // pressed while a file ends would otherwise wait for that very thread.
@@ -1039,12 +1106,15 @@ void TForm1::StartRun() {
     if (!run_->Start(files, request, problem)) {
         calls_.Close();
         run_.reset();
+        // The rows not read are left to the next run.
+        for (int row = 0; row < jobs_->Count(); ++row)
+            if (jobs_->Row(row).Status == WaitingStatus) SetStatus(row, "");
         // One message for a folder that cannot take the files, rather than one per file.
         Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + problem + ".", "Error",
                 TMessageIcon::Information);
         return;
     }
-    for (int row = 0; row < Lvw->rowCount(); ++row) SetStatus(row, " ");
+    for (int row = 0; row < jobs_->Count(); ++row) SetStatus(row, " ");
     summary_.Clear();
     lastShownRow_ = -1;
     LblProgress->clear();
@@ -1237,7 +1307,7 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
     // The list follows the file that began last.
     if (progress_.Started() != started && row != lastShownRow_) {
         lastShownRow_ = row;
-        if (QTableWidgetItem* item = Lvw->item(row, 0)) Lvw->scrollToItem(item);
+        Lvw->scrollTo(jobs_->index(row, 0));
     }
 }
 
@@ -1323,9 +1393,8 @@ void TForm1::ShowOutputFolder() {
 void TForm1::ForgetOutcomes() {
     if (runState_ != TRunState::Idle || lastOutcomes_.empty()) return;
     lastOutcomes_.clear();
-    for (int row = 0; row < Lvw->rowCount(); ++row) {
-        const QTableWidgetItem* item = Lvw->item(row, colStatus);
-        const QString status = item ? item->data(Qt::UserRole).toString() : QString();
-        if (status.startsWith("Completed") || status == "Skipped") SetStatus(row, "");
+    for (int row = 0; row < jobs_->Count(); ++row) {
+        const std::string& status = jobs_->Row(row).Status;
+        if (status.rfind("Completed", 0) == 0 || status == "Skipped") SetStatus(row, "");
     }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FileReader.h"
+#include "app/JobModel.h"
 #include "app/QtWindowThread.h"
 #include "app/Seams.h"
 #include "app/WindowCalls.h"
@@ -42,9 +44,6 @@ struct TAppPaths {
 // The paths of the running program and user.
 TAppPaths SystemAppPaths();
 
-// The columns of the job list.
-enum TJobColumn { colInputFilename, colDuration, colSize, colOutputFilename, colStatus, colPath, colCount };
-
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -73,11 +72,15 @@ public:
     // Pauses the run going, or resumes the paused one.
     void BtnPauseClick();
 
-    // Files given on the command line, chosen or dropped on the list: each is
-    // read once and listed; what cannot be listed is told in one box.
+    // Files given on the command line, chosen or dropped on the list: they are
+    // listed at once and read on the reader's threads, each once; what cannot
+    // be listed is told in one box when the addition has been read.
     void AddFiles(const std::vector<std::string>& paths);
-    // What the last AddFiles could not list, with why.
+    // What the last addition could not list, with why; complete once it has been read.
     const std::vector<TFileRecord>& ListingRefusals() const { return listingRefusals_; }
+    // True from an addition until its files are listed and read, what could
+    // not be listed has been told and the rows show their planned names.
+    bool ReadingFiles() const { return !readIdle_ || planWaiting_; }
 
     // The handler of unhandled errors: shows the message with the application's title.
     void ApplicationException(const std::exception& error);
@@ -103,6 +106,9 @@ public:
     int64_t NotifyAfterMs = 60000;
     const std::string& HelpFile() const { return helpFile_; }
     TDAzaduVED& Engine() { return *engine_; }
+    // How the reader's threads read a file added (on those threads); tests hold
+    // it up to look at the window meanwhile. Set before the first addition.
+    TFileReader::TRead ReadFile = ReadListedFile;
 
     // Controls, named as the handlers know them.
     TJobList* Lvw = nullptr;
@@ -131,6 +137,7 @@ public:
     QLabel* LblProgress = nullptr;
     QProgressBar* PbBatch = nullptr;  // the whole batch, by playing time
     QLabel* LblBatch = nullptr;       // the same in words: file n of N, time taken and left
+    QLabel* LblCount = nullptr;       // how many files the list holds
     QLabel* LblExisting = nullptr;
     QComboBox* CboExisting = nullptr;     // ExistingOutputsItems, in the order of TExistingOutputs
     QCheckBox* ChkNextToSource = nullptr;  // each output in its source's folder; the folder row is then unused
@@ -167,7 +174,12 @@ private:
     void ShowPictureChoices(const TOutputKind& kind);
     void ReadPictureSettings(const TSettings& s);
     void WritePictureSettings(TSettings& s) const;
+    // Plans the rows' names here (a choice changed: the names follow at once)
+    // or on the reader (an addition: the window goes on meanwhile).
     void ShowPlannedNames();
+    void PlanInBackground();
+    std::vector<TListedFile> PlanInputs() const;
+    void ShowPlanned(const TFileReader::TPlanned& planned);
     void SetControlsIdle(bool idle);
     void ShowStartCaption(bool running);
     // The Pause button as the run stands: its caption, and usable only while the run goes on.
@@ -175,10 +187,16 @@ private:
     // The row shows text translated; why (in the user's language already) is its tooltip.
     void SetStatus(int row, const std::string& text, const QString& why = {});
     void SetOutputName(int row, const std::string& path);
-    std::string CellText(int row, int column) const;
     void MoveRow(int from, int to);
-    TFileId RowFile(int row) const;
-    void AddRow(const TListedFile& file);
+    TFileId RowFile(int row) const { return jobs_->Row(row).File.Id; }
+    int SelectedRow() const;
+    // What the reader has found since the last look, at most `most` files of it,
+    // on the window's thread.
+    void TakeReadings(size_t most);
+    void ShowReadFiles(std::vector<TListedFile> files);
+    // The addition has been listed and read: its names are planned and what it refused told.
+    void AdditionRead();
+    void ShowCount();
     // True when the user agrees to convert a list of rows all "Completed" again.
     bool ConfirmConvertingAgain();
     void StartRun();
@@ -235,8 +253,15 @@ private:
     void ShowAudioMeasure(TAudioMeasure measure, const QString& kind);
     std::optional<int> MeasureChoice(TAudioMeasure measure) const;
 
-    std::map<TFileId, TListedFile> listed_;  // each row's file, as listing read it
+    TJobModel* jobs_ = nullptr;  // Lvw's rows
+    std::unique_ptr<TFileReader> reader_;  // made at the first addition, gone before the libraries
+    bool readIdle_ = true;         // the reader has listed and read every name given
+    uint64_t planTicket_ = 0;      // the latest planning of the names, here or on the reader
+    bool planWaiting_ = false;     // that planning runs on the reader
+    bool startWhenListed_ = false;  // Convert was pressed while names were being listed
+    bool unplanned_ = false;  // rows came or went since the names were planned for an addition
     std::vector<TFileRecord> listingRefusals_;
+    std::vector<TFileRecord> refusing_;  // what the addition being read has refused so far
     std::map<TFileId, bool> lastOutcomes_;   // whether each file's last run converted it
 
     TRunState runState_ = TRunState::Idle;

@@ -17,7 +17,7 @@ QStringList LocalFiles(const QMimeData* data) {
     return files;
 }
 
-TJobList::TJobList(QWidget* parent) : QTableWidget(parent) {
+TJobList::TJobList(QWidget* parent) : QTableView(parent) {
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);

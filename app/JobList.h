@@ -1,10 +1,10 @@
 #pragma once
-// The job list: a read-only report of one row per file that also takes files
-// dropped from the desktop.
+// The job list: a read-only view of one row per file (app/JobModel.h) that
+// also takes files dropped from the desktop.
 #include <QStringList>
-#include <QTableWidget>
+#include <QTableView>
 
-class TJobList : public QTableWidget {
+class TJobList : public QTableView {
     Q_OBJECT
 public:
     explicit TJobList(QWidget* parent = nullptr);
@@ -13,7 +13,7 @@ public:
     void SetDropsAllowed(bool allowed) { dropsAllowed_ = allowed; }
     // The size the list asks for (its columns and some rows); it can be made smaller.
     void SetSizeHint(QSize hint) { hint_ = hint; }
-    QSize sizeHint() const override { return hint_.isValid() ? hint_ : QTableWidget::sizeHint(); }
+    QSize sizeHint() const override { return hint_.isValid() ? hint_ : QTableView::sizeHint(); }
 
 signals:
     void FilesDropped(const QStringList& paths);

@@ -159,17 +159,25 @@ int main(int argc, char** argv) {
         shot.save(QString::fromStdString(screenshot), "PNG");
     };
     QTimer watch;
+    bool started = false;
     QTimer::singleShot(0, &form, [&] {
         dialogs.ToTerminal = convert;
         form.AddFiles(files);
-        dialogs.ToTerminal = false;
-        if (!convert) {
-            if (!screenshot.empty()) QTimer::singleShot(200, &form, save);
-            return;
-        }
-        form.BtnStartClick();
-        // Watches the batch: the picture a quarter of the way, the summary at the end.
+        // Watches the batch: started once the files are read (what cannot be
+        // read is told with the addition), the picture a quarter of the way,
+        // the summary at the end.
         QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+            if (!started) {
+                if (form.ReadingFiles()) return;
+                started = true;
+                dialogs.ToTerminal = false;
+                if (convert) form.BtnStartClick();
+            }
+            if (!convert) {
+                watch.stop();
+                if (!screenshot.empty()) QTimer::singleShot(200, &form, save);
+                return;
+            }
             if (!screenshot.empty() && (form.BatchProgress().Percent() >= 25 || !form.RunGoing())) {
                 save();
                 screenshot.clear();

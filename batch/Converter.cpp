@@ -97,7 +97,7 @@ struct TNaming {
 
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
     TListing listing;
-    TListingSource source(given, roots, false, &probe);
+    TListingSource source(given, roots, false, roots.Unread ? nullptr : &probe);
     for (TListedFile file; source.Next(file);) listing.Files.push_back(std::move(file));
     listing.Refused = source.TakeRefused();
     listing.Notes = source.TakeNotes();

@@ -29,8 +29,9 @@ struct TListing {
     std::vector<std::string> Notes;  // "<link>: link to <file>", for the user's record
 };
 // All of what a listing source gives for the names, at once, with each file
-// given by name read: a folder's files stay unread, and a file that is not
-// media the libraries read ends as unreadable when its run plans it.
+// given by name read (unless roots.Unread): a folder's files stay unread, and
+// a file that is not media the libraries read ends as unreadable when its run
+// plans it.
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots = {});
 
 // The name a file's output takes, the same for planning and for showing

@@ -30,7 +30,7 @@ struct TListedFile {
 };
 
 // Reads what the probe finds of a listed file (Probed, Readable, Problem and
-// the facts), with the probe closed again after.
+// the facts), with the probe closed again after. Any thread, one probe per thread.
 void ReadListedFile(TCustomAVProbe& probe, TListedFile& file);
 
 // A new file's Id, unique in the process.
@@ -75,6 +75,7 @@ struct TListingRoots {
     std::string Base;
     std::string OutputFolder;  // left out of the walks when it lies inside them
     TShard Shard;              // only the files of this shard are listed
+    bool Unread = false;       // files given by name are listed unread too, for a face that reads them itself
 };
 
 // The names the user gave, listed as they are reached: a folder stands for

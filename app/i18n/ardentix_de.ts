@@ -215,6 +215,17 @@
         <source>%1 files</source>
         <translation>%1 Dateien</translation>
     </message>
+    <message numerus="yes">
+        <source>%Ln files</source>
+        <translation>
+            <numerusform>%Ln Datei</numerusform>
+            <numerusform>%Ln Dateien</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Number of files in the list</source>
+        <translation>Anzahl der Dateien in der Liste</translation>
+    </message>
     <message>
         <source>%1 converted, %2 failed.</source>
         <translation>%1 konvertiert, %2 fehlgeschlagen.</translation>
@@ -712,6 +723,10 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     <message>
         <source>Skipped</source>
         <translation>Übersprungen</translation>
+    </message>
+    <message>
+        <source>Waiting to be read</source>
+        <translation>Wartet auf das Einlesen</translation>
     </message>
     <message>
         <source>Number the new file</source>

@@ -215,6 +215,16 @@
         <source>%1 files</source>
         <translation>%1 个文件</translation>
     </message>
+    <message numerus="yes">
+        <source>%Ln files</source>
+        <translation>
+            <numerusform>%Ln 个文件</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Number of files in the list</source>
+        <translation>列表中的文件数</translation>
+    </message>
     <message>
         <source>%1 converted, %2 failed.</source>
         <translation>%1 个已转换，%2 个失败。</translation>
@@ -712,6 +722,10 @@ Usually that means that input file is truncated and/or corrupted.</source>
     <message>
         <source>Skipped</source>
         <translation>已跳过</translation>
+    </message>
+    <message>
+        <source>Waiting to be read</source>
+        <translation>等待读取</translation>
     </message>
     <message>
         <source>Number the new file</source>

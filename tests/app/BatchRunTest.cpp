@@ -105,7 +105,7 @@ TEST_F(BatchRunTest, ThreeFilesAreConvertedOneAfterAnother) {
     EXPECT_TRUE(fs::exists(out + "three(1).mp3"));
     EXPECT_EQ(Cell(0, colOutputFilename), "one(1).mp3");
     EXPECT_EQ(Cell(2, colOutputFilename), "three(1).mp3");
-    EXPECT_EQ(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(out + "one(1).mp3")),
+    EXPECT_EQ(Tip(0, colOutputFilename).contains(QString::fromStdString(out + "one(1).mp3")),
               true);
     EXPECT_EQ(dialogs.Summaries.size(), 2u);
 }
@@ -120,7 +120,7 @@ TEST_F(BatchRunTest, ChangingWhatIsWrittenMakesDoneRowsWaitAgain) {
     RunToEnd();
     EXPECT_EQ(Status(1), "Skipped");
     EXPECT_EQ(Cell(1, colOutputFilename), "b.mp3");
-    EXPECT_TRUE(form->Lvw->item(1, colStatus)->toolTip().contains("The output exists already"));
+    EXPECT_TRUE(Tip(1, colStatus).contains("The output exists already"));
     EXPECT_TRUE(Contains(dialogs.Summaries.back().Text, "1 skipped: their outputs exist already."));
     const std::function<void()> changes[] = {[&] { form->CboAudioBitrate->setCurrentText("64"); },
                                              [&] { form->ChkCopyTags->setChecked(false); },
@@ -273,8 +273,8 @@ TEST_F(BatchRunTest, AFailingFileIsMarkedAndTheRunEndsNormally) {
     EXPECT_EQ(Status(3), "Completed");
     const std::string notSupported = "Cannot read the input: no such file or directory";
     const std::string noStream = "The input has nothing to write as this format: Output file #0 does not contain any stream";
-    EXPECT_TRUE(form->Lvw->item(1, colStatus)->toolTip().contains(QString::fromStdString(notSupported).toHtmlEscaped()));
-    EXPECT_TRUE(form->Lvw->item(2, colStatus)->toolTip().contains(QString::fromStdString(noStream)));
+    EXPECT_TRUE(Tip(1, colStatus).contains(QString::fromStdString(notSupported).toHtmlEscaped()));
+    EXPECT_TRUE(Tip(2, colStatus).contains(QString::fromStdString(noStream)));
     EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
     // The run still ends as a run: caption back, then one summary with every failure and why.
     ASSERT_EQ(dialogs.Summaries.size(), 1u);

@@ -114,7 +114,10 @@ void FormTest::Destroy() {
 void FormTest::AddThroughDialog(const std::vector<std::string>& files) {
     dialogs.FileAnswers.push_back(files);
     form->BtnAdd->click();
+    WaitRead();
 }
+
+void FormTest::WaitRead() { WaitUntil([&] { return !form->ReadingFiles(); }); }
 
 bool FormTest::WaitUntil(const std::function<bool()>& pred, std::chrono::seconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -135,8 +138,13 @@ void FormTest::RunToEnd() {
 }
 
 std::string FormTest::Cell(int row, int column) const {
-    const QTableWidgetItem* item = form->Lvw->item(row, column);
-    return item ? item->text().toStdString() : "<none>";
+    const QAbstractItemModel* rows = form->Lvw->model();
+    if (row < 0 || row >= rows->rowCount()) return "<none>";
+    return rows->index(row, column).data().toString().toStdString();
+}
+
+QString FormTest::Tip(int row, int column) const {
+    return form->Lvw->model()->index(row, column).data(Qt::ToolTipRole).toString();
 }
 
 void FormTest::SelectRow(int row) {

@@ -13,7 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTableWidget>
+#include <QTableView>
 
 #include <chrono>
 #include <deque>
@@ -111,15 +111,18 @@ protected:
     // Closes and destroys the window.
     void Destroy();
 
-    // Adds files through the Add button.
+    // Adds files through the Add button and waits until they have been read.
     void AddThroughDialog(const std::vector<std::string>& files);
+    // Waits until what was added has been listed, read and told.
+    void WaitRead();
     // Runs the window's events until pred holds; fails the test after a long while.
     bool WaitUntil(const std::function<bool()>& pred, std::chrono::seconds limit = std::chrono::seconds(120));
     // Starts a run and waits for its end (the engine's end of run included).
     void RunToEnd();
 
     std::string Cell(int row, int column) const;
-    int Rows() const { return form->Lvw->rowCount(); }
+    QString Tip(int row, int column) const;
+    int Rows() const { return form->Lvw->model()->rowCount(); }
     std::string OutputFolder() const { return form->EdtOutputFolder->text().toStdString(); }
     void SelectRow(int row);
     std::vector<std::string> MessageTexts() const;

@@ -179,6 +179,7 @@ TEST_F(JobListTest, DroppedFilesGoThroughTheSameCheck) {
     EXPECT_TRUE(LocalFiles(nullptr).isEmpty());
 
     emit form->Lvw->FilesDropped(files);
+    WaitRead();
     // A file dropped alone is read at once; the folder's files when they are converted.
     ASSERT_EQ(Rows(), 3);
     EXPECT_EQ(Cell(0, colPath), good);
@@ -195,6 +196,7 @@ TEST_F(JobListTest, AFolderAddsItsTreeWhoseUnreadableFilesTheSummaryListsOnce) {
     MakeRealAudio144(dir, "tree/1999/news.ra", 0.5);
     for (const char* name : {"tree/1999/bad1.rm", "tree/1999/bad2.rm"}) MakeRandom(dir, name, 1000, 5);
     emit form->Lvw->FilesDropped({QString::fromStdString(dir.File("tree"))});
+    WaitRead();
     ASSERT_EQ(Rows(), 4);
     RunToEnd();
     EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
@@ -313,8 +315,8 @@ TEST_F(JobListTest, NamesAndMessagesShowAsWritten) {
         doc.setHtml(tip);
         return doc.toPlainText().toStdString();
     };
-    EXPECT_EQ(shown(form->Lvw->item(0, colInputFilename)->toolTip()), path);
-    EXPECT_EQ(shown(form->Lvw->item(0, colOutputFilename)->toolTip()), OutputFolder() + Cell(0, colOutputFilename));
+    EXPECT_EQ(shown(Tip(0, colInputFilename)), path);
+    EXPECT_EQ(shown(Tip(0, colOutputFilename)), OutputFolder() + Cell(0, colOutputFilename));
 
     ASSERT_EQ(dialogs.Messages.size(), 1u);
     const std::unique_ptr<QMessageBox> box =

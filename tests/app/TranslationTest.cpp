@@ -59,10 +59,11 @@ void AddWidgetTexts(TSeenTexts& seen, QWidget* root) {
         if (auto* g = qobject_cast<QGroupBox*>(w)) AddText(seen, name + " title", g->title());
         if (auto* c = qobject_cast<QComboBox*>(w))
             for (int i = 0; i < c->count(); ++i) AddText(seen, name + " item " + std::to_string(i), c->itemText(i));
-        if (auto* t = qobject_cast<QTableWidget*>(w))
-            for (int c = 0; c < t->columnCount(); ++c)
-                if (!t->isColumnHidden(c) && t->horizontalHeaderItem(c))
-                    AddText(seen, name + " column " + std::to_string(c), t->horizontalHeaderItem(c)->text());
+        if (auto* t = qobject_cast<QTableView*>(w))
+            for (int c = 0; c < t->model()->columnCount(); ++c)
+                if (!t->isColumnHidden(c))
+                    AddText(seen, name + " column " + std::to_string(c),
+                            t->model()->headerData(c, Qt::Horizontal).toString());
     }
 }
 
@@ -110,11 +111,11 @@ std::vector<std::string> CutOffTexts(QWidget* root) {
         if (hasText && (w->width() < needs.width() || w->height() < needs.height()))
             cut.push_back(Name(w) + " is " + std::to_string(w->width()) + "x" + std::to_string(w->height()) +
                           " but needs " + std::to_string(needs.width()) + "x" + std::to_string(needs.height()));
-        if (auto* t = qobject_cast<QTableWidget*>(w)) {
+        if (auto* t = qobject_cast<QTableView*>(w)) {
             QHeaderView* header = t->horizontalHeader();
-            for (int c = 0; c < t->columnCount(); ++c)
+            for (int c = 0; c < t->model()->columnCount(); ++c)
                 if (!t->isColumnHidden(c) && header->sectionSize(c) < header->sectionSizeHint(c))
-                    cut.push_back(Name(w) + " column \"" + t->horizontalHeaderItem(c)->text().toStdString() +
+                    cut.push_back(Name(w) + " column \"" + t->model()->headerData(c, Qt::Horizontal).toString().toStdString() +
                                   "\" is " + std::to_string(header->sectionSize(c)) + " wide but needs " +
                                   std::to_string(header->sectionSizeHint(c)));
         }
@@ -174,7 +175,7 @@ protected:
         AddText(walk.Texts, "LblBatch text while paused", form->LblBatch->text());
         form->BtnPause->click();
         WaitUntil([&] { return !form->RunGoing(); });
-        AddText(walk.Texts, "status after the run", form->Lvw->item(0, colStatus)->text());
+        AddText(walk.Texts, "status after the run", QString::fromStdString(Cell(0, colStatus)));
         AddText(walk.Texts, "LblProgress text after the run", form->LblProgress->text());
         for (const std::string& c : CutOffTexts(form.get())) walk.CutOff.push_back("window after a run: " + c);
 

@@ -96,7 +96,7 @@ TEST_F(VideoWindowTest, ASoundFileUnderAVideoFormatFailsInItsRowAndTheBatchGoesO
     ChooseFormat("MP4 video (H.264/AAC)");
     RunToEnd();
     EXPECT_EQ(Status(0), "Failed");
-    EXPECT_NE(form->Lvw->item(0, colStatus)->toolTip().toStdString().find(">The input has nothing to write as this format: has no video stream to write as mp4<"),
+    EXPECT_NE(Tip(0, colStatus).toStdString().find(">The input has nothing to write as this format: has no video stream to write as mp4<"),
               std::string::npos);
     EXPECT_EQ(Status(1), "Completed");
     EXPECT_FALSE(fs::exists(out + "song.mp4"));

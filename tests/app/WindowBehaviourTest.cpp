@@ -80,6 +80,7 @@ TEST_F(WindowBehaviourTest, KeysDoWhatTheButtonsDo) {
     Key(form.get(), Qt::Key_A, Qt::AltModifier);
     // A mnemonic presses its button the way a click does, shown for a moment first.
     ASSERT_TRUE(WaitUntil([&] { return dialogs.FileTitles.size() == 2u; }, std::chrono::seconds(5)));
+    WaitRead();
     ASSERT_EQ(Rows(), 3);
 
     auto order = [&] {
@@ -103,7 +104,7 @@ TEST_F(WindowBehaviourTest, KeysDoWhatTheButtonsDo) {
     for (const TCase& t : cases) {
         SCOPED_TRACE(t.name);
         form->Lvw->setFocus();
-        form->Lvw->setCurrentCell(t.selected, 0);
+        form->Lvw->setCurrentIndex(form->Lvw->model()->index(t.selected, 0));
         SelectRow(t.selected);
         Key(form->Lvw, t.key, t.modifiers);
         EXPECT_EQ(order(), t.order);
@@ -177,7 +178,7 @@ TEST_F(WindowBehaviourTest, TheOutputColumnShowsTheNameWritten) {
     std::ofstream(out + name + ".mp3") << "mine";
     RunToEnd();
     EXPECT_EQ(Cell(0, colOutputFilename), name + "(1).mp3");
-    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(out + name + "(1).mp3")));
+    EXPECT_TRUE(Tip(0, colOutputFilename).contains(QString::fromStdString(out + name + "(1).mp3")));
     EXPECT_EQ(ReadFileBytes(out + name + ".mp3"), "mine");
     EXPECT_TRUE(DecodeMp3(out + name + "(1).mp3").ok);
     // Long names keep both ends in sight.
@@ -190,12 +191,12 @@ TEST_F(WindowBehaviourTest, TheListFollowsTheFileBeingConverted) {
     AddThroughDialog(files);
     ASSERT_EQ(Rows(), 30);
     form->Lvw->scrollToTop();
-    const QRect last = form->Lvw->visualItemRect(form->Lvw->item(29, 0));
+    const QRect last = form->Lvw->visualRect(form->Lvw->model()->index(29, 0));
     ASSERT_FALSE(form->Lvw->viewport()->rect().contains(last));  // out of sight at first
     form->Engine().SetProgressInterval(100);
     RunToEnd();
     EXPECT_EQ(Status(29), "Completed");
-    EXPECT_TRUE(form->Lvw->viewport()->rect().intersects(form->Lvw->visualItemRect(form->Lvw->item(29, 0))));
+    EXPECT_TRUE(form->Lvw->viewport()->rect().intersects(form->Lvw->visualRect(form->Lvw->model()->index(29, 0))));
 }
 
 // Two files at once: each row has its own progress, the shorter one ends

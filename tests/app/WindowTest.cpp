@@ -37,17 +37,17 @@ std::vector<std::string> Items(QComboBox* box) {
 TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     form = std::make_unique<TForm1>(dialogs, shutdown, Paths());
     EXPECT_EQ(form->windowTitle().toStdString(), "Ardentix");
-    QTableWidget* lvw = form->Lvw;
-    ASSERT_EQ(lvw->columnCount(), 6);
+    QTableView* lvw = form->Lvw;
+    ASSERT_EQ(lvw->model()->columnCount(), 6);
     const char* captions[] = {"Input Filename", "Duration", "Size(Bytes)", "Output Filename", "Status", "Path"};
     for (int c = 0; c < 6; ++c)
-        EXPECT_EQ(lvw->horizontalHeaderItem(c)->text().toStdString(), captions[c]);
+        EXPECT_EQ(lvw->model()->headerData(c, Qt::Horizontal).toString().toStdString(), captions[c]);
     EXPECT_TRUE(lvw->isColumnHidden(5));
     for (int c = 0; c < 5; ++c) EXPECT_FALSE(lvw->isColumnHidden(c));
     EXPECT_EQ(lvw->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(lvw->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(lvw->editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(lvw->rowCount(), 0);
+    EXPECT_EQ(lvw->model()->rowCount(), 0);
 
     EXPECT_EQ(Caption(form->BtnAdd), "Add");
     EXPECT_EQ(Caption(form->BtnRemove), "Remove");
@@ -398,7 +398,7 @@ TEST_F(FormTest, WhereOutputsGo) {
     AddThroughDialog({ardentix::test::MakeRealAudio144(dir, "a.ra", 0.5)});
     form->ChkNextToSource->setChecked(true);
     EXPECT_FALSE(form->BtnChangeOutputFolder->isEnabled());
-    EXPECT_TRUE(form->Lvw->item(0, colOutputFilename)->toolTip().contains(QString::fromStdString(dir.File("a.mp4"))));
+    EXPECT_TRUE(Tip(0, colOutputFilename).contains(QString::fromStdString(dir.File("a.mp4"))));
     Destroy();
     EXPECT_NE(SettingsText().find("\nOutputPath=\n"), std::string::npos) << SettingsText();
     EXPECT_NE(SettingsText().find("\nOutputNextToSource=True\n"), std::string::npos) << SettingsText();
@@ -422,9 +422,10 @@ TEST_F(FormTest, AddFolderListsItsFilesWithTheirOutputsInItsShape) {
     }
     dialogs.FolderAnswers = {dir.File("radio")};
     form->BtnAddFolder->click();
-    ASSERT_EQ(form->Lvw->rowCount(), 2);
+    WaitRead();
+    ASSERT_EQ(Rows(), 2);
     for (int row = 0; row < 2; ++row) {
-        const std::string tip = form->Lvw->item(row, colOutputFilename)->toolTip().toStdString();
+        const std::string tip = Tip(row, colOutputFilename).toStdString();
         EXPECT_NE(tip.find(std::string(row == 0 ? "1998" : "1999") + "/news.mp3"), std::string::npos) << tip;
     }
     EXPECT_EQ(dialogs.FolderPrompts.back(), "Choose a Folder to Convert");
