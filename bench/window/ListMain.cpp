@@ -6,8 +6,8 @@
 // window's thread went without answering (a timer every 10 ms that notes the
 // largest gap between its calls). The window should show rows within 1 s,
 // have read them all within 10 s, and never be held up for more than 100 ms.
-// For the record it also prints how long pressing Convert then holds the
-// window (the run plans every file before it starts).
+// It also prints how long pressing Convert then holds the window (the run
+// plans only a few files before it starts).
 #include <QApplication>
 #include <QEventLoop>
 #include <QTableView>
