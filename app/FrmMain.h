@@ -108,7 +108,8 @@ public:
     TDAzaduVED& Engine() { return *engine_; }
     // How the reader's threads read a file added (on those threads); tests hold
     // it up to look at the window meanwhile. Set before the first addition.
-    TFileReader::TRead ReadFile = ReadListedFile;
+    // Pictures are sampled by a run that needs them: most files never go to a video kind.
+    TFileReader::TRead ReadFile = [](TCustomAVProbe& probe, TListedFile& file) { ReadListedFile(probe, file, false); };
 
     // Controls, named as the handlers know them.
     TJobList* Lvw = nullptr;

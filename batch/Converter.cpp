@@ -14,6 +14,7 @@
 #include "batch/ExistingOutputs.h"
 #include "batch/FolderWalk.h"
 #include "batch/General.h"
+#include "batch/PicturePlan.h"
 #include "batch/PictureSample.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
@@ -380,7 +381,9 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
             return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
         }
     TListedFile file = given;
-    if (!file.Probed) ReadListedFile(engine_.Probe, file);
+    const bool pictures = NeedsPictureSample(request_.Plan);
+    if (!file.Probed) ReadListedFile(engine_.Probe, file, pictures);
+    if (pictures && file.Readable && !file.Sampled) SampleListedFile(engine_.Probe, file);
     naming.Keep(file.Path);
     if (!file.Readable) return end(TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, "");
     if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())

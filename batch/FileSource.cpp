@@ -42,7 +42,7 @@ bool IsFolder(const std::string& path) {
 
 TFileId NextFileId() { return ++g_next_file_id; }
 
-void ReadListedFile(TCustomAVProbe& probe, TListedFile& file) {
+void ReadListedFile(TCustomAVProbe& probe, TListedFile& file, bool sample_pictures) {
     file.Probed = true;
     const std::string& path = file.Path;
     if (!IsRegularFile(path, file.Problem)) return;
@@ -55,13 +55,24 @@ void ReadListedFile(TCustomAVProbe& probe, TListedFile& file) {
             file.SizeBytes = probe.GetFileSize();
             file.Source = SourceFacts(probe);
             // While the file is open: the plan's crop and deinterlacing need its pictures.
-            file.Source.Pictures = SamplePictures(probe.FormatContext());
+            if (sample_pictures) file.Source.Pictures = SamplePictures(probe.FormatContext());
+            file.Sampled = sample_pictures || file.Source.VideoStreams == 0;
         } else {
             file.Problem = probe.LastError();
         }
     } catch (const std::exception& e) {
         // A missing library or a failed allocation: the file is not listed, with why.
         file.Problem = e.what();
+    }
+    probe.Close();
+}
+
+void SampleListedFile(TCustomAVProbe& probe, TListedFile& file) {
+    file.Sampled = true;
+    try {
+        if (probe.Open(file.Path)) file.Source.Pictures = SamplePictures(probe.FormatContext());
+    } catch (const std::exception&) {
+        // Without a sample the plan neither cuts nor deinterlaces by itself.
     }
     probe.Close();
 }

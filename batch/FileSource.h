@@ -27,11 +27,17 @@ struct TListedFile {
     TSourceFacts Source;
     std::string Subfolder;  // the folder its output mirrors under the output folder, "/" at the end; empty: flat
     bool Probed = true;     // false for a file not read yet: the run reads it when it plans it
+    bool Sampled = false;   // Source.Pictures holds its sample, or it has no pictures to sample
 };
 
 // Reads what the probe finds of a listed file (Probed, Readable, Problem and
-// the facts), with the probe closed again after. Any thread, one probe per thread.
-void ReadListedFile(TCustomAVProbe& probe, TListedFile& file);
+// the facts), with the probe closed again after. Any thread, one probe per
+// thread. Sampling the pictures is most of the time a video takes: without
+// sample_pictures it is left for a run that needs it.
+void ReadListedFile(TCustomAVProbe& probe, TListedFile& file, bool sample_pictures = true);
+// Samples the pictures of a file read without them, opening it once more;
+// a file that cannot be opened again keeps none.
+void SampleListedFile(TCustomAVProbe& probe, TListedFile& file);
 
 // A new file's Id, unique in the process.
 TFileId NextFileId();

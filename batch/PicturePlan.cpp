@@ -77,6 +77,13 @@ TProbedStream TPicturePlan::Cropped(const TProbedStream& video) const {
     return shown;
 }
 
+bool NeedsPictureSample(const TPlanChoice& choice) {
+    const TOutputKind& kind = *choice.To.kind;
+    if (!kind.needs_video) return false;
+    return (kind.size_limit && choice.RemoveBlackBars && !ManualPictureOptions(choice.Options)) ||
+           choice.Deinterlace == TDeinterlace::Auto;
+}
+
 TPicturePlan PlanPictures(const TPlanChoice& choice, const TSourceFacts& source) {
     TPicturePlan plan;
     const TOutputKind& kind = *choice.To.kind;

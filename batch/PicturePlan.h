@@ -33,3 +33,5 @@ struct TPicturePlan {
 // found none, or no sample, cuts nothing, and so do bands that would leave
 // less than a quarter of the picture.
 TPicturePlan PlanPictures(const TPlanChoice& choice, const TSourceFacts& source);
+// Whether PlanPictures would look at a sample of the pictures for this choice.
+bool NeedsPictureSample(const TPlanChoice& choice);

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "app/Previewer.h"
+#include "batch/PicturePlan.h"
 #include "tests/app/FormFixture.h"
 #include "tests/common/VideoCheck.h"
 
@@ -154,12 +155,20 @@ TEST_F(VideoWindowTest, BlackBarsAndDeinterlacingReachThePlan) {
     const TOutputOptions automatic = PlanOutput(form->PlanChoice(), file.Source);
     EXPECT_EQ(automatic.Notes, (std::vector<std::string>{"Removing black bars: 72 top, 72 bottom",
                                                          "Input looks interlaced: deinterlacing"}));
+    // Read as the window reads an added file, the sample waits for a run whose plan needs it.
+    TListedFile added{0, clip};
+    form->ReadFile(form->Engine().Probe, added);
+    EXPECT_FALSE(added.Sampled);
+    EXPECT_TRUE(NeedsPictureSample(form->PlanChoice()));
+    SampleListedFile(form->Engine().Probe, added);
+    EXPECT_EQ(PlanOutput(form->PlanChoice(), added.Source).Notes, automatic.Notes);
     form->ChkRemoveBlackBars->setChecked(false);
     form->CboDeinterlace->setCurrentText("Off");
     const TOutputOptions off = PlanOutput(form->PlanChoice(), file.Source);
     EXPECT_TRUE(off.Notes.empty());
     EXPECT_EQ(off.ExtOptions.find("crop"), std::string::npos);
     EXPECT_EQ(off.ExtOptions.find("deinterlace"), std::string::npos);
+    EXPECT_FALSE(NeedsPictureSample(form->PlanChoice()));
 }
 
 // The row shows frames and speed while the preview shows the pictures, and
