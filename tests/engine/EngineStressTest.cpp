@@ -50,10 +50,7 @@ public:
                 case 8:
                     if (Pick(4) == 0) Reload();
                     break;
-                default:
-                    // The last task added joins the run going, if one goes.
-                    if (const int count = engine_.TaskCount(); count > 0) engine_.JoinRun(count - 1);
-                    break;
+                default: JoinLast(); break;
             }
             loop_.RunUntil([] { return false; }, std::chrono::milliseconds(Pick(8)));
         }
@@ -121,6 +118,15 @@ private:
             // Gone already: a handler on a worker removed or cleared meanwhile.
         }
         --removing;
+    }
+
+    // The last task added joins the run going, if one goes.
+    void JoinLast() {
+        try {
+            if (const int count = engine_.TaskCount(); count > 0) engine_.JoinRun(count - 1);
+        } catch (const Exception&) {
+            // Gone already: a handler on a worker removed or cleared meanwhile.
+        }
     }
 
     void RemoveSome() {
