@@ -74,10 +74,10 @@ struct TNaming {
         for (const TListedFile& file : files) Keep(file.Path);
     }
     // A name no output may take.
-    void Keep(const std::string& input) { taken.insert(Canonical(input)); }
+    void Keep(const std::string& input) { taken.Add(Canonical(input)); }
     std::string Next(const TListedFile& file, const TPlanChoice& choice) {
         const std::string path = PlanOutputPath(file, choice, folder, taken);
-        taken.insert(path);
+        taken.Add(path);
         return path;
     }
     // Why the folder of an output next to its source cannot take it; empty
@@ -92,7 +92,7 @@ struct TNaming {
         return prepared[where] = why;
     }
     std::string folder;
-    std::set<std::string> taken;
+    TTakenNames taken;
     std::map<std::string, std::string> prepared;  // source folder -> its problem, empty when usable
 };
 
@@ -106,7 +106,7 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given,
 }
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
-                           const std::set<std::string>& taken) {
+                           const TTakenNames& taken) {
     const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder + file.Subfolder;
     const std::string extension = choice.To.kind->extension;
     auto occupied = [&](const std::string& path) { return NameOccupied(choice.Existing, path); };
@@ -377,7 +377,7 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     if (!given.Probed && request_.Plan.Existing == TExistingOutputs::Skip)
         if (const std::string name = PlanOutputPath(given, request_.Plan, naming.folder, naming.taken);
             CountsAsDone(request_.Plan.Existing, name)) {
-            naming.taken.insert(name);
+            naming.taken.Add(name);
             return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
         }
     TListedFile file = given;

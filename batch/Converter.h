@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "batch/FileSource.h"
+#include "batch/General.h"
 #include "batch/OutputPlan.h"
 #include "batch/RunSummary.h"
 #include "engine/TaskResult.h"
@@ -41,7 +41,7 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given,
 // run's other outputs, its inputs) are never chosen. Under Skip the name may
 // hold a file: the run then skips the file (CountsAsDone).
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
-                           const std::set<std::string>& taken);
+                           const TTakenNames& taken);
 
 // The names a run gives the files in turn, by the rule above, the inputs and
 // the names given before taken: what the window shows before a run.

@@ -76,12 +76,12 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string ChooseOutputName(const std::string& folder, const std::string& base, bool overwrite,
-                             const std::set<std::string>& taken,
+                             const TTakenNames& taken,
                              const std::function<bool(const std::string&)>& exists,
                              const std::string& extension) {
     auto usable = [&](const std::string& name) {
         const std::string full = folder + name + extension;
-        return taken.count(full) == 0 && (overwrite || !exists(full));
+        return !taken.Has(full) && (overwrite || !exists(full));
     };
     if (usable(base)) return base;
     for (int n = 1;; ++n) {

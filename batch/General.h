@@ -5,8 +5,8 @@
 #include <exception>
 #include <functional>
 #include <optional>
-#include <set>
 #include <string>
+#include <unordered_set>
 
 // Appends "/" unless the text already ends with one (an empty text stays empty).
 std::string IncludeTrailingSeparator(const std::string& path);
@@ -38,12 +38,28 @@ std::string BaseName(const std::string& path);
 // The file name part of a path with its extension.
 std::string FileNamePart(const std::string& path);
 
+// Full paths no output of a run may take (its inputs, the outputs given so
+// far), kept as 64-bit hashes: a run of any size holds a few bytes a name, and
+// the rare name whose hash meets another's only takes the next free name.
+class TTakenNames {
+public:
+    TTakenNames() = default;
+    TTakenNames(std::initializer_list<std::string> paths) {
+        for (const std::string& path : paths) Add(path);
+    }
+    void Add(const std::string& path) { hashes_.insert(std::hash<std::string>{}(path)); }
+    bool Has(const std::string& path) const { return hashes_.count(std::hash<std::string>{}(path)) > 0; }
+
+private:
+    std::unordered_set<size_t> hashes_;
+};
+
 // The output name (without ".mp3") for a base name in a folder: the base itself when
 // overwriting or when folder+base+".mp3" is free, else base(1), base(2), ... Names in
 // `taken` (full output paths already given to other files of the same run) are never
 // chosen again, whatever the overwrite setting.
 std::string ChooseOutputName(const std::string& folder, const std::string& base, bool overwrite,
-                             const std::set<std::string>& taken,
+                             const TTakenNames& taken,
                              const std::function<bool(const std::string&)>& exists,
                              const std::string& extension = ".mp3");
 

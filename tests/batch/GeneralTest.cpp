@@ -58,7 +58,7 @@ TEST(General, NameParts) {
 TEST(General, OutputNameRule) {
     std::set<std::string> onDisk;
     auto exists = [&](const std::string& p) { return onDisk.count(p) > 0; };
-    std::set<std::string> taken;
+    TTakenNames taken;
     EXPECT_EQ(ChooseOutputName("/o/", "song", false, taken, exists), "song");
     onDisk.insert("/o/song.mp3");
     EXPECT_EQ(ChooseOutputName("/o/", "song", false, taken, exists), "song(1)");
@@ -66,9 +66,9 @@ TEST(General, OutputNameRule) {
     EXPECT_EQ(ChooseOutputName("/o/", "song", false, taken, exists), "song(2)");
     EXPECT_EQ(ChooseOutputName("/o/", "song", true, taken, exists), "song");
     // Names given to earlier files of the same run are skipped, overwriting or not.
-    taken.insert("/o/song.mp3");
+    taken.Add("/o/song.mp3");
     EXPECT_EQ(ChooseOutputName("/o/", "song", true, taken, exists), "song(1)");
-    taken.insert("/o/song(2).mp3");
+    taken.Add("/o/song(2).mp3");
     EXPECT_EQ(ChooseOutputName("/o/", "song", false, taken, exists), "song(3)");
 }
 
