@@ -477,7 +477,7 @@ TRunUpdate TBatchRun::Take() {
         over_taken_ = true;
         update.NotReached = source_done_ ? 0 : std::max<int64_t>(0, update.Found - reached_);
         Detach();
-        // What is left in the engine's list (a task removed as it ended stays until its end is taken).
+        // The tasks whose ends came with this take are still in the engine's list.
         engine_.ClearTasks();
     }
     return update;
