@@ -887,7 +887,7 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
         });
     readIdle_ = false;
     // A folder's files are read when they are converted; its outputs mirror its tree.
-    reader_->Add(paths, {"", ChkNextToSource->isChecked() ? "" : OutputFolder(), {}});
+    reader_->Add(paths, ListingRootsFor(PlanChoice(), OutputFolder()));
 }
 
 void TForm1::TakeReadings(size_t most) {

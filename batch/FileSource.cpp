@@ -77,6 +77,13 @@ void SampleListedFile(TCustomAVProbe& probe, TListedFile& file) {
     probe.Close();
 }
 
+TListingRoots ListingRootsFor(const TPlanChoice& plan, const std::string& output_folder, const std::string& base,
+                              const TShard& shard) {
+    TListingRoots roots{base, plan.NextToSource ? "" : output_folder, shard};
+    if (plan.NextToSource) roots.OutputsBeside = plan.To.kind->extension;
+    return roots;
+}
+
 bool TFileListSource::Next(TListedFile& file) {
     if (next_ >= files_.size()) return false;
     file = std::move(files_[next_++]);
@@ -103,7 +110,7 @@ public:
             if (next_ >= given_.size()) return false;
             const std::string& name = given_[next_++];
             if (IsFolder(name)) {
-                walk_ = std::make_unique<TFolderWalk>(name, roots_.Base, roots_.OutputFolder);
+                walk_ = std::make_unique<TFolderWalk>(name, roots_.Base, roots_.OutputFolder, roots_.OutputsBeside);
                 walk_folder_ = name;
                 walk_any_ = false;
                 continue;

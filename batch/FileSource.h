@@ -82,7 +82,12 @@ struct TListingRoots {
     std::string OutputFolder;  // left out of the walks when it lies inside them
     TShard Shard;              // only the files of this shard are listed
     bool Unread = false;       // files given by name are listed unread too, for a face that reads them itself
+    std::string OutputsBeside;  // with outputs next to their sources, their extension: walks leave them out
 };
+// The roots for a run's choice: the output folder left out of the walks, or
+// with outputs next to their sources, those outputs.
+TListingRoots ListingRootsFor(const TPlanChoice& plan, const std::string& output_folder, const std::string& base = "",
+                              const TShard& shard = {});
 
 // The names the user gave, listed as they are reached: a folder stands for
 // its media files (batch/FolderWalk.h), a link file for its entries, and a

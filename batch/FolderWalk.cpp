@@ -55,8 +55,9 @@ struct TFolderWalk::TFrame {
     size_t next = 0;
 };
 
-TFolderWalk::TFolderWalk(const std::string& folder, const std::string& base, const std::string& skip)
-    : base_(base.empty() ? folder : base) {
+TFolderWalk::TFolderWalk(const std::string& folder, const std::string& base, const std::string& skip,
+                         const std::string& outputs)
+    : base_(base.empty() ? folder : base), outputs_(outputs) {
     struct stat info {};
     if (!skip.empty() && ::stat(skip.c_str(), &info) == 0) {
         has_skip_ = true;
@@ -108,11 +109,33 @@ bool TFolderWalk::Next(TFoundFile& file) {
             continue;
         }
         if (!S_ISREG(info.st_mode) || !IsMediaName(path)) continue;
+        if (IsOutputBesideItsSource(frame, frame.names[frame.next - 1])) continue;
         file.Path = path;
         file.Subfolder = MirroredFolder(path, base_);
         return true;
     }
     return false;
+}
+
+bool TFolderWalk::IsOutputBesideItsSource(const TFrame& frame, const std::string& name) const {
+    if (outputs_.empty() || name.size() <= outputs_.size() ||
+        name.compare(name.size() - outputs_.size(), outputs_.size(), outputs_) != 0)
+        return false;
+    std::string stem = name.substr(0, name.size() - outputs_.size());
+    auto has_source = [&](const std::string& base) {
+        // The names are sorted: those of the base with any extension lie together.
+        const std::string prefix = base + ".";
+        for (auto it = std::lower_bound(frame.names.begin(), frame.names.end(), prefix);
+             it != frame.names.end() && it->compare(0, prefix.size(), prefix) == 0; ++it)
+            if (*it != name && it->find('.', prefix.size()) == std::string::npos && IsMediaName(*it)) return true;
+        return false;
+    };
+    if (has_source(stem)) return true;
+    // "news(2).mp3" is the third output of a news file.
+    const size_t open = stem.rfind('(');
+    const bool numbered = open != std::string::npos && stem.back() == ')' && open + 2 < stem.size() &&
+                          stem.find_first_not_of("0123456789", open + 1) == stem.size() - 1;
+    return numbered && has_source(stem.substr(0, open));
 }
 
 uint64_t PathHash(const std::string& relative_path) {

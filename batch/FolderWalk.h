@@ -51,7 +51,12 @@ struct TFoundFile {
 class TFolderWalk {
 public:
     // base: the folder outputs mirror paths to; empty: the folder itself.
-    TFolderWalk(const std::string& folder, const std::string& base, const std::string& skip);
+    // outputs: the extension (".mp3") of outputs written next to their
+    // sources, or empty; a file with it beside a media file of the same name
+    // (less the "(n)" a numbered name adds) is such an output, and left out,
+    // so that a run again over the folder does not take its outputs as inputs.
+    TFolderWalk(const std::string& folder, const std::string& base, const std::string& skip,
+                const std::string& outputs = "");
     ~TFolderWalk();
     TFolderWalk(const TFolderWalk&) = delete;
     TFolderWalk& operator=(const TFolderWalk&) = delete;
@@ -64,8 +69,10 @@ public:
 private:
     struct TFrame;
     bool Enter(const std::string& folder);
+    bool IsOutputBesideItsSource(const TFrame& frame, const std::string& name) const;
 
     std::string base_;
+    std::string outputs_;
     uint64_t skip_dev_ = 0, skip_ino_ = 0;
     bool has_skip_ = false;
     std::set<std::pair<uint64_t, uint64_t>> walked_;  // device and inode of each folder entered

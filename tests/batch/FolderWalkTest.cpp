@@ -199,3 +199,22 @@ TEST_F(FolderRunTest, AStoppedArchiveTellsWhatItNeverReached) {
     EXPECT_GT(not_reached, 100) << "files beyond those planned ahead are never read";
     EXPECT_EQ(engine.TaskCount(), 0);
 }
+
+TEST(FolderWalkTest, OutputsBesideTheirSourcesAreNotTakenAsInputs) {
+    // A folder converted next to its sources before: news.mp3 and news(1).mp3
+    // are its outputs; an MP3 with no source beside it is an input like any other.
+    TempDir dir;
+    const std::string in = dir.File("in");
+    for (const char* name : {"news.rm", "news.mp3", "news(1).mp3", "news.old.mp3", "song.mp3", "talk.ra", "talk.mp4"}) {
+        fs::create_directories(in);
+        std::ofstream(in + "/" + name) << "x";
+    }
+    const std::vector<std::string> beside = {"in/news.old.mp3 > ", "in/news.rm > ", "in/song.mp3 > ",
+                                             "in/talk.mp4 > ", "in/talk.ra > "};
+    std::vector<std::string> found;
+    TFolderWalk walk(in, "", "", ".mp3");
+    for (TFoundFile file; walk.Next(file);)
+        found.push_back(fs::path(file.Path).lexically_relative(dir.Path()).string() + " > " + file.Subfolder);
+    EXPECT_EQ(found, beside);
+    EXPECT_EQ(Walk(in, "", "", dir.Path()).size(), 7u) << "outputs elsewhere: every file is an input";
+}

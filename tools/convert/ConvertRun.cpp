@@ -157,7 +157,7 @@ private:
 
 // The list as the user gave it, with a line for each link's entries and problems.
 TListing ListGivenFiles(TDAzaduVED& engine, const TConvertOptions& options) {
-    const TListingRoots roots{options.Base, options.Plan.NextToSource ? "" : options.OutputFolder, options.Shard};
+    const TListingRoots roots = ListingRootsFor(options.Plan, options.OutputFolder, options.Base, options.Shard);
     TListing listing = ListFiles(engine.Probe, options.Files, roots);
     if (!options.Quiet)
         for (const std::string& note : listing.Notes) PrintLine(stdout, note);
@@ -314,7 +314,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
             PrintLine(stderr, "[" + std::to_string(run.FileNumber(index)) + "] " + text);
         });
-    const TListingRoots roots{options.Base, options.Plan.NextToSource ? "" : options.OutputFolder, options.Shard};
+    const TListingRoots roots = ListingRootsFor(options.Plan, options.OutputFolder, options.Base, options.Shard);
     const TRunRequest request{options.Plan, options.OutputFolder, JobsFor(engine, options, roots)};
     std::string problem;
     if (!run.Start(std::make_unique<TListingSource>(options.Files, roots, true), request, problem)) {
