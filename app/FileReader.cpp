@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 
 #include "probe/AVProbe.h"
 
@@ -11,11 +10,6 @@ namespace {
 // Names listed at one go: the first rows show after a few milliseconds, and
 // the lock is taken once for many files.
 constexpr size_t NamesAtOnce = 64;
-
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
 
 template <typename T> void MoveFront(std::vector<T>& from, std::vector<T>& to, size_t count) {
     const auto end = from.begin() + static_cast<std::ptrdiff_t>(std::min(count, from.size()));

@@ -33,11 +33,6 @@ bool IsRegularFile(const std::string& path, std::string& why) {
     return true;
 }
 
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
-}
-
 }  // namespace
 
 TFileId NextFileId() { return ++g_next_file_id; }

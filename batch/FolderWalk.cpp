@@ -39,6 +39,11 @@ bool IsMediaName(const std::string& name) {
     return std::find(std::begin(kMediaExtensions), std::end(kMediaExtensions), extension) != std::end(kMediaExtensions);
 }
 
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
 std::string MirroredFolder(const std::string& path, const std::string& base) {
     if (base.empty()) return "";
     const fs::path relative = Absolute(path).parent_path().lexically_relative(Absolute(base));

@@ -15,6 +15,8 @@
 // read (the RealMedia ones and the common audio and video ones), in any case.
 // Link files (.ram) are not among them: their entries may lie in the tree too.
 bool IsMediaName(const std::string& name);
+// Whether path names a folder (following links); false when it cannot be told.
+bool IsFolder(const std::string& path);
 
 // The folder, relative to base, that mirrors the folder of path, ending with
 // "/": "Lectures/2003/" for /a/Lectures/2003/x.rm under /a. Empty when base

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "batch/Converter.h"
@@ -22,9 +23,9 @@ namespace {
 
 // Each file a walk finds, relative to root, with the folder its output mirrors.
 std::vector<std::string> Walk(const std::string& folder, const std::string& base, const std::string& skip,
-                              const std::string& root) {
+                              const std::string& root, const std::string& outputs = "") {
     std::vector<std::string> found;
-    TFolderWalk walk(folder, base, skip);
+    TFolderWalk walk(folder, base, skip, outputs);
     for (TFoundFile file; walk.Next(file);)
         found.push_back(fs::path(file.Path).lexically_relative(root).string() + " > " + file.Subfolder);
     return found;
@@ -89,19 +90,37 @@ protected:
         ASSERT_TRUE(engine.LoadLibraries("")) << engine.LastErrorText();
         engine.SetLogLevel(llQuiet);
     }
-    // "input outcome output" a line, relative to the folders.
-    std::string Run(const std::vector<std::string>& given, const TListingRoots& roots) {
-        TPlanChoice choice;
-        choice.Existing = TExistingOutputs::Skip;
+    // A run over the names as the terminal makes it, two at a time, to its end;
+    // look sees each update and says whether to stop.
+    std::vector<TFileRecord> Stream(const std::vector<std::string>& given, const TListingRoots& roots,
+                                    const TPlanChoice& choice = {},
+                                    const std::function<bool(const TRunUpdate&)>& look = nullptr) {
         std::atomic<bool> news{false};
         TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
         std::string problem;
-        EXPECT_TRUE(run.Start(ListFiles(engine.Probe, given, roots).Files, {choice, out, 2}, problem)) << problem;
+        EXPECT_TRUE(run.Start(std::make_unique<TListingSource>(given, roots, true), {choice, out, 2}, problem))
+            << problem;
+        return RecordsToEnd(run, loop, news, look);
+    }
+    // "input outcome output" a line, relative to the folders, under the skip rule.
+    std::string Run(const std::vector<std::string>& given, const TListingRoots& roots) {
+        TPlanChoice choice;
+        choice.Existing = TExistingOutputs::Skip;
         std::string text;
-        for (const TFileRecord& r : RecordsToEnd(run, loop, news))
+        for (const TFileRecord& r : Stream(given, roots, choice))
             text += fs::path(r.Input).lexically_relative(dir.Path()).string() + " " + OutcomeName(r.Outcome) + " " +
                     (r.Output.empty() ? "-" : fs::path(r.Output).lexically_relative(out).string()) + "\n";
         return text;
+    }
+    // count names of one short file, per_folder to a folder under archive/.
+    std::string Archive(int count, int per_folder, double seconds) {
+        const std::string one = MakeRealAudio144(dir, "one.rm", seconds);
+        for (int i = 0; i < count; ++i) {
+            const std::string folder = dir.File("archive/" + std::to_string(i / per_folder));
+            fs::create_directories(folder);
+            fs::create_hard_link(one, folder + "/f" + std::to_string(i) + ".rm");
+        }
+        return one;
     }
 
     TempDir dir;
@@ -138,31 +157,20 @@ TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
 TEST_F(FolderRunTest, AnArchiveIsPlannedAFewFilesAheadAndCountedAsItGoes) {
     // 60 names of one file in nested folders, a link with a good and a missing
     // entry, and a folder with nothing in it, converted two at a time.
-    const std::string one = MakeRealAudio144(dir, "one.rm", 0.2);
-    for (int i = 0; i < 60; ++i) {
-        const std::string folder = dir.File("archive/" + std::to_string(i / 10) + "/deep");
-        fs::create_directories(folder);
-        fs::create_hard_link(one, folder + "/f" + std::to_string(i) + ".rm");
-    }
+    const std::string one = Archive(60, 10, 0.2);
     fs::create_directories(dir.File("empty"));
     std::ofstream(dir.File("list.ram")) << "file://" << one << "\nfile://" << dir.File("gone.rm") << "\n";
-    const std::vector<std::string> given = {dir.File("archive"), dir.File("list.ram"), dir.File("empty")};
-    std::atomic<bool> news{false};
-    TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
-    std::string problem;
-    ASSERT_TRUE(run.Start(std::make_unique<TListingSource>(given, TListingRoots{dir.File("archive"), out, {}}, true),
-                          {{}, out, 2}, problem))
-        << problem;
     int most_tasks = 0, completed = 0, refused = 0, notes = 0;
     std::set<TFileId> planned;
     TRunUpdate last;
-    const auto records = RecordsToEnd(run, loop, news, [&](const TRunUpdate& update) {
-        most_tasks = std::max(most_tasks, engine.TaskCount());
-        for (const TFileRecord& r : update.Planned) planned.insert(r.Id);
-        notes += static_cast<int>(update.Notes.size());
-        last = update;
-        return false;
-    });
+    const auto records = Stream({dir.File("archive"), dir.File("list.ram"), dir.File("empty")},
+                                {dir.File("archive"), out, {}}, {}, [&](const TRunUpdate& update) {
+                                    most_tasks = std::max(most_tasks, engine.TaskCount());
+                                    for (const TFileRecord& r : update.Planned) planned.insert(r.Id);
+                                    notes += static_cast<int>(update.Notes.size());
+                                    last = update;
+                                    return false;
+                                });
     for (const TFileRecord& r : records) (r.Converted() ? completed : refused) += 1;
     EXPECT_EQ(completed, 61);
     EXPECT_EQ(refused, 2) << "the link's missing entry and the empty folder";
@@ -172,22 +180,14 @@ TEST_F(FolderRunTest, AnArchiveIsPlannedAFewFilesAheadAndCountedAsItGoes) {
     EXPECT_EQ(engine.TaskCount(), 0);
     EXPECT_EQ(last.Found, 61);
     EXPECT_TRUE(last.FoundAll);
-    EXPECT_TRUE(fs::exists(out + "3/deep/f30.mp3"));
+    EXPECT_TRUE(fs::exists(out + "3/f30.mp3"));
 }
 
 TEST_F(FolderRunTest, AStoppedArchiveTellsWhatItNeverReached) {
-    const std::string one = MakeRealAudio144(dir, "one.rm", 2.0);
-    fs::create_directories(dir.File("archive"));
-    for (int i = 0; i < 200; ++i) fs::create_hard_link(one, dir.File("archive/f" + std::to_string(i) + ".rm"));
-    std::atomic<bool> news{false};
-    TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
-    std::string problem;
-    ASSERT_TRUE(run.Start(std::make_unique<TListingSource>(std::vector<std::string>{dir.File("archive")},
-                                                           TListingRoots{}, true),
-                          {{}, out, 2}, problem));
+    Archive(200, 200, 2.0);
     int64_t not_reached = -1;
     bool stopped = false;
-    const auto records = RecordsToEnd(run, loop, news, [&](const TRunUpdate& update) {
+    const auto records = Stream({dir.File("archive")}, {"", out, {}}, {}, [&](const TRunUpdate& update) {
         if (update.Over) not_reached = update.NotReached;
         // Once something has run, and while the count has found every file.
         const bool stop = !stopped && !update.Planned.empty() && update.FoundAll;
@@ -205,16 +205,11 @@ TEST(FolderWalkTest, OutputsBesideTheirSourcesAreNotTakenAsInputs) {
     // are its outputs; an MP3 with no source beside it is an input like any other.
     TempDir dir;
     const std::string in = dir.File("in");
-    for (const char* name : {"news.rm", "news.mp3", "news(1).mp3", "news.old.mp3", "song.mp3", "talk.ra", "talk.mp4"}) {
-        fs::create_directories(in);
+    fs::create_directories(in);
+    for (const char* name : {"news.rm", "news.mp3", "news(1).mp3", "news.old.mp3", "song.mp3", "talk.ra", "talk.mp4"})
         std::ofstream(in + "/" + name) << "x";
-    }
     const std::vector<std::string> beside = {"in/news.old.mp3 > ", "in/news.rm > ", "in/song.mp3 > ",
                                              "in/talk.mp4 > ", "in/talk.ra > "};
-    std::vector<std::string> found;
-    TFolderWalk walk(in, "", "", ".mp3");
-    for (TFoundFile file; walk.Next(file);)
-        found.push_back(fs::path(file.Path).lexically_relative(dir.Path()).string() + " > " + file.Subfolder);
-    EXPECT_EQ(found, beside);
+    EXPECT_EQ(Walk(in, "", "", dir.Path(), ".mp3"), beside);
     EXPECT_EQ(Walk(in, "", "", dir.Path()).size(), 7u) << "outputs elsewhere: every file is an input";
 }
