@@ -5,17 +5,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "batch/ExistingOutputs.h"
 #include "batch/FolderWalk.h"
 #include "batch/General.h"
 #include "batch/PicturePlan.h"
 #include "batch/PictureSample.h"
+#include "batch/Simultaneous.h"
 #include "core/OutputPlace.h"
 #include "engine/DAzaduVED.h"
 #include "probe/LinkFile.h"
@@ -41,6 +44,16 @@ bool FolderUsable(const std::string& path) {
     const std::string folder = fs::path(path).parent_path().string();
     struct stat info {};
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// Why SetOutputFile refused an output: its name or folder, else its settings
+// (a user's own option value), which fail it as a conversion would.
+TReason RefusalOf(const std::string& output, const std::string& input) {
+    if (IsSameFile(output, input)) return TReason::OutputIsInput;
+    if (!FolderUsable(output)) return TReason::OutputFolderUnusable;
+    struct stat info {};
+    if (::lstat(output.c_str(), &info) != 0 && errno != ENOENT) return TReason::NameRefused;
+    return TReason::EncodingFailed;
 }
 
 // The engine tells where a task failed; the batch words it as one of its reasons.
@@ -314,9 +327,10 @@ bool TBatchRun::Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNami
 void TBatchRun::Feed() {
     if (stopping_ || source_done_) return;
     const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
-    const size_t ahead = kAheadPerPlace * static_cast<size_t>(std::max(request_.Simultaneous, 1));
     joining_.clear();
     for (;;) {
+        // The count of places may be judged by the first file of this slice.
+        const size_t ahead = kAheadPerPlace * static_cast<size_t>(std::max(request_.Simultaneous, 1));
         {
             std::lock_guard<std::mutex> guard(state_->lock);
             if (state_->running.size() >= ahead) break;
@@ -355,11 +369,19 @@ void TBatchRun::JoinEngineRun() {
     for (int index : joining_) start = (running && !engine_.JoinRun(index)) || start;
     joining_.clear();
     if (!start) return;
+    if (request_.Simultaneous == TRunRequest::JudgedByFirstFile) JudgeSimultaneous({});
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->NewEngineRun();
     }
     engine_.StartConvert(request_.Simultaneous);
+}
+
+void TBatchRun::JudgeSimultaneous(const std::vector<TListedFile>& read) {
+    request_.Simultaneous =
+        DefaultSimultaneous(read, static_cast<int>(std::thread::hardware_concurrency()), AvailableMemoryBytes());
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->places = static_cast<size_t>(request_.Simultaneous);
 }
 
 void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
@@ -386,6 +408,7 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     if (pictures && file.Readable && !file.Sampled) SampleListedFile(engine_.Probe, file);
     naming.Keep(file.Path);
     if (!file.Readable) return end(TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, "");
+    if (request_.Simultaneous == TRunRequest::JudgedByFirstFile) JudgeSimultaneous({file});
     if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())
         return end(TFileOutcome::Refused, TReason::NoStreamForKind, refusal, "");
     const std::string name = naming.Next(file, request_.Plan);
@@ -397,11 +420,12 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     output.FileName = name;
     TInputOptions input;
     input.FileName = file.Path;
+    input.HeaderRead = true;  // listing read it: the conversion is its only other opening
     // Engine calls are made without the lock: they may wait for the engine's events.
     const int index = engine_.AddTask(file.Path, &input);
     if (index < 0) return end(TFileOutcome::Refused, TReason::InputUnreadable, engine_.LastErrorText(), "");
     if (!engine_.SetOutputFile(index, output.FileName, &output)) {
-        const TReason reason = IsSameFile(output.FileName, file.Path) ? TReason::OutputIsInput : TReason::NameRefused;
+        const TReason reason = RefusalOf(output.FileName, file.Path);
         const std::string why = engine_.LastErrorText();
         engine_.RemoveTask(index);
         return end(TFileOutcome::Refused, reason, "Cannot convert: " + why, "");

@@ -52,7 +52,11 @@ std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, 
 struct TRunRequest {
     TPlanChoice Plan;
     std::string OutputFolder;  // ends with "/"; not used with Plan.NextToSource
-    int Simultaneous = 1;      // files converted at once; 0 one after another on the engine's window thread
+    // Files converted at once; 0 one after another on the engine's window thread;
+    // JudgedByFirstFile: as many as DefaultSimultaneous finds for the first file
+    // the run reads, so that no file is read for it beforehand.
+    int Simultaneous = 1;
+    static constexpr int JudgedByFirstFile = -1;
 };
 
 // A running file's latest progress record.
@@ -144,6 +148,8 @@ private:
     void Plan(const TListedFile& file, TNaming& naming);
     // The tasks planned last go into the engine's run going, or a new one.
     void JoinEngineRun();
+    // Decides JudgedByFirstFile from the files read (none: the processors alone).
+    void JudgeSimultaneous(const std::vector<TListedFile>& read);
     void RemoveEndedTasks();
     void Detach();
 

@@ -209,6 +209,10 @@ public:
     // stream properties into the options. False with last_error on failure;
     // raises FFmpegException "invalid codec_type" for an unknown media type.
     bool OpenInputFile(const std::string& file_name);
+    // Whether the libraries can read the file: its format found and its header
+    // read (with the forced format, when one is set), but not its streams'
+    // parameters; the file is closed again. False with last_error.
+    bool ProbeInputFile(const std::string& file_name);
     // OpenInputFile's steps: the demuxer's settings from the options, and what
     // the options take from each stream (the decoder forced for it, or none).
     TDictionaryPtr DemuxerSettings() const;
@@ -235,6 +239,12 @@ public:
     // Creates one output file with its streams, opened for writing. False with
     // last_error on failure, leaving the output table as it was.
     bool OpenOutputFile(const std::string& file_name);
+    // What OpenOutputFile can refuse without an input: the filter options, the
+    // format, the streams' codecs and settings. Nothing is made or registered.
+    bool JudgeOutputFile(const std::string& file_name);
+    // The container and its streams for an output in the given row: empty, or why not.
+    std::string MakeOutputContext(const std::string& file_name, int row, TOutputFile& file,
+                                  const AVOutputFormat*& format);
     // OpenOutputFile's steps: the streams (empty, or why one could not be
     // made), the file's tags, and the muxer's settings.
     std::string AddOutputStreams(TOutputFile& file, int row, const AVOutputFormat* format);

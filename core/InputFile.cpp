@@ -221,6 +221,26 @@ int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext* ic) {
     return position;
 }
 
+bool TCustomFFmpeg::ProbeInputFile(const std::string& file_name) {
+    TFormatContextPtr made(avformat.avformat_alloc_context());
+    if (!made) {
+        last_error = FFmpegErrorText(file_name, AVERROR(ENOMEM));
+        return false;
+    }
+    TDictionaryPtr settings = DemuxerSettings();
+    AVFormatContext* opening = made.release();
+    AVDictionary* left = settings.release();
+    const int opened =
+        avformat.avformat_open_input(&opening, LocalFileOpening(file_name).c_str(), forced_input_format, &left);
+    settings.reset(left);
+    if (opened < 0) {
+        last_error = FFmpegErrorText(file_name, opened);
+        return false;
+    }
+    TInputContextPtr closed_on_return(opening);
+    return true;
+}
+
 bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     // A failed opening resets what a successful one uses up; the seek position
     // stays for the next try.

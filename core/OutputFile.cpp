@@ -478,6 +478,41 @@ const char* TCustomFFmpeg::FilterOptionsRefusal() const {
     return nullptr;
 }
 
+std::string TCustomFFmpeg::MakeOutputContext(const std::string& file_name, int row, TOutputFile& file,
+                                             const AVOutputFormat*& format) {
+    if (const char* refusal = FilterOptionsRefusal()) return refusal;
+    filters_in_use = !video_filters.empty();
+    if (row >= MAX_FILES) return FormatText("%s: too many output files", file_name.c_str());
+
+    format = forced_output_format;
+    if (!format) format = avformat.av_guess_format(nullptr, file_name.c_str(), nullptr);
+    if (!format) return FormatText("Unable to find a suitable output format for '%s'", file_name.c_str());
+    AVFormatContext* made = nullptr;
+    const int result = avformat.avformat_alloc_output_context2(&made, format, nullptr, file_name.c_str());
+    if (result < 0 || !made) return FFmpegErrorText(file_name, result < 0 ? result : AVERROR(ENOMEM));
+    file.context.reset(made);
+
+    // Streams copied from a live feed server need its "ffm" format, which the
+    // linked libraries no longer have: such an output cannot be made.
+    if (std::strcmp(format->name, "ffm") == 0 && file_name.compare(0, 5, "http:") == 0)
+        return FFmpegErrorText(file_name, AVERROR(ENOSYS));
+    return AddOutputStreams(file, row, format);
+}
+
+bool TCustomFFmpeg::JudgeOutputFile(const std::string& file_name) {
+    const int row = output_file_count;
+    const int first_encoder = output_encoder_count;
+    TOutputFile file;
+    const AVOutputFormat* format = nullptr;
+    last_error = MakeOutputContext(file_name, row, file, format);
+    // As a failed opening leaves it: nothing of this output stays registered.
+    if (row < MAX_FILES)
+        for (auto& chain : stream_bsf_table[row]) chain.clear();
+    for (int k = first_encoder; k < output_encoder_count; ++k) output_encoders[k] = nullptr;
+    output_encoder_count = first_encoder;
+    return last_error.empty();
+}
+
 bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     const int row = output_file_count;
     const int first_encoder = output_encoder_count;
@@ -499,29 +534,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         return false;
     };
 
-    if (const char* refusal = FilterOptionsRefusal()) return fail(refusal);
-    filters_in_use = !video_filters.empty();
-    if (row >= MAX_FILES) return fail(FormatText("%s: too many output files", file_name.c_str()));
-
-    const AVOutputFormat* format = forced_output_format;
-    if (!format) format = avformat.av_guess_format(nullptr, file_name.c_str(), nullptr);
-    if (!format) return fail(FormatText("Unable to find a suitable output format for '%s'", file_name.c_str()));
     TOutputFile file;
-    {
-        AVFormatContext* made = nullptr;
-        const int result = avformat.avformat_alloc_output_context2(&made, format, nullptr, file_name.c_str());
-        if (result < 0 || !made) return fail(FFmpegErrorText(file_name, result < 0 ? result : AVERROR(ENOMEM)));
-        file.context.reset(made);
-    }
+    const AVOutputFormat* format = nullptr;
+    if (const std::string refusal = MakeOutputContext(file_name, row, file, format); !refusal.empty())
+        return fail(refusal);
     AVFormatContext* oc = file.get();
-
-    // Streams copied from a live feed server need its "ffm" format, which the
-    // linked libraries no longer have: such an output cannot be made.
-    if (std::strcmp(format->name, "ffm") == 0 && file_name.compare(0, 5, "http:") == 0)
-        return fail(FFmpegErrorText(file_name, AVERROR(ENOSYS)));
-
-    if (const std::string refusal = AddOutputStreams(file, row, format); !refusal.empty()) return fail(refusal);
-
     SetOutputMetadata(oc);
 
     output_files[row] = std::move(file);

@@ -23,10 +23,11 @@
 
 namespace {
 
-// Whether an input can be read, without reading it: a plain file is opened
-// and closed again; anything else (a pipe, a device) is only looked at, since
+// Whether an input can be read. A plain file's header is read through the
+// libraries (unless its caller read it already), with the forced format when
+// one is set; anything else (a pipe, a device) is only looked at, since
 // opening it would take data or a writer's turn from the run.
-bool CheckInputReadable(const std::string& path, std::string& error) {
+bool CheckInputReadable(TCustomFFmpeg& core, const std::string& path, bool header_read, std::string& error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         error = FFmpegErrorText(path, AVERROR(errno));
@@ -36,18 +37,14 @@ bool CheckInputReadable(const std::string& path, std::string& error) {
         error = FFmpegErrorText(path, AVERROR(EISDIR));
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (!S_ISREG(info.st_mode) || header_read) {
         if (::access(path.c_str(), R_OK) == 0) return true;
         error = FFmpegErrorText(path, AVERROR(errno));
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = FFmpegErrorText(path, AVERROR(errno));
-        return false;
-    }
-    ::close(fd);
-    return true;
+    if (core.ProbeInputFile(path)) return true;
+    error = core.last_error;
+    return false;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -74,6 +71,15 @@ bool CheckOutputUsable(const std::string& path, const std::string& input, std::s
     if (!S_ISDIR(info.st_mode)) return refuse(ENOTDIR);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) return refuse(errno);
     return true;
+}
+
+// The option text without its plug-ins: a plug-in is loaded and set up by the
+// run only, once per task.
+std::string WithoutPlugins(const std::string& text) {
+    std::string kept;
+    for (const TOptionPair& pair : SplitOptionText(text))
+        if (pair.name != "vhook") kept += pair.name + "=" + pair.value + "\n";
+    return kept;
 }
 
 TTaskFailure FailureOf(const TFFmpeg& task) {
@@ -139,7 +145,7 @@ void TCustomDAzaduVED::Shutdown() {
         alive_.reset();
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            if (task->claimed && !task->reported) task->Abort();
+            if (task->Ending()) task->Abort();
         }
     }
     // Every worker of ours ends before the event lock and the tasks go.
@@ -343,7 +349,6 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
         // Without the libraries there is no core to make: the probe's check names the missing one.
         TAVProbe::CheckLibraries();
         task->ReInitialize();
-        if (!CheckInputReadable(file_name, error)) throw Exception(error);
         if (options) {
             if (options->FileName.empty()) options->FileName = file_name;
             task->InputOptions = *options;
@@ -351,6 +356,8 @@ int TCustomDAzaduVED::AddTask(const std::string& file_name, TInputOptions* optio
             // Refused options are told now; the run takes them again with the file.
             ApplyInputOptions(*task, task->InputOptions);
         }
+        const bool header_read = options && options->HeaderRead;
+        if (!CheckInputReadable(*task, file_name, header_read, error)) throw Exception(error);
         // A waiting task holds no option carriers: memory stays flat over a long list.
         task->FreeFiles();
     } catch (const Exception& e) {
@@ -378,23 +385,50 @@ bool TCustomDAzaduVED::SetOutputFile(int index, const std::string& file_name, TO
         std::lock_guard<std::mutex> guard(state_lock_);
         task = tasks_.Items(index);
         // Its worker owns the core now (or it has ended): no options change under it.
-        if (task->claimed) {
+        if (task->EverClaimed()) {
             SetLastErrorText("The task has been started already");
             return false;
         }
-        task->configuring = true;
+        task->BeginConfiguring();
     }
     const bool opened = ConfigureOutput(task, file_name, options);
-    bool removed;
+    bool kept;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        task->configuring = false;
-        removed = task->removed;
+        kept = task->EndConfiguring();
     }
-    if (!removed) return opened;
+    if (kept) return opened;
     FreeTask(task);
     SetLastErrorText("The task has been removed");
     return false;
+}
+
+bool TCustomDAzaduVED::JudgeOutput(TFFmpeg& task, const std::string& file_name, const TOutputOptions* options,
+                                   std::string& error) {
+    // On the task's own option state, which its run sets afresh; without the
+    // input, so only what needs none is judged now.
+    bool usable = false;
+    try {
+        task.ResetOptionState();
+        // A target whose norm follows the input's rate is judged at a rate
+        // an input may have; the run finds the input's own.
+        task.frame_rate = AVRational{25, 1};
+        if (options) {
+            TOutputOptions judged = *options;
+            judged.Notes.clear();  // told once, by the run
+            judged.ExtOptions = WithoutPlugins(judged.ExtOptions);
+            // The first pass of the option text holds every value; the second
+            // only adds streams to an opened output.
+            ApplyOutputOptions(task, judged);
+        }
+        usable = task.JudgeOutputFile(file_name);
+        if (!usable) error = task.last_error;
+    } catch (const Exception& e) {
+        error = e.Message;
+    }
+    // A waiting task holds no option carriers.
+    task.FreeFiles();
+    return usable;
 }
 
 bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options) {
@@ -403,9 +437,13 @@ bool TCustomDAzaduVED::ConfigureOutput(TFFmpeg* task, const std::string& file_na
         SetLastErrorText(error);
         return false;
     }
+    if (options && options->FileName.empty()) options->FileName = file_name;
+    if (!JudgeOutput(*task, file_name, options, error)) {
+        SetLastErrorText(error);
+        return false;
+    }
     std::optional<TOutputOptions> copy;
     if (options) {
-        if (options->FileName.empty()) options->FileName = file_name;
         task->OutputOptions = *options;
         copy = *options;
     } else {
@@ -424,24 +462,17 @@ void TCustomDAzaduVED::FreeTask(TFFmpeg* task) {
     delete task;
 }
 
-bool TCustomDAzaduVED::OwesTermination(const TFFmpeg* task) {
-    return task->claimed && !task->reported && !task->detached;
-}
-
 void TCustomDAzaduVED::TakeOut(std::vector<TFFmpeg*> removed) {
     std::vector<TFFmpeg*> to_free;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         for (TFFmpeg* task : removed) {
-            if (task->configuring) {
-                task->removed = true;  // SetOutputFile is at work on it and frees it
-            } else if (task->claimed && !task->reported) {
-                // Its worker still has it: the worker's end frees it.
-                task->detached = true;
-                task->Abort();
-            } else {
+            // SetOutputFile at work on it, or its worker, frees it.
+            const bool ending = task->Ending();
+            if (task->TakeOut())
                 to_free.push_back(task);
-            }
+            else if (ending)
+                task->Abort();
         }
     }
     for (TFFmpeg* task : to_free) FreeTask(task);
@@ -459,8 +490,8 @@ void TCustomDAzaduVED::RaiseRemovedTermination(TFFmpeg* task) {
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         // A handler of an earlier removal may have removed it, with its event.
-        if (!OwesTermination(task) || !InListLocked(task)) return;
-        task->detached = true;
+        if (!task->OwesTermination() || !InListLocked(task)) return;
+        task->Detach();
         task->Abort();
         info = task->terminated ? TTerminateInfo{task->index, task->finished, task->exception, task->message}
                                 : TTerminateInfo{task->index, false, false, ""};
@@ -497,7 +528,7 @@ void TCustomDAzaduVED::ClearTasks() {
         ++run_serial_;
         thread_count_ = 0;
         for (int i = 0; i < tasks_.Count(); ++i)
-            if (OwesTermination(tasks_.Items(i))) owed.push_back(tasks_.Items(i));
+            if (tasks_.Items(i)->OwesTermination()) owed.push_back(tasks_.Items(i));
     }
     for (TFFmpeg* task : owed) RaiseRemovedTermination(task);
     std::vector<TFFmpeg*> removed;
@@ -539,7 +570,7 @@ TTaskResult TCustomDAzaduVED::TaskResult(int index) const {
     // A task removed while it ran is told before its worker has let go of it:
     // nothing of its run is read then.
     if (!task.terminated) {
-        result.Began = task.claimed;
+        result.Began = task.EverClaimed();
         return result;
     }
     result.Began = task.began;
@@ -567,8 +598,8 @@ bool TCustomDAzaduVED::Running() const {
 TFFmpeg* TCustomDAzaduVED::ClaimNextLocked() {
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed || task->configuring || task->run != run_serial_) continue;
-        task->claimed = true;
+        if (task->state != TTaskState::Waiting || task->run != run_serial_) continue;
+        task->Claim();
         ++active_;
         return task;
     }
@@ -607,7 +638,7 @@ void TCustomDAzaduVED::StartConvert(int thread_count) {
         stop_asked_ = false;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            if (task->claimed) continue;
+            if (task->EverClaimed()) continue;
             task->run = run_serial_;
             ++still_to_start_;
         }
@@ -629,7 +660,7 @@ bool TCustomDAzaduVED::JoinRun(int index) {
     {
         std::lock_guard<std::mutex> guard(state_lock_);
         TFFmpeg* task = tasks_.Items(index);
-        if (!run_open_ || stop_asked_ || closing_ || task->claimed) return false;
+        if (!run_open_ || stop_asked_ || closing_ || task->EverClaimed()) return false;
         if (task->run == run_serial_) return true;
         task->run = run_serial_;
         ++still_to_start_;
@@ -649,7 +680,7 @@ void TCustomDAzaduVED::StartTask(TFFmpeg* task) {
     task->thread_id = thread->ThreadID();
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (task->detached || closing_) task->Abort();
+        if (task->Detached() || closing_) task->Abort();
     }
     thread->Resume();
 }
@@ -661,7 +692,7 @@ bool TCustomDAzaduVED::BeginOnWindowThread(TFFmpeg* task) {
     bool dropped;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        dropped = task->detached || closing_;
+        dropped = task->Detached() || closing_;
     }
     if (dropped) {
         task->Stop();
@@ -705,7 +736,7 @@ bool TCustomDAzaduVED::RunDoneLocked() {
     if (still_to_start_ > 0) {
         bool fresh = false;
         for (int i = 0; i < tasks_.Count() && !fresh; ++i)
-            fresh = !tasks_.Items(i)->claimed && !tasks_.Items(i)->configuring && tasks_.Items(i)->run == run_serial_;
+            fresh = tasks_.Items(i)->state == TTaskState::Waiting && tasks_.Items(i)->run == run_serial_;
         if (!fresh) still_to_start_ = 0;
     }
     if (active_ > 0 || pending_timers_ > 0 || still_to_start_ > 0) return false;
@@ -730,15 +761,17 @@ void TCustomDAzaduVED::StopConvert() {
         std::lock_guard<std::mutex> guard(state_lock_);
         still_to_start_ = 0;
         stop_asked_ = true;
+        // Whether a run was going before this call: the first task ended here opens one.
+        const bool run_going = run_open_;
         for (int i = 0; i < tasks_.Count(); ++i) {
             TFFmpeg* task = tasks_.Items(i);
-            if (task->reported || task->configuring) continue;
+            if (task->state == TTaskState::Reported || task->Configuring()) continue;
             // A task added during the run is its caller's until it joins the
             // run: it may be between AddTask and SetOutputFile.
-            if (!task->claimed && run_open_ && task->run != run_serial_) continue;
-            if (!task->claimed) {
+            if (task->state == TTaskState::Waiting && run_going && task->run != run_serial_) continue;
+            if (task->state == TTaskState::Waiting) {
                 // Never started: it ends at once, with the others, on one thread.
-                task->claimed = true;
+                task->Claim();
                 ++active_;
                 run_open_ = true;
             }
@@ -765,7 +798,7 @@ void TCustomDAzaduVED::PauseConvert() {
     if (thread_count_ <= 0 && window_) return;  // the running task is on the window's thread
     for (int i = 0; i < tasks_.Count(); ++i) {
         TFFmpeg* task = tasks_.Items(i);
-        if (task->claimed && !task->reported) task->pause_gate.Close();
+        if (task->Ending()) task->pause_gate.Close();
     }
 }
 
@@ -812,7 +845,7 @@ void TCustomDAzaduVED::WaitFor(const std::function<bool()>& pred) {
 
 int TCustomDAzaduVED::IndexOf(TFFmpeg* task, bool& detached) const {
     std::lock_guard<std::mutex> guard(state_lock_);
-    detached = task->detached;
+    detached = task->Detached();
     return task->index;
 }
 
@@ -839,7 +872,7 @@ void TCustomDAzaduVED::DoLog(TFFmpeg* task, int core_level, const std::string& m
     uint64_t serial = 0;
     if (task) {
         std::lock_guard<std::mutex> guard(state_lock_);
-        if (task->detached) return;
+        if (task->Detached()) return;
         serial = task->serial;
     }
     QueueLine(serial, core_level, message);
@@ -901,7 +934,7 @@ void TCustomDAzaduVED::DeliverPendingLines() {
             if (line.serial != 0) {
                 std::lock_guard<std::mutex> guard(state_lock_);
                 const TFFmpeg* task = tasks_.FindBySerial(line.serial);
-                if (!task || task->detached) continue;
+                if (!task || task->Detached()) continue;
                 index = task->index;
             }
             try {
@@ -967,12 +1000,12 @@ void TCustomDAzaduVED::DoTerminate(TFFmpeg* task) {
     bool detached;
     {
         std::lock_guard<std::mutex> guard(state_lock_);
-        detached = task->detached;
+        detached = task->Detached();
         if (!detached) {
             info = TTerminateInfo{task->index, task->finished, task->exception, task->message};
             // The input it borrowed is gone with the run.
             task->Probe.Close();
-            task->reported = true;  // from here on the application may free it
+            task->Report();  // from here on the application may free it
         }
     }
     // A removed task had its termination raised when it was removed; it is ours to free.

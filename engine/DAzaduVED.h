@@ -112,8 +112,11 @@ TLogLevel CoreLevelToLogLevel(int level);
 // and progress records of a removed task are dropped.
 //
 // Files: AddTask and SetOutputFile answer whether the input can be read and
-// the output made: the input is opened and closed again, the output's name and
-// folder are checked, nothing is created; the records' options are taken. A
+// the output made. AddTask reads the input's header with the libraries (its
+// format, not its streams) and closes it again, unless the record says its
+// caller did (HeaderRead). SetOutputFile checks the output's name and folder
+// and applies the record to judge what needs no input (the format, the codec
+// and bitstream filter names, the option values); nothing is created. A
 // task opens its files with the libraries when it starts, so a waiting task
 // holds no open file and no option carriers; a failure there ends the task
 // with AException True and the reason in AMessage, and the run goes on.
@@ -182,9 +185,10 @@ public:
     // the libraries are not loaded, the input cannot be read, or the record's
     // options are refused). An empty FileName in the record is filled with file_name.
     int AddTask(const std::string& file_name, TInputOptions* options = nullptr);
-    // False with the reason in LastErrorText (the output is the input, or its
-    // folder cannot take it); an index outside the list raises. Never waits
-    // for the event lock.
+    // False with the reason in LastErrorText (the output is the input, its
+    // folder cannot take it, no format fits its name, or the record's options
+    // are refused); an index outside the list raises. Never waits for the
+    // event lock.
     bool SetOutputFile(int index, const std::string& file_name, TOutputOptions* options = nullptr);
     // Free the task(s); a started task that has not ended yet is asked to stop
     // and gets its OnTerminate inside this call (see above). An index outside
@@ -261,6 +265,8 @@ private:
     void OpenRecordedFiles(TFFmpeg& task);
     // SetOutputFile's work on a task marked as being configured.
     bool ConfigureOutput(TFFmpeg* task, const std::string& file_name, TOutputOptions* options);
+    // What SetOutputFile can refuse before the input is opened; false with the reason.
+    bool JudgeOutput(TFFmpeg& task, const std::string& file_name, const TOutputOptions* options, std::string& error);
     // Picks the next task to start under the state lock; none when nothing is left.
     TFFmpeg* ClaimNextLocked();
     // Starting the next task: a timer on the window's thread or the task at once.
@@ -276,7 +282,6 @@ private:
     void RaiseEndOfRun();
     // Removing tasks: the termination a started task is still owed, and the
     // freeing (or handing to its worker) of what left the list.
-    static bool OwesTermination(const TFFmpeg* task);
     bool InListLocked(const TFFmpeg* task) const;
     void RaiseRemovedTermination(TFFmpeg* task);
     void TakeOut(std::vector<TFFmpeg*> removed);

@@ -17,6 +17,10 @@ struct TInputOptions {
     int32_t ProgramID = -1;    // applied when >= 0
     std::string ExtOptions;    // option text, first pass only
     int32_t Reserved[2] = {0, 0};
+    // The caller has read this file's header with the libraries already (its
+    // listing did): AddTask then only checks that it is there and readable,
+    // without opening it once more.
+    bool HeaderRead = false;
 };
 
 struct TOutputOptions {

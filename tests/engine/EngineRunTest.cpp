@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 
 #include "tests/engine/EngineFixture.h"
 
@@ -117,29 +118,66 @@ TEST_F(EngineTest, EndedTasksAreNotStartedAgain) {
     EXPECT_EQ(recorder.Events().size(), before);
 }
 
-TEST_F(EngineTest, StopBeforeAnythingRanEndsEveryTaskOnOneThreadOfItsOwn) {
-    AddThreeTasks();
-    engine->StopConvert();
-    ASSERT_TRUE(recorder.WaitEndOfRun());
-    const auto t = recorder.Of('t');
-    ASSERT_EQ(t.size(), 4u);
-    ExpectEndOfRunLastAndOnce(t);
-    std::multiset<int> indexes;
-    for (size_t i = 0; i < 3; ++i) {
-        indexes.insert(t[i].index);
-        EXPECT_FALSE(t[i].terminate.Finished);
-        EXPECT_FALSE(t[i].terminate.Exception);
-        EXPECT_EQ(t[i].terminate.Message, "");
-        EXPECT_NE(t[i].thread, std::this_thread::get_id());
-        EXPECT_EQ(t[i].thread, t[0].thread);
+TEST_F(EngineTest, StopEndsEveryTaskNotEndedWhateverRanBefore) {
+    // Each case: what the engine did before, then three tasks never started
+    // that StopConvert ends, each once, on one thread of their own.
+    const struct {
+        const char* before;
+        std::function<void()> run;
+        int first_index;
+    } cases[] = {
+        {"nothing", [] {}, 0},
+        {"a run, then ClearTasks", [&] {
+             AddThreeTasks();
+             engine->StartConvert(1);
+             ASSERT_TRUE(recorder.WaitEndOfRun(recorder.end_of_runs + 1));
+             engine->ClearTasks();
+         }, 0},
+        {"a run left in the list", [&] {
+             AddThreeTasks();
+             engine->StartConvert(2);
+             ASSERT_TRUE(recorder.WaitEndOfRun(recorder.end_of_runs + 1));
+         }, 3},
+        {"a stop, then ClearTasks", [&] {
+             AddThreeTasks();
+             engine->StopConvert();
+             ASSERT_TRUE(recorder.WaitEndOfRun(recorder.end_of_runs + 1));
+             engine->ClearTasks();
+         }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        engine->ClearTasks();
+        c.run();
+        const size_t seen = recorder.Of('t').size();
+        for (int i = 0; i < 3; ++i) {
+            const std::string src = MakeRealAc3(dir, "late" + std::to_string(i) + ".rm", 1.0, 44100, 2);
+            ASSERT_EQ(AddMp3Task(src, dir.File("late" + std::to_string(i) + ".mp3")), c.first_index + i);
+        }
+        const int runs = recorder.end_of_runs;
+        engine->StopConvert();
+        ASSERT_TRUE(recorder.WaitEndOfRun(runs + 1));
+        auto all = recorder.Of('t');
+        const std::vector<TEvent> t(all.begin() + static_cast<long>(seen), all.end());
+        ASSERT_EQ(t.size(), 4u);
+        ExpectEndOfRunLastAndOnce(t);
+        std::multiset<int> indexes;
+        for (size_t i = 0; i < 3; ++i) {
+            indexes.insert(t[i].index);
+            EXPECT_FALSE(t[i].terminate.Finished);
+            EXPECT_FALSE(t[i].terminate.Exception);
+            EXPECT_EQ(t[i].terminate.Message, "");
+            EXPECT_NE(t[i].thread, std::this_thread::get_id());
+            EXPECT_EQ(t[i].thread, t[0].thread);
+        }
+        EXPECT_EQ(indexes, (std::multiset<int>{c.first_index, c.first_index + 1, c.first_index + 2}));
+        // Stopping twice ends nothing twice, and an ended task never starts.
+        engine->StopConvert();
+        engine->StartConvert(1);
+        loop.RunUntil([] { return false; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(recorder.Of('t').size(), seen + 4);
+        EXPECT_FALSE(std::ifstream(dir.File("late0.mp3")).good()) << "an empty output is not left behind";
     }
-    EXPECT_EQ(indexes, (std::multiset<int>{0, 1, 2}));
-    // Stopping twice ends nothing twice.
-    engine->StopConvert();
-    loop.RunUntil([] { return false; }, std::chrono::milliseconds(200));
-    EXPECT_EQ(recorder.Of('t').size(), 4u);
-    engine->ClearTasks();
-    EXPECT_FALSE(std::ifstream(dir.File("out0.mp3")).good()) << "an empty output is not left behind";
 }
 
 TEST_F(EngineTest, StopDuringTheRunEndsTheRunningFileShortAndTheRestUnrun) {

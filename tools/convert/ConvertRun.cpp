@@ -7,14 +7,12 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "batch/BatchProgress.h"
 #include "batch/Converter.h"
 #include "batch/General.h"
 #include "batch/ReportFile.h"
 #include "batch/RunSummary.h"
-#include "batch/Simultaneous.h"
 #include "probe/LinkFile.h"
 #include "tools/convert/TerminalText.h"
 
@@ -283,21 +281,6 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
     return status;
 }
 
-namespace {
-
-// How many files go at once when the user did not say: judged by the first
-// file, since the batch is not read ahead.
-int JobsFor(TDAzaduVED& engine, const TConvertOptions& options, const TListingRoots& roots) {
-    if (options.Jobs > 0) return options.Jobs;
-    std::vector<TListedFile> first(1);
-    TListingSource source(options.Files, roots, false);
-    if (source.Next(first[0])) ReadListedFile(engine.Probe, first[0]);
-    else first.clear();
-    return DefaultSimultaneous(first, static_cast<int>(std::thread::hardware_concurrency()), AvailableMemoryBytes());
-}
-
-}  // namespace
-
 int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
             const std::atomic<bool>& interrupted) {
     TReportLines report(options.Report);
@@ -315,7 +298,7 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             PrintLine(stderr, "[" + std::to_string(run.FileNumber(index)) + "] " + text);
         });
     const TListingRoots roots = ListingRootsFor(options.Plan, options.OutputFolder, options.Base, options.Shard);
-    const TRunRequest request{options.Plan, options.OutputFolder, JobsFor(engine, options, roots)};
+    const TRunRequest request{options.Plan, options.OutputFolder, options.Jobs > 0 ? options.Jobs : TRunRequest::JudgedByFirstFile};
     std::string problem;
     if (!run.Start(std::make_unique<TListingSource>(options.Files, roots, true), request, problem)) {
         PrintLine(stderr, "Cannot write to the output folder " + options.OutputFolder + ": " + problem);
