@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -47,7 +48,7 @@ const char* const AppTitle = "Ardentix";
 // The open dialog's filter: translated names, the patterns as they are.
 std::string OpenFilter() {
     return (QCoreApplication::translate("TForm1", "Real Media Files") +
-            "(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (*.ra *.ram *.rm *.rmj rms *.rmvb);;" +
+            "(*.ra;*.ram;*.rm;*.rmj;*.rms;*.rmvb;*.rpm) (*.ra *.ram *.rm *.rmj *.rms *.rmvb *.rpm);;" +
             QCoreApplication::translate("TForm1", "All Files") + "(*.*) (*)")
         .toStdString();
 }
@@ -214,6 +215,8 @@ void TForm1::BuildListButtons() {
     PbBatch = new QProgressBar(this);
     PbBatch->setObjectName("PbBatch");
     PbBatch->setRange(0, 100);
+    // The language's own way to write a percentage, never broken over two lines.
+    PbBatch->setFormat(tr("%p%"));
     LblBatch = NewLabel("LblBatch", "");
     for (QWidget* w : std::initializer_list<QWidget*>{PbBatch, LblBatch}) {
         // Both keep their place when hidden, so the fixed window never jumps.
@@ -545,7 +548,7 @@ bool TForm1::FormCreate() {
     ReadSettingsIntoControls();
     if (!engine_->LibrariesLoaded() && !engine_->LoadLibraries(paths_.ProgramFolder + "LibAV")) {
         Message(engine_->LastErrorText() + ". Please re-install the program and try it again.", "Error",
-                TMessageIcon::Information);
+                TMessageIcon::Error);
         close();
         FormCloseQuery();
         return false;
@@ -847,9 +850,14 @@ void TForm1::showEvent(QShowEvent* event) {
     if (centred_) return;
     centred_ = true;
     // The size of the last session, or what the contents ask for, within the screen.
-    QSize size = storedSize_.isValid() ? storedSize_ : sizeHint();
-    if (QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size());
-    resize(size.expandedTo(minimumSizeHint()));
+    // A size saved while squeezed (below what the contents ask for), or on a
+    // larger screen, would leave every later start cramped or cut: not this time.
+    const QSize screenSize = screen() ? screen()->availableGeometry().size() : QSize(INT_MAX, INT_MAX);
+    const QSize comfortable = sizeHint().boundedTo(screenSize);
+    const bool storedFits = storedSize_.isValid() && storedSize_.width() >= comfortable.width() &&
+                            storedSize_.height() >= comfortable.height() &&
+                            storedSize_.width() <= screenSize.width() && storedSize_.height() <= screenSize.height();
+    resize((storedFits ? storedSize_ : comfortable).expandedTo(minimumSizeHint()));
     if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
 }
 
@@ -950,7 +958,7 @@ void TForm1::AdditionRead() {
     QStringList problems;
     for (const TFileRecord& record : listingRefusals_) problems << Q(record.Input) + ": " + RecordText(record);
     if (!problems.isEmpty())
-        dialogs_.ShowMessage(this, S(problems.join('\n')), S(TranslatedMessage("Error")), TMessageIcon::Information);
+        dialogs_.ShowMessage(this, S(problems.join('\n')), S(TranslatedMessage("Error")), TMessageIcon::Error);
 }
 
 void TForm1::ShowCount() {
@@ -1028,9 +1036,9 @@ void TForm1::BtnChangeOutputFolderClick() {
 // ---- batch run ----
 
 void TForm1::SetControlsIdle(bool idle) {
-    // "Show preview" stays: pictures can be looked at or not while they are made.
+    // "Show preview" stays: pictures can be looked at or not while they are made; so do About and Help.
     for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnAddFolder, BtnRemove, BtnClear, BtnMoveUp,
-                                                      BtnMoveDown, BtnChangeOutputFolder, BtnAbout, BtnHelp, GBOutput, LblExisting,
+                                                      BtnMoveDown, BtnChangeOutputFolder, GBOutput, LblExisting,
                                                       CboExisting, ChkNextToSource, ChkShutdown, ChkCopyTags,
                                                       LblSimultaneous, SpnSimultaneous})
         w->setEnabled(idle);
@@ -1111,7 +1119,7 @@ void TForm1::StartRun() {
             if (jobs_->Row(row).Status == WaitingStatus) SetStatus(row, "");
         // One message for a folder that cannot take the files, rather than one per file.
         Message("Cannot write to the output folder \"" + OutputFolder() + "\": " + problem + ".", "Error",
-                TMessageIcon::Information);
+                TMessageIcon::Error);
         return;
     }
     for (int row = 0; row < jobs_->Count(); ++row) SetStatus(row, " ");
@@ -1299,8 +1307,12 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
     const auto found = runRows_.find(p.Id);
     if (runState_ == TRunState::Idle || found == runRows_.end()) return;
     const int row = found->second;
-    SetStatus(row, p.Frame >= 0 ? VideoProgressStatusText(p.CurrentMs, p.TotalMs, p.Frame, p.Fps)
-                                : ProgressStatusText(p.CurrentMs, p.TotalMs));
+    // A record written just before a pause does not hide that the file waits.
+    if (run_ && run_->Paused())
+        SetStatus(row, "Paused");
+    else
+        SetStatus(row, p.Frame >= 0 ? VideoProgressStatusText(p.CurrentMs, p.TotalMs, p.Frame, p.Fps)
+                                    : ProgressStatusText(p.CurrentMs, p.TotalMs));
     const int started = progress_.Started();
     progress_.FileProgress(row, p.CurrentMs, p.TotalMs, Now());
     LblProgress->setText(Q(ProgressLine(row, p)));
@@ -1323,6 +1335,10 @@ void TForm1::BtnPauseClick() {
         progress_.Pause(Now());
     else
         progress_.Resume(Now());
+    // The files held say so until their next record after a resume.
+    if (run_->Paused())
+        for (int row = 0; row < progress_.Files(); ++row)
+            if (progress_.IsRunning(row)) SetStatus(row, "Paused");
     ShowPauseState();
     ShowBatchProgress();
 }

@@ -4,11 +4,11 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QUrl>
@@ -130,8 +130,21 @@ std::string TQtDialogs::ChooseFolder(QWidget* owner, const std::string& prompt, 
 }
 
 bool TQtDialogs::OpenDocument(const std::string& path) {
-    // False when the desktop has no opener (xdg-open) to start.
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    // The desktop's opener, asked directly: it may be there with nothing behind
+    // it ("no method available"), which only its exit status tells. One still
+    // at work after a moment has handed the guide on, and goes on by itself.
+    auto* opener = new QProcess(qApp);
+    opener->start("xdg-open", {QUrl::fromLocalFile(Q(path)).toString()});
+    if (!opener->waitForStarted(2000)) {
+        opener->deleteLater();
+        return false;
+    }
+    if (!opener->waitForFinished(1500)) {
+        QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+        return true;
+    }
+    opener->deleteLater();
+    return opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
 }
 
 // The freedesktop notification call, sent without waiting for an answer: a

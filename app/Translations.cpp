@@ -30,6 +30,7 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(Stopped)", QT_TRANSLATE_NOOP("TMessageText", "Stopped")},
     {R"(Stopped \((.+)\))", QT_TRANSLATE_NOOP("TMessageText", "Stopped (%1)")},
     {R"(Skipped)", QT_TRANSLATE_NOOP("TMessageText", "Skipped")},
+    {R"(Paused)", QT_TRANSLATE_NOOP("TMessageText", "Paused")},
     {R"(Waiting to be read)", QT_TRANSLATE_NOOP("TMessageText", "Waiting to be read")},
     {R"(Error)", QT_TRANSLATE_NOOP("TMessageText", "Error")},
     {R"(Information)", QT_TRANSLATE_NOOP("TMessageText", "Information")},

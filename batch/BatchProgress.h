@@ -32,6 +32,10 @@ public:
     int Files() const { return static_cast<int>(files_.size()); }
     int Ended() const { return ended_; }
     int Running() const { return running_; }
+    // Whether file `file` has started and not ended.
+    bool IsRunning(int file) const {
+        return file >= 0 && file < Files() && files_[static_cast<size_t>(file)].state == TState::Running;
+    }
     // Files started so far (ended and running): the n of "file n of N".
     int Started() const { return ended_ + running_; }
 

@@ -4,6 +4,10 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>%p%</source>
+        <translation>%p %</translation>
+    </message>
+    <message>
         <source>Real Media Files</source>
         <translation>RealMedia-Dateien</translation>
     </message>
@@ -65,7 +69,7 @@
     </message>
     <message>
         <source>Stop</source>
-        <translation>Anhalten</translation>
+        <translation>Stopp</translation>
     </message>
     <message>
         <source>Current Frame=%1 Time=%2 FPS=%3</source>
@@ -85,7 +89,7 @@
     </message>
     <message>
         <source>Move &amp;Up</source>
-        <translation>Nach &amp;oben</translation>
+        <translation>Na&amp;ch oben</translation>
     </message>
     <message>
         <source>Move &amp;Down</source>
@@ -165,11 +169,11 @@
     </message>
     <message>
         <source>Files are being converted. Stop converting and close Ardentix?</source>
-        <translation>Es werden gerade Dateien konvertiert. Die Konvertierung anhalten und Ardentix schließen?</translation>
+        <translation>Es werden gerade Dateien konvertiert. Die Konvertierung stoppen und Ardentix schließen?</translation>
     </message>
     <message>
         <source>Stop and &amp;close</source>
-        <translation>Anhalten und &amp;schließen</translation>
+        <translation>Stoppen und &amp;schließen</translation>
     </message>
     <message>
         <source>&amp;Keep converting</source>
@@ -189,7 +193,7 @@
     </message>
     <message>
         <source>&amp;Stop</source>
-        <translation>Anhal&amp;ten</translation>
+        <translation>S&amp;topp</translation>
     </message>
     <message>
         <source>%1 of %2 files converted.</source>
@@ -256,7 +260,7 @@
     </message>
     <message>
         <source>%1 · %2% · %3 elapsed · %4</source>
-        <translation>%1 · %2 % · %3 vergangen · %4</translation>
+        <translation>%1 · %2 % · %3 vergangen · %4</translation>
     </message>
     <message>
         <source>%1 of %2</source>
@@ -340,7 +344,7 @@
     </message>
     <message>
         <source>Add folder&amp;s...</source>
-        <translation>Ordner hinzufügen (&amp;C)...</translation>
+        <translation>&amp;Ordner hinzufügen...</translation>
     </message>
     <message>
         <source>Adds the media files of a folder and its subfolders (Ctrl+Shift+O)</source>
@@ -360,7 +364,7 @@
     </message>
     <message>
         <source>Stopped, kept shorter than the input:</source>
-        <translation>Angehalten, kürzer als die Eingabe behalten:</translation>
+        <translation>Gestoppt, kürzer als die Eingabe behalten:</translation>
     </message>
     <message>
         <source>If an &amp;output exists: </source>
@@ -368,7 +372,7 @@
     </message>
     <message>
         <source>Skip: a file already at the output&apos;s name counts as converted, so a stopped batch started again converts only the files still missing</source>
-        <translation>Überspringen: eine Datei, die schon unter dem Namen der Ausgabe liegt, gilt als konvertiert; ein angehaltener Stapel konvertiert beim nächsten Start also nur die Dateien, die noch fehlen</translation>
+        <translation>Überspringen: eine Datei, die schon unter dem Namen der Ausgabe liegt, gilt als konvertiert; ein gestoppter Stapel konvertiert beim nächsten Start also nur die Dateien, die noch fehlen</translation>
     </message>
     <message>
         <source>Save ne&amp;xt to each source file</source>
@@ -455,8 +459,12 @@
 <context>
     <name>TMessageText</name>
     <message>
+        <source>Paused</source>
+        <translation>Pausiert</translation>
+    </message>
+    <message>
         <source>%1% Completed</source>
-        <translation>%1 % abgeschlossen</translation>
+        <translation>%1 % abgeschlossen</translation>
     </message>
     <message>
         <source>%1 Converted</source>
@@ -606,7 +614,7 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     </message>
     <message>
         <source>Stopped</source>
-        <translation>Angehalten</translation>
+        <translation>Gestoppt</translation>
     </message>
     <message>
         <source>Error</source>
@@ -718,7 +726,7 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     </message>
     <message>
         <source>Stopped (%1)</source>
-        <translation>Angehalten (%1)</translation>
+        <translation>Gestoppt (%1)</translation>
     </message>
     <message>
         <source>Skipped</source>
@@ -781,7 +789,7 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
     </message>
     <message>
         <source>Stopped</source>
-        <translation>Angehalten</translation>
+        <translation>Gestoppt</translation>
     </message>
     <message>
         <source>The input ends early</source>

@@ -4,6 +4,10 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>%p%</source>
+        <translation>%p%</translation>
+    </message>
+    <message>
         <source>Real Media Files</source>
         <translation>RealMedia 文件</translation>
     </message>
@@ -453,6 +457,10 @@
 </context>
 <context>
     <name>TMessageText</name>
+    <message>
+        <source>Paused</source>
+        <translation>已暂停</translation>
+    </message>
     <message>
         <source>%1% Completed</source>
         <translation>已完成 %1%</translation>

@@ -240,7 +240,8 @@ TEST_F(BatchRunTest, PauseHoldsTheFilesAndTheClockUntilResumedOrStopped) {
     const std::string held = Status(0);
     const QString line = form->LblBatch->text();
     QTest::qWait(1500);
-    // Neither the file nor the time taken moved, and the next file did not start.
+    // The file says it waits, the time taken did not move, and the next file did not start.
+    EXPECT_EQ(held, "Paused");
     EXPECT_EQ(Status(0) + Status(1), held + " ");
     EXPECT_EQ(form->LblBatch->text(), line);
     EXPECT_TRUE(line.endsWith("paused")) << line.toStdString();

@@ -47,7 +47,9 @@ TEST_F(JobListTest, AddingFilesMakesRowsWithDurationAndSize) {
     ASSERT_EQ(dialogs.FileTitles.size(), 1u);
     EXPECT_EQ(dialogs.FileTitles[0], "Choose Files to Convert");
     // The classic filter text stays readable in front of the toolkit's patterns.
-    EXPECT_EQ(dialogs.FileFilters[0].rfind("Real Media Files(*.ra;*.ram;*.rm;*.rmj;rms;*.rmvb) (", 0), 0u);
+    EXPECT_EQ(dialogs.FileFilters[0].rfind("Real Media Files(*.ra;*.ram;*.rm;*.rmj;*.rms;*.rmvb;*.rpm) (", 0), 0u);
+    // Every name a pattern the toolkit matches: RealServer's .rms and link files' .rpm shown too.
+    EXPECT_NE(dialogs.FileFilters[0].find("(*.ra *.ram *.rm *.rmj *.rms *.rmvb *.rpm);;"), std::string::npos);
     EXPECT_NE(dialogs.FileFilters[0].find(";;All Files(*.*) ("), std::string::npos);
     EXPECT_TRUE(dialogs.Messages.empty()) << dialogs.Messages[0].Text;
 
@@ -136,7 +138,7 @@ TEST_F(JobListTest, UnsupportedFilesAreRefused) {
     ASSERT_EQ(dialogs.Messages.size(), 1u);
     const TShownMessage& m = dialogs.Messages[0];
     EXPECT_EQ(m.Title, "Error");
-    EXPECT_EQ(m.Icon, TMessageIcon::Information);
+    EXPECT_EQ(m.Icon, TMessageIcon::Error);
     EXPECT_EQ(m.Text, random + ": Cannot read the input: Unknown format\n" + realish +
                           ": Cannot read the input: Unknown format\n" + empty + ": Cannot read the input: Unknown format\n" +
                           missing + ": Cannot read the input: no such file");

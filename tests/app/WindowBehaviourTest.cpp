@@ -6,7 +6,9 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 
@@ -317,4 +319,33 @@ TEST_F(WindowBehaviourTest, TheSummaryWindowCanBeCopied) {
     summary->BtnClose->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(form->findChild<TSummaryDialog*>(), nullptr);
+}
+
+TEST_F(WindowBehaviourTest, TheGuideCountsAsOpenOnlyWhenTheOpenerSucceeds) {
+    // A stand-in for the desktop's opener on the PATH: its exit status, or still at work.
+    const struct {
+        const char* name;
+        const char* script;  // empty: no opener at all
+        bool opened;
+    } cases[] = {
+        {"opens", "exit 0", true},
+        {"no method available", "echo 'xdg-open: no method available for opening' >&2; exit 3", false},
+        {"still at work", "exec /bin/sleep 3", true},
+        {"missing", "", false},
+    };
+    const char* const old_path = std::getenv("PATH");
+    const std::string saved = old_path ? old_path : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bin = dir.File(std::string("bin-") + (c.script[0] ? "x" : "none") + c.name[0]);
+        fs::create_directories(bin);
+        if (c.script[0]) {
+            std::ofstream(bin + "/xdg-open") << "#!/bin/sh\n" << c.script << "\n";
+            fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+        }
+        ::setenv("PATH", (bin + ":/nonexistent").c_str(), 1);
+        TQtDialogs desktop;
+        EXPECT_EQ(desktop.OpenDocument(dir.File("help.html")), c.opened);
+    }
+    ::setenv("PATH", saved.c_str(), 1);
 }

@@ -102,20 +102,37 @@ TEST_F(FormTest, ControlsCaptionsAndInitialState) {
     EXPECT_TRUE(dialogs.Messages.empty());
 }
 
-// The size and the column widths of the last session come back.
+// The size and the column widths of the last session come back, unless the
+// size was squeezed below what the contents ask for or is larger than the screen.
 TEST_F(FormTest, SizeAndColumnWidthsAreRemembered) {
     ASSERT_TRUE(Create());
     form->show();
     QCoreApplication::processEvents();
-    form->resize(700, 420);
-    form->Lvw->setColumnWidth(0, 222);
-    Destroy();
-    EXPECT_NE(SettingsText(true).find("\nWindowSize=700x420\nColumnWidths=222,"), std::string::npos);
-    ASSERT_TRUE(Create());
-    form->show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(form->size(), QSize(700, 420));
-    EXPECT_EQ(form->Lvw->columnWidth(0), 222);
+    const QSize screen = form->screen()->availableGeometry().size();
+    const QSize comfortable = form->sizeHint().boundedTo(screen);
+    const struct {
+        QSize saved;
+        QSize opened;
+    } cases[] = {
+        {screen, screen},
+        {form->minimumSizeHint(), comfortable},
+        {comfortable - QSize(0, 10), comfortable},
+        {screen + QSize(400, 300), comfortable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.saved.width()) + "x" + std::to_string(c.saved.height()));
+        form->resize(c.saved);
+        form->Lvw->setColumnWidth(0, 222);
+        Destroy();
+        const std::string saved = "\nWindowSize=" + std::to_string(c.saved.width()) + "x" +
+                                  std::to_string(c.saved.height()) + "\nColumnWidths=222,";
+        EXPECT_NE(SettingsText(true).find(saved), std::string::npos) << SettingsText(true);
+        ASSERT_TRUE(Create());
+        form->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form->size(), c.opened);
+        EXPECT_EQ(form->Lvw->columnWidth(0), 222);
+    }
 }
 
 TEST_F(FormTest, FirstStartWithoutSettingsFile) {
@@ -277,7 +294,7 @@ TEST_F(FormTest, FailedLibraryLoadEndsTheProgramAndKeepsTheSettings) {
     ASSERT_EQ(dialogs.Messages.size(), 1u);
     const TShownMessage& m = dialogs.Messages[0];
     EXPECT_EQ(m.Title, "Error");
-    EXPECT_EQ(m.Icon, TMessageIcon::Information);
+    EXPECT_EQ(m.Icon, TMessageIcon::Error);
     EXPECT_EQ(m.Text.rfind("Load library " + libav + "/", 0), 0u) << m.Text;
     const std::string tail = ". Please re-install the program and try it again.";
     ASSERT_GT(m.Text.size(), tail.size());
