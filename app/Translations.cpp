@@ -69,6 +69,8 @@ constexpr TMessagePattern MessagePatterns[] = {
     {R"(VCD \(MPEG-1\))", QT_TRANSLATE_NOOP("TMessageText", "VCD (MPEG-1)")},
     {R"(SVCD \(MPEG-2\))", QT_TRANSLATE_NOOP("TMessageText", "SVCD (MPEG-2)")},
     {R"(DV)", QT_TRANSLATE_NOOP("TMessageText", "DV")},
+    {R"(MKV video \(H\.264/AAC\))", QT_TRANSLATE_NOOP("TMessageText", "MKV video (H.264/AAC)")},
+    {R"(DVCPRO 50 \(4:2:2\))", QT_TRANSLATE_NOOP("TMessageText", "DVCPRO 50 (4:2:2)")},
     {R"(has no video stream to write as (.+))",
      QT_TRANSLATE_NOOP("TMessageText", "has no video stream to write as %1")},
     // Opening and saving an input or output file (binding/ErrorText.cpp, core/InputFile.cpp,

@@ -30,7 +30,8 @@ const std::vector<TOutputKind> Kinds = {
      .window_name = "MP4 video (H.264/AAC)"},
     {.name = "mkv", .extension = ".mkv", .format = "matroska", .video_codec = "libx264", .audio_codec = "aac",
      .needs_video = true, .audio_settings = true, .size_limit = true, .audio_tracks = true, .options = "crf=23",
-     .description = "H.264 video and AAC audio in Matroska", .text_subtitles = "ass", .bitmap_subtitles = true},
+     .description = "H.264 video and AAC audio in Matroska", .text_subtitles = "ass", .bitmap_subtitles = true,
+     .window_name = "MKV video (H.264/AAC)"},
     {.name = "dvd", .extension = ".mpg", .target = "dvd", .needs_video = true, .film_rate = true,
      .description = "DVD-Video (MPEG-2, AC-3)", .window_name = "DVD (MPEG-2)"},
     {.name = "vcd", .extension = ".mpg", .target = "vcd", .needs_video = true, .film_rate = true,
@@ -39,7 +40,8 @@ const std::vector<TOutputKind> Kinds = {
      .description = "Super Video CD (MPEG-2)", .window_name = "SVCD (MPEG-2)"},
     {.name = "dv", .extension = ".dv", .target = "dv", .needs_video = true,
      .description = "DV (4:2:0 PAL, 4:1:1 NTSC)", .window_name = "DV"},
-    {.name = "dv50", .extension = ".dv", .target = "dv50", .needs_video = true, .description = "DVCPRO 50 (4:2:2)"},
+    {.name = "dv50", .extension = ".dv", .target = "dv50", .needs_video = true, .description = "DVCPRO 50 (4:2:2)",
+     .window_name = "DVCPRO 50 (4:2:2)"},
 };
 
 }  // namespace

@@ -721,6 +721,14 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <translation>DV</translation>
     </message>
     <message>
+        <source>MKV video (H.264/AAC)</source>
+        <translation>MKV-Video (H.264/AAC)</translation>
+    </message>
+    <message>
+        <source>DVCPRO 50 (4:2:2)</source>
+        <translation>DVCPRO 50 (4:2:2)</translation>
+    </message>
+    <message>
         <source>has no video stream to write as %1</source>
         <translation>hat keinen Videostrom für %1</translation>
     </message>

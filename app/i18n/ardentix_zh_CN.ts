@@ -720,6 +720,14 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <translation>DV</translation>
     </message>
     <message>
+        <source>MKV video (H.264/AAC)</source>
+        <translation>MKV 视频 (H.264/AAC)</translation>
+    </message>
+    <message>
+        <source>DVCPRO 50 (4:2:2)</source>
+        <translation>DVCPRO 50 (4:2:2)</translation>
+    </message>
+    <message>
         <source>has no video stream to write as %1</source>
         <translation>没有可写为 %1 的视频流</translation>
     </message>

@@ -61,6 +61,8 @@ TEST_F(VideoWindowTest, EachFormatBuildsItsTaskRecord) {
         {"VCD (MPEG-1)", "NTSC", ".mpg", "target=ntsc-vcd", "", false, -1},
         {"SVCD (MPEG-2)", "PAL", ".mpg", "target=pal-svcd", "", false, -1},
         {"DV", "NTSC", ".dv", "target=ntsc-dv", "", false, -1},
+        {"MKV video (H.264/AAC)", "PAL", ".mkv", "", "libx264", true, 128000},
+        {"DVCPRO 50 (4:2:2)", "PAL", ".dv", "target=pal-dv50", "", false, -1},
     };
     ASSERT_EQ(form->CboFormat->count(), static_cast<int>(std::size(formats)));
     for (const auto& f : formats) {

@@ -224,7 +224,7 @@ TEST_F(FormTest, BadStoredSettingsFallBack) {
     const std::string out = dir.File("out") + "/";
     WriteSettingsText("[Options]\nOutputPath=" + out +
                       "\nChannels=7\nAudioBitrate=-1\nAudioSampleRate=zero\nOverwrite=true\n"
-                      "ShutdownAfterCompleted=yes\nOutputFormat=mkv\nVideoNorm=secam\nShowPreview=1\n"
+                      "ShutdownAfterCompleted=yes\nOutputFormat=webm\nVideoNorm=secam\nShowPreview=1\n"
                       "MaxPictureSize=1000x1000\n");
     ASSERT_TRUE(Create());
     EXPECT_EQ(OutputFolder(), out);  // already ends with a separator: unchanged
