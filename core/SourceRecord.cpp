@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "binding/Entries.h"
@@ -49,7 +50,7 @@ std::optional<int64_t> Number(const std::string& text) {
     if (text.empty() || text.size() > 19) return std::nullopt;
     int64_t value = 0;
     for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9' || value > (std::numeric_limits<int64_t>::max() - (c - '0')) / 10) return std::nullopt;
         value = value * 10 + (c - '0');
     }
     return value;

@@ -31,7 +31,8 @@ TEST(SourceRecord, TextIsPrintableAsciiAndReadsBack) {
 TEST(SourceRecord, HostileTextsRecordNothing) {
     for (const std::string& text : std::vector<std::string>{
              "", "state=w", "state=x size=1 mtime=1 path=a", "state=w size=-1 mtime=1 path=a",
-          "state=w size=1 mtime=99999999999999999999 path=a", "state=w size=1 mtime=1 path=",
+          "state=w size=1 mtime=99999999999999999999 path=a",
+             "state=w size=1 mtime=9999999999999999999 path=a", "state=w size=1 mtime=1 path=",
           "state=w size=1 mtime=1 path=%", "state=w size=1 mtime=1 path=%4", "state=w size=1 mtime=1 path=%G0",
           "state=ww size=1 mtime=1 path=a", "size=1 mtime=1 path=a", "state=w size=1x mtime=1 path=a"})
         EXPECT_FALSE(ParseSourceRecord(text).has_value()) << text;
