@@ -253,4 +253,11 @@ TEST_F(BothFacesTest, EachFileIsOpenedOncePerUse) {
                                         {"ARDENTIX_OPENINGS=" + log}));
     EXPECT_EQ(openings(), expected) << "the terminal";
     EXPECT_EQ(OutputFiles(out), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+
+    // Again under skip: each output is opened once for the input it records, the inputs not at all.
+    fs::remove(log);
+    args.insert(args.begin(), {"--existing", "skip"});
+    WaitForConvertTool(SpawnConvertTool(args, dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"),
+                                        {"ARDENTIX_OPENINGS=" + log}));
+    EXPECT_EQ(openings(), (std::map<std::string, int>{{out + "/a.mp3", 1}, {out + "/b.mp3", 1}}));
 }
