@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "batch/ExistingOutputs.h"
@@ -20,6 +21,7 @@
 #include "batch/PictureSample.h"
 #include "batch/Simultaneous.h"
 #include "core/OutputPlace.h"
+#include "core/SourceRecord.h"
 #include "engine/DAzaduVED.h"
 #include "probe/LinkFile.h"
 
@@ -77,6 +79,34 @@ TReason ReasonOf(const TTaskResult& result, const TFileRecord& record) {
     return TReason::EncodingFailed;
 }
 
+// A file's path relative to the base, as its output's record names it: the
+// folder its output mirrors and its name (the name alone for a flat file).
+std::string RelativePath(const TListedFile& file) { return file.Subfolder + FileNamePart(file.Path); }
+
+struct TPlannedName {
+    std::string Path;
+    TNameUse Use = TNameUse::Free;  // under Skip, what is at that name; Free otherwise
+};
+
+// PlanOutputPath, with what is at the name; input is the file's own record,
+// looked at only under Skip when a file is at a name.
+TPlannedName PlanName(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
+                      const TTakenNames& taken, const std::optional<TSourceRecord>& input) {
+    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder + file.Subfolder;
+    const std::string extension = choice.To.kind->extension;
+    const std::string base = BaseName(file.Path);
+    TPlannedName named;
+    auto occupied = [&](const std::string& path) {
+        if (choice.Existing != TExistingOutputs::Skip) return NameOccupied(choice.Existing, path);
+        named.Use = SkipUseOfName(path, input, path == where + base + extension, choice.To.kind->source_tag);
+        return named.Use == TNameUse::Other;
+    };
+    named.Path = where + ChooseOutputName(where, base, false, taken, occupied, extension) + extension;
+    return named;
+}
+
+std::optional<TSourceRecord> InputRecordOf(const TListedFile& file) { return InputRecord(file.Path, RelativePath(file)); }
+
 }  // namespace
 
 // The names of one run: its folder as the system names it, and the names no
@@ -88,10 +118,10 @@ struct TNaming {
     }
     // A name no output may take.
     void Keep(const std::string& input) { taken.Add(Canonical(input)); }
-    std::string Next(const TListedFile& file, const TPlanChoice& choice) {
-        const std::string path = PlanOutputPath(file, choice, folder, taken);
-        taken.Add(path);
-        return path;
+    TPlannedName Next(const TListedFile& file, const TPlanChoice& choice, const std::optional<TSourceRecord>& input) {
+        TPlannedName named = PlanName(file, choice, folder, taken, input);
+        taken.Add(named.Path);
+        return named;
     }
     // Why the folder of an output next to its source cannot take it; empty
     // when it can. Each folder is prepared once a run.
@@ -120,17 +150,17 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given,
 
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const TTakenNames& taken) {
-    const std::string where = choice.NextToSource ? SourceFolder(file.Path) : folder + file.Subfolder;
-    const std::string extension = choice.To.kind->extension;
-    auto occupied = [&](const std::string& path) { return NameOccupied(choice.Existing, path); };
-    return where + ChooseOutputName(where, BaseName(file.Path), false, taken, occupied, extension) + extension;
+    const bool skip = choice.Existing == TExistingOutputs::Skip;
+    return PlanName(file, choice, folder, taken, skip ? InputRecordOf(file) : std::nullopt).Path;
 }
 
 std::vector<std::string> PlanOutputPaths(const std::vector<TListedFile>& files, const TPlanChoice& choice,
                                          const std::string& folder) {
     TNaming naming(files, folder);
     std::vector<std::string> paths;
-    for (const TListedFile& file : files) paths.push_back(naming.Next(file, choice));
+    const bool skip = choice.Existing == TExistingOutputs::Skip;
+    for (const TListedFile& file : files)
+        paths.push_back(naming.Next(file, choice, skip ? InputRecordOf(file) : std::nullopt).Path);
     return paths;
 }
 
@@ -227,6 +257,12 @@ void FillRecord(TFileRecord& record, const TTaskResult& result) {
             if (result.EndedShort) record.Text = ShorterText(result.ConvertedMs, result.ExpectedMs);
             // A name taken while the file was converted makes it take the next free one.
             if (!result.PlacedOutput.empty()) record.Output = result.PlacedOutput;
+            // Another run of the same files finished it meanwhile: this run's copy was dropped.
+            if (result.MadeBefore) {
+                record.Outcome = TFileOutcome::Skipped;
+                record.Reason = TReason::OutputExists;
+                record.Text.clear();
+            }
             break;
         case TTaskEnd::Failed:
             record.Outcome = TFileOutcome::Failed;
@@ -394,13 +430,15 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->End(std::move(record));
     };
+    // What the output records of its input: the input as it is now.
+    const std::optional<TSourceRecord> source = InputRecordOf(given);
     // A folder's file whose output is there is skipped unread: a run again over
     // an archive reads only what is missing.
     if (!given.Probed && request_.Plan.Existing == TExistingOutputs::Skip)
-        if (const std::string name = PlanOutputPath(given, request_.Plan, naming.folder, naming.taken);
-            CountsAsDone(request_.Plan.Existing, name)) {
-            naming.taken.Add(name);
-            return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
+        if (const TPlannedName named = PlanName(given, request_.Plan, naming.folder, naming.taken, source);
+            named.Use == TNameUse::Done) {
+            naming.taken.Add(named.Path);
+            return end(TFileOutcome::Skipped, TReason::OutputExists, "", named.Path);
         }
     TListedFile file = given;
     const bool pictures = NeedsPictureSample(request_.Plan);
@@ -411,13 +449,20 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     if (request_.Simultaneous == TRunRequest::JudgedByFirstFile) JudgeSimultaneous({file});
     if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())
         return end(TFileOutcome::Refused, TReason::NoStreamForKind, refusal, "");
-    const std::string name = naming.Next(file, request_.Plan);
+    const TPlannedName named = naming.Next(file, request_.Plan, source);
+    const std::string& name = named.Path;
     if (request_.Plan.NextToSource || !file.Subfolder.empty())
         if (const std::string problem = naming.FolderProblem(name); !problem.empty())
             return end(TFileOutcome::Refused, TReason::OutputFolderUnusable, problem, "");
-    if (CountsAsDone(request_.Plan.Existing, name)) return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
+    if (named.Use == TNameUse::Done) return end(TFileOutcome::Skipped, TReason::OutputExists, "", name);
     TOutputOptions output = PlanOutput(request_.Plan, file.Source);
     output.FileName = name;
+    // Its own output of a stopped conversion is done again in its place.
+    if (named.Use == TNameUse::Again) output.ExtOptions = "y\n" + output.ExtOptions;
+    if (source) {
+        output.SourceRecord = SourceRecordText(*source);
+        output.SourceTag = request_.Plan.To.kind->source_tag;
+    }
     TInputOptions input;
     input.FileName = file.Path;
     input.HeaderRead = true;  // listing read it: the conversion is its only other opening

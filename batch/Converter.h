@@ -38,8 +38,9 @@ TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given,
 // planned names: in the folder given (its Subfolder within it), or in the source's own folder with
 // NextToSource; the first of name, name(1), ... that the choice's rule for
 // existing outputs (batch/ExistingOutputs.h) leaves free. Names in taken (this
-// run's other outputs, its inputs) are never chosen. Under Skip the name may
-// hold a file: the run then skips the file (CountsAsDone).
+// run's other outputs, its inputs) are never chosen. Under Skip the first name
+// that is free or holds this file's own output (SkipUseOfName): the run skips
+// the file when that output is finished.
 std::string PlanOutputPath(const TListedFile& file, const TPlanChoice& choice, const std::string& folder,
                            const TTakenNames& taken);
 

@@ -63,6 +63,13 @@ bool NameOccupied(TExistingOutputs rule, const std::string& path) {
     return rule == TExistingOutputs::Number || !FileAt(path);
 }
 
-bool CountsAsDone(TExistingOutputs rule, const std::string& path) {
-    return rule == TExistingOutputs::Skip && !IsTemporaryOutputName(FileNamePart(path)) && FileAt(path);
+TNameUse SkipUseOfName(const std::string& path, const std::optional<TSourceRecord>& input, bool plain_name,
+                       const std::string& tag) {
+    if (!AnythingAt(path)) return TNameUse::Free;
+    if (!FileAt(path) || IsTemporaryOutputName(FileNamePart(path))) return TNameUse::Other;
+    const std::optional<TSourceRecord> there = ReadSourceRecord(path, tag);
+    if (!there) return plain_name ? TNameUse::Done : TNameUse::Other;
+    if (!input || there->Path != input->Path) return TNameUse::Other;
+    // Made from an earlier state of the file, or not to its end: made again in its place.
+    return SameSource(*there, *input) && MadeToTheEnd(*there) ? TNameUse::Done : TNameUse::Again;
 }

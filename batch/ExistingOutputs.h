@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/SourceRecord.h"
+
 enum class TExistingOutputs {
     Number,   // the new file takes the next free name(n)
     Skip,     // the file at the name counts as this file's conversion; the file is not converted
@@ -23,6 +25,13 @@ std::string ExistingOutputsChoices();
 // Whether what is at path keeps the naming from choosing it: anything there
 // under Number, anything but a file (a folder) under Skip and Replace.
 bool NameOccupied(TExistingOutputs rule, const std::string& path);
-// Under Skip, a file at the planned name is taken as a finished conversion.
-// Our temporary files are never taken so, whatever their name.
-bool CountsAsDone(TExistingOutputs rule, const std::string& path);
+// Under Skip, what the file at a candidate name (name, name(1), ...) is to an
+// input: the name is free, or holds this input's finished output (whole, or
+// as long as the input itself), or its output of a stopped conversion or of
+// an earlier state of the input (made again there), or anything else (another
+// input's output, a folder, a temporary file of ours).
+// A file that records no input (written by earlier versions or another
+// program) counts as the input's output at the plain name only, as it always did.
+enum class TNameUse { Free, Done, Again, Other };
+TNameUse SkipUseOfName(const std::string& path, const std::optional<TSourceRecord>& input, bool plain_name,
+                       const std::string& tag);

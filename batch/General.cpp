@@ -6,6 +6,7 @@
 #include "batch/OutputKinds.h"
 #include "core/Conversions.h"
 #include "core/FFmpegException.h"
+#include "core/OutputPlace.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ std::string ChooseOutputName(const std::string& folder, const std::string& base,
     };
     if (usable(base)) return base;
     for (int n = 1;; ++n) {
-        const std::string name = base + "(" + std::to_string(n) + ")";
+        const std::string name = NumberedName(base, n);
         if (usable(name)) return name;
     }
 }

@@ -7,31 +7,44 @@ namespace {
 // constant quality (crf 23) with its default preset. MP4 puts its index first
 // so that a player can start before the whole file is there. Text subtitles
 // become MP4's timed text or ASS; only Matroska holds bitmap ones.
+//
+// The tag recording an output's input: a tag of our own name where the
+// container holds any name (ID3v2's TXXX, Vorbis comments, Matroska tags);
+// MP4's iTunes atoms hold only known names, of which "keywords" is one no
+// source tag fills and players hardly show. Matroska is written without its
+// checksums, so the record's state can be set in place at the end. WAV holds
+// only INFO's known names, and the disc and tape kinds hold none: a sidecar.
+constexpr const char* OwnTag = "ARDENTIX_SOURCE";
+constexpr const char* Mp4Tag = "keywords";
+
 const std::vector<TOutputKind> Kinds = {
     {.name = "mp3", .extension = ".mp3", .audio_codec = "libmp3lame", .audio_settings = true,
      .options = "id3v2_version=3\nwrite_id3v1=1", .description = "MP3 audio (the window's record)",
-     .window_name = "MP3 audio"},
+     .window_name = "MP3 audio", .source_tag = OwnTag},
     // The audio kinds carry the source's tags in their own form: MP4 atoms,
     // Vorbis comments (Opus, Vorbis, FLAC), WAV's INFO chunk.
     {.name = "m4a", .extension = ".m4a", .format = "ipod", .audio_codec = "aac", .audio_settings = true,
-     .options = "movflags=+faststart", .description = "AAC audio in MP4", .window_name = "M4A audio (AAC)"},
+     .options = "movflags=+faststart", .description = "AAC audio in MP4", .window_name = "M4A audio (AAC)",
+     .source_tag = Mp4Tag},
     {.name = "opus", .extension = ".opus", .format = "opus", .audio_codec = "libopus", .audio_settings = true,
-     .description = "Opus audio in Ogg", .window_name = "Opus audio"},
+     .description = "Opus audio in Ogg", .window_name = "Opus audio", .source_tag = OwnTag},
     {.name = "ogg", .extension = ".ogg", .format = "ogg", .audio_codec = "libvorbis", .audio_settings = true,
-     .description = "Vorbis audio in Ogg, by --quality", .window_name = "Ogg Vorbis audio"},
+     .description = "Vorbis audio in Ogg, by --quality", .window_name = "Ogg Vorbis audio", .source_tag = OwnTag},
     {.name = "flac", .extension = ".flac", .format = "flac", .audio_codec = "flac", .audio_settings = true,
-     .description = "FLAC audio, lossless, by --compression", .window_name = "FLAC audio (lossless)"},
+     .description = "FLAC audio, lossless, by --compression", .window_name = "FLAC audio (lossless)",
+     .source_tag = OwnTag},
     {.name = "wav", .extension = ".wav", .format = "wav", .audio_codec = "pcm_s16le", .audio_settings = true,
      .description = "WAV audio, 16-bit PCM", .window_name = "WAV audio (uncompressed)"},
     {.name = "mp4", .extension = ".mp4", .format = "mp4", .video_codec = "libx264", .audio_codec = "aac",
      .needs_video = true, .audio_settings = true, .size_limit = true, .audio_tracks = true,
      .options = "crf=23\nmovflags=+faststart",
      .description = "H.264 video and AAC audio in MP4", .text_subtitles = "mov_text",
-     .window_name = "MP4 video (H.264/AAC)"},
+     .window_name = "MP4 video (H.264/AAC)", .source_tag = Mp4Tag},
     {.name = "mkv", .extension = ".mkv", .format = "matroska", .video_codec = "libx264", .audio_codec = "aac",
-     .needs_video = true, .audio_settings = true, .size_limit = true, .audio_tracks = true, .options = "crf=23",
+     .needs_video = true, .audio_settings = true, .size_limit = true, .audio_tracks = true,
+     .options = "crf=23\nwrite_crc32=0",
      .description = "H.264 video and AAC audio in Matroska", .text_subtitles = "ass", .bitmap_subtitles = true,
-     .window_name = "MKV video (H.264/AAC)"},
+     .window_name = "MKV video (H.264/AAC)", .source_tag = OwnTag},
     {.name = "dvd", .extension = ".mpg", .target = "dvd", .needs_video = true, .film_rate = true,
      .description = "DVD-Video (MPEG-2, AC-3)", .window_name = "DVD (MPEG-2)"},
     {.name = "vcd", .extension = ".mpg", .target = "vcd", .needs_video = true, .film_rate = true,

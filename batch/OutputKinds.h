@@ -22,6 +22,9 @@ struct TOutputKind {
     const char* text_subtitles = "";  // the format text subtitles become; "" none are kept
     bool bitmap_subtitles = false;    // bitmap subtitles (DVB, DVD, Blu-ray) are kept as they are
     const char* window_name = "";     // the window's item for the kind; "" not offered there
+    // The tag that records an output's input (core/SourceRecord.h); "" for
+    // kinds that hold no tags of our own, whose outputs get a sidecar.
+    const char* source_tag = "";
 };
 
 // Every kind, in the order the help text and the window list them; the first is the default.

@@ -386,6 +386,9 @@ public:
     // (another than the one asked for when that was taken meanwhile); empty
     // when it was not placed. Front ends read it at termination.
     std::string placed_output;
+    // The first output was not placed because a finished conversion of the
+    // same input took its name meanwhile (the skip rule): placed_output names that file.
+    bool made_before = false;
     // The output length the inputs declare, in milliseconds, less the start
     // offset and at most the recording time; -1 when no input declares one.
     int64_t ExpectedOutputMs() const;

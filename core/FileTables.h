@@ -88,6 +88,8 @@ struct TOutputFile {
     std::string final_path;
     bool replace = false;  // the move may replace an existing final file
     bool keep_stopped = true;  // a stopped run's file is placed where the final name is free
+    std::string source_record;  // what it records of its input, as written; empty none
+    std::string source_tag;     // the tag holding it; empty: a sidecar
 
     AVFormatContext* get() const { return context.get(); }
     AVFormatContext* operator->() const { return context.get(); }

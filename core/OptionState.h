@@ -142,4 +142,8 @@ struct TOptionState {
     // Frame hook time ranges, sorted by end time.
     std::vector<THookRange> hook_ranges;
     bool discard_stopped_output = false;  // a stopped run's shorter file is never placed under the output's name
+    // The record of the input the next output is made from (core/SourceRecord.h,
+    // state "?"), and the tag that carries it; no tag: a sidecar. Empty: none.
+    std::string source_record;
+    std::string source_tag;
 };

@@ -19,6 +19,7 @@
 #include "core/FormatText.h"
 #include "core/Id3Tags.h"
 #include "core/OutputPlace.h"
+#include "core/SourceRecord.h"
 
 namespace {
 
@@ -540,6 +541,9 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         return fail(refusal);
     AVFormatContext* oc = file.get();
     SetOutputMetadata(oc);
+    // Written with the header as not finished; the end marks it (PlaceOutputFiles).
+    if (!source_record.empty() && !source_tag.empty())
+        avutil.av_dict_set(&oc->metadata, source_tag.c_str(), source_record.c_str(), 0);
 
     output_files[row] = std::move(file);
     ++output_file_count;
@@ -557,6 +561,8 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         output_files[row].temp_path = temp;
         output_files[row].replace = overwrite_output;
         output_files[row].keep_stopped = !discard_stopped_output;
+        output_files[row].source_record = source_record;
+        output_files[row].source_tag = source_tag;
         target = temp;
     }
     if (!OpenLocalOutput(oc, target)) {
@@ -569,6 +575,8 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     SetMuxerOptions(output_files[row]);
 
     metadata.clear();
+    source_record.clear();
+    source_tag.clear();
     forced_output_format = nullptr;
     forced_input_format = nullptr;
     return true;
@@ -592,6 +600,11 @@ void TCustomFFmpeg::PlaceOutputFiles() {
         }
         // The muxer's comment frame and ID3v1 text are mended for players.
         if (file->oformat && std::strcmp(file->oformat->name, "mp3") == 0) MendId3Tags(file.temp_path);
+        const TMadeState made = !finished ? TMadeState::Open : EndedShort() ? TMadeState::InputShort : TMadeState::Whole;
+        const bool recorded = !file.source_record.empty();
+        if (recorded && !file.source_tag.empty() && made != TMadeState::Open &&
+            !MarkSourceRecord(file.temp_path, file.source_record, made))
+            Log(0, FormatText("'%s': the record of its input could not be completed", file.final_path.c_str()));
         // A stopped run keeps its shorter file only where it takes no one's name,
         // and not at all where a file at the name means a finished conversion.
         if (!finished && !file.keep_stopped) {
@@ -601,9 +614,31 @@ void TCustomFFmpeg::PlaceOutputFiles() {
         const TPlaceMode mode = !finished      ? TPlaceMode::OnlyIfFree
                                 : file.replace ? TPlaceMode::Replace
                                                : TPlaceMode::KeepOrNumber;
-        std::string placed, why;
-        if (!PlaceOutput(file.temp_path, file.final_path, mode, placed, why))
+        // Under the skip rule a finished conversion of this same input at a
+        // taken name (another run of the same files) makes this one needless.
+        const auto mine = ParseSourceRecord(file.source_record);
+        auto same_input = [&](const std::string& taken) {
+            const auto there = ReadSourceRecord(taken, file.source_tag);
+            return there && MadeToTheEnd(*there) && SameSource(*there, *mine);
+        };
+        const bool drop_same = !file.keep_stopped && mine;
+        std::string placed, why, made_there;
+        if (!PlaceOutput(file.temp_path, file.final_path, mode, placed, why,
+                         drop_same ? std::function<bool(const std::string&)>(same_input) : nullptr, &made_there))
             throw FFmpegException(FormatText("Could not save '%s': %s", file.final_path.c_str(), why.c_str()));
+        if (recorded && file.source_tag.empty() && !placed.empty() &&
+            !WriteSourceSidecar(placed, file.source_record, made))
+            Log(0, FormatText("'%s': the record of its input could not be written", placed.c_str()));
+        if (!made_there.empty()) {
+            Log(0, FormatText("'%s' was made from the same input meanwhile: this conversion is not kept",
+                              made_there.c_str()));
+            if (i == 0) {
+                placed_output = made_there;
+                made_before = true;
+            }
+            file.temp_path.clear();
+            continue;
+        }
         if (placed.empty())
             Log(0, FormatText("'%s' exists: the stopped conversion is not kept", file.final_path.c_str()));
         else if (placed != file.final_path)

@@ -228,7 +228,8 @@ bool PrepareOutputFolder(const std::string& folder, std::string& why) {
 std::string NumberedName(const std::string& base, int n) { return base + "(" + std::to_string(n) + ")"; }
 
 bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TPlaceMode mode, std::string& placed,
-                 std::string& why) {
+                 std::string& why, const std::function<bool(const std::string& taken)>& made_before,
+                 std::string* made_there) {
     placed.clear();
     if (const int error = SyncFile(temp_path)) {
         why = SystemReason(error);
@@ -255,7 +256,9 @@ bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TP
             why = SystemReason(error);
             return false;
         }
-        if (mode == TPlaceMode::OnlyIfFree) {
+        const bool made = mode == TPlaceMode::KeepOrNumber && made_before && made_before(target);
+        if (mode == TPlaceMode::OnlyIfFree || made) {
+            if (made && made_there) *made_there = target;
             ::unlink(temp_path.c_str());
             return true;
         }

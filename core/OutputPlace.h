@@ -6,6 +6,7 @@
 // usable file, so an existing file is never emptied by a conversion that is
 // stopped, fails or is killed. All functions here are plain file-system calls,
 // safe on any thread; none keeps state but a process-wide counter.
+#include <functional>
 #include <string>
 
 // A name of ours in the final path's folder: "." + "ardx-" + this machine's
@@ -48,11 +49,15 @@ enum class TPlaceMode {
 
 // Flushes the temporary file to disk and renames it, never replacing a file
 // unless the mode says so. placed receives the name it got; empty when
-// OnlyIfFree found the name taken (the temporary file is then removed). False
-// with the system's reason when it could not be placed (the temporary file is
-// left for the caller to remove).
+// OnlyIfFree found the name taken (the temporary file is then removed). Under
+// KeepOrNumber a taken name for which made_before holds (a finished
+// conversion of the same input) ends the numbering: the temporary file is
+// removed and made_there receives that name. False with the system's reason
+// when it could not be placed (the temporary file is left for the caller to
+// remove).
 bool PlaceOutput(const std::string& temp_path, const std::string& final_path, TPlaceMode mode, std::string& placed,
-                 std::string& why);
+                 std::string& why, const std::function<bool(const std::string& taken)>& made_before = nullptr,
+                 std::string* made_there = nullptr);
 
 // What a no-replace rename calls: the system's renameat2 with
 // RENAME_NOREPLACE, and link(2) where that is refused (EINVAL or ENOSYS, as on

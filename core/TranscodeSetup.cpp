@@ -50,6 +50,7 @@ void TCustomFFmpeg::Transcode(AVFormatContext** outputs, int output_count, AVFor
                               int input_count, const TStreamMap* maps, int map_count) {
     converted_ms = -1;
     placed_output.clear();
+    made_before = false;
     finished = false;
     read_to_end = false;
     dup_frames = drop_frames = 0;

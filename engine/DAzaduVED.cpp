@@ -582,6 +582,7 @@ TTaskResult TCustomDAzaduVED::TaskResult(int index) const {
     }
     result.End = task.finished ? TTaskEnd::Finished : TTaskEnd::Stopped;
     result.PlacedOutput = task.placed_output;
+    result.MadeBefore = task.made_before;
     result.ConvertedMs = task.converted_ms;
     result.ExpectedMs = task.ExpectedOutputMs();
     result.EndedShort = task.EndedShort();

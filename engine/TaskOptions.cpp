@@ -109,6 +109,8 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     if (!o.Album.empty()) core.AddMetadata("album", Cut(o.Album, 511));
     if (!o.Genre.empty()) core.AddMetadata("genre", Cut(o.Genre, 31));
     for (const auto& [key, value] : o.Tags) core.AddMetadata(key, value);
+    core.source_record = o.SourceRecord;
+    core.source_tag = o.SourceTag;
     if (!o.CustomHook && !o.BeforeHook) core.SetHookRanges(ParseHookRanges(o.HookRanges));
     for (const std::string& note : o.Notes) core.Log(1, note);
 }

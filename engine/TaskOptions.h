@@ -81,6 +81,10 @@ struct TOutputOptions {
     bool BeforeHook = false;
     std::string HookRanges;  // "start-end,start-end" in milliseconds
     std::string ExtOptions;  // option text, two passes
+    // What the output records of its input (core/SourceRecord.h), and in
+    // which tag; an empty tag: in a sidecar. Empty: nothing is recorded.
+    std::string SourceRecord;
+    std::string SourceTag;
     int32_t Reserved[2] = {0, 0};
     std::vector<std::string> Notes;  // lines the task logs as its output is set up (what the plan decided)
 };

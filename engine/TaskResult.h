@@ -34,6 +34,7 @@ struct TTaskResult {
     std::string Message;       // the error's text (English), empty unless failed
     bool Began = false;        // its run started (a stop may end a task that never ran)
     std::string PlacedOutput;  // the name its first output got; empty when none was placed
+    bool MadeBefore = false;   // not placed: PlacedOutput is a finished conversion of its input made meanwhile
     int64_t ConvertedMs = -1;  // the longest output stream, milliseconds; -1 unknown
     int64_t ExpectedMs = -1;   // what the input declares, milliseconds; -1 unknown
     bool EndedShort = false;   // read to its end yet clearly shorter than declared

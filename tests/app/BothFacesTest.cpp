@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "batch/RunSummary.h"
+#include "binding/FFmpegLoader.h"
 #include "tests/app/FormFixture.h"
+#include "tests/common/AudioCheck.h"
 #include "tests/common/ConvertTool.h"
 #include "tests/common/ReportCheck.h"
 
@@ -47,6 +49,8 @@ struct TCase {
     std::vector<TRow> expected;
     bool stop = false;           // stopped once the first file is under way
     std::string folder = "out";  // the output folder, relative to the test's folder
+    std::string existing = "number";  // the rule for a file at an output's name
+    int runs = 1;  // the same run again over its own outputs: the records are of the last
 };
 
 class BothFacesTest : public FormTest {
@@ -78,8 +82,12 @@ protected:
 
     TFaceResult ThroughWindow(const TCase& c) {
         const std::string out = Prepare(c);
+        for (int run = 1; run < c.runs; ++run) WindowRun(c, out);
+        return WindowRun(c, out);
+    }
+    TFaceResult WindowRun(const TCase& c, const std::string& out) {
         WriteSettingsText("[Options]\nOutputPath=" + out + "/\nSimultaneousConversions=1\nOutputFormat=" + c.kind +
-                          "\n");
+                          "\nExistingOutputs=" + c.existing + "\n");
         dialogs = TRecordingDialogs();
         EXPECT_TRUE(Create());
         std::vector<std::string> inputs;
@@ -106,9 +114,14 @@ protected:
 
     TFaceResult ThroughTerminal(const TCase& c) {
         const std::string out = Prepare(c);
+        for (int run = 1; run < c.runs; ++run) TerminalRun(c, out);
+        return TerminalRun(c, out);
+    }
+    TFaceResult TerminalRun(const TCase& c, const std::string& out) {
         const std::string report = dir.File("report.jsonl");
         fs::remove(report);
-        std::vector<std::string> args = {"-o", out, "--to", c.kind, "-j", "1", "--report", report};
+        std::vector<std::string> args = {"-o",     out,        "-j", "1", "--report", report, "--to", c.kind,
+                                         "--existing", c.existing};
         for (const std::string& i : c.inputs) args.push_back(dir.File(i));
         fs::create_directories(dir.File("config"));
         const pid_t pid = SpawnConvertTool(args, dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"));
@@ -152,6 +165,9 @@ TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
     MakeRealAc3(dir, "long.rm", 300.0, 32000, 1, {440});
     WriteFileBytes(dir.File("list.ram"), "a.ra\nrtsp://media.example.com/live.rm\n");
     WriteFileBytes(dir.File("blocker"), "a file where a folder would be");
+    fs::create_directories(dir.File("pair"));
+    MakeRealAudio144(dir, "pair/a.ra", 0.6);
+    MakeRealAc3(dir, "pair/a.rm", 1.1, 44100, 1);
     // What a file already at an output's name does is the library's one rule,
     // tested once there (tests/batch/ExistingOutputsTest.cpp).
     const std::vector<TCase> cases = {
@@ -166,6 +182,10 @@ TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
          {{"a.ra", "completed", "", "out/a.mp3"}, {"noise.rm", "refused", "input-unreadable", ""}}},
         {"a stopped run", {"long.rm", "a.ra"}, "mp3", nullptr,
          {{"a.ra", "not-started", "stopped", ""}, {"long.rm", "stopped", "stopped", "out/long.mp3"}}, true},
+        // Each keeps its own output; the second run takes neither for the other's.
+        {"a same-stem pair under skip, run twice", {"pair/a.ra", "pair/a.rm"}, "mp3", nullptr,
+         {{"pair/a.ra", "skipped", "output-exists", "out/a.mp3"},
+          {"pair/a.rm", "skipped", "output-exists", "out/a(1).mp3"}}, false, "out", "skip", 2},
     };
     for (TCase c : cases) {
         SCOPED_TRACE(c.name);
@@ -175,6 +195,15 @@ TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
         EXPECT_EQ(window.rows, c.expected) << "the window";
         EXPECT_EQ(terminal.rows, c.expected) << "the terminal";
         EXPECT_EQ(window.files, terminal.files);
+        // What the last face left is what its records say: each input's own, whole.
+        ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
+        for (const TRow& r : terminal.rows)
+            if (!r.output.empty() && (r.outcome == "completed" || r.outcome == "skipped")) {
+                const DecodedAudio output = DecodeWithLibraries(dir.File(r.output)),
+                                   input = DecodeWithLibraries(dir.File(r.input));
+                EXPECT_TRUE(output.ok) << r.output << ": " << output.error;
+                EXPECT_NEAR(output.Seconds(), input.Seconds(), 0.12) << r.output;
+            }
         const bool folder_refused = c.folder != "out";
         const std::string out = dir.File(c.folder) + "/";
         EXPECT_EQ(window.folder_refusal,
@@ -224,4 +253,11 @@ TEST_F(BothFacesTest, EachFileIsOpenedOncePerUse) {
                                         {"ARDENTIX_OPENINGS=" + log}));
     EXPECT_EQ(openings(), expected) << "the terminal";
     EXPECT_EQ(OutputFiles(out), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+
+    // Again under skip: each output is opened once for the input it records, the inputs not at all.
+    fs::remove(log);
+    args.insert(args.begin(), {"--existing", "skip"});
+    WaitForConvertTool(SpawnConvertTool(args, dir.Path(), dir.File("config"), dir.File("stdout"), dir.File("stderr"),
+                                        {"ARDENTIX_OPENINGS=" + log}));
+    EXPECT_EQ(openings(), (std::map<std::string, int>{{out + "/a.mp3", 1}, {out + "/b.mp3", 1}}));
 }

@@ -6,13 +6,16 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "batch/Converter.h"
 #include "core/LogLevel.h"
+#include "core/SourceRecord.h"
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
 #include "tests/batch/RunRecords.h"
+#include "tests/common/AudioCheck.h"
 #include "tests/common/Fixtures.h"
 
 namespace fs = std::filesystem;
@@ -156,4 +159,144 @@ TEST_F(ExistingOutputsTest, AStoppedBatchRunAgainWithSkipConvertsEachFileOnce) {
     EXPECT_EQ(skipped, done_first) << "what the first run finished, and only that, is skipped";
     EXPECT_EQ(done_first.size() + done_second.size(), 200u);
     EXPECT_EQ(OutputFiles(), expected);
+}
+
+namespace {
+
+// Each output decodes to its input's length, and records that input, whole.
+void ExpectMadeFrom(const std::string& output, const std::string& input, const TOutputKind& kind) {
+    SCOPED_TRACE(output);
+    const DecodedAudio decoded = DecodeWithLibraries(output), source = DecodeWithLibraries(input);
+    ASSERT_TRUE(decoded.ok) << decoded.error;
+    EXPECT_NEAR(decoded.Seconds(), source.Seconds(), 0.12);
+    const auto record = ReadSourceRecord(output, kind.source_tag);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->Path, fs::path(input).filename().string());
+    EXPECT_EQ(record->State, TMadeState::Whole);
+}
+
+}  // namespace
+
+// a.rm and a.ra share a stem: each keeps its own output, whichever comes
+// first, however often the run is repeated, in every kind (those with tags
+// and those with a sidecar).
+TEST_F(ExistingOutputsTest, SameStemInputsEachKeepTheirOwnOutputUnderSkip) {
+    const std::string ra = MakeRealAudio144(dir, "in/a.ra", 0.6);
+    const std::string rm = MakeRealAc3(dir, "in/a.rm", 1.1, 44100, 1);
+    const std::string rv = MakeRealVideo(dir, "in/v.rm", 1.0), rmvb = MakeRealVideo(dir, "in/v.rmvb", 0.6);
+    for (const char* name : {"mp3", "m4a", "opus", "ogg", "flac", "wav", "mkv", "mp4", "vcd", "dv"}) {
+        SCOPED_TRACE(name);
+        const TOutputKind& kind = *OutputKindNamed(name);
+        for (const auto& e : fs::directory_iterator(out)) fs::remove_all(e.path());
+        const std::string first = kind.needs_video ? rv : rm, second = kind.needs_video ? rmvb : ra;
+        const std::string stem = out + (kind.needs_video ? "v" : "a");
+        TPlanChoice choice = Choice(TExistingOutputs::Skip, false);
+        choice.To.kind = &kind;
+        const std::vector<std::string> outputs = {stem + kind.extension, stem + "(1)" + kind.extension};
+        for (const auto& [order, outcome] : {std::pair{std::vector{first, second}, TFileOutcome::Completed},
+                                            {std::vector{first, second}, TFileOutcome::Skipped},
+                                            {std::vector{second, first}, TFileOutcome::Skipped}}) {
+            std::atomic<bool> news{false};
+            TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
+            std::string problem;
+            ASSERT_TRUE(run.Start(ListFiles(engine.Probe, order).Files, {choice, out, 1}, problem));
+            const std::vector<TFileRecord> records = RecordsToEnd(run, loop, news);
+            ASSERT_EQ(records.size(), 2u);
+            for (const TFileRecord& r : records) {
+                EXPECT_EQ(r.Outcome, outcome) << r.Input << ": " << r.Text;
+                EXPECT_EQ(r.Output, outputs[r.Input == first ? 0 : 1]) << r.Input;
+            }
+        }
+        std::vector<std::string> files = {fs::path(outputs[0]).filename(), fs::path(outputs[1]).filename()};
+        if (!kind.source_tag[0])
+            for (const std::string& o : {outputs[0], outputs[1]})
+                files.push_back(fs::path(SourceSidecarPath(o)).filename());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(OutputFiles(), files);
+        if (kind.needs_video) continue;  // the video kinds' sound is checked in their own tests
+        ExpectMadeFrom(outputs[0], first, kind);
+        ExpectMadeFrom(outputs[1], second, kind);
+    }
+}
+
+// Two runs of the same files into one folder at once (a cluster's task sent
+// again while the first still runs): both plan every file before either
+// places one, and the later conversion of each is dropped, not numbered.
+TEST_F(ExistingOutputsTest, OverlappingRunsUnderSkipMakeNoCopies) {
+    const std::vector<std::string> sources = {MakeRealAudio144(dir, "in/a.ra", 0.5),
+                                              MakeRealAc3(dir, "in/b.rm", 0.7, 44100, 1)};
+    TDAzaduVED other{&loop};
+    ASSERT_TRUE(other.LoadLibraries("")) << other.LastErrorText();
+    other.SetLogLevel(llQuiet);
+    std::atomic<bool> news{false};
+    auto notify = [&](TRunNews) { news = true; loop.Wake(); };
+    TBatchRun first(engine, notify), second(other, notify);
+    std::string problem;
+    // One after another on this thread: nothing converts until the loop runs.
+    const TRunRequest request{Choice(TExistingOutputs::Skip, false), out, 0};
+    ASSERT_TRUE(first.Start(ListFiles(engine.Probe, sources).Files, request, problem));
+    ASSERT_TRUE(second.Start(ListFiles(other.Probe, sources).Files, request, problem));
+    std::map<std::string, std::vector<std::string>> outcomes;  // input -> its outcomes in both runs
+    for (bool over_first = false, over_second = false; !over_first || !over_second;) {
+        for (auto [run, over] : {std::pair{&first, &over_first}, {&second, &over_second}}) {
+            if (*over) continue;
+            const TRunUpdate update = run->Take();
+            for (const TFileRecord& r : update.Ended) {
+                outcomes[r.Input].push_back(OutcomeName(r.Outcome));
+                EXPECT_GE(r.ElapsedMs, 0) << "converted, then dropped: " << r.Input;
+                EXPECT_EQ(r.Output, out + BaseName(r.Input) + ".mp3");
+            }
+            *over = update.Over;
+        }
+        loop.RunUntil([&] { return news.exchange(false); }, std::chrono::milliseconds(50));
+    }
+    for (const std::string& source : sources) {
+        std::vector<std::string> seen = outcomes[source];
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, (std::vector<std::string>{"completed", "skipped"})) << source;
+        ExpectMadeFrom(out + BaseName(source) + ".mp3", source, OutputKinds().front());
+    }
+    EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+}
+
+// Under skip a file's own output counts as done only when it is whole, or
+// as long as the input itself; else the file is converted again in its place.
+TEST_F(ExistingOutputsTest, AShortOutputIsNotTakenAsDone) {
+    const std::string whole = MakeRealAc3(dir, "whole.rm", 4.0, 44100, 1);
+    const std::string source = in + "a.rm";
+    const struct {
+        const char* name;
+        std::function<void()> before;  // makes the output the skip run meets
+        TFileOutcome outcome;
+    } cases[] = {
+        {"a stopped conversion kept under number",
+         [&] {
+             Run({source}, TExistingOutputs::Number, false, [](const TRunUpdate& u) { return !u.Progress.empty(); });
+         },
+         TFileOutcome::Completed},
+        {"an input that ends early, converted whole", [&] {
+             MakeCut(whole, 50, source);
+             Run({source}, TExistingOutputs::Skip);
+         },
+         TFileOutcome::Skipped},
+        {"an input changed since its conversion", [&] {
+             Run({source}, TExistingOutputs::Skip);
+             MakeRealAc3(dir, "in/a.rm", 1.5, 44100, 1);
+         },
+         TFileOutcome::Completed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& folder : {in, out})
+            for (const auto& e : fs::directory_iterator(folder)) fs::remove_all(e.path());
+        fs::copy_file(MakeRealAc3(dir, "long.rm", 60.0, 44100, 1), source);
+        c.before();
+        const std::vector<TFileRecord> records = Run({source}, TExistingOutputs::Skip);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].Outcome, c.outcome) << records[0].Text;
+        EXPECT_EQ(records[0].Output, out + "a.mp3");
+        EXPECT_EQ(OutputFiles(), std::vector<std::string>{"a.mp3"});
+        const DecodedAudio decoded = DecodeMp3(out + "a.mp3"), input = DecodeWithLibraries(source);
+        EXPECT_NEAR(decoded.Seconds(), input.Seconds(), 0.12);
+    }
 }

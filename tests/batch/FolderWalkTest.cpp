@@ -142,8 +142,13 @@ TEST_F(FolderRunTest, SameNamesInTwoFoldersKeepTheirPlacesAndARerunFindsThem) {
               "archive/1998/news.rm completed 1998/news.mp3\narchive/1999/broken.rm refused -\n"
               "archive/1999/news.rm completed 1999/news.mp3\n");
     // Part of the archive again, under the same base: its outputs are found, not
-    // made twice, and the files whose outputs are there are not read again.
-    MakeRandom(dir, "archive/1999/news.rm", 4096, 4, true);
+    // made twice, and the files whose outputs are there are not read again (this
+    // one, unreadable now, keeps the size and time its output records).
+    const std::string news = dir.File("archive/1999/news.rm");
+    const auto size = fs::file_size(news);
+    const auto time = fs::last_write_time(news);
+    MakeRandom(dir, "archive/1999/news.rm", size, 4, true);
+    fs::last_write_time(news, time);
     EXPECT_EQ(Run({dir.File("archive/1999")}, roots),
               "archive/1999/broken.rm refused -\narchive/1999/news.rm skipped 1999/news.mp3\n");
     EXPECT_EQ(Run({dir.File("archive/1998")}, {"", out, {}}), "archive/1998/news.rm completed news.mp3\n");
