@@ -1071,22 +1071,27 @@ void TForm1::BtnStartClick() {
         Message("Please select files to be converted.", "Information", TMessageIcon::Information);
         return;
     }
-    if (!ConfirmConvertingAgain()) return;
-    StartRun();
+    // After a stopped or partly failed run, the rows not converted; numbering
+    // the others again would only make copies beside them.
+    bool all = true;
+    for (int row = 0; row < jobs_->Count() && all; ++row) all = RowConverted(row);
+    if (all && !ConfirmConvertingAgain()) return;
+    StartRun(all);
+}
+
+bool TForm1::RowConverted(int row) const {
+    const auto outcome = lastOutcomes_.find(RowFile(row));
+    return outcome != lastOutcomes_.end() && outcome->second;
 }
 
 bool TForm1::ConfirmConvertingAgain() {
-    for (int row = 0; row < jobs_->Count(); ++row) {
-        const auto outcome = lastOutcomes_.find(RowFile(row));
-        if (outcome == lastOutcomes_.end() || !outcome->second) return true;
-    }
     const int answer = dialogs_.Ask(
         this, S(tr("Every file in the list has been converted already. Convert them all again?")), AppTitle,
         {S(tr("Convert &again")), S(tr("&Cancel"))});
     return answer == 0;
 }
 
-void TForm1::StartRun() {
+void TForm1::StartRun(bool all) {
     calls_.Close();  // whatever an earlier run still had queued is dropped
     // Files not read yet are read by the run, as a folder's are; what has been
     // read and not shown yet is shown first, so that no file is read twice.
@@ -1097,8 +1102,9 @@ void TForm1::StartRun() {
     std::vector<TListedFile> files;
     runRows_.clear();
     for (int row = 0; row < jobs_->Count(); ++row) {
+        if (!all && RowConverted(row)) continue;
+        runRows_[RowFile(row)] = {row, static_cast<int>(files.size())};
         files.push_back(jobs_->Row(row).File);
-        runRows_[RowFile(row)] = row;
     }
     // Told on the engine's threads, which never wait for the window: a Stop
     // pressed while a file ends would otherwise wait for that very thread.
@@ -1122,16 +1128,19 @@ void TForm1::StartRun() {
                 TMessageIcon::Error);
         return;
     }
-    for (int row = 0; row < jobs_->Count(); ++row) SetStatus(row, " ");
+    for (const auto& [id, run_row] : runRows_) SetStatus(run_row.row, " ");
     summary_.Clear();
     lastShownRow_ = -1;
     LblProgress->clear();
     SetControlsIdle(false);
     runState_ = TRunState::Running;
-    std::vector<int64_t> durations;
-    for (const TListedFile& file : files) durations.push_back(file.DurationUs < 0 ? -1 : file.DurationUs / 1000);
+    std::vector<int64_t> durations, sizes;
+    for (const TListedFile& file : files) {
+        durations.push_back(file.DurationUs < 0 ? -1 : file.DurationUs / 1000);
+        sizes.push_back(file.SizeBytes);
+    }
     clock_.start();
-    progress_.Start(durations, Now());
+    progress_.Start(durations, Now(), sizes);
     ShowStartCaption(true);
     ShowPauseState();
     ShowBatchProgress();
@@ -1159,7 +1168,7 @@ void TForm1::TakeRunUpdate() {
     if (!run_) return;
     const TRunUpdate update = run_->Take();
     for (const TFileRecord& record : update.Planned)
-        if (const auto row = runRows_.find(record.Id); row != runRows_.end()) SetOutputName(row->second, record.Output);
+        if (const auto row = runRows_.find(record.Id); row != runRows_.end()) SetOutputName(row->second.row, record.Output);
     // A file's last progress comes before its end.
     for (const TFileProgress& p : update.Progress) ShowFileProgress(p);
     for (const TFileRecord& record : update.Ended) {
@@ -1177,30 +1186,38 @@ void TForm1::TakeRunUpdate() {
 }
 
 void TForm1::ShowRecord(const TFileRecord& record) {
-    const auto row = runRows_.find(record.Id);
-    if (row == runRows_.end()) return;
-    progress_.FileEnded(row->second);
+    const auto found = runRows_.find(record.Id);
+    if (found == runRows_.end()) return;
+    const int slot = found->second.slot;
+    const int row = found->second.row;
+    // The batch's share: what was not read weighs nothing, what was stopped counts as far as it got.
+    if (record.Outcome == TFileOutcome::Stopped || record.Outcome == TFileOutcome::NotStarted)
+        progress_.FileStopped(slot);
+    else if (record.Reason == TReason::InputUnreadable && record.Outcome == TFileOutcome::Refused)
+        progress_.FileDropped(slot);
+    else
+        progress_.FileEnded(slot);
     lastOutcomes_[record.Id] = record.Converted() || record.Outcome == TFileOutcome::Skipped;
     switch (record.Outcome) {
         case TFileOutcome::Completed:
         case TFileOutcome::EndedEarly:
             // A cut file must not pass for a whole one: the row says how much was converted.
-            SetStatus(row->second, record.Text.empty() ? "Completed" : "Completed (" + record.Text + ")");
-            SetOutputName(row->second, record.Output);
+            SetStatus(row, record.Text.empty() ? "Completed" : "Completed (" + record.Text + ")");
+            SetOutputName(row, record.Output);
             break;
         case TFileOutcome::Failed:
         case TFileOutcome::Refused:
             // Told in its row and in the summary: an unattended batch goes on.
-            SetStatus(row->second, "Failed", RecordText(record));
+            SetStatus(row, "Failed", RecordText(record));
             break;
         case TFileOutcome::Stopped:
             // A shorter file kept under its name must not pass for a whole one either.
-            SetStatus(row->second, record.Output.empty() ? "Stopped" : "Stopped (" + record.Text + ")");
-            if (!record.Output.empty()) SetOutputName(row->second, record.Output);
+            SetStatus(row, record.Output.empty() ? "Stopped" : "Stopped (" + record.Text + ")");
+            if (!record.Output.empty()) SetOutputName(row, record.Output);
             break;
         case TFileOutcome::Skipped:
-            SetStatus(row->second, "Skipped", RecordText(record));
-            SetOutputName(row->second, record.Output);
+            SetStatus(row, "Skipped", RecordText(record));
+            SetOutputName(row, record.Output);
             break;
         case TFileOutcome::NotStarted: break;
     }
@@ -1208,6 +1225,7 @@ void TForm1::ShowRecord(const TFileRecord& record) {
 
 void TForm1::CompleteRun() {
     const bool stopped = runState_ == TRunState::Stopping;
+    stoppedRun_ = stopped;
     calls_.Close();
     tick_.stop();
     run_.reset();
@@ -1219,12 +1237,12 @@ void TForm1::CompleteRun() {
     ShowBatchProgress();
     SetControlsIdle(true);
     Lvw->viewport()->update();
-    // A batch the user stopped ends quietly; one that ran to its end is told.
-    if (stopped) return;
     // Every file has been dealt with, failed ones too: an overnight batch with a
     // broken file still ends with the computer off. Nothing shown holds it up.
-    if (ChkShutdown->isChecked() && summary_.RanToTheEnd()) shutdown_.PowerOff();
-    if (Now() >= NotifyAfterMs && !isActiveWindow()) {
+    // A batch the user stopped neither powers off nor calls for attention, but
+    // its summary tells what it did.
+    if (!stopped && ChkShutdown->isChecked() && summary_.RanToTheEnd()) shutdown_.PowerOff();
+    if (!stopped && Now() >= NotifyAfterMs && !isActiveWindow()) {
         const int failed = summary_.Failures();
         const QString counts = failed == 0 ? tr("%1 of %2 files converted.").arg(summary_.Converted()).arg(summary_.Total())
                                            : tr("%1 of %2 files converted, %3 failed.")
@@ -1276,6 +1294,15 @@ std::string TForm1::SummaryText() const {
 void TForm1::ShowBatchProgress() {
     const TBatchProgress& p = progress_;
     PbBatch->setValue(p.Percent());
+    // After a stop the line tells what was done, not a file and a time still to come.
+    if (runState_ == TRunState::Idle && stoppedRun_) {
+        LblBatch->setText(tr("Stopped \u00b7 %1 of %2 files converted \u00b7 %3% \u00b7 %4 elapsed")
+                              .arg(summary_.Converted())
+                              .arg(p.Files())
+                              .arg(p.Percent())
+                              .arg(Q(ClockText(p.ElapsedMs(Now())))));
+        return;
+    }
     const QString files = p.Running() > 1 ? tr("Files %1\u2013%2 of %3")
                                                 .arg(p.Started() - p.Running() + 1)
                                                 .arg(p.Started())
@@ -1292,13 +1319,13 @@ void TForm1::ShowBatchProgress() {
                           .arg(remaining));
 }
 
-std::string TForm1::ProgressLine(int row, const TFileProgress& p) const {
+std::string TForm1::ProgressLine(int slot, const TFileProgress& p) const {
     // Frames mean something for video only; sound is told by its time and speed.
     if (p.Frame >= 0)
         return S(tr("Current Frame=%1 Time=%2 FPS=%3").arg(p.Frame).arg(p.CurrentMs / 1000).arg(p.Fps));
     QString line = Q(ClockText(p.CurrentMs));
     if (p.TotalMs > 0) line = tr("%1 of %2").arg(line, Q(ClockText(p.TotalMs)));
-    const double speed = progress_.FileSpeed(row, Now());
+    const double speed = progress_.FileSpeed(slot, Now());
     if (speed > 0) line += " \u00b7 " + tr("%1\u00d7 real time").arg(SpeedText(speed));
     return S(line);
 }
@@ -1306,7 +1333,8 @@ std::string TForm1::ProgressLine(int row, const TFileProgress& p) const {
 void TForm1::ShowFileProgress(const TFileProgress& p) {
     const auto found = runRows_.find(p.Id);
     if (runState_ == TRunState::Idle || found == runRows_.end()) return;
-    const int row = found->second;
+    const int row = found->second.row;
+    const int slot = found->second.slot;
     // A record written just before a pause does not hide that the file waits.
     if (run_ && run_->Paused())
         SetStatus(row, "Paused");
@@ -1314,8 +1342,8 @@ void TForm1::ShowFileProgress(const TFileProgress& p) {
         SetStatus(row, p.Frame >= 0 ? VideoProgressStatusText(p.CurrentMs, p.TotalMs, p.Frame, p.Fps)
                                     : ProgressStatusText(p.CurrentMs, p.TotalMs));
     const int started = progress_.Started();
-    progress_.FileProgress(row, p.CurrentMs, p.TotalMs, Now());
-    LblProgress->setText(Q(ProgressLine(row, p)));
+    progress_.FileProgress(slot, p.CurrentMs, p.TotalMs, Now());
+    LblProgress->setText(Q(ProgressLine(slot, p)));
     // The list follows the file that began last.
     if (progress_.Started() != started && row != lastShownRow_) {
         lastShownRow_ = row;
@@ -1337,8 +1365,8 @@ void TForm1::BtnPauseClick() {
         progress_.Resume(Now());
     // The files held say so until their next record after a resume.
     if (run_->Paused())
-        for (int row = 0; row < progress_.Files(); ++row)
-            if (progress_.IsRunning(row)) SetStatus(row, "Paused");
+        for (const auto& [id, run_row] : runRows_)
+            if (progress_.IsRunning(run_row.slot)) SetStatus(run_row.row, "Paused");
     ShowPauseState();
     ShowBatchProgress();
 }

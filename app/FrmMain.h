@@ -200,7 +200,9 @@ private:
     void ShowCount();
     // True when the user agrees to convert a list of rows all "Completed" again.
     bool ConfirmConvertingAgain();
-    void StartRun();
+    // Every row, or (all false) only those not converted by the runs before.
+    void StartRun(bool all);
+    bool RowConverted(int row) const;
     void StopRun();
     void TakeRunUpdate();
     void ShowRecord(const TFileRecord& record);
@@ -213,7 +215,7 @@ private:
     void Message(const std::string& text, const std::string& title, TMessageIcon icon);
     template <typename Fn> void Guarded(Fn&& fn);
 
-    std::string ProgressLine(int row, const TFileProgress& progress) const;
+    std::string ProgressLine(int slot, const TFileProgress& progress) const;
     void BuildPlaceChoices();
     void ConnectPlaceChoices();
     // The chosen folder, or the default of the kind chosen; unused next to the sources.
@@ -262,12 +264,18 @@ private:
     bool startWhenListed_ = false;  // Convert was pressed while names were being listed
     bool unplanned_ = false;  // rows came or went since the names were planned for an addition
     std::vector<TFileRecord> listingRefusals_;
+    bool stoppedRun_ = false;  // the last run ended by Stop: its line tells what was done
     std::vector<TFileRecord> refusing_;  // what the addition being read has refused so far
     std::map<TFileId, bool> lastOutcomes_;   // whether each file's last run converted it
 
     TRunState runState_ = TRunState::Idle;
     std::unique_ptr<TBatchRun> run_;
-    std::map<TFileId, int> runRows_;  // the run's files and their rows (rows stay put during a run)
+    // The run's files: their rows (rows stay put during a run) and their places in progress_.
+    struct TRunRow {
+        int row;
+        int slot;
+    };
+    std::map<TFileId, TRunRow> runRows_;
     TBatchProgress progress_;
     TRunSummary summary_;
     class QEventLoop* stopWait_ = nullptr;  // while Stop waits for the files to end

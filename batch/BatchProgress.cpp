@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
-void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowMs) {
+void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowMs, const std::vector<int64_t>& sizes) {
     files_.clear();
     knownMs_ = 0;
     knownCount_ = 0;
+    sizedMs_ = 0;
+    sizedBytes_ = 0;
     averageMs_ = 1.0;
     expected_ = 0;
-    for (int64_t duration : durationsMs) AddFile(duration);
+    shown_ = 0;
+    for (size_t i = 0; i < durationsMs.size(); ++i) AddFile(durationsMs[i], i < sizes.size() ? sizes[i] : -1);
     pausedMs_ = 0;
     pausedAtMs_ = -1;
     startMs_ = nowMs;
@@ -16,16 +19,23 @@ void TBatchProgress::Start(const std::vector<int64_t>& durationsMs, int64_t nowM
     running_ = 0;
 }
 
-int TBatchProgress::AddFile(int64_t durationMs) {
+int TBatchProgress::AddFile(int64_t durationMs, int64_t sizeBytes) {
     TFile file;
     file.durationMs = durationMs > 0 ? durationMs : -1;
-    if (file.durationMs > 0) {
-        knownMs_ += file.durationMs;
-        ++knownCount_;
-        averageMs_ = static_cast<double>(knownMs_) / knownCount_;
-    }
+    file.sizeBytes = sizeBytes > 0 ? sizeBytes : -1;
+    Learn(file.durationMs, file.sizeBytes);
     files_.push_back(file);
     return Files() - 1;
+}
+
+void TBatchProgress::Learn(int64_t durationMs, int64_t sizeBytes) {
+    if (durationMs <= 0) return;
+    knownMs_ += durationMs;
+    ++knownCount_;
+    averageMs_ = static_cast<double>(knownMs_) / knownCount_;
+    if (sizeBytes <= 0) return;
+    sizedMs_ += durationMs;
+    sizedBytes_ += sizeBytes;
 }
 
 void TBatchProgress::FileProgress(int file, int64_t currentMs, int64_t totalMs, int64_t nowMs) {
@@ -39,21 +49,34 @@ void TBatchProgress::FileProgress(int file, int64_t currentMs, int64_t totalMs, 
         ++running_;
     }
     // The engine knows the length better once the file is open.
-    if (totalMs > 0 && f.durationMs <= 0) f.durationMs = totalMs;
+    if (totalMs > 0 && f.durationMs <= 0) {
+        f.durationMs = totalMs;
+        Learn(f.durationMs, f.sizeBytes);
+    }
     f.doneMs = std::max<int64_t>(f.doneMs, currentMs);
 }
 
-void TBatchProgress::FileEnded(int file) {
+void TBatchProgress::FileEnded(int file) { End(file, TState::Ended); }
+
+void TBatchProgress::FileStopped(int file) { End(file, TState::Stopped); }
+
+void TBatchProgress::FileDropped(int file) { End(file, TState::Dropped); }
+
+void TBatchProgress::End(int file, TState how) {
     if (file < 0 || file >= Files()) return;
     TFile& f = files_[file];
-    if (f.state == TState::Ended) return;
+    if (f.state != TState::Waiting && f.state != TState::Running) return;
     if (f.state == TState::Running) --running_;
-    f.state = TState::Ended;
+    f.state = how;
     ++ended_;
 }
 
 double TBatchProgress::Weight(const TFile& f) const {
-    return f.durationMs > 0 ? static_cast<double>(f.durationMs) : averageMs_;
+    if (f.state == TState::Dropped) return 0;
+    if (f.durationMs > 0) return static_cast<double>(f.durationMs);
+    if (f.sizeBytes > 0 && sizedBytes_ > 0)
+        return static_cast<double>(f.sizeBytes) * static_cast<double>(sizedMs_) / static_cast<double>(sizedBytes_);
+    return averageMs_;
 }
 
 double TBatchProgress::Fraction() const {
@@ -66,8 +89,11 @@ double TBatchProgress::Fraction() const {
         else if (f.durationMs > 0) done += std::min(w, static_cast<double>(f.doneMs));
     }
     total += static_cast<double>(Expected() - Files()) * averageMs_;
-    if (total <= 0) return 0;
-    return std::clamp(done / total, 0.0, 1.0);
+    if (total <= 0) return shown_;
+    // What becomes known of the lengths may lower the share computed; the batch
+    // has not gone back for it.
+    shown_ = std::max(shown_, std::clamp(done / total, 0.0, 1.0));
+    return shown_;
 }
 
 int TBatchProgress::Percent() const { return static_cast<int>(Fraction() * 100.0); }

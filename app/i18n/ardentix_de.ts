@@ -4,6 +4,10 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>Stopped · %1 of %2 files converted · %3% · %4 elapsed</source>
+        <translation>Gestoppt · %1 von %2 Dateien konvertiert · %3 % · %4 vergangen</translation>
+    </message>
+    <message>
         <source>%p%</source>
         <translation>%p %</translation>
     </message>

@@ -4,6 +4,10 @@
 <context>
     <name>TForm1</name>
     <message>
+        <source>Stopped · %1 of %2 files converted · %3% · %4 elapsed</source>
+        <translation>已停止 · 已转换 %1 / %2 个文件 · %3% · 已用 %4</translation>
+    </message>
+    <message>
         <source>%p%</source>
         <translation>%p%</translation>
     </message>

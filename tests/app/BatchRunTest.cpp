@@ -218,7 +218,11 @@ TEST_F(BatchRunTest, StopDuringTheSecondFile) {
     // Late events of the stopped run change nothing.
     QCoreApplication::processEvents();
     EXPECT_TRUE(KeptShorter(Status(1))) << Status(1);
-    EXPECT_TRUE(dialogs.Summaries.empty());
+    // The summary tells what the stopped run did; the line no longer speaks of a file to come.
+    EXPECT_EQ(dialogs.Summaries.size(), 1u);
+    EXPECT_EQ(form->LblBatch->text().toStdString().rfind("Stopped \u00b7 1 of 3 files converted \u00b7 ", 0), 0u)
+        << form->LblBatch->text().toStdString();
+    EXPECT_LT(form->PbBatch->value(), 100);
     EXPECT_EQ(shutdown.Calls, 0);
     ExpectMp3(out + "first.mp3", 44100, 2, 1.0);
     // The file that never ran leaves nothing behind.

@@ -55,6 +55,47 @@ TEST(BatchProgress, RecordsThatDoNotAddUp) {
     }
 }
 
+TEST(BatchProgress, HowAFileEndedAndWhatBecameKnownOnTheWay) {
+    // Three files read or not; each step an event, then the percentage shown.
+    enum TStep { Progress, Ended, Stopped, Dropped };
+    struct TEvent {
+        TStep step;
+        int file;
+        int64_t current, total;
+        int percent;
+    };
+    const struct {
+        const char* name;
+        std::vector<int64_t> durations, sizes;
+        std::vector<TEvent> events;
+    } cases[] = {
+        {"a stop counts what was done, not what was never reached",
+         {10000, 10000, 10000}, {},
+         {{Ended, 0, 0, 0, 33}, {Progress, 1, 5000, 10000, 50}, {Stopped, 1, 0, 0, 50}, {Stopped, 2, 0, 0, 50}}},
+        {"an unreadable file weighs nothing",
+         {-1, 9000}, {},
+         {{Dropped, 0, 0, 0, 0}, {Progress, 1, 4500, 9000, 50}, {Ended, 1, 0, 0, 100}}},
+        {"folder rows read on the way: by size until known, never going back",
+         {-1, -1, -1}, {1000, 3000, 1000},
+         {{Progress, 0, 500, 1000, 10}, {Ended, 0, 0, 0, 20}, {Progress, 1, 1000, 9000, 20},
+          {Progress, 1, 6000, 9000, 56}, {Ended, 1, 0, 0, 80}, {Ended, 2, 0, 0, 100}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TBatchProgress p;
+        p.Start(c.durations, 0, c.sizes);
+        for (const TEvent& e : c.events) {
+            switch (e.step) {
+                case Progress: p.FileProgress(e.file, e.current, e.total, 100); break;
+                case Ended: p.FileEnded(e.file); break;
+                case Stopped: p.FileStopped(e.file); break;
+                case Dropped: p.FileDropped(e.file); break;
+            }
+            EXPECT_EQ(p.Percent(), e.percent) << "after an event of file " << e.file;
+        }
+    }
+}
+
 TEST(BatchProgress, EndingTwiceOrBeforeStartingCountsOnce) {
     TBatchProgress p;
     p.Start({1000, 1000}, 0);
