@@ -111,12 +111,12 @@ std::vector<int> CarriedAudio(const TPlanChoice& choice, const std::vector<TProb
 
 // Vorbis by quality (3, about 112 kbit/s for stereo, unless chosen), FLAC by
 // its compression where one was chosen.
-std::string MeasureLines(const TOutputKind& kind, const TAudioChoice& audio) {
+std::string MeasureLines(const TOutputKind& kind, const TPlanSettings& chosen) {
     if (!kind.audio_settings) return {};
     if (AudioMeasureOf(kind) == TAudioMeasure::Quality)
-        return "aq=" + std::to_string(audio.VorbisQuality.value_or(3)) + "\n";
-    if (AudioMeasureOf(kind) == TAudioMeasure::Compression && audio.FlacCompression)
-        return "compression_level=" + std::to_string(*audio.FlacCompression) + "\n";
+        return "aq=" + std::to_string(chosen.VorbisQuality.value_or(3)) + "\n";
+    if (AudioMeasureOf(kind) == TAudioMeasure::Compression && chosen.FlacCompression)
+        return "compression_level=" + std::to_string(*chosen.FlacCompression) + "\n";
     return {};
 }
 
@@ -384,7 +384,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
-    text += MeasureLines(kind, audio);
+    text += MeasureLines(kind, choice);
     for (const std::string& line : pictures.Options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
     if (choice.Existing == TExistingOutputs::Replace) text += "y\n";
