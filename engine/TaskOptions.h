@@ -17,6 +17,8 @@ struct TInputOptions {
     int32_t ProgramID = -1;    // applied when >= 0
     std::string ExtOptions;    // option text, first pass only
     int32_t Reserved[2] = {0, 0};
+    bool ReplaceExisting = false;  // a file at the output's name is replaced (as option "y")
+    bool DiscardStopped = false;   // a stopped run's shorter output never takes the name (as "discard_stopped")
 };
 
 struct TOutputOptions {
@@ -78,6 +80,8 @@ struct TOutputOptions {
     std::string HookRanges;  // "start-end,start-end" in milliseconds
     std::string ExtOptions;  // option text, two passes
     int32_t Reserved[2] = {0, 0};
+    bool ReplaceExisting = false;  // a file at the output's name is replaced (as option "y")
+    bool DiscardStopped = false;   // a stopped run's shorter output never takes the name (as "discard_stopped")
     std::vector<std::string> Notes;  // lines the task logs as its output is set up (what the plan decided)
 };
 

@@ -175,14 +175,17 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     EXPECT_EQ(out.AudioCodec, "libmp3lame");
     EXPECT_EQ(out.Timestamp, 0.0);
     EXPECT_EQ(out.Tags, (TTags{{"title", "Song"}, {"artist", "Singer"}}));
-    // The kind's lines come first, so a line of the user's has the last word; overwriting ends the text.
-    EXPECT_EQ(out.ExtOptions, "id3v2_version=3\nwrite_id3v1=1\nid3v2_version=4\ny\n");
+    // The kind's lines come first, so a line of the user's has the last word.
+    EXPECT_EQ(out.ExtOptions, "id3v2_version=3\nwrite_id3v1=1\nid3v2_version=4\n");
+    EXPECT_TRUE(out.ReplaceExisting && !out.DiscardStopped);
 
     choice.CopyTags = false;
     choice.Existing = TExistingOutputs::Number;
     out = PlanOutput(choice, facts);
     EXPECT_TRUE(out.Tags.empty());
-    EXPECT_FALSE(HasLine(out.ExtOptions, "y"));
+    EXPECT_FALSE(out.ReplaceExisting || out.DiscardStopped);
+    choice.Existing = TExistingOutputs::Skip;
+    EXPECT_TRUE(PlanOutput(choice, facts).DiscardStopped);
 }
 
 TEST(OutputPlan, LargestPictureScalesDownKeepingTheDisplayAspect) {
