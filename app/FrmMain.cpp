@@ -582,26 +582,13 @@ bool TForm1::FormCreate() {
 void TForm1::ReadSettingsIntoControls() {
     const TSettings s = ReadSettings(paths_.SettingsFile);
     chosenFolder_ = IncludeTrailingSeparator(s.OutputPath);
-    // An index outside its list keeps the list's default choice: a run always has
-    // a value to read.
-    auto select = [](QComboBox* box, int index) {
-        if (index >= 0 && index < box->count()) box->setCurrentIndex(index);
-    };
-    const TSettings defaults;
+    // The items read are within their lists (an index outside one reads as its default).
     ShowAudioList(TAudioList::Mp3);
-    CboChannels->setCurrentIndex(defaults.Channels);
-    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
-    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
-    select(CboChannels, s.Channels);
-    select(CboAudioBitrate, s.AudioBitrate);
-    select(CboAudioSampleRate, s.AudioSampleRate);
-    // The other kinds' set waits for its kind; outside its list is "Automatic".
-    const auto other_item = [](int index, const std::vector<std::string>& items) {
-        return index >= 0 && static_cast<size_t>(index) < items.size() ? index : 0;
-    };
-    hiddenAudio_ = {other_item(s.OtherChannels, ChannelItems(TAudioList::Automatic)),
-                    other_item(s.OtherAudioBitrate, BitrateItems(TAudioList::Automatic)),
-                    other_item(s.OtherAudioSampleRate, SampleRateItems(TAudioList::Automatic))};
+    CboChannels->setCurrentIndex(s.Channels);
+    CboAudioBitrate->setCurrentIndex(s.AudioBitrate);
+    CboAudioSampleRate->setCurrentIndex(s.AudioSampleRate);
+    // The other kinds' set waits for its kind.
+    hiddenAudio_ = {s.OtherChannels, s.OtherAudioBitrate, s.OtherAudioSampleRate};
     ShowAudioMeasure(TAudioMeasure::Bitrate, {});
     vorbisQuality_ = s.VorbisQuality;
     flacCompression_ = s.FlacCompression;

@@ -64,14 +64,21 @@ TRow Item(const char* key, int TSettings::*field, const std::vector<std::string>
     return Number(key, field, 0, static_cast<int>(items.size()) - 1, description);
 }
 
-// Free text, or one of the words of `words` ("pal|ntsc").
+// The place of `text` among the words of `words` ("pal|ntsc"); -1 for none.
+int WordAt(const std::string& words, const std::string& text) {
+    std::istringstream in(words);
+    int at = 0;
+    for (std::string word; std::getline(in, word, '|'); ++at)
+        if (word == text) return at;
+    return -1;
+}
+
+// Free text, or one of the words of `words`.
 TRow Text(const char* key, std::string TSettings::*field, const char* description, const std::string& words = {}) {
     return {key, words.empty() ? TSettingType::Text : TSettingType::Word, words, description, "", "", nullptr,
             nullptr, [field](const TSettings& s) { return s.*field; },
             [field, words](TSettings& s, const std::string& text) {
-                std::istringstream in(words);
-                bool known = words.empty();
-                for (std::string word; !known && std::getline(in, word, '|');) known = word == text;
+                const bool known = words.empty() || WordAt(words, text) >= 0;
                 if (known) s.*field = text;
                 return known;
             }};
@@ -97,13 +104,10 @@ TRow Word(const char* key, E Of::*of, int count, const char* (*name)(E), const c
     for (int i = 0; i < count; ++i) words += (i ? "|" : "") + std::string(name(static_cast<E>(i)));
     return {key, TSettingType::Word, words, description, option, "", nullptr, nullptr,
             [field, name](const TSettings& s) { return std::string(name(s.*field)); },
-            [field, count, name](TSettings& s, const std::string& text) {
-                for (int i = 0; i < count; ++i)
-                    if (text == name(static_cast<E>(i))) {
-                        s.*field = static_cast<E>(i);
-                        return true;
-                    }
-                return false;
+            [field, words](TSettings& s, const std::string& text) {
+                const int at = WordAt(words, text);
+                if (at >= 0) s.*field = static_cast<E>(at);
+                return at >= 0;
             }};
 }
 
