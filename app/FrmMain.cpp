@@ -151,7 +151,32 @@ void TForm1::BuildControls() {
     BuildOtherSettings();
     BuildBottomRow();
     LayOutControls();
+    const std::pair<const char*, QWidget*> bound[] = {
+        {"ShutdownAfterCompleted", ChkShutdown}, {"CopyTags", ChkCopyTags},  {"ShowPreview", ChkPreview},
+        {"OutputNextToSource", ChkNextToSource}, {"RemoveBlackBars", ChkRemoveBlackBars},
+        {"ExistingOutputs", CboExisting},        {"Deinterlace", CboDeinterlace}, {"VideoNorm", CboNorm},
+        {"OutputFormat", CboFormat}};
+    for (const auto& [key, control] : bound) bindings_.push_back({&SettingRow(key), control});
+    LoadBound(TSettings{});
     ConnectControls();
+}
+
+// A box is ticked by "True"; a list's items are the row's words in order.
+void TForm1::LoadBound(const TSettings& s) {
+    for (const TBinding& b : bindings_) {
+        const std::string text = b.row->text(s);
+        if (auto* box = qobject_cast<QCheckBox*>(b.control)) box->setChecked(text == FlagText(true));
+        if (auto* list = qobject_cast<QComboBox*>(b.control))
+            list->setCurrentIndex(static_cast<int>(Q(b.row->choices).split('|').indexOf(Q(text))));
+    }
+}
+
+void TForm1::SaveBound(TSettings& s) const {
+    for (const TBinding& b : bindings_) {
+        if (auto* box = qobject_cast<QCheckBox*>(b.control)) b.row->read(s, FlagText(box->isChecked()));
+        if (auto* list = qobject_cast<QComboBox*>(b.control))
+            b.row->read(s, S(Q(b.row->choices).split('|').value(list->currentIndex())));
+    }
 }
 
 void TForm1::BuildJobList() {
@@ -283,11 +308,6 @@ void TForm1::BuildOutputSettings() {
     CboQuality = new QComboBox(this);
     CboQuality->setObjectName("CboQuality");
     CboQuality->setVisible(false);
-    ChkAllAudioTracks = new QCheckBox(tr("Ever&y audio track"), this);
-    ChkAllAudioTracks->setObjectName("ChkAllAudioTracks");
-    ChkAllAudioTracks->setChecked(defaults.AllAudioTracks);
-    ChkAllAudioTracks->setToolTip(tr("Each sound track of the source is kept with its language and title; "
-                                     "otherwise only the first"));
     auto* out = new QGridLayout(GBOutput);
     out->addWidget(LblFormat, 0, 0);
     out->addWidget(CboFormat, 0, 1);
@@ -303,16 +323,23 @@ void TForm1::BuildOutputSettings() {
     out->addWidget(Label12, 3, 2);
     out->addWidget(LblMaxPicture, 4, 0);
     out->addWidget(CboMaxPicture, 4, 1, 1, 2);
-    out->addWidget(ChkAllAudioTracks, 5, 0, 1, 3);
+    // The settings whose boxes come from their rows, then the picture's.
+    int line = 5;
+    for (const TSettingRow& row : SettingRows()) {
+        if (!row.caption) continue;
+        auto* box = new QCheckBox(QCoreApplication::translate("TForm1", row.caption), this);
+        box->setObjectName(QString("Chk") + row.key);
+        box->setToolTip(QCoreApplication::translate("TForm1", row.description));
+        out->addWidget(box, line++, 0, 1, 3);
+        bindings_.push_back({&row, box});
+    }
     out->setColumnStretch(1, 1);
-    BuildPictureSettings(out);
+    BuildPictureSettings(out, line);
 }
 
-void TForm1::BuildPictureSettings(QGridLayout* out) {
-    const TSettings defaults;
+void TForm1::BuildPictureSettings(QGridLayout* out, int line) {
     ChkRemoveBlackBars = new QCheckBox(tr("Remove blac&k bars"), this);
     ChkRemoveBlackBars->setObjectName("ChkRemoveBlackBars");
-    ChkRemoveBlackBars->setChecked(defaults.RemoveBlackBars);
     LblDeinterlace = NewLabel("LblDeinterlace", tr("Deinterlace: "));
     CboDeinterlace = new QComboBox(this);
     CboDeinterlace->setObjectName("CboDeinterlace");
@@ -320,13 +347,12 @@ void TForm1::BuildPictureSettings(QGridLayout* out) {
     CboDeinterlace->setToolTip(tr("Automatic: an interlaced video is deinterlaced unless DVD or DV keeps its "
                                   "fields as they are"));
     LblDeinterlace->setBuddy(CboDeinterlace);
-    out->addWidget(ChkRemoveBlackBars, 6, 0, 1, 3);
-    out->addWidget(LblDeinterlace, 7, 0);
-    out->addWidget(CboDeinterlace, 7, 1, 1, 2);
+    out->addWidget(ChkRemoveBlackBars, line, 0, 1, 3);
+    out->addWidget(LblDeinterlace, line + 1, 0);
+    out->addWidget(CboDeinterlace, line + 1, 1, 1, 2);
 }
 
 void TForm1::BuildOtherSettings() {
-    const TSettings defaults;
     GBOther = new QGroupBox(tr("Other Settings"), this);
     GBOther->setObjectName("GBOther");
     ChkShutdown = new QCheckBox(tr("Shut do&wn computer when completed"), this);
@@ -334,10 +360,8 @@ void TForm1::BuildOtherSettings() {
     ChkCopyTags = new QCheckBox(tr("Copy ta&gs"), this);
     ChkCopyTags->setObjectName("ChkCopyTags");
     ChkCopyTags->setToolTip(tr("Title, artist, copyright and comment of each file go into its MP3 or MP4 file"));
-    ChkCopyTags->setChecked(defaults.CopyTags);
     ChkPreview = new QCheckBox(tr("Show pre&view"), this);
     ChkPreview->setObjectName("ChkPreview");
-    ChkPreview->setChecked(defaults.ShowPreview);
     LblSimultaneous = NewLabel("LblSimultaneous", tr("Si&multaneous conversions: "));
     SpnSimultaneous = new QSpinBox(this);
     SpnSimultaneous->setObjectName("SpnSimultaneous");
@@ -500,6 +524,8 @@ void TForm1::SetAccessibleNames() {
                            BtnHelp})
         b->setAccessibleName(plain(b->text()));
     for (QCheckBox* c : {ChkShutdown, ChkPreview, ChkNextToSource}) c->setAccessibleName(plain(c->text()));
+    for (const TBinding& b : bindings_)
+        if (b.row->caption) b.control->setAccessibleName(plain(static_cast<QCheckBox*>(b.control)->text()));
     CboExisting->setAccessibleName(plain(LblExisting->text()));
     Lvw->setAccessibleName(tr("Files to convert"));
     LblCount->setAccessibleName(tr("Number of files in the list"));
@@ -559,38 +585,17 @@ bool TForm1::FormCreate() {
 void TForm1::ReadSettingsIntoControls() {
     const TSettings s = ReadSettings(paths_.SettingsFile);
     chosenFolder_ = IncludeTrailingSeparator(s.OutputPath);
-    ChkNextToSource->setChecked(s.OutputNextToSource);
-    CboExisting->setCurrentIndex(static_cast<int>(s.ExistingOutputs));
-    // An index outside its list keeps the list's default choice: a run always has
-    // a value to read.
-    auto select = [](QComboBox* box, int index) {
-        if (index >= 0 && index < box->count()) box->setCurrentIndex(index);
-    };
-    const TSettings defaults;
+    // The items read are within their lists (an index outside one reads as its default).
     ShowAudioList(TAudioList::Mp3);
-    CboChannels->setCurrentIndex(defaults.Channels);
-    CboAudioBitrate->setCurrentIndex(defaults.AudioBitrate);
-    CboAudioSampleRate->setCurrentIndex(defaults.AudioSampleRate);
-    select(CboChannels, s.Channels);
-    select(CboAudioBitrate, s.AudioBitrate);
-    select(CboAudioSampleRate, s.AudioSampleRate);
-    // The other kinds' set waits for its kind; outside its list is "Automatic".
-    const auto other_item = [](int index, const std::vector<std::string>& items) {
-        return index >= 0 && static_cast<size_t>(index) < items.size() ? index : 0;
-    };
-    hiddenAudio_ = {other_item(s.OtherChannels, ChannelItems(TAudioList::Automatic)),
-                    other_item(s.OtherAudioBitrate, BitrateItems(TAudioList::Automatic)),
-                    other_item(s.OtherAudioSampleRate, SampleRateItems(TAudioList::Automatic))};
-    ChkAllAudioTracks->setChecked(s.AllAudioTracks);
+    CboChannels->setCurrentIndex(s.Channels);
+    CboAudioBitrate->setCurrentIndex(s.AudioBitrate);
+    CboAudioSampleRate->setCurrentIndex(s.AudioSampleRate);
+    // The other kinds' set waits for its kind.
+    hiddenAudio_ = {s.OtherChannels, s.OtherAudioBitrate, s.OtherAudioSampleRate};
     ShowAudioMeasure(TAudioMeasure::Bitrate, {});
     vorbisQuality_ = s.VorbisQuality;
     flacCompression_ = s.FlacCompression;
-    ChkShutdown->setChecked(s.ShutdownAfterCompleted);
-    ChkCopyTags->setChecked(s.CopyTags);
-    ChkPreview->setChecked(s.ShowPreview);
-    for (size_t i = 0; i < formats_.size(); ++i)
-        if (s.OutputFormat == formats_[i]->name) CboFormat->setCurrentIndex(static_cast<int>(i));
-    CboNorm->setCurrentIndex(s.VideoNorm == "ntsc" ? 1 : 0);
+    LoadBound(s);
     ShowAudioList(AudioListOf(*OutputChoice().kind));
     ShowAudioMeasure(AudioMeasureOf(*OutputChoice().kind), CboFormat->currentText());
     CboMaxPicture->setCurrentIndex(0);
@@ -607,15 +612,18 @@ void TForm1::ReadSettingsIntoControls() {
     if (const auto size = ParsePictureSize(s.WindowSize)) storedSize_ = QSize(size->Width, size->Height);
     for (size_t c = 0; c < s.ColumnWidths.size() && c < colStatus; ++c)
         Lvw->setColumnWidth(static_cast<int>(c), s.ColumnWidths[c]);
-    ReadPictureSettings(s);
 }
 
 void TForm1::WriteSettingsFromControls() {
     if (paths_.SettingsFile.empty()) return;  // no home: nothing can be kept
+    Guarded([&] { WriteSettings(paths_.SettingsFile, SettingsFromControls()); });
+}
+
+TSettings TForm1::SettingsFromControls() const {
     TSettings s;
+    SaveBound(s);
     // Only a chosen folder is kept, so that the default keeps following the kind.
     s.OutputPath = chosenFolder_;
-    s.OutputNextToSource = ChkNextToSource->isChecked();
     const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), other = AudioItemsOf(TAudioList::Automatic);
     s.Channels = mp3.channels;
     s.AudioBitrate = mp3.bitrate;
@@ -623,25 +631,17 @@ void TForm1::WriteSettingsFromControls() {
     s.OtherChannels = other.channels;
     s.OtherAudioBitrate = other.bitrate;
     s.OtherAudioSampleRate = other.rate;
-    s.AllAudioTracks = ChkAllAudioTracks->isChecked();
     s.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
     s.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
-    s.ExistingOutputs = PlanChoice().Existing;
     // A window never shown keeps the size it had.
     const QSize size = centred_ ? this->size() : storedSize_;
     if (size.isValid()) s.WindowSize = PictureSizeText({size.width(), size.height()});
     for (int c = 0; c < colStatus; ++c) s.ColumnWidths.push_back(Lvw->columnWidth(c));
-    s.ShutdownAfterCompleted = ChkShutdown->isChecked();
-    s.CopyTags = ChkCopyTags->isChecked();
-    s.OutputFormat = OutputChoice().kind->name;
-    s.VideoNorm = CboNorm->currentIndex() == 1 ? "ntsc" : "pal";
-    s.ShowPreview = ChkPreview->isChecked();
     s.MaxPictureSize = PictureSizeText(MaxPicture());
     // Not chosen stays not chosen: each run decides from its files and the memory.
     s.SimultaneousConversions = simultaneousChosen_ ? SpnSimultaneous->value() : 0;
     s.LastAddFolder = lastAddFolder_;
-    WritePictureSettings(s);
-    Guarded([&] { WriteSettings(paths_.SettingsFile, s); });
+    return s;
 }
 
 std::string TForm1::OutputFolder() const { return EdtOutputFolder->text().toStdString(); }
@@ -666,7 +666,8 @@ void TForm1::ShowFormatChoice() {
     }
     ShowAudioList(AudioListOf(kind));
     ShowAudioMeasure(AudioMeasureOf(kind), CboFormat->currentText());
-    ChkAllAudioTracks->setVisible(kind.audio_tracks);
+    for (const TBinding& b : bindings_)
+        if (b.row->shown_for) b.control->setVisible(kind.*(b.row->shown_for));
     ChkPreview->setEnabled(kind.needs_video);
     LblMaxPicture->setVisible(kind.size_limit);
     CboMaxPicture->setVisible(kind.size_limit);
@@ -751,16 +752,6 @@ void TForm1::ShowPictureChoices(const TOutputKind& kind) {
     CboDeinterlace->setEnabled(kind.needs_video);
 }
 
-void TForm1::ReadPictureSettings(const TSettings& s) {
-    ChkRemoveBlackBars->setChecked(s.RemoveBlackBars);
-    CboDeinterlace->setCurrentIndex(static_cast<int>(DeinterlaceNamed(s.Deinterlace).value_or(TDeinterlace::Auto)));
-}
-
-void TForm1::WritePictureSettings(TSettings& s) const {
-    s.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
-    s.Deinterlace = DeinterlaceName(static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2)));
-}
-
 // The names the rows will be written under, by the run's own rule.
 void TForm1::ShowPlannedNames() {
     if (runState_ != TRunState::Idle) return;
@@ -798,24 +789,7 @@ void TForm1::ShowPlanned(const TFileReader::TPlanned& planned) {
     if (runState_ == TRunState::Idle) jobs_->SetOutputs(planned.Names);
 }
 
-TPlanChoice TForm1::PlanChoice() const {
-    TPlanChoice choice;
-    choice.To = OutputChoice();
-    const TAudioItems mp3 = AudioItemsOf(TAudioList::Mp3), other = AudioItemsOf(TAudioList::Automatic);
-    choice.Audio = AudioChoiceOf(mp3.channels, mp3.bitrate, mp3.rate);
-    choice.OtherAudio = AudioChoiceOf(other.channels, other.bitrate, other.rate, TAudioList::Automatic);
-    choice.AllAudioTracks = ChkAllAudioTracks->isChecked();
-    choice.OtherAudio.VorbisQuality = MeasureChoice(TAudioMeasure::Quality);
-    choice.OtherAudio.FlacCompression = MeasureChoice(TAudioMeasure::Compression);
-    const int existing = CboExisting->currentIndex();
-    if (existing >= 0 && existing < CboExisting->count()) choice.Existing = static_cast<TExistingOutputs>(existing);
-    choice.NextToSource = ChkNextToSource->isChecked();
-    choice.CopyTags = ChkCopyTags->isChecked();
-    choice.MaxPicture = MaxPicture();
-    choice.RemoveBlackBars = ChkRemoveBlackBars->isChecked();
-    choice.Deinterlace = static_cast<TDeinterlace>(std::clamp(CboDeinterlace->currentIndex(), 0, 2));
-    return choice;
-}
+TPlanChoice TForm1::PlanChoice() const { return PlanChoiceOf(SettingsFromControls()); }
 
 TPictureSize TForm1::MaxPicture() const {
     const int item = CboMaxPicture->currentIndex();
@@ -1398,12 +1372,10 @@ void TForm1::BtnHelpClick() {
 // ---- where outputs go ----
 
 void TForm1::BuildPlaceChoices() {
-    const TSettings defaults;
     LblExisting = NewLabel("LblExisting", tr("If an &output exists: "));
     CboExisting = new QComboBox(this);
     CboExisting->setObjectName("CboExisting");
     CboExisting->addItems(Items(ExistingOutputsItems()));
-    CboExisting->setCurrentIndex(static_cast<int>(defaults.ExistingOutputs));
     CboExisting->setToolTip(tr("Skip: a file already at the output's name counts as converted, so a stopped "
                                "batch started again converts only the files still missing"));
     ChkNextToSource = new QCheckBox(tr("Save ne&xt to each source file"), this);

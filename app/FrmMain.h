@@ -34,6 +34,7 @@ class QSpinBox;
 class QToolButton;
 class TJobList;
 struct TSettings;
+struct TSettingRow;
 
 // Where the window keeps and looks for its files.
 struct TAppPaths {
@@ -126,7 +127,6 @@ public:
     QComboBox *CboChannels = nullptr, *CboAudioBitrate = nullptr, *CboAudioSampleRate = nullptr;
     QLabel* LblMaxPicture = nullptr;
     QComboBox* CboMaxPicture = nullptr;  // MaxPictureChoices, for the kinds with a size limit
-    QCheckBox* ChkAllAudioTracks = nullptr;  // every audio track, for the kinds that hold several
     QComboBox* CboQuality = nullptr;  // in the bit rate's place: Vorbis's quality or FLAC's compression
     QScrollArea* SettingsArea = nullptr;  // the two settings groups, scrolled on a small screen
     QGroupBox* GBOther = nullptr;
@@ -160,8 +160,8 @@ private:
     void BuildListButtons();
     void BuildOutputSettings();
     void BuildOtherSettings();
-    // "Remove black bars" and "Deinterlace", below the rows of the output group.
-    void BuildPictureSettings(QGridLayout* out);
+    // "Remove black bars" and "Deinterlace", from the output group's line `line` on.
+    void BuildPictureSettings(QGridLayout* out, int line);
     void BuildBottomRow();
     void LayOutControls();
     void ConnectControls();
@@ -169,12 +169,19 @@ private:
     void SetAccessibleNames();
     void ReadSettingsIntoControls();
     void WriteSettingsFromControls();
+    TSettings SettingsFromControls() const;
+    // The controls tied to a row of the settings table each: loaded from and saved to it.
+    struct TBinding {
+        const TSettingRow* row;
+        QWidget* control;
+    };
+    std::vector<TBinding> bindings_;
+    void LoadBound(const TSettings& s);
+    void SaveBound(TSettings& s) const;
     std::string OutputFolder() const;
     // Enables what the chosen output kind leaves to the user, and says why the rest is not.
     void ShowFormatChoice();
     void ShowPictureChoices(const TOutputKind& kind);
-    void ReadPictureSettings(const TSettings& s);
-    void WritePictureSettings(TSettings& s) const;
     // Plans the rows' names here (a choice changed: the names follow at once)
     // or on the reader (an addition: the window goes on meanwhile).
     void ShowPlannedNames();

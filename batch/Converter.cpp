@@ -458,7 +458,7 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     TOutputOptions output = PlanOutput(request_.Plan, file.Source);
     output.FileName = name;
     // Its own output of a stopped conversion is done again in its place.
-    if (named.Use == TNameUse::Again) output.ExtOptions = "y\n" + output.ExtOptions;
+    if (named.Use == TNameUse::Again) output.ReplaceExisting = true;
     if (source) {
         output.SourceRecord = SourceRecordText(*source);
         output.SourceTag = request_.Plan.To.kind->source_tag;

@@ -5,12 +5,17 @@
 #include <string>
 #include <vector>
 
+// The audio encoder of a kind, as the plan tells encoders apart (the rates,
+// channels and bit rates each takes, and what its last list chooses).
+enum class TAudioEncoder { Target, Mp3, Aac, Opus, Vorbis, Flac, Pcm };
+
 struct TOutputKind {
     const char* name = "";            // as typed after --to
     const char* extension = "";       // of the output files, with its dot
     const char* format = "";          // the container forced on the output; "" lets the extension decide
     const char* video_codec = "";     // "" none (audio only) or the target's choice
     const char* audio_codec = "";     // "" the target's choice
+    TAudioEncoder encoder = TAudioEncoder::Target;  // the same encoder, for the plan
     const char* target = "";          // disc target preset ("vcd", "dvd", "dv", ...); "" none
     bool needs_video = false;         // an input without a video stream cannot be written as this kind
     bool film_rate = false;           // takes the "film-" prefix (24 fps)

@@ -26,26 +26,27 @@ bool InRange(int index, size_t size) { return index >= 0 && static_cast<size_t>(
 
 // What an encoder takes, and what "Automatic" gives it.
 struct TCodecRules {
-    const char* codec;
+    TAudioEncoder encoder;
     std::vector<int> rates;  // the sample rates it takes, Hz, ascending; empty: any
     int max_channels;
     int kbps_per_channel;    // the automatic bit rate; 0: it is not chosen by bit rate
     int max_kbps;
 };
 
-const TCodecRules& RulesOf(const std::string& codec) {
+const TCodecRules& RulesOf(TAudioEncoder encoder) {
+    using E = TAudioEncoder;
     static const std::vector<TCodecRules> rules = {
-        {"libmp3lame", Mp3SampleRates(), 2, 128, 320},
+        {E::Mp3, Mp3SampleRates(), 2, 128, 320},
         // 64 kbit/s a channel keeps AAC clean for speech and music alike; Opus needs less.
-        {"aac", {7350, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000}, 8, 64, 384},
-        {"libopus", {8000, 12000, 16000, 24000, 48000}, 8, 48, 256},
-        {"libvorbis", {}, 8, 0, 0},
-        {"flac", {}, 8, 0, 0},
-        {"pcm_s16le", {}, 8, 0, 0},
+        {E::Aac, {7350, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000}, 8, 64, 384},
+        {E::Opus, {8000, 12000, 16000, 24000, 48000}, 8, 48, 256},
+        {E::Vorbis, {}, 8, 0, 0},
+        {E::Flac, {}, 8, 0, 0},
+        {E::Pcm, {}, 8, 0, 0},
     };
     for (const TCodecRules& r : rules)
-        if (codec == r.codec) return r;
-    static const TCodecRules any{"", {}, 2, 64, 320};
+        if (encoder == r.encoder) return r;
+    static const TCodecRules any{E::Target, {}, 2, 64, 320};
     return any;
 }
 
@@ -76,8 +77,8 @@ struct TTrackAudio {
 };
 
 TTrackAudio PlanTrack(const TOutputKind& kind, const TAudioChoice& audio, int source_channels, int source_rate) {
-    const TCodecRules& rules = RulesOf(kind.audio_codec);
-    const bool mp3 = std::string(kind.audio_codec) == "libmp3lame";
+    const TCodecRules& rules = RulesOf(kind.encoder);
+    const bool mp3 = kind.encoder == TAudioEncoder::Mp3;
     TTrackAudio track;
     if (audio.Channels == Automatic)
         track.channels = source_channels >= 1 && source_channels <= rules.max_channels ? source_channels : 2;
@@ -111,12 +112,12 @@ std::vector<int> CarriedAudio(const TPlanChoice& choice, const std::vector<TProb
 
 // Vorbis by quality (3, about 112 kbit/s for stereo, unless chosen), FLAC by
 // its compression where one was chosen.
-std::string MeasureLines(const TOutputKind& kind, const TAudioChoice& audio) {
+std::string MeasureLines(const TOutputKind& kind, const TPlanSettings& chosen) {
     if (!kind.audio_settings) return {};
     if (AudioMeasureOf(kind) == TAudioMeasure::Quality)
-        return "aq=" + std::to_string(audio.VorbisQuality.value_or(3)) + "\n";
-    if (AudioMeasureOf(kind) == TAudioMeasure::Compression && audio.FlacCompression)
-        return "compression_level=" + std::to_string(*audio.FlacCompression) + "\n";
+        return "aq=" + std::to_string(chosen.VorbisQuality.value_or(3)) + "\n";
+    if (AudioMeasureOf(kind) == TAudioMeasure::Compression && chosen.FlacCompression)
+        return "compression_level=" + std::to_string(*chosen.FlacCompression) + "\n";
     return {};
 }
 
@@ -253,10 +254,9 @@ const std::vector<int>& Mp3SampleRates() {
 int NearestMp3Rate(int hz) { return NearestRate(Mp3SampleRates(), hz, 44100); }
 
 TAudioMeasure AudioMeasureOf(const TOutputKind& kind) {
-    const std::string codec = kind.audio_codec;
-    if (codec == "libvorbis") return TAudioMeasure::Quality;
-    if (codec == "flac") return TAudioMeasure::Compression;
-    return RulesOf(codec).kbps_per_channel > 0 ? TAudioMeasure::Bitrate : TAudioMeasure::None;
+    if (kind.encoder == TAudioEncoder::Vorbis) return TAudioMeasure::Quality;
+    if (kind.encoder == TAudioEncoder::Flac) return TAudioMeasure::Compression;
+    return RulesOf(kind.encoder).kbps_per_channel > 0 ? TAudioMeasure::Bitrate : TAudioMeasure::None;
 }
 
 std::vector<int> AudioMeasureValues(TAudioMeasure measure) {
@@ -269,8 +269,7 @@ std::vector<int> AudioMeasureValues(TAudioMeasure measure) {
 }
 
 TAudioList AudioListOf(const TOutputKind& kind) {
-    return kind.audio_settings && std::string(kind.audio_codec) != "libmp3lame" ? TAudioList::Automatic
-                                                                                 : TAudioList::Mp3;
+    return kind.audio_settings && kind.encoder != TAudioEncoder::Mp3 ? TAudioList::Automatic : TAudioList::Mp3;
 }
 
 std::vector<std::string> ChannelItems(TAudioList list) {
@@ -350,7 +349,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     const TOutputKind& kind = *choice.To.kind;
     const TAudioChoice& audio = AudioListOf(kind) == TAudioList::Automatic ? choice.OtherAudio : choice.Audio;
     // Quality-based MP3 is LAME's own scale; the other encoders keep the bit rate.
-    const bool vbr = audio.VbrLevel >= 0 && std::string(kind.audio_codec) == "libmp3lame";
+    const bool vbr = audio.VbrLevel >= 0 && kind.encoder == TAudioEncoder::Mp3;
     TOutputOptions output;
     output.FileExt = kind.extension;
     output.FileFormat = kind.format;
@@ -379,17 +378,17 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
         }
     }
     output.Notes = pictures.Notes;
+    output.ReplaceExisting = choice.Existing == TExistingOutputs::Replace;
+    // A shorter file at the name would pass for a finished one on the next run.
+    output.DiscardStopped = choice.Existing == TExistingOutputs::Skip;
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;
     for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
-    text += MeasureLines(kind, audio);
+    text += MeasureLines(kind, choice);
     for (const std::string& line : pictures.Options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
-    if (choice.Existing == TExistingOutputs::Replace) text += "y\n";
-    // A shorter file at the name would pass for a finished one on the next run.
-    if (choice.Existing == TExistingOutputs::Skip) text += "discard_stopped\n";
     for (const std::string& line : StreamMaps(source.Streams, carried, subtitles)) text += line + "\n";
     // Last: these add streams once the file is open, sound before subtitles.
     text += FurtherTrackLines(kind, audio, source.Streams, carried);

@@ -27,11 +27,9 @@ struct TAudioChoice {
     int SampleRate = 44100;  // Hz; SameAsSource: MP3's rate nearest the source's, the others' as Automatic
     int BitrateKbps = 256;   // kbit/s, constant, for the kinds chosen by bit rate; or Automatic
     int VbrLevel = -1;       // MP3 by quality: LAME's V0 (largest) to V9 (smallest); -1 constant bit rate
-    std::optional<int> VorbisQuality;    // Ogg Vorbis, -1 (smallest) to 10 (best); none: 3
-    std::optional<int> FlacCompression;  // FLAC's effort, 0 (fastest) to 12 (smallest); none: the encoder's 5
 };
 // The sound of the kinds other than MP3 until the user chooses otherwise.
-constexpr TAudioChoice AutomaticAudio{Automatic, Automatic, Automatic, -1, {}, {}};
+constexpr TAudioChoice AutomaticAudio{Automatic, Automatic, Automatic, -1};
 // What the last list of a kind chooses: a bit rate, Vorbis's quality, FLAC's
 // compression, or nothing (WAV keeps every sample).
 enum class TAudioMeasure { Bitrate, Quality, Compression, None };
@@ -100,20 +98,26 @@ struct TScaledPicture {
 // or the size is unknown.
 std::optional<TScaledPicture> LimitPicture(const TProbedStream& video, TPictureSize box);
 
+// The settings the plan reads as the settings file keeps them (their rows: batch/Settings.cpp).
+struct TPlanSettings {
+    bool AllAudioTracks = true;  // kinds that hold several keep every audio track, else the first
+    TExistingOutputs Existing = TExistingOutputs::Number;  // what a file already at an output's name means
+    bool CopyTags = true;
+    bool NextToSource = false;     // each output goes to its source's folder, not the output folder
+    bool RemoveBlackBars = true;   // mp4 and mkv: bands black on every sampled picture are cut
+    TDeinterlace Deinterlace = TDeinterlace::Auto;
+    std::optional<int> VorbisQuality;    // Ogg Vorbis, -1 (smallest) to 10 (best); none: 3
+    std::optional<int> FlacCompression;  // FLAC's effort, 0 (fastest) to 12 (smallest); none: the encoder's 5
+};
+
 // Everything the user chose for a batch.
-struct TPlanChoice {
+struct TPlanChoice : TPlanSettings {
     TOutputChoice To{&OutputKinds().front(), ""};
     TAudioChoice Audio;                    // of the audio kinds
     TAudioChoice OtherAudio = AutomaticAudio;  // of the other kinds that take the user's audio settings
-    bool AllAudioTracks = true;            // kinds that hold several keep every audio track, else the first
-    TExistingOutputs Existing = TExistingOutputs::Number;  // what a file already at an output's name means
-    bool CopyTags = true;
     TPictureSize MaxPicture;           // the largest picture of the kinds with size_limit; 0x0 no limit
     bool Subtitles = true;             // video kinds carry the source's subtitle streams their container holds
     std::vector<std::string> Options;  // further engine options, "NAME=VALUE" lines
-    bool NextToSource = false;         // each output goes to its source's folder, not the output folder
-    bool RemoveBlackBars = true;       // mp4 and mkv: bands black on every sampled picture are cut
-    TDeinterlace Deinterlace = TDeinterlace::Auto;
 };
 
 // Why a source cannot be written as the chosen kind ("has no video stream to

@@ -73,6 +73,9 @@ bool CheckOutputUsable(const std::string& path, const std::string& input, std::s
     return true;
 }
 
+// A picture side no input goes beyond, and no sum of bands overflows.
+constexpr int kLargestJudgedPicture = 1 << 16;
+
 // The option text without its plug-ins: a plug-in is loaded and set up by the
 // run only, once per task.
 std::string WithoutPlugins(const std::string& text) {
@@ -410,9 +413,11 @@ bool TCustomDAzaduVED::JudgeOutput(TFFmpeg& task, const std::string& file_name, 
     bool usable = false;
     try {
         task.ResetOptionState();
-        // A target whose norm follows the input's rate is judged at a rate
-        // an input may have; the run finds the input's own.
+        // What follows the input is judged as for an input that could have it:
+        // a target whose norm follows the input's rate, a crop band within the
+        // input's picture. The run checks them against the input's own.
         task.frame_rate = AVRational{25, 1};
+        task.frame_width = task.frame_height = kLargestJudgedPicture;
         if (options) {
             TOutputOptions judged = *options;
             judged.Notes.clear();  // told once, by the run

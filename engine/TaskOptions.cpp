@@ -49,6 +49,8 @@ void ApplyOutputOptions(TCustomFFmpeg& core, const TOutputOptions& o) {
     if (const char* kind = TargetKind(o.Target))
         core.SetTarget(kind, TargetNormName(o.TargetNorm), o.TargetFallbackNorm == 1 ? "pal" : "ntsc");
     DispatchOptionText(core, o.ExtOptions, true);
+    if (o.ReplaceExisting) core.overwrite_output = true;
+    if (o.DiscardStopped) core.discard_stopped_output = true;
 
     if (!o.FileFormat.empty()) core.SetOutputFormat(o.FileFormat);
     if (o.PacketSize > 0) core.SetGenericIntOption("packetsize", o.PacketSize);

@@ -86,6 +86,8 @@ struct TOutputOptions {
     std::string SourceRecord;
     std::string SourceTag;
     int32_t Reserved[2] = {0, 0};
+    bool ReplaceExisting = false;  // a file at the output's name is replaced (as option "y")
+    bool DiscardStopped = false;   // a stopped run's shorter output never takes the name (as "discard_stopped")
     std::vector<std::string> Notes;  // lines the task logs as its output is set up (what the plan decided)
 };
 

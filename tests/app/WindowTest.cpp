@@ -195,7 +195,7 @@ TEST_F(FormTest, StoredSettingsAreShown) {
     EXPECT_EQ(form->CboChannels->currentText(), "2 Channels, Stereo");
     EXPECT_EQ(form->CboAudioBitrate->currentText(), "64");
     EXPECT_EQ(form->CboAudioSampleRate->currentText(), "8000");
-    EXPECT_FALSE(form->ChkAllAudioTracks->isChecked());
+    EXPECT_FALSE(form->findChild<QCheckBox*>("ChkAllAudioTracks")->isChecked());
     form->CboFormat->setCurrentText("Ogg Vorbis audio");
     EXPECT_FALSE(form->CboQuality->isHidden());
     EXPECT_EQ(form->CboQuality->currentText(), "5");

@@ -69,6 +69,7 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         int sourceRate, sourceChannels;
         int channels, rate, bitrate;
         const char* quality;  // the quality or compression line, "" none
+        std::optional<int> measure = {};  // Vorbis's quality or FLAC's compression chosen
     } const cases[] = {
         {"defaults", "mp3", {}, 16000, 1, 2, 44100, 256000, ""},
         {"speech kept", "mp3", source, 16000, 1, 1, 16000, 256000, ""},
@@ -92,10 +93,9 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         {"opus rate given", "opus", {2, 44100, 128, -1}, 8000, 1, 2, 48000, 128000, ""},
         // Vorbis by quality, FLAC and WAV by nothing: any rate, up to eight channels.
         {"vorbis", "ogg", AutomaticAudio, 32000, 2, 2, 32000, -1, "aq=3"},
-        {"vorbis chosen", "ogg", {Automatic, Automatic, Automatic, -1, 7, {}}, 44100, 1, 1, 44100, -1, "aq=7"},
+        {"vorbis chosen", "ogg", AutomaticAudio, 44100, 1, 1, 44100, -1, "aq=7", 7},
         {"flac", "flac", AutomaticAudio, 96000, 6, 6, 96000, -1, ""},
-        {"flac chosen", "flac", {Automatic, Automatic, Automatic, -1, {}, 12}, 44100, 2, 2, 44100, -1,
-         "compression_level=12"},
+        {"flac chosen", "flac", AutomaticAudio, 44100, 2, 2, 44100, -1, "compression_level=12", 12},
         {"wav", "wav", {SameAsSource, SameAsSource, 320, -1}, 11025, 6, 2, 11025, -1, ""},
         {"disc standard decides", "dvd", source, 16000, 1, -1, -1, -1, ""},
     };
@@ -103,6 +103,7 @@ TEST(OutputPlan, AudioFollowsTheChoiceAndTheSource) {
         TPlanChoice choice;
         choice.To = Kind(c.kind);
         (AudioListOf(*choice.To.kind) == TAudioList::Automatic ? choice.OtherAudio : choice.Audio) = c.audio;
+        choice.VorbisQuality = choice.FlacCompression = c.measure;
         TSourceFacts facts;
         facts.SampleRate = c.sourceRate;
         facts.Channels = c.sourceChannels;
@@ -174,14 +175,17 @@ TEST(OutputPlan, RecordCarriesKindTagsAndReplacementRule) {
     EXPECT_EQ(out.AudioCodec, "libmp3lame");
     EXPECT_EQ(out.Timestamp, 0.0);
     EXPECT_EQ(out.Tags, (TTags{{"title", "Song"}, {"artist", "Singer"}}));
-    // The kind's lines come first, so a line of the user's has the last word; overwriting ends the text.
-    EXPECT_EQ(out.ExtOptions, "id3v2_version=3\nwrite_id3v1=1\nid3v2_version=4\ny\n");
+    // The kind's lines come first, so a line of the user's has the last word.
+    EXPECT_EQ(out.ExtOptions, "id3v2_version=3\nwrite_id3v1=1\nid3v2_version=4\n");
+    EXPECT_TRUE(out.ReplaceExisting && !out.DiscardStopped);
 
     choice.CopyTags = false;
     choice.Existing = TExistingOutputs::Number;
     out = PlanOutput(choice, facts);
     EXPECT_TRUE(out.Tags.empty());
-    EXPECT_FALSE(HasLine(out.ExtOptions, "y"));
+    EXPECT_FALSE(out.ReplaceExisting || out.DiscardStopped);
+    choice.Existing = TExistingOutputs::Skip;
+    EXPECT_TRUE(PlanOutput(choice, facts).DiscardStopped);
 }
 
 TEST(OutputPlan, LargestPictureScalesDownKeepingTheDisplayAspect) {

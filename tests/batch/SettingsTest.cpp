@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "batch/IniFile.h"
 #include "batch/Settings.h"
@@ -28,52 +29,144 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-TEST(Settings, MissingFileGivesDefaults) {
+// Every key of today's file, none at its default: read and written again, the
+// file is the same, and each value keeps its meaning.
+TEST(Settings, EveryKeyRoundTrips) {
     TempDir dir;
-    const TSettings s = ReadSettings(dir.File("nothing/Options.ini"));
-    EXPECT_EQ(s.OutputPath, "");
-    EXPECT_EQ(s.Channels, 1);
-    EXPECT_EQ(s.AudioBitrate, 11);
-    EXPECT_EQ(s.AudioSampleRate, 4);
-    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
-    EXPECT_FALSE(s.OutputNextToSource);
-    EXPECT_FALSE(s.ShutdownAfterCompleted);
-    EXPECT_EQ(s.SimultaneousConversions, 0);  // one per processor
-    EXPECT_EQ(s.LastAddFolder, "");
+    const std::string text =
+        "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=15\nAudioSampleRate=5\n"
+        "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
+        "LastAddFolder=/home/u/Radio shows\nOutputFormat=dvd\nVideoNorm=ntsc\nShowPreview=True\n"
+        "MaxPictureSize=1280x720\nOtherChannels=2\nOtherAudioBitrate=8\nOtherAudioSampleRate=1\n"
+        "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\nExistingOutputs=skip\n"
+        "OutputNextToSource=True\nWindowSize=640x400\nColumnWidths=100,50,60,120\nRemoveBlackBars=False\n"
+        "Deinterlace=off\n";
+    const TSettings r = ReadSettings(Write(dir, text));
+    const std::string path = dir.File("config/Ardentix/Options.ini");
+    WriteSettings(path, r);
+    EXPECT_EQ(Slurp(path), text);
+    const TPlanChoice plan = PlanChoiceOf(r);
+    EXPECT_EQ(plan.To.kind->name, std::string("dvd"));
+    EXPECT_EQ(plan.To.norm, "ntsc");
+    EXPECT_EQ(plan.Audio.Channels, 1);
+    EXPECT_EQ(plan.Audio.VbrLevel, 2);  // "VBR standard"
+    EXPECT_EQ(plan.Audio.SampleRate, 48000);
+    EXPECT_EQ(plan.OtherAudio.Channels, 2);
+    EXPECT_EQ(plan.OtherAudio.BitrateKbps, 128);
+    EXPECT_EQ(plan.OtherAudio.SampleRate, 8000);
+    EXPECT_EQ(plan.Existing, TExistingOutputs::Skip);
+    EXPECT_EQ(plan.MaxPicture.Width, 1280);
+    EXPECT_TRUE(plan.NextToSource);
+    EXPECT_FALSE(plan.AllAudioTracks || plan.CopyTags || plan.RemoveBlackBars);
+    EXPECT_EQ(plan.Deinterlace, TDeinterlace::Off);
+    EXPECT_EQ(plan.VorbisQuality, 5);
+    EXPECT_EQ(plan.FlacCompression, 12);
+    EXPECT_EQ(r.ColumnWidths, (std::vector<int>{100, 50, 60, 120}));
+    // Without a file, every row's default, written as the default.
+    WriteSettings(path, ReadSettings(dir.File("nothing/Options.ini")));
+    EXPECT_EQ(Slurp(path),
+              "[Options]\nOutputPath=\nChannels=1\nAudioBitrate=11\nAudioSampleRate=4\nOverwrite=False\n"
+              "ShutdownAfterCompleted=False\nCopyTags=True\nSimultaneousConversions=0\nLastAddFolder=\n"
+              "OutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\nMaxPictureSize=\nOtherChannels=0\n"
+              "OtherAudioBitrate=0\nOtherAudioSampleRate=0\nAllAudioTracks=True\nVorbisQuality=\n"
+              "FlacCompression=\nExistingOutputs=number\nOutputNextToSource=False\nWindowSize=\nColumnWidths=\n"
+              "RemoveBlackBars=True\nDeinterlace=auto\n");
 }
 
-TEST(Settings, StoredValuesAreRead) {
+// The six keys of the classic file keep their form: item indexes, "True" and
+// "False"; its "Overwrite" is the replace rule, written again for it.
+TEST(Settings, TheClassicFileRoundTrips) {
     TempDir dir;
     const std::string path = Write(dir,
-                                   "[Other]\nChannels=0\n\n[Options]\nOutputPath=/music/out\nChannels=0\n"
-                                   "AudioBitrate=0x0D\r\nAudioSampleRate= 2 \nOverwrite=False\n"
-                                   "ShutdownAfterCompleted=True\n");
+                                   "[Options]\r\nOutputPath=D:\\Out\r\nChannels=0\r\nAudioBitrate=11\r\n"
+                                   "AudioSampleRate=4\r\nOverwrite=True\r\nShutdownAfterCompleted=False\r\n");
     const TSettings s = ReadSettings(path);
-    EXPECT_EQ(s.OutputPath, "/music/out");
-    EXPECT_EQ(s.Channels, 0);
-    EXPECT_EQ(s.AudioBitrate, 13);
-    EXPECT_EQ(s.AudioSampleRate, 2);
-    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
-    EXPECT_TRUE(s.ShutdownAfterCompleted);
+    EXPECT_EQ(s.OutputPath, "D:\\Out");
+    EXPECT_EQ(PlanChoiceOf(s).Audio.Channels, 1);
+    EXPECT_EQ(PlanChoiceOf(s).Audio.BitrateKbps, 256);
+    EXPECT_EQ(PlanChoiceOf(s).Audio.SampleRate, 44100);
+    EXPECT_EQ(s.Existing, TExistingOutputs::Replace);
+    WriteSettings(path, s);
+    const TIniFile written(path);
+    const std::pair<const char*, const char*> kept[] = {
+        {"OutputPath", "D:\\Out"}, {"Channels", "0"},   {"AudioBitrate", "11"},          {"AudioSampleRate", "4"},
+        {"Overwrite", "True"},     {"ShutdownAfterCompleted", "False"}, {"ExistingOutputs", "replace"}};
+    for (const auto& [key, value] : kept) EXPECT_EQ(written.ReadString("Options", key), value) << key;
+    EXPECT_EQ(ReadSettings(path).Existing, TExistingOutputs::Replace);
 }
 
-TEST(Settings, SectionAndKeyNamesIgnoreCaseButTrueDoesNot) {
+// A stored value as it is written back: what is not a value of its row keeps
+// the default, but a flag, which only the exact "True" sets. Key and section
+// names match without regard to case.
+TEST(Settings, StoredValuesAsTheyAreWrittenBack) {
     TempDir dir;
-    const std::string path = Write(dir, "[options]\nCHANNELS=0\noverwrite=true\nShutdownAfterCompleted=TRUE\n");
-    const TSettings s = ReadSettings(path);
-    EXPECT_EQ(s.Channels, 0);
-    EXPECT_EQ(s.ExistingOutputs, TExistingOutputs::Number);
-    EXPECT_FALSE(s.ShutdownAfterCompleted);
+    const struct {
+        const char* stored;
+        const char* key;
+        const char* written;
+    } cases[] = {
+        {"Channels=0", "Channels", "0"},
+        {"CHANNELS=0", "Channels", "0"},
+        {"AudioBitrate=0x0D", "AudioBitrate", "13"},
+        {"AudioSampleRate= 2 ", "AudioSampleRate", "2"},
+        {"Channels=one", "Channels", "1"},
+        {"Channels=3", "Channels", "1"},  // outside the list: its default item
+        {"AudioBitrate=0x", "AudioBitrate", "11"},
+        {"AudioSampleRate=99999999999999", "AudioSampleRate", "4"},
+        {"OtherAudioBitrate=18", "OtherAudioBitrate", "0"},
+        {"SimultaneousConversions=-3", "SimultaneousConversions", "0"},
+        {"ShutdownAfterCompleted=TRUE", "ShutdownAfterCompleted", "False"},
+        {"CopyTags=true", "CopyTags", "False"},
+        {"CopyTags=", "CopyTags", "False"},
+        {"RemoveBlackBars=yes", "RemoveBlackBars", "False"},
+        {"Deinterlace=ON", "Deinterlace", "auto"},
+        {"Deinterlace=on", "Deinterlace", "on"},
+        {"VideoNorm=secam", "VideoNorm", "pal"},
+        {"OutputFormat=mp2", "OutputFormat", "mp3"},
+        {"OutputFormat=mp4", "OutputFormat", "mp4"},
+        {"OutputFormat=webm", "OutputFormat", "mp3"},  // not offered by the window
+        {"OutputFormat=mkv", "OutputFormat", "mkv"},
+        {"VorbisQuality=11", "VorbisQuality", ""},
+        {"FlacCompression=-1", "FlacCompression", ""},
+        {"FlacCompression=0", "FlacCompression", "0"},
+        {"MaxPictureSize=854x480", "MaxPictureSize", "854x480"},
+        {"ColumnWidths=100,,50", "ColumnWidths", ""},
+        {"ColumnWidths=3,100", "ColumnWidths", ""},
+        {"WindowSize=wide", "WindowSize", ""},
+        // The rule's own key first; an older file's "Overwrite" keeps its meaning.
+        {"overwrite=true", "ExistingOutputs", "number"},
+        {"Overwrite=True", "ExistingOutputs", "replace"},
+        {"Overwrite=True\nExistingOutputs=skip", "Overwrite", "False"},
+        {"Overwrite=False\nExistingOutputs=replace", "Overwrite", "True"},
+        {"Overwrite=True\nExistingOutputs=Skip", "ExistingOutputs", "replace"},  // not a word of ours
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::string path = Write(dir, std::string("[options]\n") + c.stored + "\n");
+        WriteSettings(path, ReadSettings(path));
+        EXPECT_EQ(TIniFile(path).ReadString("Options", c.key), c.written);
+    }
+    for (const char* bad : {"1280", "1280x", "x720", "1280x720x2", "big", "0x0", "-1280x720", "1280X720"})
+        EXPECT_EQ(ReadSettings(Write(dir, std::string("[Options]\nMaxPictureSize=") + bad + "\n")).MaxPictureSize, "")
+            << bad;
 }
 
-TEST(Settings, BadNumbersFallBackToDefaults) {
-    TempDir dir;
-    const std::string path =
-        Write(dir, "[Options]\nChannels=one\nAudioBitrate=0x\nAudioSampleRate=99999999999999\n");
-    const TSettings s = ReadSettings(path);
-    EXPECT_EQ(s.Channels, 1);
-    EXPECT_EQ(s.AudioBitrate, 11);
-    EXPECT_EQ(s.AudioSampleRate, 4);
+// Each row reads its own default back, and the terminal's options are those of
+// the settings the plan reads as they are, each named once.
+TEST(Settings, RowsDescribeThemselves) {
+    const TSettings defaults;
+    std::set<std::string> keys, options;
+    for (const TSettingRow& row : SettingRows()) {
+        SCOPED_TRACE(row.key);
+        TSettings s;
+        EXPECT_TRUE(row.read(s, row.text(defaults)));
+        EXPECT_TRUE(keys.insert(row.key).second);
+        EXPECT_TRUE(row.description[0]);
+        if (row.option[0]) {
+            EXPECT_TRUE(options.insert(row.option).second);
+        }
+    }
+    EXPECT_THROW(SettingRow("NoSuchKey"), std::out_of_range);
 }
 
 TEST(Settings, IntegerParsing) {
@@ -107,113 +200,6 @@ TEST(Settings, HostileFilesReadAsDefaults) {
     EXPECT_EQ(ReadSettings(dir.File("folder.ini")).AudioBitrate, 11);
     const std::string longLine = Write(dir, "[Options]\nOutputPath=" + std::string(200000, 'x'));
     EXPECT_EQ(ReadSettings(longLine).OutputPath.size(), 200000u);
-}
-
-TEST(Settings, WriteCreatesTheFolderAndReadsBack) {
-    TempDir dir;
-    const std::string path = dir.File("config/Ardentix/Options.ini");
-    TSettings s;
-    s.OutputPath = "/home/u/My, Music/";
-    s.Channels = 0;
-    s.AudioBitrate = 13;
-    s.AudioSampleRate = 5;
-    s.ExistingOutputs = TExistingOutputs::Skip;
-    s.OutputNextToSource = true;
-    s.ShutdownAfterCompleted = true;
-    s.CopyTags = false;
-    s.SimultaneousConversions = 3;
-    s.LastAddFolder = "/home/u/Radio shows";
-    s.MaxPictureSize = "1280x720";
-    s.OtherChannels = 2;
-    s.OtherAudioBitrate = 8;
-    s.AllAudioTracks = false;
-    s.VorbisQuality = 5;
-    s.FlacCompression = 12;
-    s.RemoveBlackBars = false;
-    s.Deinterlace = "off";
-    s.WindowSize = "640x400";
-    s.ColumnWidths = {100, 50, 60, 120};
-    WriteSettings(path, s);
-    EXPECT_EQ(Slurp(path),
-              "[Options]\nOutputPath=/home/u/My, Music/\nChannels=0\nAudioBitrate=13\nAudioSampleRate=5\n"
-              "Overwrite=False\nShutdownAfterCompleted=True\nCopyTags=False\nSimultaneousConversions=3\n"
-              "LastAddFolder=/home/u/Radio shows\nOutputFormat=mp3\nVideoNorm=pal\nShowPreview=False\n"
-              "MaxPictureSize=1280x720\nOtherChannels=2\nOtherAudioBitrate=8\nOtherAudioSampleRate=0\n"
-              "AllAudioTracks=False\nVorbisQuality=5\nFlacCompression=12\nExistingOutputs=skip\n"
-              "OutputNextToSource=True\nWindowSize=640x400\nColumnWidths=100,50,60,120\nRemoveBlackBars=False\n"
-              "Deinterlace=off\n");
-    const TSettings r = ReadSettings(path);
-    EXPECT_EQ(r.OutputPath, s.OutputPath);
-    EXPECT_EQ(r.Channels, 0);
-    EXPECT_EQ(r.AudioBitrate, 13);
-    EXPECT_EQ(r.AudioSampleRate, 5);
-    EXPECT_EQ(r.ExistingOutputs, TExistingOutputs::Skip);
-    EXPECT_TRUE(r.OutputNextToSource);
-    EXPECT_TRUE(r.ShutdownAfterCompleted);
-    EXPECT_FALSE(r.CopyTags);
-    EXPECT_EQ(r.SimultaneousConversions, 3);
-    EXPECT_EQ(r.LastAddFolder, "/home/u/Radio shows");
-    EXPECT_EQ(r.MaxPictureSize, "1280x720");
-    EXPECT_EQ(r.OtherChannels, 2);
-    EXPECT_EQ(r.OtherAudioBitrate, 8);
-    EXPECT_FALSE(r.AllAudioTracks);
-    EXPECT_EQ(r.VorbisQuality, 5);
-    EXPECT_EQ(r.FlacCompression, 12);
-    // Outside their ranges: "Automatic".
-    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nVorbisQuality=11\nFlacCompression=-1\n")).VorbisQuality, std::nullopt);
-    EXPECT_FALSE(r.RemoveBlackBars);
-    EXPECT_EQ(r.WindowSize, "640x400");
-    EXPECT_EQ(r.ColumnWidths, (std::vector<int>{100, 50, 60, 120}));
-    for (const char* bad : {"100,,50", "100,", "3,100", "wide"})
-        EXPECT_TRUE(ReadSettings(Write(dir, std::string("[Options]\nColumnWidths=") + bad + "\n")).ColumnWidths.empty())
-            << bad;
-    EXPECT_EQ(r.Deinterlace, "off");
-    // Missing, the box is ticked; present, only the exact text "True" ticks it.
-    EXPECT_TRUE(ReadSettings(Write(dir, "[Options]\n")).CopyTags);
-    EXPECT_FALSE(ReadSettings(Write(dir, "[Options]\nCopyTags=true\n")).CopyTags);
-}
-
-// A file of an older version has only "Overwrite"; one of this version has
-// both, and its own key decides; "Overwrite" is written for the older version.
-TEST(Settings, ExistingOutputsKeepOlderFilesMeaning) {
-    TempDir dir;
-    using R = TExistingOutputs;
-    const std::pair<const char*, R> cases[] = {
-        {"", R::Number},
-        {"Overwrite=True\n", R::Replace},
-        {"Overwrite=False\n", R::Number},
-        {"Overwrite=True\nExistingOutputs=skip\n", R::Skip},
-        {"Overwrite=False\nExistingOutputs=replace\n", R::Replace},
-        {"Overwrite=True\nExistingOutputs=Skip\n", R::Replace},  // not a word of ours
-    };
-    for (const auto& [keys, rule] : cases) {
-        SCOPED_TRACE(keys);
-        const std::string path = Write(dir, std::string("[Options]\n") + keys);
-        WriteSettings(path, ReadSettings(path));
-        const TIniFile written(path);
-        EXPECT_EQ(written.ReadString("Options", "Overwrite"), rule == R::Replace ? "True" : "False");
-        EXPECT_EQ(written.ReadString("Options", "ExistingOutputs"), ExistingOutputsName(rule));
-    }
-}
-
-TEST(Settings, LargestPictureReadsOnlyASize) {
-    TempDir dir;
-    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\n")).MaxPictureSize, "");
-    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nMaxPictureSize=854x480\n")).MaxPictureSize, "854x480");
-    for (const char* bad : {"1280", "1280x", "x720", "1280x720x2", "big", "0x0", "-1280x720", "1280X720"})
-        EXPECT_EQ(ReadSettings(Write(dir, std::string("[Options]\nMaxPictureSize=") + bad + "\n")).MaxPictureSize, "")
-            << bad;
-}
-
-TEST(Settings, PictureChoicesDefaultToAutomatic) {
-    TempDir dir;
-    const TSettings none = ReadSettings(Write(dir, "[Options]\n"));
-    EXPECT_TRUE(none.RemoveBlackBars);
-    EXPECT_EQ(none.Deinterlace, "auto");
-    const TSettings odd = ReadSettings(Write(dir, "[Options]\nRemoveBlackBars=yes\nDeinterlace=ON\n"));
-    EXPECT_FALSE(odd.RemoveBlackBars);
-    EXPECT_EQ(odd.Deinterlace, "auto");
-    EXPECT_EQ(ReadSettings(Write(dir, "[Options]\nDeinterlace=on\n")).Deinterlace, "on");
 }
 
 TEST(Settings, WriteKeepsOtherSectionsAndKeys) {

@@ -151,6 +151,14 @@ TEST_F(EngineTest, SetOutputFileRefusesWhatItCanJudgeWithoutTheInput) {
     }
     EXPECT_FALSE(std::filesystem::exists(mp3)) << "nothing is made";
 
+    // What needs the input is left to the run: a crop band is judged by its own rules only.
+    TOutputOptions cropped;
+    cropped.AudioCodec = "libmp3lame";
+    cropped.CropTop = 72;
+    EXPECT_TRUE(engine->SetOutputFile(0, dir.File("cropped.mkv"), &cropped)) << engine->LastErrorText();
+    engine->RemoveTask(0);
+    ASSERT_EQ(engine->AddTask(src), 0);
+
     // The task stays, and nothing of the refused records reaches its run.
     TOutputOptions good;
     good.AudioCodec = "libmp3lame";

@@ -65,6 +65,7 @@ TEST_F(TaskOptionsTest, FieldsAtTheirDefaultsSetNothing) {
     EXPECT_EQ(core.expected_duration_ms, reference.expected_duration_ms);
     EXPECT_EQ(core.record_timestamp, reference.record_timestamp);
     EXPECT_EQ(core.copy_ts, reference.copy_ts);
+    EXPECT_FALSE(core.overwrite_output || core.discard_stopped_output);
     EXPECT_TRUE(core.metadata.empty());
     EXPECT_TRUE(core.hook_ranges.empty());
     EXPECT_TRUE(core.generic_options.names.empty());
@@ -117,6 +118,7 @@ TEST_F(TaskOptionsTest, EveryFieldReachesItsOption) {
     o.DisableSubtitle = true;
     o.SubtitleLanguage = "fra";
     o.CopyTimestamps = true;
+    o.ReplaceExisting = o.DiscardStopped = true;
     o.StartTime = 2500;
     o.RecordingTime = 60000;
     o.Year = 2024;
@@ -146,6 +148,7 @@ TEST_F(TaskOptionsTest, EveryFieldReachesItsOption) {
     EXPECT_TRUE(core.subtitle_disabled);
     EXPECT_EQ(core.subtitle_language, "fra");
     EXPECT_TRUE(core.copy_ts);
+    EXPECT_TRUE(core.overwrite_output && core.discard_stopped_output);
     EXPECT_EQ(core.start_time, 2500000);
     EXPECT_EQ(core.recording_time, 60000000);
     EXPECT_EQ(core.expected_duration_ms, 60000);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <utility>
 
 #include "batch/General.h"
@@ -128,17 +129,6 @@ TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
         return Result((audio.VbrLevel >= 0 && audio.VbrLevel <= 9) ||
                       r.Fail("--vbr takes a quality from 0 (best) to 9 (smallest)"));
     }
-    if (r.Is(nullptr, "--quality") || r.Is(nullptr, "--compression")) {
-        const bool quality = r.name == "--quality";
-        const std::vector<int> values =
-            AudioMeasureValues(quality ? TAudioMeasure::Quality : TAudioMeasure::Compression);
-        int value = 0;
-        if (!r.Number(value)) return TRead::Failed;
-        (quality ? video.VorbisQuality : video.FlacCompression) = value;
-        return Result(InList(values, value) || r.Fail("option " + r.name + " takes " +
-                                                      std::to_string(values.front()) + " to " +
-                                                      std::to_string(values.back())));
-    }
     if (r.Is("-r", "--sample-rate")) {
         if (!r.NumberOrSource(audio.SampleRate)) return TRead::Failed;
         video.SampleRate = audio.SampleRate;
@@ -148,46 +138,30 @@ TRead ReadAudioOption(TArgReader& r, TAudioChoice& audio, TAudioChoice& video) {
     return TRead::NotMine;
 }
 
-// What is done to the pictures besides their size: --crop and --deinterlace.
-TRead ReadPictureOption(TArgReader& r, TPlanChoice& plan) {
-    std::string text;
-    if (r.Is(nullptr, "--crop")) {
-        if (!r.Value(text)) return TRead::Failed;
-        plan.RemoveBlackBars = text == "auto";
-        return Result(text == "auto" || text == "none" || r.Fail("option --crop takes auto or none"));
-    }
-    if (!r.Is(nullptr, "--deinterlace")) return TRead::NotMine;
-    if (!r.Value(text)) return TRead::Failed;
-    const auto how = DeinterlaceNamed(text);
-    if (how) plan.Deinterlace = *how;
-    return Result(how || r.Fail("option --deinterlace takes auto, on or off"));
+// The false and true words of a flag's option ("first|all") as the flag's text; empty for another word.
+std::string FlagWord(const std::string& takes, const std::string& word) {
+    const size_t bar = takes.find('|');
+    if (word == takes.substr(0, bar)) return FlagText(false);
+    return word == takes.substr(bar + 1) ? FlagText(true) : "";
 }
 
-// A switch between two settings: --name sets it, --no-name clears it.
-TRead ReadSwitch(TArgReader& r, const char* on, const char* off, bool& value) {
-    if (!r.Is(nullptr, on) && !r.Is(nullptr, off)) return TRead::NotMine;
-    if (!r.Flag()) return TRead::Failed;
-    value = r.name == on;
-    return TRead::Read;
-}
-
-// Where outputs go and what a file already at an output's name means.
-TRead ReadPlaceOption(TArgReader& r, TConvertOptions& o) {
-    if (r.Is(nullptr, "--existing")) {
-        std::string word;
-        if (!r.Value(word)) return TRead::Failed;
-        const auto rule = ExistingOutputsNamed(word);
-        if (rule) o.Plan.Existing = *rule;
-        return Result(rule || r.Fail("option --existing takes " + ExistingOutputsChoices()));
-    }
-    // The short forms of earlier versions.
-    if (r.Is(nullptr, "--overwrite") || r.Is(nullptr, "--no-overwrite")) {
-        o.Plan.Existing = r.name == "--overwrite" ? TExistingOutputs::Replace : TExistingOutputs::Number;
-        return Result(r.Flag());
-    }
-    if (r.Is(nullptr, "--next-to-source")) {
-        o.Plan.NextToSource = true;
-        return Result(r.Flag());
+// The options of the settings the plan reads as they are, one row each.
+TRead ReadSettingOption(TArgReader& r, TPlanChoice& plan) {
+    for (const TSettingRow& row : SettingRows()) {
+        const bool flag = row.type == TSettingType::Flag, is_switch = flag && !row.takes[0];
+        const std::string no = std::string("--no-") + (row.option[0] ? row.option + 2 : "");
+        if (!row.option[0] || !(r.Is(nullptr, row.option) || (is_switch && r.Is(nullptr, no.c_str())))) continue;
+        std::string text;
+        if (is_switch && !r.Flag()) return TRead::Failed;
+        if (is_switch) text = FlagText(r.name == row.option);
+        else if (!r.Value(text)) return TRead::Failed;
+        else if (flag) text = FlagWord(row.takes, text);
+        TSettings settings;
+        static_cast<TPlanSettings&>(settings) = plan;
+        if (text.empty() || !row.read(settings, text))
+            return Result(r.Fail("option " + r.name + " takes " + (flag ? row.takes : row.choices)));
+        static_cast<TPlanSettings&>(plan) = settings;
+        return TRead::Read;
     }
     return TRead::NotMine;
 }
@@ -213,12 +187,6 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
         if (size) o.Plan.MaxPicture = *size;
         return Result(size || r.Fail("option --max-size takes WIDTHxHEIGHT, such as 1280x720"));
     }
-    if (r.Is(nullptr, "--audio-tracks")) {
-        std::string which;
-        if (!r.Value(which)) return TRead::Failed;
-        o.Plan.AllAudioTracks = which == "all";
-        return Result(which == "all" || which == "first" || r.Fail("option --audio-tracks takes first or all"));
-    }
     if (r.Is(nullptr, "--no-subtitles")) {
         o.Plan.Subtitles = false;
         return Result(r.Flag());
@@ -232,9 +200,7 @@ TRead ReadPlanOption(TArgReader& r, TConvertOptions& o) {
         o.Plan.Options.push_back(pair);
         return TRead::Read;
     }
-    for (const TRead read : {ReadSwitch(r, "--tags", "--no-tags", o.Plan.CopyTags), ReadPlaceOption(r, o)})
-        if (read != TRead::NotMine) return read;
-    if (const TRead read = ReadPictureOption(r, o.Plan); read != TRead::NotMine) return read;
+    if (const TRead read = ReadSettingOption(r, o.Plan); read != TRead::NotMine) return read;
     return ReadAudioOption(r, o.Plan.Audio, o.Plan.OtherAudio);
 }
 
@@ -332,23 +298,50 @@ bool CheckMaxSize(const TPlanChoice& plan, std::string& error) {
     return false;
 }
 
+// "      --option VALUES   description", the description wrapped in its column.
+std::string HelpLines(const std::string& head, const std::string& description) {
+    constexpr size_t column = 27, width = 91;
+    std::string text = "      " + head;
+    text += text.size() < column ? std::string(column - text.size(), ' ') : "  ";
+    size_t line = 0;  // where the line being filled starts
+    std::istringstream words(description);
+    for (std::string word; words >> word;) {
+        if (text.size() - line + 1 + word.size() > width) {
+            text += "\n" + std::string(column, ' ');
+            line = text.size() - column;
+        } else if (text.back() != ' ') {
+            text += ' ';
+        }
+        text += word;
+    }
+    return text + "\n";
+}
+
+// The options of the settings table, in its order.
+std::string SettingOptionLines() {
+    std::string text;
+    for (const TSettingRow& row : SettingRows()) {
+        if (!row.option[0]) continue;
+        const bool is_switch = row.type == TSettingType::Flag && !row.takes[0];
+        const std::string head = is_switch ? "--[no-]" + std::string(row.option + 2)
+                                           : row.option + (" " + (row.takes[0] ? row.takes : row.choices));
+        text += HelpLines(head, row.description);
+    }
+    return text;
+}
+
 }  // namespace
 
 TConvertOptions DefaultConvertOptions() {
     TConvertOptions o;
-    const TSettings s = ReadSettings(SettingsFilePath(Env("XDG_CONFIG_HOME"), Env("HOME")));
+    TSettings s = ReadSettings(SettingsFilePath(Env("XDG_CONFIG_HOME"), Env("HOME")));
+    // The kind and the largest picture are the terminal's own: mp3 and no limit unless --to and --max-size say.
+    const TSettings defaults;
+    s.OutputFormat = defaults.OutputFormat;
+    s.MaxPictureSize = defaults.MaxPictureSize;
     // None chosen: the kind's default, once the kind is known.
     o.OutputFolder = IncludeTrailingSeparator(s.OutputPath);
-    o.Plan.NextToSource = s.OutputNextToSource;
-    o.Plan.Audio = AudioChoiceOf(s.Channels, s.AudioBitrate, s.AudioSampleRate);
-    o.Plan.OtherAudio = AudioChoiceOf(s.OtherChannels, s.OtherAudioBitrate, s.OtherAudioSampleRate, TAudioList::Automatic);
-    o.Plan.AllAudioTracks = s.AllAudioTracks;
-    o.Plan.OtherAudio.VorbisQuality = s.VorbisQuality;
-    o.Plan.OtherAudio.FlacCompression = s.FlacCompression;
-    o.Plan.Existing = s.ExistingOutputs;
-    o.Plan.CopyTags = s.CopyTags;
-    o.Plan.RemoveBlackBars = s.RemoveBlackBars;
-    o.Plan.Deinterlace = DeinterlaceNamed(s.Deinterlace).value_or(TDeinterlace::Auto);
+    o.Plan = PlanChoiceOf(s);
     return o;
 }
 
@@ -398,7 +391,6 @@ std::string ConvertUsage() {
            "  -o, --output-folder DIR  folder of the output files (default: the window's, else\n"
            "                           Ardentix in the music folder for mp3, in the videos\n"
            "                           folder for the video kinds)\n"
-           "      --next-to-source     each output in the folder of its input instead\n"
            "      --to KIND            what is written (default mp3):\n" +
            kinds +
            "                           vcd, svcd and dvd also as pal-KIND, ntsc-KIND or film-KIND,\n"
@@ -412,34 +404,14 @@ std::string ConvertUsage() {
            "  -b, --bitrate KBPS       constant bit rate: " + ListText(BitrateChoices()) + "\n"
            "      --vbr N              MP3 by quality instead, LAME's V0 (best, ~245 kbit/s) to\n"
            "                           V9 (smallest, ~65 kbit/s); 2 is ~190 kbit/s\n"
-           "      --quality Q          ogg: Vorbis quality, -1 (smallest) to 10 (best); default 3\n"
-           "      --compression N      flac: 0 (fastest) to 12 (smallest); default 5\n"
            "  -r, --sample-rate HZ|source  " + ListText(SampleRateChoices()) + "; source: the MP3 rate\n"
            "                           nearest the source's (16000 for 16 kHz speech)\n"
            "      --max-size WxH       mp4 and mkv: a larger picture is scaled down to fit in\n"
            "                           WxH (1280x720), keeping its shape, never up; refused for mp3\n"
            "                           and for the disc and DV kinds, whose picture sizes are fixed\n"
-           "      --audio-tracks first|all  mp4 and mkv: every audio track with its language and\n"
-           "                           title (default), or only the first; the others keep the first\n"
-           "      --crop auto|none     mp4 and mkv: auto (the default) cuts black bars found on\n"
-           "                           every one of ten samples over the file's length; a crop of\n"
-           "                           your own (--option croptop=N, ...) wins over it\n"
-           "      --deinterlace auto|on|off  auto (the default) deinterlaces an input whose samples\n"
-           "                           look interlaced, for mp4 and mkv and for the kinds that change\n"
-           "                           its height or rate; DVD and DV in the input's own norm keep\n"
-           "                           the fields. The defaults are the window's settings\n"
            "      --no-subtitles       leave the input's subtitles out (mp4 and mkv carry text\n"
-           "                           subtitles, mkv bitmap ones too)\n"
-           "      --existing number|skip|replace  a file already at an output's name: number the\n"
-           "                           new one, name(1).mp3, ...; skip the input when the first of\n"
-           "                           name, name(1), ... made from it is whole (each output records\n"
-           "                           its input), so a stopped batch run again converts only what\n"
-           "                           is missing; or replace the file (default: the window's\n"
-           "                           choice, else number)\n"
-           "      --overwrite          the same as --existing replace\n"
-           "      --no-overwrite       the same as --existing number\n"
-           "      --no-tags            leave the source's tags (title, artist, ...) out\n"
-           "      --tags               copy them (default: the window's \"Copy tags\")\n"
+           "                           subtitles, mkv bitmap ones too)\n" +
+           SettingOptionLines() +
            "  -j, --jobs N             files converted at once (default: the number of processors,\n"
            "                           fewer when half the available memory cannot hold them)\n"
            "      --option NAME=VALUE  an engine option for every output (repeatable)\n"
