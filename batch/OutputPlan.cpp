@@ -174,6 +174,13 @@ TShownAspect ShownAspect(const TProbedStream& video) {
             static_cast<int64_t>(video.Height) * (square ? 1 : video.SampleAspectDen)};
 }
 
+// The stream's frame rate, else its average rate; 0/0 unknown.
+AVRational StreamRate(const AVStream& stream) {
+    if (stream.r_frame_rate.num > 0 && stream.r_frame_rate.den > 0) return stream.r_frame_rate;
+    if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0) return stream.avg_frame_rate;
+    return {0, 0};
+}
+
 const TProbedStream* FirstVideo(const std::vector<TProbedStream>& streams) {
     for (const TProbedStream& s : streams)
         if (s.type == TProbedStream::Video) return &s;
@@ -334,7 +341,8 @@ TSourceFacts SourceFacts(const TCustomAVProbe& probe) {
                                                                     : stream->sample_aspect_ratio;
             facts.Streams.push_back(TProbedStream{StreamType(par), par->width, par->height, sar.num, sar.den,
                                                   par->ch_layout.nb_channels, par->sample_rate,
-                                                  avcodec.avcodec_find_decoder(par->codec_id) != nullptr});
+                                                  avcodec.avcodec_find_decoder(par->codec_id) != nullptr,
+                                                  StreamRate(*stream).num, StreamRate(*stream).den});
         }
     return facts;
 }
@@ -384,7 +392,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     output.Timestamp = 0.0;
     if (choice.CopyTags) output.Tags = MapTags(source.Tags);
     std::string text;
-    for (const std::string& line : OutputKindOptions(choice.To)) text += line + "\n";
+    for (const std::string& line : OutputKindOptions(PlannedTarget(choice, source))) text += line + "\n";
     if (vbr) text += "aq=" + std::to_string(audio.VbrLevel) + "\n";
     text += MeasureLines(kind, choice);
     for (const std::string& line : pictures.Options) text += line + "\n";

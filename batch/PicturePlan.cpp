@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "batch/OutputPlan.h"
-#include "core/TargetPresets.h"
+#include "batch/DiscFrame.h"
 
 namespace {
 
@@ -16,22 +16,15 @@ bool ManualPictureOptions(const std::vector<std::string>& options) {
     return false;
 }
 
-// A target keeps the fields when it writes them at the source's height and rate.
-bool KeepsFields(const TOutputChoice& to, const TPictureSample& sample) {
-    if (!to.kind->target[0]) return false;
-    const auto target = TargetPicture(to.kind->target, to.norm, sample.RateNum, sample.RateDen);
-    return target && target->height == sample.Height &&
-           static_cast<int64_t>(target->rate_num) * sample.RateDen ==
-               static_cast<int64_t>(sample.RateNum) * target->rate_den;
-}
-
-bool Deinterlaced(const TPlanChoice& choice, const TPictureSample& sample) {
+// Whether the picture is deinterlaced: a kind of free size never keeps the
+// fields, a disc or tape kind does where its frame keeps them.
+bool Deinterlaced(const TPlanChoice& choice, const TPictureSample& sample, bool keeps_fields) {
     switch (choice.Deinterlace) {
         case TDeinterlace::On: return true;
         case TDeinterlace::Off: return false;
         case TDeinterlace::Auto: break;
     }
-    return sample.Interlaced() && (choice.To.kind->size_limit || !KeepsFields(choice.To, sample));
+    return sample.Interlaced() && (choice.To.kind->size_limit || !keeps_fields);
 }
 
 // Bands that would leave less than a quarter of the picture are a dark video's
@@ -60,7 +53,25 @@ void PlanCrop(TPicturePlan& plan, const TPictureSample& sample) {
     if (!told.empty()) plan.Notes.push_back("Removing black bars: " + told);
 }
 
+// The first video stream, its rate the sample's where the probe read none.
+std::optional<TProbedStream> SourceVideo(const TSourceFacts& source) {
+    for (TProbedStream s : source.Streams) {
+        if (s.type != TProbedStream::Video) continue;
+        if ((s.RateNum <= 0 || s.RateDen <= 0) && source.Pictures.RateNum > 0) {
+            s.RateNum = source.Pictures.RateNum;
+            s.RateDen = source.Pictures.RateDen;
+        }
+        return s;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+TOutputChoice PlannedTarget(const TPlanChoice& choice, const TSourceFacts& source) {
+    const std::optional<TProbedStream> video = SourceVideo(source);
+    return video ? PlannedTarget(choice.To, video->RateNum, video->RateDen) : choice.To;
+}
 
 const char* DeinterlaceName(TDeinterlace value) { return DeinterlaceNames[static_cast<int>(value)]; }
 
@@ -91,13 +102,29 @@ TPicturePlan PlanPictures(const TPlanChoice& choice, const TSourceFacts& source)
     const TPictureSample& sample = source.Pictures;
     if (kind.size_limit && choice.RemoveBlackBars && sample.Pictures > 0 && !ManualPictureOptions(choice.Options))
         PlanCrop(plan, sample);
+    const std::optional<TProbedStream> video = SourceVideo(source);
+    const TOutputChoice to = PlannedTarget(choice, source);
+    const std::optional<TDiscFrame> frame = video ? PlanDiscFrame(to, *video, choice.Options) : std::nullopt;
+    if (frame) {
+        plan.Options.insert(plan.Options.end(), frame->Options.begin(), frame->Options.end());
+        plan.Notes.insert(plan.Notes.end(), frame->Notes.begin(), frame->Notes.end());
+    }
+    const std::vector<std::string> fields = frame && sample.Interlaced() && sample.FieldOrderKnown() &&
+                                                    FrameKeepsFields(to, *frame, sample)
+                                                ? FieldOptions(to, sample, choice.Options)
+                                                : std::vector<std::string>{};
     // The core's own five-tap deinterlacer, not a library filter in the chain:
     // it works on the decoded picture before the crop and the scaler, keeps
     // every picture and its time (one out for one in), and goes with crop
     // options and a user's filter graph alike, which the chain does not.
-    plan.Deinterlace = Deinterlaced(choice, sample);
+    plan.Deinterlace = Deinterlaced(choice, sample, !fields.empty());
     if (plan.Deinterlace) plan.Options.push_back("deinterlace");
     if (plan.Deinterlace && choice.Deinterlace == TDeinterlace::Auto)
         plan.Notes.push_back("Input looks interlaced: deinterlacing");
+    if (!plan.Deinterlace && !fields.empty()) {
+        plan.Options.insert(plan.Options.end(), fields.begin(), fields.end());
+        plan.Notes.push_back(std::string("Input looks interlaced: keeping its fields, ") +
+                             (sample.TopFieldFirst() ? "top" : "bottom") + " field first");
+    }
     return plan;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/OutputKinds.h"
 #include "batch/SubtitlePlan.h"
 
 struct TPlanChoice;
@@ -33,5 +34,8 @@ struct TPicturePlan {
 // found none, or no sample, cuts nothing, and so do bands that would leave
 // less than a quarter of the picture.
 TPicturePlan PlanPictures(const TPlanChoice& choice, const TSourceFacts& source);
+// The kind as planned for this source: a film-rate input takes the film norm
+// of a kind that has one when the user gave no norm.
+TOutputChoice PlannedTarget(const TPlanChoice& choice, const TSourceFacts& source);
 // Whether PlanPictures would look at a sample of the pictures for this choice.
 bool NeedsPictureSample(const TPlanChoice& choice);

@@ -1,6 +1,7 @@
 #include "batch/PictureSample.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -23,7 +24,10 @@ struct TTally {
     int pictures = 0;
     int width = 0, height = 0;
     int x1 = 0, y1 = 0, x2 = -1, y2 = -1;  // inclusive pixels; x2 < x1 while no content was seen
-    int combed = 0, progressive = 0;
+    int combed = 0, progressive = 0, top_first = 0;
+    int flagged = 0, flagged_top_first = 0;
+    int top_first_matches = 0, bottom_first_matches = 0;
+    int row_combed = 0, row_smooth = 0;
 };
 
 // buffer -> idet -> cropdetect -> buffersink, for pictures of one size and format.
@@ -71,12 +75,70 @@ void ReadMeasures(const AVFrame& frame, TTally& run) {
     if (const AVDictionaryEntry* e = avutil.av_dict_get(frame.metadata, verdict, nullptr, 0)) {
         const std::string type = e->value;
         if (type == "tff" || type == "bff") ++run.combed;
+        if (type == "tff") ++run.top_first;
         if (type == "progressive") ++run.progressive;
     }
     run.x1 = MetaNumber(frame, "lavfi.cropdetect.x1", run.x1);
     run.x2 = MetaNumber(frame, "lavfi.cropdetect.x2", run.x2);
     run.y1 = MetaNumber(frame, "lavfi.cropdetect.y1", run.y1);
     run.y2 = MetaNumber(frame, "lavfi.cropdetect.y2", run.y2);
+}
+
+// Mean brightness difference (levels a pixel) below which the weaves of a
+// picture's bottom field with its neighbours' top fields tell no motion, and
+// below which a picture has too little detail to tell its rows by.
+constexpr double MotionLevels = 1.0;
+// A weave this close to the picture's own (as a share of the worse
+// neighbour's lead) matches as well: the fields are half a picture apart.
+constexpr double FieldMatchShare = 0.5;
+
+// How badly the rows `step` apart of `rows` fit around the rows of `mid`
+// between them: the mean difference of each such row from the mean of its two
+// neighbours, over rows first, first + step, ...
+double RowCost(const AVFrame& mid, const AVFrame& rows, int first, int step, int lag) {
+    double sum = 0;
+    int64_t count = 0;
+    for (int y = first; y + lag < mid.height; y += step) {
+        if (y < lag) continue;
+        const uint8_t* m = mid.data[0] + static_cast<ptrdiff_t>(y) * mid.linesize[0];
+        const uint8_t* above = rows.data[0] + static_cast<ptrdiff_t>(y - lag) * rows.linesize[0];
+        const uint8_t* below = rows.data[0] + static_cast<ptrdiff_t>(y + lag) * rows.linesize[0];
+        int64_t row = 0;
+        for (int x = 0; x < mid.width; ++x) row += std::abs(2 * m[x] - above[x] - below[x]);
+        sum += static_cast<double>(row) / 2;
+        count += mid.width;
+    }
+    return count > 0 ? sum / static_cast<double>(count) : 0;
+}
+
+// Pictures whose first plane is 8-bit brightness.
+bool EightBitLuma(const AVFrame& f) {
+    const AVPixFmtDescriptor* d = avutil.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f.format));
+    return d && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)) &&
+           d->comp[0].depth == 8 && d->comp[0].step == 1 && f.height >= 6;
+}
+
+// One picture's rows: told by the other field's (one away) or its own (two away).
+void MeasureRows(const AVFrame& picture, TTally& run) {
+    if (!EightBitLuma(picture)) return;
+    const double other = RowCost(picture, picture, 0, 1, 1), own = RowCost(picture, picture, 0, 1, 2);
+    if (std::max(other, own) < MotionLevels) return;
+    ++(other > own ? run.row_combed : run.row_smooth);
+}
+
+// The field order the middle of three consecutive pictures shows, if any.
+void MatchFields(const AVFrame& before, const AVFrame& picture, const AVFrame& after, TTally& run) {
+    if (!EightBitLuma(picture) || before.format != picture.format || after.format != picture.format ||
+        before.width != picture.width || after.width != picture.width || before.height != picture.height ||
+        after.height != picture.height)
+        return;
+    const double own = RowCost(picture, picture, 1, 2, 1);
+    const double lead_before = RowCost(picture, before, 1, 2, 1) - own;
+    const double lead_after = RowCost(picture, after, 1, 2, 1) - own;
+    const double worse = std::max(lead_before, lead_after), better = std::min(lead_before, lead_after);
+    if (worse < MotionLevels || better >= FieldMatchShare * worse) return;
+    // The bottom field lies between its own top field and the next one's: top first.
+    ++(lead_after < lead_before ? run.top_first_matches : run.bottom_first_matches);
 }
 
 class TSampler {
@@ -148,6 +210,11 @@ bool TSampler::Feed(AVFrame* picture) {
         if (picture->width != tally.width || picture->height != tally.height) return false;
         if (!MakeGraph(graph_, *picture, stream_->time_base)) return false;
     }
+    // The decoder's own marks, before idet writes its findings over them.
+    if (picture->interlaced_frame) {
+        ++run_.flagged;
+        if (picture->top_field_first) ++run_.flagged_top_first;
+    }
     return avfilter.av_buffersrc_add_frame_flags(graph_.source, picture, 0) >= 0;
 }
 
@@ -155,16 +222,32 @@ bool TSampler::Feed(AVFrame* picture) {
 void TSampler::EndRun() {
     if (!graph_.graph) return;
     const bool ended = avfilter.av_buffersrc_add_frame_flags(graph_.source, nullptr, 0) >= 0;
+    // The run's last three pictures, the newest last, for the field matching.
+    TFramePtr window[3] = {TFramePtr(avutil.av_frame_alloc()), TFramePtr(avutil.av_frame_alloc()),
+                           TFramePtr(avutil.av_frame_alloc())};
     TFramePtr out(avutil.av_frame_alloc());
-    while (ended && out && avfilter.av_buffersink_get_frame(graph_.sink, out.get()) >= 0) {
+    int seen = 0;
+    while (ended && out && window[0] && window[1] && window[2] && avfilter.av_buffersink_get_frame(graph_.sink, out.get()) >= 0) {
         ReadMeasures(*out, run_);
+        MeasureRows(*out, run_);
         ++run_.pictures;
-        avutil.av_frame_unref(out.get());
+        std::swap(window[0], window[1]);
+        std::swap(window[1], window[2]);
+        avutil.av_frame_unref(window[2].get());
+        std::swap(window[2], out);
+        if (++seen >= 3) MatchFields(*window[0], *window[1], *window[2], run_);
     }
     graph_.graph.reset();
     tally.pictures += run_.pictures;
     tally.combed += run_.combed;
     tally.progressive += run_.progressive;
+    tally.top_first += run_.top_first;
+    tally.flagged += run_.flagged;
+    tally.flagged_top_first += run_.flagged_top_first;
+    tally.top_first_matches += run_.top_first_matches;
+    tally.bottom_first_matches += run_.bottom_first_matches;
+    tally.row_combed += run_.row_combed;
+    tally.row_smooth += run_.row_smooth;
     if (run_.x1 > run_.x2 || run_.y1 > run_.y2) return;  // black throughout: no content to hold
     const bool first = tally.x1 > tally.x2;
     tally.x1 = first ? run_.x1 : std::min(tally.x1, run_.x1);
@@ -198,6 +281,13 @@ TPictureSample SampleOf(const TTally& t) {
     sample.Height = t.height;
     sample.CombedPictures = t.combed;
     sample.ProgressivePictures = t.progressive;
+    sample.TopFirstPictures = t.top_first;
+    sample.FlaggedPictures = t.flagged;
+    sample.FlaggedTopFirstPictures = t.flagged_top_first;
+    sample.TopFirstMatches = t.top_first_matches;
+    sample.BottomFirstMatches = t.bottom_first_matches;
+    sample.RowCombedPictures = t.row_combed;
+    sample.RowSmoothPictures = t.row_smooth;
     if (t.x1 > t.x2 || t.y1 > t.y2) return sample;
     auto even = [](int pixels) { return std::max(pixels, 0) & ~1; };
     sample.CropLeft = even(t.x1);

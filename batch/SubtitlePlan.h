@@ -18,6 +18,7 @@ struct TProbedStream {
     int Channels = 0;    // of an audio stream; 0 unknown
     int SampleRate = 0;  // Hz, of an audio stream; 0 unknown
     bool Decodable = true;  // the libraries have a decoder for it
+    int RateNum = 0, RateDen = 0;  // pictures a second, of a video stream; 0 unknown
 };
 
 struct TSubtitlePlan {

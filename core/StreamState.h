@@ -104,6 +104,7 @@ struct TOutputStreamState {
     double held_span = 0;
     float held_quality = 0;
     TFramePtr send_picture;               // the reference handed to the encoder, reused
+    bool sent_fields = false;             // the last picture sent was interlaced or coded as fields
     TFramePtr crop_picture;               // the decoded picture seen through the crop bands
     // The filter chain of this stream ("vfilters"): buffer source -> ... -> buffer sink.
     TFilterGraphPtr filter_graph;

@@ -3,6 +3,7 @@
 // options can still override them.
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 #include <type_traits>
 
@@ -184,13 +185,13 @@ std::optional<TTargetPicture> TargetPicture(const std::string& kind, const std::
                                             int input_rate_den) {
     const TNorm n = NormNamed(norm).value_or(NormOfRate(input_rate_num, input_rate_den).value_or(nmNTSC));
     const TTargetRow* row = TargetRowOf(kind, n);
+    if (!row) return std::nullopt;
+    // The rows' own "WxH" and "N" or "N/D", read without the libraries: a plan
+    // is made before they need to be loaded.
     TTargetPicture picture;
-    AVRational rate{0, 1};
-    if (!row || avutil.av_parse_video_size(&picture.width, &picture.height, row->size) < 0 ||
-        avutil.av_parse_video_rate(&rate, row->rate) < 0)
+    if (std::sscanf(row->size, "%dx%d", &picture.width, &picture.height) != 2 ||
+        std::sscanf(row->rate, "%d/%d", &picture.rate_num, &picture.rate_den) < 1)
         return std::nullopt;
-    picture.rate_num = rate.num;
-    picture.rate_den = rate.den;
     return picture;
 }
 

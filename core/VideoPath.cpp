@@ -96,6 +96,22 @@ float PictureQuality(const AVFrame* frame) {
     return static_cast<float>(sum / params->nb_blocks / 2 * FF_QP2LAMBDA);
 }
 
+// The DV encoder marks every frame interlaced (the IL bit of each video
+// source control pack, 0x61, in the frame's VAUX blocks); a progressive
+// picture coded as a frame is marked progressive instead.
+void MarkDvProgressive(AVPacket* pkt) {
+    constexpr int kBlock = 80, kPacks = 15, kPack = 5;
+    if (avcodec.av_packet_make_writable(pkt) < 0) return;
+    for (int at = 0; at + kBlock <= pkt->size; at += kBlock) {
+        uint8_t* block = pkt->data + at;
+        if ((block[0] >> 5) != 2) continue;  // not a VAUX block
+        for (int p = 0; p < kPacks; ++p) {
+            uint8_t* pack = block + 3 + p * kPack;
+            if (pack[0] == 0x61) pack[3] &= static_cast<uint8_t>(~0x10);
+        }
+    }
+}
+
 }  // namespace
 
 void TCustomFFmpeg::SetUpVideoEncoder(TOutputStreamState& ost, TInputStreamState& ist) {
@@ -454,6 +470,7 @@ void TCustomFFmpeg::EncodePictureSlots(AVFormatContext* os, TOutputStreamState& 
         send->key_frame = 0;
         if (preview_flags.load(std::memory_order_relaxed) != 0)
             PreviewFrame(send, avutil.av_rescale_q(send->pts, enc->time_base, AV_TIME_BASE_Q));
+        ost.sent_fields = (enc->flags & kInterlacedFlags) || send->interlaced_frame;
         const int r = avcodec.avcodec_send_frame(enc, send);
         avutil.av_frame_unref(send);
         if (r < 0) throw FFmpegException("Video encoding failed");
@@ -560,6 +577,7 @@ int TCustomFFmpeg::ReceiveVideoPackets(AVFormatContext* os, TOutputStreamState& 
                 ost.frame_error[j] = static_cast<double>(e);
             }
         }
+        if (enc->codec_id == AV_CODEC_ID_DVVIDEO && !ost.sent_fields) MarkDvProgressive(pkt);
         size = pkt->size;
         run->video_size += pkt->size;
         pkt->stream_index = ost.index;

@@ -2,6 +2,8 @@
 // display aspect and the size limit of what is left) and when it deinterlaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "batch/OutputPlan.h"
 #include "binding/FFmpegLoader.h"
 #include "tests/batch/PlanChoices.h"
@@ -49,8 +51,7 @@ TEST(PicturePlan, BarsAreCutForMp4AndMkvUnlessTurnedOffOrCroppedByHand) {
         EXPECT_EQ(HasLine(out.ExtOptions, "croptop=72") && HasLine(out.ExtOptions, "cropbottom=72"), row.cut);
         EXPECT_EQ(out.ExtOptions.find("cropleft=0"), std::string::npos);
         EXPECT_EQ(out.AspectRatio, row.cut ? "5:3" : "");
-        EXPECT_EQ(out.Notes, row.cut ? std::vector<std::string>{"Removing black bars: 72 top, 72 bottom"}
-                                     : std::vector<std::string>{});
+        EXPECT_EQ(std::count(out.Notes.begin(), out.Notes.end(), "Removing black bars: 72 top, 72 bottom"), row.cut);
     }
 }
 
@@ -79,7 +80,9 @@ TEST(PicturePlan, TheCroppedPictureIsWhatTheSizeLimitAndTheAspectSee) {
 }
 
 // Auto keeps the fields where the kind writes them at the source's height and
-// rate (DVD and DV in the source's norm) and deinterlaces everywhere else.
+// rate (DVD, SVCD and DV in the source's norm), coded as fields in the order
+// idet found (DV bottom first, a top-first source moved down a row), and
+// deinterlaces everywhere else.
 TEST(PicturePlan, AutoDeinterlacesCombedInputsUnlessTheKindKeepsTheFields) {
     ASSERT_TRUE(FFmpegLoader().LoadLibs(DefaultLibs)) << FFmpegLoader().LastError();
     struct TRow {
@@ -87,27 +90,48 @@ TEST(PicturePlan, AutoDeinterlacesCombedInputsUnlessTheKindKeepsTheFields) {
         TDeinterlace how;
         bool combed;
         bool deinterlaced, noted;
+        std::vector<std::string> fields;  // the field options planned
     };
     using D = TDeinterlace;
+    const std::vector<std::string> mpeg2 = {"flags=+ildct+ilme", "alternate_scan=1", "top=1"};
+    const std::vector<std::string> dv = {"flags=+ildct", "top=0", "vfilters=setfield=tff,fieldorder=bff"};
     const TRow rows[] = {
-        {"mp4", D::Auto, true, true, true},      {"mkv", D::Auto, false, false, false},
-        {"mp4", D::On, false, true, false},      {"mkv", D::Off, true, false, false},
-        {"pal-dvd", D::Auto, true, false, false}, {"dvd", D::Auto, true, false, false},
-        {"pal-dv", D::Auto, true, false, false}, {"dv50", D::Auto, true, false, false},
-        {"ntsc-dvd", D::Auto, true, true, true}, {"film-dvd", D::Auto, true, true, true},
-        {"pal-vcd", D::Auto, true, true, true},  {"pal-svcd", D::Auto, true, false, false},
-        {"pal-dvd", D::On, false, true, false},  {"mp3", D::On, true, false, false},
+        {"mp4", D::Auto, true, true, true},         {"mkv", D::Auto, false, false, false},
+        {"mp4", D::On, false, true, false},         {"mkv", D::Off, true, false, false},
+        {"pal-dvd", D::Auto, true, false, false, mpeg2}, {"dvd", D::Auto, true, false, false, mpeg2},
+        {"pal-dv", D::Auto, true, false, false, dv},     {"dv50", D::Auto, true, false, false, dv},
+        {"ntsc-dvd", D::Auto, true, true, true},    {"film-dvd", D::Auto, true, true, true},
+        {"pal-vcd", D::Auto, true, true, true},     {"pal-svcd", D::Auto, true, false, false, mpeg2},
+        {"pal-dvd", D::On, false, true, false},     {"mp3", D::On, true, false, false},
+        {"pal-dvd", D::Auto, false, false, false},
     };
     for (const TRow& row : rows) {
         TPlanChoice choice;
         choice.To = Kind(row.kind);
         choice.Deinterlace = row.how;
         choice.RemoveBlackBars = false;
-        const TOutputOptions out = PlanOutput(choice, Pal(row.combed));
+        TSourceFacts source = Pal(row.combed);
+        source.Pictures.TopFirstPictures = source.Pictures.CombedPictures;
+        const TOutputOptions out = PlanOutput(choice, source);
         SCOPED_TRACE(std::string(row.kind) + " " + DeinterlaceName(row.how) + (row.combed ? " combed" : ""));
         EXPECT_EQ(HasLine(out.ExtOptions, "deinterlace"), row.deinterlaced);
-        EXPECT_EQ(out.Notes.size() == 1 && out.Notes[0] == "Input looks interlaced: deinterlacing", row.noted);
+        EXPECT_EQ(std::count(out.Notes.begin(), out.Notes.end(), "Input looks interlaced: deinterlacing"), row.noted);
+        for (const std::string& line : row.fields) EXPECT_TRUE(HasLine(out.ExtOptions, line)) << line;
+        EXPECT_EQ(out.ExtOptions.find("flags=+ildct") != std::string::npos, !row.fields.empty());
     }
+    // A bottom-first source keeps its order: in MPEG-2's headers, and as DV's own.
+    TPlanChoice choice;
+    TSourceFacts bottom = Pal(true);
+    for (const char* kind : {"pal-dvd", "pal-dv"}) {
+        choice.To = Kind(kind);
+        const std::string text = PlanOutput(choice, bottom).ExtOptions;
+        EXPECT_TRUE(HasLine(text, "top=0")) << kind;
+        EXPECT_EQ(text.find("fieldorder"), std::string::npos) << kind;
+    }
+    // A user's own filter graph leaves DV no way to swap the fields: deinterlaced.
+    choice.Options = {"vfilters=hflip"};
+    bottom.Pictures.TopFirstPictures = 40;
+    EXPECT_TRUE(HasLine(PlanOutput(choice, bottom).ExtOptions, "deinterlace"));
     for (const D how : {D::Auto, D::On, D::Off}) EXPECT_EQ(DeinterlaceNamed(DeinterlaceName(how)), how);
     EXPECT_FALSE(DeinterlaceNamed("yes"));
 }

@@ -199,6 +199,8 @@ std::vector<DecodedPicture> DecodePictures(const std::string& path, std::string*
     p.chroma_width = desc ? -((-f->width) >> desc->log2_chroma_w) : 0;
     p.chroma_height = desc ? -((-f->height) >> desc->log2_chroma_h) : 0;
     p.seconds = seconds;
+    if (decoded->sample_aspect_ratio.num > 0 && decoded->sample_aspect_ratio.den > 0)
+      p.pixel_aspect = static_cast<double>(decoded->sample_aspect_ratio.num) / decoded->sample_aspect_ratio.den;
     auto copy = [&](std::vector<uint8_t>& out, int plane, int w, int h) {
       if (!f->data[plane]) return;
       for (int yy = 0; yy < h; ++yy)

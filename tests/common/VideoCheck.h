@@ -31,6 +31,7 @@ struct DecodedPicture {
   int width = 0, height = 0;
   int chroma_width = 0, chroma_height = 0;
   double seconds = 0;  // presentation time
+  double pixel_aspect = 1;  // a pixel's width to its height, as the decoder reads it
   std::vector<uint8_t> y, u, v;
   int Y(int x, int yy) const { return y[static_cast<size_t>(yy) * width + x]; }
   int U(int x, int yy) const { return u[static_cast<size_t>(yy) * chroma_width + x]; }
