@@ -243,7 +243,9 @@ void TCustomFFmpeg::QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost,
         avutil.av_audio_fifo_write(ost.sample_fifo.get(), reinterpret_cast<void**>(planes), samples) < samples)
         throw FFmpegException("av_fifo_realloc2() failed");
     const int frame_size = ost.enc->frame_size;
-    if (frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
+    if (NeedsSoundUnderEveryPicture(ost)) {
+        EncodeWholeDvFrames(os, ost);
+    } else if (frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
         while (avutil.av_audio_fifo_size(ost.sample_fifo.get()) >= frame_size) {
             EncodeQueuedAudio(os, ost, frame_size);
             ost.sample_clock += frame_size;
@@ -341,6 +343,7 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& o
             }
         }
     }
+    if (NeedsSoundUnderEveryPicture(ost)) FillSoundToDvFrame(ost);
     QueueAndEncode(os, ost, nullptr, 0);
     // The short last frame; the library pads it for encoders that need whole frames.
     const int rest = avutil.av_audio_fifo_size(ost.sample_fifo.get());

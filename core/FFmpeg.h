@@ -467,6 +467,10 @@ private:
     int64_t PicturesEndInSamples(const TOutputStreamState& audio) const;
     void FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamState& ost);
     void FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
+    // DV: the sound goes to the muxer a whole DV frame's worth at a time.
+    int DvFrameSamples(const TOutputStreamState& audio, int64_t frame) const;
+    void EncodeWholeDvFrames(AVFormatContext* os, TOutputStreamState& ost);
+    void FillSoundToDvFrame(TOutputStreamState& ost);
     // What the user reads when a packet or the trailer cannot be written.
     std::string WriteFailureText(const AVFormatContext* os, int code) const;
     // video path
