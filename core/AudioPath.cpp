@@ -158,8 +158,7 @@ bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& 
     const double delta = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;
     if (std::fabs(delta) <= 50) return true;
     if (ist.at_start || std::fabs(delta) > enc_rate * audio_drift_threshold) {
-        const double idelta = delta * ist.block_rate / enc_rate;
-        const int byte_delta = static_cast<int>(std::trunc(idelta)) * 2 * ist.block_channels;
+        const int byte_delta = BlockBytes(delta * ist.block_rate / enc_rate, ist.block_channels);
         if (byte_delta < 0) return DiscardAudio(ist, buf, size, byte_delta, delta);
         PadWithSilence(ist, buf, size, byte_delta, delta);
         return true;
@@ -174,6 +173,11 @@ bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& 
         swresample.swr_set_compensation(ost.resampler.get(), comp, enc_rate);
     }
     return true;
+}
+
+int TCustomFFmpeg::BlockBytes(double samples, int channels) {
+    constexpr double kMost = 1 << 22;  // 87 s at 48 kHz
+    return static_cast<int>(std::trunc(std::clamp(samples, -kMost, kMost))) * 2 * channels;
 }
 
 bool TCustomFFmpeg::DiscardAudio(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta,

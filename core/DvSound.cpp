@@ -121,7 +121,7 @@ void TCustomFFmpeg::FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamSt
     const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
     const int queued = avutil.av_audio_fifo_size(ost.sample_fifo.get());
     const double late = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;  // samples
-    const int byte_delta = static_cast<int>(late * ist.block_rate / enc_rate) * 2 * ist.block_channels;
+    const int byte_delta = BlockBytes(late * ist.block_rate / enc_rate, ist.block_channels);
     if (byte_delta <= 0) {
         ist.at_start = 0;
         ost.sample_clock = std::llrint(ipts * enc_rate) - queued;
