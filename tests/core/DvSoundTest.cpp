@@ -102,6 +102,18 @@ TEST_F(DvSoundTest, ALowFrameRateConvertsInBothNorms) {
     }
 }
 
+// Times hours off (a hostile file's, here an offset) ask for more silence before
+// the sound than an int counts in bytes: the run ends with a message, not an overflow.
+TEST_F(DvSoundTest, SoundHoursLateEndsTheRunWithAMessage) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--audio", "ra144", "--fps", "2"});
+    core.ResetOptionState();
+    core.SetOption("itsoffset", "200:00:00");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetTargetOption("ntsc-dv");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("late.dv"))) << core.last_error;
+    EXPECT_NE(Run(), "") << AllLines();
+}
+
 // Stopped at any point, a DV conversion keeps the frames it made, each with its
 // sound: also before the input's sound has begun.
 TEST_F(DvSoundTest, AStoppedConversionKeepsAReadableShorterFile) {
