@@ -218,23 +218,6 @@ TEST(OutputPlan, LargestPictureScalesDownKeepingTheDisplayAspect) {
     }
 }
 
-// A source with a picture, sound and text subtitles: every kind without a video
-// codec turns the picture off, and one without subtitles turns those off.
-TEST(OutputPlan, KindsTurnOffThePictureAndSubtitlesTheyDoNotHold) {
-    TSourceFacts facts;
-    facts.VideoStreams = 1;
-    facts.Streams = {{TProbedStream::Video, 320, 240}, {TProbedStream::Audio}, {TProbedStream::TextSubtitle}};
-    const std::string video_kinds = "mp4 mkv dvd vcd svcd dv dv50";
-    for (const TOutputKind& kind : OutputKinds()) {
-        TPlanChoice choice;
-        choice.To.kind = &kind;
-        const TOutputOptions out = PlanOutput(choice, facts);
-        const bool video = video_kinds.find(kind.name) != std::string::npos;
-        EXPECT_EQ(out.DisableVideo, !video) << kind.name;
-        EXPECT_EQ(out.DisableSubtitle, !kind.text_subtitles[0]) << kind.name;
-    }
-}
-
 TEST(OutputPlan, LargestPictureReachesTheRecordOfMp4AndMkvOnly) {
     TSourceFacts facts;
     facts.VideoStreams = 1;
