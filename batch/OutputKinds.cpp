@@ -69,6 +69,8 @@ const TOutputKind* OutputKindNamed(const std::string& name) {
     return nullptr;
 }
 
+bool CarriesPictures(const TOutputKind& kind) { return kind.video_codec[0] || kind.target[0]; }
+
 bool ParseOutputKind(const std::string& text, TOutputChoice& choice, std::string& error) {
     std::string norm;
     std::string name = text;

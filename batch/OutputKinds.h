@@ -36,6 +36,8 @@ struct TOutputKind {
 const std::vector<TOutputKind>& OutputKinds();
 // The kind of a name ("mp4"), nullptr for none.
 const TOutputKind* OutputKindNamed(const std::string& name);
+// Whether a kind's files hold pictures: its own video codec or a disc target's.
+bool CarriesPictures(const TOutputKind& kind);
 
 // A kind chosen by name with its norm: "pal", "ntsc", "film" or "" (follow the input).
 struct TOutputChoice {

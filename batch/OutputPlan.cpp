@@ -189,17 +189,19 @@ const TProbedStream* FirstVideo(const std::vector<TProbedStream>& streams) {
 
 // Streams go to the output in file order by themselves, each to the next of
 // its type. Another choice or order needs a map for every output stream, in
-// the order the output makes them: the picture, the first sound and subtitles
-// as the file opens, then the further sounds and subtitles.
-std::vector<std::string> StreamMaps(const std::vector<TProbedStream>& streams, const std::vector<int>& audio,
-                                    const TSubtitlePlan& subtitles) {
+// the order the output makes them: the picture (of a kind that holds one), the
+// first sound and subtitles as the file opens, then the further sounds and
+// subtitles.
+std::vector<std::string> StreamMaps(const std::vector<TProbedStream>& streams, bool pictures,
+                                    const std::vector<int>& audio, const TSubtitlePlan& subtitles) {
     bool audio_in_order = true;
     size_t k = 0;
     for (size_t i = 0; i < streams.size() && k < audio.size(); ++i)
         if (streams[i].type == TProbedStream::Audio) audio_in_order &= audio[k++] == static_cast<int>(i);
     if (audio_in_order && subtitles.in_file_order) return {};
     std::vector<int> order;
-    if (const TProbedStream* video = FirstVideo(streams)) order.push_back(static_cast<int>(video - streams.data()));
+    const TProbedStream* video = pictures ? FirstVideo(streams) : nullptr;
+    if (video) order.push_back(static_cast<int>(video - streams.data()));
     const std::vector<int>& subs = subtitles.order;
     if (!audio.empty()) order.push_back(audio.front());
     if (!subs.empty()) order.push_back(subs.front());
@@ -370,9 +372,12 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
         if (!vbr && track.kbps > 0) output.AudioBitrate = track.kbps * 1000;
     }
     const std::vector<int> carried = CarriedAudio(choice, source.Streams);
-    // Video kinds carry the subtitle streams their container holds.
+    // A container's own default codecs would add a picture or subtitles the
+    // kind does not hold (H.264 in an .m4a, Theora in an .ogg): what the kind
+    // does not carry is turned off.
+    output.DisableVideo = !CarriesPictures(kind);
     const TSubtitlePlan subtitles = PlanSubtitles(kind, source.Streams, choice.Subtitles);
-    output.DisableSubtitle = kind.needs_video && subtitles.carried == 0;
+    output.DisableSubtitle = subtitles.carried == 0;
     const TPicturePlan pictures = PlanPictures(choice, source);
     const TProbedStream* video = FirstVideo(source.Streams);
     if (kind.size_limit && video) {
@@ -397,7 +402,7 @@ TOutputOptions PlanOutput(const TPlanChoice& choice, const TSourceFacts& source)
     text += MeasureLines(kind, choice);
     for (const std::string& line : pictures.Options) text += line + "\n";
     for (const std::string& line : choice.Options) text += line + "\n";
-    for (const std::string& line : StreamMaps(source.Streams, carried, subtitles)) text += line + "\n";
+    for (const std::string& line : StreamMaps(source.Streams, !output.DisableVideo, carried, subtitles)) text += line + "\n";
     // Last: these add streams once the file is open, sound before subtitles.
     text += FurtherTrackLines(kind, audio, source.Streams, carried);
     for (const std::string& line : subtitles.options) text += line + "\n";

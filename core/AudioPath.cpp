@@ -158,8 +158,7 @@ bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& 
     const double delta = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;
     if (std::fabs(delta) <= 50) return true;
     if (ist.at_start || std::fabs(delta) > enc_rate * audio_drift_threshold) {
-        const double idelta = delta * ist.block_rate / enc_rate;
-        const int byte_delta = static_cast<int>(std::trunc(idelta)) * 2 * ist.block_channels;
+        const int byte_delta = BlockBytes(delta * ist.block_rate / enc_rate, ist.block_channels);
         if (byte_delta < 0) return DiscardAudio(ist, buf, size, byte_delta, delta);
         PadWithSilence(ist, buf, size, byte_delta, delta);
         return true;
@@ -174,6 +173,11 @@ bool TCustomFFmpeg::KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& 
         swresample.swr_set_compensation(ost.resampler.get(), comp, enc_rate);
     }
     return true;
+}
+
+int TCustomFFmpeg::BlockBytes(double samples, int channels) {
+    constexpr double kMost = 1 << 22;  // 87 s at 48 kHz
+    return static_cast<int>(std::trunc(std::clamp(samples, -kMost, kMost))) * 2 * channels;
 }
 
 bool TCustomFFmpeg::DiscardAudio(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta,
@@ -243,7 +247,9 @@ void TCustomFFmpeg::QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost,
         avutil.av_audio_fifo_write(ost.sample_fifo.get(), reinterpret_cast<void**>(planes), samples) < samples)
         throw FFmpegException("av_fifo_realloc2() failed");
     const int frame_size = ost.enc->frame_size;
-    if (frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
+    if (NeedsSoundUnderEveryPicture(ost)) {
+        EncodeWholeDvFrames(os, ost);
+    } else if (frame_size > 1 && !(ost.enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
         while (avutil.av_audio_fifo_size(ost.sample_fifo.get()) >= frame_size) {
             EncodeQueuedAudio(os, ost, frame_size);
             ost.sample_clock += frame_size;
@@ -341,6 +347,7 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext* os, TOutputStreamState& o
             }
         }
     }
+    if (NeedsSoundUnderEveryPicture(ost)) FillSoundToDvFrame(ost);
     QueueAndEncode(os, ost, nullptr, 0);
     // The short last frame; the library pads it for encoders that need whole frames.
     const int rest = avutil.av_audio_fifo_size(ost.sample_fifo.get());

@@ -2,9 +2,17 @@
 // samples: a picture that finds too little sound is lost ("Insufficient audio
 // data") and the file cannot be ended. Where the input's sound starts late or
 // ends early, silence fills in, so every DV frame has its sound.
+//
+// The muxer also judges whether it holds the next frame's sound by the size of
+// the frame it just built. NTSC frames differ (1600 or 1602 samples), so sound
+// handed over in pieces of any size can leave it 1600 or 1601 samples for a
+// frame of 1602, and the library then aborts the process when it takes them.
+// The sound therefore goes to it a whole frame's worth at a time, and the last
+// piece is filled up to its frame with silence.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "binding/FFmpegLoader.h"
 #include "core/FFmpeg.h"
@@ -12,6 +20,9 @@
 namespace {
 
 bool IsDv(const AVFormatContext* os) { return os && os->oformat && std::strcmp(os->oformat->name, "dv") == 0; }
+
+// NTSC's five-frame cycle of 48 kHz sound, 8008 samples over five frames (SMPTE 314M).
+constexpr int kNtscFrameSamples[5] = {1600, 1602, 1602, 1602, 1602};
 
 }  // namespace
 
@@ -37,6 +48,39 @@ int64_t TCustomFFmpeg::PicturesEndInSamples(const TOutputStreamState& audio) con
     return end;
 }
 
+// The samples of the audio stream's DV frame number `frame`: PAL frames hold a
+// 25th of a second at any of the muxer's rates, NTSC frames follow the cycle.
+int TCustomFFmpeg::DvFrameSamples(const TOutputStreamState& audio, int64_t frame) const {
+    for (const auto& ost : run->ost_table) {
+        if (ost->file_index != audio.file_index || !ost->enc || ost->enc->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        const AVRational tb = ost->enc->time_base;
+        if (tb.num == 1 && (tb.den == 25 || tb.den == 50)) return audio.enc->sample_rate / 25;
+        break;
+    }
+    return kNtscFrameSamples[frame % 5];
+}
+
+void TCustomFFmpeg::EncodeWholeDvFrames(AVFormatContext* os, TOutputStreamState& ost) {
+    for (int n = DvFrameSamples(ost, ost.dv_sound_frames); avutil.av_audio_fifo_size(ost.sample_fifo.get()) >= n;
+         n = DvFrameSamples(ost, ost.dv_sound_frames)) {
+        ost.sample_clock += n;
+        EncodeQueuedAudio(os, ost, n);
+        ++ost.dv_sound_frames;
+    }
+}
+
+void TCustomFFmpeg::FillSoundToDvFrame(TOutputStreamState& ost) {
+    AVAudioFifo* fifo = ost.sample_fifo.get();
+    const int queued = avutil.av_audio_fifo_size(fifo);
+    if (queued == 0) return;
+    const int missing = DvFrameSamples(ost, ost.dv_sound_frames) - queued;
+    if (missing <= 0) return;
+    // Signed PCM: zero is silence.
+    std::vector<uint8_t> silence(static_cast<size_t>(missing) * 2 * ost.enc->ch_layout.nb_channels);
+    void* planes[1] = {silence.data()};
+    if (avutil.av_audio_fifo_write(fifo, planes, missing) < missing) throw FFmpegException("av_malloc failed");
+}
+
 void TCustomFFmpeg::FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamState& ost) {
     if (!NeedsSoundUnderEveryPicture(ost) || ost.enc->codec_id != AV_CODEC_ID_PCM_S16LE) return;
     const int64_t end = PicturesEndInSamples(ost);
@@ -44,10 +88,9 @@ void TCustomFFmpeg::FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamSta
     const AVRational samples{1, ost.enc->sample_rate};
     TPacketPtr pkt(avcodec.av_packet_alloc());
     if (!pkt) throw FFmpegException("av_malloc failed");
-    // About a picture's worth at a time, so that the packets interleave with the pictures.
-    constexpr int64_t Chunk = 1600;
+    // A frame's worth at a time, so that the packets interleave with the pictures.
     while (ost.enc_next_pts < end) {
-        const int n = static_cast<int>(std::min(Chunk, end - ost.enc_next_pts));
+        const int n = DvFrameSamples(ost, ost.dv_sound_frames++);
         avcodec.av_packet_unref(pkt.get());
         if (avcodec.av_new_packet(pkt.get(), n * channels * 2) < 0) throw FFmpegException("av_malloc failed");
         std::memset(pkt->data, 0, static_cast<size_t>(pkt->size));  // signed PCM: zero is silence
@@ -78,7 +121,7 @@ void TCustomFFmpeg::FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamSt
     const double ipts = static_cast<double>(ost.sync_input->pts - start_time) / 1000000.0;
     const int queued = avutil.av_audio_fifo_size(ost.sample_fifo.get());
     const double late = ipts * enc_rate - static_cast<double>(ost.sample_clock) - queued;  // samples
-    const int byte_delta = static_cast<int>(late * ist.block_rate / enc_rate) * 2 * ist.block_channels;
+    const int byte_delta = BlockBytes(late * ist.block_rate / enc_rate, ist.block_channels);
     if (byte_delta <= 0) {
         ist.at_start = 0;
         ost.sample_clock = std::llrint(ipts * enc_rate) - queued;

@@ -465,6 +465,9 @@ private:
     bool KeepAudioInStep(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
     bool DiscardAudio(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta, double delta);
     void PadWithSilence(TInputStreamState& ist, const uint8_t*& buf, int& size, int byte_delta, double delta);
+    // The bytes of a block of `channels` that `samples` (signed) stand for, within
+    // int however far off a hostile file's times are: pads and cuts go in pieces.
+    static int BlockBytes(double samples, int channels);
     void ConvertAndQueue(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* buf, int in_samples);
     void QueueAndEncode(AVFormatContext* os, TOutputStreamState& ost, uint8_t** planes, int samples);
     void EncodeQueuedAudio(AVFormatContext* os, TOutputStreamState& ost, int samples);
@@ -480,6 +483,10 @@ private:
     int64_t PicturesEndInSamples(const TOutputStreamState& audio) const;
     void FillSoundToPicturesEnd(AVFormatContext* os, TOutputStreamState& ost);
     void FillSoundBeforeStart(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t*& buf, int& size);
+    // DV: the sound goes to the muxer a whole DV frame's worth at a time.
+    int DvFrameSamples(const TOutputStreamState& audio, int64_t frame) const;
+    void EncodeWholeDvFrames(AVFormatContext* os, TOutputStreamState& ost);
+    void FillSoundToDvFrame(TOutputStreamState& ost);
     // What the user reads when a packet or the trailer cannot be written.
     std::string WriteFailureText(const AVFormatContext* os, int code) const;
     // video path

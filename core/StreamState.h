@@ -79,6 +79,7 @@ struct TOutputStreamState {
     int enc_frame_capacity = 0;      // samples per channel its buffer holds
     int64_t enc_next_pts = 0;        // samples handed to the encoder so far
     int frames_submitted = 0;        // frames handed to the encoder so far
+    int64_t dv_sound_frames = 0;     // DV: the frames' worth of sound handed out so far
 
     // video: quality and plane errors of the last encoded picture
     float quality = 0;

@@ -1,6 +1,8 @@
 // Fuzz target: the whole conversion of one file as the converter window makes
-// it (probe, AddTask, SetOutputFile with the MP3 record, a run of one task on a
-// worker thread) over any bytes held in memory; the MP3 is read back with libmpg123.
+// it (probe, AddTask, SetOutputFile with the MP3 record or a DV target, a run of
+// one task on a worker thread) over any bytes held in memory; the MP3 is read
+// back with libmpg123, a DV file must hold whole frames.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,10 +26,15 @@ struct TSettings {
     int channels;
     int rate;  // Hz
     int kbps;
+    const char* dv = nullptr;  // a DV target instead of the MP3 record
+    int dv_frame_bytes = 0;
 };
 constexpr TSettings SettingsRows[] = {
     {2, 44100, 256}, {1, 8000, 16}, {2, 48000, 320}, {1, 22050, 64}, {2, 16000, 32}, {1, 32000, 128},
+    {2, 48000, 0, "ntsc-dv", 120000}, {2, 48000, 0, "pal-dv", 144000},
 };
+// DV writes 3.6 MB a second: its runs are cut sooner.
+constexpr int DvRecordingLimitMs = 3000;
 
 // Longer inputs are cut here so a run stays short; long files are the batch tests' matter.
 // The limit is looked at between packets, so one packet that decodes to much sound
@@ -64,16 +71,22 @@ public:
             fuzz::Check(!engine_.LastErrorText().empty(), "a refused file without a reason");
             return;
         }
-        const std::string output_path = fuzz::ScratchFolder() + "out.mp3";
+        const std::string output_path = fuzz::ScratchFolder() + (settings.dv ? "out.dv" : "out.mp3");
         ::unlink(output_path.c_str());
         TOutputOptions output;
-        output.FileExt = ".mp3";
-        output.AudioCodec = "libmp3lame";
-        output.AudioChannels = settings.channels;
-        output.AudioSampleRate = settings.rate;
-        output.AudioBitrate = settings.kbps * 1000;
         output.Timestamp = 0.0;
-        output.RecordingTime = RecordingLimitMs;
+        if (settings.dv) {
+            output.FileExt = ".dv";
+            output.ExtOptions = std::string("target=") + settings.dv + "\n";
+            output.RecordingTime = DvRecordingLimitMs;
+        } else {
+            output.FileExt = ".mp3";
+            output.AudioCodec = "libmp3lame";
+            output.AudioChannels = settings.channels;
+            output.AudioSampleRate = settings.rate;
+            output.AudioBitrate = settings.kbps * 1000;
+            output.RecordingTime = RecordingLimitMs;
+        }
         if (!engine_.SetOutputFile(index, output_path, &output)) {
             fuzz::Check(!engine_.LastErrorText().empty(), "a refused output without a reason");
             engine_.ClearTasks();
@@ -126,6 +139,12 @@ private:
             return;
         }
         if (::access(output_path.c_str(), F_OK) != 0) return;  // nothing was decoded: no file is left
+        if (settings.dv) {
+            struct stat st {};
+            fuzz::Check(::stat(output_path.c_str(), &st) == 0 && st.st_size % settings.dv_frame_bytes == 0,
+                        "a DV file of broken frames");
+            return;
+        }
         const ardentix::test::DecodedAudio mp3 = ardentix::test::DecodeMp3(output_path);
         if (mp3.frames == 0) return;
         // A stopped run too leaves a valid, shorter file.

@@ -70,6 +70,50 @@ TEST_F(DvSoundTest, SoundThatStartsLateOrEndsEarlyIsFilledWithSilence) {
     }
 }
 
+// A picture every half second: each fills many DV frames, and every frame gets
+// its share of the sound in both norms, whatever the size of the sound's
+// blocks: 8 kHz mono speech, or AC-3 whose blocks outlast an NTSC frame (an
+// NTSC frame at 28.5 s of that file once found too little sound and the
+// library aborted the process).
+TEST_F(DvSoundTest, ALowFrameRateConvertsInBothNorms) {
+    struct TSource {
+        const char* name;
+        std::vector<std::string> options;
+        double seconds;
+    };
+    const TSource sources[] = {
+        {"speech.rm", {"--audio", "ra144", "--fps", "2", "--seconds", "12"}, 12},
+        {"ac3.rm", {"--rate", "44100", "--fps", "2", "--size", "64x48", "--seconds", "30"}, 30},
+    };
+    for (const TSource& source : sources) {
+        const std::string src = MakeFixture(dir, source.name, "rm-video", source.options);
+        for (const auto& [target, frame_bytes] : {std::pair{"ntsc-dv", 120000}, {"pal-dv", 144000}}) {
+            SCOPED_TRACE(std::string(source.name) + " " + target);
+            const std::string dst = dir.File(std::string(source.name) + "." + target + ".dv");
+            ASSERT_EQ(ConvertToDv(src, target, dst), "") << AllLines();
+            EXPECT_EQ(FileSize(dst) % frame_bytes, 0) << "whole DV frames";
+            // The last picture keeps the slots nearer to it than to where a next one would come.
+            const double seconds = std::atof(MediaInfoField(dst, "General", "Duration").c_str()) / 1000.0;
+            EXPECT_NEAR(seconds, source.seconds - 0.25, 0.05);
+            const DecodedSound sound = DecodeSound(dst);
+            EXPECT_NEAR(static_cast<double>(sound.samples.size()) / sound.rate, seconds, 0.05);
+            EXPECT_GT(Loudness(sound, 1.0, seconds - 1.0), 0.1);
+        }
+    }
+}
+
+// Times hours off (a hostile file's, here an offset) ask for more silence before
+// the sound than an int counts in bytes: the run ends with a message, not an overflow.
+TEST_F(DvSoundTest, SoundHoursLateEndsTheRunWithAMessage) {
+    const std::string src = MakeFixture(dir, "in.rm", "rm-video", {"--audio", "ra144", "--fps", "2"});
+    core.ResetOptionState();
+    core.SetOption("itsoffset", "200:00:00");
+    ASSERT_TRUE(core.OpenInputFile(src)) << core.last_error;
+    core.SetTargetOption("ntsc-dv");
+    ASSERT_TRUE(core.OpenOutputFile(dir.File("late.dv"))) << core.last_error;
+    EXPECT_NE(Run(), "") << AllLines();
+}
+
 // Stopped at any point, a DV conversion keeps the frames it made, each with its
 // sound: also before the input's sound has begun.
 TEST_F(DvSoundTest, AStoppedConversionKeepsAReadableShorterFile) {

@@ -3,9 +3,12 @@
 // no place where a limit cuts; its queue is bounded by the bytes it holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "core/EncoderWorker.h"
 
@@ -23,6 +26,27 @@ public:
 
 private:
     static void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(3)); }
+};
+
+// Keeps every processor busy while it lives, so that the threads of a run are
+// set aside at moments a quiet machine never shows.
+class TBusyProcessors {
+public:
+    TBusyProcessors() {
+        for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
+            spinners_.emplace_back([this] {
+                while (!stop_.load(std::memory_order_relaxed)) {
+                }
+            });
+    }
+    ~TBusyProcessors() {
+        stop_ = true;
+        for (std::thread& t : spinners_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> spinners_;
 };
 
 // A pool of n tiny audio frames.
@@ -155,8 +179,8 @@ void H264Aac(TCustomFFmpeg& c) {
 }
 
 // Each limit cuts every kind at the same place whether the audio encoder's
-// thread keeps up or lags behind: the files are the same to the byte, and the
-// limit is met.
+// thread keeps up or lags behind on a loaded machine: the files are the same
+// to the byte, and the limit is met.
 TEST_F(TranscodeThreadsTest, LimitsCutAtTheSamePlaceHoweverFastTheHelperRuns) {
     struct TKind {
         const char* file;
@@ -184,6 +208,7 @@ TEST_F(TranscodeThreadsTest, LimitsCutAtTheSamePlaceHoweverFastTheHelperRuns) {
             const std::string plain = ConvertBytes(src, dir.File(kind.file), options);
             std::string slow;
             {
+                TBusyProcessors load;
                 TSlowHelper delay;
                 slow = ConvertBytes(src, dir.File(kind.file), options);
             }
@@ -200,13 +225,18 @@ TEST_F(TranscodeThreadsTest, LimitsCutAtTheSamePlaceHoweverFastTheHelperRuns) {
     }
 }
 
-// A queue of two frames (the least) gives the same file as the default one.
+// A queue of two frames (the least) on a loaded machine gives the same file as
+// the default one on a quiet machine.
 TEST_F(TranscodeThreadsTest, ASmallQueueWritesTheSameFile) {
     const std::string src =
         MakeFixture(dir, "in.rm", "rm-video", {"--video", "rv20", "--fps", "25", "--seconds", "2"});
     const std::string wide = ConvertBytes(src, dir.File("out.mp4"), H264Aac);
     core.encoder_queue_bytes = 1;
-    const std::string narrow = ConvertBytes(src, dir.File("out.mp4"), H264Aac);
+    std::string narrow;
+    {
+        TBusyProcessors load;
+        narrow = ConvertBytes(src, dir.File("out.mp4"), H264Aac);
+    }
     ASSERT_GT(wide.size(), 1000u);
     EXPECT_TRUE(wide == narrow);
     const DecodedAudio audio = ReadWav(DecodeToWav(dir.File("out.mp4"), dir.File("back.wav")));

@@ -1116,6 +1116,24 @@ TEST_F(ConvertToolTest, EachAudioKindDecodesBackToTheSoundAndTheTagsThatWentIn) 
     }
 }
 
+// Audio kinds from a source with a picture, sound and subtitles: the file holds
+// its one sound track and nothing else, though its container has a default
+// video codec (MP4's H.264, Ogg's Theora) or subtitle codec.
+TEST_F(ConvertToolTest, AudioKindsFromAVideoHoldOneSoundTrackAndNothingElse) {
+    if (!HaveMediaInfo()) GTEST_SKIP() << "mediainfo is not installed (scripts/deps installs it)";
+    const std::string src = MakeFixture(dir, "film.mkv", "mkv-srt", {"--size", "64x48", "--fps", "5"});
+    for (const char* to : {"mp3", "m4a", "opus", "ogg", "flac", "wav"}) {
+        SCOPED_TRACE(to);
+        fs::remove_all(out);
+        const TRun run = Convert({"-q", "-o", out, "--to", to, src});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string file = out + "film." + to;
+        EXPECT_EQ(MediaInfoField(file, "General", "AudioCount"), "1");
+        EXPECT_EQ(MediaInfoField(file, "General", "VideoCount"), "");
+        EXPECT_EQ(MediaInfoField(file, "General", "TextCount"), "");
+    }
+}
+
 // An archive through the terminal: a folder on the command line and a file in a
 // list on standard input, outputs mirrored under one base, four jobs by
 // --shard (the last as a Slurm array task) that together convert every file
