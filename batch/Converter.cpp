@@ -97,8 +97,12 @@ struct TNaming {
 };
 
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
+    return ListFiles(probe, GivenNames(given), roots);
+}
+
+TListing ListFiles(TCustomAVProbe& probe, std::unique_ptr<TGivenNames> given, const TListingRoots& roots) {
     TListing listing;
-    TListingSource source(given, roots, false, roots.Unread ? nullptr : &probe);
+    TListingSource source(std::move(given), roots, false, roots.Unread ? nullptr : &probe);
     for (TListedFile file; source.Next(file);) listing.Files.push_back(std::move(file));
     listing.Refused = source.TakeRefused();
     listing.Notes = source.TakeNotes();
@@ -154,6 +158,8 @@ struct TBatchRun::TState {
     std::vector<TTaskId> finished_tasks;     // ended, still in the engine's list
     std::map<TFileId, TFileProgress> progress;
     bool engine_running = false;  // the engine's run has been started and its end not told
+    bool disk_full = false;  // a file failed for a full output disk: the run starts no other
+    bool halted = false;     // and the files waiting in the engine were taken out for it
 
     // When each task began, for its elapsed time: the engine starts the tasks
     // of a run in the order they were added, each in the place of one that
@@ -205,6 +211,7 @@ namespace {
 
 // A task's end as its file's final record.
 void FillRecord(TFileRecord& record, const TTaskResult& result) {
+    const int64_t expected = record.ExpectedMs;
     record.ConvertedMs = result.ConvertedMs;
     record.ExpectedMs = result.ExpectedMs;
     switch (result.End) {
@@ -220,6 +227,8 @@ void FillRecord(TFileRecord& record, const TTaskResult& result) {
             record.Reason = ReasonOf(result, record);
             record.Text = result.Message;
             record.Output.clear();
+            // What the listing read stands when the task did not get as far.
+            if (result.ExpectedMs < 0) record.ExpectedMs = expected;
             break;
         case TTaskEnd::Stopped:
             record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
@@ -253,6 +262,9 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
         const int64_t elapsed = ElapsedMs(result.Id);
         if (result.Began) record.ElapsedMs = elapsed;
         FillRecord(record, result);
+        if (record.Reason == TReason::DiskFull) disk_full = true;
+        // Taken out of the engine for the full disk, not stopped by the user.
+        if (halted && result.End == TTaskEnd::Stopped) record.Reason = TReason::DiskFull;
         ended.push_back(std::move(record));
         finished_tasks.push_back(result.Id);
     }
@@ -313,6 +325,7 @@ bool TBatchRun::Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNami
 
 void TBatchRun::Feed() {
     if (stopping_ || source_done_) return;
+    if (Halted()) return EndTheRest();
     const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
     const size_t ahead = kAheadPerPlace * static_cast<size_t>(std::max(request_.Simultaneous, 1));
     joining_.clear();
@@ -328,19 +341,73 @@ void TBatchRun::Feed() {
         }
         TListedFile file;
         const bool more = source_->Next(file);
-        std::vector<TFileRecord> refused = source_->TakeRefused();
-        if (!refused.empty()) {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            for (TFileRecord& record : refused) state_->End(std::move(record));
-        }
         if (!more) {
+            EndRefused();
             source_done_ = true;
             break;
         }
+        EndRefused();
         ++reached_;
         Plan(file, *naming_);
     }
     JoinEngineRun();
+}
+
+void TBatchRun::EndRefused() {
+    std::vector<TFileRecord> refused = source_->TakeRefused();
+    if (refused.empty()) return;
+    reached_ += static_cast<int64_t>(refused.size());
+    std::lock_guard<std::mutex> guard(state_->lock);
+    for (TFileRecord& record : refused) state_->End(std::move(record));
+}
+
+bool TBatchRun::Halted() {
+    std::vector<TTaskId> waiting;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        if (!state_->disk_full) return false;
+        if (state_->halted) return true;
+        state_->halted = true;
+        for (const auto& [id, record] : state_->running) waiting.push_back(id);
+    }
+    // The files waiting in the engine go too; those converting end as they will.
+    for (const TTaskId id : waiting) {
+        const int index = engine_.IndexOfTask(id);
+        if (index < 0 || engine_.TaskResult(index).Began) continue;
+        engine_.RemoveTask(index);
+        // A task no worker had claimed goes without an event: its record ends here.
+        std::lock_guard<std::mutex> guard(state_->lock);
+        const auto task = state_->running.find(id);
+        if (task == state_->running.end()) continue;
+        TFileRecord record = std::move(task->second);
+        state_->running.erase(task);
+        state_->turns.erase(id);
+        record.Outcome = TFileOutcome::NotStarted;
+        record.Reason = TReason::DiskFull;
+        record.Output.clear();
+        state_->End(std::move(record));
+    }
+    return true;
+}
+
+void TBatchRun::EndTheRest() {
+    const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
+    for (TListedFile file;;) {
+        if (TClock::now() >= until) {
+            take_again_ = true;
+            return;
+        }
+        const bool more = source_->Next(file);
+        EndRefused();
+        if (!more) {
+            source_done_ = true;
+            return;
+        }
+        ++reached_;
+        const int64_t expected = file.DurationUs < 0 ? -1 : file.DurationUs / 1000;
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->End({file.Id, file.Path, "", TFileOutcome::NotStarted, TReason::DiskFull, "", -1, expected});
+    }
 }
 
 void TBatchRun::JoinEngineRun() {
@@ -385,7 +452,7 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     if (!file.Probed) ReadListedFile(engine_.Probe, file, pictures);
     if (pictures && file.Readable && !file.Sampled) SampleListedFile(engine_.Probe, file);
     naming.Keep(file.Path);
-    if (!file.Readable) return end(TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, "");
+    if (!file.Readable) return end(TFileOutcome::Refused, file.Reason, file.Problem, "");
     if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())
         return end(TFileOutcome::Refused, TReason::NoStreamForKind, refusal, "");
     const std::string name = naming.Next(file, request_.Plan);
@@ -455,11 +522,14 @@ TRunUpdate TBatchRun::Take() {
     take_again_ = false;
     if (!over_taken_) {
         RemoveEndedTasks();
+        if (!stopping_) Halted();
         Feed();
     }
     TRunUpdate update;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
+        update.DiskFull = state_->halted && !halt_told_;
+        halt_told_ = halt_told_ || update.DiskFull;
         update.Planned.swap(state_->planned);
         update.Ended.swap(state_->ended);
         for (const auto& [id, progress] : state_->progress) update.Progress.push_back(progress);
