@@ -319,6 +319,9 @@ bool TBatchRun::Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNami
         if (const auto state = weak.lock()) state->Progressed(engine, index, frame, fps, current, total);
     });
     attached_ = true;
+    source_->SetReady([weak] {
+        if (const auto state = weak.lock()) state->Notify(TRunNews::Progress);
+    });
     Feed();
     return true;
 }
@@ -339,6 +342,8 @@ void TBatchRun::Feed() {
             take_again_ = true;
             break;
         }
+        // The listing calls when it has more: the face takes then.
+        if (!source_->Ready()) break;
         TListedFile file;
         const bool more = source_->Next(file);
         if (!more) {
@@ -397,6 +402,7 @@ void TBatchRun::EndTheRest() {
             take_again_ = true;
             return;
         }
+        if (!source_->Ready()) return;
         const bool more = source_->Next(file);
         EndRefused();
         if (!more) {

@@ -34,7 +34,7 @@ bool IsRegularFile(TListedFile& file) {
         struct stat link {};
         if ((error == ENOENT || error == ELOOP) && ::lstat(file.Path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
             file.Reason = TReason::DanglingLink;
-            file.Problem = "the link points to nothing";
+            file.Problem = std::strerror(error);
         } else if (error == ENOENT) {
             file.Reason = file.Walked ? TReason::Vanished : TReason::InputUnreadable;
             file.Problem = "no such file";
@@ -340,9 +340,22 @@ public:
     TSpool(const TSpool&) = delete;
     TSpool& operator=(const TSpool&) = delete;
 
+    // Whether Take has an item or the end at once; when not, ready is called
+    // (on the walk's thread) as soon as it has.
+    bool Ready() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (ended_ || !tail_.empty() || read_ < written_ || head_at_ < head_.size()) return true;
+        wanted_ = true;
+        return false;
+    }
+    void SetReady(std::function<void()> ready) {
+        std::lock_guard<std::mutex> guard(lock_);
+        ready_ = std::move(ready);
+    }
+
     // The walk's thread.
     void Put(const TItem& item) {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
         Append(tail_, item);
         if (tail_.size() >= kPieceBytes && fd_ >= 0) {
             if (::pwrite(fd_, tail_.data(), tail_.size(), static_cast<off_t>(written_)) ==
@@ -352,11 +365,13 @@ public:
             }
         }
         more_.notify_one();
+        Tell(guard);
     }
     void End() {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
         ended_ = true;
         more_.notify_one();
+        Tell(guard);
     }
     // The run's thread: the next item, waiting for the walk; false at its end.
     bool Take(TItem& item) {
@@ -387,6 +402,15 @@ public:
 
 private:
     static constexpr size_t kPieceBytes = 64 * 1024;
+
+    // Calls ready, once, when the run found nothing to take.
+    void Tell(std::unique_lock<std::mutex>& guard) {
+        if (!wanted_ || !ready_) return;
+        wanted_ = false;
+        const std::function<void()> ready = ready_;
+        guard.unlock();
+        ready();
+    }
 
     static void AppendText(std::string& to, const std::string& text) {
         const uint32_t size = static_cast<uint32_t>(text.size());
@@ -430,6 +454,8 @@ private:
     std::string head_;      // read, from head_at_ on not taken yet
     size_t head_at_ = 0;
     bool ended_ = false;
+    bool wanted_ = false;  // the run found nothing ready
+    std::function<void()> ready_;
 };
 
 TListingSource::TListingSource(std::vector<std::string> given, TListingRoots roots, bool count_ahead,
@@ -462,7 +488,46 @@ void TListingSource::Walk() {
     spool_->End();
 }
 
-bool TListingSource::NextItem(TItem& item) { return spool_ ? spool_->Take(item) : cursor_->Next(item); }
+bool TListingSource::Ready() {
+    if (peeked_ || !spool_ || ahead_ || spool_ended_) return true;
+    // Notes and refusals are taken in here, so that Next does not wait behind them.
+    TItem item;
+    while (spool_->Ready()) {
+        if (!spool_->Take(item)) {
+            spool_ended_ = true;
+            return true;
+        }
+        if (TakeIn(item)) continue;
+        ahead_ = std::make_unique<TItem>(std::move(item));
+        return true;
+    }
+    return false;
+}
+
+void TListingSource::SetReady(std::function<void()> ready) {
+    if (spool_) spool_->SetReady(std::move(ready));
+}
+
+bool TListingSource::NextItem(TItem& item) {
+    if (ahead_) {
+        item = std::move(*ahead_);
+        ahead_.reset();
+        return true;
+    }
+    if (spool_ended_) return false;
+    return spool_ ? spool_->Take(item) : cursor_->Next(item);
+}
+
+bool TListingSource::TakeIn(TItem& item) {
+    if (item.Kind == TItem::TKind::Note) {
+        notes_.push_back(std::move(item.Text));
+        return true;
+    }
+    if (item.Kind != TItem::TKind::Refused) return false;
+    ++handed_;
+    refused_.push_back({0, item.Path, "", TFileOutcome::Refused, item.Reason, item.Text, -1, -1});
+    return true;
+}
 
 bool TListingSource::Peek(TListedFile& file) {
     if (!peeked_) {
@@ -484,19 +549,13 @@ bool TListingSource::Next(TListedFile& file) {
     }
     file = TListedFile{};
     TItem item;
-    for (;;) {
+    do {
         if (!NextItem(item)) {
             handed_all_ = true;
             return false;
         }
-        if (item.Kind == TItem::TKind::Note) {
-            notes_.push_back(std::move(item.Text));
-            continue;
-        }
-        ++handed_;
-        if (item.Kind == TItem::TKind::File) break;
-        refused_.push_back({0, item.Path, "", TFileOutcome::Refused, item.Reason, item.Text, -1, -1});
-    }
+    } while (TakeIn(item));
+    ++handed_;
     file.Id = NextFileId();
     file.Path = std::move(item.Path);
     file.Subfolder = std::move(item.Subfolder);

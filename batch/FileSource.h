@@ -5,6 +5,7 @@
 // (a folder's files in the order of its walk), and tells how many it has found.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -60,6 +61,11 @@ public:
     // Files found so far, handed out or not, and whether that is all of them.
     virtual int64_t Found() const = 0;
     virtual bool AllFound() const = 0;
+    // Whether Next answers without waiting for the listing (a list that
+    // comes through a pipe); when not, the source calls ready (any thread)
+    // once it would.
+    virtual bool Ready() { return true; }
+    virtual void SetReady(std::function<void()> ready) { (void)ready; }
 };
 
 // Files listed before the run (the window's rows).
@@ -135,6 +141,8 @@ public:
     std::vector<std::string> TakeNotes() override;
     int64_t Found() const override;
     bool AllFound() const override;
+    bool Ready() override;
+    void SetReady(std::function<void()> ready) override;
     // The next file, left for Next to hand out: what a run is judged by before it starts.
     bool Peek(TListedFile& file);
 
@@ -143,6 +151,8 @@ private:
     class TSpool;
     struct TItem;
     bool NextItem(TItem& item);
+    // A note or a refusal kept for the run; false for a file.
+    bool TakeIn(TItem& item);
     void Walk();
 
     std::unique_ptr<TGivenNames> given_;
@@ -153,6 +163,8 @@ private:
     std::vector<TFileRecord> refused_;
     std::vector<std::string> notes_;
     std::unique_ptr<TListedFile> peeked_;
+    std::unique_ptr<TItem> ahead_;  // a file Ready took from the spool
+    bool spool_ended_ = false;      // Ready met the spool's end
     std::atomic<int64_t> counted_{0};  // entries with a record the walk found ahead
     std::atomic<bool> counted_all_{false};
     std::atomic<int64_t> handed_{0};  // entries with a record handed out: the count never says less

@@ -91,7 +91,7 @@ bool TFolderWalk::Problem(const std::string& path, int error, bool folder, TFoun
     file.Path = path;
     file.Subfolder = MirroredFolder(path, base_);
     file.Problem = reason;
-    file.Text = path + ": " + std::strerror(error);
+    file.Text = std::strerror(error);
     return true;
 }
 
@@ -154,7 +154,7 @@ bool TFolderWalk::Next(TFoundFile& file) {
             file.Path = path;
             file.Subfolder = MirroredFolder(path, base_);
             file.Problem = TReason::NotAFile;
-            file.Text = path + ": not a regular file";
+            file.Text = "not a regular file";
             return true;
         }
         if (!link && !IsMediaName(name)) continue;

@@ -52,7 +52,7 @@ struct TFoundFile {
     std::string Subfolder;  // as MirroredFolder gives it
     bool Link = false;      // named as a link file (.ram, .rpm): a link, or RealMedia by that name
     TReason Problem = TReason::None;
-    std::string Text;  // with a Problem: "<path>: <the system's reason>"
+    std::string Text;  // with a Problem: the system's reason, in English
 };
 
 // The media files under a folder in name order (bytes of the names, each

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "binding/FFmpegLoader.h"
@@ -1150,4 +1152,41 @@ TEST_F(ConvertToolTest, ShardsOfAFolderAndAListConvertEachFileOnceInTheTreesShap
     for (const auto& [shard, env] : std::vector<std::pair<std::string, TEnv>>{
              {"auto/4", {}}, {"auto/4", {"SLURM_ARRAY_TASK_ID=4"}}, {"4/4", {}}, {"1", {}}})
         EXPECT_EQ(run(shard, dir.File("refused"), env).status, 2) << shard;
+}
+
+// A list from a pipe is read as it comes: the first file is converted while
+// the list is still open, CR and blanks at a line's end are no part of a name,
+// and an interrupt does not wait for the list's end.
+TEST_F(ConvertToolTest, AListFromAPipeConvertsAsItComes) {
+    const std::string a = MakeRealAudio144(dir, "a.rm", 0.5), b = MakeRealAudio144(dir, "b.rm", 0.5);
+    const std::string pipe = dir.File("names");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto until = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 6000 && !done(); ++i) ::usleep(10000);
+        return done();
+    };
+    for (const bool interrupt : {false, true}) {
+        fs::remove_all(out);
+        // Open before the child, which otherwise waits in its start for a writer.
+        const int list = ::open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(list, 0);
+        const pid_t pid = SpawnConvertTool({"-o", out, "-j", "1", "--files-from", "-"}, dir.Path(), config,
+                                           dir.File("stdout"), dir.File("stderr"), {}, pipe);
+        const std::string first = a + "\r\n";
+        ASSERT_EQ(::write(list, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+        EXPECT_TRUE(until([&] { return fs::exists(out + "/a.mp3"); })) << "the first file waits for the list's end";
+        if (interrupt) {
+            ::kill(pid, SIGINT);
+            EXPECT_EQ(Wait(pid).status, 130);
+            ::close(list);
+            continue;
+        }
+        const std::string rest = b + " \t\n\n";
+        ASSERT_EQ(::write(list, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+        ::close(list);
+        const TRun run = Wait(pid);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("2 files: 2 completed, 0 failed, 0 stopped"), std::string::npos) << run.out;
+        EXPECT_TRUE(DecodeMp3(out + "/b.mp3").ok);
+    }
 }
