@@ -236,7 +236,7 @@ TEST_F(ConvertToolTest, BadInputsGiveALineEachAndLeaveNoEmptyFile) {
     args.insert(args.end(), bad.begin(), bad.end());
     args.push_back(good);
     const TRun run = Convert(args);
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << "beyond converting" << run.err;
     EXPECT_TRUE(DecodeMp3(out + "good.mp3").ok);
     for (const std::string& file : {dir.File("missing.rm"), dir.File("noise.rm"), dir.File("empty.rm"),
                                     dir.File("folder.rm")})
@@ -430,7 +430,7 @@ TEST_F(ConvertToolTest, AnOutputLinkedToItsInputIsRefused) {
     fs::create_symlink(mp3, out + "link.mp3");
     fs::create_symlink(mp3, dir.File("link.mp3"));
     const TRun run = Convert({"-o", out, "--overwrite", mp3, dir.File("link.mp3")});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find(mp3 + ": Cannot convert: '" + out + "tune.mp3' is the input file"), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("link.mp3: Cannot convert: '" + out + "link.mp3' is the input file"), std::string::npos)
@@ -449,7 +449,7 @@ TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
     EXPECT_TRUE(DecodeMp3(out + longest + ".mp3").ok);
     // Taken now: the numbered name would be 258 bytes.
     run = Convert({"-o", out, "--no-overwrite", src, other});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("File name too long"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "other.mp3").ok) << "the rest of the batch goes on";
     // The end of the output repeats each failure with its reason, as the window's summary does.
@@ -481,7 +481,7 @@ TEST_F(ConvertToolTest, TheCompletionLineSaysHowMuchOfAShortInputWasConverted) {
     const std::string whole = MakeRealAc3(dir, "whole.rm", 10.0);
     const std::string cut = MakeCut(whole, 30.0, dir.File("cut.rm"));
     const TRun run = Convert({"-o", out, whole, cut});
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.status, 3) << "ended early: a run again converts no more of it; " << run.err;
     EXPECT_NE(run.out.find("whole.mp3: Completed (00:00:10)\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("cut.mp3: Completed (00:00:03 of 00:00:10, the input ends early)\n"), std::string::npos)
         << run.out;
@@ -542,7 +542,7 @@ TEST_F(ConvertToolTest, NamesLikeAddressesAreLocalFiles) {
     ScopedWorkingDir here(dir.Path());
     const std::string name = MoveToName(MakeRealAc3(dir, "made.rm", 1.0), "http://" + listener.HostPort() + "/song.rm");
     const TRun run = Convert({"-o", out, name, "file:" + name});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("file:" + name + ": no such file"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "song.mp3").ok);
     EXPECT_EQ(listener.Connections(), 0);
@@ -556,7 +556,7 @@ TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
     const std::string list = WriteFileBytes(dir.File("list.ram"), "music/inner.ram\r\nfile://" + b +
                                                                  "\r\nrtsp://media.example.com/x.rm\r\n");
     TRun run = Convert({"-o", out, list});
-    EXPECT_EQ(run.status, 1) << "an address was not converted: " << run.err;
+    EXPECT_EQ(run.status, 3) << "an address was not converted: " << run.err;
     EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
     ExpectTone(out + "a.mp3", 1.0, 440.0);
     ExpectTone(out + "b.mp3", 1.5, 1000.0);
@@ -598,7 +598,7 @@ TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TRun run = Convert({"-o", out, "--overwrite", WriteFileBytes(dir.File(c.name), c.text)});
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(std::to_string(c.converted) + " completed"), std::string::npos) << run.out;
     }
@@ -849,7 +849,7 @@ TEST_F(ConvertToolTest, AVideoKindRefusesSoundOnlyInputsAndGoesOn) {
         SCOPED_TRACE(to);
         fs::remove_all(out);
         const TRun run = Convert({"-j", "1", "-o", out, "--to", to, wav, video});
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(wav + ": has no video stream to write as " + kind), std::string::npos) << run.err;
         ASSERT_EQ(OutputFiles().size(), 1u);
         EXPECT_EQ(OutputFiles()[0].rfind("clip.", 0), 0u);
