@@ -158,8 +158,7 @@ struct TBatchRun::TState {
     std::vector<TTaskId> finished_tasks;     // ended, still in the engine's list
     std::map<TFileId, TFileProgress> progress;
     bool engine_running = false;  // the engine's run has been started and its end not told
-    bool disk_full = false;  // a file failed for a full output disk: the run starts no other
-    bool halted = false;     // and the files waiting in the engine were taken out for it
+    bool halted = false;  // a file failed for a full output disk: the run starts no other
 
     // When each task began, for its elapsed time: the engine starts the tasks
     // of a run in the order they were added, each in the place of one that
@@ -196,6 +195,8 @@ struct TBatchRun::TState {
     }
     void End(TFileRecord record) { ended.push_back(std::move(record)); }
     void Ended(TDAzaduVED& engine, int index);
+    // After a full disk: the files waiting in the engine end not started.
+    void Halt(TDAzaduVED& engine, const std::vector<TTaskId>& waiting);
     void Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total);
     void Notify(TRunNews news) {
         std::function<void(TRunNews)> call;
@@ -253,6 +254,8 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
     }
     // Read inside the event: the index names the task only now.
     const TTaskResult result = engine.TaskResult(index);
+    bool halt = false;
+    std::vector<TTaskId> waiting_ids;
     {
         std::lock_guard<std::mutex> guard(lock);
         const auto task = running.find(result.Id);
@@ -262,13 +265,36 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
         const int64_t elapsed = ElapsedMs(result.Id);
         if (result.Began) record.ElapsedMs = elapsed;
         FillRecord(record, result);
-        if (record.Reason == TReason::DiskFull) disk_full = true;
-        // Taken out of the engine for the full disk, not stopped by the user.
-        if (halted && result.End == TTaskEnd::Stopped) record.Reason = TReason::DiskFull;
+        halt = record.Reason == TReason::DiskFull && !halted;
+        halted = halted || halt;
         ended.push_back(std::move(record));
         finished_tasks.push_back(result.Id);
+        if (halt)
+            for (const auto& [id, waiting] : running) waiting_ids.push_back(id);
     }
+    // Here, before the engine starts the next task in this same event.
+    if (halt) Halt(engine, waiting_ids);
     Notify(TRunNews::FileEnded);
+}
+
+void TBatchRun::TState::Halt(TDAzaduVED& engine, const std::vector<TTaskId>& waiting) {
+    // The files waiting in the engine go; those converting end as they will.
+    for (const TTaskId id : waiting) {
+        const int index = engine.IndexOfTask(id);
+        if (index < 0 || engine.TaskResult(index).Began) continue;
+        engine.RemoveTask(index);
+        // A task no worker had claimed goes without an event: its record ends here.
+        std::lock_guard<std::mutex> guard(lock);
+        const auto task = running.find(id);
+        if (task == running.end()) continue;
+        TFileRecord record = std::move(task->second);
+        running.erase(task);
+        turns.erase(id);
+        record.Outcome = TFileOutcome::NotStarted;
+        record.Reason = TReason::DiskFull;
+        record.Output.clear();
+        End(std::move(record));
+    }
 }
 
 void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total) {
@@ -367,32 +393,8 @@ void TBatchRun::EndRefused() {
 }
 
 bool TBatchRun::Halted() {
-    std::vector<TTaskId> waiting;
-    {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        if (!state_->disk_full) return false;
-        if (state_->halted) return true;
-        state_->halted = true;
-        for (const auto& [id, record] : state_->running) waiting.push_back(id);
-    }
-    // The files waiting in the engine go too; those converting end as they will.
-    for (const TTaskId id : waiting) {
-        const int index = engine_.IndexOfTask(id);
-        if (index < 0 || engine_.TaskResult(index).Began) continue;
-        engine_.RemoveTask(index);
-        // A task no worker had claimed goes without an event: its record ends here.
-        std::lock_guard<std::mutex> guard(state_->lock);
-        const auto task = state_->running.find(id);
-        if (task == state_->running.end()) continue;
-        TFileRecord record = std::move(task->second);
-        state_->running.erase(task);
-        state_->turns.erase(id);
-        record.Outcome = TFileOutcome::NotStarted;
-        record.Reason = TReason::DiskFull;
-        record.Output.clear();
-        state_->End(std::move(record));
-    }
-    return true;
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->halted;
 }
 
 void TBatchRun::EndTheRest() {
@@ -528,7 +530,6 @@ TRunUpdate TBatchRun::Take() {
     take_again_ = false;
     if (!over_taken_) {
         RemoveEndedTasks();
-        if (!stopping_) Halted();
         Feed();
     }
     TRunUpdate update;

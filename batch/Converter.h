@@ -148,8 +148,7 @@ private:
     void Plan(const TListedFile& file, TNaming& naming);
     // The refusals of the source's listing, as ended records.
     void EndRefused();
-    // Whether a full disk ended the run's taking of files; the first time,
-    // the files waiting in the engine are taken out.
+    // Whether a full disk ended the run's taking of files.
     bool Halted();
     // After a full disk: every file the source still has ends not started.
     void EndTheRest();
