@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,37 +42,37 @@ T Next(const char* name) {
 }  // namespace
 
 extern "C" {
-int stat(const char* path, struct stat* info) {
+int stat(const char* path, struct stat* info) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(const char*, struct stat*)>("stat");
     return real(path, info);
 }
-int stat64(const char* path, struct stat64* info) {
+int stat64(const char* path, struct stat64* info) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(const char*, struct stat64*)>("stat64");
     return real(path, info);
 }
-int lstat(const char* path, struct stat* info) {
+int lstat(const char* path, struct stat* info) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(const char*, struct stat*)>("lstat");
     return real(path, info);
 }
-int lstat64(const char* path, struct stat64* info) {
+int lstat64(const char* path, struct stat64* info) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(const char*, struct stat64*)>("lstat64");
     return real(path, info);
 }
-int fstatat(int folder, const char* path, struct stat* info, int flags) {
+int fstatat(int folder, const char* path, struct stat* info, int flags) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(int, const char*, struct stat*, int)>("fstatat");
     return real(folder, path, info, flags);
 }
-int fstatat64(int folder, const char* path, struct stat64* info, int flags) {
+int fstatat64(int folder, const char* path, struct stat64* info, int flags) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(int, const char*, struct stat64*, int)>("fstatat64");
     return real(folder, path, info, flags);
 }
-int statx(int folder, const char* path, int flags, unsigned mask, struct statx* info) {
+int statx(int folder, const char* path, int flags, unsigned mask, struct statx* info) noexcept {
     ++g_stats;
     static const auto real = Next<int (*)(int, const char*, int, unsigned, struct statx*)>("statx");
     return real(folder, path, flags, mask, info);
