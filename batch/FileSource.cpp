@@ -237,12 +237,13 @@ public:
                 pending_.erase(pending_.begin());
                 return true;
             }
-            if (walk_) {
-                if (NextWalked(item)) return true;
-                continue;
-            }
+            // A link's entries come where the link stands, in a walk too.
             if (link_next_ < link_files_.size()) {
                 if (Given(link_files_[link_next_++], link_walked_, item)) return true;
+                continue;
+            }
+            if (walk_) {
+                if (NextWalked(item)) return true;
                 continue;
             }
             std::string name;

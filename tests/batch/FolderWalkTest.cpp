@@ -295,6 +295,8 @@ TEST_F(FolderRunTest, EveryEntryOfAWalkEndsWithOneRecordAndLinkFilesAreReadForWh
     fs::rename(MakeRealAudio144(dir, "real.rm", 0.3), dir.File("archive/real.ram"));
     MakeRandom(dir, "archive/broken.rm", 4096, 3, true);
     WriteFileBytes(dir.File("archive/list.rpm"), "../outside.rm\nrtsp://media.example.com/live.rm\ngood.rm\n");
+    WriteFileBytes(dir.File("archive/more.ram"), "../outside2.rm\n");
+    MakeRealAudio144(dir, "outside2.rm", 0.3);
     fs::create_symlink("/dev/zero", dir.File("archive/device.rm"));
     fs::create_symlink("nowhere.rm", dir.File("archive/gone.rm"));
     ::mkfifo(dir.File("archive/pipe.rm").c_str(), 0644);
@@ -311,7 +313,7 @@ TEST_F(FolderRunTest, EveryEntryOfAWalkEndsWithOneRecordAndLinkFilesAreReadForWh
     ::chmod(dir.File("archive/locked").c_str(), 0755);
     // The link's entry in the folder is the walk's own: converted once.
     EXPECT_EQ(Outcomes(records),
-              "archive/../outside.rm completed\n"
+              "archive/../outside.rm completed\narchive/../outside2.rm completed\n"
               "archive/broken.rm refused input-unreadable\narchive/device.rm refused not-a-file\n"
               "archive/gone.rm refused dangling-link\narchive/good.rm completed\n"
               "archive/list.rpm refused link-entry-unusable\narchive/locked refused access-denied\n"
