@@ -1,6 +1,6 @@
 // ardentix-bench-walk [NAMES...]: for each count (default 100000 1000000)
-// makes a tree of that many names of one empty file, hard-linked 1,000 to a
-// folder, and lists it as ardentix-convert does (the walk ahead of the run,
+// makes a tree of that many names, 1,000 to a folder, hard links of one
+// small file a folder, and lists it as ardentix-convert does (the walk ahead of the run,
 // its count riding on it), counting every call of the stat family the
 // process makes meanwhile; then lists the same names given as a list, as
 // --files-from reads it. Prints the calls per entry, the time, and the
@@ -132,14 +132,16 @@ int main(int argc, char** argv) {
     for (const long names : counts) {
         fs::remove_all(work);
         fs::create_directories(work + "/tree");
-        const std::string one = work + "/one.rm";
-        std::ofstream(one).put('\0');
         std::ofstream list(work + "/list");
         for (long i = 0; i < names; ++i) {
+            // A file of its own a folder (hidden, so not walked): a file takes only so many links.
             const std::string folder = work + "/tree/" + std::to_string(i / kPerFolder);
-            if (i % kPerFolder == 0) fs::create_directory(folder);
+            if (i % kPerFolder == 0) {
+                fs::create_directory(folder);
+                std::ofstream(folder + "/.one").put('\0');
+            }
             const std::string name = folder + "/f" + std::to_string(i) + ".rm";
-            fs::create_hard_link(one, name);
+            fs::create_hard_link(folder + "/.one", name);
             list << name << "\n";
         }
         list.close();
