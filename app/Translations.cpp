@@ -142,6 +142,11 @@ constexpr TReasonText ReasonTexts[] = {
     {TReason::Stopped, QT_TRANSLATE_NOOP("TReason", "Stopped")},
     {TReason::InputEndedEarly, QT_TRANSLATE_NOOP("TReason", "The input ends early")},
     {TReason::OutputExists, QT_TRANSLATE_NOOP("TReason", "The output exists already")},
+    {TReason::AccessDenied, QT_TRANSLATE_NOOP("TReason", "No permission to read it")},
+    {TReason::NameTooLong, QT_TRANSLATE_NOOP("TReason", "The name is too long")},
+    {TReason::NotAFile, QT_TRANSLATE_NOOP("TReason", "Not a file (a device, a pipe or a socket)")},
+    {TReason::DanglingLink, QT_TRANSLATE_NOOP("TReason", "The link points to nothing")},
+    {TReason::Vanished, QT_TRANSLATE_NOOP("TReason", "Removed or replaced before its turn")},
 };
 
 struct TCompiledPattern {

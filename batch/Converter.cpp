@@ -140,8 +140,12 @@ struct TNaming {
 };
 
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots) {
+    return ListFiles(probe, GivenNames(given), roots);
+}
+
+TListing ListFiles(TCustomAVProbe& probe, std::unique_ptr<TGivenNames> given, const TListingRoots& roots) {
     TListing listing;
-    TListingSource source(given, roots, false, roots.Unread ? nullptr : &probe);
+    TListingSource source(std::move(given), roots, false, roots.Unread ? nullptr : &probe);
     for (TListedFile file; source.Next(file);) listing.Files.push_back(std::move(file));
     listing.Refused = source.TakeRefused();
     listing.Notes = source.TakeNotes();
@@ -197,6 +201,7 @@ struct TBatchRun::TState {
     std::vector<TTaskId> finished_tasks;     // ended, still in the engine's list
     std::map<TFileId, TFileProgress> progress;
     bool engine_running = false;  // the engine's run has been started and its end not told
+    bool halted = false;  // a file failed for a full output disk: the run starts no other
 
     // When each task began, for its elapsed time: the engine starts the tasks
     // of a run in the order they were added, each in the place of one that
@@ -233,6 +238,8 @@ struct TBatchRun::TState {
     }
     void End(TFileRecord record) { ended.push_back(std::move(record)); }
     void Ended(TDAzaduVED& engine, int index);
+    // After a full disk: the files waiting in the engine end not started.
+    void Halt(TDAzaduVED& engine, const std::vector<TTaskId>& waiting);
     void Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total);
     void Notify(TRunNews news) {
         std::function<void(TRunNews)> call;
@@ -248,6 +255,7 @@ namespace {
 
 // A task's end as its file's final record.
 void FillRecord(TFileRecord& record, const TTaskResult& result) {
+    const int64_t expected = record.ExpectedMs;
     record.ConvertedMs = result.ConvertedMs;
     record.ExpectedMs = result.ExpectedMs;
     switch (result.End) {
@@ -269,6 +277,8 @@ void FillRecord(TFileRecord& record, const TTaskResult& result) {
             record.Reason = ReasonOf(result, record);
             record.Text = result.Message;
             record.Output.clear();
+            // What the listing read stands when the task did not get as far.
+            if (result.ExpectedMs < 0) record.ExpectedMs = expected;
             break;
         case TTaskEnd::Stopped:
             record.Outcome = result.Began ? TFileOutcome::Stopped : TFileOutcome::NotStarted;
@@ -293,6 +303,8 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
     }
     // Read inside the event: the index names the task only now.
     const TTaskResult result = engine.TaskResult(index);
+    bool halt = false;
+    std::vector<TTaskId> waiting_ids;
     {
         std::lock_guard<std::mutex> guard(lock);
         const auto task = running.find(result.Id);
@@ -302,10 +314,36 @@ void TBatchRun::TState::Ended(TDAzaduVED& engine, int index) {
         const int64_t elapsed = ElapsedMs(result.Id);
         if (result.Began) record.ElapsedMs = elapsed;
         FillRecord(record, result);
+        halt = record.Reason == TReason::DiskFull && !halted;
+        halted = halted || halt;
         ended.push_back(std::move(record));
         finished_tasks.push_back(result.Id);
+        if (halt)
+            for (const auto& [id, waiting] : running) waiting_ids.push_back(id);
     }
+    // Here, before the engine starts the next task in this same event.
+    if (halt) Halt(engine, waiting_ids);
     Notify(TRunNews::FileEnded);
+}
+
+void TBatchRun::TState::Halt(TDAzaduVED& engine, const std::vector<TTaskId>& waiting) {
+    // The files waiting in the engine go; those converting end as they will.
+    for (const TTaskId id : waiting) {
+        const int index = engine.IndexOfTask(id);
+        if (index < 0 || engine.TaskResult(index).Began) continue;
+        engine.RemoveTask(index);
+        // A task no worker had claimed goes without an event: its record ends here.
+        std::lock_guard<std::mutex> guard(lock);
+        const auto task = running.find(id);
+        if (task == running.end()) continue;
+        TFileRecord record = std::move(task->second);
+        running.erase(task);
+        turns.erase(id);
+        record.Outcome = TFileOutcome::NotStarted;
+        record.Reason = TReason::DiskFull;
+        record.Output.clear();
+        End(std::move(record));
+    }
 }
 
 void TBatchRun::TState::Progressed(TDAzaduVED& engine, int index, int frame, int fps, int current, int total) {
@@ -356,12 +394,16 @@ bool TBatchRun::Begin(std::unique_ptr<TFileSource> source, std::unique_ptr<TNami
         if (const auto state = weak.lock()) state->Progressed(engine, index, frame, fps, current, total);
     });
     attached_ = true;
+    source_->SetReady([weak] {
+        if (const auto state = weak.lock()) state->Notify(TRunNews::Progress);
+    });
     Feed();
     return true;
 }
 
 void TBatchRun::Feed() {
     if (stopping_ || source_done_) return;
+    if (Halted()) return EndTheRest();
     const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
     joining_.clear();
     for (;;) {
@@ -376,21 +418,54 @@ void TBatchRun::Feed() {
             take_again_ = true;
             break;
         }
+        // The listing calls when it has more: the face takes then.
+        if (!source_->Ready()) break;
         TListedFile file;
         const bool more = source_->Next(file);
-        std::vector<TFileRecord> refused = source_->TakeRefused();
-        if (!refused.empty()) {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            for (TFileRecord& record : refused) state_->End(std::move(record));
-        }
         if (!more) {
+            EndRefused();
             source_done_ = true;
             break;
         }
+        EndRefused();
         ++reached_;
         Plan(file, *naming_);
     }
     JoinEngineRun();
+}
+
+void TBatchRun::EndRefused() {
+    std::vector<TFileRecord> refused = source_->TakeRefused();
+    if (refused.empty()) return;
+    reached_ += static_cast<int64_t>(refused.size());
+    std::lock_guard<std::mutex> guard(state_->lock);
+    for (TFileRecord& record : refused) state_->End(std::move(record));
+}
+
+bool TBatchRun::Halted() {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->halted;
+}
+
+void TBatchRun::EndTheRest() {
+    const auto until = TClock::now() + std::chrono::milliseconds(kFeedSliceMs);
+    for (TListedFile file;;) {
+        if (TClock::now() >= until) {
+            take_again_ = true;
+            return;
+        }
+        if (!source_->Ready()) return;
+        const bool more = source_->Next(file);
+        EndRefused();
+        if (!more) {
+            source_done_ = true;
+            return;
+        }
+        ++reached_;
+        const int64_t expected = file.DurationUs < 0 ? -1 : file.DurationUs / 1000;
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->End({file.Id, file.Path, "", TFileOutcome::NotStarted, TReason::DiskFull, "", -1, expected});
+    }
 }
 
 void TBatchRun::JoinEngineRun() {
@@ -445,7 +520,7 @@ void TBatchRun::Plan(const TListedFile& given, TNaming& naming) {
     if (!file.Probed) ReadListedFile(engine_.Probe, file, pictures);
     if (pictures && file.Readable && !file.Sampled) SampleListedFile(engine_.Probe, file);
     naming.Keep(file.Path);
-    if (!file.Readable) return end(TFileOutcome::Refused, TReason::InputUnreadable, file.Problem, "");
+    if (!file.Readable) return end(TFileOutcome::Refused, file.Reason, file.Problem, "");
     if (request_.Simultaneous == TRunRequest::JudgedByFirstFile) JudgeSimultaneous({file});
     if (const std::string refusal = PlanRefusal(request_.Plan, file.Source); !refusal.empty())
         return end(TFileOutcome::Refused, TReason::NoStreamForKind, refusal, "");
@@ -529,6 +604,8 @@ TRunUpdate TBatchRun::Take() {
     TRunUpdate update;
     {
         std::lock_guard<std::mutex> guard(state_->lock);
+        update.DiskFull = state_->halted && !halt_told_;
+        halt_told_ = halt_told_ || update.DiskFull;
         update.Planned.swap(state_->planned);
         update.Ended.swap(state_->ended);
         for (const auto& [id, progress] : state_->progress) update.Progress.push_back(progress);

@@ -33,6 +33,7 @@ struct TListing {
 // a file that is not media the libraries read ends as unreadable when its run
 // plans it.
 TListing ListFiles(TCustomAVProbe& probe, const std::vector<std::string>& given, const TListingRoots& roots = {});
+TListing ListFiles(TCustomAVProbe& probe, std::unique_ptr<TGivenNames> given, const TListingRoots& roots = {});
 
 // The name a file's output takes, the same for planning and for showing
 // planned names: in the folder given (its Subfolder within it), or in the source's own folder with
@@ -86,6 +87,9 @@ struct TRunUpdate {
     // Files are left to plan that no event will announce: take again soon,
     // after the face's other work, without waiting for news.
     bool TakeAgain = false;
+    // A file failed for a full output disk, so the run started no other: the
+    // rest end not started, with the reason DiskFull. Set in one update only.
+    bool DiskFull = false;
 };
 
 // What a run tells its face through notify.
@@ -147,6 +151,12 @@ private:
     void Feed();
     // One file to an engine task, or its end.
     void Plan(const TListedFile& file, TNaming& naming);
+    // The refusals of the source's listing, as ended records.
+    void EndRefused();
+    // Whether a full disk ended the run's taking of files.
+    bool Halted();
+    // After a full disk: every file the source still has ends not started.
+    void EndTheRest();
     // The tasks planned last go into the engine's run going, or a new one.
     void JoinEngineRun();
     // Decides JudgedByFirstFile from the files read (none: the processors alone).
@@ -168,6 +178,7 @@ private:
     bool attached_ = false;
     bool stopping_ = false;
     bool over_taken_ = false;
+    bool halt_told_ = false;  // an update said DiskFull
 };
 
 // "<file>: <reason>" for a record that was not converted, without naming the

@@ -5,6 +5,7 @@
 // (a folder's files in the order of its walk), and tells how many it has found.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +29,8 @@ struct TListedFile {
     std::string Subfolder;  // the folder its output mirrors under the output folder, "/" at the end; empty: flat
     bool Probed = true;     // false for a file not read yet: the run reads it when it plans it
     bool Sampled = false;   // Source.Pictures holds its sample, or it has no pictures to sample
+    bool Walked = false;    // found by a walk (or a link): missing at its turn, it vanished
+    TReason Reason = TReason::InputUnreadable;  // with Problem: why, as a code
 };
 
 // Reads what the probe finds of a listed file (Probed, Readable, Problem and
@@ -43,7 +46,8 @@ void SampleListedFile(TCustomAVProbe& probe, TListedFile& file);
 TFileId NextFileId();
 
 // Called by one thread (the run's): Next, TakeRefused and TakeNotes; Found
-// and AllFound from any thread.
+// and AllFound from any thread. Found counts the entries that get a record:
+// the files, and what was refused as it was listed.
 class TFileSource {
 public:
     virtual ~TFileSource() = default;
@@ -57,6 +61,11 @@ public:
     // Files found so far, handed out or not, and whether that is all of them.
     virtual int64_t Found() const = 0;
     virtual bool AllFound() const = 0;
+    // Whether Next answers without waiting for the listing (a list that
+    // comes through a pipe); when not, the source calls ready (any thread)
+    // once it would.
+    virtual bool Ready() { return true; }
+    virtual void SetReady(std::function<void()> ready) { (void)ready; }
 };
 
 // Files listed before the run (the window's rows).
@@ -74,6 +83,25 @@ private:
     size_t next_ = 0;
 };
 
+// The names the user gave, one at a time, so that a list of any length is
+// read as the run goes. Called by one thread at a time.
+class TGivenNames {
+public:
+    virtual ~TGivenNames() = default;
+    // The next name; false at the end, or when closing is set while it waits for more.
+    virtual bool Next(std::string& name, const std::atomic<bool>& closing) = 0;
+};
+// A list of names read line by line where it was given: after the first At
+// names given as arguments. "-" is standard input.
+struct TNameList {
+    size_t At = 0;
+    std::string Path;
+};
+// The names, with the lists' names in their places. A list's lines lose a
+// carriage return and blanks at their end; empty lines name nothing. A list
+// that cannot be read stands for itself (it is refused as a file).
+std::unique_ptr<TGivenNames> GivenNames(std::vector<std::string> names, std::vector<TNameList> lists = {});
+
 // What folders among the given names are walked against (batch/FolderWalk.h).
 struct TListingRoots {
     // Outputs mirror paths relative to it, files given alone too; empty: each
@@ -90,15 +118,19 @@ TListingRoots ListingRootsFor(const TPlanChoice& plan, const std::string& output
                               const TShard& shard = {});
 
 // The names the user gave, listed as they are reached: a folder stands for
-// its media files (batch/FolderWalk.h), a link file for its entries, and a
-// file of another shard for nothing. Files come unread (Probed false). With
-// count_ahead, the count of files found runs ahead on a thread of its own,
-// walking the same names, let go when the source goes; without, Found counts
-// the files handed out. With read_given, a file given by name (or by a link)
-// is read as it is handed out, and only a folder's files come unread.
+// its media files (batch/FolderWalk.h), a link file for its entries (met in a
+// walk too), and a file of another shard for nothing. Files come unread
+// (Probed false). With count_ahead, the listing itself runs ahead on a thread
+// of its own and spools what it finds to a temporary file, so the count is
+// that of the one walk and memory stays flat; the thread is let go when the
+// source goes. Without, the listing goes as the files are taken, and Found
+// counts what was handed out. With read_given, a file given by name (or by a
+// link) is read as it is handed out, and only a folder's files come unread.
 class TListingSource : public TFileSource {
 public:
     TListingSource(std::vector<std::string> given, TListingRoots roots, bool count_ahead,
+                   TCustomAVProbe* read_given = nullptr);
+    TListingSource(std::unique_ptr<TGivenNames> given, TListingRoots roots, bool count_ahead,
                    TCustomAVProbe* read_given = nullptr);
     ~TListingSource() override;
     TListingSource(const TListingSource&) = delete;
@@ -109,20 +141,34 @@ public:
     std::vector<std::string> TakeNotes() override;
     int64_t Found() const override;
     bool AllFound() const override;
+    bool Ready() override;
+    void SetReady(std::function<void()> ready) override;
+    // The next file, left for Next to hand out: what a run is judged by before it starts.
+    bool Peek(TListedFile& file);
 
 private:
     class TCursor;
-    void Count();
+    class TSpool;
+    struct TItem;
+    bool NextItem(TItem& item);
+    // A note or a refusal kept for the run; false for a file.
+    bool TakeIn(TItem& item);
+    void Walk();
 
-    const std::vector<std::string> given_;
+    std::unique_ptr<TGivenNames> given_;
     const TListingRoots roots_;
     std::unique_ptr<TCursor> cursor_;
-    const bool counting_;
+    std::unique_ptr<TSpool> spool_;  // with count_ahead: what the walk found, in order
     TCustomAVProbe* const read_given_;
-    std::atomic<int64_t> counted_{0};
+    std::vector<TFileRecord> refused_;
+    std::vector<std::string> notes_;
+    std::unique_ptr<TListedFile> peeked_;
+    std::unique_ptr<TItem> ahead_;  // a file Ready took from the spool
+    bool spool_ended_ = false;      // Ready met the spool's end
+    std::atomic<int64_t> counted_{0};  // entries with a record the walk found ahead
     std::atomic<bool> counted_all_{false};
-    std::atomic<int64_t> handed_{0};  // files handed out: the count never says less
+    std::atomic<int64_t> handed_{0};  // entries with a record handed out: the count never says less
     std::atomic<bool> handed_all_{false};
     std::atomic<bool> closing_{false};
-    std::thread counter_;  // last: it starts once the rest is made
+    std::thread walker_;  // last: it starts once the rest is made
 };

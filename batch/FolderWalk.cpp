@@ -1,5 +1,7 @@
 #include "batch/FolderWalk.h"
 
+#include "probe/LinkFile.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -69,54 +71,97 @@ TFolderWalk::TFolderWalk(const std::string& folder, const std::string& base, con
         skip_dev_ = info.st_dev;
         skip_ino_ = info.st_ino;
     }
-    Enter(folder.empty() || folder.back() == '/' ? folder : folder + "/");
+    Enter(folder.empty() || folder.back() == '/' ? folder : folder + "/", nullptr, first_problem_);
+    has_first_problem_ = first_problem_.Problem != TReason::None;
 }
 
 TFolderWalk::~TFolderWalk() = default;
 
-// Reads a folder's names onto the stack; false when it is left out or cannot be read.
-bool TFolderWalk::Enter(const std::string& folder) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        problems_.push_back(folder + ": " + std::strerror(errno));
+// Why an entry that could not be examined or opened is none of the walk's
+// inputs, as a problem entry; false when it is left out in silence (a file
+// gone between the listing of its folder and its turn whose name makes it no
+// input anyway).
+bool TFolderWalk::Problem(const std::string& path, int error, bool folder, TFoundFile& file) const {
+    TReason reason = ReasonOfErrno(error);
+    struct stat link {};
+    if ((error == ENOENT || error == ELOOP) && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        reason = TReason::DanglingLink;
+    else if (error == ENOENT && !folder && !IsMediaName(path) && !IsLinkFileName(path))
         return false;
-    }
-    if (has_skip_ && info.st_dev == skip_dev_ && info.st_ino == skip_ino_) return false;
-    if (!walked_.insert({info.st_dev, info.st_ino}).second) return false;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-        problems_.push_back(folder + ": " + std::strerror(errno));
-        return false;
-    }
-    auto frame = std::make_unique<TFrame>();
-    frame->folder = folder;
-    while (const dirent* entry = ::readdir(dir))
-        if (!Hidden(entry->d_name)) frame->names.emplace_back(entry->d_name);
-    ::closedir(dir);
-    std::sort(frame->names.begin(), frame->names.end());
-    stack_.push_back(std::move(frame));
+    file.Path = path;
+    file.Subfolder = MirroredFolder(path, base_);
+    file.Problem = reason;
+    file.Text = std::strerror(error);
     return true;
 }
 
+// Reads a folder's names onto the stack, unless it is left out; problem
+// tells a folder that cannot be read, or not to its end. known: the folder
+// as the walk examined it already, if it did.
+void TFolderWalk::Enter(const std::string& folder, const struct stat* known, TFoundFile& problem) {
+    const std::string named = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+    struct stat info {};
+    if (known) info = *known;
+    else if (::stat(folder.c_str(), &info) != 0) return void(Problem(named, errno, true, problem));
+    if (has_skip_ && info.st_dev == skip_dev_ && info.st_ino == skip_ino_) return;
+    if (!walked_.insert({info.st_dev, info.st_ino}).second) return;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return void(Problem(named, errno, true, problem));
+    auto frame = std::make_unique<TFrame>();
+    frame->folder = folder;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!Hidden(entry->d_name)) frame->names.emplace_back(entry->d_name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    // A folder that fails part way (a vanished server) is told; what it gave is walked.
+    if (error != 0) Problem(named, error, true, problem);
+    std::sort(frame->names.begin(), frame->names.end());
+    stack_.push_back(std::move(frame));
+}
+
 bool TFolderWalk::Next(TFoundFile& file) {
+    file = TFoundFile{};
+    if (has_first_problem_) {
+        has_first_problem_ = false;
+        file = std::move(first_problem_);
+        return true;
+    }
     while (!stack_.empty()) {
         TFrame& frame = *stack_.back();
         if (frame.next == frame.names.size()) {
             stack_.pop_back();
             continue;
         }
-        const std::string path = frame.folder + frame.names[frame.next++];
+        const std::string& name = frame.names[frame.next++];
+        const std::string path = frame.folder + name;
         struct stat info {};
         // Links are followed: a link to a file is that file, a link to a folder that folder.
-        if (::stat(path.c_str(), &info) != 0) continue;
-        if (S_ISDIR(info.st_mode)) {
-            Enter(path + "/");
+        if (::stat(path.c_str(), &info) != 0) {
+            if (Problem(path, errno, false, file)) return true;
             continue;
         }
-        if (!S_ISREG(info.st_mode) || !IsMediaName(path)) continue;
-        if (IsOutputBesideItsSource(frame, frame.names[frame.next - 1])) continue;
+        if (S_ISDIR(info.st_mode)) {
+            // A folder that cannot be read, or not to its end, is told where it sorts.
+            Enter(path + "/", &info, file);
+            if (file.Problem != TReason::None) return true;
+            continue;
+        }
+        const bool link = IsLinkFileName(name);
+        if (!S_ISREG(info.st_mode)) {
+            file.Path = path;
+            file.Subfolder = MirroredFolder(path, base_);
+            file.Problem = TReason::NotAFile;
+            file.Text = "not a regular file";
+            return true;
+        }
+        if (!link && !IsMediaName(name)) continue;
+        if (IsOutputBesideItsSource(frame, name)) continue;
         file.Path = path;
         file.Subfolder = MirroredFolder(path, base_);
+        file.Link = link;
         return true;
     }
     return false;

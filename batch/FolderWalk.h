@@ -4,12 +4,19 @@
 // relative to a base folder, so that two inputs of one name in different
 // folders never meet and a later run over part of the tree finds the same
 // outputs. Walking opens no file: a file counts as media by its name, and the
-// probe reads it only when it is converted.
+// probe reads it only when it is converted. Every entry the walk meets that
+// is or may be an input has its say: a media file, a link file, or an entry
+// that cannot be examined or is no file; only hidden entries, files of other
+// names and outputs beside their sources are passed over.
 #include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "batch/Reasons.h"
+
+struct stat;
 
 // Whether a file's name ends with an extension of the media the libraries
 // read (the RealMedia ones and the common audio and video ones), in any case.
@@ -37,15 +44,22 @@ struct TShard {
 uint64_t PathHash(const std::string& relative_path);
 bool InShard(const TShard& shard, const std::string& relative_path);
 
-// A file found by a walk: its path (the folder given joined with the names
-// walked) and the folder its output mirrors.
+// An entry found by a walk: its path (the folder given joined with the names
+// walked) and the folder its output mirrors; or, with a Problem, an entry or
+// a folder that cannot be an input, and why.
 struct TFoundFile {
     std::string Path;
     std::string Subfolder;  // as MirroredFolder gives it
+    bool Link = false;      // named as a link file (.ram, .rpm): a link, or RealMedia by that name
+    TReason Problem = TReason::None;
+    std::string Text;  // with a Problem: the system's reason, in English
 };
 
 // The media files under a folder in name order (bytes of the names, each
-// folder's entries in turn, a subfolder's files where its name sorts). Hidden
+// folder's entries in turn, a subfolder's files where its name sorts), each
+// examined once (one stat, following links); entries that cannot be inputs
+// come as problems where they sort: a folder or entry that cannot be read, a
+// name too long, a dangling link, a device, pipe or socket. Hidden
 // files and folders (a name starting with ".") are left out, and so is the
 // folder skip (the run's output folder when it lies inside the tree). A link
 // to a folder is followed unless that folder was walked already, so loops end.
@@ -63,14 +77,13 @@ public:
     TFolderWalk(const TFolderWalk&) = delete;
     TFolderWalk& operator=(const TFolderWalk&) = delete;
 
-    // The next file; false when the walk is over.
+    // The next file or problem; false when the walk is over.
     bool Next(TFoundFile& file);
-    // "<folder>: <the system's reason>" for each folder that could not be read.
-    const std::vector<std::string>& Problems() const { return problems_; }
 
 private:
     struct TFrame;
-    bool Enter(const std::string& folder);
+    void Enter(const std::string& folder, const struct stat* known, TFoundFile& problem);
+    bool Problem(const std::string& path, int error, bool folder, TFoundFile& file) const;
     bool IsOutputBesideItsSource(const TFrame& frame, const std::string& name) const;
 
     std::string base_;
@@ -79,5 +92,6 @@ private:
     bool has_skip_ = false;
     std::set<std::pair<uint64_t, uint64_t>> walked_;  // device and inode of each folder entered
     std::vector<std::unique_ptr<TFrame>> stack_;
-    std::vector<std::string> problems_;
+    bool has_first_problem_ = false;  // the folder given could not be entered
+    TFoundFile first_problem_;
 };

@@ -19,6 +19,11 @@ enum class TReason {
     Stopped,               // the user stopped the batch
     InputEndedEarly,       // converted, but the input ends clearly before its declared length
     OutputExists,          // skipped: a file at the output's name counts as its conversion
+    AccessDenied,          // the file, or the folder holding it, may not be read
+    NameTooLong,           // the path is longer than the system takes
+    NotAFile,              // a device, a pipe or a socket where a file was expected
+    DanglingLink,          // a link to nothing (or to itself, round)
+    Vanished,              // listed, but removed or replaced by something else before its turn
 };
 
 // "Cannot read the input", ...; empty for None.
@@ -27,3 +32,11 @@ const char* ReasonCaption(TReason reason);
 const char* ReasonName(TReason reason);
 // Every code but None, in declaration order (for tables of captions).
 std::vector<TReason> AllReasons();
+// Whether a file that ended with this reason may be converted by a run again
+// as it is (a full disk, a stop, a failed encoding), or will end the same way
+// (damaged, unreadable, nothing to convert): what a script's resubmission asks.
+bool ReasonRetryable(TReason reason);
+
+// The reason for a file the system refused to examine or open, from its errno:
+// AccessDenied, NameTooLong, Vanished (ENOENT), else InputUnreadable.
+TReason ReasonOfErrno(int error);

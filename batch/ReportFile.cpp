@@ -108,15 +108,22 @@ TReportFile::~TReportFile() {
 }
 
 bool TReportFile::Open(const std::string& path, std::string& why) {
-    file_ = std::fopen(path.c_str(), "ab");
-    if (file_) return true;
-    why = std::strerror(errno);
-    return false;
+    file_ = std::fopen(path.c_str(), "a+b");
+    if (!file_) {
+        why = std::strerror(errno);
+        return false;
+    }
+    torn_ = std::fseek(file_, -1, SEEK_END) == 0 && std::fgetc(file_) != '\n';
+    std::fseek(file_, 0, SEEK_END);  // from reading to writing
+    return true;
 }
 
 bool TReportFile::Write(const TFileRecord& record, std::string& why) {
-    const std::string line = ReportLine(record);
-    if (std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0) return true;
+    const std::string line = (torn_ ? "\n" : "") + ReportLine(record);
+    if (std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0) {
+        torn_ = false;
+        return true;
+    }
     why = std::strerror(errno);
     return false;
 }

@@ -33,7 +33,9 @@ public:
     TReportFile(const TReportFile&) = delete;
     TReportFile& operator=(const TReportFile&) = delete;
 
-    // Opens the file for appending, made when missing; false with the system's reason.
+    // Opens the file for appending, made when missing; false with the system's
+    // reason. A last line left torn (a full disk, a kill) is ended first, so
+    // the next line starts a line of its own.
     bool Open(const std::string& path, std::string& why);
     bool IsOpen() const { return file_ != nullptr; }
     // Appends the record's line and flushes it; false with the system's reason.
@@ -41,4 +43,5 @@ public:
 
 private:
     FILE* file_ = nullptr;
+    bool torn_ = false;  // the file ends in a torn line: the first write starts a new one
 };

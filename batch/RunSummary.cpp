@@ -39,17 +39,34 @@ std::string ShorterText(int64_t convertedMs, int64_t expectedMs) {
 
 void TRunSummary::Clear() {
     std::fill(std::begin(counts_), std::end(counts_), 0);
+    for (auto& row : reasons_) std::fill(std::begin(row), std::end(row), 0);
+    run_again_ = 0;
     entries_.clear();
 }
 
 void TRunSummary::Add(TFileRecord entry) {
     ++counts_[static_cast<int>(entry.Outcome)];
+    const bool done = entry.Converted() || entry.Outcome == TFileOutcome::Skipped;
+    ++reasons_[static_cast<int>(entry.Outcome)][static_cast<int>(entry.Reason)];
+    const bool unstarted = entry.Outcome == TFileOutcome::Stopped || entry.Outcome == TFileOutcome::NotStarted;
+    if (!done && (unstarted || ReasonRetryable(entry.Reason))) ++run_again_;
     const bool kept_shorter = entry.Outcome == TFileOutcome::Stopped && !entry.Output.empty();
     if (keep_all_ || entry.Failure() || kept_shorter) entries_.push_back(std::move(entry));
 }
 
 void TRunSummary::AddNotReached(int64_t files) {
     counts_[static_cast<int>(TFileOutcome::NotStarted)] += static_cast<int>(files);
+    run_again_ += static_cast<int>(files);
+}
+
+int TRunSummary::Count(TFileOutcome outcome, TReason reason) const {
+    return reasons_[static_cast<int>(outcome)][static_cast<int>(reason)];
+}
+
+TRunVerdict TRunSummary::Verdict() const {
+    if (run_again_ > 0) return TRunVerdict::RunAgain;
+    if (Count(TFileOutcome::Completed) + Count(TFileOutcome::Skipped) < Total()) return TRunVerdict::SomeUnconvertible;
+    return TRunVerdict::AllConverted;
 }
 
 int TRunSummary::Total() const {

@@ -46,6 +46,13 @@ const char* OutcomeName(TFileOutcome outcome);
 // the expected length is unknown), both in milliseconds.
 std::string ShorterText(int64_t convertedMs, int64_t expectedMs);
 
+// How a batch ended, for a script that decides whether to run it again:
+// every file converted (or counted as done); every file converted or beyond
+// converting as it is (damaged, unreadable, nothing to convert, an input that
+// ends early); or some file that a run again may still convert (a full disk,
+// a stop, a failed encoding, a file never reached).
+enum class TRunVerdict { AllConverted, SomeUnconvertible, RunAgain };
+
 // Counts every outcome; keeps every record, or (for a batch of any size)
 // only those of the failures and of the stopped files kept shorter.
 class TRunSummary {
@@ -62,6 +69,9 @@ public:
     int Count(TFileOutcome outcome) const;
     int Converted() const;  // completed, also those whose input ended early
     int Failures() const;   // failed or refused
+    // Files of this outcome with this reason.
+    int Count(TFileOutcome outcome, TReason reason) const;
+    TRunVerdict Verdict() const;
     // The kept entries of one outcome, in the order they were added.
     std::vector<TFileRecord> With(TFileOutcome outcome) const;
     std::vector<TFileRecord> ConvertedFiles() const;
@@ -73,7 +83,10 @@ public:
 
 private:
     static constexpr int kOutcomes = static_cast<int>(TFileOutcome::Skipped) + 1;
+    static constexpr int kReasons = static_cast<int>(TReason::Vanished) + 1;
     bool keep_all_;
     int counts_[kOutcomes] = {};
+    int reasons_[kOutcomes][kReasons] = {};
+    int run_again_ = 0;           // files a run again may convert
     std::vector<TFileRecord> entries_;
 };

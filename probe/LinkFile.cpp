@@ -21,10 +21,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool HasLinkExtension(const std::string& path) {
-    const std::string ext = Lower(fs::path(path).extension().string());
-    return ext == ".ram" || ext == ".rpm";
-}
 
 // RealMedia and RealAudio files start so; some carry a link file's extension.
 bool IsMedia(const std::string& contents) {
@@ -197,6 +193,11 @@ struct TExpander {
 
 }  // namespace
 
+bool IsLinkFileName(const std::string& path) {
+    const std::string ext = Lower(fs::path(path).extension().string());
+    return ext == ".ram" || ext == ".rpm";
+}
+
 TLinkFile ParseLinkFile(const std::string& path, const std::string& contents) {
     TLinkFile file;
     if (contents.size() > MaxLinkFileBytes || IsMedia(contents) || !IsText(contents)) return file;
@@ -210,7 +211,7 @@ TLinkFile ParseLinkFile(const std::string& path, const std::string& contents) {
         if (line.empty() || line[0] == '#') continue;
         if (line == "--stop--") break;
         // Without the link extension only a file that starts with an address is one.
-        if (!file.IsLink && !HasLinkExtension(path) && SchemeOf(line).empty()) return TLinkFile{};
+        if (!file.IsLink && !IsLinkFileName(path) && SchemeOf(line).empty()) return TLinkFile{};
         file.IsLink = true;
         if (line.size() > MaxLinkLineBytes) {
             file.Problems.push_back(path + ": line " + std::to_string(number) + " is too long to name a file");
@@ -228,7 +229,7 @@ TLinkFile ParseLinkFile(const std::string& path, const std::string& contents) {
             local = Resolved(path, FileAddressPath(line));
         file.Targets.push_back(TLinkTarget{line, local});
     }
-    if (!file.IsLink && HasLinkExtension(path)) file.IsLink = true;  // only comments, or nothing
+    if (!file.IsLink && IsLinkFileName(path)) file.IsLink = true;  // only comments, or nothing
     return file;
 }
 

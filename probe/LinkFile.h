@@ -29,6 +29,9 @@ inline constexpr std::size_t MaxLinkTargets = 1000;
 // Links followed through links at most.
 inline constexpr int MaxLinkDepth = 8;
 
+// Whether the name ends in ".ram" or ".rpm", in any case.
+bool IsLinkFileName(const std::string& path);
+
 // Reads a link file's text; relative paths are taken from the link's folder.
 // The file counts as a link when its name ends in ".ram" or ".rpm" or its first
 // entry is an address, and it is text (no NUL or other control bytes) and not

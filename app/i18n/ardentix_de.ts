@@ -811,6 +811,26 @@ Meist bedeutet das, dass die Eingabedatei abgeschnitten oder beschädigt ist.</t
         <source>The output exists already</source>
         <translation>Die Ausgabe existiert schon</translation>
     </message>
+    <message>
+        <source>No permission to read it</source>
+        <translation>Keine Berechtigung zum Lesen</translation>
+    </message>
+    <message>
+        <source>The name is too long</source>
+        <translation>Der Name ist zu lang</translation>
+    </message>
+    <message>
+        <source>Not a file (a device, a pipe or a socket)</source>
+        <translation>Keine Datei (ein Gerät, eine Pipe oder ein Socket)</translation>
+    </message>
+    <message>
+        <source>The link points to nothing</source>
+        <translation>Die Verknüpfung zeigt ins Leere</translation>
+    </message>
+    <message>
+        <source>Removed or replaced before its turn</source>
+        <translation>Entfernt oder ersetzt, bevor sie an der Reihe war</translation>
+    </message>
 </context>
 <context>
     <name>TSummaryDialog</name>

@@ -810,6 +810,26 @@ Usually that means that input file is truncated and/or corrupted.</source>
         <source>The output exists already</source>
         <translation>输出已存在</translation>
     </message>
+    <message>
+        <source>No permission to read it</source>
+        <translation>没有读取权限</translation>
+    </message>
+    <message>
+        <source>The name is too long</source>
+        <translation>名称过长</translation>
+    </message>
+    <message>
+        <source>Not a file (a device, a pipe or a socket)</source>
+        <translation>不是文件（设备、管道或套接字）</translation>
+    </message>
+    <message>
+        <source>The link points to nothing</source>
+        <translation>链接指向不存在的目标</translation>
+    </message>
+    <message>
+        <source>Removed or replaced before its turn</source>
+        <translation>轮到之前已被删除或替换</translation>
+    </message>
 </context>
 <context>
     <name>TSummaryDialog</name>

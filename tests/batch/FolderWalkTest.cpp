@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "batch/Converter.h"
@@ -14,21 +15,41 @@
 #include "engine/DAzaduVED.h"
 #include "engine/EventLoop.h"
 #include "tests/batch/RunRecords.h"
+#include "tests/common/AudioCheck.h"
+#include "tests/common/Awkward.h"
 #include "tests/common/Fixtures.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace ardentix::test;
 
 namespace {
 
-// Each file a walk finds, relative to root, with the folder its output mirrors.
+// Each file a walk finds, relative to root, with the folder its output
+// mirrors; each problem with its reason instead.
 std::vector<std::string> Walk(const std::string& folder, const std::string& base, const std::string& skip,
                               const std::string& root, const std::string& outputs = "") {
     std::vector<std::string> found;
     TFolderWalk walk(folder, base, skip, outputs);
     for (TFoundFile file; walk.Next(file);)
-        found.push_back(fs::path(file.Path).lexically_relative(root).string() + " > " + file.Subfolder);
+        found.push_back(fs::path(file.Path).lexically_relative(root).string() +
+                        (file.Problem == TReason::None ? " > " + file.Subfolder
+                                                       : std::string(" ! ") + ReasonName(file.Problem)));
     return found;
+}
+
+// A socket file at path, as a program serving on it leaves one.
+void MakeSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::close(fd);
 }
 
 }  // namespace
@@ -44,14 +65,52 @@ TEST(FolderWalkTest, FindsTheMediaFilesOfATreeInNameOrderOnceEach) {
     fs::create_directory_symlink("..", in + "/a/up");           // a loop back to the top
     fs::create_directory_symlink("a", in + "/link-to-a");       // a folder walked already
     fs::create_directory_symlink("../elsewhere", in + "/ext");  // a folder not walked yet
-    const std::vector<std::string> expected = {"in/Z.MP3 > ",         "in/a/1.rm > a/", "in/a/deep/3.rmvb > a/deep/",
-                                               "in/b/2.ra > b/",      "in/ext/e.rm > ext/", "in/m.wav > "};
+    const std::vector<std::string> expected = {"in/Z.MP3 > ",    "in/a/1.rm > a/",     "in/a/deep/3.rmvb > a/deep/",
+                                               "in/b/2.ra > b/", "in/c.ram > ",        "in/ext/e.rm > ext/",
+                                               "in/m.wav > "};
     EXPECT_EQ(Walk(in, "", in + "/out", dir.Path()), expected);
     EXPECT_EQ(Walk(in, "", "", dir.Path()).back(), "in/out/done.mp3 > out/");
     TFolderWalk missing(dir.File("nothing"), "", "");
     TFoundFile file;
+    ASSERT_TRUE(missing.Next(file));
+    EXPECT_EQ(file.Problem, TReason::Vanished);
     EXPECT_FALSE(missing.Next(file));
-    EXPECT_EQ(missing.Problems().size(), 1u);
+}
+
+TEST(FolderWalkTest, EveryEntryThatMayBeAnInputIsAFileOrAProblemInItsPlace) {
+    TempDir dir;
+    const std::string in = dir.File("in");
+    for (const char* folder : {"in/locked", "in/open"}) fs::create_directories(dir.File(folder));
+    for (const char* name : {"in/locked/x.rm", "in/open/y.rm", "in/readme.txt", "in/secret.rm"})
+        std::ofstream(dir.File(name)) << "x";
+    fs::create_symlink("/dev/null", in + "/device.rm");
+    fs::create_symlink("nowhere.rm", in + "/gone.rm");
+    fs::create_symlink("nowhere", in + "/gone");
+    fs::create_symlink("round.rm", in + "/round.rm");
+    ::mkfifo((in + "/pipe.ra").c_str(), 0644);
+    ::mkfifo((in + "/pipe").c_str(), 0644);
+    MakeSocket(in + "/socket");
+    ::chmod(dir.File("in/locked").c_str(), 0);
+    ::chmod(dir.File("in/secret.rm").c_str(), 0);
+    const std::string deep = MakeTooLongPath(dir.File("in/zdeep"), "z.rm");
+    std::vector<std::string> found;
+    {
+        TWithoutOverride without;
+        found = Walk(in, "", "", dir.Path());
+    }
+    ::chmod(dir.File("in/locked").c_str(), 0755);
+    RemoveTree(dir.File("in/zdeep"));
+    // Only a file by another name passes in silence; a file that cannot be
+    // read is the run's to refuse (examining it needs no right to read it).
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found.back().rfind("in/zdeep/", 0), 0u);
+    EXPECT_EQ(found.back().substr(found.back().size() - 16), " ! name-too-long");
+    found.pop_back();
+    EXPECT_EQ(found, (std::vector<std::string>{"in/device.rm ! not-a-file", "in/gone ! dangling-link",
+                                               "in/gone.rm ! dangling-link", "in/locked ! access-denied",
+                                               "in/open/y.rm > open/", "in/pipe ! not-a-file",
+                                               "in/pipe.ra ! not-a-file", "in/round.rm ! dangling-link",
+                                               "in/secret.rm > ", "in/socket ! not-a-file"}));
 }
 
 TEST(FolderWalkTest, OutputsMirrorThePathRelativeToTheBase) {
@@ -94,13 +153,26 @@ protected:
     // look sees each update and says whether to stop.
     std::vector<TFileRecord> Stream(const std::vector<std::string>& given, const TListingRoots& roots,
                                     const TPlanChoice& choice = {},
-                                    const std::function<bool(const TRunUpdate&)>& look = nullptr) {
+                                    const std::function<bool(const TRunUpdate&)>& look = nullptr, int places = 2,
+                                    const std::string& folder = "") {
         std::atomic<bool> news{false};
         TBatchRun run(engine, [&](TRunNews) { news = true; loop.Wake(); });
         std::string problem;
-        EXPECT_TRUE(run.Start(std::make_unique<TListingSource>(given, roots, true), {choice, out, 2}, problem))
+        EXPECT_TRUE(run.Start(std::make_unique<TListingSource>(given, roots, true),
+                              {choice, folder.empty() ? out : folder, places}, problem))
             << problem;
         return RecordsToEnd(run, loop, news, look);
+    }
+    // "input outcome reason" a line, inputs relative to the test's folder, in name order.
+    std::string Outcomes(const std::vector<TFileRecord>& records) const {
+        std::vector<std::string> lines;
+        for (const TFileRecord& r : records)
+            lines.push_back(fs::path(r.Input).lexically_relative(dir.Path()).string() + " " + OutcomeName(r.Outcome) +
+                            (r.Reason == TReason::None ? "" : std::string(" ") + ReasonName(r.Reason)) + "\n");
+        std::sort(lines.begin(), lines.end());
+        std::string text;
+        for (const std::string& line : lines) text += line;
+        return text;
     }
     // "input outcome output" a line, relative to the folders, under the skip rule.
     std::string Run(const std::vector<std::string>& given, const TListingRoots& roots) {
@@ -183,7 +255,7 @@ TEST_F(FolderRunTest, AnArchiveIsPlannedAFewFilesAheadAndCountedAsItGoes) {
     EXPECT_EQ(notes, 1);
     EXPECT_LE(most_tasks, 2 * 2 + 2) << "waiting tasks are bounded, ended ones taken out";
     EXPECT_EQ(engine.TaskCount(), 0);
-    EXPECT_EQ(last.Found, 61);
+    EXPECT_EQ(last.Found, 63) << "the files and the refusals, each to have a record";
     EXPECT_TRUE(last.FoundAll);
     EXPECT_TRUE(fs::exists(out + "3/f30.mp3"));
 }
@@ -217,4 +289,102 @@ TEST(FolderWalkTest, OutputsBesideTheirSourcesAreNotTakenAsInputs) {
                                              "in/talk.mp4 > ", "in/talk.ra > "};
     EXPECT_EQ(Walk(in, "", "", dir.Path(), ".mp3"), beside);
     EXPECT_EQ(Walk(in, "", "", dir.Path()).size(), 7u) << "outputs elsewhere: every file is an input";
+}
+
+TEST_F(FolderRunTest, EveryEntryOfAWalkEndsWithOneRecordAndLinkFilesAreReadForWhatTheyAre) {
+    fs::create_directories(dir.File("archive/locked"));
+    MakeRealAudio144(dir, "archive/good.rm", 0.3);
+    MakeRealAudio144(dir, "archive/locked/x.rm", 0.3);
+    MakeRealAudio144(dir, "outside.rm", 0.3);
+    // RealPublisher wrote real RealMedia under a link's name.
+    fs::rename(MakeRealAudio144(dir, "real.rm", 0.3), dir.File("archive/real.ram"));
+    MakeRandom(dir, "archive/broken.rm", 4096, 3, true);
+    WriteFileBytes(dir.File("archive/list.rpm"), "../outside.rm\nrtsp://media.example.com/live.rm\ngood.rm\n");
+    WriteFileBytes(dir.File("archive/more.ram"), "../outside2.rm\n");
+    MakeRealAudio144(dir, "outside2.rm", 0.3);
+    fs::create_symlink("/dev/zero", dir.File("archive/device.rm"));
+    fs::create_symlink("nowhere.rm", dir.File("archive/gone.rm"));
+    ::mkfifo(dir.File("archive/pipe.rm").c_str(), 0644);
+    ::chmod(dir.File("archive/locked").c_str(), 0);
+    TRunUpdate last;
+    std::vector<TFileRecord> records;
+    {
+        TWithoutOverride without;
+        records = Stream({dir.File("archive")}, {"", out, {}}, {}, [&](const TRunUpdate& update) {
+            last = update;
+            return false;
+        });
+    }
+    ::chmod(dir.File("archive/locked").c_str(), 0755);
+    // The link's entry in the folder is the walk's own: converted once.
+    EXPECT_EQ(Outcomes(records),
+              "archive/../outside.rm completed\narchive/../outside2.rm completed\n"
+              "archive/broken.rm refused input-unreadable\narchive/device.rm refused not-a-file\n"
+              "archive/gone.rm refused dangling-link\narchive/good.rm completed\n"
+              "archive/list.rpm refused link-entry-unusable\narchive/locked refused access-denied\n"
+              "archive/pipe.rm refused not-a-file\narchive/real.ram completed\n");
+    for (const TFileRecord& r : records)
+        if (r.Reason == TReason::LinkEntryUnusable)
+            EXPECT_EQ(r.Text, dir.File("archive/list.rpm") +
+                                  ": link to rtsp://media.example.com/live.rm, which cannot be fetched: only local "
+                                  "files are converted");
+    EXPECT_EQ(last.Found, static_cast<int64_t>(records.size()));
+    EXPECT_TRUE(DecodeMp3(out + "real.mp3").ok);
+    TRunSummary summary;
+    for (const TFileRecord& r : records) summary.Add(r);
+    EXPECT_EQ(summary.Verdict(), TRunVerdict::SomeUnconvertible);
+}
+
+TEST_F(FolderRunTest, FilesThatGoOrCannotBeReadByTheirTurnEndWithTheirReasons) {
+    Archive(6, 6, 0.5);
+    fs::create_directories(dir.File("archive/1"));
+    for (int i = 0; i < 3; ++i) MakeRealAudio144(dir, "archive/1/g" + std::to_string(i) + ".rm", 0.2);
+    bool changed = false;
+    std::vector<TFileRecord> records;
+    {
+        TWithoutOverride without;
+        // Listed whole by then: at the first end, two files wait in the engine.
+        records = Stream({dir.File("archive")}, {"", out, {}}, {}, [&](const TRunUpdate& update) {
+            if (changed || update.Ended.empty()) return false;
+            changed = true;
+            ::chmod(dir.File("archive/1").c_str(), 0);
+            fs::remove(dir.File("archive/0/f4.rm"));
+            fs::remove(dir.File("archive/0/f5.rm"));
+            fs::create_directory(dir.File("archive/0/f5.rm"));
+            return false;
+        }, 1);
+    }
+    ::chmod(dir.File("archive/1").c_str(), 0755);
+    EXPECT_EQ(Outcomes(records),
+              "archive/0/f0.rm completed\narchive/0/f1.rm completed\narchive/0/f2.rm completed\n"
+              "archive/0/f3.rm completed\narchive/0/f4.rm refused vanished\narchive/0/f5.rm refused vanished\n"
+              "archive/1/g0.rm refused access-denied\narchive/1/g1.rm refused access-denied\n"
+              "archive/1/g2.rm refused access-denied\n");
+}
+
+TEST_F(FolderRunTest, AFullOutputDiskEndsTheRunAndTheRestAreNotStarted) {
+    const std::string small = dir.File("small");
+    TSmallDisk disk(small, 40 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << "no small file system can be mounted here";
+    Archive(10, 10, 1.0);
+    int told = 0;
+    const auto records = Stream({dir.File("archive")}, {"", small, {}}, {}, [&](const TRunUpdate& update) {
+        told += update.DiskFull;
+        return false;
+    }, 2, small + "/");
+    std::map<std::string, int> count;
+    for (const TFileRecord& r : records) {
+        ++count[std::string(OutcomeName(r.Outcome)) + " " + ReasonName(r.Reason)];
+        if (r.Outcome == TFileOutcome::Failed) EXPECT_NEAR(r.ExpectedMs, 1000, 50) << "the length the input declares";
+        if (r.Converted()) EXPECT_TRUE(DecodeMp3(r.Output).ok) << r.Output;
+    }
+    EXPECT_EQ(records.size(), 10u);
+    EXPECT_EQ(told, 1);
+    EXPECT_GE(count["completed "], 1);
+    EXPECT_GE(count["failed disk-full"], 1);
+    EXPECT_GE(count["not-started disk-full"], 10 - 2 * 2 - count["completed "]) << "none taken after the first";
+    EXPECT_EQ(count["completed "] + count["failed disk-full"] + count["not-started disk-full"], 10);
+    TRunSummary summary;
+    for (const TFileRecord& r : records) summary.Add(r);
+    EXPECT_EQ(summary.Verdict(), TRunVerdict::RunAgain);
 }

@@ -46,3 +46,18 @@ TEST(ReportFileTest, EachRecordIsALineOfJsonThatGivesBackItsNamesAndFacts) {
     EXPECT_FALSE(unwritable.Open(dir.File("no/such/folder/report"), why));
     EXPECT_FALSE(why.empty());
 }
+
+TEST(ReportFileTest, ALineTornByAFullDiskOrAKillIsEndedBeforeTheNextRunsFirstLine) {
+    const TFileRecord record{1, "/in/a.rm", "/out/a.mp3", TFileOutcome::Completed, TReason::None, "", 2000, 2000, 1500};
+    TempDir dir;
+    const std::string path = dir.File("report.jsonl");
+    for (const std::string& before : {std::string(), std::string("{\"input\":\"/in/b.r"), ReportLine(record)}) {
+        WriteFileBytes(path, before);
+        TReportFile report;
+        std::string why;
+        ASSERT_TRUE(report.Open(path, why)) << why;
+        ASSERT_TRUE(report.Write(record, why) && report.Write(record, why)) << why;
+        const std::string torn_end = before.empty() || before.back() == '\n' ? "" : "\n";
+        EXPECT_EQ(ReadFileBytes(path), before + torn_end + ReportLine(record) + ReportLine(record));
+    }
+}

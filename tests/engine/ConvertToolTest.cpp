@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "binding/FFmpegLoader.h"
@@ -234,7 +236,7 @@ TEST_F(ConvertToolTest, BadInputsGiveALineEachAndLeaveNoEmptyFile) {
     args.insert(args.end(), bad.begin(), bad.end());
     args.push_back(good);
     const TRun run = Convert(args);
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << "beyond converting" << run.err;
     EXPECT_TRUE(DecodeMp3(out + "good.mp3").ok);
     for (const std::string& file : {dir.File("missing.rm"), dir.File("noise.rm"), dir.File("empty.rm"),
                                     dir.File("folder.rm")})
@@ -428,7 +430,7 @@ TEST_F(ConvertToolTest, AnOutputLinkedToItsInputIsRefused) {
     fs::create_symlink(mp3, out + "link.mp3");
     fs::create_symlink(mp3, dir.File("link.mp3"));
     const TRun run = Convert({"-o", out, "--overwrite", mp3, dir.File("link.mp3")});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find(mp3 + ": Cannot convert: '" + out + "tune.mp3' is the input file"), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("link.mp3: Cannot convert: '" + out + "link.mp3' is the input file"), std::string::npos)
@@ -447,7 +449,7 @@ TEST_F(ConvertToolTest, LongNamesWorkUpToTheFileSystemsLimitAndFailAlonePast) {
     EXPECT_TRUE(DecodeMp3(out + longest + ".mp3").ok);
     // Taken now: the numbered name would be 258 bytes.
     run = Convert({"-o", out, "--no-overwrite", src, other});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("File name too long"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "other.mp3").ok) << "the rest of the batch goes on";
     // The end of the output repeats each failure with its reason, as the window's summary does.
@@ -479,7 +481,7 @@ TEST_F(ConvertToolTest, TheCompletionLineSaysHowMuchOfAShortInputWasConverted) {
     const std::string whole = MakeRealAc3(dir, "whole.rm", 10.0);
     const std::string cut = MakeCut(whole, 30.0, dir.File("cut.rm"));
     const TRun run = Convert({"-o", out, whole, cut});
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.status, 3) << "ended early: a run again converts no more of it; " << run.err;
     EXPECT_NE(run.out.find("whole.mp3: Completed (00:00:10)\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("cut.mp3: Completed (00:00:03 of 00:00:10, the input ends early)\n"), std::string::npos)
         << run.out;
@@ -540,7 +542,7 @@ TEST_F(ConvertToolTest, NamesLikeAddressesAreLocalFiles) {
     ScopedWorkingDir here(dir.Path());
     const std::string name = MoveToName(MakeRealAc3(dir, "made.rm", 1.0), "http://" + listener.HostPort() + "/song.rm");
     const TRun run = Convert({"-o", out, name, "file:" + name});
-    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("file:" + name + ": no such file"), std::string::npos) << run.err;
     EXPECT_TRUE(DecodeMp3(out + "song.mp3").ok);
     EXPECT_EQ(listener.Connections(), 0);
@@ -554,7 +556,7 @@ TEST_F(ConvertToolTest, LinkFilesConvertTheLocalFilesTheyName) {
     const std::string list = WriteFileBytes(dir.File("list.ram"), "music/inner.ram\r\nfile://" + b +
                                                                  "\r\nrtsp://media.example.com/x.rm\r\n");
     TRun run = Convert({"-o", out, list});
-    EXPECT_EQ(run.status, 1) << "an address was not converted: " << run.err;
+    EXPECT_EQ(run.status, 3) << "an address was not converted: " << run.err;
     EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"a.mp3", "b.mp3"}));
     ExpectTone(out + "a.mp3", 1.0, 440.0);
     ExpectTone(out + "b.mp3", 1.5, 1000.0);
@@ -596,7 +598,7 @@ TEST_F(ConvertToolTest, LinksThatNameNothingLocalOrLoopEndWithAMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TRun run = Convert({"-o", out, "--overwrite", WriteFileBytes(dir.File(c.name), c.text)});
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(std::to_string(c.converted) + " completed"), std::string::npos) << run.out;
     }
@@ -854,7 +856,7 @@ TEST_F(ConvertToolTest, AVideoKindRefusesSoundOnlyInputsAndGoesOn) {
         SCOPED_TRACE(to);
         fs::remove_all(out);
         const TRun run = Convert({"-j", "1", "-o", out, "--to", to, wav, video});
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(wav + ": has no video stream to write as " + kind), std::string::npos) << run.err;
         // The disc and tape kinds hold no tag of ours: the record of the input is beside.
         const std::vector<std::string> files = OutputFiles();
@@ -1178,4 +1180,41 @@ TEST_F(ConvertToolTest, ShardsOfAFolderAndAListConvertEachFileOnceInTheTreesShap
     for (const auto& [shard, env] : std::vector<std::pair<std::string, TEnv>>{
              {"auto/4", {}}, {"auto/4", {"SLURM_ARRAY_TASK_ID=4"}}, {"4/4", {}}, {"1", {}}})
         EXPECT_EQ(run(shard, dir.File("refused"), env).status, 2) << shard;
+}
+
+// A list from a pipe is read as it comes: the first file is converted while
+// the list is still open, CR and blanks at a line's end are no part of a name,
+// and an interrupt does not wait for the list's end.
+TEST_F(ConvertToolTest, AListFromAPipeConvertsAsItComes) {
+    const std::string a = MakeRealAudio144(dir, "a.rm", 0.5), b = MakeRealAudio144(dir, "b.rm", 0.5);
+    const std::string pipe = dir.File("names");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto until = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 6000 && !done(); ++i) ::usleep(10000);
+        return done();
+    };
+    for (const bool interrupt : {false, true}) {
+        fs::remove_all(out);
+        // Open before the child, which otherwise waits in its start for a writer.
+        const int list = ::open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(list, 0);
+        const pid_t pid = SpawnConvertTool({"-o", out, "-j", "1", "--files-from", "-"}, dir.Path(), config,
+                                           dir.File("stdout"), dir.File("stderr"), {}, pipe);
+        const std::string first = a + "\r\n";
+        ASSERT_EQ(::write(list, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+        EXPECT_TRUE(until([&] { return fs::exists(out + "/a.mp3"); })) << "the first file waits for the list's end";
+        if (interrupt) {
+            ::kill(pid, SIGINT);
+            EXPECT_EQ(Wait(pid).status, 130);
+            ::close(list);
+            continue;
+        }
+        const std::string rest = b + " \t\n\n";
+        ASSERT_EQ(::write(list, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+        ::close(list);
+        const TRun run = Wait(pid);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("2 files: 2 completed, 0 failed, 0 stopped"), std::string::npos) << run.out;
+        EXPECT_TRUE(DecodeMp3(out + "/b.mp3").ok);
+    }
 }

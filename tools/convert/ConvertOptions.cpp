@@ -235,17 +235,12 @@ TRead ReadRunOption(TArgReader& r, TConvertOptions& o) {
     return TRead::NotMine;
 }
 
-// The names of a list, one a line; empty lines are none.
-bool ReadNameList(TArgReader& r, const std::string& list, std::vector<std::string>& names) {
-    std::ifstream file;
-    if (list != "-") {
-        file.open(list, std::ios::binary);
-        if (!file) return r.Fail("cannot read the list " + list);
-    }
-    std::istream& in = list == "-" ? std::cin : file;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) names.push_back(line);
-    return !in.bad() || r.Fail("cannot read the list " + list);
+// A list of names is read as the run goes (batch/FileSource.h); here only
+// whether it can be read at all.
+bool CheckNameList(TArgReader& r, const std::string& list) {
+    if (list == "-") return true;
+    std::ifstream file(list, std::ios::binary);
+    return static_cast<bool>(file) || r.Fail("cannot read the list " + list);
 }
 
 // "K/N" with 0 <= K < N; "auto/N" takes K from the Slurm array task's number.
@@ -280,7 +275,9 @@ TRead ReadArchiveOption(TArgReader& r, TConvertOptions& o) {
     if (r.Is(nullptr, "--files-from")) {
         std::string list;
         if (!r.Value(list)) return TRead::Failed;
-        return Result(ReadNameList(r, list, o.Files));
+        if (!CheckNameList(r, list)) return TRead::Failed;
+        o.Lists.push_back({o.Files.size(), list});
+        return TRead::Read;
     }
     if (r.Is(nullptr, "--shard")) return Result(ReadShard(r, o.Shard));
     return TRead::NotMine;
@@ -368,7 +365,7 @@ bool ParseConvertArguments(const std::vector<std::string>& args, TConvertOptions
     if (!CheckMaxSize(o.Plan, error)) return false;
     if (o.OutputFolder.empty())
         o.OutputFolder = DefaultOutputFolder(ReadUserFolders(Env("XDG_CONFIG_HOME"), Env("HOME")), *o.Plan.To.kind);
-    if (!o.Help && !o.Version && !o.ListOptions && o.Files.empty()) {
+    if (!o.Help && !o.Version && !o.ListOptions && o.Files.empty() && o.Lists.empty()) {
         error = "no input files";
         return false;
     }
@@ -423,7 +420,9 @@ std::string ConvertUsage() {
            "                           input_seconds, output_seconds, elapsed_seconds\n"
            "      --base DIR           outputs mirror each input's path relative to DIR (default:\n"
            "                           the folder given; a file given alone stays flat)\n"
-           "      --files-from FILE    the names of FILE too, one a line; - reads standard input\n"
+           "      --files-from FILE    the names of FILE too, one a line, read as the run goes\n"
+           "                           (find ... | ardentix-convert --files-from -); - reads\n"
+           "                           standard input; blanks and a CR at a line's end are cut\n"
            "      --shard K/N          convert only part K (0 to N-1) of N parts, by a hash of each\n"
            "                           path relative to the base; auto/N takes K from\n"
            "                           SLURM_ARRAY_TASK_ID\n"
@@ -433,7 +432,11 @@ std::string ConvertUsage() {
            "      --version            the version\n"
            "\n"
            "A short option takes its value in the next argument or joined on: -j 2 or -j2.\n"
-           "Exit status: 0 every file converted, 1 some file failed, 2 usage error, 130 interrupted.\n";
+           "Exit status: 0 every file converted (or skipped, its output there); 3 every file\n"
+           "converted or beyond converting as it is (damaged, unreadable, no stream for the\n"
+           "kind, an input that ends early): a run again changes nothing; 1 some file may\n"
+           "convert in a run again (disk full, a failed encoding, a file not started, the\n"
+           "report not written); 2 usage error; 130 interrupted (run again to finish).\n";
 }
 
 std::string OptionListing() {

@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "batch/FileSource.h"
 #include "batch/FolderWalk.h"
 #include "batch/OutputPlan.h"
 
 struct TConvertOptions {
     std::vector<std::string> Files;
+    std::vector<TNameList> Lists;  // "--files-from": read as the run reaches them, in their places among Files
     std::string OutputFolder;  // ends with "/"
     // What is written ("--to"), its audio, overwriting, tags and "--option" lines.
     TPlanChoice Plan;

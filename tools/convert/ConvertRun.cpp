@@ -43,11 +43,15 @@ std::string Seconds(int64_t microseconds) {
 std::string SummaryText(const TRunSummary& summary) {
     const int total = summary.Total();
     const int skipped = summary.Count(TFileOutcome::Skipped);
+    // Files a full disk kept from starting are no stop of the user's.
+    const int disk_full = summary.Count(TFileOutcome::NotStarted, TReason::DiskFull);
     std::string text = std::to_string(total) + (total == 1 ? " file: " : " files: ") +
                        std::to_string(summary.Converted()) + " completed, " +
                        (skipped ? std::to_string(skipped) + " skipped (output exists), " : "") +
                        std::to_string(summary.Failures()) + " failed, " +
-                       std::to_string(summary.Count(TFileOutcome::Stopped) + summary.Count(TFileOutcome::NotStarted)) +
+                       (disk_full ? std::to_string(disk_full) + " not started (disk full), " : "") +
+                       std::to_string(summary.Count(TFileOutcome::Stopped) + summary.Count(TFileOutcome::NotStarted) -
+                                      disk_full) +
                        " stopped";
     const std::vector<TFileRecord> failed = summary.FailedFiles();
     if (!failed.empty()) text += "\nFailed:";
@@ -65,6 +69,10 @@ void PrintRecord(const TFileRecord& record, bool quiet, const std::map<TFileId, 
         return;
     }
     if (quiet) return;
+    if (record.Outcome == TFileOutcome::NotStarted && record.Reason == TReason::DiskFull) {
+        PrintLine(stdout, record.Input + ": Not started, the disk is full");
+        return;
+    }
     if (record.Outcome == TFileOutcome::Stopped || record.Outcome == TFileOutcome::NotStarted) {
         // A shorter file kept under its name must not pass for a whole one.
         const std::string kept =
@@ -156,7 +164,7 @@ private:
 // The list as the user gave it, with a line for each link's entries and problems.
 TListing ListGivenFiles(TDAzaduVED& engine, const TConvertOptions& options) {
     const TListingRoots roots = ListingRootsFor(options.Plan, options.OutputFolder, options.Base, options.Shard);
-    TListing listing = ListFiles(engine.Probe, options.Files, roots);
+    TListing listing = ListFiles(engine.Probe, GivenNames(options.Files, options.Lists), roots);
     if (!options.Quiet)
         for (const std::string& note : listing.Notes) PrintLine(stdout, note);
     for (const TFileRecord& refused : listing.Refused) PrintLine(stderr, RecordLine(refused));
@@ -200,6 +208,10 @@ void RunBatch(TBatchRun& run, TEventLoopWindowThread& loop, TStatusLine& status,
                       std::chrono::milliseconds(250));
         if (interrupted && !run.Stopping()) run.Stop();
         const TRunUpdate update = run.Take();
+        if (update.DiskFull) {
+            status.Clear();
+            PrintLine(stderr, "The output disk is full: no further file is started.");
+        }
         if (!options.Quiet)
             for (const std::string& note : update.Notes) PrintLine(stdout, note);
         for (const TFileRecord& record : update.Planned) {
@@ -281,6 +293,22 @@ int ShowInfo(TDAzaduVED& engine, const TConvertOptions& options) {
     return status;
 }
 
+namespace {
+
+// The exit status of a run that went to its end or was interrupted.
+int ExitStatus(const TRunSummary& summary, bool interrupted, bool report_failed) {
+    if (interrupted) return 130;
+    if (report_failed) return 1;
+    switch (summary.Verdict()) {
+        case TRunVerdict::AllConverted: return 0;
+        case TRunVerdict::SomeUnconvertible: return 3;
+        case TRunVerdict::RunAgain: break;
+    }
+    return 1;
+}
+
+}  // namespace
+
 int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOptions& options,
             const std::atomic<bool>& interrupted) {
     TReportLines report(options.Report);
@@ -298,9 +326,11 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
             PrintLine(stderr, "[" + std::to_string(run.FileNumber(index)) + "] " + text);
         });
     const TListingRoots roots = ListingRootsFor(options.Plan, options.OutputFolder, options.Base, options.Shard);
-    const TRunRequest request{options.Plan, options.OutputFolder, options.Jobs > 0 ? options.Jobs : TRunRequest::JudgedByFirstFile};
+    auto source = std::make_unique<TListingSource>(GivenNames(options.Files, options.Lists), roots, true);
+    const TRunRequest request{options.Plan, options.OutputFolder,
+                              options.Jobs > 0 ? options.Jobs : TRunRequest::JudgedByFirstFile};
     std::string problem;
-    if (!run.Start(std::make_unique<TListingSource>(options.Files, roots, true), request, problem)) {
+    if (!run.Start(std::move(source), request, problem)) {
         PrintLine(stderr, "Cannot write to the output folder " + options.OutputFolder + ": " + problem);
         engine.SetOnLog(nullptr);
         return 1;
@@ -312,6 +342,5 @@ int Convert(TDAzaduVED& engine, TEventLoopWindowThread& loop, const TConvertOpti
     engine.SetOnLog(nullptr);
 
     if (!options.Quiet) PrintLine(stdout, SummaryText(summary));
-    const int exit_status = interrupted ? 130 : summary.RanToTheEnd() && summary.Failures() == 0 ? 0 : 1;
-    return exit_status == 0 && report.Failed() ? 1 : exit_status;
+    return ExitStatus(summary, interrupted, report.Failed());
 }
