@@ -309,7 +309,7 @@ TEST(TranslatedMessage, KnownPatternsWithTheirParts) {
         std::string text;
         std::string german;
     } cases[] = {
-        {"42% Completed", "42 % abgeschlossen"},
+        {"42% Completed", "42\u00a0% abgeschlossen"},
         {"00:01:05 Converted", "00:01:05 konvertiert"},
         {"/m/a%1b.rm: Unknown format", "/m/a%1b.rm: Unbekanntes Format"},
         {"/m/l.ram: link to /m/x.rm: no such file", "/m/l.ram: Verweis auf /m/x.rm: Datei nicht gefunden"},

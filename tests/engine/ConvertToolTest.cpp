@@ -388,7 +388,8 @@ TEST_F(ConvertToolTest, EveryWayARunEndsLeavesTheUsersFilesWhole) {
         std::vector<std::string> args = {"-o", out, "--overwrite", "-j", "1"};
         args.insert(args.end(), inputs.begin(), inputs.end());
         const pid_t pid = c.file_size_limit ? SpawnWithFileSizeLimit(args, c.file_size_limit) : Spawn(args);
-        const bool under_way = c.signal && WaitForTemporaryOutput(pid, 40000);
+        // Past any size the blip reaches: the signal finds a song under way.
+        const bool under_way = c.signal && WaitForTemporaryOutput(pid, 100000);
         if (under_way) ::kill(pid, c.signal);
         const TRun run = Wait(pid);
         EXPECT_EQ(under_way, c.signal != 0) << run.out << run.err;
