@@ -254,7 +254,10 @@ public:
                 walk_any_ = false;
                 continue;
             }
-            if (!Expand(name, false) && Given(name, false, item)) return true;
+            // A name with a media extension is taken as media, as a walk takes it:
+            // reading it to tell a link would be one more opening of every input.
+            const bool maybe_link = IsLinkFileName(name) || !IsMediaName(name);
+            if (!(maybe_link && Expand(name, false)) && Given(name, false, item)) return true;
         }
     }
 
