@@ -418,7 +418,8 @@ TEST_F(ConvertToolTest, EveryWayARunEndsLeavesTheUsersFilesWhole) {
             EXPECT_TRUE(DecodeMp3(out + "blip.mp3").ok);
         }
         EXPECT_TRUE(TemporaryOutputs().empty()) << run.err;
-        EXPECT_EQ(OutputFiles().size(), 4u) << "three songs and the blip";
+        EXPECT_EQ(OutputFiles(), (std::vector<std::string>{"blip.mp3", "song0.mp3", "song1.mp3", "song2.mp3"}))
+            << run.out << run.err;
     }
 }
 
