@@ -216,6 +216,9 @@ public:
     // OpenInputFile's steps: the demuxer's settings from the options, and what
     // the options take from each stream (the decoder forced for it, or none).
     TDictionaryPtr DemuxerSettings() const;
+    // The file's container opened with those settings and the forced format: its
+    // header read, not its streams. None with last_error.
+    TInputContextPtr OpenContainer(TFormatContextPtr made, const std::string& file_name);
     const AVCodec* TakeStreamProperties(AVStream& st, AVCodecContext& dec, int index);
     bool AddInputDecoders(TInputFile& file, const std::string& file_name);
     bool ReadStreamInfo(AVFormatContext* ic, const std::string& file_name);

@@ -221,13 +221,9 @@ int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext* ic) {
     return position;
 }
 
-bool TCustomFFmpeg::ProbeInputFile(const std::string& file_name) {
-    TFormatContextPtr made(avformat.avformat_alloc_context());
-    if (!made) {
-        last_error = FFmpegErrorText(file_name, AVERROR(ENOMEM));
-        return false;
-    }
+TInputContextPtr TCustomFFmpeg::OpenContainer(TFormatContextPtr made, const std::string& file_name) {
     TDictionaryPtr settings = DemuxerSettings();
+    // The library frees a context of its caller's when the opening fails.
     AVFormatContext* opening = made.release();
     AVDictionary* left = settings.release();
     const int opened =
@@ -235,10 +231,18 @@ bool TCustomFFmpeg::ProbeInputFile(const std::string& file_name) {
     settings.reset(left);
     if (opened < 0) {
         last_error = FFmpegErrorText(file_name, opened);
+        return nullptr;
+    }
+    return TInputContextPtr(opening);
+}
+
+bool TCustomFFmpeg::ProbeInputFile(const std::string& file_name) {
+    TFormatContextPtr made(avformat.avformat_alloc_context());
+    if (!made) {
+        last_error = FFmpegErrorText(file_name, AVERROR(ENOMEM));
         return false;
     }
-    TInputContextPtr closed_on_return(opening);
-    return true;
+    return OpenContainer(std::move(made), file_name) != nullptr;
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
@@ -260,8 +264,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
         return fail();
     }
 
-    TDictionaryPtr settings = DemuxerSettings();
-
     // The codec names are checked before anything is read from the file.
     AVCodecID video_id = AV_CODEC_ID_NONE, audio_id = AV_CODEC_ID_NONE, subtitle_id = AV_CODEC_ID_NONE;
     if (!FindCodecId(video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id)) return fail();
@@ -274,18 +276,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     made->audio_codec_id = audio_id;
     made->subtitle_codec_id = subtitle_id;
 
-    // The library frees a context of its caller's when the opening fails.
-    AVFormatContext* opening = made.release();
-    AVDictionary* left = settings.release();
-    const int opened =
-        avformat.avformat_open_input(&opening, LocalFileOpening(file_name).c_str(), forced_input_format, &left);
-    settings.reset(left);
-    if (opened < 0) {
-        last_error = FFmpegErrorText(file_name, opened);
-        return fail();
-    }
     TInputFile file;
-    file.context.reset(opening);
+    file.context = OpenContainer(std::move(made), file_name);
+    if (!file.context) return fail();
     AVFormatContext* ic = file.get();
 
     if (!ReadStreamInfo(ic, file_name)) return fail();

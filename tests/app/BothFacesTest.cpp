@@ -248,7 +248,7 @@ TEST_F(BothFacesTest, EachCaseEndsAlikeThroughTheWindowAndTheTerminal) {
                   folder_refused ? "Cannot write to the output folder \"" + out + "\": Not a directory." : "");
         EXPECT_EQ(terminal.folder_refusal,
                   folder_refused ? "Cannot write to the output folder " + out + ": Not a directory\n" : "");
-        // 1: a run again may convert some file; 3: what is left is beyond converting.
+        // Status 1 when a run again may convert some file, 3 when what is left is beyond converting.
         bool again = folder_refused, left = false;
         for (const TRow& r : c.expected) {
             left |= r.outcome != "completed" && r.outcome != "skipped";
